@@ -1,0 +1,123 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+namespace quarrow2::test {
+
+WString W(const std::string& utf8) {
+    WString out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        uint32_t cp;
+        size_t n;
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c >> 5) == 6) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c >> 4) == 14) {
+            cp = c & 0x0F;
+            n = 3;
+        } else {
+            cp = c & 0x07;
+            n = 4;
+        }
+        for (size_t k = 1; k < n && i + k < utf8.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<WCHAR>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<WCHAR>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<WCHAR>(cp));
+        }
+    }
+    return out;
+}
+
+std::string Narrow(const WCHAR* s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t cp = static_cast<uint16_t>(s[i]);
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n &&
+            static_cast<uint16_t>(s[i + 1]) >= 0xDC00 && static_cast<uint16_t>(s[i + 1]) < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint16_t>(s[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string Narrow(const WString& s) { return Narrow(s.data(), s.size()); }
+std::string Narrow(BSTR s) { return s ? Narrow(s, SysStringLen(s)) : std::string(); }
+
+UniqueBstr Bstr(const std::string& utf8) {
+    WString w = W(utf8);
+    return UniqueBstr(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
+}
+
+WString PathW(const std::filesystem::path& p) {
+    std::u16string u = p.u16string();
+    return WString(u.begin(), u.end());
+}
+
+WString SystemText(DWORD code) {
+    LPWSTR buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_FROM_SYSTEM,
+                             nullptr, code, 0x0400, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    WString text = n && buffer ? WString(buffer, n) : WString();
+    if (buffer) LocalFree(buffer);
+    return text;
+}
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+        path_ = std::filesystem::temp_directory_path() /
+                ("quarrow2-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        if (std::filesystem::create_directory(path_)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+RichError TakeRichError() {
+    RichError r;
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return r;
+    r.present = true;
+    UniqueBstr description, source;
+    info->GetDescription(description.out());
+    info->GetSource(source.out());
+    info->GetGUID(&r.guid);
+    info->Release();
+    r.description = Narrow(description.get());
+    r.source = Narrow(source.get());
+    return r;
+}
+
+}  // namespace quarrow2::test

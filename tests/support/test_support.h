@@ -1,0 +1,53 @@
+// Helpers shared by the test suites: temporary folders, UTF-16 strings and system texts.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/owners.h"
+#include "platform/platform.h"
+
+namespace quarrow2::test {
+
+using WString = std::basic_string<WCHAR>;
+
+// UTF-16 from UTF-8 (tests spell their strings in UTF-8).
+WString W(const std::string& utf8);
+// UTF-8 from UTF-16, for messages and file names.
+std::string Narrow(const WCHAR* s, size_t n);
+std::string Narrow(const WString& s);
+std::string Narrow(BSTR s);
+
+// A new automation string holding the UTF-8 text.
+UniqueBstr Bstr(const std::string& utf8);
+
+// A path as the platform's API takes it.
+WString PathW(const std::filesystem::path& p);
+
+// The system's message text for an error code, exactly as FormatMessageW gives it.
+WString SystemText(DWORD code);
+
+// A fresh folder, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The calling thread's rich error, taken (and so cleared) with GetErrorInfo.
+struct RichError {
+    bool present = false;
+    std::string description;
+    std::string source;
+    GUID guid{};
+};
+RichError TakeRichError();
+
+}  // namespace quarrow2::test
