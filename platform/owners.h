@@ -2,11 +2,15 @@
 // boundary: every one is released on every path, including early returns.
 #pragma once
 
+#include <string>
 #include <utility>
 
 #include "platform/platform.h"
 
 namespace quarrow2 {
+
+// A UTF-16 string in the platform's WCHAR.
+using WString = std::basic_string<WCHAR>;
 
 // Owns one automation string.
 class UniqueBstr {

@@ -9,8 +9,6 @@
 
 namespace quarrow2::test {
 
-using WString = std::basic_string<WCHAR>;
-
 // UTF-16 from UTF-8 (tests spell their strings in UTF-8).
 WString W(const std::string& utf8);
 // UTF-8 from UTF-16, for messages and file names.
