@@ -21,6 +21,9 @@ add_library(quarrow2_test_support STATIC ${QUARROW2_TEST_SUPPORT} ${PROJECT_SOUR
 target_link_libraries(quarrow2_test_support PUBLIC quarrow2_core ${QUARROW2_GTEST})
 target_include_directories(quarrow2_test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 
+# Test names carry the preset's prefix, so one CTest pass can run every preset's suites.
+set(QUARROW2_TEST_PREFIX "" CACHE STRING "Prefix of this build's CTest names")
+
 # One executable per suite folder; natively each GoogleTest case is its own CTest test.
 function(quarrow2_add_suite name folder)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${folder}/*.cpp)
@@ -30,10 +33,11 @@ function(quarrow2_add_suite name folder)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE quarrow2_test_support)
   if(WIN32)
-    add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 900)
+    add_test(NAME ${QUARROW2_TEST_PREFIX}${name} COMMAND ${name})
+    set_tests_properties(${QUARROW2_TEST_PREFIX}${name} PROPERTIES TIMEOUT 900)
   else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${QUARROW2_TEST_PREFIX}"
+                         PROPERTIES TIMEOUT 600)
   endif()
 endfunction()
 
