@@ -1,0 +1,66 @@
+#include "store/error_report.h"
+
+#include <new>
+
+namespace quarrow2 {
+namespace {
+
+HRESULT InstallRichError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
+                         HRESULT status) noexcept {
+    ComPtr<ICreateErrorInfo> creator;
+    if (FAILED(CreateErrorInfo(creator.out())) || !creator) return status;
+    creator->SetGUID(iid);
+    LPOLESTR progId = nullptr;
+    if (SUCCEEDED(ProgIDFromCLSID(reportingClass, &progId))) {
+        if (progId) creator->SetSource(progId);
+        CoTaskMemFree(progId);
+    }
+    creator->SetHelpFile(nullptr);
+    creator->SetHelpContext(0);
+    creator->SetDescription(const_cast<LPOLESTR>(description));
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(creator->QueryInterface(IID_IErrorInfo, info.out_void())) && info)
+        SetErrorInfo(0, info.get());
+    return status;
+}
+
+}  // namespace
+
+HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
+                    HRESULT status) noexcept {
+    return InstallRichError(reportingClass, message.c_str(), iid, status);
+}
+
+void AppendSystemMessage(DWORD code, WString& message) noexcept {
+    if (code == 0) return;
+    LPWSTR text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text),
+        0, nullptr);
+    if (length && text) {
+        try {
+            // Room first, so the message gains the whole text or nothing.
+            message.reserve(message.size() + 1 + length);
+            message.push_back(OLESTR(' '));
+            message.append(text, length);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (text) LocalFree(text);
+}
+
+HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
+                            HRESULT status) noexcept {
+    // Read before anything here allocates: the failing call's code is the one to name.
+    const DWORD code = GetLastError();
+    try {
+        WString text(message);
+        AppendSystemMessage(code, text);
+        return ReportError(reportingClass, text, iid, status);
+    } catch (const std::bad_alloc&) {
+        return InstallRichError(reportingClass, message, iid, status);
+    }
+}
+
+}  // namespace quarrow2

@@ -1,0 +1,37 @@
+// Rich errors: every reported failure of File and MetaData leaves a description, its
+// class's ProgID as source and its dual interface's identifier on the calling thread.
+#pragma once
+
+#include "platform/owners.h"
+#include "platform/platform.h"
+
+namespace quarrow2 {
+
+// Installs the rich error for the calling thread and returns `status`. Never fails outward:
+// whatever cannot be built is left out of the error.
+HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
+                    HRESULT status) noexcept;
+
+// Appends one blank and the system's text for `code` (line end included) to `message`;
+// leaves it alone for code 0 or when the system has no text.
+void AppendSystemMessage(DWORD code, WString& message) noexcept;
+
+// The common case in one call: `message`, extended by the system text of the thread's
+// last error as it stands on entry, reported for `reportingClass`.
+HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
+                            HRESULT status) noexcept;
+
+// Keeps the thread's last error across clean-up calls that might overwrite it, so that a
+// failure reported afterwards still names its own cause.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : saved_(GetLastError()) {}
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+    ~LastErrorKeeper() { SetLastError(saved_); }
+
+private:
+    DWORD saved_;
+};
+
+}  // namespace quarrow2
