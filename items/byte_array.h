@@ -1,0 +1,22 @@
+// Conversions between raw bytes and byte-array variants: a VARIANT holding a
+// one-dimensional SAFEARRAY of VT_UI1, by value or by reference. Status codes only; the
+// caller decides what a client sees.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace quarrow2 {
+
+// Fills `out` with a new by-value byte-array variant (lower bound 0) holding a copy of
+// `count` bytes. `out` is initialised, not cleared, first; on failure it stays VT_EMPTY.
+HRESULT PtrToVARIANT(const void* bytes, LONG count, VARIANT* out);
+
+// Opens access to the bytes of the caller's byte-array variant without copying: `data`
+// points at the element of the lower bound, `count` is the number of elements. On success
+// the array stays locked until the matching UnaccessVARIANT; on failure no access is open.
+HRESULT AccessVARIANT(const VARIANT& value, void** data, LONG* count);
+
+// Ends one access opened by AccessVARIANT on the same variant.
+HRESULT UnaccessVARIANT(const VARIANT& value);
+
+}  // namespace quarrow2
