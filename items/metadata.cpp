@@ -1,0 +1,263 @@
+#include "items/metadata.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "items/byte_array.h"
+#include "server/type_info_holder.h"
+#include "store/error_report.h"
+
+namespace quarrow2 {
+namespace {
+
+// An empty value is never stored as an empty stream: these 16 UTF-16LE units stand in for
+// it, without a terminator.
+constexpr WCHAR kEmptyValueMarker[] = OLESTR("---***NULL***---");
+constexpr DWORD kMarkerBytes = 32;
+static_assert(sizeof(kEmptyValueMarker) == kMarkerBytes + sizeof(WCHAR),
+              "the marker is 32 bytes and its terminator");
+
+bool IsEmptyValueMarker(const void* bytes, DWORD size) {
+    return size == kMarkerBytes && std::memcmp(bytes, kEmptyValueMarker, kMarkerBytes) == 0;
+}
+
+BSTR NewEmptyString() { return SysAllocString(OLESTR("")); }
+
+}  // namespace
+
+MetaData::MetaData() { InitializeCriticalSection(&itemLock_); }
+
+MetaData::~MetaData() {
+    CloseItem();
+    DeleteCriticalSection(&itemLock_);
+}
+
+HRESULT MetaData::Create(MetaData** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::unique_ptr<MetaData> item(new (std::nothrow) MetaData);
+    if (!item) return E_OUTOFMEMORY;
+    *out = item.release();
+    return S_OK;
+}
+
+void MetaData::Discard(MetaData* item) { std::unique_ptr<MetaData> owner(item); }
+
+void MetaData::Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* typeName) {
+    CriticalSectionGuard guard(itemLock_);
+    itemHandle_.reset(itemHandle);
+    streamPath_.reset(SysAllocString(streamPath ? streamPath : OLESTR("")));
+    typeName_.reset(SysAllocString(typeName ? typeName : OLESTR("")));
+}
+
+// ---- IUnknown, ISupportErrorInfo ---------------------------------------------------------
+
+HRESULT MetaData::QueryInterface(REFIID riid, void** ppvObject) {
+    if (!ppvObject) return E_POINTER;
+    if (IsEqualIID(riid, IID_IMetaData) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_IUnknown)) {
+        *ppvObject = static_cast<IMetaData*>(this);
+    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        *ppvObject = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        *ppvObject = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG MetaData::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+
+ULONG MetaData::Release() {
+    const LONG count = InterlockedDecrement(&refCount_);
+    if (count == 0) Discard(this);
+    return static_cast<ULONG>(count);
+}
+
+HRESULT MetaData::InterfaceSupportsErrorInfo(REFIID riid) {
+    return IsEqualIID(riid, IID_IMetaData) ? S_OK : S_FALSE;
+}
+
+// ---- IDispatch -----------------------------------------------------------------------------
+
+HRESULT MetaData::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+HRESULT MetaData::GetTypeInfo(UINT /*iTInfo*/, LCID lcid, ITypeInfo** ppTInfo) {
+    return server::DispatchGetTypeInfo(server::TypeInfoFor(IID_IMetaData), lcid, ppTInfo);
+}
+
+HRESULT MetaData::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                DISPID* rgDispId) {
+    return server::DispatchGetIDsOfNames(server::TypeInfoFor(IID_IMetaData), rgszNames, cNames,
+                                         lcid, rgDispId);
+}
+
+HRESULT MetaData::Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
+                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                         UINT* puArgErr) {
+    return server::DispatchInvoke(server::TypeInfoFor(IID_IMetaData),
+                                  static_cast<IMetaData*>(this), dispIdMember, lcid, wFlags,
+                                  pDispParams, pVarResult, pExcepInfo, puArgErr);
+}
+
+// ---- IMetaData -----------------------------------------------------------------------------
+
+HRESULT MetaData::get_Name(BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    CriticalSectionGuard guard(itemLock_);
+    // Byte for byte, so a name is handed back exactly as it was given.
+    *pVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(typeName_.get()),
+                                  SysStringByteLen(typeName_.get()));
+    return *pVal ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT MetaData::get_Length(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    CriticalSectionGuard guard(itemLock_);
+    const DWORD size = itemHandle_.valid() ? GetFileSize(itemHandle_.get(), nullptr) : 0;
+    if (size == INVALID_FILE_SIZE) {
+        *pVal = 0;
+        return Report(OLESTR("Unable to find metadata length."));
+    }
+    *pVal = static_cast<LONG>(size);
+    return S_OK;
+}
+
+HRESULT MetaData::get_Text(BSTR* pVal) {
+    if (!pVal) return E_POINTER;
+    CriticalSectionGuard guard(itemLock_);
+    *pVal = nullptr;
+    HRESULT result = S_OK;
+
+    const DWORD size = StreamSize();
+    // Read straight into the client's string: one allocation, no copy.
+    UniqueBstr text;
+    if (size != INVALID_FILE_SIZE) text.reset(SysAllocStringByteLen(nullptr, size));
+    const DWORD read = text.get() ? ReadWhole(text.get(), size) : 0;
+    if (read != size) result = Report(OLESTR("Unable to get text."));
+
+    if (text.get() && IsEmptyValueMarker(text.get(), size)) text.reset(NewEmptyString());
+    if (!text.get()) text.reset(NewEmptyString());
+    *pVal = text.release();
+    return result;
+}
+
+HRESULT MetaData::put_Text(BSTR newVal) {
+    CriticalSectionGuard guard(itemLock_);
+    // Whole code units only: a trailing odd byte is not part of the text.
+    DWORD n = SysStringLen(newVal) * static_cast<DWORD>(sizeof(WCHAR));
+    const void* bytes = newVal;
+    if (n == 0) {
+        n = kMarkerBytes;
+        bytes = kEmptyValueMarker;
+    }
+    if (!WriteWhole(bytes, n)) return Report(OLESTR("Unable to put text."));
+    return S_OK;
+}
+
+HRESULT MetaData::get_Data(VARIANT* pVal) {
+    if (!pVal) return E_POINTER;
+    CriticalSectionGuard guard(itemLock_);
+    VariantInit(pVal);
+    HRESULT reported = S_OK;
+
+    DWORD size = StreamSize();
+    std::unique_ptr<BYTE[]> buffer;
+    if (size != INVALID_FILE_SIZE) buffer.reset(new (std::nothrow) BYTE[size]);
+    const DWORD read = buffer ? ReadWhole(buffer.get(), size) : 0;
+    if (read != size) reported = Report(OLESTR("Unable to get data."));
+
+    if (!buffer) return reported;
+    if (IsEmptyValueMarker(buffer.get(), size)) size = 0;
+    const HRESULT converted = PtrToVARIANT(buffer.get(), static_cast<LONG>(size), pVal);
+    return FAILED(reported) ? reported : converted;
+}
+
+HRESULT MetaData::put_Data(VARIANT newVal) {
+    CriticalSectionGuard guard(itemLock_);
+    void* data = nullptr;
+    LONG count = 0;
+    bool stored = false;
+    if (SUCCEEDED(AccessVARIANT(newVal, &data, &count))) {
+        if (count > 0) {
+            stored = WriteWhole(data, static_cast<DWORD>(count));
+        } else {
+            stored = WriteWhole(kEmptyValueMarker, kMarkerBytes);
+        }
+        LastErrorKeeper keepWriteError;
+        UnaccessVARIANT(newVal);
+    }
+    if (!stored) return Report(OLESTR("Unable to put data."));
+    return S_OK;
+}
+
+HRESULT MetaData::Delete() {
+    CriticalSectionGuard guard(itemLock_);
+    if (!itemHandle_.valid()) return S_OK;
+    // The stream cannot be removed while this item holds it open.
+    itemHandle_.reset();
+    // The path is kept to the end of the call, after any report, so freeing it cannot
+    // touch the last error that the report names.
+    UniqueBstr streamPath(streamPath_.release());
+    typeName_.reset();
+    if (!DeleteFileW(streamPath.get() ? streamPath.get() : OLESTR("")))
+        return Report(OLESTR("Unable to delete file."));
+    return S_OK;
+}
+
+HRESULT MetaData::Close() {
+    CriticalSectionGuard guard(itemLock_);
+    CloseItem();
+    return S_OK;
+}
+
+// ---- Stream access -------------------------------------------------------------------------
+
+DWORD MetaData::StreamSize() const {
+    return itemHandle_.valid() ? GetFileSize(itemHandle_.get(), nullptr) : INVALID_FILE_SIZE;
+}
+
+DWORD MetaData::ReadWhole(void* buffer, DWORD size) const {
+    SetFilePointer(itemHandle_.get(), 0, nullptr, FILE_BEGIN);
+    DWORD read = 0;
+    ReadFile(itemHandle_.get(), buffer, size, &read, nullptr);
+    if (read > size) read = size;
+    // A short read must not hand out whatever the allocation held before.
+    std::memset(static_cast<BYTE*>(buffer) + read, 0, size - read);
+    return read;
+}
+
+bool MetaData::WriteWhole(const void* bytes, DWORD n) {
+    if (!itemHandle_.valid()) return false;
+    const HANDLE handle = itemHandle_.get();
+    SetFilePointer(handle, 0, nullptr, FILE_BEGIN);
+    // Keeps other handles out of the range while it is written; fails at once if any of
+    // it is locked already.
+    if (!LockFile(handle, 0, 0, n, 0)) return false;
+    DWORD written = 0;
+    // Where the platform commits the value only when the end is set (one atomic
+    // replacement), a commit failure surfaces here; it must not pass for a stored value.
+    // A failed write never sets the end, so the old value is not cut.
+    const bool stored = WriteFile(handle, bytes, n, &written, nullptr) && SetEndOfFile(handle);
+    LastErrorKeeper keepWriteError;
+    UnlockFile(handle, 0, 0, n, 0);
+    return stored;
+}
+
+void MetaData::CloseItem() {
+    itemHandle_.reset();
+    streamPath_.reset();
+    typeName_.reset();
+}
+
+HRESULT MetaData::Report(const WCHAR* message) {
+    return ReportWithLastError(CLSID_MetaData, message, IID_IMetaData, E_FAIL);
+}
+
+}  // namespace quarrow2

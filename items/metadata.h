@@ -1,0 +1,82 @@
+// One item of metadata: one named data stream of one file, read and written whole through
+// the stream handle the item owns. Made only by the library (OpenItem), handed to clients
+// as IMetaData.
+#pragma once
+
+#include "platform/owners.h"
+#include "platform/platform.h"
+#include "quarrow2/quarrow2.h"
+#include "server/module_lock.h"
+
+namespace quarrow2 {
+
+class MetaData : public ISupportErrorInfo, public IMetaData {
+public:
+    // A new item with no handle and a reference count of 0; E_OUTOFMEMORY when memory
+    // runs out.
+    static HRESULT Create(MetaData** out);
+    // Destroys an item that was never handed out (count 0), closing its handle.
+    static void Discard(MetaData* item);
+
+    // Takes ownership of the stream handle and copies both zero-terminated strings. Called
+    // once, before the item is handed to anyone.
+    void Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* typeName);
+
+    virtual ~MetaData();
+
+    // IUnknown, shared by both interfaces.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // ISupportErrorInfo.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // IDispatch, through the shared type information of IMetaData.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                            LCID lcid, DISPID* rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IMetaData.
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_Text(BSTR* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_Text(BSTR newVal) override;
+    HRESULT STDMETHODCALLTYPE get_Data(VARIANT* pVal) override;
+    HRESULT STDMETHODCALLTYPE put_Data(VARIANT newVal) override;
+    HRESULT STDMETHODCALLTYPE Delete() override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+
+private:
+    MetaData();
+    MetaData(const MetaData&) = delete;
+    MetaData& operator=(const MetaData&) = delete;
+
+    // The stream's size, or INVALID_FILE_SIZE when there is no handle or the query failed.
+    DWORD StreamSize() const;
+    // Reads `size` bytes from offset 0 in one call; what the read did not reach is zeroed.
+    DWORD ReadWhole(void* buffer, DWORD size) const;
+    // Replaces the whole value by `n` bytes under a byte-range lock; false when nothing
+    // could be stored, with the reason left as the thread's last error.
+    bool WriteWhole(const void* bytes, DWORD n);
+    // Releases the handle and forgets both strings.
+    void CloseItem();
+    // Reports `message` with the system text of the thread's last error.
+    static HRESULT Report(const WCHAR* message);
+
+    LONG volatile refCount_ = 0;
+    // Declared first so it is given back last, after everything else is released.
+    server::ModuleLock moduleLock_;
+    UniqueHandle itemHandle_;
+    UniqueBstr streamPath_;
+    UniqueBstr typeName_;
+    // Re-entrant; every operation that reads or changes the fields above holds it, so a
+    // handle is never closed under another thread's read or write.
+    mutable CRITICAL_SECTION itemLock_;
+};
+
+}  // namespace quarrow2
