@@ -1,0 +1,54 @@
+// Collections made the way the library makes them, and their entries read back as UTF-8.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/strings.h"
+#include "support/test_support.h"
+
+namespace quarrow2::test {
+
+// A collection holding the strings, handed out with one reference as a client gets it.
+inline ComPtr<IStrings> MakeStrings(const std::vector<std::string>& texts) {
+    discovery::Strings* raw = nullptr;
+    EXPECT_EQ(discovery::CreateStrings(&raw), S_OK);
+    std::unique_ptr<discovery::Strings> made(raw);
+    for (const std::string& text : texts) {
+        UniqueBstr s = Bstr(text);
+        EXPECT_EQ(made->Append(s.get()), S_OK);
+    }
+    ComPtr<IStrings> handed;
+    EXPECT_EQ(made->QueryInterface(IID_IStrings, handed.out_void()), S_OK);
+    made.release();
+    return handed;
+}
+
+// The text of a VT_BSTR variant; anything else reads as a description of its type.
+inline std::string TextOf(const VARIANT& v) {
+    if (V_VT(&v) != VT_BSTR) return "<vt " + std::to_string(V_VT(&v)) + ">";
+    return Narrow(V_BSTR(&v));
+}
+
+// Owns a VARIANT for the length of a test.
+struct ScopedVariant {
+    VARIANT v;
+    ScopedVariant() { VariantInit(&v); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+    ~ScopedVariant() { VariantClear(&v); }
+    VARIANT* get() { return &v; }
+    std::string text() const { return TextOf(v); }
+};
+
+inline std::string ItemText(IStrings* strings, LONG index) {
+    ScopedVariant v;
+    HRESULT hr = strings->get_Item(index, v.get());
+    if (hr != S_OK) return "<hr " + std::to_string(hr) + ">";
+    return v.text();
+}
+
+}  // namespace quarrow2::test
