@@ -1,0 +1,65 @@
+# Quarrow2.dll: the library's objects, whole, with its resources (type library compiled
+# from server/Quarrow2.idl, registration scripts, version information) and the four
+# exports of server/Quarrow2.def. Linked statically against the compiler's runtime so that
+# it loads on a system without MinGW's DLLs.
+enable_language(RC)
+
+find_program(QUARROW2_WIDL widl REQUIRED)
+# The IDL files that describe the system interfaces (oaidl.idl and the like) come with
+# Wine's development files; stdole2.tlb, which the type library imports, with Wine itself.
+set(QUARROW2_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH
+    "Folder of the system IDL files that server/Quarrow2.idl imports")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(quarrow2_widl_target --win64)
+  set(quarrow2_stdole_hint /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+else()
+  set(quarrow2_widl_target --win32)
+  set(quarrow2_stdole_hint /usr/lib/i386-linux-gnu/wine/i386-windows)
+endif()
+find_path(QUARROW2_STDOLE_DIR stdole2.tlb
+          HINTS ${quarrow2_stdole_hint} /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+                /usr/lib/i386-linux-gnu/wine/i386-windows
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+if(NOT EXISTS ${QUARROW2_WINE_IDL_DIR}/oaidl.idl)
+  message(FATAL_ERROR "oaidl.idl not found in ${QUARROW2_WINE_IDL_DIR}; install libwine-dev")
+endif()
+
+set(quarrow2_generated ${CMAKE_BINARY_DIR}/server-generated)
+file(MAKE_DIRECTORY ${quarrow2_generated})
+
+add_custom_command(
+  OUTPUT ${quarrow2_generated}/Quarrow2.tlb
+  COMMAND ${QUARROW2_WIDL} ${quarrow2_widl_target} -t -I ${QUARROW2_WINE_IDL_DIR}
+          -L ${QUARROW2_STDOLE_DIR} -o ${quarrow2_generated}/Quarrow2.tlb
+          ${PROJECT_SOURCE_DIR}/server/Quarrow2.idl
+  DEPENDS ${PROJECT_SOURCE_DIR}/server/Quarrow2.idl
+  COMMENT "Compiling the type library"
+  VERBATIM)
+
+# One registration script per class, from one template.
+set(QUARROW2_LIBID "{80ABC801-2A25-4A88-9AAF-5B89790248DB}")
+set(quarrow2_scripts)
+foreach(row "File;{A89DAC1F-6D90-4460-90D4-B50DA2C488F8};101"
+            "MetaData;{8DC736BC-D6E2-4F9E-8731-78559DB35411};102"
+            "Strings;{71C1BDF9-FEE8-4784-B45D-6E5E2D66C430};103")
+  list(GET row 0 QUARROW2_CLASS)
+  list(GET row 1 QUARROW2_CLSID)
+  list(GET row 2 QUARROW2_SCRIPT_ID)
+  configure_file(${PROJECT_SOURCE_DIR}/server/class_registration.in
+                 ${quarrow2_generated}/${QUARROW2_CLASS}.registry @ONLY NEWLINE_STYLE UNIX)
+  list(APPEND quarrow2_scripts ${quarrow2_generated}/${QUARROW2_CLASS}.registry)
+endforeach()
+
+set(quarrow2_rc ${PROJECT_SOURCE_DIR}/server/Quarrow2.rc)
+set_source_files_properties(${quarrow2_rc} PROPERTIES
+  OBJECT_DEPENDS "${quarrow2_generated}/Quarrow2.tlb;${quarrow2_scripts}")
+
+add_library(Quarrow2 SHARED ${quarrow2_rc} ${PROJECT_SOURCE_DIR}/server/Quarrow2.def)
+set_target_properties(Quarrow2 PROPERTIES OUTPUT_NAME Quarrow2 PREFIX "" LINKER_LANGUAGE CXX)
+target_include_directories(Quarrow2 PRIVATE ${quarrow2_generated})
+target_link_libraries(Quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
+# The exported names stay undecorated on x86 too, as the system looks them up by name.
+target_link_options(Quarrow2 PRIVATE -Wl,--kill-at -static -static-libgcc -static-libstdc++)
+
+# Where the tests find the type library file on its own.
+set(QUARROW2_TYPELIB_FILE ${quarrow2_generated}/Quarrow2.tlb)
