@@ -1,0 +1,177 @@
+#include "store/file.h"
+
+#include <new>
+
+#include "server/type_info_holder.h"
+#include "store/error_report.h"
+#include "store/stream_open.h"
+#include "store/type_names.h"
+#include "store/volume_probe.h"
+
+namespace quarrow2 {
+namespace {
+
+const OLECHAR kForbiddenType[] = OLESTR("Access to this data type forbidden.");
+const OLECHAR kNoPath[] = OLESTR("No file path assigned.");
+const OLECHAR kNoStreams[] = OLESTR("Volume does not support streams.");
+const OLECHAR kCannotOpen[] = OLESTR("Unable to open metadata.");
+const OLECHAR kCannotAdd[] = OLESTR("Unable to add metadata.");
+
+// Sets the rich error of a File failure; returns E_FAIL in any case, also when memory for
+// the message runs out.
+HRESULT Report(const OLECHAR* text) {
+    try {
+        return ReportError(CLSID_File, WString(text), IID_IFile, E_FAIL);
+    } catch (const std::bad_alloc&) {
+        return E_FAIL;
+    }
+}
+
+}  // namespace
+
+HRESULT File::Create(File** out) {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) File();
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// ---- IUnknown ------------------------------------------------------------------------
+
+HRESULT File::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IFile) || IsEqualIID(riid, IID_IDispatch) ||
+        IsEqualIID(riid, IID_IUnknown)) {
+        *ppv = static_cast<IFile*>(this);
+    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        *ppv = static_cast<ISupportErrorInfo*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG File::AddRef() { return ++refCount_; }
+
+ULONG File::Release() {
+    const ULONG left = --refCount_;
+    if (left == 0) delete this;
+    return left;
+}
+
+// ---- ISupportErrorInfo ---------------------------------------------------------------
+
+HRESULT File::InterfaceSupportsErrorInfo(REFIID riid) {
+    return IsEqualIID(riid, IID_IFile) ? S_OK : S_FALSE;
+}
+
+// ---- IDispatch -----------------------------------------------------------------------
+
+HRESULT File::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+HRESULT File::GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo) {
+    return server::DispatchGetTypeInfo(server::TypeInfoFor(IID_IFile), lcid, ppTInfo);
+}
+
+HRESULT File::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                            DISPID* rgDispId) {
+    return server::DispatchGetIDsOfNames(server::TypeInfoFor(IID_IFile), rgszNames, cNames, lcid,
+                                         rgDispId);
+}
+
+HRESULT File::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
+                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                     UINT* puArgErr) {
+    return server::DispatchInvoke(server::TypeInfoFor(IID_IFile), static_cast<IFile*>(this),
+                                  dispIdMember, lcid, wFlags, pDispParams, pVarResult,
+                                  pExcepInfo, puArgErr);
+}
+
+// ---- IFile ---------------------------------------------------------------------------
+
+const WCHAR* File::PathOrEmpty() const { return HasPath() ? path_.get() : OLESTR(""); }
+
+HRESULT File::SetFile(BSTR inPath, VARIANT_BOOL* outSupportsStreams) {
+    if (!outSupportsStreams) return E_POINTER;
+    // The path is read up to its first zero unit, and replaced before the volume is asked.
+    BSTR copy = nullptr;
+    if (inPath && inPath[0]) {
+        copy = SysAllocString(inPath);
+        if (!copy) {
+            // Keeping the old path would bind the object to a file the client moved away
+            // from; unbind it instead.
+            Close();
+            *outSupportsStreams = supportsStreams_;
+            return E_OUTOFMEMORY;
+        }
+    }
+    path_.reset(copy);
+    supportsStreams_ = ProbeVolume(PathOrEmpty()) ? VARIANT_TRUE : VARIANT_FALSE;
+    *outSupportsStreams = supportsStreams_;
+    return S_OK;
+}
+
+HRESULT File::Close() {
+    path_.reset();
+    supportsStreams_ = VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT File::Open(BSTR inType, IMetaData** outMD) { return OpenOrAdd(inType, false, outMD); }
+
+HRESULT File::Add(BSTR inType, IMetaData** outMD) { return OpenOrAdd(inType, true, outMD); }
+
+HRESULT File::OpenOrAdd(BSTR inType, bool create, IMetaData** outMD) {
+    if (!outMD) return E_POINTER;
+    *outMD = nullptr;
+    // In this order: a forbidden name is refused even before a path is set.
+    if (IsForbiddenType(inType)) return Report(kForbiddenType);
+    if (!HasPath()) return Report(kNoPath);
+    if (supportsStreams_ == VARIANT_FALSE) return Report(kNoStreams);
+    const HRESULT hr = OpenItem(path_.get(), inType, create, outMD);
+    if (SUCCEEDED(hr)) return hr;
+    return ReportWithLastError(CLSID_File, create ? kCannotAdd : kCannotOpen, IID_IFile, E_FAIL);
+}
+
+HRESULT File::get_Supported(VARIANT_BOOL* outTruth) {
+    if (!outTruth) return E_POINTER;
+    *outTruth = supportsStreams_;
+    return S_OK;
+}
+
+HRESULT File::get_Exists(VARIANT_BOOL* outTruth) {
+    if (!outTruth) return E_POINTER;
+    // The very path the items are opened by, in UTF-16: no conversion that could name
+    // another file.
+    bool exists = false;
+    if (HasPath()) {
+        UniqueHandle handle(CreateFileW(path_.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        exists = handle.valid();
+    }
+    *outTruth = exists ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT File::get_Length(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    if (!HasPath()) {
+        const HRESULT hr = Report(kNoPath);
+        *pVal = 0;
+        return hr;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT File::get_Types(IStrings** pVal) {
+    if (!pVal) return E_POINTER;
+    if (!HasPath()) return Report(kNoPath);
+    return E_NOTIMPL;
+}
+
+}  // namespace quarrow2

@@ -1,0 +1,63 @@
+// The File object: one file, named by its path, and the client's way into its items.
+#pragma once
+
+#include <atomic>
+
+#include "platform/owners.h"
+#include "quarrow2/quarrow2.h"
+#include "server/module_lock.h"
+
+namespace quarrow2 {
+
+// Holds a path and the snapshot of whether its volume supports named streams; holds no
+// handle and no item. Meant for one thread at a time: SetFile and Close replace the path
+// the other methods read, and nothing locks it.
+class File : public ISupportErrorInfo, public IFile {
+public:
+    // A new object with a reference count of 0, for the class object to query.
+    static HRESULT Create(File** out);
+
+    virtual ~File() = default;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // ISupportErrorInfo
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
+    // IDispatch
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
+                                            LCID lcid, DISPID* rgDispId) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IFile
+    HRESULT STDMETHODCALLTYPE SetFile(BSTR inPath, VARIANT_BOOL* outSupportsStreams) override;
+    HRESULT STDMETHODCALLTYPE Close() override;
+    HRESULT STDMETHODCALLTYPE Open(BSTR inType, IMetaData** outMD) override;
+    HRESULT STDMETHODCALLTYPE Add(BSTR inType, IMetaData** outMD) override;
+    HRESULT STDMETHODCALLTYPE get_Supported(VARIANT_BOOL* outTruth) override;
+    HRESULT STDMETHODCALLTYPE get_Exists(VARIANT_BOOL* outTruth) override;
+    HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) override;
+    HRESULT STDMETHODCALLTYPE get_Types(IStrings** pVal) override;
+
+private:
+    File() = default;
+
+    bool HasPath() const { return path_.length() != 0; }
+    // The stored path as a terminated string, never null.
+    const WCHAR* PathOrEmpty() const;
+    HRESULT OpenOrAdd(BSTR inType, bool create, IMetaData** outMD);
+
+    std::atomic<ULONG> refCount_{0};
+    server::ModuleLock moduleLock_;
+    UniqueBstr path_;
+    VARIANT_BOOL supportsStreams_ = VARIANT_FALSE;
+};
+
+}  // namespace quarrow2

@@ -1,0 +1,74 @@
+#include "store/stream_open.h"
+
+#include <new>
+
+#include "items/metadata.h"
+#include "store/type_names.h"
+
+namespace quarrow2 {
+namespace {
+
+HRESULT FailureOr(HRESULT hr) { return hr == S_OK ? E_FAIL : hr; }
+
+// Hands the open stream to a new item. The handle is closed on every failure.
+HRESULT WrapInItem(UniqueHandle handle, const WString& streamPath, const WCHAR* type,
+                   bool newlyCreated, IMetaData** out) {
+    MetaData* item = nullptr;
+    HRESULT hr = MetaData::Create(&item);
+    if (FAILED(hr) || !item) {
+        // The caller reports the last error; the open's own code would mislead there.
+        if (hr == E_OUTOFMEMORY) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FailureOr(hr);
+    }
+    item->Attach(handle.release(), streamPath.c_str(), type);
+    // A new stream is empty, which is not a value: give it the empty value's stored form.
+    // Should that fail, the item still reaches the client, whose own puts will tell.
+    if (newlyCreated) item->put_Text(nullptr);
+    hr = item->QueryInterface(IID_IMetaData, reinterpret_cast<void**>(out));
+    if (FAILED(hr)) {
+        *out = nullptr;
+        MetaData::Discard(item);
+        return FailureOr(hr);
+    }
+    return hr;
+}
+
+}  // namespace
+
+UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated) {
+    const DWORD disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
+    UniqueHandle handle(CreateFileW(streamPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.valid()) {
+        // Readable but not writable (read-only file, no write permission): the item then
+        // reads, and its puts fail with the reason.
+        handle.reset(CreateFileW(streamPath, GENERIC_READ, FILE_SHARE_READ, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+    *newlyCreated = create && GetLastError() != ERROR_ALREADY_EXISTS;
+    return handle;
+}
+
+HRESULT OpenItem(const WCHAR* filePath, const WCHAR* type, bool create, IMetaData** out) {
+    *out = nullptr;
+    const WCHAR* typeName = type ? type : OLESTR("");
+    // A separator would make the system resolve the type name as a path and reach another
+    // file; refuse it as the system refuses every other name no stream can have.
+    if (HasPathSeparator(typeName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return E_FAIL;
+    }
+    try {
+        const WString streamPath = ComposeStreamPath(filePath, typeName);
+        if (streamPath.empty()) return E_FAIL;
+        bool newlyCreated = false;
+        UniqueHandle handle = OpenStream(streamPath.c_str(), create, &newlyCreated);
+        if (!handle.valid()) return E_FAIL;
+        return WrapInItem(std::move(handle), streamPath, typeName, newlyCreated, out);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace quarrow2

@@ -1,0 +1,42 @@
+#include "store/type_names.h"
+
+namespace quarrow2 {
+namespace {
+
+// The names of the file's main stream itself. The leading-colon rule below covers the last
+// two already; they stay listed as the names a client is most likely to try.
+const WCHAR* const kForbiddenTypes[] = {OLESTR("$DATA"), OLESTR(""), OLESTR(":$DATA"),
+                                        OLESTR(":")};
+
+bool SameUnits(const WCHAR* a, const WCHAR* b) {
+    for (; *a && *a == *b; ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+}  // namespace
+
+bool IsForbiddenType(const WCHAR* type) {
+    const WCHAR* name = type ? type : OLESTR("");
+    for (const WCHAR* forbidden : kForbiddenTypes)
+        if (SameUnits(name, forbidden)) return true;
+    // ":$data", ":$Data", "::$DATA" and the like all name the main stream on NTFS.
+    return name[0] == OLESTR(':');
+}
+
+bool HasPathSeparator(const WCHAR* type) {
+    for (const WCHAR* p = type; p && *p; ++p)
+        if (*p == OLESTR('/') || *p == OLESTR('\\')) return true;
+    return false;
+}
+
+WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type) {
+    WString path = filePath ? WString(filePath) : WString();
+    if (type && *type) {
+        path += OLESTR(':');
+        path += type;
+    }
+    return path;
+}
+
+}  // namespace quarrow2

@@ -1,0 +1,114 @@
+// File objects made the way the class object makes them, and what their failures report.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "store/file.h"
+#include "support/test_support.h"
+
+namespace quarrow2::test {
+
+// A File handed out with one reference, as a client gets it.
+inline ComPtr<IFile> NewFile() {
+    File* raw = nullptr;
+    EXPECT_EQ(File::Create(&raw), S_OK);
+    ComPtr<IFile> file;
+    if (raw) {
+        EXPECT_EQ(raw->QueryInterface(IID_IFile, file.out_void()), S_OK);
+    }
+    return file;
+}
+
+inline UniqueBstr BstrOf(const WString& s) {
+    return UniqueBstr(SysAllocStringLen(s.data(), static_cast<UINT>(s.size())));
+}
+
+// SetFile's answer for the path.
+inline bool Bind(IFile* file, const WString& path) {
+    VARIANT_BOOL supported = 1;
+    UniqueBstr p = BstrOf(path);
+    EXPECT_EQ(file->SetFile(p.get(), &supported), S_OK);
+    EXPECT_TRUE(supported == VARIANT_TRUE || supported == VARIANT_FALSE);
+    return supported == VARIANT_TRUE;
+}
+inline bool Bind(IFile* file, const std::filesystem::path& path) { return Bind(file, PathW(path)); }
+
+// What Open or Add gave: the status, the item, and the rich error of a failure.
+struct ItemOutcome {
+    HRESULT hr = E_UNEXPECTED;
+    ComPtr<IMetaData> item;
+    RichError error;
+};
+
+inline ItemOutcome OpenOrAdd(IFile* file, bool add, BSTR type) {
+    ItemOutcome o;
+    SetErrorInfo(0, nullptr);
+    // A stale pointer in the out-argument must be cleared, not released or kept.
+    IMetaData* out = reinterpret_cast<IMetaData*>(static_cast<uintptr_t>(0x10));
+    o.hr = add ? file->Add(type, &out) : file->Open(type, &out);
+    if (o.hr == S_OK) {
+        o.item = ComPtr<IMetaData>::adopt(out);
+    } else {
+        EXPECT_EQ(out, nullptr);
+        o.error = TakeRichError();
+    }
+    return o;
+}
+inline ItemOutcome Open(IFile* file, const WString& type) {
+    UniqueBstr t = BstrOf(type);
+    return OpenOrAdd(file, false, t.get());
+}
+inline ItemOutcome Add(IFile* file, const WString& type) {
+    UniqueBstr t = BstrOf(type);
+    return OpenOrAdd(file, true, t.get());
+}
+inline ItemOutcome Open(IFile* file, const char* type) { return Open(file, W(type)); }
+inline ItemOutcome Add(IFile* file, const char* type) { return Add(file, W(type)); }
+
+// A fixed message followed by the system's text for the code, as failures describe it.
+inline std::string WithSystemText(const std::string& message, DWORD code) {
+    return message + " " + Narrow(SystemText(code));
+}
+
+// The source a File failure names: its registered ProgID, or nothing where the class is
+// not registered (Wine before DllRegisterServer).
+inline std::string ExpectedFileSource() {
+    LPOLESTR progId = nullptr;
+    if (FAILED(ProgIDFromCLSID(CLSID_File, &progId)) || !progId) return std::string();
+    std::string source = Narrow(WString(progId));
+    CoTaskMemFree(progId);
+    EXPECT_EQ(source, "Quarrow2.File.1");
+    return source;
+}
+
+// Checks a reported failure of File: E_FAIL, the description, the class and interface.
+inline void ExpectFileFailure(const ItemOutcome& o, const std::string& description) {
+    EXPECT_EQ(o.hr, E_FAIL);
+    EXPECT_FALSE(o.item);
+    ASSERT_TRUE(o.error.present) << description;
+    EXPECT_EQ(o.error.description, description);
+    EXPECT_EQ(o.error.source, ExpectedFileSource());
+    EXPECT_TRUE(IsEqualGUID(o.error.guid, IID_IFile));
+}
+
+inline std::string TextOf(IMetaData* item) {
+    UniqueBstr text;
+    EXPECT_EQ(item->get_Text(text.out()), S_OK);
+    return Narrow(text.get());
+}
+
+inline LONG LengthOf(IMetaData* item) {
+    LONG length = -1;
+    EXPECT_EQ(item->get_Length(&length), S_OK);
+    return length;
+}
+
+inline HRESULT PutText(IMetaData* item, const std::string& text) {
+    UniqueBstr value = Bstr(text);
+    return item->put_Text(value.get());
+}
+
+}  // namespace quarrow2::test
