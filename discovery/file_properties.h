@@ -1,0 +1,21 @@
+// The Length and Types properties of a File, once the File has checked its out-argument and
+// that a path is bound. Neither reports a rich error: a file that cannot be walked simply
+// has no items.
+#pragma once
+
+#include "platform/platform.h"
+#include "quarrow2/quarrow2.h"
+
+namespace quarrow2::discovery {
+
+// The total size of the file's items (modulo 2^32, so above 2147483647 it reads negative)
+// into *pVal; S_OK, also when the file cannot be opened (total 0).
+HRESULT FileLength(LPCWSTR path, LONG* pVal);
+
+// A new Strings collection of the file's type names, in the order the file system reports
+// them, into *pVal with the only reference to it. The file is walked only when supported is
+// VARIANT_TRUE; otherwise, or when it cannot be opened, the collection is empty. On failure
+// (E_OUTOFMEMORY) nothing is handed out and *pVal is not written.
+HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal);
+
+}  // namespace quarrow2::discovery

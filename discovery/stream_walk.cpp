@@ -1,0 +1,95 @@
+#include "discovery/stream_walk.h"
+
+#include <cstring>
+#include <new>
+#include <string_view>
+
+namespace quarrow2::discovery {
+namespace {
+
+// The walk only ever reads, and lets others read alongside it.
+UniqueHandle OpenForWalk(LPCWSTR path) {
+    if (!path) return UniqueHandle();
+    return UniqueHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName) {
+    std::basic_string_view<WCHAR> name(rawName);
+    if (!name.empty() && name.front() == OLESTR(':')) name.remove_prefix(1);
+    size_t suffix = name.find(OLESTR(":$DATA"));
+    if (suffix != name.npos) name = name.substr(0, suffix);
+    return name;
+}
+
+}  // namespace
+
+void WalkBackupStream(BackupReader& reader, StreamVisitor visitor, void* context) {
+    WIN32_STREAM_ID header;
+    std::memset(&header, 0, sizeof header);
+    // Room for the longest raw name and its terminator, so every name arrives whole.
+    WCHAR name[kMaxRawStreamNameUnits + 1];
+    for (;;) {
+        DWORD got = 0;
+        // A header cut short would leave fields of the one before it in place.
+        if (!reader.Read(&header, kStreamHeaderBytes, &got) || got != kStreamHeaderBytes) return;
+
+        const DWORD nameBytes = header.dwStreamNameSize;
+        // No file system makes a longer name; reading part of one would leave the walk in
+        // the middle of it, so the walk ends here instead.
+        if (nameBytes > kMaxRawStreamNameUnits * sizeof(WCHAR)) return;
+        got = 0;
+        if (!reader.Read(name, nameBytes, &got) || got != nameBytes) return;
+        name[got / sizeof(WCHAR)] = 0;
+
+        if (visitor(header, name, context) != 0) return;
+        if (!reader.Skip(static_cast<ULONGLONG>(header.Size.QuadPart))) return;
+    }
+}
+
+void WalkStreams(HANDLE file, StreamVisitor visitor, void* context) {
+    HandleBackupReader reader(file);
+    WalkBackupStream(reader, visitor, context);
+}
+
+LONG TypeNameVisitor(const WIN32_STREAM_ID& header, const WCHAR* name, void* collector) {
+    if (header.dwStreamId != BACKUP_ALTERNATE_DATA) return 0;
+    auto& into = *static_cast<TypeNameCollector*>(collector);
+    std::basic_string_view<WCHAR> typeName = TypeNameOf(name);
+    UniqueBstr copy(SysAllocStringLen(typeName.data(), static_cast<UINT>(typeName.size())));
+    if (!copy.get()) {
+        into.status = E_OUTOFMEMORY;
+        return 1;
+    }
+    try {
+        into.names.push_back(std::move(copy));
+    } catch (const std::bad_alloc&) {
+        into.status = E_OUTOFMEMORY;
+        return 1;
+    }
+    return 0;
+}
+
+LONG SizeVisitor(const WIN32_STREAM_ID& header, const WCHAR*, void* total) {
+    if (header.dwStreamId != BACKUP_ALTERNATE_DATA) return 0;
+    LONG& sum = *static_cast<LONG*>(total);
+    sum = static_cast<LONG>(static_cast<DWORD>(sum) + header.Size.u.LowPart);
+    return 0;
+}
+
+HRESULT ListStreamTypes(LPCWSTR path, TypeNameList& names) {
+    UniqueHandle file = OpenForWalk(path);
+    if (!file.valid()) return S_OK;
+    TypeNameCollector collector{names};
+    WalkStreams(file.get(), TypeNameVisitor, &collector);
+    return collector.status;
+}
+
+void TotalStreamLength(LPCWSTR path, LONG* total) {
+    *total = 0;
+    UniqueHandle file = OpenForWalk(path);
+    if (!file.valid()) return;
+    WalkStreams(file.get(), SizeVisitor, total);
+}
+
+}  // namespace quarrow2::discovery
