@@ -52,9 +52,9 @@ UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated
 HRESULT OpenItem(const WCHAR* filePath, const WCHAR* type, bool create, IMetaData** out) {
     *out = nullptr;
     const WCHAR* typeName = type ? type : OLESTR("");
-    // A separator would make the system resolve the type name as a path and reach another
-    // file; refuse it as the system refuses every other name no stream can have.
-    if (HasPathSeparator(typeName)) {
+    // Refused as the system refuses every other name no stream can have, before the
+    // system gets to resolve it as a path to some other file.
+    if (!CanNameAStream(typeName)) {
         SetLastError(ERROR_INVALID_NAME);
         return E_FAIL;
     }

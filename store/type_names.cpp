@@ -14,6 +14,16 @@ bool SameUnits(const WCHAR* a, const WCHAR* b) {
     return *a == *b;
 }
 
+// "$DATA" in any case, and nothing after it.
+bool IsDataStreamKind(const WCHAR* suffix) {
+    const char kKind[] = "$DATA";
+    for (const char* k = kKind; *k; ++k, ++suffix) {
+        const WCHAR unit = *suffix >= 'a' && *suffix <= 'z' ? *suffix - ('a' - 'A') : *suffix;
+        if (unit != static_cast<WCHAR>(*k)) return false;
+    }
+    return *suffix == 0;
+}
+
 }  // namespace
 
 bool IsForbiddenType(const WCHAR* type) {
@@ -24,10 +34,13 @@ bool IsForbiddenType(const WCHAR* type) {
     return name[0] == OLESTR(':');
 }
 
-bool HasPathSeparator(const WCHAR* type) {
-    for (const WCHAR* p = type; p && *p; ++p)
-        if (*p == OLESTR('/') || *p == OLESTR('\\')) return true;
-    return false;
+bool CanNameAStream(const WCHAR* type) {
+    const WCHAR* p = type ? type : OLESTR("");
+    for (; *p; ++p) {
+        if (*p == OLESTR('/') || *p == OLESTR('\\')) return false;
+        if (*p == OLESTR(':')) return IsDataStreamKind(p + 1);
+    }
+    return true;
 }
 
 WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type) {

@@ -11,9 +11,11 @@ namespace quarrow2 {
 // unit; a null name is the empty name.
 bool IsForbiddenType(const WCHAR* type);
 
-// True when the type name holds a path separator. No stream name can hold one, and the
-// system would resolve it as a path, so that the "stream" lands on another file.
-bool HasPathSeparator(const WCHAR* type);
+// False for a type name that no named stream can have because the system would read it
+// as more than a stream name: a path separator ("/", "\\") would make it a path to
+// another file, and a colon (other than in a closing ":$DATA", the stream kind) would
+// split it at a file whose own name holds a colon. Read up to the first zero unit.
+bool CanNameAStream(const WCHAR* type);
 
 // The file path, then ":" and the type name when that is not empty. Both are read up to
 // their first zero unit; null counts as empty. Throws std::bad_alloc.
