@@ -1,0 +1,31 @@
+// quarrow2 length [--json] PATH...
+#include "commands.h"
+#include "console.h"
+#include "failure.h"
+#include "readable_file.h"
+
+namespace quarrow2::tool {
+
+int run_length(const Library& library, const LengthOptions& options) {
+    int status = kSuccess;
+    nlohmann::json files = nlohmann::json::array();
+    for (const std::string& path : options.paths) {
+        try {
+            std::uint32_t length = bind_readable_file(library, path).total_length();
+            if (options.json)
+                files.push_back({{"path", path}, {"length", length}});
+            else if (options.paths.size() == 1)
+                print_raw(std::to_string(length) + "\n");
+            else
+                print_raw(std::to_string(length) + "  " + path + "\n");
+        } catch (const Failure& failure) {
+            report_failure(failure.what());
+            if (options.json) files.push_back({{"path", path}, {"error", failure.description()}});
+            status = kFailure;
+        }
+    }
+    if (options.json) print_json(nlohmann::json{{"files", std::move(files)}});
+    return status;
+}
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,20 @@
+#include "console.h"
+
+#include <cstdio>
+
+namespace quarrow2::tool {
+
+void report_failure(const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarrow2: %s\n", message.c_str());
+}
+
+void print_json(const nlohmann::json& document) {
+    print_raw(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+}
+
+void print_raw(const std::string& bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+}  // namespace quarrow2::tool

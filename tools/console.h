@@ -1,0 +1,20 @@
+// Writing results and failures.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace quarrow2::tool {
+
+// "quarrow2: " and the message, on one line of standard error.
+void report_failure(const std::string& message);
+
+// One JSON document on standard output. Names that are not valid UTF-8 are written with
+// U+FFFD in place of the bad bytes rather than failing the whole document.
+void print_json(const nlohmann::json& document);
+
+// Text or bytes on standard output, exactly as given.
+void print_raw(const std::string& bytes);
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,44 @@
+// The little that differs between the systems the tool runs on: how it reaches the
+// library's class object, how it reads its command line, and what its standard streams
+// are. host_posix.cpp links libquarrow2.so; host_win.cpp loads Quarrow2.dll from the tool's
+// own folder, unregistered, as any client may.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quarrow2/quarrow2.h"
+
+namespace quarrow2::tool {
+
+// The library, ready for use, for as long as this object lives. Every interface obtained
+// through it must be released before it goes.
+class Library {
+public:
+    // Throws Failure when the library cannot be loaded.
+    Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    ~Library();
+
+    // The library's DllGetClassObject.
+    HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** object) const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The arguments after the program name, in UTF-8 (on Windows read as UTF-16 from the
+// system, whatever the console's code page).
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+
+// Readies standard output and error for UTF-8 text and raw bytes alike.
+void prepare_standard_streams();
+
+// Whether both standard output and standard error are terminals, so that progress shown on
+// standard error is seen by a person and mixes with nothing a program reads.
+bool attended_terminal();
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,98 @@
+// Windows: Quarrow2.dll is loaded from the tool's own folder and its DllGetClassObject
+// called directly, so the tool runs without registration; the command line is read as
+// UTF-16 and the console is switched to UTF-8.
+#include "host.h"  // brings in the system headers first
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "failure.h"
+#include "text.h"
+
+namespace quarrow2::tool {
+namespace {
+
+using GetClassObjectEntry = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+std::string utf8(const std::wstring& text) { return displayable_utf8(text.data(), text.size()); }
+
+std::string system_text(DWORD code) {
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : L"error " + std::to_wstring(code);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+    return utf8(text);
+}
+
+std::wstring own_folder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+}  // namespace
+
+struct Library::State {
+    HMODULE module = nullptr;
+    GetClassObjectEntry get_class_object = nullptr;
+    bool runtime_initialised = false;
+
+    ~State() {
+        if (module) FreeLibrary(module);
+        if (runtime_initialised) CoUninitialize();
+    }
+};
+
+Library::Library() : state_(std::make_unique<State>()) {
+    state_->runtime_initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    std::wstring path = own_folder() + L"Quarrow2.dll";
+    state_->module = LoadLibraryW(path.c_str());
+    if (!state_->module)
+        throw Failure("Unable to load " + utf8(path) + ": " + system_text(GetLastError()));
+    state_->get_class_object = reinterpret_cast<GetClassObjectEntry>(
+        reinterpret_cast<void*>(GetProcAddress(state_->module, "DllGetClassObject")));
+    if (!state_->get_class_object)
+        throw Failure(utf8(path) + " has no DllGetClassObject: " + system_text(GetLastError()));
+}
+
+Library::~Library() = default;
+
+HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) const {
+    return state_->get_class_object(clsid, iid, object);
+}
+
+std::vector<std::string> command_line_arguments(int, char**) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(utf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+void prepare_standard_streams() {
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+}
+
+bool attended_terminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr)); }
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,29 @@
+// quarrow2: the command-line tool over the library's public interfaces.
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "cli.h"
+#include "console.h"
+#include "failure.h"
+#include "host.h"
+
+int main(int argc, char** argv) {
+    using namespace quarrow2::tool;
+    int status = kFailure;
+    try {
+        prepare_standard_streams();
+        status = run_command_line(command_line_arguments(argc, argv));
+    } catch (const std::bad_alloc&) {
+        report_failure("Not enough memory.");
+        status = kFailure;
+    } catch (const std::exception& error) {
+        report_failure(std::string("Unexpected failure: ") + error.what());
+        status = kFailure;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quarrow2: Unable to write the output.\n");
+        return kFailure;
+    }
+    return status;
+}

@@ -1,0 +1,42 @@
+#include "progress.h"
+
+#include <cstdio>
+
+namespace quarrow2::tool {
+namespace {
+
+// Often enough to look alive, rarely enough to cost nothing.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+Progress::Progress(bool shown) : shown_(shown) {}
+
+Progress::~Progress() { clear(); }
+
+void Progress::file_seen(size_t items) {
+    ++files_;
+    items_ += items;
+    if (!shown_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - last_drawn_ < kRedrawInterval) return;
+    last_drawn_ = now;
+    draw();
+}
+
+void Progress::draw() {
+    std::string line = "files seen: " + std::to_string(files_) +
+                       ", items found: " + std::to_string(items_);
+    std::fprintf(stderr, "\r%s", line.c_str());
+    std::fflush(stderr);
+    drawn_width_ = line.size();
+}
+
+void Progress::clear() {
+    if (!shown_ || drawn_width_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawn_width_, ' ').c_str());
+    std::fflush(stderr);
+    drawn_width_ = 0;
+}
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,33 @@
+// The progress line of a long recursive listing: files seen and items found, redrawn in
+// place on standard error, only when a person watches both output streams.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace quarrow2::tool {
+
+class Progress {
+public:
+    explicit Progress(bool shown);
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    ~Progress();
+
+    // Counts one more file and its items; redraws now and then.
+    void file_seen(size_t items);
+    // Takes the line away before anything else is written to the terminal.
+    void clear();
+
+private:
+    void draw();
+
+    bool shown_;
+    size_t files_ = 0;
+    size_t items_ = 0;
+    size_t drawn_width_ = 0;
+    std::chrono::steady_clock::time_point last_drawn_{};
+};
+
+}  // namespace quarrow2::tool

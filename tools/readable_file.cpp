@@ -1,0 +1,23 @@
+#include "readable_file.h"
+
+#include <filesystem>
+
+#include "failure.h"
+
+namespace quarrow2::tool {
+
+MetadataFile bind_readable_file(const Library& library, const std::string& path) {
+    MetadataFile file(library, path);
+    if (!file.supports_streams()) throw Failure("Volume does not support streams.", path);
+    if (!file.exists()) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::file_status status = fs::status(fs::u8path(path), error);
+        if (!fs::exists(status)) throw Failure("File not found.", path);
+        if (fs::is_directory(status)) throw Failure("Is a folder, not a file.", path);
+        throw Failure("File cannot be opened for reading.", path);
+    }
+    return file;
+}
+
+}  // namespace quarrow2::tool

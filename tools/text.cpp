@@ -1,0 +1,116 @@
+#include "text.h"
+
+#include <iterator>
+
+#include <utf8.h>
+
+namespace quarrow2::tool {
+namespace {
+
+constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+
+bool is_lead_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_trail_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Walks UTF-16 code points; an unpaired surrogate is handed over as it is, for the caller
+// to refuse or replace.
+template <class Visit>
+void for_each_code_point(const OLECHAR* text, size_t length, Visit visit) {
+    for (size_t i = 0; i < length; ++i) {
+        std::uint32_t unit = static_cast<std::uint16_t>(text[i]);
+        if (is_lead_surrogate(unit) && i + 1 < length) {
+            std::uint32_t trail = static_cast<std::uint16_t>(text[i + 1]);
+            if (is_trail_surrogate(trail)) {
+                visit(0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00), false);
+                ++i;
+                continue;
+            }
+        }
+        bool unpaired = is_lead_surrogate(unit) || is_trail_surrogate(unit);
+        visit(unit, unpaired);
+    }
+}
+
+int hex_digit_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<size_t> find_invalid_utf8(std::string_view utf8) {
+    auto invalid = utf8::find_invalid(utf8.begin(), utf8.end());
+    if (invalid == utf8.end()) return std::nullopt;
+    return static_cast<size_t>(invalid - utf8.begin());
+}
+
+WString utf16_from_utf8(std::string_view utf8) {
+    WString text;
+    text.reserve(utf8.size());
+    utf8::utf8to16(utf8.begin(), utf8.end(), std::back_inserter(text));
+    return text;
+}
+
+std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length) {
+    std::string result;
+    result.reserve(length);
+    bool valid = true;
+    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
+        if (unpaired) valid = false;
+        if (valid) utf8::append(code_point, std::back_inserter(result));
+    });
+    if (!valid) return std::nullopt;
+    return result;
+}
+
+std::string displayable_utf8(const OLECHAR* text, size_t length) {
+    std::string result;
+    result.reserve(length);
+    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
+        utf8::append(unpaired ? kReplacementCharacter : code_point, std::back_inserter(result));
+    });
+    return result;
+}
+
+std::string displayable_utf8(const WString& text) {
+    return displayable_utf8(text.data(), text.size());
+}
+
+std::string hex_from_bytes(const Bytes& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (std::uint8_t byte : bytes) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 0x0F]);
+    }
+    return hex;
+}
+
+std::optional<Bytes> bytes_from_hex(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    Bytes bytes;
+    bytes.reserve(hex.size() / 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int high = hex_digit_value(hex[i]);
+        int low = hex_digit_value(hex[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return bytes;
+}
+
+Bytes utf16le_bytes(const WString& text) {
+    Bytes bytes;
+    bytes.reserve(text.size() * 2);
+    for (OLECHAR unit : text) {
+        auto value = static_cast<std::uint16_t>(unit);
+        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    return bytes;
+}
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,41 @@
+// Conversions between the tool's UTF-8 world (command line, terminal, JSON) and the
+// library's UTF-16 automation strings, and the hex form of raw values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quarrow2/quarrow2.h"
+
+namespace quarrow2::tool {
+
+// UTF-16 in the automation runtime's unit type (char16_t on Linux, wchar_t on Windows).
+using WString = std::basic_string<OLECHAR>;
+using Bytes = std::vector<std::uint8_t>;
+
+// Offset of the first byte that is not well-formed UTF-8, or nothing when all of it is.
+std::optional<size_t> find_invalid_utf8(std::string_view utf8);
+
+// UTF-16 from well-formed UTF-8; the caller checks with find_invalid_utf8 first.
+WString utf16_from_utf8(std::string_view utf8);
+
+// UTF-8 from UTF-16, or nothing when the text holds an unpaired surrogate.
+std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length);
+
+// UTF-8 for showing a name to a person: unpaired surrogates become U+FFFD.
+std::string displayable_utf8(const OLECHAR* text, size_t length);
+std::string displayable_utf8(const WString& text);
+
+// Lower-case hex digits, two per byte, nothing between them.
+std::string hex_from_bytes(const Bytes& bytes);
+
+// Bytes from hex digits (either case, an even number of them), or nothing.
+std::optional<Bytes> bytes_from_hex(std::string_view hex);
+
+// The code units of a UTF-16 text as the library stores them: little-endian, two bytes each.
+Bytes utf16le_bytes(const WString& text);
+
+}  // namespace quarrow2::tool
