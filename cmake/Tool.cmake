@@ -1,0 +1,88 @@
+# The quarrow2 command-line tool: a client of the library's public interface alone
+# (include/quarrow2/quarrow2.h). On Linux it links libquarrow2.so; on Windows it is
+# quarrow2.exe beside Quarrow2.dll, which it loads from its own folder at run time. Files
+# named *_posix.cpp and *_win.cpp hold the platforms' differences.
+file(GLOB QUARROW2_TOOL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*.cpp)
+if(WIN32)
+  list(FILTER QUARROW2_TOOL_SOURCES EXCLUDE REGEX "_posix\\.cpp$")
+else()
+  list(FILTER QUARROW2_TOOL_SOURCES EXCLUDE REGEX "_win\\.cpp$")
+endif()
+
+# Header-only libraries from Debian: CLI11, nlohmann/json and utfcpp.
+find_path(QUARROW2_CLI11_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_path(QUARROW2_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_path(QUARROW2_UTFCPP_DIR utf8.h PATHS /usr/include/utf8cpp /usr/include
+          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+
+add_executable(quarrow2_tool ${QUARROW2_TOOL_SOURCES})
+set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
+target_compile_definitions(quarrow2_tool PRIVATE QUARROW2_VERSION="${PROJECT_VERSION}")
+
+if(WIN32)
+  # The cross compiler must not see the host's /usr/include, only these three libraries,
+  # so they are gathered in a folder of their own.
+  set(quarrow2_tool_include ${CMAKE_BINARY_DIR}/tool-include)
+  file(MAKE_DIRECTORY ${quarrow2_tool_include})
+  foreach(entry "${QUARROW2_CLI11_DIR}/CLI" "${QUARROW2_JSON_DIR}/nlohmann"
+                "${QUARROW2_UTFCPP_DIR}/utf8.h" "${QUARROW2_UTFCPP_DIR}/utf8")
+    get_filename_component(name ${entry} NAME)
+    if(NOT EXISTS ${quarrow2_tool_include}/${name})
+      file(CREATE_LINK ${entry} ${quarrow2_tool_include}/${name} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(quarrow2_tool PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(quarrow2_tool SYSTEM PRIVATE ${quarrow2_tool_include})
+  target_compile_definitions(quarrow2_tool PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                                                   _WIN32_WINNT=0x0601)
+  target_link_libraries(quarrow2_tool PRIVATE oleaut32 ole32 uuid shell32)
+  # The DLL exports no identifiers; a Windows client compiles them from the interface
+  # description, as the IDL compiler's _i.c file gives them.
+  set(quarrow2_tool_identifiers ${CMAKE_BINARY_DIR}/tool-generated/Quarrow2_i.c)
+  add_custom_command(
+    OUTPUT ${quarrow2_tool_identifiers}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/tool-generated
+    COMMAND ${QUARROW2_WIDL} -u -I ${QUARROW2_WINE_IDL_DIR} -o ${quarrow2_tool_identifiers}
+            ${PROJECT_SOURCE_DIR}/server/Quarrow2.idl
+    DEPENDS ${PROJECT_SOURCE_DIR}/server/Quarrow2.idl
+    COMMENT "Generating the identifiers for quarrow2.exe"
+    VERBATIM)
+  set_source_files_properties(${quarrow2_tool_identifiers} PROPERTIES LANGUAGE CXX)
+  target_sources(quarrow2_tool PRIVATE ${quarrow2_tool_identifiers})
+  # Not linked, loaded: building the tool builds the DLL it loads, into the same folder.
+  if(TARGET Quarrow2)
+    add_dependencies(quarrow2_tool Quarrow2)
+    set_target_properties(quarrow2_tool PROPERTIES
+                          RUNTIME_OUTPUT_DIRECTORY $<TARGET_FILE_DIR:Quarrow2>)
+  endif()
+else()
+  target_include_directories(quarrow2_tool SYSTEM PRIVATE ${QUARROW2_CLI11_DIR}
+                             ${QUARROW2_JSON_DIR} ${QUARROW2_UTFCPP_DIR})
+  target_link_libraries(quarrow2_tool PRIVATE quarrow2)
+endif()
+
+# The tool's tests run it on real files, from Python's unittest; a suite that cannot run on
+# this machine exits with 77, which CTest shows as skipped, with the reason in its output.
+if(QUARROW2_BUILD_TESTS)
+  find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT QUARROW2_PYTHON3)
+    message(WARNING "python3 not found: the tool's tests are not registered")
+    return()
+  endif()
+  if(WIN32)
+    file(GLOB quarrow2_tool_suites CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/tool/test_wine*.py)
+  else()
+    file(GLOB quarrow2_tool_suites CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/tool/test_*.py)
+    list(FILTER quarrow2_tool_suites EXCLUDE REGEX "/test_wine[^/]*$")
+  endif()
+  foreach(suite ${quarrow2_tool_suites})
+    get_filename_component(module ${suite} NAME_WE)
+    set(name ${QUARROW2_TEST_PREFIX}tool.${module})
+    add_test(NAME ${name}
+             COMMAND ${QUARROW2_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/tool/run_suite.py ${module})
+    set_tests_properties(${name} PROPERTIES
+      SKIP_RETURN_CODE 77
+      TIMEOUT 900
+      ENVIRONMENT "QUARROW2_TOOL=$<TARGET_FILE:quarrow2_tool>;QUARROW2_SANITIZE=${QUARROW2_SANITIZE};QUARROW2_WINE_RUN=${PROJECT_SOURCE_DIR}/cmake/wine-run")
+  endforeach()
+endif()
