@@ -1,0 +1,57 @@
+#include "platform/posix/handle_table.h"
+
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
+
+namespace quarrow2::posix {
+namespace {
+
+// Windows hands out multiples of 4; so does this table, from a start that no pointer-sized
+// sentinel (0, -1, small pseudo-handles) can meet.
+constexpr uintptr_t kFirstHandle = 0x10000;
+constexpr uintptr_t kHandleStep = 4;
+
+struct HandleTable {
+    std::mutex mutex;
+    uintptr_t next = kFirstHandle;
+    std::unordered_map<uintptr_t, std::shared_ptr<FileObject>> files;
+};
+
+// Built on first use and never destroyed, so handles closed by other static destructors
+// at exit still find it.
+HandleTable& Table() {
+    static HandleTable* table = new HandleTable;
+    return *table;
+}
+
+std::shared_ptr<FileObject> TakeOrFind(HANDLE handle, bool take) {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.mutex);
+    auto found = table.files.find(reinterpret_cast<uintptr_t>(handle));
+    if (found == table.files.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!take) return found->second;
+    std::shared_ptr<FileObject> file = std::move(found->second);
+    table.files.erase(found);
+    return file;
+}
+
+}  // namespace
+
+HANDLE AddHandle(std::shared_ptr<FileObject> file) {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.mutex);
+    uintptr_t value = table.next;
+    table.files.emplace(value, std::move(file));
+    table.next += kHandleStep;
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<FileObject> FindHandle(HANDLE handle) { return TakeOrFind(handle, false); }
+
+std::shared_ptr<FileObject> RemoveHandle(HANDLE handle) { return TakeOrFind(handle, true); }
+
+}  // namespace quarrow2::posix

@@ -1,0 +1,61 @@
+// Share modes and byte-range locks among all handles on this machine, kept as
+// open-file-description locks in a range of the file far past any real data: they need no
+// files of their own and vanish with the handle's descriptor, also when a process dies.
+//
+// Every lock is a read lock, because handles hold read-only descriptors. A handle shows
+// what it holds by locking a byte and finds the others' marks with F_OFD_GETLK for a write
+// lock, which reports any lock of another open file description. Each claim first takes its
+// own marks and only then looks for conflicting ones, so two claims that race can at worst
+// both be refused, never both granted.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quarrow2::posix {
+
+// Kinds of access, with the bit values of the matching FILE_SHARE_* flags.
+enum AccessKind : unsigned {
+    kReadAccess = 1,
+    kWriteAccess = 2,
+    kDeleteAccess = 4,
+};
+constexpr unsigned kEveryAccess = kReadAccess | kWriteAccess | kDeleteAccess;
+
+// The reserved range of one stream of a file: its share-mode marks, then its byte-range
+// locks. Streams are told apart by a hash of their names; two names that share a slot
+// only ever cause a refusal too many.
+struct LockSlot {
+    off_t base = 0;
+};
+LockSlot LockSlotFor(const std::string& attribute);
+
+// Takes the marks of a handle that wants `access` and lets others have `share`, on `fd`,
+// a descriptor of its own. ERROR_SHARING_VIOLATION, with no mark left behind, when a
+// handle on the same stream refuses that access or holds an access this one refuses.
+DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share);
+
+// A byte range of a stream, as LockFile takes it.
+struct ByteRange {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// Locks [offset, offset + length) of the stream for `fd` alone, failing at once with
+// ERROR_LOCK_VIOLATION when another handle holds any part of it. `length` is not 0, and
+// `fd` holds no lock that overlaps the range.
+DWORD LockByteRange(int fd, LockSlot slot, ByteRange range);
+// Gives back `range`, keeping every byte that a range in `stillHeld` needs.
+void UnlockByteRange(int fd, LockSlot slot, ByteRange range,
+                     const std::vector<ByteRange>& stillHeld);
+
+// True when a handle other than `fd`'s holds a lock on any part of the range, or when
+// that cannot be told.
+bool ByteRangeLockedByOthers(int fd, LockSlot slot, ByteRange range);
+
+}  // namespace quarrow2::posix

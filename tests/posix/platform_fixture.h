@@ -1,0 +1,231 @@
+// Helpers for the tests of the Linux file layer: stream paths in a fresh folder, raw
+// attribute access that bypasses the layer, whole-value puts and gets made the way the
+// library makes them, and child processes that hold handles of their own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace quarrow2::test {
+
+namespace fs = std::filesystem;
+
+// A file path with an optional stream part appended, as CreateFileW takes it.
+inline WString StreamW(const fs::path& file, const std::string& stream = std::string()) {
+    return stream.empty() ? PathW(file) : PathW(file) + W(":" + stream);
+}
+
+inline void MakeFile(const fs::path& file, const std::string& content = std::string()) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string FileContent(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The raw attribute "user." + name, read past the layer; nothing when absent.
+inline std::optional<std::string> RawStream(const fs::path& file, const std::string& name) {
+    std::string attribute = "user." + name;
+    std::string value(65536, '\0');
+    ssize_t got = getxattr(file.c_str(), attribute.c_str(), value.data(), value.size());
+    if (got < 0) return std::nullopt;
+    value.resize(static_cast<size_t>(got));
+    return value;
+}
+
+inline void SetRawStream(const fs::path& file, const std::string& name, const std::string& value) {
+    std::string attribute = "user." + name;
+    ASSERT_EQ(setxattr(file.c_str(), attribute.c_str(), value.data(), value.size(), 0), 0)
+        << attribute << " on " << file;
+}
+
+// Every attribute name of the file, in the order the file system lists them.
+inline std::vector<std::string> RawAttributeNames(const fs::path& file) {
+    std::vector<std::string> names;
+    std::string list(65536, '\0');
+    ssize_t got = listxattr(file.c_str(), list.data(), list.size());
+    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got);) {
+        names.emplace_back(list.c_str() + at);
+        at += names.back().size() + 1;
+    }
+    return names;
+}
+
+// Every name below a folder, relative to it, so a test can see that nothing appeared.
+inline std::vector<std::string> Tree(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An open, with the last error it left.
+struct Opened {
+    UniqueHandle handle;
+    DWORD error = 0;
+    bool ok() const { return handle.valid(); }
+};
+
+inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposition,
+                   DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    SetLastError(0xBAD);
+    Opened opened;
+    opened.handle.reset(CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+    opened.error = GetLastError();
+    return opened;
+}
+
+// The library's own opens: an item for reading and writing that shares reading only, and
+// its read-only fallback.
+inline Opened OpenItem(const WString& path, DWORD disposition = OPEN_ALWAYS) {
+    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition);
+}
+inline Opened OpenReader(const WString& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+    return Open(path, GENERIC_READ, share, OPEN_EXISTING);
+}
+
+// A whole-value put as an item makes it: lock the new length, write, cut, unlock. 0 or
+// the error of the step that failed.
+inline DWORD PutValue(HANDLE h, const std::string& value) {
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    DWORD length = static_cast<DWORD>(value.size());
+    if (!LockFile(h, 0, 0, length, 0)) return GetLastError();
+    DWORD written = 0;
+    DWORD error = 0;
+    if (!WriteFile(h, value.data(), length, &written, nullptr)) error = GetLastError();
+    else if (!SetEndOfFile(h)) error = GetLastError();
+    UnlockFile(h, 0, 0, length, 0);
+    return error;
+}
+
+// A whole-value get as an item makes it: size, then one read from the start.
+inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
+    DWORD size = GetFileSize(h, nullptr);
+    if (size == INVALID_FILE_SIZE) {
+        if (error) *error = GetLastError();
+        return std::nullopt;
+    }
+    std::string value(size, '\0');
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    DWORD got = 0;
+    if (!ReadFile(h, value.data(), size, &got, nullptr) || got != size) {
+        if (error) *error = GetLastError();
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A process of its own, forked from the test, that talks to it in lines. It keeps no
+// descriptor of the test's, so the locks it holds are its own alone. Killed at the end of
+// the scope if it is still running.
+class Child {
+public:
+    using Body = std::function<int(Child&)>;
+
+    explicit Child(Body body) {
+        int down[2], up[2];
+        if (pipe2(down, O_CLOEXEC) != 0 || pipe2(up, O_CLOEXEC) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            in_ = down[0];
+            out_ = up[1];
+            CloseAllBut(in_, out_);
+            _exit(body(*this));
+        }
+        in_ = up[0];
+        out_ = down[1];
+        close(down[0]);
+        close(up[1]);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        Kill();
+        close(in_);
+        close(out_);
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    void Send(const std::string& line) {
+        std::string text = line + "\n";
+        for (size_t done = 0; done < text.size();) {
+            ssize_t put = write(out_, text.data() + done, text.size() - done);
+            if (put <= 0) return;
+            done += static_cast<size_t>(put);
+        }
+    }
+
+    // The next line; empty when the other side has gone.
+    std::string Receive() {
+        std::string line;
+        char c;
+        while (read(in_, &c, 1) == 1) {
+            if (c == '\n') return line;
+            line += c;
+        }
+        return line;
+    }
+
+    // Ends the child at once, the way a crash would, and waits for it.
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+    // Waits for the child to finish; its exit code, or -1 when a signal ended it.
+    int Wait() {
+        if (pid_ <= 0) return -1;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    static void CloseAllBut(int a, int b) {
+        if (a > b) std::swap(a, b);
+        close_range(3, static_cast<unsigned>(a - 1), 0);
+        close_range(static_cast<unsigned>(a + 1), static_cast<unsigned>(b - 1), 0);
+        close_range(static_cast<unsigned>(b + 1), ~0U, 0);
+    }
+
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+};
+
+// Runs `check` in a child process and returns what it reports: empty for success, else
+// what went wrong. For tests that change what only a child may change (its user, its
+// mounts), or that must be able to end without taking the test run with them.
+inline std::string RunInChild(std::function<std::string()> check) {
+    Child child([&](Child& self) {
+        std::string report = check();
+        self.Send(report.empty() ? "ok" : report);
+        return 0;
+    });
+    std::string report = child.Receive();
+    child.Wait();
+    return report == "ok" ? std::string() : report.empty() ? "the child died" : report;
+}
+
+}  // namespace quarrow2::test
