@@ -1,0 +1,201 @@
+// Opening and adding items on real files: what lands in the "user." attributes, and what
+// each failure says.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "file_attributes.h"
+#include "portable/file_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A File bound to `path` on a volume with named streams.
+ComPtr<IFile> BoundFile(const fs::path& path) {
+    ComPtr<IFile> file = NewFile();
+    EXPECT_TRUE(file && Bind(file.get(), path)) << path;
+    return file;
+}
+
+// The item that Add hands out; null (and a failure recorded) when Add failed.
+ComPtr<IMetaData> AddedItem(IFile* file, const WString& type) {
+    ItemOutcome added = Add(file, type);
+    EXPECT_EQ(added.hr, S_OK) << Narrow(type) << ": " << added.error.description;
+    return added.item;
+}
+
+// A file with contents and no items, and a File bound to it.
+class FileItems : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteContents(report_, "main stream");
+        file_ = BoundFile(report_);
+        ASSERT_TRUE(file_);
+    }
+
+    TempDir dir_;
+    const fs::path report_ = dir_ / "report.doc";
+    ComPtr<IFile> file_;
+};
+
+TEST_F(FileItems, AddOfANewTypeStoresTheEmptyValueAndAnExistingTypeKeepsItsBytes) {
+    const Bytes keywords = {'k', 0, 'e', 0, 'y', 0, 0x01};
+    ASSERT_TRUE(SetUserAttribute(report_, "Keywords", keywords));
+
+    ComPtr<IMetaData> author = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(author);
+    EXPECT_EQ(UserAttribute(report_, "Author"), EmptyValueMarker());
+    EXPECT_EQ(TextOf(author.get()), "");
+    EXPECT_EQ(LengthOf(author.get()), 32);
+
+    ComPtr<IMetaData> existing = AddedItem(file_.get(), W("Keywords"));
+    ASSERT_TRUE(existing);
+    EXPECT_EQ(UserAttribute(report_, "Keywords"), keywords);
+    EXPECT_EQ(LengthOf(existing.get()), 7);
+    UniqueBstr name;
+    ASSERT_EQ(existing->get_Name(name.out()), S_OK);
+    EXPECT_EQ(Narrow(name.get()), "Keywords");
+
+    // Adding the Author item again keeps the value written in between.
+    ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
+    author.reset();
+    ComPtr<IMetaData> again = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(TextOf(again.get()), "Jane");
+    EXPECT_EQ(Contents(report_), "main stream");
+}
+
+TEST_F(FileItems, JaneIsStoredAsUtf16InTheUserAttribute) {
+    ComPtr<IMetaData> author = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(author);
+    ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
+    EXPECT_EQ(UserAttribute(report_, "Author"), (Bytes{0x4a, 0, 0x61, 0, 0x6e, 0, 0x65, 0}));
+    EXPECT_EQ(UserAttributeNames(report_), std::set<std::string>{"Author"});
+}
+
+TEST_F(FileItems, GetfattrShowsTheItem) {
+    if (std::system("command -v getfattr >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "getfattr (package attr) is not installed";
+    {
+        ComPtr<IMetaData> author = AddedItem(file_.get(), W("Author"));
+        ASSERT_TRUE(author);
+        ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
+    }
+    const std::string command = "getfattr -d -m - -e hex '" + report_.string() + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    ASSERT_TRUE(pipe);
+    std::string output;
+    char chunk[256];
+    while (size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) output.append(chunk, n);
+    EXPECT_NE(output.find("user.Author=0x4a0061006e006500"), std::string::npos) << output;
+}
+
+TEST_F(FileItems, OpenOfAMissingItemFailsAndCreatesNothing) {
+    ExpectFileFailure(Open(file_.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(UserAttributeNames(report_).empty());
+
+    // A missing file is not made by Open either, nor a missing folder.
+    ASSERT_TRUE(Bind(file_.get(), dir_ / "missing.doc"));
+    VARIANT_BOOL exists = VARIANT_TRUE;
+    EXPECT_EQ(file_->get_Exists(&exists), S_OK);
+    EXPECT_EQ(exists, VARIANT_FALSE);
+    ExpectFileFailure(Open(file_.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
+    ASSERT_TRUE(Bind(file_.get(), dir_ / "no-folder" / "missing.doc"));
+    ExpectFileFailure(Open(file_.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_PATH_NOT_FOUND));
+    ExpectFileFailure(Add(file_.get(), "Author"),
+                      WithSystemText("Unable to add metadata.", ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Entries(dir_.path()), std::set<std::string>{"report.doc"});
+}
+
+TEST_F(FileItems, AddOnAMissingFileCreatesTheEmptyFile) {
+    const fs::path fresh = dir_ / "fresh.doc";
+    ASSERT_TRUE(Bind(file_.get(), fresh));
+    ComPtr<IMetaData> added = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(added);
+    ASSERT_TRUE(fs::is_regular_file(fresh));
+    EXPECT_EQ(fs::file_size(fresh), 0u);
+    EXPECT_EQ(UserAttribute(fresh, "Author"), EmptyValueMarker());
+    EXPECT_EQ(TextOf(added.get()), "");
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    EXPECT_EQ(file_->get_Exists(&exists), S_OK);
+    EXPECT_EQ(exists, VARIANT_TRUE);
+}
+
+TEST_F(FileItems, AStreamHeldByAnItemIsRefusedToOthersUntilClosed) {
+    ComPtr<IFile> second = BoundFile(report_);
+    ASSERT_TRUE(second);
+    ComPtr<IMetaData> held = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(held);
+    ASSERT_EQ(PutText(held.get(), "Jane"), S_OK);
+
+    ExpectFileFailure(Open(second.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+    ExpectFileFailure(Add(second.get(), "Author"),
+                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
+    ExpectFileFailure(Open(file_.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+    // Another item of the same file is free.
+    EXPECT_TRUE(AddedItem(second.get(), W("Keywords")));
+
+    ASSERT_EQ(held->Close(), S_OK);
+    ItemOutcome reopened = Open(second.get(), "Author");
+    ASSERT_EQ(reopened.hr, S_OK) << reopened.error.description;
+    EXPECT_EQ(TextOf(reopened.item.get()), "Jane");
+}
+
+TEST_F(FileItems, ItemsOutliveCloseAndReleaseOfTheirFile) {
+    ComPtr<IMetaData> item = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(item);
+    ASSERT_EQ(file_->Close(), S_OK);
+    ExpectFileFailure(Open(file_.get(), "Author"), "No file path assigned.");
+    ASSERT_EQ(PutText(item.get(), "after close"), S_OK);
+    file_.reset();
+    EXPECT_EQ(TextOf(item.get()), "after close");
+    EXPECT_EQ(UserAttribute(report_, "Author"), Utf16Bytes("after close"));
+}
+
+TEST_F(FileItems, AFileSystemWithoutUserAttributesHasNoStreams) {
+    EXPECT_FALSE(Bind(file_.get(), fs::path("/proc/self/status")));
+    ExpectFileFailure(Open(file_.get(), "Author"), "Volume does not support streams.");
+    ExpectFileFailure(Add(file_.get(), "Author"), "Volume does not support streams.");
+    // The path is bound all the same.
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    EXPECT_EQ(file_->get_Exists(&exists), S_OK);
+    EXPECT_EQ(exists, VARIANT_TRUE);
+}
+
+TEST_F(FileItems, FileNamesWithColonsCarryTheirOwnItems) {
+    WriteContents(dir_ / "report.doc:b", "colon file");
+    ASSERT_TRUE(Bind(file_.get(), dir_ / "report.doc:b"));
+    ComPtr<IMetaData> item = AddedItem(file_.get(), W("T"));
+    ASSERT_TRUE(item);
+    ASSERT_EQ(PutText(item.get(), "on report.doc:b"), S_OK);
+    EXPECT_EQ(UserAttribute(dir_ / "report.doc:b", "T"), Utf16Bytes("on report.doc:b"));
+    EXPECT_TRUE(UserAttributeNames(report_).empty());
+
+    // Neither "c" nor "c:d" exists: Add makes "c:d" and gives it the item.
+    ASSERT_TRUE(Bind(file_.get(), dir_ / "c:d"));
+    EXPECT_TRUE(AddedItem(file_.get(), W("T")));
+    EXPECT_EQ(UserAttribute(dir_ / "c:d", "T"), EmptyValueMarker());
+    EXPECT_EQ(Entries(dir_.path()), (std::set<std::string>{"report.doc", "report.doc:b", "c:d"}));
+    EXPECT_EQ(Contents(dir_ / "report.doc:b"), "colon file");
+    EXPECT_EQ(Contents(report_), "main stream");
+}
+
+TEST_F(FileItems, TypeNameEndsAtItsFirstZeroUnit) {
+    ComPtr<IMetaData> item = AddedItem(file_.get(), W("Author") + WString{0} + W("junk"));
+    ASSERT_TRUE(item);
+    UniqueBstr name;
+    ASSERT_EQ(item->get_Name(name.out()), S_OK);
+    EXPECT_EQ(Narrow(name.get()), "Author");
+    EXPECT_EQ(UserAttributeNames(report_), std::set<std::string>{"Author"});
+}
+
+}  // namespace
+}  // namespace quarrow2::test
