@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "support/test_support.h"
 
 namespace quarrow2::test {
 
 namespace fs = std::filesystem;
+using posix::UniqueFd;
 
 // A file path with an optional stream part appended, as CreateFileW takes it.
 inline WString StreamW(const fs::path& file, const std::string& stream = std::string()) {

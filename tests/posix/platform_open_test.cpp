@@ -1,0 +1,337 @@
+// Opening and creating: dispositions and the last errors they leave, main streams, what
+// cannot carry streams (refused without waiting and without being opened), directories,
+// and write access where the caller may not change the file.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
+#include "platform_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+TEST(PlatformOpen, DispositionsOnNamedStreams) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    const WString stream = StreamW(dir / "doc", "T");
+    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
+
+    EXPECT_EQ(Open(stream, rw, 0, OPEN_EXISTING).error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Open(stream, rw, 0, TRUNCATE_EXISTING).error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(RawStream(dir / "doc", "T"));
+
+    Opened created = Open(stream, rw, 0, CREATE_NEW);
+    ASSERT_TRUE(created.ok());
+    EXPECT_EQ(created.error, 0u);
+    EXPECT_EQ(PutValue(created.handle.get(), "content"), 0u);
+    created.handle.reset();
+    EXPECT_EQ(Open(stream, rw, 0, CREATE_NEW).error, static_cast<DWORD>(ERROR_FILE_EXISTS));
+
+    Opened existing = Open(stream, rw, 0, OPEN_EXISTING);
+    ASSERT_TRUE(existing.ok());
+    EXPECT_EQ(existing.error, 0u);
+    EXPECT_EQ(GetValue(existing.handle.get()), "content");
+    existing.handle.reset();
+
+    Opened always = Open(stream, rw, 0, OPEN_ALWAYS);
+    EXPECT_EQ(always.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    always.handle.reset();
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
+
+    Opened overwritten = Open(stream, rw, 0, CREATE_ALWAYS);
+    ASSERT_TRUE(overwritten.ok());
+    EXPECT_EQ(overwritten.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string());
+    overwritten.handle.reset();
+
+    SetRawStream(dir / "doc", "T", "again");
+    Opened truncated = Open(stream, rw, 0, TRUNCATE_EXISTING);
+    ASSERT_TRUE(truncated.ok());
+    EXPECT_EQ(truncated.error, 0u);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string());
+    truncated.handle.reset();
+
+    Opened fresh = Open(StreamW(dir / "doc", "U"), rw, 0, CREATE_ALWAYS);
+    EXPECT_EQ(fresh.error, 0u);
+
+    // Arguments no open can take.
+    EXPECT_EQ(Open(stream, GENERIC_READ, 0, TRUNCATE_EXISTING).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Open(stream, rw, 0, 0).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Open(stream, rw, 0, 6).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Open(stream, rw, 8, OPEN_ALWAYS).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(PlatformOpen, StreamOfAMissingFileMakesBoth) {
+    TempDir dir;
+    mode_t old = umask(027);
+    Opened opened = OpenItem(StreamW(dir / "new", "T"));
+    umask(old);
+    ASSERT_TRUE(opened.ok()) << opened.error;
+    EXPECT_EQ(opened.error, 0u);
+    struct stat st;
+    ASSERT_EQ(stat((dir / "new").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(RawStream(dir / "new", "T"), std::string());
+}
+
+TEST(PlatformOpen, MainStreams) {
+    TempDir dir;
+    MakeFile(dir / "doc", "0123456789");
+    Opened reader = OpenReader(PathW(dir / "doc"));
+    ASSERT_TRUE(reader.ok());
+    HANDLE h = reader.handle.get();
+    DWORD high = 7;
+    EXPECT_EQ(GetFileSize(h, &high), 10u);
+    EXPECT_EQ(high, 0u);
+    EXPECT_EQ(SetFilePointer(h, 4, nullptr, FILE_BEGIN), 4u);
+    char part[4] = {};
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
+    EXPECT_EQ(std::string(part, got), "4567");
+    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
+    EXPECT_EQ(std::string(part, got), "89");
+    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
+    EXPECT_EQ(got, 0u);
+    EXPECT_FALSE(WriteFile(h, "x", 1, &got, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    // Written through a handle opened for writing; CREATE_ALWAYS empties it first.
+    Opened writer = Open(PathW(dir / "out"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE(WriteFile(writer.handle.get(), "abcdef", 6, &got, nullptr));
+    EXPECT_EQ(SetFilePointer(writer.handle.get(), -2, nullptr, FILE_CURRENT), 4u);
+    ASSERT_TRUE(SetEndOfFile(writer.handle.get()));
+    writer.handle.reset();
+    EXPECT_EQ(FileContent(dir / "out"), "abcd");
+    Opened rewritten = Open(PathW(dir / "out"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+    EXPECT_EQ(rewritten.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(FileContent(dir / "out"), "");
+
+    // Sizes past 32 bits come with their high half.
+    {
+        UniqueFd sparse(open((dir / "big").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+        ASSERT_EQ(ftruncate(sparse.get(), (int64_t{5} << 32) + 3), 0);
+    }
+    Opened big = OpenReader(PathW(dir / "big"));
+    ASSERT_TRUE(big.ok());
+    EXPECT_EQ(GetFileSize(big.handle.get(), &high), 3u);
+    EXPECT_EQ(high, 5u);
+    LONG moveHigh = -1;  // the high half of a 64-bit distance of -1
+    EXPECT_EQ(SetFilePointer(big.handle.get(), -1, &moveHigh, FILE_END), 2u);
+    EXPECT_EQ(moveHigh, 5);
+    EXPECT_EQ(SetFilePointer(big.handle.get(), 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetFilePointer(big.handle.get(), -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+}
+
+TEST(PlatformOpen, HandlesAreCheckedBeforeUse) {
+    char buffer[4];
+    DWORD count = 0;
+    for (HANDLE bad : {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr),
+                       reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10004)),
+                       reinterpret_cast<HANDLE>(buffer)}) {
+        SetLastError(0);
+        EXPECT_FALSE(ReadFile(bad, buffer, 4, &count, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FALSE(LockFile(bad, 0, 0, 1, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_FALSE(CloseHandle(bad));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    // A closed handle stays invalid: its value is never handed out again.
+    TempDir dir;
+    MakeFile(dir / "doc");
+    HANDLE h = CreateFileW(PathW(dir / "doc").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(h) % 4, 0u);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    UniqueHandle next(CreateFileW(PathW(dir / "doc").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(next.get(), h);
+}
+
+// Watches a file for opens that read or write it; an O_PATH look does not count.
+class OpenWatch {
+public:
+    explicit OpenWatch(const fs::path& file) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_add_watch(fd_.get(), file.c_str(), IN_OPEN);
+    }
+    bool SawOpen() {
+        char events[4096];
+        return read(fd_.get(), events, sizeof events) > 0;
+    }
+
+private:
+    UniqueFd fd_;
+};
+
+TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    ASSERT_EQ(mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (dir / "socket").c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (const char* name : {"fifo", "null", "socket"}) {
+        OpenWatch watch(dir / name);
+        // A FIFO without a writer would block an open for reading forever.
+        for (const std::string& stream : {std::string(), std::string("T")}) {
+            for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
+                Opened opened = Open(StreamW(dir / name, stream), GENERIC_READ,
+                                     FILE_SHARE_READ, disposition, FILE_FLAG_BACKUP_SEMANTICS);
+                EXPECT_FALSE(opened.ok()) << name;
+                EXPECT_EQ(opened.error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name << stream;
+            }
+            SetLastError(0);
+            if (!stream.empty()) {
+                EXPECT_FALSE(DeleteFileW(StreamW(dir / name, stream).c_str()));
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name;
+            }
+        }
+        EXPECT_FALSE(watch.SawOpen()) << name << " was opened";
+    }
+
+    OpenWatch watch("/dev/null");
+    EXPECT_EQ(OpenReader(W("/dev/null")).error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(watch.SawOpen());
+}
+
+TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
+    TempDir dir;
+    fs::create_directory(dir / "folder");
+    Opened plain = OpenReader(PathW(dir / "folder"));
+    EXPECT_FALSE(plain.ok());
+    EXPECT_EQ(plain.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    Opened backup = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_TRUE(backup.ok()) << backup.error;
+    EXPECT_EQ(GetFileSize(backup.handle.get(), nullptr), 0u);
+    char byte;
+    DWORD got = 0;
+    EXPECT_FALSE(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(Open(PathW(dir / "folder"), GENERIC_READ, 0, CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS).error,
+              static_cast<DWORD>(ERROR_FILE_EXISTS));
+
+    // Folders carry named streams, as on NTFS, and those need no backup semantics.
+    Opened item = OpenItem(StreamW(dir / "folder", "T"));
+    ASSERT_TRUE(item.ok()) << item.error;
+    EXPECT_EQ(PutValue(item.handle.get(), "on a folder"), 0u);
+    EXPECT_EQ(RawStream(dir / "folder", "T"), "on a folder");
+
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileW(PathW(dir / "folder").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+}
+
+// Makes a file immutable for the life of the scope.
+class Immutable {
+public:
+    explicit Immutable(const fs::path& file) : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags_) != 0) return;
+        int immutable = flags_ | FS_IMMUTABLE_FL;
+        set_ = ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0;
+    }
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+    ~Immutable() {
+        if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
+    }
+    bool set() const { return set_; }
+
+private:
+    UniqueFd fd_;
+    int flags_ = 0;
+    bool set_ = false;
+};
+
+// What a caller who may not change a file gets: items open for reading only.
+std::string CheckReadOnlyAccess(const fs::path& file) {
+    const WString item = StreamW(file, "T");
+    Opened writer = OpenItem(item);
+    if (writer.ok() || writer.error != ERROR_ACCESS_DENIED)
+        return "read-write open gave " + std::to_string(writer.error);
+    if (Open(StreamW(file, "New"), GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS).error != ERROR_ACCESS_DENIED)
+        return "a new stream was made";
+    Opened reader = Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (!reader.ok()) return "read-only open gave " + std::to_string(reader.error);
+    if (GetValue(reader.handle.get()) != std::optional<std::string>("stored")) return "wrong value";
+    DWORD written = 0;
+    if (WriteFile(reader.handle.get(), "x", 1, &written, nullptr) || GetLastError() != ERROR_ACCESS_DENIED)
+        return "a write through a read-only handle did not fail as refused";
+    if (SetEndOfFile(reader.handle.get()) || GetLastError() != ERROR_ACCESS_DENIED)
+        return "cutting through a read-only handle did not fail as refused";
+    reader.handle.reset();
+    if (DeleteFileW(item.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return "the stream was removed";
+    if (RawStream(file, "T") != std::optional<std::string>("stored")) return "the value changed";
+    return std::string();
+}
+
+TEST(PlatformOpen, ImmutableFileOpensForReadingOnly) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "stored");
+    Immutable immutable(dir / "doc");
+    if (!immutable.set()) GTEST_SKIP() << "the file system or caller cannot set the immutable flag";
+    EXPECT_EQ(CheckReadOnlyAccess(dir / "doc"), "");
+}
+
+TEST(PlatformOpen, ReadOnlyMountOpensForReadingOnly) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "stored");
+    std::string report = RunInChild([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0) return "skip: no mount namespace: " + std::string(strerror(errno));
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(dir.path().c_str(), dir.path().c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return "skip: no read-only bind mount: " + std::string(strerror(errno));
+        DWORD flags = 0;
+        WString root = PathW(dir / "doc") + W("\\");
+        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+            !(flags & FILE_READ_ONLY_VOLUME))
+            return "the volume does not read as read-only";
+        return CheckReadOnlyAccess(dir / "doc");
+    });
+    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+    EXPECT_EQ(report, "");
+}
+
+TEST(PlatformOpen, NoWritePermissionOpensForReadingOnly) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "stored");
+    ASSERT_EQ(chmod((dir / "doc").c_str(), 0644), 0);
+    std::string report = RunInChild([&]() -> std::string {
+        // Root may write anything; an ordinary user may not write another's file.
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return "skip: cannot become an ordinary user";
+        return CheckReadOnlyAccess(dir / "doc");
+    });
+    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+    EXPECT_EQ(report, "");
+}
+
+}  // namespace
+}  // namespace quarrow2::test
