@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "discovery/file_properties.h"
 #include "server/type_info_holder.h"
 #include "store/error_report.h"
 #include "store/stream_open.h"
@@ -165,13 +166,13 @@ HRESULT File::get_Length(LONG* pVal) {
         *pVal = 0;
         return hr;
     }
-    return E_NOTIMPL;
+    return discovery::FileLength(path_.get(), pVal);
 }
 
 HRESULT File::get_Types(IStrings** pVal) {
     if (!pVal) return E_POINTER;
     if (!HasPath()) return Report(kNoPath);
-    return E_NOTIMPL;
+    return discovery::FileTypes(path_.get(), supportsStreams_, pVal);
 }
 
 }  // namespace quarrow2

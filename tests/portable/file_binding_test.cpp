@@ -83,6 +83,20 @@ TEST(FileBinding, ItemsFollowTheVolumesAnswer) {
     EXPECT_EQ(TextOf(opened.item.get()), "Jane");
 }
 
+TEST(FileBinding, WithoutNamedStreamsTypesIsEmptyAndLengthStillAnswers) {
+    ComPtr<IFile> file = NewFile();
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(Bind(file.get(), W("report.doc")));
+    ComPtr<IStrings> types;
+    ASSERT_EQ(file->get_Types(types.out()), S_OK);
+    LONG count = -1;
+    ASSERT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 0);
+    LONG length = -1;
+    EXPECT_EQ(file->get_Length(&length), S_OK);
+    EXPECT_EQ(length, 0);
+}
+
 TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPath) {
     TempDir dir;
     const fs::path plain = dir / "plain.txt";

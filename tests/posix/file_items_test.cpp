@@ -188,6 +188,31 @@ TEST_F(FileItems, FileNamesWithColonsCarryTheirOwnItems) {
     EXPECT_EQ(Contents(report_), "main stream");
 }
 
+TEST_F(FileItems, TypesAndLengthSeeTheItemsAdded) {
+    ComPtr<IMetaData> author = AddedItem(file_.get(), W("Author"));
+    ASSERT_TRUE(author);
+    ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
+    EXPECT_TRUE(AddedItem(file_.get(), W("Empty")));
+
+    LONG length = -1;
+    ASSERT_EQ(file_->get_Length(&length), S_OK);
+    EXPECT_EQ(length, 8 + 32);
+    ComPtr<IStrings> types;
+    ASSERT_EQ(file_->get_Types(types.out()), S_OK);
+    LONG count = -1;
+    ASSERT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 2);
+
+    // Without named streams on its volume, the File lists nothing but still totals.
+    EXPECT_FALSE(Bind(file_.get(), fs::path("/proc/self/status")));
+    ASSERT_EQ(file_->get_Types(types.out()), S_OK);
+    ASSERT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 0);
+    length = -1;
+    EXPECT_EQ(file_->get_Length(&length), S_OK);
+    EXPECT_EQ(length, 0);
+}
+
 TEST_F(FileItems, TypeNameEndsAtItsFirstZeroUnit) {
     ComPtr<IMetaData> item = AddedItem(file_.get(), W("Author") + WString{0} + W("junk"));
     ASSERT_TRUE(item);
