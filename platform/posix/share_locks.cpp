@@ -122,6 +122,8 @@ LockSlot LockSlotFor(const std::string& attribute) {
 
 DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share) {
     access &= kEveryAccess;
+    // As on Windows, a handle without data access neither asks for nor refuses anything.
+    if (!access) return 0;
     const unsigned refused = ~share & kEveryAccess;
     ClaimTurn turn(fd);
 

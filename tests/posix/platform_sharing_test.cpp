@@ -1,0 +1,149 @@
+// Share modes among all handles on the machine: in one process, across processes, after
+// a holder dies; and removal of streams and files that others hold.
+#include "platform_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+constexpr DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, DELETE};
+constexpr DWORD kShares[] = {0,
+                             FILE_SHARE_READ,
+                             FILE_SHARE_WRITE,
+                             FILE_SHARE_DELETE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE};
+
+// Windows' rule: a second open fails when it asks for an access the first does not share,
+// or refuses to share an access the first holds. Opens without data access take no part.
+bool Conflict(DWORD access1, DWORD share1, DWORD access2, DWORD share2) {
+    auto kinds = [](DWORD access) {
+        return ((access & GENERIC_READ) ? FILE_SHARE_READ : 0u) |
+               ((access & GENERIC_WRITE) ? FILE_SHARE_WRITE : 0u) |
+               ((access & DELETE) ? FILE_SHARE_DELETE : 0u);
+    };
+    DWORD held1 = kinds(access1), held2 = kinds(access2);
+    if (!held1 || !held2) return false;
+    return (held2 & ~share1) || (held1 & ~share2);
+}
+
+TEST(PlatformSharing, MatrixInOneProcess) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "v");
+    for (const std::string& stream : {std::string("T"), std::string()}) {
+        const WString path = StreamW(dir / "doc", stream);
+        for (DWORD access1 : kAccesses)
+            for (DWORD share1 : kShares) {
+                Opened first = Open(path, access1, share1, OPEN_EXISTING);
+                ASSERT_TRUE(first.ok()) << first.error;
+                for (DWORD access2 : kAccesses)
+                    for (DWORD share2 : kShares) {
+                        Opened second = Open(path, access2, share2, OPEN_EXISTING);
+                        bool conflict = Conflict(access1, share1, access2, share2);
+                        EXPECT_EQ(second.ok(), !conflict)
+                            << "stream '" << stream << "' first " << std::hex << access1 << "/"
+                            << share1 << " second " << access2 << "/" << share2;
+                        if (conflict) {
+                            EXPECT_EQ(second.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+                        }
+                    }
+            }
+    }
+}
+
+TEST(PlatformSharing, StreamsOfOneFileAreIndependent) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    Opened exclusive = Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS);
+    ASSERT_TRUE(exclusive.ok());
+    EXPECT_TRUE(Open(StreamW(dir / "doc", "U"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS).ok());
+    EXPECT_TRUE(Open(PathW(dir / "doc"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
+    EXPECT_EQ(Open(StreamW(dir / "doc", "T"), GENERIC_READ, 7, OPEN_EXISTING).error,
+              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    // A refused open leaves nothing behind: once the holder goes, the stream is free.
+    exclusive.handle.reset();
+    EXPECT_TRUE(Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
+}
+
+TEST(PlatformSharing, AcrossProcessesAndAfterAHolderDies) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    const WString item = StreamW(dir / "doc", "T");
+
+    Child holder([&](Child& self) {
+        Opened opened = OpenItem(item);
+        self.Send(opened.ok() ? "open" : "failed " + std::to_string(opened.error));
+        self.Receive();  // holds the item until killed
+        return 0;
+    });
+    ASSERT_EQ(holder.Receive(), "open");
+
+    EXPECT_EQ(OpenItem(item).error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error,
+              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING).ok());
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileW(item.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    holder.Kill();
+    Opened after = OpenItem(item);
+    ASSERT_TRUE(after.ok()) << after.error;
+
+    // And the other way round: this process holds, another one is refused.
+    Child contender([&](Child& self) {
+        self.Send(std::to_string(OpenItem(item).error));
+        return 0;
+    });
+    EXPECT_EQ(contender.Receive(), std::to_string(ERROR_SHARING_VIOLATION));
+    after.handle.reset();
+    Child successor([&](Child& self) {
+        self.Send(std::to_string(OpenItem(item).error));
+        return 0;
+    });
+    EXPECT_EQ(successor.Receive(), std::to_string(ERROR_ALREADY_EXISTS));
+}
+
+TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
+    TempDir dir;
+    MakeFile(dir / "doc", "main");
+    SetRawStream(dir / "doc", "T", "value");
+    const WString item = StreamW(dir / "doc", "T");
+
+    Opened held = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileW(item.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
+    held.handle.reset();
+
+    Opened sharing = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+    EXPECT_TRUE(DeleteFileW(item.c_str()));
+    EXPECT_FALSE(RawStream(dir / "doc", "T"));
+    EXPECT_EQ(GetValue(sharing.handle.get()), std::string());  // gone, so empty
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFileW(item.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileW(StreamW(dir / "nofile", "T").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    // The file itself: refused while its main stream is held without FILE_SHARE_DELETE.
+    Opened main = OpenReader(PathW(dir / "doc"));
+    EXPECT_FALSE(DeleteFileW(PathW(dir / "doc").c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    main.handle.reset();
+    EXPECT_TRUE(DeleteFileW(PathW(dir / "doc").c_str()));
+    EXPECT_FALSE(fs::exists(dir / "doc"));
+
+    // A symbolic link goes, what it points to stays.
+    MakeFile(dir / "target", "kept");
+    fs::create_symlink(dir / "target", dir / "link");
+    EXPECT_TRUE(DeleteFileW(PathW(dir / "link").c_str()));
+    EXPECT_FALSE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(FileContent(dir / "target"), "kept");
+}
+
+}  // namespace
+}  // namespace quarrow2::test
