@@ -13,10 +13,14 @@ namespace quarrow2::posix {
 namespace {
 
 // Slots fill [2^62, 2^63): past the largest file any Linux file system stores, and within
-// what a lock offset can reach.
-constexpr uint64_t kFirstSlot = uint64_t{1} << 62;
-constexpr uint64_t kSlotSize = uint64_t{1} << 36;
-constexpr uint64_t kSlotCount = (uint64_t{1} << 26) - 1;
+// what a lock offset can reach. The main stream has the first half to itself, so that its
+// locks map one to one up to 2 EiB; named streams, whose values stay below 64 KiB, share
+// the second half in slots of 1 MiB.
+constexpr uint64_t kMainStreamSlot = uint64_t{1} << 62;
+constexpr uint64_t kMainStreamSlotSize = uint64_t{1} << 61;
+constexpr uint64_t kFirstNamedSlot = kMainStreamSlot + kMainStreamSlotSize;
+constexpr uint64_t kNamedSlotSize = uint64_t{1} << 20;
+constexpr uint64_t kNamedSlotCount = (uint64_t{1} << 41) - 1;
 // In a slot: one byte per access held, then one per access refused to others.
 constexpr off_t kHeldMarks = 0;
 constexpr off_t kRefusedMarks = 3;
@@ -24,7 +28,6 @@ constexpr off_t kMarkBytes = 6;
 // Byte-range locks map one to one onto the rest of the slot; offsets beyond it share its
 // last byte, which can only make ranges overlap that did not.
 constexpr uint64_t kRangeAreaStart = 4096;
-constexpr uint64_t kRangeAreaSize = kSlotSize - kRangeAreaStart;
 
 // Concurrent claims on one file take turns behind a whole-file flock while they take and
 // check their marks. Holders keep it for a few system calls; a program that keeps its own
@@ -97,10 +100,11 @@ struct MappedRange {
 };
 
 MappedRange MapRange(LockSlot slot, ByteRange range) {
+    const uint64_t area = slot.size - kRangeAreaStart;
     uint64_t end = range.offset + range.length < range.offset ? UINT64_MAX
                                                               : range.offset + range.length;
-    uint64_t first = std::min(range.offset, kRangeAreaSize - 1);
-    uint64_t last = std::max(std::min(end, kRangeAreaSize), first + 1);
+    uint64_t first = std::min(range.offset, area - 1);
+    uint64_t last = std::max(std::min(end, area), first + 1);
     return {static_cast<off_t>(slot.base + kRangeAreaStart + first),
             static_cast<off_t>(last - first)};
 }
@@ -108,6 +112,7 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
 }  // namespace
 
 LockSlot LockSlotFor(const std::string& attribute) {
+    if (attribute.empty()) return LockSlot{static_cast<off_t>(kMainStreamSlot), kMainStreamSlotSize};
     // FNV-1a, then a final mix so that similar names spread over the slots.
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (unsigned char c : attribute) {
@@ -117,7 +122,8 @@ LockSlot LockSlotFor(const std::string& attribute) {
     hash ^= hash >> 33;
     hash *= 0xff51afd7ed558ccdULL;
     hash ^= hash >> 33;
-    return LockSlot{static_cast<off_t>(kFirstSlot + (hash % kSlotCount) * kSlotSize)};
+    return LockSlot{static_cast<off_t>(kFirstNamedSlot + (hash % kNamedSlotCount) * kNamedSlotSize),
+                    kNamedSlotSize};
 }
 
 DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share) {

@@ -28,10 +28,11 @@ enum AccessKind : unsigned {
 constexpr unsigned kEveryAccess = kReadAccess | kWriteAccess | kDeleteAccess;
 
 // The reserved range of one stream of a file: its share-mode marks, then its byte-range
-// locks. Streams are told apart by a hash of their names; two names that share a slot
-// only ever cause a refusal too many.
+// locks. Named streams are told apart by a hash of their names; two names that share a
+// slot only ever cause a refusal too many.
 struct LockSlot {
     off_t base = 0;
+    uint64_t size = 0;
 };
 LockSlot LockSlotFor(const std::string& attribute);
 
