@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -185,6 +186,12 @@ public:
             line += c;
         }
         return line;
+    }
+
+    // Whether a line (or the end of the other side) is waiting to be received.
+    bool HasLine() {
+        struct pollfd waiting = {in_, POLLIN, 0};
+        return poll(&waiting, 1, 0) > 0;
     }
 
     // Ends the child at once, the way a crash would, and waits for it.

@@ -1,0 +1,233 @@
+// Writes: held back inside the handle's own lock until the end is set, the range unlocked
+// or the handle closed; stored at once elsewhere; always as one whole value, so that no
+// reader and no crash ever sees a mix; and refused whole where the file system says no.
+#include <sched.h>
+#include <sys/mount.h>
+
+#include "platform_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+std::string WriteAt(HANDLE h, LONG offset, const std::string& bytes) {
+    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
+    DWORD put = 0;
+    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr))
+        return "error " + std::to_string(GetLastError());
+    return put == bytes.size() ? "ok" : "short";
+}
+
+TEST(PlatformWrites, HeldBackInsideTheOwnLockUntilTheEndIsSet) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "old value here");
+    const WString item = StreamW(dir / "doc", "T");
+    Opened writer = OpenItem(item);
+    Opened reader = OpenReader(item);
+    ASSERT_TRUE(writer.ok() && reader.ok());
+    HANDLE w = writer.handle.get();
+
+    ASSERT_TRUE(LockFile(w, 0, 0, 3, 0));
+    EXPECT_EQ(WriteAt(w, 0, "new"), "ok");
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old value here");
+    // The writer sees its own bytes; nobody else may look where they are.
+    EXPECT_EQ(GetValue(w), "new value here");
+    DWORD error = 0;
+    EXPECT_FALSE(GetValue(reader.handle.get(), &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+
+    SetFilePointer(w, 3, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(w));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "new");
+    ASSERT_TRUE(UnlockFile(w, 0, 0, 3, 0));
+    EXPECT_EQ(GetValue(reader.handle.get()), "new");
+    EXPECT_EQ(GetFileSize(reader.handle.get(), nullptr), 3u);
+}
+
+TEST(PlatformWrites, HeldWritesReachTheStreamOnUnlockAndClose) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "0123456789");
+    Opened writer = OpenItem(StreamW(dir / "doc", "T"));
+    HANDLE w = writer.handle.get();
+
+    ASSERT_TRUE(LockFile(w, 0, 0, 100, 0));
+    EXPECT_EQ(WriteAt(w, 0, "abc"), "ok");
+    EXPECT_EQ(WriteAt(w, 12, "Z"), "ok");  // past the end: the gap reads as zeros
+    EXPECT_EQ(GetFileSize(w, nullptr), 13u);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "0123456789");
+    ASSERT_TRUE(UnlockFile(w, 0, 0, 100, 0));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string("abc3456789\0\0Z", 13));
+
+    ASSERT_TRUE(LockFile(w, 0, 0, 2, 0));
+    EXPECT_EQ(WriteAt(w, 0, "XY"), "ok");
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string("abc3456789\0\0Z", 13));
+    writer.handle.reset();
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string("XYc3456789\0\0Z", 13));
+}
+
+TEST(PlatformWrites, StoredAtOnceOutsideOwnLocks) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "0123456789");
+    Opened writer = OpenItem(StreamW(dir / "doc", "T"));
+    HANDLE w = writer.handle.get();
+
+    EXPECT_EQ(WriteAt(w, 2, "AB"), "ok");
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "01AB456789");
+    ASSERT_TRUE(LockFile(w, 0, 0, 2, 0));
+    EXPECT_EQ(WriteAt(w, 0, "ab"), "ok");  // held back ...
+    EXPECT_EQ(WriteAt(w, 8, "!"), "ok");   // ... and stored along with this one
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "abAB4567!9");
+    SetFilePointer(w, 4, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(w));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "abAB");
+    SetFilePointer(w, 6, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(w));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), std::string("abAB\0\0", 6));
+}
+
+// Whether the file system under `dir` refuses a 5000-byte attribute, as ext4 without
+// large attributes does.
+bool HasSmallAttributeSpace(const fs::path& dir) {
+    MakeFile(dir / "probe");
+    std::string big(5000, 'p');
+    bool refused = setxattr((dir / "probe").c_str(), "user.probe", big.data(), big.size(), 0) != 0 &&
+                   errno == ENOSPC;
+    fs::remove(dir / "probe");
+    return refused;
+}
+
+TEST(PlatformWrites, RefusedWholeWhenTheAttributeSpaceIsFull) {
+    TempDir dir;
+    if (!HasSmallAttributeSpace(dir.path()))
+        GTEST_SKIP() << "the temporary folder's file system takes attributes of 5000 bytes";
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "old");
+    Opened writer = OpenItem(StreamW(dir / "doc", "T"));
+    HANDLE w = writer.handle.get();
+
+    EXPECT_EQ(PutValue(w, std::string(5000, 'x')), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
+    EXPECT_EQ(GetValue(w), "old");  // nothing of the refused value stays held
+    EXPECT_EQ(WriteAt(w, 0, std::string(5000, 'y')), "error " + std::to_string(ERROR_DISK_FULL));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
+
+    // Past what any Linux attribute holds.
+    EXPECT_EQ(PutValue(w, std::string(70000, 'z')), static_cast<DWORD>(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(WriteAt(w, 65536, "z"), "error " + std::to_string(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
+
+    // The space is shared by all of a file's attributes.
+    SetRawStream(dir / "doc", "Other", std::string(3500, 'o'));
+    EXPECT_EQ(PutValue(w, std::string(1000, 'x')), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
+    EXPECT_EQ(PutValue(w, "fits"), 0u);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "fits");
+}
+
+TEST(PlatformWrites, LimitOnATmpfsVolume) {
+    TempDir dir;
+    std::string report = RunInChild([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=1m") != 0)
+            return "skip: cannot mount a tmpfs in a mount namespace: " + std::string(strerror(errno));
+        MakeFile(dir / "doc");
+        Opened writer = OpenItem(StreamW(dir / "doc", "T"));
+        if (!writer.ok()) return "open failed " + std::to_string(writer.error);
+        std::string largest(65536, 'L');
+        if (DWORD error = PutValue(writer.handle.get(), largest)) return "64 KiB refused " + std::to_string(error);
+        if (PutValue(writer.handle.get(), largest + "!") != ERROR_FILE_TOO_LARGE) return "64 KiB + 1 not refused";
+        if (RawStream(dir / "doc", "T") != largest) return "the stored value changed";
+        DWORD flags = 0;
+        WCHAR name[MAX_PATH];
+        WString root = PathW(dir / "doc") + W("\\");
+        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, name, MAX_PATH))
+            return "no volume information";
+        if (!(flags & FILE_NAMED_STREAMS) || Narrow(name, std::char_traits<WCHAR>::length(name)) != "tmpfs")
+            return "tmpfs not reported with named streams";
+        return std::string();
+    });
+    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
+    EXPECT_EQ(report, "");
+}
+
+// Values a writer alternates between: different lengths, one byte each.
+const std::string kValueA(3000, 'a');
+const std::string kValueB(1000, 'b');
+
+bool Whole(const std::optional<std::string>& value) {
+    return value == kValueA || value == kValueB;
+}
+
+TEST(PlatformWrites, ReadersElsewhereNeverSeeAMix) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", kValueA);
+    const WString item = StreamW(dir / "doc", "T");
+    Child writer([&](Child& self) {
+        Opened opened = OpenItem(item);
+        for (int i = 0; opened.ok() && i < 3000; ++i)
+            if (PutValue(opened.handle.get(), i % 2 ? kValueA : kValueB) != 0) break;
+        self.Send("done");
+        return 0;
+    });
+    Opened reader = OpenReader(item);
+    ASSERT_TRUE(reader.ok());
+    int reads = 0, refusals = 0;
+    while (!writer.HasLine()) {
+        std::optional<std::string> raw = RawStream(dir / "doc", "T");
+        ASSERT_TRUE(Whole(raw)) << "raw read of " << (raw ? raw->size() : 0) << " bytes";
+        // Size and read are two calls, so a put may come between them; whatever is read
+        // is still all of one value.
+        std::string value(GetFileSize(reader.handle.get(), nullptr), '\0');
+        SetFilePointer(reader.handle.get(), 0, nullptr, FILE_BEGIN);
+        DWORD got = 0;
+        if (!ReadFile(reader.handle.get(), value.data(), static_cast<DWORD>(value.size()), &got, nullptr)) {
+            // Only the writer's lock may stop a reader.
+            ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+            ++refusals;
+        } else {
+            value.resize(got);
+            ASSERT_TRUE(kValueA.compare(0, got, value) == 0 || kValueB.compare(0, got, value) == 0)
+                << "read of " << got << " bytes";
+        }
+        ++reads;
+    }
+    EXPECT_EQ(writer.Receive(), "done");
+    EXPECT_TRUE(Whole(RawStream(dir / "doc", "T")));
+    RecordProperty("reads", reads);
+    RecordProperty("refusals", refusals);
+}
+
+TEST(PlatformWrites, AKilledWriterLeavesAWholeValue) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    const WString item = StreamW(dir / "doc", "T");
+    for (int round = 0; round < 5; ++round) {
+        Child writer([&](Child& self) {
+            Opened opened = OpenItem(item);
+            for (int i = 0; opened.ok(); ++i) {
+                // Both ways of storing: held back under a lock, and straight through.
+                if (i % 4 == 3) {
+                    SetFilePointer(opened.handle.get(), 0, nullptr, FILE_BEGIN);
+                    DWORD put = 0;
+                    WriteFile(opened.handle.get(), kValueA.data(), 3000, &put, nullptr);
+                } else {
+                    PutValue(opened.handle.get(), i % 2 ? kValueA : kValueB);
+                }
+                if (i == 10) self.Send("writing");
+            }
+            return 0;
+        });
+        ASSERT_EQ(writer.Receive(), "writing");
+        for (int i = 0; i < 50 * (round + 1); ++i) ASSERT_TRUE(Whole(RawStream(dir / "doc", "T")));
+        writer.Kill();
+        std::optional<std::string> left = RawStream(dir / "doc", "T");
+        ASSERT_TRUE(Whole(left)) << "round " << round << ": " << (left ? left->size() : 0) << " bytes";
+        ASSERT_TRUE(OpenItem(item).ok()) << "the killed writer's handle still holds the stream";
+    }
+}
+
+}  // namespace
+}  // namespace quarrow2::test
