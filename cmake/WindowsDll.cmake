@@ -4,21 +4,19 @@
 # it loads on a system without MinGW's DLLs.
 enable_language(RC)
 
-find_program(QUARROW2_WIDL widl REQUIRED)
+find_program(QUARROW2_WIDL widl HINTS /usr/lib/wine REQUIRED)
 # The IDL files that describe the system interfaces (oaidl.idl and the like) come with
 # Wine's development files; stdole2.tlb, which the type library imports, with Wine itself.
 set(QUARROW2_WINE_IDL_DIR /usr/include/wine/wine/windows CACHE PATH
     "Folder of the system IDL files that server/Quarrow2.idl imports")
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(quarrow2_widl_target --win64)
-  set(quarrow2_stdole_hint /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
-else()
-  set(quarrow2_widl_target --win32)
-  set(quarrow2_stdole_hint /usr/lib/i386-linux-gnu/wine/i386-windows)
-endif()
+# Both DLLs carry a type library for 32-bit Windows (SYS_WIN32), registered under "win32".
+# A 64-bit client finds it there as well (the runtime looks under "win64" first, then
+# "win32"), and calls through it land in the right slots: the runtime scales the recorded
+# function-table offsets to the pointer size of the process.
+set(quarrow2_widl_target --win32)
 find_path(QUARROW2_STDOLE_DIR stdole2.tlb
-          HINTS ${quarrow2_stdole_hint} /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
-                /usr/lib/i386-linux-gnu/wine/i386-windows
+          HINTS /usr/lib/i386-linux-gnu/wine/i386-windows
+                /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
           NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 if(NOT EXISTS ${QUARROW2_WINE_IDL_DIR}/oaidl.idl)
   message(FATAL_ERROR "oaidl.idl not found in ${QUARROW2_WINE_IDL_DIR}; install libwine-dev")

@@ -110,8 +110,7 @@ void UnregisterOwnTypeLib(const WString& modulePath) {
     if (FAILED(LoadOwnTypeLib(modulePath, library.out(), path))) return;
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes)) || !attributes) return;
-    // The type library's own target system: the 64-bit DLL's is SYS_WIN64, and its
-    // registration is found only under that.
+    // The target system the library records (SYS_WIN32), under which it was registered.
     UnRegisterTypeLib(attributes->guid, 1, 0, 0, attributes->syskind);
     library->ReleaseTLibAttr(attributes);
 }

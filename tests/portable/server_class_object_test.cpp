@@ -1,0 +1,105 @@
+// The class objects the library serves: only File's, one for the whole process.
+#include "server_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+void* const kStale = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
+
+using ClassObjectTest = ServerTest;
+
+TEST_F(ClassObjectTest, OnlyFileHasAClassObject) {
+    const CLSID* others[] = {&CLSID_MetaData, &CLSID_Strings, &IID_IFile, &LIBID_Quarrow2,
+                             &IID_NULL};
+    for (const CLSID* clsid : others) {
+        for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory}) {
+            void* out = kStale;
+            EXPECT_EQ(DllGetClassObject(*clsid, *iid, &out), CLASS_E_CLASSNOTAVAILABLE);
+            EXPECT_EQ(out, nullptr);
+        }
+    }
+    EXPECT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(DllGetClassObject(CLSID_MetaData, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_TRUE(CanUnload());
+}
+
+TEST_F(ClassObjectTest, EveryRequestGetsTheSameObject) {
+    ComPtr<IUnknown> first, second;
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, first.out_void()), S_OK);
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, second.out_void()), S_OK);
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
+    EXPECT_EQ(first.get(), second.get());
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(factory->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
+    EXPECT_EQ(identity.get(), first.get());
+}
+
+TEST_F(ClassObjectTest, AnotherInterfaceIsRefusedAndTheObjectStaysCached) {
+    ComPtr<IUnknown> before;
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, before.out_void()), S_OK);
+    IUnknown* raw = before.get();
+    before.reset();
+    for (const IID* iid : {&IID_IDispatch, &IID_IFile, &IID_ISupportErrorInfo, &IID_IEnumVARIANT}) {
+        void* out = kStale;
+        EXPECT_EQ(DllGetClassObject(CLSID_File, *iid, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+    }
+    ComPtr<IUnknown> after;
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, after.out_void()), S_OK);
+    EXPECT_EQ(after.get(), raw);
+    EXPECT_TRUE(CanUnload());
+}
+
+TEST_F(ClassObjectTest, QueryInterfaceOfTheClassObject) {
+    ComPtr<IClassFactory> factory = GetFileClassObject();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+    void* out = kStale;
+    EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &out), E_NOINTERFACE);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(ClassObjectTest, CreateInstanceRefusesAggregationAndMissingOutPointer) {
+    ComPtr<IClassFactory> factory = GetFileClassObject();
+    ASSERT_TRUE(factory);
+    // Any non-null outer object is a request to aggregate, whatever the interface asked.
+    IUnknown* outer = factory.get();
+    for (const IID* iid : {&IID_IUnknown, &IID_IFile, &IID_IDispatch}) {
+        void* out = kStale;
+        EXPECT_EQ(factory->CreateInstance(outer, *iid, &out), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(out, nullptr);
+    }
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, nullptr), E_POINTER);
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, nullptr), E_POINTER);
+    factory.reset();
+    EXPECT_TRUE(CanUnload());
+}
+
+TEST_F(ClassObjectTest, CreateInstanceHandsOutANewFileOrDestroysItAgain) {
+    ComPtr<IClassFactory> factory = GetFileClassObject();
+    ASSERT_TRUE(factory);
+    for (const IID* iid : {&IID_IClassFactory, &IID_IStrings, &IID_IMetaData, &IID_IEnumVARIANT}) {
+        void* out = kStale;
+        EXPECT_EQ(factory->CreateInstance(nullptr, *iid, &out), E_NOINTERFACE);
+        EXPECT_EQ(out, nullptr);
+    }
+    ComPtr<IUnknown> a, b;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, a.out_void()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, b.out_void()), S_OK);
+    EXPECT_NE(a.get(), b.get());
+    // The client holds the only reference: one AddRef and Release pair leaves it alive.
+    EXPECT_EQ(a->AddRef(), 2u);
+    EXPECT_EQ(a->Release(), 1u);
+    ComPtr<IDispatch> dispatch;
+    EXPECT_EQ(a->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
+    a.reset();
+    b.reset();
+    factory.reset();
+    EXPECT_FALSE(CanUnload()) << "the IDispatch reference keeps one File alive";
+    dispatch.reset();
+    EXPECT_TRUE(CanUnload());
+}
+
+}  // namespace
+}  // namespace quarrow2::test

@@ -1,0 +1,92 @@
+// The automation server on Linux: no type-library registry, ProgIDs from the class table,
+// and libquarrow2.so loaded and unloaded as a client program does it.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "../portable/server_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+using LinuxServerTest = ServerTest;
+
+TEST_F(LinuxServerTest, LateBoundCallsReportTheMissingTypeLibrary) {
+    TempDir dir;
+    ComPtr<IFile> file = CreateBoundFile(dir);
+    ASSERT_TRUE(file);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), TYPE_E_LIBNOTREGISTERED);
+    OLECHAR name[] = OLESTR("SetFile");
+    LPOLESTR names[] = {name};
+    DISPID id = 0;
+    EXPECT_EQ(file->GetIDsOfNames(IID_NULL, names, 1, 0, &id), TYPE_E_LIBNOTREGISTERED);
+    VARIANT result;
+    VariantInit(&result);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(file->Invoke(5, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              TYPE_E_LIBNOTREGISTERED);
+    // Early binding is unaffected.
+    VARIANT_BOOL supported = 1;
+    EXPECT_EQ(file->get_Supported(&supported), S_OK);
+    EXPECT_TRUE(supported == VARIANT_TRUE || supported == VARIANT_FALSE);
+}
+
+TEST_F(LinuxServerTest, RichErrorsNameTheProgIdOfTheClassTable) {
+    ComPtr<IFile> file = CreateClientFile();
+    ASSERT_TRUE(file);
+    UniqueBstr type = Bstr("$DATA");
+    ComPtr<IMetaData> item;
+    EXPECT_EQ(file->Add(type.get(), item.out()), E_FAIL);
+    RichError error = TakeRichError();
+    EXPECT_EQ(error.description, "Access to this data type forbidden.");
+    EXPECT_EQ(error.source, "Quarrow2.File.1");
+    EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile));
+}
+
+// libquarrow2.so is built beside the test programs.
+std::filesystem::path SharedLibrary() {
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    return self.parent_path() / "libquarrow2.so";
+}
+
+TEST(SharedLibraryTest, AClientLoadsCreatesAndUnloads) {
+    std::filesystem::path path = SharedLibrary();
+    if (path.empty() || !std::filesystem::exists(path))
+        GTEST_SKIP() << "libquarrow2.so is not built beside the tests";
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
+    using CanUnloadNow = HRESULT (*)();
+    auto getClassObject = reinterpret_cast<GetClassObject>(dlsym(library, "DllGetClassObject"));
+    auto canUnloadNow = reinterpret_cast<CanUnloadNow>(dlsym(library, "DllCanUnloadNow"));
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_NE(canUnloadNow, nullptr);
+    EXPECT_EQ(dlsym(library, "DllRegisterServer"), nullptr) << "registration is a Windows matter";
+    EXPECT_EQ(dlsym(library, "_ZN8quarrow26server12StartLibraryEPv"), nullptr)
+        << "internal functions stay hidden";
+
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_File, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
+    void* none = nullptr;
+    EXPECT_EQ(getClassObject(CLSID_Strings, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+    IFile* file = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFile, reinterpret_cast<void**>(&file)), S_OK);
+    factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    VARIANT_BOOL supported = 1;
+    EXPECT_EQ(file->get_Supported(&supported), S_OK);
+    EXPECT_EQ(supported, VARIANT_FALSE);
+    file->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    // Unloading releases the cached class object; nothing of it may run afterwards.
+    EXPECT_EQ(dlclose(library), 0);
+}
+
+}  // namespace
+}  // namespace quarrow2::test

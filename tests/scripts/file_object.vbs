@@ -1,0 +1,82 @@
+' Drives Quarrow2.File as a script does, late bound through the type library.
+' The exit code is the number of failed checks.
+Option Explicit
+
+Dim failures
+failures = 0
+
+Sub Check(condition, what)
+    If Not condition Then
+        failures = failures + 1
+        WScript.Echo "FAILED: " & what
+    End If
+End Sub
+
+' The error a call left, as a script sees it; the error is cleared afterwards.
+Function ErrorText()
+    ErrorText = "[" & Err.Source & "] " & Err.Description
+    Err.Clear
+End Function
+
+Dim fso, path, file, item, types, t, n, name
+Set fso = CreateObject("Scripting.FileSystemObject")
+path = fso.BuildPath(fso.GetSpecialFolder(2), "quarrow2-script-test.txt")
+fso.CreateTextFile(path, True).Close
+
+Set file = CreateObject("Quarrow2.File")
+Check Not file.Supported, "Supported before SetFile"
+Check file.SetFile(path) = False, "SetFile on a Wine path answers False"
+Check file.Supported = False, "Supported repeats SetFile's answer"
+Check file.Exists, "Exists for a file that is there"
+
+On Error Resume Next
+Set item = file.Add("Author")
+Check Err.Number = &H80004005, "Add fails with E_FAIL, not " & Hex(Err.Number)
+Check ErrorText() = "[Quarrow2.File.1] Volume does not support streams.", "Add on a volume without streams"
+Set item = file.Open("Author")
+Check ErrorText() = "[Quarrow2.File.1] Volume does not support streams.", "Open on a volume without streams"
+On Error GoTo 0
+
+Set types = file.Types
+Check types.Count = 0, "Types of a volume without streams is empty"
+n = 0
+For Each t In types
+    n = n + 1
+Next
+Check n = 0, "For Each over Types finds nothing"
+On Error Resume Next
+t = types(1)
+Check Err.Number <> 0, "Item 1 of an empty collection fails"
+Err.Clear
+On Error GoTo 0
+
+file.Close
+Check Not file.Exists, "Exists after Close"
+Check Not file.Supported, "Supported after Close"
+On Error Resume Next
+Set item = file.Open("Author")
+Check ErrorText() = "[Quarrow2.File.1] No file path assigned.", "Open after Close"
+Set item = file.Add("Author")
+Check ErrorText() = "[Quarrow2.File.1] No file path assigned.", "Add after Close"
+For Each name In Array("$DATA", "", ":$DATA", ":")
+    Set item = file.Add(name)
+    Check ErrorText() = "[Quarrow2.File.1] Access to this data type forbidden.", "Add of '" & name & "'"
+Next
+On Error GoTo 0
+
+file.SetFile fso.BuildPath(fso.GetSpecialFolder(2), "quarrow2-no-such-file.txt")
+Check Not file.Exists, "Exists for a file that is not there"
+
+On Error Resume Next
+Dim made
+Set made = CreateObject("Quarrow2.MetaData")
+Check Err.Number <> 0, "CreateObject of Quarrow2.MetaData fails"
+Err.Clear
+Set made = CreateObject("Quarrow2.Strings")
+Check Err.Number <> 0, "CreateObject of Quarrow2.Strings fails"
+Err.Clear
+On Error GoTo 0
+
+fso.DeleteFile path
+WScript.Echo failures & " failed"
+WScript.Quit failures

@@ -1,0 +1,68 @@
+// What the client tests share: Quarrow2.dll loaded as a client loads it, its exports, and
+// a component apartment for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/owners.h"
+#include "quarrow2/quarrow2.h"
+
+namespace quarrow2::client {
+
+// Quarrow2.dll of this build, which sits beside the test program.
+std::wstring DllPath();
+
+// The DLL, loaded once for the whole process and never unloaded.
+class Library {
+public:
+    static Library& Get();
+
+    HMODULE module() const { return module_; }
+    HRESULT Register() const;
+    HRESULT Unregister() const;
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) const;
+    HRESULT CanUnloadNow() const;
+
+private:
+    Library();
+    template <class F>
+    F Export(const char* name) const {
+        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
+    HMODULE module_;
+};
+
+// One apartment per test; every object is released before it closes.
+class ClientTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    bool initialized_ = false;
+};
+
+// The calling thread's rich error, taken with GetErrorInfo.
+struct RichError {
+    bool present = false;
+    std::wstring description;
+    std::wstring source;
+    GUID guid{};
+};
+RichError TakeRichError();
+
+std::wstring Text(BSTR s);
+UniqueBstr MakeBstr(const wchar_t* s);
+
+// A new File through the DLL's class object, without the registry.
+ComPtr<IFile> NewFileDirect();
+
+// Late-bound call through IDispatch with the arguments given in reverse order, as
+// DISPPARAMS holds them.
+HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
+               VARIANT* result, EXCEPINFO* exception);
+
+}  // namespace quarrow2::client

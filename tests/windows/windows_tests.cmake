@@ -1,0 +1,48 @@
+# Tests that drive the built Quarrow2.dll as Windows clients do, under Wine: registration
+# read back with reg query, a C++ client, and VBScript run by cscript. They change the
+# registry, so they share a Wine prefix of their own (not the one of the other suites)
+# and run one at a time.
+set(QUARROW2_SERVER_PREFIX ${CMAKE_BINARY_DIR}/wine-server)
+set(quarrow2_wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(quarrow2_registry_view 64)
+else()
+  set(quarrow2_registry_view 32)
+endif()
+
+# The client knows the DLL only by its exports, its registry entries and the public header.
+file(GLOB quarrow2_client_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/client_*.cpp)
+add_executable(quarrow2_client_tests ${quarrow2_client_sources}
+               ${PROJECT_SOURCE_DIR}/server/identifiers.cpp
+               ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
+target_include_directories(quarrow2_client_tests PRIVATE ${PROJECT_SOURCE_DIR}/include
+                           ${PROJECT_SOURCE_DIR})
+target_compile_definitions(quarrow2_client_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                                                         _WIN32_WINNT=0x0601)
+target_link_libraries(quarrow2_client_tests PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid)
+add_dependencies(quarrow2_client_tests Quarrow2)
+
+set(quarrow2_dll $<TARGET_FILE:Quarrow2>)
+set(quarrow2_server_env QUARROW2_WINEPREFIX=${QUARROW2_SERVER_PREFIX})
+
+function(quarrow2_server_test name)
+  add_test(NAME ${QUARROW2_TEST_PREFIX}server.${name} COMMAND ${ARGN})
+  set_tests_properties(${QUARROW2_TEST_PREFIX}server.${name} PROPERTIES
+    ENVIRONMENT "${quarrow2_server_env}" RUN_SERIAL TRUE TIMEOUT 900)
+endfunction()
+
+quarrow2_server_test(registration bash ${CMAKE_CURRENT_LIST_DIR}/registration_test.sh
+                     ${quarrow2_wine_run} ${quarrow2_dll} ${quarrow2_registry_view})
+# The type information is loaded once per process, so the test that unregisters the type
+# library before its first late-bound call has a process of its own.
+quarrow2_server_test(client quarrow2_client_tests
+                     --gtest_filter=-ClientTest.TypeLibraryRegistration*)
+quarrow2_server_test(client_typelib_registration quarrow2_client_tests
+                     --gtest_filter=ClientTest.TypeLibraryRegistration*)
+
+file(GLOB quarrow2_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/scripts/*.vbs)
+foreach(script ${quarrow2_scripts})
+  get_filename_component(script_name ${script} NAME_WE)
+  quarrow2_server_test(script.${script_name} bash ${CMAKE_CURRENT_LIST_DIR}/run_script.sh
+                       ${quarrow2_wine_run} ${quarrow2_dll} ${quarrow2_registry_view} ${script})
+endforeach()
