@@ -5,33 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "discovery/file_properties.h"
 #include "server/module_lock.h"
-#include "strings_fixture.h"
+#include "file_properties_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
 using discovery::FileLength;
 using discovery::FileTypes;
-
-// The type names of FileTypes, or a note of its failure.
-std::vector<std::string> TypesOf(const WString& path, VARIANT_BOOL supported = VARIANT_TRUE) {
-    ComPtr<IStrings> strings;
-    HRESULT hr = FileTypes(path.c_str(), supported, strings.out());
-    if (hr != S_OK) return {"<hr " + std::to_string(hr) + ">"};
-    LONG count = 0;
-    strings->get_Count(&count);
-    std::vector<std::string> names;
-    for (LONG i = 1; i <= count; ++i) names.push_back(ItemText(strings.get(), i));
-    return names;
-}
-
-LONG LengthOf(const WString& path) {
-    LONG total = -1;
-    EXPECT_EQ(FileLength(path.c_str(), &total), S_OK);
-    return total;
-}
 
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

@@ -1,0 +1,226 @@
+// Types and Length of real files whose items are "user." extended attributes, made by the
+// library or by other programs: listed in the order the file system lists them, counted by
+// size, names whole up to the longest Linux allows, the main stream never read.
+#include <gtest/gtest.h>
+
+#include <sys/inotify.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "file_attributes.h"
+#include "platform_fixture.h"
+#include "server/module_lock.h"
+#include "portable/file_properties_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+// Types and Length of a file by its Linux path.
+std::vector<std::string> TypesAt(const std::filesystem::path& file,
+                                 VARIANT_BOOL supported = VARIANT_TRUE) {
+    return TypesOf(PathW(file), supported);
+}
+LONG LengthAt(const std::filesystem::path& file) { return LengthOf(PathW(file)); }
+
+// The "user." names of the file without the prefix, in the order the file system lists them.
+std::vector<std::string> UserNamesInListOrder(const std::filesystem::path& file) {
+    std::vector<std::string> names;
+    for (const std::string& name : RawAttributeNames(file))
+        if (name.rfind("user.", 0) == 0) names.push_back(name.substr(5));
+    return names;
+}
+
+Bytes Ascii(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+bool HaveSetfattr() { return std::system("command -v setfattr >/dev/null 2>&1") == 0; }
+
+// Whether the folder's file system keeps "user." attributes.
+bool KeepsUserAttributes(const std::filesystem::path& folder) {
+    const auto probe = folder / "probe";
+    WriteContents(probe, "");
+    const bool kept = SetUserAttribute(probe, "probe", Ascii("x"));
+    std::filesystem::remove(probe);
+    return kept;
+}
+
+// Reports reads of a file's contents (IN_ACCESS), which attribute calls never cause.
+class ContentReadWatch {
+public:
+    explicit ContentReadWatch(const std::filesystem::path& file)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        if (fd_ >= 0) inotify_add_watch(fd_, file.c_str(), IN_ACCESS);
+    }
+    ContentReadWatch(const ContentReadWatch&) = delete;
+    ContentReadWatch& operator=(const ContentReadWatch&) = delete;
+    ~ContentReadWatch() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    // Whether the contents were read since the last call.
+    bool ContentsRead() {
+        char events[4096];
+        bool any = false;
+        while (read(fd_, events, sizeof events) > 0) any = true;
+        return any;
+    }
+
+private:
+    int fd_;
+};
+
+TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAreListedAndCountedLikeOurOwn) {
+    TempDir dir;
+    if (!KeepsUserAttributes(dir.path()))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+    if (!HaveSetfattr()) GTEST_SKIP() << "setfattr (package attr) is not installed";
+    const auto file = dir / "report.doc";
+    WriteContents(file, "main stream");
+
+    const std::string command = "setfattr -n user.Author -v JaneDoe123 '" + file.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Ascii("a,b,cd")));
+    {
+        // One of our own, through the platform's stream path.
+        const WString item = PathW(file) + W(":Mine");
+        UniqueHandle h(CreateFileW(item.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(h.valid()) << "error " << GetLastError();
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(h.get(), "xyz", 3, &written, nullptr));
+    }
+
+    const std::vector<std::string> listed = UserNamesInListOrder(file);
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(TypesAt(file), listed);
+    EXPECT_EQ(LengthAt(file), 10 + 6 + 3);
+
+    // Where the volume reads as without named streams, Types does not walk; Length does.
+    EXPECT_EQ(TypesAt(file, VARIANT_FALSE), std::vector<std::string>{});
+    EXPECT_EQ(LengthAt(file), 19);
+}
+
+TEST(DiscoveryRealFiles, AuthorAndKeywordsInListOrderWithTheirTotal) {
+    TempDir dir;
+    if (!KeepsUserAttributes(dir.path()))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+    const auto file = dir / "report.doc";
+    WriteContents(file, "");
+    EXPECT_EQ(TypesAt(file), std::vector<std::string>{});
+    EXPECT_EQ(LengthAt(file), 0);
+
+    ASSERT_TRUE(SetUserAttribute(file, "Author", Utf16Bytes("Jane!")));  // 10 bytes
+    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));  // 6 bytes
+    std::vector<std::string> expected = UserNamesInListOrder(file);
+    ASSERT_EQ(expected.size(), 2u);
+    EXPECT_EQ(TypesAt(file), expected);
+    EXPECT_EQ(LengthAt(file), 16);
+
+    // An item holding the empty-value marker counts its 32 bytes; an empty attribute, 0.
+    ASSERT_TRUE(SetUserAttribute(file, "Empty", EmptyValueMarker()));
+    ASSERT_TRUE(SetUserAttribute(file, "Nothing", Bytes{}));
+    expected = UserNamesInListOrder(file);
+    EXPECT_EQ(expected.size(), 4u);
+    EXPECT_EQ(TypesAt(file), expected);
+    EXPECT_EQ(LengthAt(file), 16 + 32);
+}
+
+TEST(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
+    TempDir dir;
+    if (!KeepsUserAttributes(dir.path()))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+    const auto file = dir / "large.bin";
+    WriteContents(file, std::string(1024 * 1024, 'M'));
+    ASSERT_TRUE(SetUserAttribute(file, "Item", Ascii("12345")));
+
+    ContentReadWatch watch(file);
+    if (!watch.ok()) GTEST_SKIP() << "inotify is not available";
+    EXPECT_EQ(LengthAt(file), 5);
+    EXPECT_EQ(TypesAt(file), std::vector<std::string>{"Item"});
+    EXPECT_FALSE(watch.ContentsRead()) << "the walk read the main stream";
+
+    // The watch does see a read of the contents.
+    {
+        std::ifstream in(file, std::ios::binary);
+        char c = 0;
+        in.read(&c, 1);
+    }
+    EXPECT_TRUE(watch.ContentsRead());
+}
+
+TEST(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
+    const LONG start = server::ModuleLockCount();
+    TempDir dir;
+    if (!KeepsUserAttributes(dir.path()))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+
+    EXPECT_EQ(TypesAt(dir / "missing.doc"), std::vector<std::string>{});
+    EXPECT_EQ(LengthAt(dir / "missing.doc"), 0);
+    EXPECT_EQ(TypesAt(dir / "missing-folder" / "file.doc"), std::vector<std::string>{});
+
+    // A directory can carry items, but is not opened without backup semantics.
+    const auto folder = dir / "folder";
+    std::filesystem::create_directory(folder);
+    ASSERT_TRUE(SetUserAttribute(folder, "OnFolder", Ascii("abc")));
+    EXPECT_EQ(TypesAt(folder), std::vector<std::string>{});
+    EXPECT_EQ(LengthAt(folder), 0);
+
+    // A file whose main stream another handle holds open for writing.
+    const auto file = dir / "busy.doc";
+    WriteContents(file, "main");
+    ASSERT_TRUE(SetUserAttribute(file, "Author", Ascii("abcd")));
+    const WString path = PathW(file);
+    {
+        UniqueHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!writer.valid()) {
+            // Held with no sharing at all where the main stream cannot be opened for writing.
+            writer.reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        }
+        ASSERT_TRUE(writer.valid()) << "error " << GetLastError();
+        EXPECT_EQ(TypesAt(file), std::vector<std::string>{});
+        EXPECT_EQ(LengthAt(file), 0);
+    }
+    EXPECT_EQ(TypesAt(file), std::vector<std::string>{"Author"}) << "once the other handle is gone";
+    EXPECT_EQ(LengthAt(file), 4);
+    EXPECT_EQ(server::ModuleLockCount(), start);
+}
+
+TEST(DiscoveryRealFiles, TheLongestNamesLinuxAllowsComeBackWhole) {
+    TempDir dir;
+    if (!KeepsUserAttributes(dir.path()))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+    const auto file = dir / "names.doc";
+    WriteContents(file, "");
+
+    // 250 bytes after "user.": in one-, two- and four-byte characters.
+    const std::string ascii(250, 'n');
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
+    std::string wide;
+    for (int i = 0; i < 62; ++i) wide += "\xF0\x9F\x93\x84";
+    wide += "ab";
+    const std::vector<std::string> longest = {ascii, accented, wide};
+    for (const std::string& name : longest) {
+        ASSERT_EQ(name.size(), 250u);
+        ASSERT_TRUE(SetUserAttribute(file, name, Ascii("v"))) << "errno " << errno;
+    }
+    // One byte more is refused by the file system itself.
+    EXPECT_FALSE(SetUserAttribute(file, ascii + "n", Ascii("v")));
+
+    EXPECT_EQ(TypesAt(file), UserNamesInListOrder(file));
+    std::vector<std::string> types = TypesAt(file);
+    ASSERT_EQ(types.size(), 3u);
+    for (const std::string& name : longest)
+        EXPECT_NE(std::find(types.begin(), types.end(), name), types.end())
+            << "missing a name of " << W(name).size() << " units";
+    EXPECT_EQ(LengthAt(file), 3);
+}
+
+}  // namespace
+}  // namespace quarrow2::test
