@@ -1,0 +1,184 @@
+// FormatMessageW for system error codes. Runtimes word their texts differently (Wine's are
+// shorter than Windows'), so the portable checks compare structure; the exact English of
+// this project's own runtime is checked where it is the runtime under test.
+#include <gtest/gtest.h>
+
+#include "portable/runtime_test_objects.h"
+
+namespace quarrow2::test {
+namespace {
+
+constexpr DWORD kSystemText =
+    FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+constexpr DWORD kNeutralLanguage = 0x0400;
+
+// Every code the platform layer sets, with the text Microsoft publishes for it.
+struct PublishedText {
+    DWORD code;
+    const char* text;
+};
+const PublishedText kPublished[] = {
+    {0, "The operation completed successfully."},
+    {1, "Incorrect function."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {4, "The system cannot open the file."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
+    {14, "Not enough storage is available to complete this operation."},
+    {19, "The media is write protected."},
+    {21, "The device is not ready."},
+    {25, "The drive cannot locate a specific area or track on the disk."},
+    {29, "The system cannot write to the specified device."},
+    {30, "The system cannot read from the specified device."},
+    {31, "A device attached to the system is not functioning."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {33, "The process cannot access the file because another process has locked a portion of the file."},
+    {38, "Reached the end of the file."},
+    {39, "The disk is full."},
+    {50, "The request is not supported."},
+    {80, "The file exists."},
+    {87, "The parameter is incorrect."},
+    {112, "There is not enough space on the disk."},
+    {120, "This function is not supported on this system."},
+    {122, "The data area passed to a system call is too small."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {126, "The specified module could not be found."},
+    {127, "The specified procedure could not be found."},
+    {131, "An attempt was made to move the file pointer before the beginning of the file."},
+    {145, "The directory is not empty."},
+    {158, "The segment is already unlocked."},
+    {161, "The specified path is invalid."},
+    {183, "Cannot create a file when that file already exists."},
+    {206, "The filename or extension is too long."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
+    {234, "More data is available."},
+    {255, "The extended attributes are inconsistent."},
+    {259, "No more data is available."},
+    {267, "The directory name is invalid."},
+    {275, "The extended attributes did not fit in the buffer."},
+    {282, "The mounted file system does not support extended attributes."},
+    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {998, "Invalid access to memory location."},
+    {1004, "Invalid flags."},
+    {1011, "The configuration registry key could not be opened."},
+    {1012, "The configuration registry key could not be read."},
+    {1013, "The configuration registry key could not be written."},
+    {1117, "The request could not be performed because of an I/O device error."},
+    {1815, "The specified resource language ID cannot be found in the image file."},
+    {1920, "The file cannot be accessed by the system."},
+    {1921, "The name of the file cannot be resolved by the system."},
+    {4390, "The file or directory is not a reparse point."},
+};
+
+bool EndsInLineEnd(const WString& s) {
+    return s.size() >= 2 && s[s.size() - 2] == '\r' && s[s.size() - 1] == '\n';
+}
+
+TEST(RuntimeSystemMessages, TextsEndInOneLineEndInAnAllocatedBuffer) {
+    for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
+        LPWSTR buffer = nullptr;
+        SetLastError(12345);
+        DWORD n = FormatMessageW(kSystemText, nullptr, code, kNeutralLanguage,
+                                 reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+        ASSERT_GT(n, 2u) << code;
+        ASSERT_NE(buffer, nullptr) << code;
+        WString text(buffer, n);
+        EXPECT_EQ(buffer[n], WCHAR(0)) << "terminated after the returned count";
+        EXPECT_TRUE(EndsInLineEnd(text)) << code;
+        EXPECT_EQ(text.find('\n'), n - 1) << "one line";
+        EXPECT_EQ(LocalFree(buffer), nullptr);
+
+        // Language 0 and the neutral default give the same text.
+        EXPECT_EQ(SystemText(code), text);
+        buffer = nullptr;
+        ASSERT_EQ(FormatMessageW(kSystemText, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                 nullptr),
+                  n);
+        EXPECT_EQ(WString(buffer, n), text);
+        LocalFree(buffer);
+    }
+    EXPECT_NE(SystemText(5), SystemText(32));
+    // An HRESULT that carries a system code has that code's text.
+    EXPECT_EQ(SystemText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))), SystemText(5));
+}
+
+TEST(RuntimeSystemMessages, CallerBufferMustHoldTextAndTerminator) {
+    const WString expected = SystemText(ERROR_SHARING_VIOLATION);
+    ASSERT_FALSE(expected.empty());
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    std::basic_string<WCHAR> buffer(expected.size() + 1, WCHAR('#'));
+
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0],
+                             static_cast<DWORD>(expected.size() + 1), nullptr),
+              expected.size());
+    EXPECT_EQ(WString(buffer.c_str()), expected);
+
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0],
+                             static_cast<DWORD>(expected.size()), nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0], 0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
+    LPWSTR buffer = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(kSystemText, nullptr, 0x12345, kNeutralLanguage,
+                             reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(buffer, nullptr);
+    EXPECT_TRUE(SystemText(0x12345).empty());
+
+    // The text for a missing message has inserts, which need arguments unless ignored.
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                             ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    const WString withInserts = SystemText(ERROR_MR_MID_NOT_FOUND);
+    EXPECT_NE(withInserts.find('%'), WString::npos);
+}
+
+TEST(RuntimeSystemMessages, MaximumWidthTurnsTheLineEndIntoABlank) {
+    const WString plain = SystemText(ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(EndsInLineEnd(plain));
+    LPWSTR buffer = nullptr;
+    DWORD n = FormatMessageW(kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr, ERROR_ACCESS_DENIED,
+                             0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(WString(buffer, n), plain.substr(0, plain.size() - 2) + WCHAR(' '));
+    LocalFree(buffer);
+}
+
+TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
+    if (!kOwnRuntime) GTEST_SKIP() << "the texts of the Windows runtime under test are its own";
+    for (const PublishedText& p : kPublished) {
+        EXPECT_EQ(Narrow(SystemText(p.code)), std::string(p.text) + "\r\n") << p.code;
+    }
+    // English sublanguages are served; a language without texts is refused.
+    LPWSTR buffer = nullptr;
+    DWORD n = FormatMessageW(kSystemText, nullptr, 5, 0x0409, reinterpret_cast<LPWSTR>(&buffer), 0,
+                             nullptr);
+    EXPECT_EQ(Narrow(buffer, n), "Access is denied.\r\n");
+    LocalFree(buffer);
+    buffer = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(kSystemText, nullptr, 5, 0x0407, reinterpret_cast<LPWSTR>(&buffer), 0,
+                             nullptr),
+              0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+    EXPECT_EQ(buffer, nullptr);
+}
+
+}  // namespace
+}  // namespace quarrow2::test
