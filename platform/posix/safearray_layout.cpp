@@ -1,5 +1,6 @@
 #include "platform/posix/safearray_layout.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -12,8 +13,11 @@ namespace {
 constexpr size_t kHiddenBytes = 16;
 static_assert(sizeof(GUID) == kHiddenBytes, "the hidden bytes hold one interface identifier");
 
-// Data larger than this is refused: element offsets are then always representable.
-constexpr uint64_t kMaxDataBytes = std::numeric_limits<ptrdiff_t>::max() / 2;
+// Data larger than this is refused before any allocation is tried: 1 TiB, beyond what any
+// machine this runs on can hand out, and small enough that every element offset and size
+// computed from bounds within it is exact.
+constexpr uint64_t kMaxDataBytes =
+    std::min<uint64_t>(uint64_t{1} << 40, std::numeric_limits<ptrdiff_t>::max() / 2);
 
 unsigned char* HiddenBytes(SAFEARRAY* psa) { return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes; }
 const unsigned char* HiddenBytes(const SAFEARRAY* psa) {
