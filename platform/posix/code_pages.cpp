@@ -3,7 +3,9 @@
 // cannot carry (a lone surrogate) becomes the code page's default character '?' under
 // CP_ACP, reported through lpUsedDefaultChar, and U+FFFD under CP_UTF8, which takes no
 // default character. Invalid UTF-8 decodes to U+FFFD, one for each maximal ill-formed
-// subsequence, as the Unicode standard recommends.
+// subsequence, as the Unicode standard recommends. Flags that ask for other behaviour
+// (MB_ERR_INVALID_CHARS, WC_ERR_INVALID_CHARS and the like) are refused with
+// ERROR_INVALID_FLAGS rather than ignored.
 #include <climits>
 #include <cstdint>
 #include <cstring>

@@ -55,6 +55,8 @@ HRESULT SafeArrayLock(SAFEARRAY* psa) { return psa ? sa::AddLock(psa) : E_INVALI
 
 HRESULT SafeArrayUnlock(SAFEARRAY* psa) { return psa ? sa::RemoveLock(psa) : E_INVALIDARG; }
 
+// An array of no elements still has a data block, so access to it yields a pointer (not
+// null), as on Windows and Wine; callers that treat a null pointer as failure keep working.
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
     if (!psa || !ppvData) return E_INVALIDARG;
     HRESULT hr = sa::AddLock(psa);

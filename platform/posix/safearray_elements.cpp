@@ -27,6 +27,9 @@ private:
 
 HRESULT LocateElement(SAFEARRAY* psa, const LONG* indices, void** element) {
     if (psa->cDims == 0 || !psa->pvData) return E_INVALIDARG;
+    // Offsets are exact only for bounds whose total size is representable.
+    uint64_t cells;
+    if (!sa::CellCount(psa, &cells)) return E_INVALIDARG;
     uint64_t cell;
     if (!sa::CellOffset(psa, indices, &cell)) return DISP_E_BADINDEX;
     *element = sa::CellPointer(psa, cell);
