@@ -48,6 +48,7 @@ TEST_F(ClassObjectTest, AnotherInterfaceIsRefusedAndTheObjectStaysCached) {
     ComPtr<IUnknown> after;
     ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, after.out_void()), S_OK);
     EXPECT_EQ(after.get(), raw);
+    after.reset();
     EXPECT_TRUE(CanUnload());
 }
 
