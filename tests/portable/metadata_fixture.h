@@ -1,0 +1,265 @@
+// Items made the way OpenItem makes them, on a stream of a file in a fresh folder; byte
+// arrays built and read back; the rich error a MetaData failure is expected to leave.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "items/metadata.h"
+#include "support/test_support.h"
+
+namespace quarrow2::test {
+
+using Bytes = std::vector<BYTE>;
+
+inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// The stored form of a text: its UTF-16LE code units.
+inline Bytes Utf16Bytes(const WString& text) {
+    Bytes out;
+    for (WCHAR unit : text) {
+        out.push_back(static_cast<BYTE>(static_cast<uint16_t>(unit) & 0xFF));
+        out.push_back(static_cast<BYTE>(static_cast<uint16_t>(unit) >> 8));
+    }
+    return out;
+}
+
+inline const Bytes& EmptyValueMarker() {
+    static const Bytes marker = Utf16Bytes(W("---***NULL***---"));
+    return marker;
+}
+
+// The bytes of a string, its length prefix aside (odd byte lengths included).
+inline Bytes BstrBytes(BSTR s) {
+    const BYTE* p = reinterpret_cast<const BYTE*>(s);
+    return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
+}
+
+// Owns a VARIANT for the length of a test.
+class OwnedVariant {
+public:
+    OwnedVariant() { VariantInit(&v_); }
+    OwnedVariant(const OwnedVariant&) = delete;
+    OwnedVariant& operator=(const OwnedVariant&) = delete;
+    ~OwnedVariant() { VariantClear(&v_); }
+    VARIANT* get() { return &v_; }
+    const VARIANT& operator*() const { return v_; }
+    const VARIANT* operator->() const { return &v_; }
+
+private:
+    VARIANT v_;
+};
+
+// A new one-dimensional array of the element type with the given bounds; for VT_UI1 it
+// holds `bytes` (as many elements as bytes).
+inline SAFEARRAY* NewArray(VARTYPE type, ULONG elements, LONG lowerBound) {
+    SAFEARRAYBOUND bound;
+    bound.cElements = elements;
+    bound.lLbound = lowerBound;
+    return SafeArrayCreate(type, 1, &bound);
+}
+
+inline SAFEARRAY* NewByteArray(const Bytes& bytes, LONG lowerBound = 0) {
+    SAFEARRAY* array = NewArray(VT_UI1, static_cast<ULONG>(bytes.size()), lowerBound);
+    if (!array || bytes.empty()) return array;
+    void* data = nullptr;
+    if (SUCCEEDED(SafeArrayAccessData(array, &data)) && data) {
+        std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(data));
+        SafeArrayUnaccessData(array);
+    }
+    return array;
+}
+
+// A by-value byte-array variant that owns its array.
+inline void SetByteArray(VARIANT* v, const Bytes& bytes, LONG lowerBound = 0) {
+    VariantClear(v);
+    v->vt = VT_ARRAY | VT_UI1;
+    v->parray = NewByteArray(bytes, lowerBound);
+}
+
+// The elements of a byte-array variant in index order; "bounds" receives "lower..upper".
+inline Bytes ArrayBytes(const VARIANT& v, std::string* bounds = nullptr) {
+    SAFEARRAY* array = (v.vt & VT_BYREF) ? *v.pparray : v.parray;
+    LONG lower = 0;
+    LONG upper = -1;
+    SafeArrayGetLBound(array, 1, &lower);
+    SafeArrayGetUBound(array, 1, &upper);
+    if (bounds) *bounds = std::to_string(lower) + ".." + std::to_string(upper);
+    Bytes out;
+    for (LONG i = lower; i <= upper; ++i) {
+        BYTE b = 0;
+        SafeArrayGetElement(array, &i, &b);
+        out.push_back(b);
+    }
+    return out;
+}
+
+// The empty value as a byte-array variant: an array of no elements, or, where the runtime
+// grants access to such an array without a data pointer, E_POINTER and VT_EMPTY.
+inline void ExpectEmptyByteArray(HRESULT hr, const VARIANT& v) {
+    if (hr == E_POINTER) {
+        EXPECT_EQ(v.vt, VT_EMPTY);
+        return;
+    }
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(v.vt, VT_ARRAY | VT_UI1);
+    std::string bounds;
+    EXPECT_TRUE(ArrayBytes(v, &bounds).empty());
+    EXPECT_EQ(bounds, "0..-1");
+}
+
+// Whether the array is free of access locks: only then can it be resized.
+inline bool ArrayIsUnlocked(SAFEARRAY* array) {
+    SAFEARRAYBOUND bound;
+    bound.cElements = 1;
+    bound.lLbound = 0;
+    return SafeArrayRedim(array, &bound) == S_OK;
+}
+
+// The ProgID rich errors of MetaData name: the class registry's answer, so empty where
+// the class is not registered.
+inline std::string MetaDataErrorSource() {
+    LPOLESTR progId = nullptr;
+    if (FAILED(ProgIDFromCLSID(CLSID_MetaData, &progId)) || !progId) return std::string();
+    std::string source = Narrow(WString(progId));
+    CoTaskMemFree(progId);
+    return source;
+}
+
+// A message followed by the system's text for `code`, as reports compose it.
+inline std::string WithSystemText(const std::string& message, DWORD code) {
+    const WString text = code ? SystemText(code) : WString();
+    return text.empty() ? message : message + " " + Narrow(text);
+}
+
+// Takes the thread's rich error and checks it against a MetaData report.
+inline ::testing::AssertionResult IsMetaDataError(const std::string& message, DWORD code) {
+    const RichError error = TakeRichError();
+    if (!error.present) return ::testing::AssertionFailure() << "no rich error";
+    const std::string expected = WithSystemText(message, code);
+    if (error.description != expected)
+        return ::testing::AssertionFailure()
+               << "description \"" << error.description << "\", expected \"" << expected << "\"";
+    if (error.source != MetaDataErrorSource())
+        return ::testing::AssertionFailure() << "source \"" << error.source << "\"";
+    if (!IsEqualGUID(error.guid, IID_IMetaData))
+        return ::testing::AssertionFailure() << "interface is not IMetaData";
+    return ::testing::AssertionSuccess();
+}
+
+inline void ClearRichError() { SetErrorInfo(0, nullptr); }
+
+// The item's Text in UTF-8; `result` receives the status of the get.
+inline std::string Text(IMetaData* item, HRESULT* result = nullptr) {
+    UniqueBstr text;
+    const HRESULT hr = item->get_Text(text.out());
+    if (result) *result = hr;
+    return Narrow(text.get());
+}
+
+inline HRESULT PutText(IMetaData* item, const WString& text) {
+    UniqueBstr s(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    return item->put_Text(s.get());
+}
+
+inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0) {
+    OwnedVariant value;
+    SetByteArray(value.get(), bytes, lowerBound);
+    return item->put_Data(*value);
+}
+
+inline LONG Length(IMetaData* item) {
+    LONG length = -1;
+    EXPECT_EQ(item->get_Length(&length), S_OK);
+    return length;
+}
+
+// A file "F" in a fresh folder and its stream "T".
+class ItemFile {
+public:
+    ItemFile() : file_(dir_ / "F"), streamPath_(PathW(file_) + OLESTR(":T")) {}
+    ItemFile(const ItemFile&) = delete;
+    ItemFile& operator=(const ItemFile&) = delete;
+    // Where streams are plain files named "F:T" (Wine), the folder's removal does not
+    // cope with them, so they go first.
+    ~ItemFile() {
+        DeleteFileW(streamPath_.c_str());
+        for (const WString& path : otherStreams_) DeleteFileW(path.c_str());
+    }
+
+    const std::filesystem::path& file() const { return file_; }
+    const WString& streamPath() const { return streamPath_; }
+    WString otherStreamPath(const std::string& type) {
+        otherStreams_.push_back(PathW(file_) + OLESTR(":") + W(type));
+        return otherStreams_.back();
+    }
+
+    // A handle on the stream, made if missing.
+    HANDLE OpenStream(DWORD access, DWORD share = FILE_SHARE_READ,
+                      DWORD disposition = OPEN_ALWAYS) const {
+        return CreateFileW(streamPath_.c_str(), access, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+
+    // A new item holding `handle`, handed out with one reference as OpenItem hands it.
+    static ComPtr<IMetaData> MakeItem(HANDLE handle, const WString& streamPath,
+                                      const WString& type) {
+        MetaData* made = nullptr;
+        EXPECT_EQ(MetaData::Create(&made), S_OK);
+        if (!made) return nullptr;
+        made->Attach(handle, streamPath.c_str(), type.c_str());
+        ComPtr<IMetaData> item;
+        EXPECT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
+        return item;
+    }
+
+    ComPtr<IMetaData> Item(DWORD access = GENERIC_READ | GENERIC_WRITE) const {
+        HANDLE handle = OpenStream(access);
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        return MakeItem(handle, streamPath_, OLESTR("T"));
+    }
+
+    // The stream's whole content, read through a handle of its own.
+    Bytes Stored() const {
+        UniqueHandle h(OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING));
+        if (!h.valid()) {
+            ADD_FAILURE() << "the stream cannot be read, error " << GetLastError();
+            return Bytes();
+        }
+        const DWORD size = GetFileSize(h.get(), nullptr);
+        Bytes bytes(size);
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(h.get(), bytes.data(), size, &read, nullptr));
+        EXPECT_EQ(read, size);
+        return bytes;
+    }
+
+    // Replaces the stream's content through a handle of its own.
+    void Store(const Bytes& bytes) const {
+        UniqueHandle h(OpenStream(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+        ASSERT_TRUE(h.valid()) << "error " << GetLastError();
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr));
+        ASSERT_TRUE(SetEndOfFile(h.get()));
+    }
+
+    bool StreamExists() const {
+        UniqueHandle h(OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING));
+        return h.valid();
+    }
+
+private:
+    TempDir dir_;
+    std::filesystem::path file_;
+    WString streamPath_;
+    std::vector<WString> otherStreams_;
+};
+
+}  // namespace quarrow2::test
