@@ -12,7 +12,7 @@ int run_get(const Library& library, const GetOptions& options) {
     MetadataItem item = file.open(utf16_from_utf8(options.type), options.type);
 
     if (options.json) {
-        nlohmann::json document{{"path", options.path}, {"type", options.type}};
+        Json document{{"path", options.path}, {"type", options.type}};
         if (options.form == ValueForm::kText)
             document["text"] = item.text_utf8();
         else

@@ -8,7 +8,7 @@ namespace quarrow2::tool {
 
 int run_length(const Library& library, const LengthOptions& options) {
     int status = kSuccess;
-    nlohmann::json files = nlohmann::json::array();
+    Json files = Json::array();
     for (const std::string& path : options.paths) {
         try {
             std::uint32_t length = bind_readable_file(library, path).total_length();
@@ -24,7 +24,7 @@ int run_length(const Library& library, const LengthOptions& options) {
             status = kFailure;
         }
     }
-    if (options.json) print_json(nlohmann::json{{"files", std::move(files)}});
+    if (options.json) print_json(Json{{"files", std::move(files)}});
     return status;
 }
 

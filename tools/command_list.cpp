@@ -1,5 +1,6 @@
 // quarrow2 list [-r] [--json] PATH...
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 
@@ -41,15 +42,15 @@ std::vector<ListedItem> list_items(MetadataFile& file, std::vector<std::string>&
     return items;
 }
 
-nlohmann::json file_json(const ListedFile& file) {
-    nlohmann::json entry{{"path", file.path}};
+Json file_json(const ListedFile& file) {
+    Json entry{{"path", file.path}};
     if (file.error) {
         entry["error"] = *file.error;
         return entry;
     }
-    entry["items"] = nlohmann::json::array();
+    entry["items"] = Json::array();
     for (const ListedItem& item : file.items) {
-        nlohmann::json row{{"type", item.type}};
+        Json row{{"type", item.type}};
         if (item.length)
             row["length"] = *item.length;
         else
@@ -101,32 +102,33 @@ public:
     // A path named or found that is no file to list.
     void refuse(const std::string& path, const std::string& description) {
         fail(Failure(description, path).what());
-        if (options_.json) files_.push_back(nlohmann::json{{"path", path}, {"error", description}});
+        if (options_.json) files_.push_back(Json{{"path", path}, {"error", description}});
     }
 
+    int finish() {
+        progress_.clear();
+        if (options_.json) print_json(Json{{"files", std::move(files_)}});
+        return status_;
+    }
+
+private:
     void fail(const std::string& message) {
         progress_.clear();
         report_failure(message);
         status_ = kFailure;
     }
 
-    int finish() {
-        progress_.clear();
-        if (options_.json) print_json(nlohmann::json{{"files", std::move(files_)}});
-        return status_;
-    }
-
-private:
     void show(const std::string& text) {
         progress_.clear();
         print_raw(text);
-        std::fflush(stdout);
+        // Out before the progress line is drawn again below it.
+        if (progress_.shown()) std::fflush(stdout);
     }
 
     const Library& library_;
     const ListOptions& options_;
     Progress progress_;
-    nlohmann::json files_ = nlohmann::json::array();
+    Json files_ = Json::array();
     int status_ = kSuccess;
 };
 

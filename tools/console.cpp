@@ -9,8 +9,8 @@ void report_failure(const std::string& message) {
     std::fprintf(stderr, "quarrow2: %s\n", message.c_str());
 }
 
-void print_json(const nlohmann::json& document) {
-    print_raw(document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+void print_json(const Json& document) {
+    print_raw(document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
 void print_raw(const std::string& bytes) {

@@ -7,12 +7,15 @@
 
 namespace quarrow2::tool {
 
+// JSON objects keep their keys in the order written: path first, then what was found.
+using Json = nlohmann::ordered_json;
+
 // "quarrow2: " and the message, on one line of standard error.
 void report_failure(const std::string& message);
 
 // One JSON document on standard output. Names that are not valid UTF-8 are written with
 // U+FFFD in place of the bad bytes rather than failing the whole document.
-void print_json(const nlohmann::json& document);
+void print_json(const Json& document);
 
 // Text or bytes on standard output, exactly as given.
 void print_raw(const std::string& bytes);

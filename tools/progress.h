@@ -17,6 +17,7 @@ public:
 
     // Counts one more file and its items; redraws now and then.
     void file_seen(size_t items);
+    bool shown() const { return shown_; }
     // Takes the line away before anything else is written to the terminal.
     void clear();
 

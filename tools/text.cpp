@@ -102,15 +102,4 @@ std::optional<Bytes> bytes_from_hex(std::string_view hex) {
     return bytes;
 }
 
-Bytes utf16le_bytes(const WString& text) {
-    Bytes bytes;
-    bytes.reserve(text.size() * 2);
-    for (OLECHAR unit : text) {
-        auto value = static_cast<std::uint16_t>(unit);
-        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
-    return bytes;
-}
-
 }  // namespace quarrow2::tool

@@ -35,7 +35,4 @@ std::string hex_from_bytes(const Bytes& bytes);
 // Bytes from hex digits (either case, an even number of them), or nothing.
 std::optional<Bytes> bytes_from_hex(std::string_view hex);
 
-// The code units of a UTF-16 text as the library stores them: little-endian, two bytes each.
-Bytes utf16le_bytes(const WString& text);
-
 }  // namespace quarrow2::tool
