@@ -42,6 +42,19 @@ class ListTest(ToolTestCase):
         self.assertSucceeds(result)
         self.assertEqual(result.stdout.decode(), path + "\n  (no items)\n")
 
+    def test_an_item_the_library_cannot_open_is_shown_and_the_rest_listed(self):
+        # Other programs may name an attribute in a way no named stream can be named.
+        path = self.make_file("notes.txt", items=[("a:b", b"hello"), ("Author", b"xx")])
+        result = run("list", path)
+        self.assertFails(result, 1, "Unable to open metadata.", 'type "a:b"')
+        rows = {"a:b": "  ?  a:b\n", "Author": "  2  Author\n"}
+        self.assertEqual(result.stdout.decode(),
+                         path + "\n" + "".join(rows[name[5:]] for name in os.listxattr(path)))
+        items = {item["type"]: item
+                 for item in json.loads(run("list", "--json", path).stdout)["files"][0]["items"]}
+        self.assertEqual(items["Author"], {"type": "Author", "length": 2})
+        self.assertTrue(items["a:b"]["error"].startswith("Unable to open metadata. "))
+
     def test_a_folder_needs_recursion(self):
         self.make_file("sub/a.txt", items=[("Author", b"xx")])
         folder = self.path("sub")
@@ -55,6 +68,20 @@ class ListTest(ToolTestCase):
         document = json.loads(result.stdout)
         self.assertEqual(document["files"][0], {"path": missing, "error": "File not found."})
         self.assertEqual(document["files"][1]["items"], [{"type": "Author", "length": 2}])
+
+
+class TreeProblemsTest(ToolTestCase):
+    def test_a_file_name_that_is_not_utf8_is_reported_and_the_walk_goes_on(self):
+        good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
+        bad = os.path.join(os.fsencode(self.path("tree")), b"bad\xff.txt")
+        open(bad, "wb").close()
+        os.mkfifo(self.path("tree/pipe"))
+        result = run("list", "-r", "--json", self.path("tree"))
+        self.assertFails(result, 1, "The path is not valid UTF-8.")
+        files = json.loads(result.stdout)["files"]
+        self.assertEqual(files, [
+            {"path": self.path("tree/bad\ufffd.txt"), "error": "The path is not valid UTF-8."},
+            {"path": good, "items": [{"type": "Author", "length": 2}]}])
 
 
 class RecursiveListTest(ToolTestCase):

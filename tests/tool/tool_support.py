@@ -81,7 +81,7 @@ class ToolTestCase(unittest.TestCase):
         """A failure: the status, and one line 'quarrow2: ...' holding every fragment."""
         self.assertEqual(result.returncode, status,
                          "exit %d, stderr: %r" % (result.returncode, result.stderr))
-        message = result.stderr.decode("utf-8")
+        message = result.stderr.decode("utf-8", "surrogateescape")
         self.assertTrue(message.startswith("quarrow2: "), message)
         self.assertNotIn("\r", message)
         if status == 1:
