@@ -56,8 +56,10 @@ add_library(Quarrow2 SHARED ${quarrow2_rc} ${PROJECT_SOURCE_DIR}/server/Quarrow2
 set_target_properties(Quarrow2 PROPERTIES OUTPUT_NAME Quarrow2 PREFIX "" LINKER_LANGUAGE CXX)
 target_include_directories(Quarrow2 PRIVATE ${quarrow2_generated})
 target_link_libraries(Quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
-# The exported names stay undecorated on x86 too, as the system looks them up by name.
-target_link_options(Quarrow2 PRIVATE -Wl,--kill-at -static -static-libgcc -static-libstdc++)
+# The exported names stay undecorated on x86 too, as the system looks them up by name: the
+# .def names them plainly and the linker binds them to the decorated stdcall symbols.
+target_link_options(Quarrow2 PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup
+                    -static -static-libgcc -static-libstdc++)
 
 # Where the tests find the type library file on its own.
 set(QUARROW2_TYPELIB_FILE ${quarrow2_generated}/Quarrow2.tlb)
