@@ -1,5 +1,9 @@
 // Byte-range locks: exclusive, refused at once, mandatory for every other handle's reads
 // and writes, in this process and in others, and gone with a holder that dies.
+#include <sys/mman.h>
+
+#include <atomic>
+
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -138,6 +142,38 @@ TEST(PlatformRangeLocks, AcrossProcessesAndGoneWithTheHolder) {
     holder.Kill();
     EXPECT_EQ(PutValue(mine.handle.get(), "new"), 0u);
     EXPECT_EQ(RawStream(dir / "doc", "T"), "new");
+}
+
+TEST(PlatformRangeLocks, RacingLocksNeverBothSucceed) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "0123456789");
+    const WString item = StreamW(dir / "doc", "T");
+    void* shared = mmap(nullptr, sizeof(std::atomic<int>) * 2, PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    auto* holders = new (shared) std::atomic<int>(0);
+    auto* overlaps = new (holders + 1) std::atomic<int>(0);
+    auto racer = [&](DWORD offset) {
+        return [&, offset](Child& self) {
+            Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
+            for (int i = 0; opened.ok() && i < 2000; ++i) {
+                if (!LockFile(opened.handle.get(), offset, 0, 4, 0)) continue;
+                if (holders->fetch_add(1) != 0) overlaps->fetch_add(1);
+                sched_yield();
+                holders->fetch_sub(1);
+                UnlockFile(opened.handle.get(), offset, 0, 4, 0);
+            }
+            self.Send("done");
+            return 0;
+        };
+    };
+    // Overlapping ranges, [0, 4) and [2, 6).
+    Child first(racer(0)), second(racer(2));
+    EXPECT_EQ(first.Receive(), "done");
+    EXPECT_EQ(second.Receive(), "done");
+    EXPECT_EQ(overlaps->load(), 0);
+    munmap(shared, sizeof(std::atomic<int>) * 2);
 }
 
 TEST(PlatformRangeLocks, FarOffsets) {

@@ -118,6 +118,19 @@ TEST(PlatformWrites, RefusedWholeWhenTheAttributeSpaceIsFull) {
     EXPECT_EQ(WriteAt(w, 65536, "z"), "error " + std::to_string(ERROR_FILE_TOO_LARGE));
     EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
 
+    // Held back, then refused when the handle closes: the close says so.
+    ASSERT_TRUE(LockFile(w, 0, 0, 5000, 0));
+    EXPECT_EQ(WriteAt(w, 0, std::string(5000, 'c')), "ok");
+    Opened closing = OpenItem(StreamW(dir / "doc", "T"));
+    EXPECT_EQ(closing.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(writer.handle.release()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "old");
+    writer = OpenItem(StreamW(dir / "doc", "T"));
+    ASSERT_TRUE(writer.ok()) << "the refused close left the stream held";
+    w = writer.handle.get();
+
     // The space is shared by all of a file's attributes.
     SetRawStream(dir / "doc", "Other", std::string(3500, 'o'));
     EXPECT_EQ(PutValue(w, std::string(1000, 'x')), static_cast<DWORD>(ERROR_DISK_FULL));
