@@ -193,17 +193,18 @@ std::uint32_t MetadataFile::total_length() {
 }
 
 MetadataItem MetadataFile::open(const WString& type, const std::string& shown_type) {
-    Bstr name = make_bstr(type);
-    Ref<IMetaData> item;
-    HRESULT status = file_->Open(name.get(), item.out());
-    if (FAILED(status)) fail(status, shown_type);
-    return MetadataItem(std::move(item), path_, shown_type);
+    return item(&IFile::Open, type, shown_type);
 }
 
 MetadataItem MetadataFile::add(const WString& type, const std::string& shown_type) {
+    return item(&IFile::Add, type, shown_type);
+}
+
+MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
+                                const std::string& shown_type) {
     Bstr name = make_bstr(type);
     Ref<IMetaData> item;
-    HRESULT status = file_->Add(name.get(), item.out());
+    HRESULT status = (file_.get()->*method)(name.get(), item.out());
     if (FAILED(status)) fail(status, shown_type);
     return MetadataItem(std::move(item), path_, shown_type);
 }

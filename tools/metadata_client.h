@@ -63,6 +63,8 @@ public:
     MetadataItem add(const WString& type, const std::string& shown_type);
 
 private:
+    using ItemMethod = HRESULT (STDMETHODCALLTYPE IFile::*)(BSTR, IMetaData**);
+    MetadataItem item(ItemMethod method, const WString& type, const std::string& shown_type);
     [[noreturn]] void fail(HRESULT status, const std::optional<std::string>& type = std::nullopt);
 
     Ref<IFile> file_;
