@@ -22,6 +22,11 @@ target_compile_definitions(quarrow2_client_tests PRIVATE UNICODE _UNICODE WIN32_
 target_link_libraries(quarrow2_client_tests PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid)
 add_dependencies(quarrow2_client_tests Quarrow2)
 
+# The Windows-only parts of the library, linked statically like the portable suite.
+file(GLOB quarrow2_unit_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/unit_*.cpp)
+add_executable(quarrow2_windows_unit_tests ${quarrow2_unit_sources})
+target_link_libraries(quarrow2_windows_unit_tests PRIVATE quarrow2_test_support)
+
 set(quarrow2_dll $<TARGET_FILE:Quarrow2>)
 set(quarrow2_server_env QUARROW2_WINEPREFIX=${QUARROW2_SERVER_PREFIX})
 
@@ -31,6 +36,7 @@ function(quarrow2_server_test name)
     ENVIRONMENT "${quarrow2_server_env}" RUN_SERIAL TRUE TIMEOUT 900)
 endfunction()
 
+quarrow2_server_test(registry_entries quarrow2_windows_unit_tests)
 quarrow2_server_test(registration bash ${CMAKE_CURRENT_LIST_DIR}/registration_test.sh
                      ${quarrow2_wine_run} ${quarrow2_dll} ${quarrow2_registry_view})
 # The type information is loaded once per process, so the test that unregisters the type
