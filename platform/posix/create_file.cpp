@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 
 #include "platform/platform.h"
@@ -88,8 +89,9 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
     if (!existed) {
         if (::fsetxattr(fd, object.attribute.c_str(), "", 0, XATTR_CREATE) == 0) return 0;
         if (errno != EEXIST) return Win32ErrorFromErrno(errno);
-        // Made by someone else since the query.
+        // Made by someone else since the query, with whatever they put in.
         existed = true;
+        size = UINT64_MAX;
         if (request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
     }
     const bool truncate = request.disposition == CREATE_ALWAYS ||
