@@ -7,12 +7,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +225,38 @@ private:
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;
+};
+
+// Tells whether processes forked from the test ever hold something at the same time that
+// only one may hold: each calls Hold() while it holds it.
+class ExclusionCheck {
+public:
+    ExclusionCheck()
+        : shared_(mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
+                       -1, 0)) {
+        if (shared_ != MAP_FAILED) counters_ = new (shared_) Counters();
+    }
+    ExclusionCheck(const ExclusionCheck&) = delete;
+    ExclusionCheck& operator=(const ExclusionCheck&) = delete;
+    ~ExclusionCheck() {
+        if (shared_ != MAP_FAILED) munmap(shared_, sizeof(Counters));
+    }
+
+    bool ready() const { return counters_ != nullptr; }
+    void Hold() {
+        if (counters_->holders.fetch_add(1) != 0) counters_->overlaps.fetch_add(1);
+        sched_yield();
+        counters_->holders.fetch_sub(1);
+    }
+    int overlaps() const { return counters_->overlaps.load(); }
+
+private:
+    struct Counters {
+        std::atomic<int> holders{0};
+        std::atomic<int> overlaps{0};
+    };
+    void* shared_;
+    Counters* counters_ = nullptr;
 };
 
 // Runs `check` in a child process and returns what it reports: empty for success, else

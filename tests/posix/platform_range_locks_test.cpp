@@ -1,9 +1,5 @@
 // Byte-range locks: exclusive, refused at once, mandatory for every other handle's reads
 // and writes, in this process and in others, and gone with a holder that dies.
-#include <sys/mman.h>
-
-#include <atomic>
-
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -149,19 +145,14 @@ TEST(PlatformRangeLocks, RacingLocksNeverBothSucceed) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
-    void* shared = mmap(nullptr, sizeof(std::atomic<int>) * 2, PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(shared, MAP_FAILED);
-    auto* holders = new (shared) std::atomic<int>(0);
-    auto* overlaps = new (holders + 1) std::atomic<int>(0);
+    ExclusionCheck exclusion;
+    ASSERT_TRUE(exclusion.ready());
     auto racer = [&](DWORD offset) {
         return [&, offset](Child& self) {
             Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
             for (int i = 0; opened.ok() && i < 2000; ++i) {
                 if (!LockFile(opened.handle.get(), offset, 0, 4, 0)) continue;
-                if (holders->fetch_add(1) != 0) overlaps->fetch_add(1);
-                sched_yield();
-                holders->fetch_sub(1);
+                exclusion.Hold();
                 UnlockFile(opened.handle.get(), offset, 0, 4, 0);
             }
             self.Send("done");
@@ -172,8 +163,7 @@ TEST(PlatformRangeLocks, RacingLocksNeverBothSucceed) {
     Child first(racer(0)), second(racer(2));
     EXPECT_EQ(first.Receive(), "done");
     EXPECT_EQ(second.Receive(), "done");
-    EXPECT_EQ(overlaps->load(), 0);
-    munmap(shared, sizeof(std::atomic<int>) * 2);
+    EXPECT_EQ(exclusion.overlaps(), 0);
 }
 
 TEST(PlatformRangeLocks, FarOffsets) {

@@ -1,9 +1,5 @@
 // Share modes among all handles on the machine: in one process, across processes, after
 // a holder dies; and removal of streams and files that others hold.
-#include <sys/mman.h>
-
-#include <atomic>
-
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -113,19 +109,12 @@ TEST(PlatformSharing, RacingExclusiveOpensNeverBothSucceed) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "v");
     const WString item = StreamW(dir / "doc", "T");
-    // Holders of the stream right now, counted in memory the processes share.
-    void* shared = mmap(nullptr, sizeof(std::atomic<int>) * 2, PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(shared, MAP_FAILED);
-    auto* holders = new (shared) std::atomic<int>(0);
-    auto* overlaps = new (holders + 1) std::atomic<int>(0);
+    ExclusionCheck exclusion;
+    ASSERT_TRUE(exclusion.ready());
     auto racer = [&](Child& self) {
         for (int i = 0; i < 400; ++i) {
             Opened opened = Open(item, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
-            if (!opened.ok()) continue;
-            if (holders->fetch_add(1) != 0) overlaps->fetch_add(1);
-            sched_yield();
-            holders->fetch_sub(1);
+            if (opened.ok()) exclusion.Hold();
         }
         self.Send("done");
         return 0;
@@ -133,8 +122,7 @@ TEST(PlatformSharing, RacingExclusiveOpensNeverBothSucceed) {
     Child first(racer), second(racer);
     EXPECT_EQ(first.Receive(), "done");
     EXPECT_EQ(second.Receive(), "done");
-    EXPECT_EQ(overlaps->load(), 0);
-    munmap(shared, sizeof(std::atomic<int>) * 2);
+    EXPECT_EQ(exclusion.overlaps(), 0);
 }
 
 TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
