@@ -1,5 +1,7 @@
 // Share modes among all handles on the machine: in one process, across processes, after
 // a holder dies; and removal of streams and files that others hold.
+#include <sys/file.h>
+
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -123,6 +125,18 @@ TEST(PlatformSharing, RacingExclusiveOpensNeverBothSucceed) {
     EXPECT_EQ(first.Receive(), "done");
     EXPECT_EQ(second.Receive(), "done");
     EXPECT_EQ(exclusion.overlaps(), 0);
+}
+
+TEST(PlatformSharing, AnotherProgramsFlockDoesNotStopOpens) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    UniqueFd foreign(open((dir / "doc").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
+    Opened item = OpenItem(StreamW(dir / "doc", "T"));
+    ASSERT_TRUE(item.ok()) << item.error;
+    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
 }
 
 TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
