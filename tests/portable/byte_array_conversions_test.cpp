@@ -4,7 +4,7 @@
 #include "items/byte_array.h"
 #include "metadata_fixture.h"
 
-namespace quarrow2::test {
+namespace quarrow2::test::metadata {
 namespace {
 
 TEST(ByteArrayConversion, BuildsAByValueArrayFromBytes) {
@@ -93,6 +93,7 @@ TEST(ByteArrayConversion, RefusesEverythingButAOneDimensionalByteArray) {
 
     OwnedVariant noArray;
     noArray.get()->vt = VT_ARRAY | VT_UI1;
+    noArray.get()->parray = nullptr;  // VariantInit sets the type field alone
 
     VARIANT noArrayByReference;
     VariantInit(&noArrayByReference);
@@ -172,4 +173,4 @@ TEST(ByteArrayConversion, OpensAClientArrayOfNoElements) {
 }
 
 }  // namespace
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata

@@ -4,7 +4,7 @@
 
 #include "metadata_fixture.h"
 
-namespace quarrow2::test {
+namespace quarrow2::test::metadata {
 namespace {
 
 TEST(MetaDataFailures, AReadOnlyHandleReadsButEveryPutIsRefused) {
@@ -167,4 +167,4 @@ TEST(MetaDataFailures, AValueThatIsNotAByteArrayIsRefusedAndChangesNothing) {
 }
 
 }  // namespace
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata

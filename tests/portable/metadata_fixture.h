@@ -12,7 +12,9 @@
 #include "items/metadata.h"
 #include "support/test_support.h"
 
-namespace quarrow2::test {
+// A namespace of its own: other suites linked into the same programs have helpers of the
+// same names.
+namespace quarrow2::test::metadata {
 
 using Bytes = std::vector<BYTE>;
 
@@ -262,4 +264,4 @@ private:
     std::vector<WString> otherStreams_;
 };
 
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata

@@ -5,7 +5,7 @@
 #include "metadata_fixture.h"
 #include "server/module_lock.h"
 
-namespace quarrow2::test {
+namespace quarrow2::test::metadata {
 namespace {
 
 // Every operation on an item without a handle, with the thread's last error set to `code`
@@ -164,4 +164,4 @@ TEST(MetaDataObject, HoldsTheLibraryForItsLifeAndClosesItsHandleAtTheEnd) {
 }
 
 }  // namespace
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata

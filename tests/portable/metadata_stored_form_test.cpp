@@ -3,7 +3,7 @@
 
 #include "metadata_fixture.h"
 
-namespace quarrow2::test {
+namespace quarrow2::test::metadata {
 namespace {
 
 // Data of an item; "count 0" when the runtime hands out no array of no elements.
@@ -172,4 +172,4 @@ TEST(MetaDataStoredForm, NameIsTheTypeExactlyAsAttached) {
 }
 
 }  // namespace
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata

@@ -8,7 +8,7 @@
 
 #include "metadata_fixture.h"
 
-namespace quarrow2::test {
+namespace quarrow2::test::metadata {
 namespace {
 
 constexpr int kRounds = 150;
@@ -134,4 +134,4 @@ TEST(MetaDataThreads, CloseOrDeleteWhileOtherThreadsReadAndWrite) {
 }
 
 }  // namespace
-}  // namespace quarrow2::test
+}  // namespace quarrow2::test::metadata
