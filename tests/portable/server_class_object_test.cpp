@@ -1,4 +1,8 @@
 // The class objects the library serves: only File's, one for the whole process.
+#include <thread>
+#include <vector>
+
+#include "server/library_state.h"
 #include "server_fixture.h"
 
 namespace quarrow2::test {
@@ -99,6 +103,35 @@ TEST_F(ClassObjectTest, CreateInstanceHandsOutANewFileOrDestroysItAgain) {
     factory.reset();
     EXPECT_FALSE(CanUnload()) << "the IDispatch reference keeps one File alive";
     dispatch.reset();
+    EXPECT_TRUE(CanUnload());
+}
+
+// From a stopped library, threads that race for the first class object start the library
+// state once and all get one object; every hold and every File they make is counted off.
+TEST_F(ClassObjectTest, ConcurrentRequestsShareOneObject) {
+    server::StopLibrary();
+    constexpr int kThreads = 6;
+    std::vector<IUnknown*> seen(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&seen, t] {
+            for (int round = 0; round < 300; ++round) {
+                ComPtr<IClassFactory> factory;
+                if (DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()) != S_OK)
+                    return;
+                if (round == 0) seen[t] = factory.get();
+                ComPtr<IFile> file;
+                factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+                factory->AddRef();
+                factory->Release();
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        ASSERT_NE(seen[t], nullptr);
+        EXPECT_EQ(seen[t], seen[0]);
+    }
     EXPECT_TRUE(CanUnload());
 }
 

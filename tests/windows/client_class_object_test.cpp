@@ -113,13 +113,8 @@ TEST_F(DirectClientTest, WhenTheLibraryMayBeUnloaded) {
     EXPECT_EQ(dll.CanUnloadNow(), S_FALSE);
 
     // A Strings collection outlives the File that made it.
-    wchar_t folder[MAX_PATH];
-    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-    UniqueBstr path = MakeBstr(folder);
-    VARIANT_BOOL supported = VARIANT_TRUE;
-    ASSERT_EQ(file->SetFile(path.get(), &supported), S_OK);
-    ComPtr<IStrings> types;
-    ASSERT_EQ(file->get_Types(types.out()), S_OK);
+    ComPtr<IStrings> types = TypesOfTempFolder(file.get());
+    ASSERT_TRUE(types);
     file.reset();
     ASSERT_EQ(dll.GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);

@@ -19,17 +19,6 @@ DISPID IdOf(IDispatch* object, const wchar_t* name) {
     return id;
 }
 
-ComPtr<IStrings> TypesOfTempFolder(IFile* file) {
-    wchar_t folder[MAX_PATH];
-    EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-    UniqueBstr path = MakeBstr(folder);
-    VARIANT_BOOL supported = VARIANT_TRUE;
-    EXPECT_EQ(file->SetFile(path.get(), &supported), S_OK);
-    ComPtr<IStrings> types;
-    EXPECT_EQ(file->get_Types(types.out()), S_OK);
-    return types;
-}
-
 TEST_F(LateBindingTest, NamesResolveWithoutRegardToCase) {
     ComPtr<IFile> file = NewFileDirect();
     ASSERT_TRUE(file);

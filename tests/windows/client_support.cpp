@@ -80,6 +80,17 @@ ComPtr<IFile> NewFileDirect() {
     return file;
 }
 
+ComPtr<IStrings> TypesOfTempFolder(IFile* file) {
+    wchar_t folder[MAX_PATH];
+    EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    UniqueBstr path = MakeBstr(folder);
+    VARIANT_BOOL supported = VARIANT_TRUE;
+    EXPECT_EQ(file->SetFile(path.get(), &supported), S_OK);
+    ComPtr<IStrings> types;
+    EXPECT_EQ(file->get_Types(types.out()), S_OK);
+    return types;
+}
+
 HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
                VARIANT* result, EXCEPINFO* exception) {
     DISPID named = DISPID_PROPERTYPUT;

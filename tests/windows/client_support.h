@@ -60,6 +60,10 @@ UniqueBstr MakeBstr(const wchar_t* s);
 // A new File through the DLL's class object, without the registry.
 ComPtr<IFile> NewFileDirect();
 
+// The Types of a File bound to the temporary folder (empty under Wine, which reports no
+// named streams).
+ComPtr<IStrings> TypesOfTempFolder(IFile* file);
+
 // Late-bound call through IDispatch with the arguments given in reverse order, as
 // DISPPARAMS holds them.
 HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
