@@ -19,7 +19,7 @@ target_include_directories(quarrow2_client_tests PRIVATE ${PROJECT_SOURCE_DIR}/i
                            ${PROJECT_SOURCE_DIR})
 target_compile_definitions(quarrow2_client_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
                                                          _WIN32_WINNT=0x0601)
-target_link_libraries(quarrow2_client_tests PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid)
+target_link_libraries(quarrow2_client_tests PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid version)
 add_dependencies(quarrow2_client_tests Quarrow2)
 
 # The Windows-only parts of the library, linked statically like the portable suite.
