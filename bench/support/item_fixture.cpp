@@ -1,0 +1,34 @@
+#include "bench/support/item_fixture.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "bench/support/scratch_files.h"
+
+namespace quarrow2::bench {
+
+bool ItemFixture::Make(const Volume& volume, const std::string& name, size_t valueBytes,
+                       bool openItem, std::string& why) {
+    path = volume.folder + "/" + name;
+    value = PatternBytes(valueBytes);
+    if (!MakeFile(path, 0, why) || !AddItem(path, type, value, why)) return false;
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        why = "open: " + std::string(std::strerror(errno));
+        return false;
+    }
+    file = BoundFile(path, why);
+    if (!file) return false;
+    if (!openItem) return true;
+    Bstr wideType = Utf16(type);
+    const HRESULT hr = file->Open(wideType.get(), item.out());
+    if (FAILED(hr)) {
+        why = Failure("Open", hr);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quarrow2::bench

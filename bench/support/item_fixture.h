@@ -1,0 +1,29 @@
+// A file carrying one item of a given size, and the item opened through the library, with a
+// plain descriptor of the same file beside it for the raw system calls.
+#pragma once
+
+#include <string>
+
+#include "bench/support/client.h"
+#include "bench/support/volumes.h"
+#include "platform/posix/unique_fd.h"
+
+namespace quarrow2::bench {
+
+struct ItemFixture {
+    std::string path;
+    std::string type = "Value";
+    std::string attribute = "user.Value";
+    std::string value;  // the stored bytes
+    Ref<IFile> file;    // bound to `path`
+    Ref<IMetaData> item;
+    posix::UniqueFd fd;
+
+    // Makes the file `name` in the volume's folder, stores a value of `valueBytes` bytes and,
+    // when `openItem`, opens it through the library. False, saying why, when the volume
+    // cannot hold the value or the library fails.
+    bool Make(const Volume& volume, const std::string& name, size_t valueBytes, bool openItem,
+              std::string& why);
+};
+
+}  // namespace quarrow2::bench

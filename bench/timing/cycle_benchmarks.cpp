@@ -1,0 +1,109 @@
+// What a script does per file: open an item, read it and let it go; add an item, write it and
+// delete it; bind a File and list its types. Each beside the system calls that do the same
+// job by path, as a program without handles would make them.
+#include <memory>
+#include <vector>
+
+#include "bench/timing/registration.h"
+
+#include "bench/support/item_fixture.h"
+#include "bench/support/paired_timing.h"
+#include "bench/support/raw_xattr.h"
+#include "bench/support/scratch_files.h"
+
+namespace quarrow2::bench {
+namespace {
+
+// The stored form of an empty value, which Add writes into every new item.
+const std::string& EmptyValueMarker() {
+    static const std::string marker = [] {
+        std::string bytes;
+        for (char c : std::string("---***NULL***---")) bytes += {c, '\0'};
+        return bytes;
+    }();
+    return marker;
+}
+
+template <class Body>
+void OnItemFile(const Volume& volume, const std::string& operation, size_t valueBytes, Body body) {
+    RegisterOn(volume, operation, SizeName(valueBytes), [=, &volume](benchmark::State& state) {
+        ItemFixture fixture;
+        std::string why;
+        if (!fixture.Make(volume, "cycle-" + std::to_string(valueBytes), valueBytes, false, why))
+            return Skip(state, why);
+        body(state, fixture);
+    });
+}
+
+void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
+    Bstr type = Utf16(fixture.type);
+    std::vector<unsigned char> buffer;
+    RunPaired(
+        state,
+        [&](std::string& why) {
+            Ref<IMetaData> item;
+            HRESULT hr = fixture.file->Open(type.get(), item.out());
+            if (FAILED(hr)) return why = Failure("Open", hr), false;
+            Bstr text;
+            hr = item->get_Text(text.out());
+            if (FAILED(hr)) return why = Failure("Text get", hr), false;
+            item->Close();
+            return true;
+        },
+        [&](std::string& why) { return raw::GetValueByPath(fixture.path, fixture.attribute, buffer, why); });
+}
+
+void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
+    const std::string type = "Cycle";
+    const std::string attribute = AttributeOf(type);
+    Bstr wideType = Utf16(type);
+    Bstr text = TextOfBytes(fixture.value);
+    RunPaired(
+        state,
+        [&](std::string& why) {
+            Ref<IMetaData> item;
+            HRESULT hr = fixture.file->Add(wideType.get(), item.out());
+            if (FAILED(hr)) return why = Failure("Add", hr), false;
+            hr = item->put_Text(text.get());
+            if (FAILED(hr)) return why = Failure("Text put", hr), false;
+            hr = item->Delete();
+            if (FAILED(hr)) return why = Failure("Delete", hr), false;
+            return true;
+        },
+        [&](std::string& why) {
+            return raw::CreatePutRemove(fixture.path, attribute, EmptyValueMarker(), fixture.value, why);
+        });
+}
+
+void SetFileTypesRelease(benchmark::State& state, ItemFixture& fixture) {
+    Bstr path = Utf16(fixture.path);
+    std::vector<char> names;
+    RunPaired(
+        state,
+        [&](std::string& why) {
+            VARIANT_BOOL streams = VARIANT_FALSE;
+            HRESULT hr = fixture.file->SetFile(path.get(), &streams);
+            if (FAILED(hr)) return why = Failure("SetFile", hr), false;
+            Ref<IStrings> types;
+            hr = fixture.file->get_Types(types.out());
+            if (FAILED(hr)) return why = Failure("Types", hr), false;
+            return true;
+        },
+        [&](std::string& why) {
+            size_t count = 0;
+            long total = 0;
+            return raw::ListWithSizes(fixture.path, names, count, total, why);
+        });
+}
+
+}  // namespace
+
+void RegisterCycleBenchmarks(const Volume& volume) {
+    for (size_t size : kValueSizes) {
+        OnItemFile(volume, "Open + Text get + Close", size, OpenGetClose);
+        OnItemFile(volume, "Add + Text put + Delete", size, AddPutDelete);
+        OnItemFile(volume, "SetFile + Types + release", size, SetFileTypesRelease);
+    }
+}
+
+}  // namespace quarrow2::bench
