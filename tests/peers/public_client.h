@@ -1,0 +1,148 @@
+// Quarrow2's side of the peer tests, as any client sees it: a File from the class object
+// that DllGetClassObject hands out, items through IMetaData, type names through IStrings.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "peer_programs.h"
+#include "quarrow2/quarrow2.h"
+#include "support/test_support.h"
+
+namespace quarrow2::test::peers {
+
+inline ComPtr<IFile> NewClientFile() {
+    ComPtr<IClassFactory> factory;
+    ComPtr<IFile> file;
+    EXPECT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
+    if (factory) {
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
+    }
+    return file;
+}
+
+// A File bound to a path on a volume with named streams.
+inline ComPtr<IFile> BoundFile(const std::filesystem::path& path) {
+    ComPtr<IFile> file = NewClientFile();
+    if (!file) return file;
+    UniqueBstr p = Bstr(path.string());
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    EXPECT_EQ(file->SetFile(p.get(), &supported), S_OK);
+    EXPECT_EQ(supported, VARIANT_TRUE) << path << " is not on a volume with named streams";
+    return file;
+}
+
+// The type names Types lists, in its order.
+inline std::vector<std::string> ClientTypes(IFile* file) {
+    std::vector<std::string> names;
+    ComPtr<IStrings> strings;
+    EXPECT_EQ(file->get_Types(strings.out()), S_OK);
+    if (!strings) return names;
+    LONG count = 0;
+    EXPECT_EQ(strings->get_Count(&count), S_OK);
+    for (LONG i = 1; i <= count; ++i) {
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(strings->get_Item(i, &v), S_OK);
+        names.push_back(V_VT(&v) == VT_BSTR ? Narrow(V_BSTR(&v)) : "<not a string>");
+        VariantClear(&v);
+    }
+    return names;
+}
+
+inline std::vector<std::string> Sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// What one item reads as: its Data bytes, its Text's bytes and its Length.
+struct ClientRead {
+    HRESULT open = E_FAIL;
+    std::string failure;  // the rich error of a failed open or get
+    Bytes data;
+    Bytes textBytes;
+    LONG length = -1;
+};
+
+inline Bytes ByteArrayContents(const VARIANT& v) {
+    Bytes bytes;
+    if (V_VT(&v) != (VT_ARRAY | VT_UI1) || SafeArrayGetDim(V_ARRAY(&v)) != 1) return bytes;
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(V_ARRAY(&v), 1, &lower);
+    SafeArrayGetUBound(V_ARRAY(&v), 1, &upper);
+    void* data = nullptr;
+    if (upper >= lower && SUCCEEDED(SafeArrayAccessData(V_ARRAY(&v), &data)) && data) {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        bytes.assign(p, p + (upper - lower + 1));
+        SafeArrayUnaccessData(V_ARRAY(&v));
+    }
+    return bytes;
+}
+
+inline ClientRead ReadItem(IFile* file, const std::string& type) {
+    ClientRead read;
+    UniqueBstr t = Bstr(type);
+    ComPtr<IMetaData> item;
+    read.open = file->Open(t.get(), item.out());
+    if (read.open != S_OK) {
+        read.failure = TakeRichError().description;
+        return read;
+    }
+    VARIANT data;
+    VariantInit(&data);
+    if (item->get_Data(&data) == S_OK) {
+        read.data = ByteArrayContents(data);
+    } else {
+        read.failure = "Data: " + TakeRichError().description;
+    }
+    VariantClear(&data);
+    UniqueBstr text;
+    if (item->get_Text(text.out()) == S_OK) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text.get());
+        read.textBytes.assign(p, p + SysStringByteLen(text.get()));
+    } else {
+        read.failure += "Text: " + TakeRichError().description;
+    }
+    EXPECT_EQ(item->get_Length(&read.length), S_OK);
+    EXPECT_EQ(item->Close(), S_OK);
+    return read;
+}
+
+// Adds the item and, unless `value` is null, puts the bytes through Data. The rich error's
+// description on failure, empty on success.
+inline std::string WriteItem(IFile* file, const std::string& type, const Bytes* value) {
+    UniqueBstr t = Bstr(type);
+    ComPtr<IMetaData> item;
+    if (file->Add(t.get(), item.out()) != S_OK) return "Add: " + TakeRichError().description;
+    if (!value) return std::string();
+    SAFEARRAYBOUND bound;
+    bound.cElements = static_cast<ULONG>(value->size());
+    bound.lLbound = 0;
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 1, &bound);
+    void* data = nullptr;
+    if (!value->empty() && SUCCEEDED(SafeArrayAccessData(V_ARRAY(&v), &data)) && data) {
+        std::copy(value->begin(), value->end(), static_cast<unsigned char*>(data));
+        SafeArrayUnaccessData(V_ARRAY(&v));
+    }
+    const HRESULT hr = item->put_Data(v);
+    VariantClear(&v);
+    return hr == S_OK ? std::string() : "Data: " + TakeRichError().description;
+}
+
+inline std::string WriteText(IFile* file, const std::string& type, const std::string& text) {
+    UniqueBstr t = Bstr(type);
+    ComPtr<IMetaData> item;
+    if (file->Add(t.get(), item.out()) != S_OK) return "Add: " + TakeRichError().description;
+    UniqueBstr value = Bstr(text);
+    return item->put_Text(value.get()) == S_OK ? std::string()
+                                                : "Text: " + TakeRichError().description;
+}
+
+}  // namespace quarrow2::test::peers
