@@ -76,7 +76,7 @@ private:
     UniqueBstr typeName_;
     // Re-entrant; every operation that reads or changes the fields above holds it, so a
     // handle is never closed under another thread's read or write.
-    mutable CRITICAL_SECTION itemLock_;
+    CRITICAL_SECTION itemLock_;
 };
 
 }  // namespace quarrow2
