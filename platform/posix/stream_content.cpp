@@ -47,8 +47,13 @@ DWORD WholeContent(FileObject& file, std::vector<unsigned char>& value) {
 
 void Overlay(std::vector<unsigned char>& value, uint64_t offset, const unsigned char* data,
              size_t size) {
-    if (value.size() < offset + size) value.resize(offset + size);
-    if (size) std::memcpy(value.data() + offset, data, size);
+    // A gap before the write reads as zeros. The written bytes are copied once: growing
+    // the value first would zero them before the copy, a whole second pass over a value
+    // that a put writes in full.
+    if (value.size() < offset) value.resize(offset);
+    const size_t overwritten = static_cast<size_t>(std::min<uint64_t>(size, value.size() - offset));
+    if (overwritten) std::memcpy(value.data() + offset, data, overwritten);
+    if (overwritten < size) value.insert(value.end(), data + overwritten, data + size);
 }
 
 DWORD Store(FileObject& file, const std::vector<unsigned char>& value) {
