@@ -148,10 +148,12 @@ HRESULT DispatchGetTypeInfo(TypeInfoHolder& holder, LCID lcid, ITypeInfo** ppTIn
 
 HRESULT DispatchGetIDsOfNames(TypeInfoHolder& holder, LPOLESTR* names, UINT count, LCID lcid,
                               DISPID* ids) {
+    // Missing arguments are refused before the type information is loaded, so that the
+    // answer is E_POINTER also where it cannot be.
+    if (count > 0 && (!names || !ids)) return E_POINTER;
     ITypeInfo* info = nullptr;
     HRESULT hr = holder.Load(lcid, &info);
     if (FAILED(hr)) return hr;
-    if (count > 0 && (!names || !ids)) return E_POINTER;
     for (UINT i = 0; i < count; ++i) {
         if (!names[i]) return DISP_E_UNKNOWNNAME;
         hr = holder.Resolve(info, names[i], &ids[i]);

@@ -35,12 +35,29 @@ unsigned AccessKindsOf(DWORD desired) {
     return kinds;
 }
 
+// Why a symbolic link at `file` leads to no file (its target missing, or a loop of links);
+// 0 when there is no such link there.
+DWORD WhyLinkLeadsNowhere(const std::string& file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0) return 0;
+    const int reason = errno;
+    if ((reason != ENOENT && reason != ELOOP) || ::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return 0;
+    return reason == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANT_RESOLVE_FILENAME;
+}
+
 DWORD CreateMissingFile(const std::string& file, UniqueFd& out) {
     // O_EXCL: whatever appeared there meanwhile, a FIFO or a device node included, is left
-    // alone and never opened.
+    // alone and never opened. Nor does it follow a symbolic link: one that leads nowhere
+    // stays so, and its target, a file the path does not name, is never made.
     int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
                     0666);
-    if (fd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno);
+    if (fd < 0) {
+        if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
+        if (errno == EEXIST)
+            if (DWORD nowhere = WhyLinkLeadsNowhere(file)) return nowhere;
+        return Win32ErrorFromErrno(errno);
+    }
     out.reset(fd);
     return 0;
 }

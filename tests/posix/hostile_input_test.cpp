@@ -1,0 +1,255 @@
+// Input chosen to break things, through the library's interfaces: missing out-arguments,
+// strings with zero units, names and paths of the greatest lengths, unpaired surrogates,
+// and bound paths that try to reach beyond the file they name. Each call gives a clear
+// result, and nothing but the named item of the named file is ever read or written.
+#include <gtest/gtest.h>
+
+#include "file_attributes.h"
+#include "portable/file_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything a test could change on disk below a folder: each entry, its contents and its
+// "user." attributes with their values.
+std::string Snapshot(const fs::path& folder) {
+    std::string state;
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end());
+    for (const fs::path& path : entries) {
+        state += fs::relative(path, folder).string();
+        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + Contents(path) + "]";
+        for (const std::string& name : UserAttributeNames(path)) {
+            const std::optional<Bytes> value = UserAttribute(path, name);
+            state += " " + name + "=" + (value ? std::string(value->begin(), value->end()) : "?");
+        }
+        state += "\n";
+    }
+    return state;
+}
+
+struct BoundFile {
+    TempDir dir;
+    fs::path path = dir / "report.doc";
+    ComPtr<IFile> file = NewFile();
+};
+
+TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
+    BoundFile bound;
+    WriteContents(bound.path, "contents");
+    ASSERT_TRUE(bound.file && Bind(bound.file.get(), bound.path));
+    ItemOutcome author = Add(bound.file.get(), "Author");
+    ASSERT_EQ(author.hr, S_OK);
+    ASSERT_EQ(PutText(author.item.get(), "Jane"), S_OK);
+    ComPtr<IStrings> types;
+    ASSERT_EQ(bound.file->get_Types(types.out()), S_OK);
+    ComPtr<IUnknown> enumUnknown;
+    ASSERT_EQ(types->get__NewEnum(enumUnknown.out()), S_OK);
+    ComPtr<IEnumVARIANT> walk;
+    ASSERT_EQ(enumUnknown->QueryInterface(IID_IEnumVARIANT, walk.out_void()), S_OK);
+    const std::string before = Snapshot(bound.dir.path());
+    SetErrorInfo(0, nullptr);
+
+    // Neither a missing item nor a missing file is made for an out-argument that is missing.
+    UniqueBstr author2 = Bstr("Other");
+    EXPECT_EQ(bound.file->Add(author2.get(), nullptr), E_POINTER);
+    EXPECT_EQ(bound.file->Open(author2.get(), nullptr), E_POINTER);
+    ComPtr<IFile> unbornFile = NewFile();
+    ASSERT_TRUE(Bind(unbornFile.get(), bound.dir / "missing.doc"));
+    EXPECT_EQ(unbornFile->Add(author2.get(), nullptr), E_POINTER);
+    UniqueBstr elsewhere = Bstr((bound.dir / "elsewhere.doc").string());
+    EXPECT_EQ(bound.file->SetFile(elsewhere.get(), nullptr), E_POINTER);
+    EXPECT_EQ(bound.file->get_Supported(nullptr), E_POINTER);
+    EXPECT_EQ(bound.file->get_Exists(nullptr), E_POINTER);
+    EXPECT_EQ(bound.file->get_Length(nullptr), E_POINTER);
+    EXPECT_EQ(bound.file->get_Types(nullptr), E_POINTER);
+
+    EXPECT_EQ(author.item->get_Name(nullptr), E_POINTER);
+    EXPECT_EQ(author.item->get_Length(nullptr), E_POINTER);
+    EXPECT_EQ(author.item->get_Text(nullptr), E_POINTER);
+    EXPECT_EQ(author.item->get_Data(nullptr), E_POINTER);
+
+    EXPECT_EQ(types->get_Count(nullptr), E_POINTER);
+    EXPECT_EQ(types->get_Item(1, nullptr), E_POINTER);
+    EXPECT_EQ(types->get__NewEnum(nullptr), E_POINTER);
+    EXPECT_EQ(walk->Next(1, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(walk->Clone(nullptr), E_POINTER);
+
+    // The dispatch half of each dual interface, whether or not the type library loads.
+    OLECHAR nameText[] = OLESTR("Text");
+    LPOLESTR names[] = {nameText};
+    IDispatch* dispatches[] = {bound.file.get(), author.item.get(), types.get()};
+    for (IDispatch* dispatch : dispatches) {
+        EXPECT_EQ(dispatch->GetTypeInfoCount(nullptr), E_POINTER);
+        EXPECT_EQ(dispatch->GetTypeInfo(0, 0, nullptr), E_POINTER);
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_POINTER);
+        EXPECT_EQ(dispatch->QueryInterface(IID_IDispatch, nullptr), E_POINTER);
+    }
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, nullptr), E_POINTER);
+    EXPECT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, nullptr), E_POINTER);
+
+    EXPECT_FALSE(TakeRichError().present);
+    EXPECT_EQ(Snapshot(bound.dir.path()), before);
+    // The objects are as they were: still bound to the same file, the item still open.
+    EXPECT_EQ(TextOf(author.item.get()), "Jane");
+    LONG count = 0;
+    EXPECT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(count, 1);
+    ItemOutcome again = Open(bound.file.get(), "Author");
+    ExpectFileFailure(again, WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+}
+
+TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
+    BoundFile bound;
+    WriteContents(bound.path, "contents");
+    WriteContents(bound.dir / "neighbour.doc", "neighbour");
+    const std::string before = Snapshot(bound.dir.path());
+
+    // A path is read up to its first zero unit: what follows never names a file.
+    WString path = PathW(bound.path);
+    path.push_back(0);
+    path += W("/../neighbour.doc");
+    ASSERT_TRUE(Bind(bound.file.get(), path));
+    ItemOutcome item = Add(bound.file.get(), WString{'T', 0, '/', '.', '.'});
+    ASSERT_EQ(item.hr, S_OK) << item.error.description;
+    UniqueBstr name;
+    ASSERT_EQ(item.item->get_Name(name.out()), S_OK);
+    EXPECT_EQ(Narrow(name.get()), "T");
+    // A value keeps its zero units.
+    const WString withZeros{'a', 0, 'b', 0};
+    UniqueBstr value = BstrOf(withZeros);
+    ASSERT_EQ(item.item->put_Text(value.get()), S_OK);
+    EXPECT_EQ(UserAttributeNames(bound.path), std::set<std::string>{"T"});
+    EXPECT_EQ(UserAttribute(bound.path, "T"), (Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}));
+    ASSERT_EQ(item.item->Delete(), S_OK);
+
+    // Absent and empty strings: no path, a forbidden type, the empty value.
+    for (BSTR nothing : {static_cast<BSTR>(nullptr), Bstr("").release()}) {
+        UniqueBstr owned(nothing);
+        ComPtr<IFile> file = NewFile();
+        VARIANT_BOOL supported = VARIANT_FALSE;
+        ASSERT_EQ(file->SetFile(nothing, &supported), S_OK);
+        ExpectFileFailure(Add(file.get(), "T"), "No file path assigned.");
+        ASSERT_TRUE(Bind(file.get(), bound.path));
+        IMetaData* out = nullptr;
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(file->Add(nothing, &out), E_FAIL);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(TakeRichError().description, "Access to this data type forbidden.");
+        ItemOutcome emptyValue = Add(file.get(), "E");
+        ASSERT_EQ(emptyValue.hr, S_OK);
+        ASSERT_EQ(PutText(emptyValue.item.get(), "x"), S_OK);
+        ASSERT_EQ(emptyValue.item->put_Text(nothing), S_OK);
+        EXPECT_EQ(UserAttribute(bound.path, "E"), EmptyValueMarker());
+        ASSERT_EQ(emptyValue.item->Delete(), S_OK);
+    }
+    EXPECT_EQ(Snapshot(bound.dir.path()), before);
+}
+
+TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
+    BoundFile bound;
+    WriteContents(bound.path, "contents");
+    WriteContents(bound.dir / "a?b", "a file a lone surrogate could turn into");
+    const std::string before = Snapshot(bound.dir.path());
+    ASSERT_TRUE(Bind(bound.file.get(), bound.path));
+
+    // A type name of the greatest length an automation string of 16-bit length can have.
+    const WString longest(65535, OLESTR('n'));
+    ExpectFileFailure(Add(bound.file.get(), longest), WithSystemText("Unable to add metadata.", ERROR_INVALID_NAME));
+    ExpectFileFailure(Open(bound.file.get(), longest), WithSystemText("Unable to open metadata.", ERROR_INVALID_NAME));
+
+    // Paths of the greatest length Windows has, 32,767 units: one that leads back to the
+    // bound file through "./" steps, and one long name.
+    WString stepped = PathW(bound.dir.path()) + OLESTR("/");
+    while (stepped.size() + 2 + 10 <= 32767) stepped += OLESTR("./");
+    stepped += OLESTR("report.doc");
+    WString longName = PathW(bound.dir.path()) + OLESTR("/") +
+                       WString(32767 - PathW(bound.dir.path()).size() - 1, OLESTR('x'));
+    // Open of the long name finds no such file; Add cannot make one.
+    const struct {
+        WString path;
+        DWORD openCode;
+    } longPaths[] = {{stepped, ERROR_FILENAME_EXCED_RANGE}, {longName, ERROR_FILE_NOT_FOUND}};
+    for (const auto& [path, openCode] : longPaths) {
+        SCOPED_TRACE(path.size());
+        ComPtr<IFile> file = NewFile();
+        Bind(file.get(), path);
+        ExpectFileFailure(Add(file.get(), "T"), WithSystemText("Unable to add metadata.", ERROR_FILENAME_EXCED_RANGE));
+        ExpectFileFailure(Open(file.get(), "T"), WithSystemText("Unable to open metadata.", openCode));
+        VARIANT_BOOL exists = VARIANT_TRUE;
+        EXPECT_EQ(file->get_Exists(&exists), S_OK);
+        EXPECT_EQ(exists, VARIANT_FALSE);
+        LONG length = -1;
+        EXPECT_EQ(file->get_Length(&length), S_OK);
+        EXPECT_EQ(length, 0);
+    }
+
+    // An unpaired surrogate in the path: never "a?b", the file a conversion would reach.
+    // The volume probe cannot name the path's volume either, so items are refused first.
+    for (WCHAR lone : {static_cast<WCHAR>(0xD800), static_cast<WCHAR>(0xDFFF)}) {
+        ComPtr<IFile> file = NewFile();
+        EXPECT_FALSE(Bind(file.get(), PathW(bound.dir.path()) + WString{'/', 'a', lone, 'b'}));
+        ExpectFileFailure(Add(file.get(), "T"), "Volume does not support streams.");
+        VARIANT_BOOL exists = VARIANT_TRUE;
+        EXPECT_EQ(file->get_Exists(&exists), S_OK);
+        EXPECT_EQ(exists, VARIANT_FALSE);
+        ComPtr<IStrings> types;
+        ASSERT_EQ(file->get_Types(types.out()), S_OK);
+        LONG count = -1;
+        EXPECT_EQ(types->get_Count(&count), S_OK);
+        EXPECT_EQ(count, 0);
+    }
+    EXPECT_EQ(Snapshot(bound.dir.path()), before);
+}
+
+// Bound paths that dress a stream, a parent or a separator up as part of a file name. Each
+// either fails, or binds the very file its Linux path names; nothing else is touched.
+TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc";
+    WriteContents(report, "report contents");
+    WriteContents(dir / "neighbour.doc", "neighbour contents");
+    fs::create_directory(dir / "report.doc:x");
+    WriteContents(dir / "report.doc:x" / "victim", "victim contents");
+    const std::string before = Snapshot(dir.path());
+    const std::string folder = dir.path().string();
+
+    const char* const suffixes[] = {
+        ":",           "::$DATA",           ":$DATA",       ":$data",      ":x:$DATA",
+        ":T",          ":../neighbour.doc", "::T",          ":x:T",        "/.",
+        "/..",         "\\..\\neighbour.doc", ":\\..\\neighbour.doc", "::$DATA/../neighbour.doc",
+    };
+    for (const char* suffix : suffixes) {
+        SCOPED_TRACE(suffix);
+        ComPtr<IFile> file = NewFile();
+        const std::string path = folder + "/report.doc" + suffix;
+        Bind(file.get(), W(path));
+        ItemOutcome added = Add(file.get(), "T");
+        if (added.hr == S_OK) {
+            // Only a file that the path names as Linux reads it may carry the item.
+            EXPECT_EQ(PutText(added.item.get(), "x"), S_OK);
+            EXPECT_TRUE(UserAttribute(path, "T").has_value()) << "the item is not on " << path;
+            EXPECT_EQ(added.item->Delete(), S_OK);
+        } else {
+            EXPECT_EQ(added.error.description.rfind("Unable to add metadata. ", 0), 0u) << added.error.description;
+        }
+        ItemOutcome opened = Open(file.get(), "T");
+        EXPECT_NE(opened.hr, S_OK);
+        LONG length = -1;
+        EXPECT_EQ(file->get_Length(&length), S_OK);
+        EXPECT_EQ(length, 0);
+        std::error_code ignored;
+        if (fs::is_regular_file(path, ignored) && path.find("report.doc\\") != std::string::npos)
+            fs::remove(path);
+    }
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+}  // namespace
+}  // namespace quarrow2::test
