@@ -4,7 +4,6 @@
 #include <new>
 
 #include "discovery/strings_enumerator.h"
-#include "server/type_info_holder.h"
 
 namespace quarrow2::discovery {
 
@@ -38,29 +37,6 @@ ULONG Strings::Release() {
     return static_cast<ULONG>(remaining);
 }
 
-HRESULT Strings::GetTypeInfoCount(UINT* pctinfo) {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-HRESULT Strings::GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo) {
-    return server::DispatchGetTypeInfo(server::TypeInfoFor(IID_IStrings), lcid, ppTInfo);
-}
-
-HRESULT Strings::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                               DISPID* rgDispId) {
-    return server::DispatchGetIDsOfNames(server::TypeInfoFor(IID_IStrings), rgszNames, cNames,
-                                         lcid, rgDispId);
-}
-
-HRESULT Strings::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
-                        DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                        UINT* puArgErr) {
-    return server::DispatchInvoke(server::TypeInfoFor(IID_IStrings), static_cast<IStrings*>(this),
-                                  dispIdMember, lcid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                                  puArgErr);
-}
 
 HRESULT Strings::get__NewEnum(IUnknown** pVal) {
     if (!pVal) return E_POINTER;

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
+#include "server/dual_interface.h"
 #include "server/module_lock.h"
 
 namespace quarrow2::discovery {
@@ -18,7 +19,7 @@ class Strings;
 // Until the maker hands out a reference, it owns the object outright (std::unique_ptr).
 HRESULT CreateStrings(Strings** out);
 
-class Strings final : public IStrings {
+class Strings final : public server::DualInterface<IStrings, IID_IStrings> {
 public:
     Strings(const Strings&) = delete;
     Strings& operator=(const Strings&) = delete;
@@ -28,14 +29,6 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // IDispatch, through the type information of IStrings.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                            LCID lcid, DISPID* rgDispId) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
     // IStrings
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** pVal) override;

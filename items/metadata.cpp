@@ -5,7 +5,6 @@
 #include <new>
 
 #include "items/byte_array.h"
-#include "server/type_info_holder.h"
 #include "store/error_report.h"
 
 namespace quarrow2 {
@@ -78,32 +77,6 @@ ULONG MetaData::Release() {
 
 HRESULT MetaData::InterfaceSupportsErrorInfo(REFIID riid) {
     return IsEqualIID(riid, IID_IMetaData) ? S_OK : S_FALSE;
-}
-
-// ---- IDispatch -----------------------------------------------------------------------------
-
-HRESULT MetaData::GetTypeInfoCount(UINT* pctinfo) {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-HRESULT MetaData::GetTypeInfo(UINT /*iTInfo*/, LCID lcid, ITypeInfo** ppTInfo) {
-    return server::DispatchGetTypeInfo(server::TypeInfoFor(IID_IMetaData), lcid, ppTInfo);
-}
-
-HRESULT MetaData::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                DISPID* rgDispId) {
-    return server::DispatchGetIDsOfNames(server::TypeInfoFor(IID_IMetaData), rgszNames, cNames,
-                                         lcid, rgDispId);
-}
-
-HRESULT MetaData::Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
-                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                         UINT* puArgErr) {
-    return server::DispatchInvoke(server::TypeInfoFor(IID_IMetaData),
-                                  static_cast<IMetaData*>(this), dispIdMember, lcid, wFlags,
-                                  pDispParams, pVarResult, pExcepInfo, puArgErr);
 }
 
 // ---- IMetaData -----------------------------------------------------------------------------

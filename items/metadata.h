@@ -6,11 +6,12 @@
 #include "platform/owners.h"
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
+#include "server/dual_interface.h"
 #include "server/module_lock.h"
 
 namespace quarrow2 {
 
-class MetaData : public ISupportErrorInfo, public IMetaData {
+class MetaData : public ISupportErrorInfo, public server::DualInterface<IMetaData, IID_IMetaData> {
 public:
     // A new item with no handle and a reference count of 0; E_OUTOFMEMORY when memory
     // runs out.
@@ -32,14 +33,6 @@ public:
     // ISupportErrorInfo.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // IDispatch, through the shared type information of IMetaData.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                            LCID lcid, DISPID* rgDispId) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
     // IMetaData.
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "discovery/file_properties.h"
-#include "server/type_info_holder.h"
 #include "store/error_report.h"
 #include "store/stream_open.h"
 #include "store/type_names.h"
@@ -65,32 +64,6 @@ ULONG File::Release() {
 
 HRESULT File::InterfaceSupportsErrorInfo(REFIID riid) {
     return IsEqualIID(riid, IID_IFile) ? S_OK : S_FALSE;
-}
-
-// ---- IDispatch -----------------------------------------------------------------------
-
-HRESULT File::GetTypeInfoCount(UINT* pctinfo) {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-}
-
-HRESULT File::GetTypeInfo(UINT, LCID lcid, ITypeInfo** ppTInfo) {
-    return server::DispatchGetTypeInfo(server::TypeInfoFor(IID_IFile), lcid, ppTInfo);
-}
-
-HRESULT File::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                            DISPID* rgDispId) {
-    return server::DispatchGetIDsOfNames(server::TypeInfoFor(IID_IFile), rgszNames, cNames, lcid,
-                                         rgDispId);
-}
-
-HRESULT File::Invoke(DISPID dispIdMember, REFIID, LCID lcid, WORD wFlags,
-                     DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                     UINT* puArgErr) {
-    return server::DispatchInvoke(server::TypeInfoFor(IID_IFile), static_cast<IFile*>(this),
-                                  dispIdMember, lcid, wFlags, pDispParams, pVarResult,
-                                  pExcepInfo, puArgErr);
 }
 
 // ---- IFile ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include "platform/owners.h"
 #include "quarrow2/quarrow2.h"
+#include "server/dual_interface.h"
 #include "server/module_lock.h"
 
 namespace quarrow2 {
@@ -12,7 +13,7 @@ namespace quarrow2 {
 // Holds a path and the snapshot of whether its volume supports named streams; holds no
 // handle and no item. Meant for one thread at a time: SetFile and Close replace the path
 // the other methods read, and nothing locks it.
-class File : public ISupportErrorInfo, public IFile {
+class File : public ISupportErrorInfo, public server::DualInterface<IFile, IID_IFile> {
 public:
     // A new object with a reference count of 0, for the class object to query.
     static HRESULT Create(File** out);
@@ -27,14 +28,6 @@ public:
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // IDispatch
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames,
-                                            LCID lcid, DISPID* rgDispId) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                     EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
     // IFile
     HRESULT STDMETHODCALLTYPE SetFile(BSTR inPath, VARIANT_BOOL* outSupportsStreams) override;
