@@ -59,10 +59,11 @@ class ReadmeTest(unittest.TestCase):
                 failing = "Missing" in command
                 self.assertEqual(run.returncode, 1 if failing else 0, command + "\n" + output)
 
-    def test_cpp_example_is_the_built_one(self):
-        [(_, code)] = blocks("cpp")
-        with open(os.path.join(ROOT, "examples", "hello_metadata.cpp"), encoding="utf-8") as f:
-            self.assertEqual(code, f.read())
+    def test_examples_are_the_ones_the_suites_run(self):
+        for kind, name in (("cpp", "hello_metadata.cpp"), ("vb", "hello_metadata.vbs")):
+            [(_, code)] = blocks(kind)
+            with open(os.path.join(ROOT, "examples", name), encoding="utf-8") as f:
+                self.assertEqual(code, f.read(), name)
 
 
 if __name__ == "__main__":
