@@ -97,7 +97,9 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
     bool explicitData = false;
     if (EndsWithDataSuffix(whole)) {
         size_t suffixAt = whole.size() - kDataSuffix.size();
-        size_t firstColon = whole.find(':', componentStart);
+        // A colon that starts the component is part of the file's name, not a separator:
+        // ":x:$DATA" is the stream "$DATA" of the file ":x", as "doc:$DATA" is of "doc".
+        size_t firstColon = whole.find(':', componentStart + 1);
         if (suffixAt > componentStart && firstColon < suffixAt) {
             componentEnd = suffixAt;
             explicitData = true;

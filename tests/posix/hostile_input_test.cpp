@@ -208,6 +208,29 @@ TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
     EXPECT_EQ(Snapshot(bound.dir.path()), before);
 }
 
+// A file whose name starts with a colon, as Linux allows: "$data" is an ordinary type name
+// there too, never the file's own contents.
+TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
+    TempDir dir;
+    const fs::path lead = dir / ":lead";
+    WriteContents(lead, "precious contents");
+    ComPtr<IFile> file = NewFile();
+    ASSERT_TRUE(Bind(file.get(), lead));
+    // "x:$data" names the item "x"; the suffix only says that it is a data stream.
+    const std::pair<const char*, const char*> cases[] = {{"$data", "$data"}, {"$Data", "$Data"}, {"x:$data", "x"}};
+    for (const auto& [type, attribute] : cases) {
+        SCOPED_TRACE(type);
+        ItemOutcome added = Add(file.get(), type);
+        ASSERT_EQ(added.hr, S_OK) << added.error.description;
+        ASSERT_EQ(PutText(added.item.get(), "item"), S_OK);
+        EXPECT_EQ(UserAttribute(lead, attribute), Utf16Bytes("item"));
+        EXPECT_EQ(added.item->Delete(), S_OK);
+    }
+    EXPECT_EQ(Contents(lead), "precious contents");
+    EXPECT_TRUE(UserAttributeNames(lead).empty());
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{":lead"});
+}
+
 // Bound paths that dress a stream, a parent or a separator up as part of a file name. Each
 // either fails, or binds the very file its Linux path names; nothing else is touched.
 TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
