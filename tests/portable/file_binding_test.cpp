@@ -10,25 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void MakeFile(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-    ASSERT_TRUE(out.good()) << path.string();
-}
-
-bool Exists(IFile* file) {
-    VARIANT_BOOL exists = 1;
-    EXPECT_EQ(file->get_Exists(&exists), S_OK);
-    EXPECT_TRUE(exists == VARIANT_TRUE || exists == VARIANT_FALSE);
-    return exists == VARIANT_TRUE;
-}
-
-bool Supported(IFile* file) {
-    VARIANT_BOOL supported = 1;
-    EXPECT_EQ(file->get_Supported(&supported), S_OK);
-    return supported == VARIANT_TRUE;
-}
-
 TEST(FileBinding, UnboundObjectAnswersFalseAndCloseUnbinds) {
     TempDir dir;
     const fs::path report = dir / "report.doc";

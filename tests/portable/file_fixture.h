@@ -68,9 +68,17 @@ inline ItemOutcome Add(IFile* file, const WString& type) {
 inline ItemOutcome Open(IFile* file, const char* type) { return Open(file, W(type)); }
 inline ItemOutcome Add(IFile* file, const char* type) { return Add(file, W(type)); }
 
-// A fixed message followed by the system's text for the code, as failures describe it.
-inline std::string WithSystemText(const std::string& message, DWORD code) {
-    return message + " " + Narrow(SystemText(code));
+// Exists and Supported of a File: S_OK and one of the two boolean values, always.
+inline bool Exists(IFile* file) {
+    VARIANT_BOOL exists = 1;
+    EXPECT_EQ(file->get_Exists(&exists), S_OK);
+    EXPECT_TRUE(exists == VARIANT_TRUE || exists == VARIANT_FALSE);
+    return exists == VARIANT_TRUE;
+}
+inline bool Supported(IFile* file) {
+    VARIANT_BOOL supported = 1;
+    EXPECT_EQ(file->get_Supported(&supported), S_OK);
+    return supported == VARIANT_TRUE;
 }
 
 // The source a File failure names: its registered ProgID, or nothing where the class is

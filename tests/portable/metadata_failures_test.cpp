@@ -7,20 +7,31 @@
 namespace quarrow2::test::metadata {
 namespace {
 
+// Every kind of put is refused with the system's text for `code`.
+void ExpectEveryPutRefused(IMetaData* item, DWORD code) {
+    EXPECT_EQ(PutText(item, W("new")), E_FAIL);
+    EXPECT_TRUE(IsMetaDataError("Unable to put text.", code));
+    EXPECT_EQ(PutData(item, {1, 2, 3, 4, 5, 6, 7, 8}), E_FAIL);
+    EXPECT_TRUE(IsMetaDataError("Unable to put data.", code));
+    EXPECT_EQ(PutText(item, WString()), E_FAIL);
+    EXPECT_TRUE(IsMetaDataError("Unable to put text.", code));
+}
+
+// A removed item reads as closed: no name, no length.
+void ExpectClosed(IMetaData* item) {
+    UniqueBstr name;
+    EXPECT_EQ(item->get_Name(name.out()), S_OK);
+    EXPECT_EQ(Narrow(name.get()), "");
+    EXPECT_EQ(Length(item), 0);
+}
+
 TEST(MetaDataFailures, AReadOnlyHandleReadsButEveryPutIsRefused) {
     ItemFile file;
     file.Store(Utf16Bytes(W("old")));
     ComPtr<IMetaData> item = ItemFile::MakeItem(file.OpenStream(GENERIC_READ), file.streamPath(),
                                                 OLESTR("T"));
     EXPECT_EQ(Text(item.get()), "old");
-
-    EXPECT_EQ(PutText(item.get(), W("new")), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put text.", ERROR_ACCESS_DENIED));
-    EXPECT_EQ(PutData(item.get(), {1, 2, 3, 4, 5, 6, 7, 8}), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put data.", ERROR_ACCESS_DENIED));
-    EXPECT_EQ(PutText(item.get(), WString()), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put text.", ERROR_ACCESS_DENIED));
-
+    ExpectEveryPutRefused(item.get(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("old")));
     EXPECT_EQ(Text(item.get()), "old");
 }
@@ -29,22 +40,13 @@ TEST(MetaDataFailures, APutOverARangeLockedByAnotherHandleLeavesTheOldValue) {
     ItemFile file;
     ComPtr<IMetaData> item = file.Item();
     ASSERT_EQ(PutText(item.get(), W("old value")), S_OK);
-
     UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     ASSERT_TRUE(other.valid()) << GetLastError();
     ASSERT_TRUE(LockFile(other.get(), 0, 0, 4, 0));
-
-    EXPECT_EQ(PutText(item.get(), W("new")), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put text.", ERROR_LOCK_VIOLATION));
-    EXPECT_EQ(PutData(item.get(), {1}), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put data.", ERROR_LOCK_VIOLATION));
-    EXPECT_EQ(PutText(item.get(), WString()), E_FAIL);
-    EXPECT_TRUE(IsMetaDataError("Unable to put text.", ERROR_LOCK_VIOLATION));
-
+    ExpectEveryPutRefused(item.get(), ERROR_LOCK_VIOLATION);
     ASSERT_TRUE(UnlockFile(other.get(), 0, 0, 4, 0));
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("old value")));
     EXPECT_EQ(Text(item.get()), "old value");
-
     // Once the range is free, the put goes through.
     EXPECT_EQ(PutText(item.get(), W("new")), S_OK);
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("new")));
@@ -56,14 +58,9 @@ TEST(MetaDataFailures, ARemovalRefusedBySharingStillClosesTheItem) {
     ASSERT_EQ(PutText(item.get(), W("held")), S_OK);
     UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     ASSERT_TRUE(other.valid()) << GetLastError();
-
     EXPECT_EQ(item->Delete(), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to delete file.", ERROR_SHARING_VIOLATION));
-
-    UniqueBstr name;
-    EXPECT_EQ(item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "");
-    EXPECT_EQ(Length(item.get()), 0);
+    ExpectClosed(item.get());
     EXPECT_EQ(item->Delete(), S_OK);
     other.reset();
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("held")));
@@ -71,32 +68,22 @@ TEST(MetaDataFailures, ARemovalRefusedBySharingStillClosesTheItem) {
 
 TEST(MetaDataFailures, DeleteRemovesOnlyTheItemsStream) {
     ItemFile file;
-    UniqueHandle mainStream(CreateFileW(PathW(file.file()).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(mainStream.valid()) << GetLastError();
-    mainStream.reset();
     const WString otherPath = file.otherStreamPath("U");
-    UniqueHandle otherStream(CreateFileW(otherPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                         FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(otherStream.valid()) << GetLastError();
-    otherStream.reset();
-
+    for (const WString& path : {PathW(file.file()), otherPath}) {
+        UniqueHandle made(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(made.valid()) << GetLastError();
+    }
     ComPtr<IMetaData> item = file.Item();
     ASSERT_EQ(PutText(item.get(), W("gone")), S_OK);
     EXPECT_EQ(item->Delete(), S_OK);
     EXPECT_FALSE(file.StreamExists());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(std::filesystem::exists(file.file()));
-    otherStream.reset(CreateFileW(otherPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle otherStream(CreateFileW(otherPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(otherStream.valid()) << GetLastError();
-
-    UniqueBstr name;
-    EXPECT_EQ(item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "");
-    EXPECT_EQ(Length(item.get()), 0);
+    ExpectClosed(item.get());
 }
 
 TEST(MetaDataFailures, AReadThatFailsHandsOutZeroesNotOldMemory) {

@@ -16,45 +16,19 @@
 // same names.
 namespace quarrow2::test::metadata {
 
-using Bytes = std::vector<BYTE>;
+using test::Bytes;
+using test::EmptyValueMarker;
+using test::OwnedVariant;
+using test::Utf16Bytes;
+using test::WithSystemText;
 
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// The stored form of a text: its UTF-16LE code units.
-inline Bytes Utf16Bytes(const WString& text) {
-    Bytes out;
-    for (WCHAR unit : text) {
-        out.push_back(static_cast<BYTE>(static_cast<uint16_t>(unit) & 0xFF));
-        out.push_back(static_cast<BYTE>(static_cast<uint16_t>(unit) >> 8));
-    }
-    return out;
-}
-
-inline const Bytes& EmptyValueMarker() {
-    static const Bytes marker = Utf16Bytes(W("---***NULL***---"));
-    return marker;
-}
 
 // The bytes of a string, its length prefix aside (odd byte lengths included).
 inline Bytes BstrBytes(BSTR s) {
     const BYTE* p = reinterpret_cast<const BYTE*>(s);
     return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
 }
-
-// Owns a VARIANT for the length of a test.
-class OwnedVariant {
-public:
-    OwnedVariant() { VariantInit(&v_); }
-    OwnedVariant(const OwnedVariant&) = delete;
-    OwnedVariant& operator=(const OwnedVariant&) = delete;
-    ~OwnedVariant() { VariantClear(&v_); }
-    VARIANT* get() { return &v_; }
-    const VARIANT& operator*() const { return v_; }
-    const VARIANT* operator->() const { return &v_; }
-
-private:
-    VARIANT v_;
-};
 
 // A new one-dimensional array of the element type with the given bounds; for VT_UI1 it
 // holds `bytes` (as many elements as bytes).
@@ -130,12 +104,6 @@ inline std::string MetaDataErrorSource() {
     std::string source = Narrow(WString(progId));
     CoTaskMemFree(progId);
     return source;
-}
-
-// A message followed by the system's text for `code`, as reports compose it.
-inline std::string WithSystemText(const std::string& message, DWORD code) {
-    const WString text = code ? SystemText(code) : WString();
-    return text.empty() ? message : message + " " + Narrow(text);
 }
 
 // Takes the thread's rich error and checks it against a MetaData report.

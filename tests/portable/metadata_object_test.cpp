@@ -84,55 +84,6 @@ TEST(MetaDataStates, AnItemNeverAttachedAnswersLikeAClosedOne) {
     ExpectNoStreamBehaviour(item.get(), 0);
 }
 
-TEST(MetaDataStates, MissingOutArgumentsChangeNothing) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(PutText(item.get(), W("AB")), S_OK);
-    ClearRichError();
-    EXPECT_EQ(item->get_Name(nullptr), E_POINTER);
-    EXPECT_EQ(item->get_Length(nullptr), E_POINTER);
-    EXPECT_EQ(item->get_Text(nullptr), E_POINTER);
-    EXPECT_EQ(item->get_Data(nullptr), E_POINTER);
-    EXPECT_FALSE(TakeRichError().present);
-    EXPECT_EQ(Text(item.get()), "AB");
-}
-
-TEST(MetaDataObject, AnswersItsInterfacesAndNoOthers) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-
-    ComPtr<IUnknown> unknown;
-    ComPtr<IDispatch> dispatch;
-    ComPtr<ISupportErrorInfo> support;
-    ASSERT_EQ(item->QueryInterface(IID_IUnknown, unknown.out_void()), S_OK);
-    ASSERT_EQ(item->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
-    ASSERT_EQ(item->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
-    // IUnknown and IDispatch are the IMetaData view itself.
-    EXPECT_EQ(static_cast<void*>(unknown.get()), static_cast<void*>(item.get()));
-    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(item.get()));
-    // The error-information view leads back to the same object.
-    ComPtr<IUnknown> back;
-    ASSERT_EQ(support->QueryInterface(IID_IUnknown, back.out_void()), S_OK);
-    EXPECT_EQ(back.get(), unknown.get());
-    ComPtr<IMetaData> again;
-    ASSERT_EQ(support->QueryInterface(IID_IMetaData, again.out_void()), S_OK);
-    EXPECT_EQ(again.get(), item.get());
-
-    void* none = reinterpret_cast<void*>(1);
-    EXPECT_EQ(item->QueryInterface(IID_IFile, &none), E_NOINTERFACE);
-    EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(item->QueryInterface(IID_IClassFactory, &none), E_NOINTERFACE);
-    EXPECT_EQ(item->QueryInterface(IID_IMetaData, nullptr), E_POINTER);
-
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IMetaData), S_OK);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IFile), S_FALSE);
-    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
-
-    UINT count = 0;
-    EXPECT_EQ(item->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
-}
-
 TEST(MetaDataObject, HoldsTheLibraryForItsLifeAndClosesItsHandleAtTheEnd) {
     ItemFile file;
     const LONG before = server::ModuleLockCount();

@@ -14,14 +14,10 @@ namespace {
 using discovery::FileLength;
 using discovery::FileTypes;
 
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 TEST(StreamWalkFile, NothingToWalkGivesAnEmptyCollectionAndZero) {
     const LONG start = server::ModuleLockCount();
     TempDir dir;
-    WriteBytes(dir / "plain.txt", "contents that are never read");
+    MakeFile(dir / "plain.txt", "contents that are never read");
     const WString plain = PathW(dir / "plain.txt");
     const WString missing = PathW(dir / "missing.txt");
     const WString folder = PathW(dir.path());
@@ -39,7 +35,7 @@ TEST(StreamWalkFile, NothingToWalkGivesAnEmptyCollectionAndZero) {
 
 TEST(StreamWalkFile, AgreesWithWhatThePlatformMadeOfAnItem) {
     TempDir dir;
-    WriteBytes(dir / "report.doc", "main stream");
+    MakeFile(dir / "report.doc", "main stream");
     const WString file = PathW(dir / "report.doc");
     const WString item = file + W(":Author");
     {

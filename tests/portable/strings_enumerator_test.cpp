@@ -10,24 +10,14 @@
 namespace quarrow2::test {
 namespace {
 
-ComPtr<IEnumVARIANT> EnumeratorOf(IStrings* strings) {
-    ComPtr<IUnknown> unknown;
-    EXPECT_EQ(strings->get__NewEnum(unknown.out()), S_OK);
-    ComPtr<IEnumVARIANT> walk;
-    if (unknown) {
-        EXPECT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void()), S_OK);
-    }
-    return walk;
-}
-
 // The next entry's text, "<end>" once there is none.
 std::string NextText(IEnumVARIANT* walk) {
-    ScopedVariant v;
+    OwnedVariant v;
     ULONG fetched = 0;
     HRESULT hr = walk->Next(1, v.get(), &fetched);
     if (hr == S_FALSE && fetched == 0) return "<end>";
     if (hr != S_OK || fetched != 1) return "<hr " + std::to_string(hr) + ">";
-    return v.text();
+    return TextOf(*v);
 }
 
 TEST(StringsEnumerator, NextFetchesWhatIsLeftAndSaysWhenItRanShort) {
@@ -42,9 +32,9 @@ TEST(StringsEnumerator, NextFetchesWhatIsLeftAndSaysWhenItRanShort) {
 
     // One at a time without a place for the count is allowed.
     {
-        ScopedVariant v;
+        OwnedVariant v;
         EXPECT_EQ(walk->Next(1, v.get(), nullptr), S_OK);
-        EXPECT_EQ(v.text(), "Author");
+        EXPECT_EQ(TextOf(*v), "Author");
     }
     // More than one needs the count; nothing moves when it is missing.
     EXPECT_EQ(walk->Next(2, batch, nullptr), E_POINTER);

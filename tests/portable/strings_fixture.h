@@ -33,22 +33,20 @@ inline std::string TextOf(const VARIANT& v) {
     return Narrow(V_BSTR(&v));
 }
 
-// Owns a VARIANT for the length of a test.
-struct ScopedVariant {
-    VARIANT v;
-    ScopedVariant() { VariantInit(&v); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    ~ScopedVariant() { VariantClear(&v); }
-    VARIANT* get() { return &v; }
-    std::string text() const { return TextOf(v); }
-};
+// The collection's enumerator, through _NewEnum as a client walks it.
+inline ComPtr<IEnumVARIANT> EnumeratorOf(IStrings* strings) {
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(strings->get__NewEnum(unknown.out()), S_OK);
+    ComPtr<IEnumVARIANT> walk;
+    if (unknown) { EXPECT_EQ(unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void()), S_OK); }
+    return walk;
+}
 
 inline std::string ItemText(IStrings* strings, LONG index) {
-    ScopedVariant v;
+    OwnedVariant v;
     HRESULT hr = strings->get_Item(index, v.get());
     if (hr != S_OK) return "<hr " + std::to_string(hr) + ">";
-    return v.text();
+    return TextOf(*v);
 }
 
 }  // namespace quarrow2::test

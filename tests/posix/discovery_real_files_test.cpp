@@ -3,7 +3,6 @@
 // size, names whole up to the longest Linux allows, the main stream never read.
 #include <gtest/gtest.h>
 
-#include <sys/inotify.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -47,35 +46,17 @@ bool KeepsUserAttributes(const std::filesystem::path& folder) {
     return kept;
 }
 
-// Reports reads of a file's contents (IN_ACCESS), which attribute calls never cause.
-class ContentReadWatch {
-public:
-    explicit ContentReadWatch(const std::filesystem::path& file)
-        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        if (fd_ >= 0) inotify_add_watch(fd_, file.c_str(), IN_ACCESS);
+// A fresh folder whose file system keeps "user." attributes.
+class DiscoveryRealFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!KeepsUserAttributes(dir.path()))
+            GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
     }
-    ContentReadWatch(const ContentReadWatch&) = delete;
-    ContentReadWatch& operator=(const ContentReadWatch&) = delete;
-    ~ContentReadWatch() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    // Whether the contents were read since the last call.
-    bool ContentsRead() {
-        char events[4096];
-        bool any = false;
-        while (read(fd_, events, sizeof events) > 0) any = true;
-        return any;
-    }
-
-private:
-    int fd_;
+    TempDir dir;
 };
 
-TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAreListedAndCountedLikeOurOwn) {
-    TempDir dir;
-    if (!KeepsUserAttributes(dir.path()))
-        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+TEST_F(DiscoveryRealFiles, ItemsOfOtherProgramsAreListedAndCountedLikeOurOwn) {
     if (!HaveSetfattr()) GTEST_SKIP() << "setfattr (package attr) is not installed";
     const auto file = dir / "report.doc";
     WriteContents(file, "main stream");
@@ -103,10 +84,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAreListedAndCountedLikeOurOwn) {
     EXPECT_EQ(LengthAt(file), 19);
 }
 
-TEST(DiscoveryRealFiles, AuthorAndKeywordsInListOrderWithTheirTotal) {
-    TempDir dir;
-    if (!KeepsUserAttributes(dir.path()))
-        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+TEST_F(DiscoveryRealFiles, AuthorAndKeywordsInListOrderWithTheirTotal) {
     const auto file = dir / "report.doc";
     WriteContents(file, "");
     EXPECT_EQ(TypesAt(file), std::vector<std::string>{});
@@ -128,19 +106,16 @@ TEST(DiscoveryRealFiles, AuthorAndKeywordsInListOrderWithTheirTotal) {
     EXPECT_EQ(LengthAt(file), 16 + 32);
 }
 
-TEST(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
-    TempDir dir;
-    if (!KeepsUserAttributes(dir.path()))
-        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+TEST_F(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
     const auto file = dir / "large.bin";
     WriteContents(file, std::string(1024 * 1024, 'M'));
     ASSERT_TRUE(SetUserAttribute(file, "Item", Ascii("12345")));
 
-    ContentReadWatch watch(file);
+    FileWatch watch(file, IN_ACCESS);
     if (!watch.ok()) GTEST_SKIP() << "inotify is not available";
     EXPECT_EQ(LengthAt(file), 5);
     EXPECT_EQ(TypesAt(file), std::vector<std::string>{"Item"});
-    EXPECT_FALSE(watch.ContentsRead()) << "the walk read the main stream";
+    EXPECT_FALSE(watch.Saw()) << "the walk read the main stream";
 
     // The watch does see a read of the contents.
     {
@@ -148,14 +123,11 @@ TEST(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
         char c = 0;
         in.read(&c, 1);
     }
-    EXPECT_TRUE(watch.ContentsRead());
+    EXPECT_TRUE(watch.Saw());
 }
 
-TEST(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
+TEST_F(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
     const LONG start = server::ModuleLockCount();
-    TempDir dir;
-    if (!KeepsUserAttributes(dir.path()))
-        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
 
     EXPECT_EQ(TypesAt(dir / "missing.doc"), std::vector<std::string>{});
     EXPECT_EQ(LengthAt(dir / "missing.doc"), 0);
@@ -191,10 +163,7 @@ TEST(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
     EXPECT_EQ(server::ModuleLockCount(), start);
 }
 
-TEST(DiscoveryRealFiles, TheLongestNamesLinuxAllowsComeBackWhole) {
-    TempDir dir;
-    if (!KeepsUserAttributes(dir.path()))
-        GTEST_SKIP() << "no user extended attributes on " << dir.path().string();
+TEST_F(DiscoveryRealFiles, TheLongestNamesLinuxAllowsComeBackWhole) {
     const auto file = dir / "names.doc";
     WriteContents(file, "");
 

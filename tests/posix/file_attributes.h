@@ -16,20 +16,7 @@
 
 namespace quarrow2::test {
 
-using Bytes = std::vector<unsigned char>;
-
-// The stored form of a text value: its UTF-16LE units.
-inline Bytes Utf16Bytes(const std::string& utf8) {
-    Bytes bytes;
-    for (WCHAR unit : W(utf8)) {
-        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
-        bytes.push_back(static_cast<unsigned char>(unit >> 8));
-    }
-    return bytes;
-}
-
-// What an empty value is stored as.
-inline Bytes EmptyValueMarker() { return Utf16Bytes("---***NULL***---"); }
+inline Bytes Utf16Bytes(const std::string& utf8) { return Utf16Bytes(W(utf8)); }
 
 // The value of the attribute "user." + name, or nothing when the file has none.
 inline std::optional<Bytes> UserAttribute(const std::filesystem::path& file,
@@ -65,14 +52,9 @@ inline std::set<std::string> UserAttributeNames(const std::filesystem::path& fil
     return names;
 }
 
-inline std::string Contents(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
+inline std::string Contents(const std::filesystem::path& file) { return FileContent(file); }
 inline void WriteContents(const std::filesystem::path& file, const std::string& content) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
+    MakeFile(file, content);
 }
 
 // The names in a folder.

@@ -3,48 +3,24 @@
 // read-only in a mount namespace of a child process.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <sstream>
-
 #include "file_attributes.h"
+#include "platform_fixture.h"
 #include "portable/file_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 std::string HexOf(const std::optional<Bytes>& bytes) {
     if (!bytes) return "absent";
     std::string hex;
-    for (unsigned char b : *bytes) {
-        const char digits[] = "0123456789abcdef";
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
+    for (unsigned char b : *bytes) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
     return hex;
 }
 
 // Line ends shown as text, so that every outcome is one line.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (char c : text) {
-        if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
+    for (char c : text) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
     return out;
 }
 
@@ -93,41 +69,6 @@ std::vector<std::string> ExpectedLines() {
             "fresh value=absent"};
 }
 
-// Sets the immutable flag for the life of the scope.
-class ImmutableFlag {
-public:
-    explicit ImmutableFlag(const fs::path& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        int flags = 0;
-        if (fd_ < 0 || ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) {
-            error_ = errno;
-            return;
-        }
-        flags |= FS_IMMUTABLE_FL;
-        if (ioctl(fd_, FS_IOC_SETFLAGS, &flags) != 0) {
-            error_ = errno;
-            return;
-        }
-        set_ = true;
-    }
-    ImmutableFlag(const ImmutableFlag&) = delete;
-    ImmutableFlag& operator=(const ImmutableFlag&) = delete;
-    ~ImmutableFlag() {
-        int flags = 0;
-        if (set_ && ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags &= ~FS_IMMUTABLE_FL;
-            ioctl(fd_, FS_IOC_SETFLAGS, &flags);
-        }
-        if (fd_ >= 0) close(fd_);
-    }
-    bool set() const { return set_; }
-    std::string reason() const { return std::strerror(error_); }
-
-private:
-    int fd_;
-    int error_ = 0;
-    bool set_ = false;
-};
-
 fs::path ReportWithAuthorJane(const TempDir& dir) {
     const fs::path report = dir / "report.doc";
     WriteContents(report, "contents");
@@ -138,7 +79,7 @@ fs::path ReportWithAuthorJane(const TempDir& dir) {
 TEST(FileReadOnly, ImmutableFileOpensItsItemsForReading) {
     TempDir dir;
     const fs::path report = ReportWithAuthorJane(dir);
-    ImmutableFlag immutable(report);
+    Immutable immutable(report);
     if (!immutable.set())
         GTEST_SKIP() << "cannot make a file immutable here: " << immutable.reason();
     EXPECT_EQ(ItemsOfAnUnwritableFile(report), ExpectedLines());
@@ -147,47 +88,18 @@ TEST(FileReadOnly, ImmutableFileOpensItsItemsForReading) {
 TEST(FileReadOnly, ReadOnlyMountOpensItsItemsForReading) {
     TempDir dir;
     const fs::path report = ReportWithAuthorJane(dir);
-    int channel[2];
-    ASSERT_EQ(pipe(channel), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // A private mount namespace: the read-only mount is gone when this process is.
-        close(channel[0]);
-        std::string report_text;
-        const char* folder = dir.path().c_str();
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(folder, folder, nullptr, MS_BIND, nullptr) != 0 ||
-            mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
-            report_text = std::string("skip:") + std::strerror(errno);
-        } else {
-            for (const std::string& line : ItemsOfAnUnwritableFile(report)) report_text += line + "\n";
-        }
-        const char* at = report_text.data();
-        for (size_t left = report_text.size(); left > 0;) {
-            const ssize_t n = write(channel[1], at, left);
-            if (n <= 0) break;
-            at += n;
-            left -= static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    close(channel[1]);
-    std::string received;
-    char chunk[512];
-    for (ssize_t n; (n = read(channel[0], chunk, sizeof chunk)) > 0;) received.append(chunk, n);
-    close(channel[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    if (received.rfind("skip:", 0) == 0)
-        GTEST_SKIP() << "cannot mount a folder read-only here: " << received.substr(5);
-
-    std::vector<std::string> lines;
-    std::istringstream in(received);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    EXPECT_EQ(lines, ExpectedLines());
+    auto joined = [](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines) text += line + " | ";
+        return text;
+    };
+    const std::string outcome = RunInChild([&]() -> std::string {
+        const std::string refused = MountReadOnly(dir.path());
+        return refused.empty() ? joined(ItemsOfAnUnwritableFile(report)) : "skip: " + refused;
+    });
+    if (outcome.rfind("skip: ", 0) == 0)
+        GTEST_SKIP() << "cannot mount a folder read-only here: " << outcome.substr(6);
+    EXPECT_EQ(outcome, joined(ExpectedLines()));
     // Outside the child's namespace nothing changed.
     EXPECT_EQ(UserAttributeNames(report), std::set<std::string>{"Author"});
 }

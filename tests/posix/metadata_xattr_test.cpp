@@ -1,8 +1,6 @@
-// Items on Linux: the bytes they leave in "user." attributes, the file system's size limits,
-// and other processes that hold the same stream.
+// Items on Linux: the bytes they leave in "user." attributes, and other processes that hold
+// the same stream. (Size limits through items: stress_limits_test.cpp.)
 #include <gtest/gtest.h>
-
-#include <sys/statfs.h>
 
 #include "platform_fixture.h"
 #include "portable/metadata_fixture.h"
@@ -52,47 +50,6 @@ TEST(MetaDataXattr, RichErrorsNameTheClassAndKeepTheSystemTextsLineEnd) {
     ASSERT_GE(systemText.size(), 2u);
     EXPECT_EQ(systemText.substr(systemText.size() - 2), "\r\n");
     EXPECT_EQ(error.description, "Unable to put text. " + systemText);
-}
-
-// The size limit is reported when the value is committed, at the end of the write sequence:
-// a put over it fails with the system's reason and leaves the old value.
-void ExpectRefusedForSize(IMetaData* item, const ItemFile& file, size_t bytes) {
-    const std::optional<std::string> before = RawStream(file.file(), "T");
-    ASSERT_TRUE(before.has_value());
-    EXPECT_EQ(PutData(item, Bytes(bytes, 'd')), E_FAIL);
-    const std::string description = TakeRichError().description;
-    EXPECT_TRUE(description == WithSystemText("Unable to put data.", ERROR_FILE_TOO_LARGE) ||
-                description == WithSystemText("Unable to put data.", ERROR_DISK_FULL))
-        << description;
-    EXPECT_EQ(PutText(item, WString(bytes / 2, OLESTR('t'))), E_FAIL);
-    EXPECT_EQ(TakeRichError().description.rfind("Unable to put text. ", 0), 0u);
-    EXPECT_EQ(RawStream(file.file(), "T"), before);
-    EXPECT_EQ(Text(item), "kept");
-}
-
-TEST(MetaDataXattr, AValueOverTheAttributeLimitIsRefusedAndTheOldOneKept) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(PutText(item.get(), W("kept")), S_OK);
-    // No Linux file system takes an attribute value over 64 KiB.
-    ExpectRefusedForSize(item.get(), file, 70000);
-}
-
-TEST(MetaDataXattr, AValueOverTheExt4BlockLimitIsRefusedAndTheOldOneKept) {
-    ItemFile file;
-    struct statfs volume {};
-    ASSERT_EQ(statfs(file.file().parent_path().c_str(), &volume), 0);
-    if (volume.f_type != 0xEF53) GTEST_SKIP() << "the temporary folder is not on ext4";
-    // Probed past the library: with the ea_inode feature, large values fit.
-    MakeFile(file.file().parent_path() / "probe");
-    const std::string large(8000, 'p');
-    if (setxattr((file.file().parent_path() / "probe").c_str(), "user.probe", large.data(),
-                 large.size(), 0) == 0)
-        GTEST_SKIP() << "this ext4 volume stores large attribute values (ea_inode)";
-
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(PutText(item.get(), W("kept")), S_OK);
-    ExpectRefusedForSize(item.get(), file, 8000);
 }
 
 TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareMode) {
@@ -166,38 +123,6 @@ TEST(MetaDataXattr, AnotherProcesssRangeLockKeepsPutsOutUntilItGoes) {
         EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("new value"))));
         ASSERT_EQ(PutText(item.get(), W("old")), S_OK);
     }
-}
-
-// What another process finds on disk while an item writes is always one whole value: never
-// the new bytes over the rest of the old ones, never a value cut short. (A foreign handle
-// that shares writing and reads in two steps, size then bytes, may pair one value's size
-// with another's bytes; the library's own opens never share writing, so items never meet
-// that.)
-TEST(MetaDataXattr, AnotherProcessFindsOnlyWholeValuesOnDisk) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    const WString longText(300, OLESTR('L'));
-    const WString shortText(5, OLESTR('s'));
-    const std::string longer = Raw(Utf16Bytes(longText));
-    const std::string shorter = Raw(Utf16Bytes(shortText));
-    ASSERT_EQ(PutText(item.get(), shortText), S_OK);
-    const fs::path path = file.file();
-
-    Child watcher([&](Child& self) {
-        self.Send("ready");
-        int mixed = 0;
-        while (!self.HasLine()) {
-            std::optional<std::string> value = RawStream(path, "T");
-            if (!value || (*value != longer && *value != shorter)) ++mixed;
-        }
-        return mixed == 0 ? 0 : 1;
-    });
-    ASSERT_TRUE(watcher.started());
-    ASSERT_EQ(watcher.Receive(), "ready");
-    for (int round = 0; round < 200; ++round)
-        EXPECT_EQ(PutText(item.get(), round % 2 ? longText : shortText), S_OK);
-    watcher.Send("stop");
-    EXPECT_EQ(watcher.Wait(), 0);
 }
 
 }  // namespace

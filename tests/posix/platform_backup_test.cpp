@@ -106,17 +106,13 @@ void ExpectSample(const Walk& walk, const SampleFile& sample, bool withContents)
     EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_DATA));
     EXPECT_EQ(walk.records[0].name, "");
     EXPECT_EQ(walk.records[0].size, sample.main.size());
-    if (withContents) {
-        EXPECT_TRUE(walk.records[0].content == sample.main);
-    }
+    if (withContents) { EXPECT_TRUE(walk.records[0].content == sample.main); }
     for (size_t i = 0; i < sample.streams.size(); ++i) {
         const Record& record = walk.records[i + 1];
         EXPECT_EQ(record.id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
         EXPECT_EQ(record.name, ":" + sample.streams[i].first + ":$DATA");
         EXPECT_EQ(record.size, sample.streams[i].second.size());
-        if (withContents) {
-            EXPECT_EQ(record.content, sample.streams[i].second);
-        }
+        if (withContents) { EXPECT_EQ(record.content, sample.streams[i].second); }
     }
 }
 
@@ -132,55 +128,52 @@ TEST(PlatformBackup, StreamsInTheFileSystemsOrder) {
 
     // A file with nothing: one empty main stream, then the end.
     MakeFile(dir / "empty");
-    Opened empty = OpenReader(PathW(dir / "empty"));
-    Walk walk = WalkStreams(empty.handle.get(), true);
+    Walk walk = WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true);
     ASSERT_EQ(walk.records.size(), 1u);
     EXPECT_EQ(walk.records[0].size, 0u);
+
+    // Folders have only named streams.
+    fs::create_directory(dir / "folder");
+    SetRawStream(dir / "folder", "A", "on the folder");
+    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_TRUE(folder.ok());
+    walk = WalkStreams(folder.handle.get(), true);
+    ASSERT_EQ(walk.records.size(), 1u);
+    EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
+    EXPECT_EQ(walk.records[0].name, ":A:$DATA");
+    EXPECT_EQ(walk.records[0].content, "on the folder");
 }
 
-TEST(PlatformBackup, ReadsStopAtTheEndOfEachStream) {
+TEST(PlatformBackup, ReadsAndSeeksStayWithinOneStream) {
     TempDir dir;
-    MakeFile(dir / "doc", "main");
+    MakeFile(dir / "doc", "0123456789");
     SetRawStream(dir / "doc", "A", "first");
     SetRawStream(dir / "doc", "B", "second");
     Opened file = OpenReader(PathW(dir / "doc"));
+    HANDLE h = file.handle.get();
     LPVOID context = nullptr;
     std::vector<DWORD> sizes;
     unsigned char buffer[4096];
     for (DWORD got = 1; got;) {
-        ASSERT_TRUE(BackupRead(file.handle.get(), buffer, sizeof buffer, &got, FALSE, FALSE, &context));
+        ASSERT_TRUE(BackupRead(h, buffer, sizeof buffer, &got, FALSE, FALSE, &context));
         sizes.push_back(got);
     }
     // Header and content of the main stream; then header, ":A:$DATA" and "first"; ...
-    EXPECT_EQ(sizes, (std::vector<DWORD>{20 + 4, 20 + 16 + 5, 20 + 16 + 6, 0}));
+    EXPECT_EQ(sizes, (std::vector<DWORD>{20 + 10, 20 + 16 + 5, 20 + 16 + 6, 0}));
     ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-}
 
-TEST(PlatformBackup, SeeksStayWithinOneContent) {
-    TempDir dir;
-    MakeFile(dir / "doc", "0123456789");
-    SetRawStream(dir / "doc", "A", "value");
-    Opened file = OpenReader(PathW(dir / "doc"));
-    HANDLE h = file.handle.get();
-    LPVOID context = nullptr;
-    DWORD low = 9, high = 9;
-    SetLastError(0);
-    EXPECT_FALSE(BackupSeek(h, 1, 0, &low, &high, &context));  // no stream begun
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEEK));
-
-    unsigned char buffer[64];
-    DWORD got = 0;
+    DWORD low = 9, high = 9, got = 0;
+    EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);  // no stream begun
     ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));  // half a header
-    EXPECT_FALSE(BackupSeek(h, 1, 0, &low, &high, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEEK));
+    EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);
     ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));
     EXPECT_TRUE(BackupSeek(h, 3, 0, &low, &high, &context));
     EXPECT_EQ(low, 3u);
     ASSERT_TRUE(BackupRead(h, buffer, 2, &got, FALSE, FALSE, &context));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "34");
     // Past the end: as far as the end, then the next header.
-    EXPECT_FALSE(BackupSeek(h, 100, 0, &low, &high, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SEEK));
+    EXPECT_EQ(ErrorOf(BackupSeek(h, 100, 0, &low, &high, &context)), ERROR_SEEK);
     EXPECT_EQ(low, 5u);
     EXPECT_EQ(high, 0u);
     ASSERT_TRUE(BackupRead(h, buffer, 20, &got, FALSE, FALSE, &context));
@@ -256,43 +249,30 @@ TEST(PlatformBackup, ContextsAndHandles) {
         EXPECT_EQ(context, nullptr);
     }
     LPVOID unknown = buffer;
-    EXPECT_FALSE(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &unknown));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &unknown));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    LPVOID none = nullptr;
-    EXPECT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &none));
+    EXPECT_EQ(ErrorOf(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &unknown)),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ErrorOf(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &unknown)),
+              ERROR_INVALID_PARAMETER);
+    LPVOID context = nullptr;
+    EXPECT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
 
     // A context belongs to the handle it started on.
     Opened other = OpenReader(PathW(dir / "doc"));
-    LPVOID context = nullptr;
     ASSERT_TRUE(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_FALSE(BackupRead(other.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(ErrorOf(BackupRead(other.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE,
+                                 &context)),
+              ERROR_INVALID_PARAMETER);
     ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
 
     // Handles that cannot be walked.
     Opened noRead = Open(PathW(dir / "doc"), 0, FILE_SHARE_READ, OPEN_EXISTING);
-    EXPECT_FALSE(BackupRead(noRead.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(BackupRead(INVALID_HANDLE_VALUE, buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(ErrorOf(BackupRead(noRead.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE,
+                                 &context)),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ErrorOf(BackupRead(INVALID_HANDLE_VALUE, buffer, kHeaderBytes, &got, FALSE, FALSE,
+                                 &context)),
+              ERROR_INVALID_HANDLE);
     EXPECT_EQ(context, nullptr);
-}
-
-TEST(PlatformBackup, FoldersHaveOnlyNamedStreams) {
-    TempDir dir;
-    fs::create_directory(dir / "folder");
-    SetRawStream(dir / "folder", "A", "on the folder");
-    EXPECT_EQ(OpenReader(PathW(dir / "folder")).error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_TRUE(folder.ok());
-    Walk walk = WalkStreams(folder.handle.get(), true);
-    ASSERT_EQ(walk.records.size(), 1u);
-    EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
-    EXPECT_EQ(walk.records[0].name, ":A:$DATA");
-    EXPECT_EQ(walk.records[0].content, "on the folder");
 }
 
 }  // namespace

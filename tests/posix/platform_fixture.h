@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -29,21 +33,11 @@
 
 namespace quarrow2::test {
 
-namespace fs = std::filesystem;
 using posix::UniqueFd;
 
 // A file path with an optional stream part appended, as CreateFileW takes it.
 inline WString StreamW(const fs::path& file, const std::string& stream = std::string()) {
     return stream.empty() ? PathW(file) : PathW(file) + W(":" + stream);
-}
-
-inline void MakeFile(const fs::path& file, const std::string& content = std::string()) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-}
-
-inline std::string FileContent(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The raw attribute "user." + name, read past the layer; nothing when absent.
@@ -137,6 +131,28 @@ inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
         return std::nullopt;
     }
     return value;
+}
+
+// The last error a failed call left, or 0 when it succeeded.
+inline long ErrorOf(BOOL ok) { return ok ? 0 : static_cast<long>(GetLastError()); }
+
+// Reads `size` bytes at `offset`: the bytes read, or "error N".
+inline std::string ReadAt(HANDLE h, LONG offset, DWORD size) {
+    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
+    std::string out(size, '\0');
+    DWORD got = 0;
+    if (!ReadFile(h, out.data(), size, &got, nullptr)) return "error " + std::to_string(GetLastError());
+    out.resize(got);
+    return out;
+}
+
+// Writes at `offset`: "ok", "short", or "error N".
+inline std::string WriteAt(HANDLE h, LONG offset, const std::string& bytes) {
+    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
+    DWORD put = 0;
+    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr))
+        return "error " + std::to_string(GetLastError());
+    return put == bytes.size() ? "ok" : "short";
 }
 
 // A process of its own, forked from the test, that talks to it in lines. It keeps no
@@ -272,5 +288,60 @@ inline std::string RunInChild(std::function<std::string()> check) {
     child.Wait();
     return report == "ok" ? std::string() : report.empty() ? "the child died" : report;
 }
+
+// Makes a file immutable for the life of the scope: root may write anything else.
+class Immutable {
+public:
+    explicit Immutable(const fs::path& file) : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
+        int immutable = 0;
+        set_ = ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags_) == 0 &&
+               (immutable = flags_ | FS_IMMUTABLE_FL, ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
+        if (!set_) error_ = errno;
+    }
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+    ~Immutable() {
+        if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
+    }
+    bool set() const { return set_; }
+    std::string reason() const { return std::strerror(error_); }
+
+private:
+    UniqueFd fd_;
+    int flags_ = 0;
+    int error_ = 0;
+    bool set_ = false;
+};
+
+// For a child process: remounts `folder` read-only in a private mount namespace, which goes
+// with the child. Empty, or why it cannot be done.
+inline std::string MountReadOnly(const fs::path& folder) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        return std::strerror(errno);
+    return std::string();
+}
+
+// Watches a file for inotify events of `mask` (IN_OPEN, IN_ACCESS); an O_PATH look and
+// attribute calls cause neither.
+class FileWatch {
+public:
+    FileWatch(const fs::path& file, uint32_t mask) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ok_ = fd_.get() >= 0 && inotify_add_watch(fd_.get(), file.c_str(), mask) >= 0;
+    }
+    bool ok() const { return ok_; }
+    // Whether such an event came since the last call.
+    bool Saw() {
+        char events[4096];
+        bool any = false;
+        while (read(fd_.get(), events, sizeof events) > 0) any = true;
+        return any;
+    }
+
+private:
+    UniqueFd fd_;
+    bool ok_ = false;
+};
 
 }  // namespace quarrow2::test

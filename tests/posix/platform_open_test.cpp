@@ -1,12 +1,6 @@
 // Opening and creating: dispositions and the last errors they leave, main streams, what
 // cannot carry streams (refused without waiting and without being opened), directories,
 // and write access where the caller may not change the file.
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sched.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -102,8 +96,7 @@ TEST(PlatformOpen, MainStreams) {
     EXPECT_EQ(std::string(part, got), "89");
     ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
     EXPECT_EQ(got, 0u);
-    EXPECT_FALSE(WriteFile(h, "x", 1, &got, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf(WriteFile(h, "x", 1, &got, nullptr)), ERROR_ACCESS_DENIED);
 
     // Written through a handle opened for writing; CREATE_ALWAYS empties it first.
     Opened writer = Open(PathW(dir / "out"), GENERIC_WRITE, 0, CREATE_ALWAYS);
@@ -141,15 +134,11 @@ TEST(PlatformOpen, HandlesAreCheckedBeforeUse) {
     for (HANDLE bad : {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr),
                        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10004)),
                        reinterpret_cast<HANDLE>(buffer)}) {
-        SetLastError(0);
-        EXPECT_FALSE(ReadFile(bad, buffer, 4, &count, nullptr));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &count, nullptr)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_FALSE(LockFile(bad, 0, 0, 1, 0));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        EXPECT_FALSE(CloseHandle(bad));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(ErrorOf(LockFile(bad, 0, 0, 1, 0)), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(ErrorOf(CloseHandle(bad)), ERROR_INVALID_HANDLE);
     }
     // A closed handle stays invalid: its value is never handed out again.
     TempDir dir;
@@ -159,27 +148,11 @@ TEST(PlatformOpen, HandlesAreCheckedBeforeUse) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(h) % 4, 0u);
     EXPECT_TRUE(CloseHandle(h));
-    EXPECT_FALSE(CloseHandle(h));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(ErrorOf(CloseHandle(h)), ERROR_INVALID_HANDLE);
     UniqueHandle next(CreateFileW(PathW(dir / "doc").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_NE(next.get(), h);
 }
-
-// Watches a file for opens that read or write it; an O_PATH look does not count.
-class OpenWatch {
-public:
-    explicit OpenWatch(const fs::path& file) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-        inotify_add_watch(fd_.get(), file.c_str(), IN_OPEN);
-    }
-    bool SawOpen() {
-        char events[4096];
-        return read(fd_.get(), events, sizeof events) > 0;
-    }
-
-private:
-    UniqueFd fd_;
-};
 
 TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
     TempDir dir;
@@ -192,7 +165,7 @@ TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
     ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
     for (const char* name : {"fifo", "null", "socket"}) {
-        OpenWatch watch(dir / name);
+        FileWatch watch(dir / name, IN_OPEN);
         // A FIFO without a writer would block an open for reading forever.
         for (const std::string& stream : {std::string(), std::string("T")}) {
             for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
@@ -203,16 +176,16 @@ TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
             }
             SetLastError(0);
             if (!stream.empty()) {
-                EXPECT_FALSE(DeleteFileW(StreamW(dir / name, stream).c_str()));
-                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name;
+                EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / name, stream).c_str())), ERROR_ACCESS_DENIED)
+                    << name;
             }
         }
-        EXPECT_FALSE(watch.SawOpen()) << name << " was opened";
+        EXPECT_FALSE(watch.Saw()) << name << " was opened";
     }
 
-    OpenWatch watch("/dev/null");
+    FileWatch watch("/dev/null", IN_OPEN);
     EXPECT_EQ(OpenReader(W("/dev/null")).error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(watch.SawOpen());
+    EXPECT_FALSE(watch.Saw());
 }
 
 TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
@@ -228,8 +201,7 @@ TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
     EXPECT_EQ(GetFileSize(backup.handle.get(), nullptr), 0u);
     char byte;
     DWORD got = 0;
-    EXPECT_FALSE(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(ErrorOf(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr)), ERROR_INVALID_FUNCTION);
     EXPECT_EQ(Open(PathW(dir / "folder"), GENERIC_READ, 0, CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS).error,
               static_cast<DWORD>(ERROR_FILE_EXISTS));
 
@@ -239,32 +211,9 @@ TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
     EXPECT_EQ(PutValue(item.handle.get(), "on a folder"), 0u);
     EXPECT_EQ(RawStream(dir / "folder", "T"), "on a folder");
 
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileW(PathW(dir / "folder").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "folder").c_str())), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(fs::is_directory(dir / "folder"));
 }
-
-// Makes a file immutable for the life of the scope.
-class Immutable {
-public:
-    explicit Immutable(const fs::path& file) : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags_) != 0) return;
-        int immutable = flags_ | FS_IMMUTABLE_FL;
-        set_ = ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0;
-    }
-    Immutable(const Immutable&) = delete;
-    Immutable& operator=(const Immutable&) = delete;
-    ~Immutable() {
-        if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
-    }
-    bool set() const { return set_; }
-
-private:
-    UniqueFd fd_;
-    int flags_ = 0;
-    bool set_ = false;
-};
 
 // What a caller who may not change a file gets: items open for reading only.
 std::string CheckReadOnlyAccess(const fs::path& file) {
@@ -302,11 +251,8 @@ TEST(PlatformOpen, ReadOnlyMountOpensForReadingOnly) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "stored");
     std::string report = RunInChild([&]() -> std::string {
-        if (unshare(CLONE_NEWNS) != 0) return "skip: no mount namespace: " + std::string(strerror(errno));
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(dir.path().c_str(), dir.path().c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-            mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-            return "skip: no read-only bind mount: " + std::string(strerror(errno));
+        const std::string refused = MountReadOnly(dir.path());
+        if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
         DWORD flags = 0;
         WString root = PathW(dir / "doc") + W("\\");
         if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||

@@ -22,24 +22,6 @@ DWORD UnlockError(HANDLE h, uint64_t offset, uint64_t length) {
     return ok ? 0 : GetLastError();
 }
 
-// Reads `size` bytes at `offset`; the text read, or "error N".
-std::string ReadAt(HANDLE h, LONG offset, DWORD size) {
-    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
-    std::string out(size, '\0');
-    DWORD got = 0;
-    if (!ReadFile(h, out.data(), size, &got, nullptr)) return "error " + std::to_string(GetLastError());
-    out.resize(got);
-    return out;
-}
-
-std::string WriteAt(HANDLE h, LONG offset, const std::string& bytes) {
-    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
-    DWORD put = 0;
-    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr))
-        return "error " + std::to_string(GetLastError());
-    return "ok";
-}
-
 TEST(PlatformRangeLocks, ExclusiveAndRefusedAtOnce) {
     TempDir dir;
     MakeFile(dir / "doc");

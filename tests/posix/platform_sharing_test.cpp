@@ -84,9 +84,7 @@ TEST(PlatformSharing, AcrossProcessesAndAfterAHolderDies) {
     EXPECT_EQ(Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error,
               static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING).ok());
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileW(item.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
 
     holder.Kill();
     Opened after = OpenItem(item);
@@ -146,9 +144,7 @@ TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
     const WString item = StreamW(dir / "doc", "T");
 
     Opened held = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileW(item.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
     EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
     held.handle.reset();
 
@@ -156,18 +152,13 @@ TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
     EXPECT_TRUE(DeleteFileW(item.c_str()));
     EXPECT_FALSE(RawStream(dir / "doc", "T"));
     EXPECT_EQ(GetValue(sharing.handle.get()), std::string());  // gone, so empty
-    SetLastError(0);
-    EXPECT_FALSE(DeleteFileW(item.c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileW(StreamW(dir / "nofile", "T").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nofile", "T").c_str())), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str())), ERROR_PATH_NOT_FOUND);
 
     // The file itself: refused while its main stream is held without FILE_SHARE_DELETE.
     Opened main = OpenReader(PathW(dir / "doc"));
-    EXPECT_FALSE(DeleteFileW(PathW(dir / "doc").c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "doc").c_str())), ERROR_SHARING_VIOLATION);
     main.handle.reset();
     EXPECT_TRUE(DeleteFileW(PathW(dir / "doc").c_str()));
     EXPECT_FALSE(fs::exists(dir / "doc"));

@@ -95,10 +95,9 @@ TEST(PlatformVolume, OutputsThatAreLeftOutOrTooSmall) {
                                       nullptr, &flags, nullptr, 0));
     EXPECT_TRUE(flags & FILE_NAMED_STREAMS);
     WCHAR tiny[2];
-    SetLastError(0);
-    EXPECT_FALSE(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0, nullptr,
-                                       nullptr, nullptr, tiny, 2));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(ErrorOf(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0, nullptr,
+                                            nullptr, nullptr, tiny, 2)),
+              ERROR_MORE_DATA);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace quarrow2::test {
@@ -130,6 +132,34 @@ RichError TakeRichError() {
     r.description = Narrow(description.get());
     r.source = Narrow(source.get());
     return r;
+}
+
+std::string WithSystemText(const std::string& message, DWORD code) {
+    const WString text = code ? SystemText(code) : WString();
+    return text.empty() ? message : message + " " + Narrow(text);
+}
+
+Bytes Utf16Bytes(const WString& text) {
+    Bytes out;
+    for (WCHAR unit : text) {
+        out.push_back(static_cast<unsigned char>(static_cast<uint16_t>(unit) & 0xFF));
+        out.push_back(static_cast<unsigned char>(static_cast<uint16_t>(unit) >> 8));
+    }
+    return out;
+}
+
+const Bytes& EmptyValueMarker() {
+    static const Bytes marker = Utf16Bytes(W("---***NULL***---"));
+    return marker;
+}
+
+void MakeFile(const std::filesystem::path& file, const std::string& content) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+std::string FileContent(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace quarrow2::test

@@ -3,11 +3,14 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/owners.h"
 #include "platform/platform.h"
 
 namespace quarrow2::test {
+
+namespace fs = std::filesystem;
 
 // UTF-16 from UTF-8 (tests spell their strings in UTF-8).
 WString W(const std::string& utf8);
@@ -24,6 +27,17 @@ WString PathW(const std::filesystem::path& p);
 
 // The system's message text for an error code, exactly as FormatMessageW gives it.
 WString SystemText(DWORD code);
+// A message followed by the system's text for `code`, as failure reports compose it.
+std::string WithSystemText(const std::string& message, DWORD code);
+
+using Bytes = std::vector<unsigned char>;
+// The stored form of a text value: its UTF-16LE units; and what an empty value is stored as.
+Bytes Utf16Bytes(const WString& text);
+const Bytes& EmptyValueMarker();
+
+// A file's whole content, written and read back.
+void MakeFile(const std::filesystem::path& file, const std::string& content = std::string());
+std::string FileContent(const std::filesystem::path& file);
 
 // A fresh folder, removed with everything in it at the end of the scope.
 class TempDir {
@@ -37,6 +51,21 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Owns a VARIANT for the length of a test.
+class OwnedVariant {
+public:
+    OwnedVariant() { VariantInit(&v_); }
+    OwnedVariant(const OwnedVariant&) = delete;
+    OwnedVariant& operator=(const OwnedVariant&) = delete;
+    ~OwnedVariant() { VariantClear(&v_); }
+    VARIANT* get() { return &v_; }
+    const VARIANT& operator*() const { return v_; }
+    const VARIANT* operator->() const { return &v_; }
+
+private:
+    VARIANT v_;
 };
 
 // The calling thread's rich error, taken (and so cleared) with GetErrorInfo.
