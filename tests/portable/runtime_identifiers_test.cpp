@@ -86,16 +86,5 @@ TEST(RuntimeIdentifiers, UnregisteredTypeLibrariesDoNotLoad) {
     EXPECT_EQ(typeLib, nullptr);
 }
 
-TEST(RuntimeIdentifiers, TaskMemory) {
-    void* empty = CoTaskMemAlloc(0);
-    EXPECT_NE(empty, nullptr) << "a block of its own even for no bytes";
-    CoTaskMemFree(empty);
-    CoTaskMemFree(nullptr);
-    auto* block = static_cast<unsigned char*>(CoTaskMemAlloc(64));
-    ASSERT_NE(block, nullptr);
-    block[63] = 1;
-    CoTaskMemFree(block);
-}
-
 }  // namespace
 }  // namespace quarrow2::test

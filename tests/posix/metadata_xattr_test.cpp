@@ -37,21 +37,6 @@ TEST(MetaDataXattr, ValuesAreTheAttributesBytesExactly) {
     EXPECT_EQ(RawAttributeNames(file.file()), std::vector<std::string>{"user.T"});
 }
 
-TEST(MetaDataXattr, RichErrorsNameTheClassAndKeepTheSystemTextsLineEnd) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(item->Close(), S_OK);
-    SetLastError(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(PutText(item.get(), W("x")), E_FAIL);
-    const RichError error = TakeRichError();
-    EXPECT_EQ(error.source, "Quarrow2.MetaData.1");
-    EXPECT_TRUE(IsEqualGUID(error.guid, IID_IMetaData));
-    const std::string systemText = Narrow(SystemText(ERROR_ACCESS_DENIED));
-    ASSERT_GE(systemText.size(), 2u);
-    EXPECT_EQ(systemText.substr(systemText.size() - 2), "\r\n");
-    EXPECT_EQ(error.description, "Unable to put text. " + systemText);
-}
-
 TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareMode) {
     ItemFile file;
     ComPtr<IMetaData> item = file.Item();

@@ -1,5 +1,5 @@
-// The automation server on Linux: no type-library registry, ProgIDs from the class table,
-// and libquarrow2.so loaded and unloaded as a client program does it.
+// libquarrow2.so loaded and unloaded as a client program does it. (No type-library registry
+// on Linux: server_dispatch_test.cpp; ProgIDs from the class table: runtime_identifiers_test.cpp.)
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -9,41 +9,6 @@
 
 namespace quarrow2::test {
 namespace {
-
-using LinuxServerTest = ServerTest;
-
-TEST_F(LinuxServerTest, LateBoundCallsReportTheMissingTypeLibrary) {
-    TempDir dir;
-    ComPtr<IFile> file = CreateBoundFile(dir);
-    ASSERT_TRUE(file);
-    ComPtr<ITypeInfo> info;
-    EXPECT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), TYPE_E_LIBNOTREGISTERED);
-    OLECHAR name[] = OLESTR("SetFile");
-    LPOLESTR names[] = {name};
-    DISPID id = 0;
-    EXPECT_EQ(file->GetIDsOfNames(IID_NULL, names, 1, 0, &id), TYPE_E_LIBNOTREGISTERED);
-    VARIANT result;
-    VariantInit(&result);
-    DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(file->Invoke(5, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
-              TYPE_E_LIBNOTREGISTERED);
-    // Early binding is unaffected.
-    VARIANT_BOOL supported = 1;
-    EXPECT_EQ(file->get_Supported(&supported), S_OK);
-    EXPECT_TRUE(supported == VARIANT_TRUE || supported == VARIANT_FALSE);
-}
-
-TEST_F(LinuxServerTest, RichErrorsNameTheProgIdOfTheClassTable) {
-    ComPtr<IFile> file = CreateClientFile();
-    ASSERT_TRUE(file);
-    UniqueBstr type = Bstr("$DATA");
-    ComPtr<IMetaData> item;
-    EXPECT_EQ(file->Add(type.get(), item.out()), E_FAIL);
-    RichError error = TakeRichError();
-    EXPECT_EQ(error.description, "Access to this data type forbidden.");
-    EXPECT_EQ(error.source, "Quarrow2.File.1");
-    EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile));
-}
 
 // libquarrow2.so is built beside the test programs.
 std::filesystem::path SharedLibrary() {
