@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Registers Quarrow2.dll and runs one example script with Wine's cscript of the DLL's
-# bitness, printing what it prints; the caller checks the output.
+# bitness, printing what it prints and ending with its exit code; the caller checks the
+# output.
 # Usage: run_example.sh WINE_RUN DLL VIEW SCRIPT, VIEW being 64 or 32.
 set -eu
 wine_run=$1

@@ -5,15 +5,8 @@
 # which reports "N failed".
 # Usage: run_script.sh WINE_RUN DLL VIEW SCRIPT, VIEW being 64 or 32.
 set -eu
-wine_run=$1
-dll=$2
-view=$3
-script=$4
-source "$(dirname "$0")/wine_view.sh"
-wine_for_view "$wine_run" "$view"
-"$WINE_LOADER" regsvr32 /s "$dll"
 set +e
-output=$("$WINE_LOADER" cscript //nologo "$("$WINE_LOADER" winepath -w "$script" | tr -d '\r')" | tr -d '\r')
+output=$(bash "$(dirname "$0")/run_example.sh" "$@")
 rc=$?
 set -e
 printf '%s\n' "$output"
