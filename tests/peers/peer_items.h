@@ -47,9 +47,10 @@ struct PeerItem {
 // What a peer writes: text, every byte value, an odd length, the marker (the empty value),
 // the marker with one byte changed (not the empty value), no bytes at all.
 inline std::vector<PeerItem> PeerWrittenItems() {
-    Bytes almost = EmptyValueMarker();
-    almost.back() = 1;
-    Bytes longer = EmptyValueMarker();
+    const Bytes& marker = EmptyValueMarker();
+    Bytes almost(marker.begin(), marker.end() - 1);
+    almost.push_back(1);
+    Bytes longer(marker.begin(), marker.end());
     longer.push_back(0);
     return {
         {"Author", Utf16Bytes("Jane Doe 😀"), false},

@@ -168,7 +168,12 @@ private:
         }
         const unsigned choice = random_() % 100;
         if (choice < 35) {
-            Put(item.get(), tally);
+            // A writer lets go of an item it finds read-only, as a client that wants to
+            // write would, so that read-only holders do not keep writers out for long.
+            if (!Put(item.get(), tally)) {
+                item->Close();
+                item.reset();
+            }
         } else if (choice < 75) {
             Get(item.get(), tally);
         } else if (choice < 95) {
@@ -189,7 +194,8 @@ private:
         }
     }
 
-    void Put(IMetaData* item, Tally& tally) {
+    // False when the item turned out to be read-only.
+    bool Put(IMetaData* item, Tally& tally) {
         const bool asText = random_() % 4 == 0;
         const bool empty = random_() % 20 == 0;
         size_t length = kShortestValue + random_() % (kLongestValue - kShortestValue + 1);
@@ -206,12 +212,14 @@ private:
         }
         if (hr == S_OK) {
             ++tally[asText ? "put-text" : "put-data"];
-            return;
+            return true;
         }
         // An item is read-only when its read-write open met another holder and its read-only
         // open, a moment later, did not: the second of the two attempts an open makes.
-        ExpectRefusal(TakeRichError().description, asText ? "Unable to put text." : "Unable to put data.",
-                      {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED}, "put-refused", tally);
+        const std::string description = TakeRichError().description;
+        const std::string message = asText ? "Unable to put text." : "Unable to put data.";
+        ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED}, "put-refused", tally);
+        return description != WithSystemText(message, ERROR_ACCESS_DENIED);
     }
 
     void Get(IMetaData* item, Tally& tally) {
