@@ -32,4 +32,8 @@ else()
                         VERSION ${PROJECT_VERSION} SOVERSION 2)
   target_link_libraries(quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
   target_include_directories(quarrow2 PUBLIC ${PROJECT_SOURCE_DIR}/include)
+  target_link_options(quarrow2 PRIVATE
+                      -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/posix/exports.map)
+  set_property(TARGET quarrow2 APPEND PROPERTY LINK_DEPENDS
+               ${PROJECT_SOURCE_DIR}/platform/posix/exports.map)
 endif()
