@@ -50,22 +50,7 @@ void MetaData::Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* t
     typeName_.reset(SysAllocString(typeName ? typeName : OLESTR("")));
 }
 
-// ---- IUnknown, ISupportErrorInfo ---------------------------------------------------------
-
-HRESULT MetaData::QueryInterface(REFIID riid, void** ppvObject) {
-    if (!ppvObject) return E_POINTER;
-    if (IsEqualIID(riid, IID_IMetaData) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IUnknown)) {
-        *ppvObject = static_cast<IMetaData*>(this);
-    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
-        *ppvObject = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *ppvObject = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
+// ---- IUnknown ----------------------------------------------------------------------------
 
 ULONG MetaData::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
 
@@ -73,10 +58,6 @@ ULONG MetaData::Release() {
     const LONG count = InterlockedDecrement(&refCount_);
     if (count == 0) Discard(this);
     return static_cast<ULONG>(count);
-}
-
-HRESULT MetaData::InterfaceSupportsErrorInfo(REFIID riid) {
-    return IsEqualIID(riid, IID_IMetaData) ? S_OK : S_FALSE;
 }
 
 // ---- IMetaData -----------------------------------------------------------------------------

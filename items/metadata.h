@@ -6,12 +6,12 @@
 #include "platform/owners.h"
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
-#include "server/dual_interface.h"
+#include "server/error_reporting_object.h"
 #include "server/module_lock.h"
 
 namespace quarrow2 {
 
-class MetaData : public ISupportErrorInfo, public server::DualInterface<IMetaData, IID_IMetaData> {
+class MetaData : public server::ErrorReportingObject<IMetaData, IID_IMetaData> {
 public:
     // A new item with no handle and a reference count of 0; E_OUTOFMEMORY when memory
     // runs out.
@@ -25,13 +25,9 @@ public:
 
     virtual ~MetaData();
 
-    // IUnknown, shared by both interfaces.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    // IUnknown; QueryInterface and ISupportErrorInfo come with the base.
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
-
-    // ISupportErrorInfo.
-    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
 
     // IMetaData.

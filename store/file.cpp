@@ -37,33 +37,12 @@ HRESULT File::Create(File** out) {
 
 // ---- IUnknown ------------------------------------------------------------------------
 
-HRESULT File::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IFile) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IFile*>(this);
-    } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
-        *ppv = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
 ULONG File::AddRef() { return ++refCount_; }
 
 ULONG File::Release() {
     const ULONG left = --refCount_;
     if (left == 0) delete this;
     return left;
-}
-
-// ---- ISupportErrorInfo ---------------------------------------------------------------
-
-HRESULT File::InterfaceSupportsErrorInfo(REFIID riid) {
-    return IsEqualIID(riid, IID_IFile) ? S_OK : S_FALSE;
 }
 
 // ---- IFile ---------------------------------------------------------------------------
