@@ -4,19 +4,33 @@
 # them together with the JDK and Python loops and prints the comparison.
 find_package(benchmark REQUIRED)
 
-file(GLOB QUARROW2_BENCH_SUPPORT CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/support/*.cpp)
+set(QUARROW2_BENCH_SUPPORT
+  ${PROJECT_SOURCE_DIR}/bench/support/client.cpp
+  ${PROJECT_SOURCE_DIR}/bench/support/item_fixture.cpp
+  ${PROJECT_SOURCE_DIR}/bench/support/raw_xattr.cpp
+  ${PROJECT_SOURCE_DIR}/bench/support/scratch_files.cpp
+  ${PROJECT_SOURCE_DIR}/bench/support/volumes.cpp)
 add_library(quarrow2_bench_support STATIC ${QUARROW2_BENCH_SUPPORT})
+quarrow2_strict_warnings(quarrow2_bench_support)
 target_include_directories(quarrow2_bench_support PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark)
 
 # Timings: items, cycles and walks, each paired with its raw system-call sequence.
-file(GLOB QUARROW2_BENCH_TIMING CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/timing/*.cpp)
+set(QUARROW2_BENCH_TIMING
+  ${PROJECT_SOURCE_DIR}/bench/timing/cycle_benchmarks.cpp
+  ${PROJECT_SOURCE_DIR}/bench/timing/item_benchmarks.cpp
+  ${PROJECT_SOURCE_DIR}/bench/timing/main.cpp
+  ${PROJECT_SOURCE_DIR}/bench/timing/walk_benchmarks.cpp)
 add_executable(quarrow2_benchmarks ${QUARROW2_BENCH_TIMING})
+quarrow2_strict_warnings(quarrow2_benchmarks)
 target_link_libraries(quarrow2_benchmarks PRIVATE quarrow2_bench_support)
 
 # Allocation counts: a binary of its own, so that the counting allocator it installs never
 # runs under the timings.
-file(GLOB QUARROW2_BENCH_ALLOCATIONS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/allocations/*.cpp)
+set(QUARROW2_BENCH_ALLOCATIONS
+  ${PROJECT_SOURCE_DIR}/bench/allocations/counting_allocator.cpp
+  ${PROJECT_SOURCE_DIR}/bench/allocations/main.cpp)
 add_executable(quarrow2_allocations ${QUARROW2_BENCH_ALLOCATIONS})
+quarrow2_strict_warnings(quarrow2_allocations)
 target_link_libraries(quarrow2_allocations PRIVATE quarrow2_bench_support)
 

@@ -1,6 +1,7 @@
 # The README's examples are built and run, and the README's commands are run, so that what
 # a newcomer reads is what works.
 add_executable(hello_metadata ${PROJECT_SOURCE_DIR}/examples/hello_metadata.cpp)
+quarrow2_strict_warnings(hello_metadata)
 target_link_libraries(hello_metadata PRIVATE quarrow2)
 
 if(QUARROW2_BUILD_TESTS)

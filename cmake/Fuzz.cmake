@@ -9,11 +9,16 @@ enable_testing()
 
 set(QUARROW2_FUZZ_SECONDS 60 CACHE STRING "How long each fuzz test runs")
 add_custom_target(quarrow2_fuzz_targets)
-file(GLOB QUARROW2_FUZZ_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+set(QUARROW2_FUZZ_SOURCES
+  ${PROJECT_SOURCE_DIR}/tests/fuzz/byte_array_fuzz.cpp
+  ${PROJECT_SOURCE_DIR}/tests/fuzz/registration_script_fuzz.cpp
+  ${PROJECT_SOURCE_DIR}/tests/fuzz/stream_path_fuzz.cpp
+  ${PROJECT_SOURCE_DIR}/tests/fuzz/stream_walk_fuzz.cpp)
 foreach(source ${QUARROW2_FUZZ_SOURCES})
   get_filename_component(executable ${source} NAME_WE)
   string(REGEX REPLACE "_fuzz$" "" target ${executable})
   add_executable(${executable} ${source})
+  quarrow2_strict_warnings(${executable})
   target_link_libraries(${executable} PRIVATE quarrow2_core)
   target_include_directories(${executable} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_options(${executable} PRIVATE -fsanitize=fuzzer)

@@ -1,21 +1,89 @@
 # The library's logic is written once; the platform layer is one folder per platform.
-# Files named *_win.cpp in the logic folders serve Windows-only duties (registration).
-file(GLOB QUARROW2_LOGIC CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/store/*.cpp
-  ${PROJECT_SOURCE_DIR}/items/*.cpp
-  ${PROJECT_SOURCE_DIR}/discovery/*.cpp
-  ${PROJECT_SOURCE_DIR}/server/*.cpp)
+# Files named *_win.cpp and *_posix.cpp in the logic folders are a platform's own duties
+# (library entry, class lookup, registration).
+set(QUARROW2_STORE_SOURCES
+  store/error_report.cpp
+  store/file.cpp
+  store/stream_open.cpp
+  store/type_names.cpp
+  store/volume_probe.cpp)
+set(QUARROW2_ITEMS_SOURCES
+  items/byte_array.cpp
+  items/diagnostic_trace.cpp
+  items/metadata.cpp)
+set(QUARROW2_DISCOVERY_SOURCES
+  discovery/backup_reader.cpp
+  discovery/file_properties.cpp
+  discovery/stream_walk.cpp
+  discovery/strings.cpp
+  discovery/strings_enumerator.cpp)
+set(QUARROW2_SERVER_SOURCES
+  server/class_table.cpp
+  server/exports.cpp
+  server/file_class_object.cpp
+  server/library_state.cpp
+  server/module_lock.cpp
+  server/registration_script.cpp
+  server/type_info_holder.cpp
+  ${CMAKE_BINARY_DIR}/generated/identifiers.cpp)
+set(QUARROW2_SERVER_WIN_SOURCES
+  server/library_entry_win.cpp
+  server/registration_win.cpp
+  server/registry_entries_win.cpp)
+set(QUARROW2_SERVER_POSIX_SOURCES
+  server/class_lookup_posix.cpp
+  server/library_entry_posix.cpp)
+# Linux: the exported automation runtime, the private emulation of the system's file calls,
+# and the rest of the system calls the library makes.
+set(QUARROW2_POSIX_RUNTIME_SOURCES
+  platform/posix/runtime/bstr.cpp
+  platform/posix/runtime/error_info.cpp
+  platform/posix/runtime/guids.cpp
+  platform/posix/runtime/safearray.cpp
+  platform/posix/runtime/safearray_elements.cpp
+  platform/posix/runtime/safearray_layout.cpp
+  platform/posix/runtime/type_library.cpp
+  platform/posix/runtime/variant.cpp)
+set(QUARROW2_POSIX_FILES_SOURCES
+  platform/posix/files/backup_stream.cpp
+  platform/posix/files/create_file.cpp
+  platform/posix/files/delete_file.cpp
+  platform/posix/files/file_access.cpp
+  platform/posix/files/handle_table.cpp
+  platform/posix/files/positional_io.cpp
+  platform/posix/files/range_locks.cpp
+  platform/posix/files/share_locks.cpp
+  platform/posix/files/stream_content.cpp
+  platform/posix/files/stream_io.cpp
+  platform/posix/files/stream_path.cpp
+  platform/posix/files/stream_value.cpp
+  platform/posix/files/volume_info.cpp)
+set(QUARROW2_POSIX_SYSTEM_SOURCES
+  platform/posix/system/errors.cpp
+  platform/posix/system/message_texts.cpp
+  platform/posix/system/messages.cpp
+  platform/posix/system/sync.cpp
+  platform/posix/system/utf8.cpp)
+
+include(cmake/Identifiers.cmake)
+
+set(QUARROW2_LOGIC ${QUARROW2_STORE_SOURCES} ${QUARROW2_ITEMS_SOURCES}
+    ${QUARROW2_DISCOVERY_SOURCES} ${QUARROW2_SERVER_SOURCES})
 if(WIN32)
-  file(GLOB QUARROW2_PLATFORM CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/windows/*.cpp)
+  list(APPEND QUARROW2_LOGIC ${QUARROW2_SERVER_WIN_SOURCES})
+  set(QUARROW2_PLATFORM)
 else()
-  list(FILTER QUARROW2_LOGIC EXCLUDE REGEX "_win\\.cpp$")
-  file(GLOB QUARROW2_PLATFORM CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/posix/*.cpp)
+  list(APPEND QUARROW2_LOGIC ${QUARROW2_SERVER_POSIX_SOURCES})
+  set(QUARROW2_PLATFORM ${QUARROW2_POSIX_RUNTIME_SOURCES} ${QUARROW2_POSIX_FILES_SOURCES}
+      ${QUARROW2_POSIX_SYSTEM_SOURCES})
 endif()
 
 # Everything in one static archive: the shared library wraps it, and the tests link it to
 # reach the internal operations as well as the interfaces.
 add_library(quarrow2_core STATIC ${QUARROW2_LOGIC} ${QUARROW2_PLATFORM})
+quarrow2_strict_warnings(quarrow2_core)
 target_include_directories(quarrow2_core PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+target_include_directories(quarrow2_core PRIVATE ${CMAKE_BINARY_DIR}/generated)
 set_target_properties(quarrow2_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 find_package(Threads REQUIRED)

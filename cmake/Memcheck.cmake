@@ -3,6 +3,7 @@
 # where the build has no sanitizers (no error, nothing definitely or indirectly lost); in a
 # sanitizer build, the same programs run under AddressSanitizer's leak checker instead.
 add_executable(client_walkthrough ${PROJECT_SOURCE_DIR}/tests/memcheck/client_walkthrough.cpp)
+quarrow2_strict_warnings(client_walkthrough)
 target_link_libraries(client_walkthrough PRIVATE quarrow2)
 
 foreach(client client_walkthrough hello_metadata)

@@ -6,9 +6,6 @@ if(WIN32)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  # GoogleTest's own sources do not build warning-free with MinGW under -Werror.
-  target_compile_options(gtest PRIVATE -Wno-error)
-  target_compile_options(gtest_main PRIVATE -Wno-error)
   set(QUARROW2_GTEST gtest)
 else()
   find_package(GTest REQUIRED)
@@ -16,21 +13,20 @@ else()
   set(QUARROW2_GTEST GTest::gtest)
 endif()
 
-file(GLOB QUARROW2_TEST_SUPPORT CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
-add_library(quarrow2_test_support STATIC ${QUARROW2_TEST_SUPPORT} ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
+add_library(quarrow2_test_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
+            ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
+quarrow2_strict_warnings(quarrow2_test_support)
 target_link_libraries(quarrow2_test_support PUBLIC quarrow2_core ${QUARROW2_GTEST})
 target_include_directories(quarrow2_test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 
 # Test names carry the preset's prefix, so one CTest pass can run every preset's suites.
 set(QUARROW2_TEST_PREFIX "" CACHE STRING "Prefix of this build's CTest names")
 
-# One executable per suite folder; natively each GoogleTest case is its own CTest test.
-function(quarrow2_add_suite name folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${folder}/*.cpp)
-  if(NOT sources)
-    return()
-  endif()
-  add_executable(${name} ${sources})
+# One executable per suite folder, from its sources below tests/; natively each GoogleTest case is its own CTest test.
+function(quarrow2_add_suite name)
+  list(TRANSFORM ARGN PREPEND ${PROJECT_SOURCE_DIR}/tests/)
+  add_executable(${name} ${ARGN})
+  quarrow2_strict_warnings(${name})
   target_link_libraries(${name} PRIVATE quarrow2_test_support)
   if(WIN32)
     add_test(NAME ${QUARROW2_TEST_PREFIX}${name} COMMAND ${name})
@@ -41,10 +37,64 @@ function(quarrow2_add_suite name folder)
   endif()
 endfunction()
 
-quarrow2_add_suite(quarrow2_portable_tests portable)
+quarrow2_add_suite(quarrow2_portable_tests
+  portable/byte_array_conversions_test.cpp
+  portable/file_binding_test.cpp
+  portable/file_checks_test.cpp
+  portable/metadata_failures_test.cpp
+  portable/metadata_object_test.cpp
+  portable/metadata_stored_form_test.cpp
+  portable/metadata_threads_test.cpp
+  portable/runtime_bstr_test.cpp
+  portable/runtime_error_info_test.cpp
+  portable/runtime_identifiers_test.cpp
+  portable/runtime_safearray_test.cpp
+  portable/runtime_sync_test.cpp
+  portable/runtime_system_messages_test.cpp
+  portable/runtime_variant_test.cpp
+  portable/server_class_object_test.cpp
+  portable/server_dispatch_test.cpp
+  portable/server_registration_script_test.cpp
+  portable/server_unload_test.cpp
+  portable/stream_walk_composed_test.cpp
+  portable/stream_walk_file_test.cpp
+  portable/strings_collection_test.cpp
+  portable/strings_enumerator_test.cpp
+  portable/volume_root_table.cpp)
 if(WIN32)
-  include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake OPTIONAL)
+  include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
-  quarrow2_add_suite(quarrow2_posix_tests posix)
-  include(${PROJECT_SOURCE_DIR}/tests/posix/posix_tests.cmake OPTIONAL)
+  quarrow2_add_suite(quarrow2_posix_tests
+    posix/discovery_real_files_test.cpp
+    posix/file_hostile_names_test.cpp
+    posix/file_items_test.cpp
+    posix/file_read_only_test.cpp
+    posix/hostile_input_test.cpp
+    posix/hostile_special_files_test.cpp
+    posix/metadata_xattr_test.cpp
+    posix/ntfs_round_trip_test.cpp
+    posix/platform_backup_test.cpp
+    posix/platform_open_test.cpp
+    posix/platform_range_locks_test.cpp
+    posix/platform_sharing_test.cpp
+    posix/platform_stream_path_test.cpp
+    posix/platform_volume_test.cpp
+    posix/platform_writes_test.cpp
+    posix/server_linux_test.cpp
+    posix/stress_kills_test.cpp
+    posix/stress_limits_test.cpp
+    posix/stress_processes_test.cpp)
+endif()
+
+# The structure and format of the tree, the same for every build: checked once, in the
+# native release build.
+if(NOT WIN32 AND NOT QUARROW2_SANITIZE)
+  find_program(QUARROW2_PYTHON3_FOR_CHECKS python3 NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  add_test(NAME ${QUARROW2_TEST_PREFIX}structure.includes
+           COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_includes.py
+                   ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${QUARROW2_TEST_PREFIX}structure.format
+           COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_format.py
+                   ${PROJECT_SOURCE_DIR})
+  set_tests_properties(${QUARROW2_TEST_PREFIX}structure.format PROPERTIES SKIP_RETURN_CODE 77)
 endif()

@@ -5,7 +5,7 @@ enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-file(GLOB QUARROW2_TSAN_SUPPORT CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+set(QUARROW2_TSAN_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp)
 add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/portable/metadata_threads_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/portable/runtime_error_info_test.cpp
@@ -14,6 +14,7 @@ add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/portable/strings_collection_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/posix/stress_processes_test.cpp
   ${QUARROW2_TSAN_SUPPORT})
+quarrow2_strict_warnings(quarrow2_tsan_tests)
 target_link_libraries(quarrow2_tsan_tests PRIVATE quarrow2_core GTest::gtest)
 target_include_directories(quarrow2_tsan_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 gtest_discover_tests(quarrow2_tsan_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "${QUARROW2_TEST_PREFIX}"

@@ -35,14 +35,11 @@ add_custom_command(
   VERBATIM)
 
 # One registration script per class, from one template.
-set(QUARROW2_LIBID "{80ABC801-2A25-4A88-9AAF-5B89790248DB}")
+set(QUARROW2_LIBID "${QUARROW2_UUID_Quarrow2}")
 set(quarrow2_scripts)
-foreach(row "File;{A89DAC1F-6D90-4460-90D4-B50DA2C488F8};101"
-            "MetaData;{8DC736BC-D6E2-4F9E-8731-78559DB35411};102"
-            "Strings;{71C1BDF9-FEE8-4784-B45D-6E5E2D66C430};103")
-  list(GET row 0 QUARROW2_CLASS)
-  list(GET row 1 QUARROW2_CLSID)
-  list(GET row 2 QUARROW2_SCRIPT_ID)
+foreach(QUARROW2_CLASS ${QUARROW2_CLASSES})
+  set(QUARROW2_CLSID ${QUARROW2_UUID_${QUARROW2_CLASS}})
+  set(QUARROW2_SCRIPT_ID ${QUARROW2_SCRIPT_ID_${QUARROW2_CLASS}})
   configure_file(${PROJECT_SOURCE_DIR}/server/class_registration.in
                  ${quarrow2_generated}/${QUARROW2_CLASS}.registry @ONLY NEWLINE_STYLE UNIX)
   list(APPEND quarrow2_scripts ${quarrow2_generated}/${QUARROW2_CLASS}.registry)
@@ -53,8 +50,9 @@ set_source_files_properties(${quarrow2_rc} PROPERTIES
   OBJECT_DEPENDS "${quarrow2_generated}/Quarrow2.tlb;${quarrow2_scripts}")
 
 add_library(Quarrow2 SHARED ${quarrow2_rc} ${PROJECT_SOURCE_DIR}/server/Quarrow2.def)
+quarrow2_strict_warnings(Quarrow2)
 set_target_properties(Quarrow2 PROPERTIES OUTPUT_NAME Quarrow2 PREFIX "" LINKER_LANGUAGE CXX)
-target_include_directories(Quarrow2 PRIVATE ${quarrow2_generated})
+target_include_directories(Quarrow2 PRIVATE ${quarrow2_generated} ${CMAKE_BINARY_DIR}/generated)
 target_link_libraries(Quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
 # The exported names stay undecorated on x86 too, as the system looks them up by name: the
 # .def names them plainly and the linker binds them to the decorated stdcall symbols.

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
-#include "server/dual_interface.h"
+#include "store/dual_interface.h"
 #include "server/module_lock.h"
 
 namespace quarrow2::discovery {
@@ -19,7 +19,7 @@ class Strings;
 // Until the maker hands out a reference, it owns the object outright (std::unique_ptr).
 HRESULT CreateStrings(Strings** out);
 
-class Strings final : public server::DualInterface<IStrings, IID_IStrings> {
+class Strings final : public DualInterface<IStrings, IID_IStrings> {
 public:
     Strings(const Strings&) = delete;
     Strings& operator=(const Strings&) = delete;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "store/diagnostic_trace.h"
+#include "items/diagnostic_trace.h"
 
 namespace quarrow2 {
 namespace {

@@ -6,12 +6,12 @@
 #include "platform/owners.h"
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
-#include "server/error_reporting_object.h"
+#include "store/error_reporting_object.h"
 #include "server/module_lock.h"
 
 namespace quarrow2 {
 
-class MetaData : public server::ErrorReportingObject<IMetaData, IID_IMetaData> {
+class MetaData : public ErrorReportingObject<IMetaData, IID_IMetaData> {
 public:
     // A new item with no handle and a reference count of 0; E_OUTOFMEMORY when memory
     // runs out.

@@ -1,15 +1,16 @@
 #include "server/class_table.h"
 
 #include "quarrow2/quarrow2.h"
+#include "resource_ids.h"
 
 namespace quarrow2::server {
 namespace {
 
 const ClassEntry kClasses[] = {
-    {&CLSID_File, OLESTR("Quarrow2.File.1"), OLESTR("Quarrow2.File"), "File Class", 101, true},
+    {&CLSID_File, OLESTR("Quarrow2.File.1"), OLESTR("Quarrow2.File"), "File Class", QUARROW2_FILE_SCRIPT, true},
     {&CLSID_MetaData, OLESTR("Quarrow2.MetaData.1"), OLESTR("Quarrow2.MetaData"), "MetaData Class",
-     102, false},
-    {&CLSID_Strings, OLESTR("Quarrow2.Strings.1"), OLESTR("Quarrow2.Strings"), "Strings Class", 103,
+     QUARROW2_METADATA_SCRIPT, false},
+    {&CLSID_Strings, OLESTR("Quarrow2.Strings.1"), OLESTR("Quarrow2.Strings"), "Strings Class", QUARROW2_STRINGS_SCRIPT,
      false},
 };
 

@@ -9,7 +9,7 @@
 #include "server/library_state.h"
 #include "server/registration_script.h"
 #include "server/registry_entries_win.h"
-#include "store/diagnostic_trace.h"
+#include "items/diagnostic_trace.h"
 
 namespace quarrow2::server {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/owners.h"
 #include "quarrow2/quarrow2.h"
-#include "server/error_reporting_object.h"
+#include "store/error_reporting_object.h"
 #include "server/module_lock.h"
 
 namespace quarrow2 {
@@ -13,7 +13,7 @@ namespace quarrow2 {
 // Holds a path and the snapshot of whether its volume supports named streams; holds no
 // handle and no item. Meant for one thread at a time: SetFile and Close replace the path
 // the other methods read, and nothing locks it.
-class File : public server::ErrorReportingObject<IFile, IID_IFile> {
+class File : public ErrorReportingObject<IFile, IID_IFile> {
 public:
     // A new object with a reference count of 0, for the class object to query.
     static HRESULT Create(File** out);

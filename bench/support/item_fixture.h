@@ -6,7 +6,7 @@
 
 #include "bench/support/client.h"
 #include "bench/support/volumes.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::bench {
 

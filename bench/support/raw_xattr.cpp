@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::bench::raw {
 namespace {

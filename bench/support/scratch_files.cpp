@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::bench {
 namespace {

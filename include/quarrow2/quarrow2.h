@@ -19,14 +19,14 @@
 #endif
 
 // The identifiers are fixed for good: the registry, the type library and compiled clients
-// all carry them.
-QUARROW2_ID LIBID_Quarrow2;  // {80ABC801-2A25-4A88-9AAF-5B89790248DB}
-QUARROW2_ID CLSID_File;      // {A89DAC1F-6D90-4460-90D4-B50DA2C488F8}
-QUARROW2_ID CLSID_MetaData;  // {8DC736BC-D6E2-4F9E-8731-78559DB35411}
-QUARROW2_ID CLSID_Strings;   // {71C1BDF9-FEE8-4784-B45D-6E5E2D66C430}
-QUARROW2_ID IID_IFile;       // {A53C8434-138A-47A3-8D97-CAEDF4569123}
-QUARROW2_ID IID_IMetaData;   // {E08F2318-2FB2-44FF-B85D-8BA90EABC765}
-QUARROW2_ID IID_IStrings;    // {1DFD9E14-C102-4EDB-A134-041B95DFFAD5}
+// all carry them. Their values are written in the type library's description, Quarrow2.idl.
+QUARROW2_ID LIBID_Quarrow2;
+QUARROW2_ID CLSID_File;
+QUARROW2_ID CLSID_MetaData;
+QUARROW2_ID CLSID_Strings;
+QUARROW2_ID IID_IFile;
+QUARROW2_ID IID_IMetaData;
+QUARROW2_ID IID_IStrings;
 
 struct IMetaData;
 struct IStrings;

@@ -74,9 +74,6 @@
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 // Code pages.
-#define CP_ACP 0
-#define CP_UTF8 65001
-#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -140,13 +137,6 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
                      LPWSTR lpBuffer, DWORD nSize, void* Arguments);
 HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
-
-// Code pages: the ANSI code page is UTF-8.
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                        LPWSTR lpWideCharStr, int cchWideChar);
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                        BOOL* lpUsedDefaultChar);
 
 // Synchronisation.
 void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/stream_path.h"
-#include "platform/posix/strict_utf8.h"
+#include "platform/posix/files/stream_path.h"
+#include "platform/posix/system/utf8.h"
 
 namespace {
 

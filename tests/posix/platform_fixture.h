@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/files/unique_fd.h"
 #include "support/test_support.h"
 
 namespace quarrow2::test {

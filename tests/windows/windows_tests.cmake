@@ -11,10 +11,16 @@ else()
 endif()
 
 # The client knows the DLL only by its exports, its registry entries and the public header.
-file(GLOB quarrow2_client_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/client_*.cpp)
+set(quarrow2_client_sources
+  ${PROJECT_SOURCE_DIR}/tests/windows/client_class_object_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/windows/client_late_binding_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/windows/client_resources_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/windows/client_support.cpp
+  ${PROJECT_SOURCE_DIR}/tests/windows/client_type_library_test.cpp)
 add_executable(quarrow2_client_tests ${quarrow2_client_sources}
-               ${PROJECT_SOURCE_DIR}/server/identifiers.cpp
+               ${CMAKE_BINARY_DIR}/generated/identifiers.cpp
                ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
+quarrow2_strict_warnings(quarrow2_client_tests)
 target_include_directories(quarrow2_client_tests PRIVATE ${PROJECT_SOURCE_DIR}/include
                            ${PROJECT_SOURCE_DIR})
 target_compile_definitions(quarrow2_client_tests PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
@@ -23,8 +29,10 @@ target_link_libraries(quarrow2_client_tests PRIVATE ${QUARROW2_GTEST} oleaut32 o
 add_dependencies(quarrow2_client_tests Quarrow2)
 
 # The Windows-only parts of the library, linked statically like the portable suite.
-file(GLOB quarrow2_unit_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/unit_*.cpp)
+set(quarrow2_unit_sources
+  ${PROJECT_SOURCE_DIR}/tests/windows/unit_registry_entries_test.cpp)
 add_executable(quarrow2_windows_unit_tests ${quarrow2_unit_sources})
+quarrow2_strict_warnings(quarrow2_windows_unit_tests)
 target_link_libraries(quarrow2_windows_unit_tests PRIVATE quarrow2_test_support)
 
 set(quarrow2_dll $<TARGET_FILE:Quarrow2>)
@@ -46,7 +54,8 @@ quarrow2_server_test(client quarrow2_client_tests
 quarrow2_server_test(client_typelib_registration quarrow2_client_tests
                      --gtest_filter=ClientTest.TypeLibraryRegistration*)
 
-file(GLOB quarrow2_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/scripts/*.vbs)
+set(quarrow2_scripts
+  ${PROJECT_SOURCE_DIR}/tests/scripts/file_object.vbs)
 foreach(script ${quarrow2_scripts})
   get_filename_component(script_name ${script} NAME_WE)
   quarrow2_server_test(script.${script_name} bash ${CMAKE_CURRENT_LIST_DIR}/run_script.sh

@@ -1,0 +1,186 @@
+// CreateFileW: opens or creates a file's main stream or one of its named streams.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/posix/files/file_access.h"
+#include "platform/posix/files/handle_table.h"
+#include "platform/posix/files/share_locks.h"
+#include "platform/posix/files/stream_path.h"
+#include "platform/posix/files/stream_value.h"
+#include "platform/posix/system/errors.h"
+
+namespace quarrow2::posix {
+namespace {
+
+struct OpenRequest {
+    unsigned access = 0;  // AccessKind bits
+    unsigned share = 0;   // FILE_SHARE_* bits, the same values
+    DWORD disposition = 0;
+    bool backupSemantics = false;
+};
+
+unsigned AccessKindsOf(DWORD desired) {
+    unsigned kinds = 0;
+    if (desired & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) kinds |= kReadAccess;
+    if (desired & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA))
+        kinds |= kWriteAccess;
+    if (desired & (DELETE | GENERIC_ALL)) kinds |= kDeleteAccess;
+    return kinds;
+}
+
+// Why a symbolic link at `file` leads to no file (its target missing, or a loop of links);
+// 0 when there is no such link there.
+DWORD WhyLinkLeadsNowhere(const std::string& file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0) return 0;
+    const int reason = errno;
+    if ((reason != ENOENT && reason != ELOOP) || ::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return 0;
+    return reason == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANT_RESOLVE_FILENAME;
+}
+
+DWORD CreateMissingFile(const std::string& file, UniqueFd& out) {
+    // O_EXCL: whatever appeared there meanwhile, a FIFO or a device node included, is left
+    // alone and never opened. Nor does it follow a symbolic link: one that leads nowhere
+    // stays so, and its target, a file the path does not name, is never made.
+    int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                    0666);
+    if (fd < 0) {
+        if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
+        if (errno == EEXIST)
+            if (DWORD nowhere = WhyLinkLeadsNowhere(file)) return nowhere;
+        return Win32ErrorFromErrno(errno);
+    }
+    out.reset(fd);
+    return 0;
+}
+
+DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenRequest& request,
+                     FileObject& object, bool& existed) {
+    if (directory && !request.backupSemantics) return ERROR_ACCESS_DENIED;
+    existed = !fileIsNew;
+    if (existed && request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+    const bool truncate = existed && (request.disposition == CREATE_ALWAYS ||
+                                      request.disposition == TRUNCATE_EXISTING);
+    if (directory && truncate) return ERROR_ACCESS_DENIED;
+    const bool writable = !directory && (truncate || (request.access & kWriteAccess));
+    if (DWORD error = ReopenDescriptor(pathFd, directory, writable, object.fd)) return error;
+    if (directory && (request.access & kWriteAccess))
+        if (DWORD error = CheckMayChange(object.fd.get())) return error;
+
+    object.directory = directory;
+    object.slot = LockSlotFor(object.attribute);
+    if (DWORD error = AcquireShareMode(object.fd.get(), object.slot, request.access, request.share))
+        return error;
+    if (truncate && ::ftruncate(object.fd.get(), 0) != 0) return Win32ErrorFromErrno(errno);
+    return 0;
+}
+
+DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
+                      FileObject& object, bool& existed) {
+    if (DWORD error = ReopenDescriptor(pathFd, directory, false, object.fd)) return error;
+    const int fd = object.fd.get();
+    if (request.access & (kWriteAccess | kDeleteAccess))
+        if (DWORD error = CheckMayChange(fd)) return error;
+
+    uint64_t size = 0;
+    DWORD query = StoredValueSize(fd, object.attribute, size);
+    if (query && query != ERROR_FILE_NOT_FOUND) return query;
+    existed = query == 0;
+    if (!existed && (request.disposition == OPEN_EXISTING ||
+                     request.disposition == TRUNCATE_EXISTING))
+        return ERROR_FILE_NOT_FOUND;
+    if (existed && request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+
+    object.slot = LockSlotFor(object.attribute);
+    if (DWORD error = AcquireShareMode(fd, object.slot, request.access, request.share))
+        return error;
+
+    if (!existed) {
+        if (::fsetxattr(fd, object.attribute.c_str(), "", 0, XATTR_CREATE) == 0) return 0;
+        if (errno != EEXIST) return Win32ErrorFromErrno(errno);
+        // Made by someone else since the query, with whatever they put in.
+        existed = true;
+        size = UINT64_MAX;
+        if (request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+    }
+    const bool truncate = request.disposition == CREATE_ALWAYS ||
+                          request.disposition == TRUNCATE_EXISTING;
+    if (truncate && size != 0) return StoreValue(fd, object.attribute, nullptr, 0);
+    return 0;
+}
+
+DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
+                   FileObject& object, bool& existed) {
+    struct stat st;
+    if (::fstat(path.file_fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
+    // Only what NTFS would hold carries streams; FIFOs, sockets and devices are never opened.
+    const bool directory = S_ISDIR(st.st_mode);
+    if (!directory && !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    object.attribute = path.attribute;
+    object.access = request.access;
+    if (path.named()) return OpenNamedStream(path.file_fd.get(), directory, request, object, existed);
+    return OpenMainStream(path.file_fd.get(), directory, fileIsNew, request, object, existed);
+}
+
+HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD disposition,
+                DWORD flags) {
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || (shareMode & ~kEveryAccess))
+        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    OpenRequest request;
+    request.access = AccessKindsOf(desiredAccess);
+    request.share = shareMode;
+    request.disposition = disposition;
+    request.backupSemantics = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+    if (disposition == TRUNCATE_EXISTING && !(request.access & kWriteAccess))
+        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+
+    auto object = std::make_shared<FileObject>();
+    bool existed = false;
+    DWORD error = 0;
+    // A second round only when a missing file appeared between the look and the creation.
+    for (int round = 0; round < 2; ++round) {
+        StreamPath path;
+        if ((error = ResolveStreamPath(name, path))) break;
+        bool fileIsNew = false;
+        if (!path.file_fd.valid()) {
+            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+                error = ERROR_FILE_NOT_FOUND;
+                break;
+            }
+            error = CreateMissingFile(path.file, path.file_fd);
+            if (error == ERROR_FILE_EXISTS && round == 0) continue;
+            if (error) break;
+            fileIsNew = true;
+        }
+        error = OpenResolved(path, fileIsNew, request, *object, existed);
+        break;
+    }
+    if (error) return FailWith(error, INVALID_HANDLE_VALUE);
+
+    HANDLE handle = AddHandle(std::move(object));
+    const bool reportsExisting = disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
+    SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+}  // namespace
+}  // namespace quarrow2::posix
+
+using namespace quarrow2::posix;
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE) {
+    return Guarded(INVALID_HANDLE_VALUE, [&] {
+        return OpenFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                        dwFlagsAndAttributes);
+    });
+}

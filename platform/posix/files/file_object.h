@@ -1,0 +1,41 @@
+// What one file handle of the layer holds.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/files/share_locks.h"
+#include "platform/posix/files/unique_fd.h"
+
+namespace quarrow2::posix {
+
+// Bytes written inside the handle's own locked ranges and not stored yet: the value is
+// `bytes`, followed, while `storedTail` holds, by what the stored value has past them.
+struct HeldWrites {
+    std::vector<unsigned char> bytes;
+    bool storedTail = true;
+};
+
+struct FileObject {
+    // A descriptor of its own, so that its locks belong to this handle alone; read-only,
+    // except for the main stream of a file opened for writing.
+    UniqueFd fd;
+    // "user." and the stream name; empty for the file's main stream.
+    std::string attribute;
+    LockSlot slot;
+    unsigned access = 0;  // AccessKind bits
+    bool directory = false;
+
+    // Serialises the calls on this handle and guards what follows.
+    std::mutex mutex;
+    uint64_t pointer = 0;
+    std::vector<ByteRange> locks;
+    std::optional<HeldWrites> held;
+
+    bool named() const { return !attribute.empty(); }
+};
+
+}  // namespace quarrow2::posix

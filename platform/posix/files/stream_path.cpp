@@ -1,0 +1,161 @@
+#include "platform/posix/files/stream_path.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string_view>
+
+#include "platform/posix/system/utf8.h"
+#include "platform/posix/system/errors.h"
+
+namespace quarrow2::posix {
+namespace {
+
+constexpr std::string_view kDataSuffix = ":$DATA";
+// NTFS takes stream names of up to 255 UTF-16 units; an attribute name has room for 255
+// bytes, "user." included.
+constexpr size_t kMaxStreamNameUnits = 255;
+constexpr size_t kMaxStreamNameBytes = 255 - (sizeof kStreamAttributePrefix - 1);
+
+bool EndsWithDataSuffix(std::string_view s) {
+    if (s.size() < kDataSuffix.size()) return false;
+    std::string_view tail = s.substr(s.size() - kDataSuffix.size());
+    for (size_t i = 0; i < tail.size(); ++i) {
+        char c = tail[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != kDataSuffix[i]) return false;
+    }
+    return true;
+}
+
+DWORD CheckStreamName(std::string_view name) {
+    // '/' cannot occur here (it ends a path component); a zero unit ended the path.
+    if (name.find_first_of(":\\") != name.npos) return ERROR_INVALID_NAME;
+    if (name == "." || name == "..") return ERROR_INVALID_NAME;
+    if (Utf16UnitCount(std::string(name)) > kMaxStreamNameUnits) return ERROR_INVALID_NAME;
+    if (name.size() > kMaxStreamNameBytes) return ERROR_FILENAME_EXCED_RANGE;
+    return 0;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Why the folder part whole[0, folderEnd) does not lead to a folder. A missing component
+// "F:x" next to an existing F is a stream name with a '/' in it, which NTFS refuses; any
+// other gap is a missing folder.
+DWORD WhyFolderIsMissing(const std::string& whole, size_t folderEnd) {
+    size_t begin = 0;
+    while (begin < folderEnd) {
+        size_t end = whole.find('/', begin);
+        if (end == whole.npos || end > folderEnd) end = folderEnd;
+        if (end > begin) {
+            struct stat st;
+            std::string prefix = whole.substr(0, end);
+            if (::stat(prefix.c_str(), &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+            } else if (errno == ENOENT || errno == ENOTDIR) {
+                for (size_t c = begin + 1; c < end; ++c)
+                    if (whole[c] == ':' && Exists(whole.substr(0, c))) return ERROR_INVALID_NAME;
+                return ERROR_PATH_NOT_FOUND;
+            } else {
+                return Win32ErrorFromErrno(errno);
+            }
+        }
+        begin = end + 1;
+    }
+    return ERROR_PATH_NOT_FOUND;
+}
+
+// Fills the stream part of `out` from the text after the separator.
+DWORD TakeStreamName(std::string_view name, bool explicitData, StreamPath& out) {
+    // "F::$DATA" names the main stream; a bare "F:" names nothing.
+    if (name.empty()) return explicitData ? 0 : ERROR_INVALID_NAME;
+    if (DWORD error = CheckStreamName(name)) return error;
+    out.attribute.assign(kStreamAttributePrefix).append(name);
+    return 0;
+}
+
+}  // namespace
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
+    out.file.clear();
+    out.attribute.clear();
+    out.file_fd.reset();
+    if (!path || !*path) return ERROR_PATH_NOT_FOUND;
+    std::string whole;
+    if (!Utf8FromUtf16(path, std::char_traits<WCHAR>::length(path), whole))
+        return ERROR_INVALID_NAME;
+
+    const size_t lastSlash = whole.rfind('/');
+    const size_t componentStart = lastSlash == whole.npos ? 0 : lastSlash + 1;
+    size_t componentEnd = whole.size();
+    bool explicitData = false;
+    if (EndsWithDataSuffix(whole)) {
+        size_t suffixAt = whole.size() - kDataSuffix.size();
+        // A colon that starts the component is part of the file's name, not a separator:
+        // ":x:$DATA" is the stream "$DATA" of the file ":x", as "doc:$DATA" is of "doc".
+        size_t firstColon = whole.find(':', componentStart + 1);
+        if (suffixAt > componentStart && firstColon < suffixAt) {
+            componentEnd = suffixAt;
+            explicitData = true;
+        }
+    }
+
+    // A colon at the start of a component has no file before it: it is part of a name.
+    size_t lastCandidate = whole.npos;
+    for (size_t c = componentEnd; c-- > componentStart + 1;) {
+        if (whole[c] != ':') continue;
+        if (lastCandidate == whole.npos) lastCandidate = c;
+        std::string file = whole.substr(0, c);
+        int fd = ::open(file.c_str(), O_PATH | O_CLOEXEC);
+        if (fd >= 0) {
+            UniqueFd owned(fd);
+            std::string_view rest(whole);
+            if (DWORD error = TakeStreamName(rest.substr(c + 1, componentEnd - c - 1), explicitData, out))
+                return error;
+            out.file = std::move(file);
+            out.file_fd = std::move(owned);
+            return 0;
+        }
+        if (errno == ENOTDIR) break;
+        if (errno != ENOENT && errno != ENAMETOOLONG && errno != ELOOP)
+            return Win32ErrorFromErrno(errno);
+    }
+
+    // No prefix exists: a file whose own name holds the colons, or a file still to be made.
+    int fd = ::open(whole.c_str(), O_PATH | O_CLOEXEC);
+    if (fd >= 0) {
+        out.file = std::move(whole);
+        out.file_fd.reset(fd);
+        return 0;
+    }
+    if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG)
+        return Win32ErrorFromErrno(errno);
+
+    if (lastCandidate != whole.npos) {
+        std::string_view rest(whole);
+        if (DWORD error = TakeStreamName(
+                rest.substr(lastCandidate + 1, componentEnd - lastCandidate - 1), explicitData, out))
+            return error;
+        out.file = whole.substr(0, lastCandidate);
+    } else {
+        out.file = whole.substr(0, componentEnd);
+    }
+
+    std::string folder = componentStart ? whole.substr(0, componentStart) : std::string(".");
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return 0;
+    } else if (errno == EACCES) {
+        return ERROR_ACCESS_DENIED;
+    }
+    out.attribute.clear();
+    return WhyFolderIsMissing(whole, componentStart);
+}
+
+}  // namespace quarrow2::posix

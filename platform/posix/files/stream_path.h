@@ -1,0 +1,38 @@
+// From a Windows-style stream path ("F:T", "F:T:$DATA", "F::$DATA" or "F") to the file
+// that carries the stream and the extended attribute that holds it.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/files/unique_fd.h"
+
+namespace quarrow2::posix {
+
+// Named streams are the attributes of this namespace.
+constexpr char kStreamAttributePrefix[] = "user.";
+
+struct StreamPath {
+    std::string file;       // the carrying file, as a Linux path
+    std::string attribute;  // "user." and the stream name; empty for the file's main stream
+    UniqueFd file_fd;       // O_PATH descriptor of `file` (symbolic links followed) when it exists
+
+    bool named() const { return !attribute.empty(); }
+};
+
+// Splits `path` (zero-terminated UTF-16) at its stream separator: the rightmost colon of
+// the last component whose prefix names an existing file; when none does, a file that the
+// whole path names; else the last colon (a trailing ":$DATA" after another colon dropped
+// first, in any case). Opens the carrying file when it exists.
+//
+// Returns 0 with `file_fd` valid when the file exists, 0 with `file_fd` invalid when only
+// the file is missing (its folder exists, so it can be created), or the Windows code:
+// ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME (a stream name that NTFS refuses, or a path
+// part that UTF-8 cannot carry), ERROR_FILENAME_EXCED_RANGE (a legal stream name too long
+// for an attribute), or the mapped cause of an open that failed otherwise.
+DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out);
+
+// "/proc/self/fd/N": reopens, or checks access to, the very inode that `fd` refers to.
+std::string DescriptorPath(int fd);
+
+}  // namespace quarrow2::posix

@@ -1,0 +1,71 @@
+#include "platform/posix/files/stream_value.h"
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+
+#include "platform/posix/system/errors.h"
+
+namespace quarrow2::posix {
+namespace {
+
+// A value that keeps growing between the size query and the read is given up on after
+// this many rounds.
+constexpr int kReadRounds = 64;
+
+}  // namespace
+
+DWORD StoredValueSize(int fd, const std::string& attribute, uint64_t& size) {
+    ssize_t n = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
+    if (n < 0) return Win32ErrorFromErrno(errno);
+    size = static_cast<uint64_t>(n);
+    return 0;
+}
+
+DWORD ReadStoredValue(int fd, const std::string& attribute, std::vector<unsigned char>& value) {
+    for (int round = 0; round < kReadRounds; ++round) {
+        ssize_t size = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
+        if (size < 0) return Win32ErrorFromErrno(errno);
+        value.resize(static_cast<size_t>(size));
+        // A zero-sized buffer would turn the read into another size query.
+        if (size == 0) return 0;
+        ssize_t got = ::fgetxattr(fd, attribute.c_str(), value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<size_t>(got));
+            return 0;
+        }
+        if (errno != ERANGE) return Win32ErrorFromErrno(errno);
+    }
+    return ERROR_READ_FAULT;
+}
+
+DWORD ReadStoredValueInto(int fd, const std::string& attribute, void* buffer, size_t capacity,
+                          size_t& count, bool& fits) {
+    count = 0;
+    fits = true;
+    if (capacity == 0) {
+        uint64_t size = 0;
+        DWORD error = StoredValueSize(fd, attribute, size);
+        fits = size == 0;
+        return error;
+    }
+    ssize_t got = ::fgetxattr(fd, attribute.c_str(), buffer, capacity);
+    if (got >= 0) {
+        count = static_cast<size_t>(got);
+        return 0;
+    }
+    if (errno == ERANGE) {
+        fits = false;
+        return 0;
+    }
+    return Win32ErrorFromErrno(errno);
+}
+
+DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data, size_t size) {
+    static const unsigned char kNothing = 0;
+    if (size > kMaxStreamValue) return ERROR_FILE_TOO_LARGE;
+    if (::fsetxattr(fd, attribute.c_str(), size ? data : &kNothing, size, 0) == 0) return 0;
+    return Win32ErrorFromErrno(errno);
+}
+
+}  // namespace quarrow2::posix

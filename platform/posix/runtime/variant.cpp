@@ -1,0 +1,76 @@
+// VARIANT ownership: a variant owns the string, interface reference or array it holds by
+// value; by-reference variants own nothing.
+#include "platform/posix/runtime/bstr_copy.h"
+
+namespace {
+
+constexpr VARTYPE kVector = 0x1000;
+constexpr VARTYPE kClsid = 72;
+
+// The types a variant may carry, as the Windows runtime checks them. Records are not part
+// of this runtime (no IRecordInfo), so a variant claiming one is refused rather than
+// cleared or copied half-way.
+bool IsValidVariantType(VARTYPE vt) {
+    if (vt & (VT_RESERVED | kVector)) return false;
+    const VARTYPE base = vt & VT_TYPEMASK;
+    const bool known = base <= VT_DECIMAL || (base >= VT_I1 && base <= VT_UINT) || base == kClsid;
+    if (!known) return false;
+    const bool indirect = (vt & (VT_BYREF | VT_ARRAY)) != 0;
+    return !(indirect && base <= VT_NULL);
+}
+
+bool OwnsValue(VARTYPE vt) { return !(vt & VT_BYREF); }
+
+}  // namespace
+
+void VariantInit(VARIANTARG* pvarg) {
+    if (pvarg) pvarg->vt = VT_EMPTY;
+}
+
+HRESULT VariantClear(VARIANTARG* pvarg) {
+    if (!pvarg) return E_INVALIDARG;
+    const VARTYPE vt = pvarg->vt;
+    if (!IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
+    if (OwnsValue(vt)) {
+        if (vt & VT_ARRAY) {
+            // A locked array stays with the variant, so that clearing again after the lock
+            // is released frees it instead of losing it.
+            HRESULT hr = SafeArrayDestroy(pvarg->parray);
+            if (FAILED(hr)) return hr;
+        } else if (vt == VT_BSTR) {
+            SysFreeString(pvarg->bstrVal);
+        } else if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && pvarg->punkVal) {
+            pvarg->punkVal->Release();
+        }
+    }
+    pvarg->vt = VT_EMPTY;
+    return S_OK;
+}
+
+HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
+    if (!pvargDest || !pvargSrc) return E_INVALIDARG;
+    const VARTYPE vt = pvargSrc->vt;
+    if (!IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
+    if (pvargDest == pvargSrc) return S_OK;
+    HRESULT hr = VariantClear(pvargDest);
+    if (FAILED(hr)) return hr;
+
+    // The whole structure is copied, so a DECIMAL (which overlays the type field) arrives
+    // intact; the owned parts are then duplicated.
+    VARIANT copy = *pvargSrc;
+    if (OwnsValue(vt)) {
+        if (vt & VT_ARRAY) {
+            if (pvargSrc->parray) {
+                hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
+                if (FAILED(hr)) return hr;
+            }
+        } else if (vt == VT_BSTR) {
+            copy.bstrVal = quarrow2::posix::CopyBstr(pvargSrc->bstrVal);
+            if (pvargSrc->bstrVal && !copy.bstrVal) return E_OUTOFMEMORY;
+        } else if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && pvargSrc->punkVal) {
+            pvargSrc->punkVal->AddRef();
+        }
+    }
+    *pvargDest = copy;
+    return S_OK;
+}
