@@ -19,4 +19,31 @@ HRESULT AccessVARIANT(const VARIANT& value, void** data, LONG* count);
 // Ends one access opened by AccessVARIANT on the same variant.
 HRESULT UnaccessVARIANT(const VARIANT& value);
 
+// One access to the bytes of a byte-array variant, open while the object lives. Ending it
+// leaves the thread's last error as it was, so a failure met while the bytes were in use
+// can still be reported after.
+class ByteArrayAccess {
+public:
+    explicit ByteArrayAccess(const VARIANT& value)
+        : value_(value), result_(AccessVARIANT(value, &data_, &count_)) {}
+    ~ByteArrayAccess() {
+        if (FAILED(result_)) return;
+        const DWORD lastError = GetLastError();
+        UnaccessVARIANT(value_);
+        SetLastError(lastError);
+    }
+    ByteArrayAccess(const ByteArrayAccess&) = delete;
+    ByteArrayAccess& operator=(const ByteArrayAccess&) = delete;
+
+    HRESULT result() const { return result_; }
+    const void* data() const { return data_; }
+    LONG count() const { return count_; }
+
+private:
+    const VARIANT& value_;
+    void* data_ = nullptr;
+    LONG count_ = 0;
+    HRESULT result_;
+};
+
 }  // namespace quarrow2

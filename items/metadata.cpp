@@ -135,17 +135,14 @@ HRESULT MetaData::get_Data(VARIANT* pVal) {
 
 HRESULT MetaData::put_Data(VARIANT newVal) {
     CriticalSectionGuard guard(itemLock_);
-    void* data = nullptr;
-    LONG count = 0;
     bool stored = false;
-    if (SUCCEEDED(AccessVARIANT(newVal, &data, &count))) {
-        if (count > 0) {
-            stored = WriteWhole(data, static_cast<DWORD>(count));
-        } else {
-            stored = WriteWhole(kEmptyValueMarker, kMarkerBytes);
+    {
+        const ByteArrayAccess bytes(newVal);
+        if (SUCCEEDED(bytes.result())) {
+            stored = bytes.count() > 0
+                         ? WriteWhole(bytes.data(), static_cast<DWORD>(bytes.count()))
+                         : WriteWhole(kEmptyValueMarker, kMarkerBytes);
         }
-        LastErrorKeeper keepWriteError;
-        UnaccessVARIANT(newVal);
     }
     if (!stored) return Report(OLESTR("Unable to put data."));
     return S_OK;

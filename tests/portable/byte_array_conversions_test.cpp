@@ -42,16 +42,16 @@ TEST(ByteArrayConversion, OpensAClientArrayInPlaceWhateverItsLowerBound) {
     LONG index = 1;
     ASSERT_EQ(SafeArrayPtrOfIndex(v->parray, &index, &first), S_OK);
 
-    void* data = nullptr;
-    LONG count = -1;
-    ASSERT_EQ(AccessVARIANT(*v, &data, &count), S_OK);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(data, first);
-    EXPECT_EQ(static_cast<BYTE*>(data)[0], 7);
-    EXPECT_EQ(static_cast<BYTE*>(data)[2], 9);
-    // Locked while the access is open...
-    EXPECT_FALSE(ArrayIsUnlocked(v->parray));
-    EXPECT_EQ(UnaccessVARIANT(*v), S_OK);
+    {
+        const ByteArrayAccess bytes(*v);
+        ASSERT_EQ(bytes.result(), S_OK);
+        EXPECT_EQ(bytes.count(), 3);
+        EXPECT_EQ(bytes.data(), first);
+        EXPECT_EQ(static_cast<const BYTE*>(bytes.data())[0], 7);
+        EXPECT_EQ(static_cast<const BYTE*>(bytes.data())[2], 9);
+        // Locked while the access is open...
+        EXPECT_FALSE(ArrayIsUnlocked(v->parray));
+    }
     // ...and free to be resized or destroyed again once it is ended.
     EXPECT_TRUE(ArrayIsUnlocked(v->parray));
 }
