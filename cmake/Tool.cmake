@@ -16,7 +16,6 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
-  ${PROJECT_SOURCE_DIR}/tools/rich_error.cpp
   ${PROJECT_SOURCE_DIR}/tools/text.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_input.cpp)
 if(WIN32)

@@ -1,5 +1,10 @@
 #include "failure.h"
 
+#include <cstdio>
+
+#include "quarrow2/client.h"
+#include "text.h"
+
 namespace quarrow2::tool {
 namespace {
 
@@ -26,7 +31,37 @@ std::string with_subject(const std::string& description, const std::string& path
     return message + ")";
 }
 
+std::string describe_status(HRESULT status) {
+    switch (status) {
+        case E_OUTOFMEMORY:
+            return "Not enough memory.";
+        case E_INVALIDARG:
+            return "Invalid argument.";
+        default: {
+            char text[64];
+            std::snprintf(text, sizeof text, "The library failed with status 0x%08X.",
+                          static_cast<unsigned>(status));
+            return text;
+        }
+    }
+}
+
 }  // namespace
+
+std::string take_error_description(IUnknown* object, REFIID iid, HRESULT status) {
+    if (OffersRichErrors(object, iid)) {
+        RichError error = TakeRichError();
+        if (error.description.length() > 0) {
+            std::string text =
+                displayable_utf8(error.description.get(), error.description.length());
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
+                                     text.back() == ' '))
+                text.pop_back();
+            if (!text.empty()) return text;
+        }
+    }
+    return describe_status(status);
+}
 
 Failure::Failure(const std::string& description)
     : std::runtime_error(description), description_(description) {}

@@ -5,15 +5,14 @@
 #include <new>
 
 #include "failure.h"
-#include "rich_error.h"
 
 namespace quarrow2::tool {
 namespace {
 
 namespace fs = std::filesystem;
 
-Bstr make_bstr(const WString& text) {
-    Bstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+UniqueBstr make_bstr(const WString& text) {
+    UniqueBstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     if (!result.get()) throw std::bad_alloc();
     return result;
 }
@@ -29,14 +28,14 @@ WString absolute_library_path(const std::string& path) {
     return utf16_from_utf8(utf8);
 }
 
-Ref<IFile> create_file_object(const Library& library, const std::string& path) {
-    Ref<IClassFactory> factory;
+ComPtr<IFile> create_file_object(const Library& library, const std::string& path) {
+    ComPtr<IClassFactory> factory;
     HRESULT status = library.get_class_object(CLSID_File, IID_IClassFactory, factory.out_void());
     if (FAILED(status))
         throw Failure(
             "Unable to get the File class object: " + take_error_description(nullptr, IID_NULL, status),
             path);
-    Ref<IFile> file;
+    ComPtr<IFile> file;
     status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
     if (FAILED(status))
         throw Failure(
@@ -47,7 +46,7 @@ Ref<IFile> create_file_object(const Library& library, const std::string& path) {
 
 }  // namespace
 
-MetadataItem::MetadataItem(Ref<IMetaData> item, std::string path, std::string type)
+MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
     : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
 
 void MetadataItem::fail(HRESULT status) {
@@ -63,7 +62,7 @@ std::uint32_t MetadataItem::length() {
 }
 
 std::string MetadataItem::text_utf8() {
-    Bstr text;
+    UniqueBstr text;
     HRESULT status = item_->get_Text(text.out());
     if (FAILED(status)) fail(status);
     const char* not_text = nullptr;
@@ -79,7 +78,7 @@ std::string MetadataItem::text_utf8() {
 }
 
 Bytes MetadataItem::bytes() {
-    Variant data;
+    UniqueVariant data;
     HRESULT status = item_->get_Data(data.out());
     if (FAILED(status)) fail(status);
     const VARIANT& value = data.value();
@@ -102,13 +101,13 @@ Bytes MetadataItem::bytes() {
 }
 
 void MetadataItem::put_text(const WString& text) {
-    Bstr value = make_bstr(text);
+    UniqueBstr value = make_bstr(text);
     HRESULT status = item_->put_Text(value.get());
     if (FAILED(status)) fail(status);
 }
 
 void MetadataItem::put_bytes(const Bytes& bytes) {
-    Variant data;
+    UniqueVariant data;
     SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
     SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
     if (!array) throw std::bad_alloc();
@@ -130,7 +129,7 @@ void MetadataItem::remove() {
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path)
     : file_(create_file_object(library, path)), path_(path) {
-    Bstr library_path = make_bstr(absolute_library_path(path));
+    UniqueBstr library_path = make_bstr(absolute_library_path(path));
     VARIANT_BOOL supported = VARIANT_FALSE;
     HRESULT status = file_->SetFile(library_path.get(), &supported);
     if (FAILED(status)) fail(status);
@@ -150,13 +149,13 @@ bool MetadataFile::exists() {
 }
 
 std::vector<WString> MetadataFile::types() {
-    Ref<IStrings> strings;
+    ComPtr<IStrings> strings;
     HRESULT status = file_->get_Types(strings.out());
     if (FAILED(status)) fail(status);
 
     // Walked as a script's For Each walks it, through the collection's enumerator.
-    Ref<IUnknown> unknown;
-    Ref<IEnumVARIANT> walk;
+    ComPtr<IUnknown> unknown;
+    ComPtr<IEnumVARIANT> walk;
     status = strings->get__NewEnum(unknown.out());
     if (SUCCEEDED(status)) status = unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void());
     if (FAILED(status))
@@ -165,7 +164,7 @@ std::vector<WString> MetadataFile::types() {
 
     std::vector<WString> types;
     for (;;) {
-        Variant entry;
+        UniqueVariant entry;
         ULONG fetched = 0;
         status = walk->Next(1, entry.out(), &fetched);
         if (FAILED(status))
@@ -202,8 +201,8 @@ MetadataItem MetadataFile::add(const WString& type, const std::string& shown_typ
 
 MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
                                 const std::string& shown_type) {
-    Bstr name = make_bstr(type);
-    Ref<IMetaData> item;
+    UniqueBstr name = make_bstr(type);
+    ComPtr<IMetaData> item;
     HRESULT status = (file_.get()->*method)(name.get(), item.out());
     if (FAILED(status)) fail(status, shown_type);
     return MetadataItem(std::move(item), path_, shown_type);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "client_owners.h"
+#include "quarrow2/client.h"
 #include "host.h"
 #include "text.h"
 
@@ -17,7 +17,7 @@ namespace quarrow2::tool {
 // One item of one file.
 class MetadataItem {
 public:
-    MetadataItem(Ref<IMetaData> item, std::string path, std::string type);
+    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type);
 
     const std::string& type() const { return type_; }
 
@@ -35,7 +35,7 @@ public:
 private:
     [[noreturn]] void fail(HRESULT status);
 
-    Ref<IMetaData> item_;
+    ComPtr<IMetaData> item_;
     std::string path_;
     std::string type_;
 };
@@ -67,7 +67,7 @@ private:
     MetadataItem item(ItemMethod method, const WString& type, const std::string& shown_type);
     [[noreturn]] void fail(HRESULT status, const std::optional<std::string>& type = std::nullopt);
 
-    Ref<IFile> file_;
+    ComPtr<IFile> file_;
     std::string path_;
     bool supports_streams_ = false;
 };

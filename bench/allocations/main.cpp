@@ -55,18 +55,18 @@ void CountOn(const Volume& volume, const std::string& operation, size_t valueByt
 void RegisterAllocationCounts(const Volume& volume) {
     for (size_t size : kValueSizes) {
         CountOn(volume, "Text get", size, [](IMetaData& item) {
-            Bstr text;
+            UniqueBstr text;
             BSTR* out = text.out();
             return item.get_Text(out);
         });
         CountOn(volume, "Data get", size, [](IMetaData& item) {
-            Variant data;
+            UniqueVariant data;
             VARIANT* out = data.out();
             return item.get_Data(out);
         });
-        auto text = std::make_shared<Bstr>(TextOfBytes(PatternBytes(size)));
+        auto text = std::make_shared<UniqueBstr>(TextOfBytes(PatternBytes(size)));
         CountOn(volume, "Text put", size, [text](IMetaData& item) { return item.put_Text(text->get()); });
-        auto bytes = std::make_shared<Variant>();
+        auto bytes = std::make_shared<UniqueVariant>();
         ByteArrayOf(PatternBytes(size), *bytes);
         CountOn(volume, "Data put", size, [bytes](IMetaData& item) { return item.put_Data(*bytes->get()); });
         CountOn(volume, "Length", size, [](IMetaData& item) {

@@ -5,51 +5,51 @@
 
 namespace quarrow2::bench {
 
-Ref<IFile> BoundFile(const std::string& path, std::string& why) {
-    Ref<IClassFactory> factory;
-    Ref<IFile> file;
+ComPtr<IFile> BoundFile(const std::string& path, std::string& why) {
+    ComPtr<IClassFactory> factory;
+    ComPtr<IFile> file;
     HRESULT hr = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
     if (FAILED(hr)) {
         why = Failure("DllGetClassObject", hr);
-        return Ref<IFile>();
+        return ComPtr<IFile>();
     }
     hr = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
     if (FAILED(hr)) {
         why = Failure("CreateInstance", hr);
-        return Ref<IFile>();
+        return ComPtr<IFile>();
     }
-    Bstr widePath = Utf16(path);
+    UniqueBstr widePath = Utf16(path);
     VARIANT_BOOL streams = VARIANT_FALSE;
     hr = file->SetFile(widePath.get(), &streams);
     if (FAILED(hr)) {
         why = Failure("SetFile", hr);
-        return Ref<IFile>();
+        return ComPtr<IFile>();
     }
     if (streams != VARIANT_TRUE) {
         why = "the library finds no named streams on the volume of " + path;
-        return Ref<IFile>();
+        return ComPtr<IFile>();
     }
     return file;
 }
 
-Bstr Utf16(const std::string& ascii) {
-    Bstr text(SysAllocStringLen(nullptr, static_cast<UINT>(ascii.size())));
+UniqueBstr Utf16(const std::string& ascii) {
+    UniqueBstr text(SysAllocStringLen(nullptr, static_cast<UINT>(ascii.size())));
     for (size_t i = 0; text.get() && i < ascii.size(); ++i)
         text.get()[i] = static_cast<OLECHAR>(static_cast<unsigned char>(ascii[i]));
     return text;
 }
 
-Bstr TextOfBytes(const std::string& bytes) {
-    return Bstr(SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size())));
+UniqueBstr TextOfBytes(const std::string& bytes) {
+    return UniqueBstr(SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size())));
 }
 
-bool ByteArrayOf(const std::string& bytes, Variant& out) {
+bool ByteArrayOf(const std::string& bytes, UniqueVariant& out) {
     SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
     if (!array) return false;
     VARIANT* value = out.out();
     V_VT(value) = VT_ARRAY | VT_UI1;
     V_ARRAY(value) = array;
-    tool::ArrayAccess access(array);
+    ArrayAccess access(array);
     if (!access.granted()) return false;
     if (!bytes.empty()) std::memcpy(access.data(), bytes.data(), bytes.size());
     return true;
@@ -59,13 +59,12 @@ std::string Failure(const std::string& what, HRESULT hr) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
     std::string message = what + " failed with " + code;
-    Ref<IErrorInfo> info;
-    Bstr description;
-    if (GetErrorInfo(0, info.out()) == S_OK && info && SUCCEEDED(info->GetDescription(description.out()))) {
+    const RichError error = TakeRichError();
+    if (error.present && error.description.get()) {
         message += ": ";
         // The messages are English; only ASCII is kept.
-        for (size_t i = 0; i < description.length(); ++i) {
-            const OLECHAR unit = description.get()[i];
+        for (UINT i = 0; i < error.description.length(); ++i) {
+            const OLECHAR unit = error.description.get()[i];
             if (unit >= 0x20 && unit < 0x7F) message += static_cast<char>(unit);
         }
     }

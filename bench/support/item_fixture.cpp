@@ -22,7 +22,7 @@ bool ItemFixture::Make(const Volume& volume, const std::string& name, size_t val
     file = BoundFile(path, why);
     if (!file) return false;
     if (!openItem) return true;
-    Bstr wideType = Utf16(type);
+    UniqueBstr wideType = Utf16(type);
     const HRESULT hr = file->Open(wideType.get(), item.out());
     if (FAILED(hr)) {
         why = Failure("Open", hr);

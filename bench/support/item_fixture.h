@@ -15,8 +15,8 @@ struct ItemFixture {
     std::string type = "Value";
     std::string attribute = "user.Value";
     std::string value;  // the stored bytes
-    Ref<IFile> file;    // bound to `path`
-    Ref<IMetaData> item;
+    ComPtr<IFile> file;    // bound to `path`
+    ComPtr<IMetaData> item;
     posix::UniqueFd fd;
 
     // Makes the file `name` in the volume's folder, stores a value of `valueBytes` bytes and,

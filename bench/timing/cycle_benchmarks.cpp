@@ -36,15 +36,15 @@ void OnItemFile(const Volume& volume, const std::string& operation, size_t value
 }
 
 void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
-    Bstr type = Utf16(fixture.type);
+    UniqueBstr type = Utf16(fixture.type);
     std::vector<unsigned char> buffer;
     RunPaired(
         state,
         [&](std::string& why) {
-            Ref<IMetaData> item;
+            ComPtr<IMetaData> item;
             HRESULT hr = fixture.file->Open(type.get(), item.out());
             if (FAILED(hr)) return why = Failure("Open", hr), false;
-            Bstr text;
+            UniqueBstr text;
             hr = item->get_Text(text.out());
             if (FAILED(hr)) return why = Failure("Text get", hr), false;
             item->Close();
@@ -56,12 +56,12 @@ void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
 void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
     const std::string type = "Cycle";
     const std::string attribute = AttributeOf(type);
-    Bstr wideType = Utf16(type);
-    Bstr text = TextOfBytes(fixture.value);
+    UniqueBstr wideType = Utf16(type);
+    UniqueBstr text = TextOfBytes(fixture.value);
     RunPaired(
         state,
         [&](std::string& why) {
-            Ref<IMetaData> item;
+            ComPtr<IMetaData> item;
             HRESULT hr = fixture.file->Add(wideType.get(), item.out());
             if (FAILED(hr)) return why = Failure("Add", hr), false;
             hr = item->put_Text(text.get());
@@ -76,7 +76,7 @@ void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
 }
 
 void SetFileTypesRelease(benchmark::State& state, ItemFixture& fixture) {
-    Bstr path = Utf16(fixture.path);
+    UniqueBstr path = Utf16(fixture.path);
     std::vector<char> names;
     RunPaired(
         state,
@@ -84,7 +84,7 @@ void SetFileTypesRelease(benchmark::State& state, ItemFixture& fixture) {
             VARIANT_BOOL streams = VARIANT_FALSE;
             HRESULT hr = fixture.file->SetFile(path.get(), &streams);
             if (FAILED(hr)) return why = Failure("SetFile", hr), false;
-            Ref<IStrings> types;
+            ComPtr<IStrings> types;
             hr = fixture.file->get_Types(types.out());
             if (FAILED(hr)) return why = Failure("Types", hr), false;
             return true;

@@ -39,7 +39,7 @@ bool Succeeded(HRESULT hr, const char* operation, std::string& why) {
 
 Step TextGet(size_t size) {
     return [size](ItemFixture& fixture, std::string& why) {
-        Bstr text;
+        UniqueBstr text;
         if (!Succeeded(fixture.item->get_Text(text.out()), "Text get", why)) return false;
         if (text.byte_length() != size) why = "Text get returned another length";
         return text.byte_length() == size;
@@ -47,7 +47,7 @@ Step TextGet(size_t size) {
 }
 
 Step TextPut(size_t size) {
-    auto text = std::make_shared<Bstr>(TextOfBytes(PatternBytes(size)));
+    auto text = std::make_shared<UniqueBstr>(TextOfBytes(PatternBytes(size)));
     return [text](ItemFixture& fixture, std::string& why) {
         return Succeeded(fixture.item->put_Text(text->get()), "Text put", why);
     };
@@ -55,13 +55,13 @@ Step TextPut(size_t size) {
 
 Step DataGet() {
     return [](ItemFixture& fixture, std::string& why) {
-        Variant data;
+        UniqueVariant data;
         return Succeeded(fixture.item->get_Data(data.out()), "Data get", why);
     };
 }
 
 Step DataPut(size_t size) {
-    auto bytes = std::make_shared<Variant>();
+    auto bytes = std::make_shared<UniqueVariant>();
     ByteArrayOf(PatternBytes(size), *bytes);
     return [bytes](ItemFixture& fixture, std::string& why) {
         return Succeeded(fixture.item->put_Data(*bytes->get()), "Data put", why);

@@ -73,7 +73,7 @@ void Walk(benchmark::State& state, WalkFile& walkFile, const WalkShape& shape, L
     std::string why;
     const std::string& path = walkFile.Path(why);
     if (path.empty()) return Skip(state, why);
-    Ref<IFile> file = BoundFile(path, why);
+    ComPtr<IFile> file = BoundFile(path, why);
     if (!file) return Skip(state, why);
     std::vector<char> names;
     RunPaired(
@@ -98,7 +98,7 @@ void RegisterWalkBenchmarks(const Volume& volume) {
         auto walkFile = std::make_shared<WalkFile>(volume, shape);
         RegisterOn(volume, "Types", Describe(shape), [walkFile, shape](benchmark::State& state) {
             Walk(state, *walkFile, shape, [&shape](IFile& file, std::string& why) {
-                Ref<IStrings> types;
+                ComPtr<IStrings> types;
                 HRESULT hr = file.get_Types(types.out());
                 if (FAILED(hr)) return why = Failure("Types", hr), false;
                 LONG count = 0;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "quarrow2/quarrow2.h"
+#include "quarrow2/client.h"
 
 namespace {
 
@@ -27,20 +27,7 @@ BSTR PathOf(const char* ascii) {
 }
 
 // Takes the thread's rich error; true when there was one with a description.
-bool TakeRichError() {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return false;
-    BSTR description = nullptr, source = nullptr;
-    GUID guid{};
-    info->GetDescription(&description);
-    info->GetSource(&source);
-    info->GetGUID(&guid);
-    const bool described = SysStringLen(description) > 0;
-    SysFreeString(description);
-    SysFreeString(source);
-    info->Release();
-    return described;
-}
+bool TakeRichError() { return quarrow2::TakeRichError().description.length() > 0; }
 
 VARIANT ByteArray(const unsigned char* bytes, ULONG count) {
     SAFEARRAYBOUND bound;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "peer_programs.h"
-#include "quarrow2/quarrow2.h"
+#include "quarrow2/client.h"
 #include "support/test_support.h"
 
 namespace quarrow2::test::peers {
@@ -45,11 +45,9 @@ inline std::vector<std::string> ClientTypes(IFile* file) {
     LONG count = 0;
     EXPECT_EQ(strings->get_Count(&count), S_OK);
     for (LONG i = 1; i <= count; ++i) {
-        VARIANT v;
-        VariantInit(&v);
-        EXPECT_EQ(strings->get_Item(i, &v), S_OK);
-        names.push_back(V_VT(&v) == VT_BSTR ? Narrow(V_BSTR(&v)) : "<not a string>");
-        VariantClear(&v);
+        UniqueVariant v;
+        EXPECT_EQ(strings->get_Item(i, v.get()), S_OK);
+        names.push_back(V_VT(v.get()) == VT_BSTR ? Narrow(V_BSTR(v.get())) : "<not a string>");
     }
     return names;
 }
@@ -74,11 +72,11 @@ inline Bytes ByteArrayContents(const VARIANT& v) {
     LONG lower = 0, upper = -1;
     SafeArrayGetLBound(V_ARRAY(&v), 1, &lower);
     SafeArrayGetUBound(V_ARRAY(&v), 1, &upper);
-    void* data = nullptr;
-    if (upper >= lower && SUCCEEDED(SafeArrayAccessData(V_ARRAY(&v), &data)) && data) {
-        const unsigned char* p = static_cast<const unsigned char*>(data);
+    if (upper < lower) return bytes;
+    ArrayAccess access(V_ARRAY(&v));
+    if (access.granted() && access.data()) {
+        const unsigned char* p = static_cast<const unsigned char*>(access.data());
         bytes.assign(p, p + (upper - lower + 1));
-        SafeArrayUnaccessData(V_ARRAY(&v));
     }
     return bytes;
 }
@@ -92,14 +90,12 @@ inline ClientRead ReadItem(IFile* file, const std::string& type) {
         read.failure = TakeRichError().description;
         return read;
     }
-    VARIANT data;
-    VariantInit(&data);
-    if (item->get_Data(&data) == S_OK) {
-        read.data = ByteArrayContents(data);
+    UniqueVariant data;
+    if (item->get_Data(data.get()) == S_OK) {
+        read.data = ByteArrayContents(*data);
     } else {
         read.failure = "Data: " + TakeRichError().description;
     }
-    VariantClear(&data);
     UniqueBstr text;
     if (item->get_Text(text.out()) == S_OK) {
         const unsigned char* p = reinterpret_cast<const unsigned char*>(text.get());
@@ -122,17 +118,15 @@ inline std::string WriteItem(IFile* file, const std::string& type, const Bytes* 
     SAFEARRAYBOUND bound;
     bound.cElements = static_cast<ULONG>(value->size());
     bound.lLbound = 0;
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_ARRAY | VT_UI1;
-    V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 1, &bound);
-    void* data = nullptr;
-    if (!value->empty() && SUCCEEDED(SafeArrayAccessData(V_ARRAY(&v), &data)) && data) {
-        std::copy(value->begin(), value->end(), static_cast<unsigned char*>(data));
-        SafeArrayUnaccessData(V_ARRAY(&v));
+    UniqueVariant v;
+    V_VT(v.get()) = VT_ARRAY | VT_UI1;
+    V_ARRAY(v.get()) = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (!value->empty()) {
+        ArrayAccess access(V_ARRAY(v.get()));
+        if (access.granted() && access.data())
+            std::copy(value->begin(), value->end(), static_cast<unsigned char*>(access.data()));
     }
-    const HRESULT hr = item->put_Data(v);
-    VariantClear(&v);
+    const HRESULT hr = item->put_Data(*v);
     return hr == S_OK ? std::string() : "Data: " + TakeRichError().description;
 }
 

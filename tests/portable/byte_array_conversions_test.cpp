@@ -9,7 +9,7 @@ namespace {
 
 TEST(ByteArrayConversion, BuildsAByValueArrayFromBytes) {
     const Bytes source = {0x10, 0x00, 0xFF};
-    OwnedVariant v;
+    UniqueVariant v;
     ASSERT_EQ(PtrToVARIANT(source.data(), 3, v.get()), S_OK);
     EXPECT_EQ(v->vt, VT_ARRAY | VT_UI1);
     EXPECT_EQ(SafeArrayGetDim(v->parray), 1u);
@@ -21,13 +21,13 @@ TEST(ByteArrayConversion, BuildsAByValueArrayFromBytes) {
 }
 
 TEST(ByteArrayConversion, BuildsAnArrayOfNoElements) {
-    OwnedVariant v;
+    UniqueVariant v;
     const HRESULT hr = PtrToVARIANT(nullptr, 0, v.get());
     ExpectEmptyByteArray(hr, *v);
 }
 
 TEST(ByteArrayConversion, RefusesANegativeCountOrMissingBytes) {
-    OwnedVariant v;
+    UniqueVariant v;
     EXPECT_EQ(PtrToVARIANT(nullptr, -1, v.get()), E_INVALIDARG);
     EXPECT_EQ(v->vt, VT_EMPTY);
     EXPECT_EQ(PtrToVARIANT(nullptr, 4, v.get()), E_POINTER);
@@ -36,7 +36,7 @@ TEST(ByteArrayConversion, RefusesANegativeCountOrMissingBytes) {
 }
 
 TEST(ByteArrayConversion, OpensAClientArrayInPlaceWhateverItsLowerBound) {
-    OwnedVariant v;
+    UniqueVariant v;
     SetByteArray(v.get(), {7, 8, 9}, 1);
     void* first = nullptr;
     LONG index = 1;
@@ -57,7 +57,7 @@ TEST(ByteArrayConversion, OpensAClientArrayInPlaceWhateverItsLowerBound) {
 }
 
 TEST(ByteArrayConversion, TakesAnArrayByReferenceLikeTheSameArrayByValue) {
-    OwnedVariant owner;
+    UniqueVariant owner;
     SetByteArray(owner.get(), {1, 2, 3, 4}, -2);
     VARIANT byValue;
     VariantInit(&byValue);
@@ -86,12 +86,12 @@ TEST(ByteArrayConversion, TakesAnArrayByReferenceLikeTheSameArrayByValue) {
 }
 
 TEST(ByteArrayConversion, RefusesEverythingButAOneDimensionalByteArray) {
-    OwnedVariant twoDimensions;
+    UniqueVariant twoDimensions;
     SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
     twoDimensions.get()->vt = VT_ARRAY | VT_UI1;
     twoDimensions.get()->parray = SafeArrayCreate(VT_UI1, 2, bounds);
 
-    OwnedVariant noArray;
+    UniqueVariant noArray;
     noArray.get()->vt = VT_ARRAY | VT_UI1;
     noArray.get()->parray = nullptr;  // VariantInit sets the type field alone
 
@@ -101,27 +101,27 @@ TEST(ByteArrayConversion, RefusesEverythingButAOneDimensionalByteArray) {
     noArrayByReference.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
     noArrayByReference.pparray = &missing;
 
-    OwnedVariant integers;
+    UniqueVariant integers;
     integers.get()->vt = VT_ARRAY | VT_I4;
     integers.get()->parray = NewArray(VT_I4, 2, 0);
 
-    OwnedVariant variants;
+    UniqueVariant variants;
     variants.get()->vt = VT_ARRAY | VT_VARIANT;
     variants.get()->parray = NewArray(VT_VARIANT, 2, 0);
 
-    OwnedVariant text;
+    UniqueVariant text;
     text.get()->vt = VT_BSTR;
     text.get()->bstrVal = SysAllocString(OLESTR("AB"));
 
-    OwnedVariant number;
+    UniqueVariant number;
     number.get()->vt = VT_I4;
     number.get()->lVal = 65;
 
-    OwnedVariant singleByte;
+    UniqueVariant singleByte;
     singleByte.get()->vt = VT_UI1;
     singleByte.get()->bVal = 65;
 
-    OwnedVariant empty;
+    UniqueVariant empty;
 
     const struct {
         const char* kind;
@@ -155,7 +155,7 @@ TEST(ByteArrayConversion, RefusesEverythingButAOneDimensionalByteArray) {
 }
 
 TEST(ByteArrayConversion, OpensAClientArrayOfNoElements) {
-    OwnedVariant v;
+    UniqueVariant v;
     v.get()->vt = VT_ARRAY | VT_UI1;
     v.get()->parray = NewArray(VT_UI1, 0, 3);
     void* data = nullptr;

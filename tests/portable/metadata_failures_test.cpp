@@ -98,7 +98,7 @@ TEST(MetaDataFailures, AReadThatFailsHandsOutZeroesNotOldMemory) {
     EXPECT_TRUE(IsMetaDataError("Unable to get text.", ERROR_ACCESS_DENIED));
     EXPECT_EQ(BstrBytes(text.get()), Bytes(stored.size(), 0));
 
-    OwnedVariant data;
+    UniqueVariant data;
     EXPECT_EQ(item->get_Data(data.get()), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to get data.", ERROR_ACCESS_DENIED));
     ASSERT_EQ(data->vt, VT_ARRAY | VT_UI1);
@@ -118,7 +118,7 @@ TEST(MetaDataFailures, AHandleTheSystemRefusesFailsEveryCallThatUsesIt) {
     EXPECT_EQ(item->get_Text(text.out()), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to get text.", ERROR_INVALID_HANDLE));
     EXPECT_EQ(Narrow(text.get()), "");
-    OwnedVariant data;
+    UniqueVariant data;
     EXPECT_EQ(item->get_Data(data.get()), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to get data.", ERROR_INVALID_HANDLE));
     EXPECT_EQ(data->vt, VT_EMPTY);
@@ -131,16 +131,16 @@ TEST(MetaDataFailures, AValueThatIsNotAByteArrayIsRefusedAndChangesNothing) {
     ComPtr<IMetaData> item = file.Item();
     ASSERT_EQ(PutText(item.get(), W("old")), S_OK);
 
-    OwnedVariant text;
+    UniqueVariant text;
     text.get()->vt = VT_BSTR;
     text.get()->bstrVal = SysAllocString(OLESTR("new"));
-    OwnedVariant number;
+    UniqueVariant number;
     number.get()->vt = VT_I4;
     number.get()->lVal = 7;
-    OwnedVariant variants;
+    UniqueVariant variants;
     variants.get()->vt = VT_ARRAY | VT_VARIANT;
     variants.get()->parray = NewArray(VT_VARIANT, 3, 0);
-    OwnedVariant empty;
+    UniqueVariant empty;
 
     const VARIANT* refused[] = {text.operator->(), number.operator->(), variants.operator->(),
                                 empty.operator->()};

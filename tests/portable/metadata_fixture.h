@@ -18,7 +18,6 @@ namespace quarrow2::test::metadata {
 
 using test::Bytes;
 using test::EmptyValueMarker;
-using test::OwnedVariant;
 using test::Utf16Bytes;
 using test::WithSystemText;
 
@@ -137,7 +136,7 @@ inline HRESULT PutText(IMetaData* item, const WString& text) {
 }
 
 inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0) {
-    OwnedVariant value;
+    UniqueVariant value;
     SetByteArray(value.get(), bytes, lowerBound);
     return item->put_Data(*value);
 }

@@ -38,13 +38,13 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     EXPECT_TRUE(IsMetaDataError("Unable to put text.", code));
 
     SetLastError(code);
-    OwnedVariant data;
+    UniqueVariant data;
     EXPECT_EQ(item->get_Data(data.get()), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to get data.", code));
     EXPECT_EQ(data->vt, VT_EMPTY);
 
     // The client's array is accessed and released all the same.
-    OwnedVariant value;
+    UniqueVariant value;
     SetByteArray(value.get(), {1, 2});
     SetLastError(code);
     EXPECT_EQ(item->put_Data(*value), E_FAIL);

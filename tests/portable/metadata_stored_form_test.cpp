@@ -8,7 +8,7 @@ namespace {
 
 // Data of an item; "count 0" when the runtime hands out no array of no elements.
 Bytes DataOf(IMetaData* item, HRESULT* result = nullptr) {
-    OwnedVariant value;
+    UniqueVariant value;
     const HRESULT hr = item->get_Data(value.get());
     if (result) *result = hr;
     if (value->vt != (VT_ARRAY | VT_UI1)) return Bytes();
@@ -16,7 +16,7 @@ Bytes DataOf(IMetaData* item, HRESULT* result = nullptr) {
 }
 
 void ExpectEmptyData(IMetaData* item) {
-    OwnedVariant value;
+    UniqueVariant value;
     const HRESULT hr = item->get_Data(value.get());
     ExpectEmptyByteArray(hr, *value);
 }
@@ -123,7 +123,7 @@ TEST(MetaDataStoredForm, BytesAndTextAreTwoViewsOfTheSameValue) {
     EXPECT_EQ(file.Stored(), (Bytes{9, 8, 7, 6, 5}));
 
     // By reference as by value.
-    OwnedVariant owner;
+    UniqueVariant owner;
     SetByteArray(owner.get(), {0x41, 0x00, 0x43, 0x00}, 1);
     SAFEARRAY* array = owner->parray;
     VARIANT byReference;

@@ -30,7 +30,7 @@ Bytes TextBytes(IMetaData* item, HRESULT* hr) {
 }
 
 Bytes DataBytes(IMetaData* item, HRESULT* hr) {
-    OwnedVariant data;
+    UniqueVariant data;
     *hr = item->get_Data(data.get());
     return data->vt == (VT_ARRAY | VT_UI1) ? ArrayBytes(*data) : Bytes();
 }

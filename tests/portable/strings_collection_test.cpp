@@ -18,7 +18,7 @@ constexpr LONG kMaxIndex = std::numeric_limits<LONG>::max();
 // Item refuses each index and leaves the receiving variant as it was.
 void ExpectRefused(IStrings* strings, const std::vector<LONG>& indexes) {
     for (LONG index : indexes) {
-        OwnedVariant v;
+        UniqueVariant v;
         V_VT(v.get()) = VT_I4;
         V_I4(v.get()) = 42;
         EXPECT_EQ(strings->get_Item(index, v.get()), E_FAIL) << "Index " << index;
@@ -37,7 +37,7 @@ TEST(StringsCollection, EmptyCollectionHasNothingToHandOut) {
 
     ComPtr<IEnumVARIANT> walk = EnumeratorOf(strings.get());
     ASSERT_TRUE(walk);
-    OwnedVariant v;
+    UniqueVariant v;
     ULONG fetched = 99;
     EXPECT_EQ(walk->Next(1, v.get(), &fetched), S_FALSE);
     EXPECT_EQ(fetched, 0u);
@@ -63,7 +63,7 @@ TEST(StringsCollection, ItemCountsFromOneAndClampsLowIndexesToTheFirst) {
 
 TEST(StringsCollection, ItemHandsOutAFreshCopyAndClearsWhatTheVariantHeld) {
     ComPtr<IStrings> strings = MakeStrings({"Author"});
-    OwnedVariant first, second;
+    UniqueVariant first, second;
     // Whatever the variant held is cleared first (the sanitizers see a leak otherwise).
     V_VT(first.get()) = VT_BSTR;
     V_BSTR(first.get()) = SysAllocString(OLESTR("previous"));
@@ -95,7 +95,7 @@ TEST(StringsCollection, AppendKeepsEachStringWhole) {
     ASSERT_EQ(made->QueryInterface(IID_IStrings, strings.out_void()), S_OK);
     made.release();
 
-    OwnedVariant v;
+    UniqueVariant v;
     ASSERT_EQ(strings->get_Item(1, v.get()), S_OK);
     ASSERT_EQ(V_VT(v.get()), VT_BSTR);
     ASSERT_EQ(SysStringLen(V_BSTR(v.get())), 3u);

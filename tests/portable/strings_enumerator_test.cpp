@@ -12,7 +12,7 @@ namespace {
 
 // The next entry's text, "<end>" once there is none.
 std::string NextText(IEnumVARIANT* walk) {
-    OwnedVariant v;
+    UniqueVariant v;
     ULONG fetched = 0;
     HRESULT hr = walk->Next(1, v.get(), &fetched);
     if (hr == S_FALSE && fetched == 0) return "<end>";
@@ -32,7 +32,7 @@ TEST(StringsEnumerator, NextFetchesWhatIsLeftAndSaysWhenItRanShort) {
 
     // One at a time without a place for the count is allowed.
     {
-        OwnedVariant v;
+        UniqueVariant v;
         EXPECT_EQ(walk->Next(1, v.get(), nullptr), S_OK);
         EXPECT_EQ(TextOf(*v), "Author");
     }

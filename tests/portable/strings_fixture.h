@@ -43,7 +43,7 @@ inline ComPtr<IEnumVARIANT> EnumeratorOf(IStrings* strings) {
 }
 
 inline std::string ItemText(IStrings* strings, LONG index) {
-    OwnedVariant v;
+    UniqueVariant v;
     HRESULT hr = strings->get_Item(index, v.get());
     if (hr != S_OK) return "<hr " + std::to_string(hr) + ">";
     return TextOf(*v);

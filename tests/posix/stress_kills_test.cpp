@@ -84,7 +84,7 @@ TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
         EXPECT_EQ(std::string(textBytes.begin(), textBytes.end()), *left);
         metadata::Bytes data;
         {
-            metadata::OwnedVariant value;
+            UniqueVariant value;
             ASSERT_EQ(item.item->get_Data(value.get()), S_OK);
             data = metadata::ArrayBytes(*value);
         }

@@ -232,7 +232,7 @@ private:
             hr = item->get_Text(text.out());
             value = metadata::BstrBytes(text.get());
         } else {
-            metadata::OwnedVariant data;
+            UniqueVariant data;
             hr = item->get_Data(data.get());
             if (hr == S_OK && data->vt == (VT_ARRAY | VT_UI1)) value = metadata::ArrayBytes(*data);
         }

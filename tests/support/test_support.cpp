@@ -120,17 +120,12 @@ TempDir::~TempDir() {
 }
 
 RichError TakeRichError() {
+    quarrow2::RichError taken = quarrow2::TakeRichError();
     RichError r;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-    r.present = true;
-    UniqueBstr description, source;
-    info->GetDescription(description.out());
-    info->GetSource(source.out());
-    info->GetGUID(&r.guid);
-    info->Release();
-    r.description = Narrow(description.get());
-    r.source = Narrow(source.get());
+    r.present = taken.present;
+    r.description = Narrow(taken.description.get());
+    r.source = Narrow(taken.source.get());
+    r.guid = taken.guid;
     return r;
 }
 

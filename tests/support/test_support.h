@@ -53,22 +53,7 @@ private:
     std::filesystem::path path_;
 };
 
-// Owns a VARIANT for the length of a test.
-class OwnedVariant {
-public:
-    OwnedVariant() { VariantInit(&v_); }
-    OwnedVariant(const OwnedVariant&) = delete;
-    OwnedVariant& operator=(const OwnedVariant&) = delete;
-    ~OwnedVariant() { VariantClear(&v_); }
-    VARIANT* get() { return &v_; }
-    const VARIANT& operator*() const { return v_; }
-    const VARIANT* operator->() const { return &v_; }
-
-private:
-    VARIANT v_;
-};
-
-// The calling thread's rich error, taken (and so cleared) with GetErrorInfo.
+// The calling thread's rich error, taken (and so cleared), in UTF-8.
 struct RichError {
     bool present = false;
     std::string description;

@@ -61,8 +61,8 @@ TEST_F(RegisteredClientTest, TheRichErrorNamesTheRegisteredProgId) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
     RichError error = TakeRichError();
     ASSERT_TRUE(error.present);
-    EXPECT_EQ(error.description, L"No file path assigned.");
-    EXPECT_EQ(error.source, L"Quarrow2.File.1");
+    EXPECT_EQ(Text(error.description.get()), L"No file path assigned.");
+    EXPECT_EQ(Text(error.source.get()), L"Quarrow2.File.1");
     EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile));
 }
 

@@ -50,21 +50,6 @@ void ClientTest::TearDown() {
     if (initialized_) CoUninitialize();
 }
 
-RichError TakeRichError() {
-    RichError r;
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return r;
-    r.present = true;
-    UniqueBstr description, source;
-    info->GetDescription(description.out());
-    info->GetSource(source.out());
-    info->GetGUID(&r.guid);
-    info->Release();
-    r.description = Text(description.get());
-    r.source = Text(source.get());
-    return r;
-}
-
 std::wstring Text(BSTR s) { return s ? std::wstring(s, SysStringLen(s)) : std::wstring(); }
 
 UniqueBstr MakeBstr(const wchar_t* s) { return UniqueBstr(SysAllocString(s)); }

@@ -6,8 +6,7 @@
 
 #include <string>
 
-#include "platform/owners.h"
-#include "quarrow2/quarrow2.h"
+#include "quarrow2/client.h"
 
 namespace quarrow2::client {
 
@@ -44,15 +43,6 @@ protected:
 private:
     bool initialized_ = false;
 };
-
-// The calling thread's rich error, taken with GetErrorInfo.
-struct RichError {
-    bool present = false;
-    std::wstring description;
-    std::wstring source;
-    GUID guid{};
-};
-RichError TakeRichError();
 
 std::wstring Text(BSTR s);
 UniqueBstr MakeBstr(const wchar_t* s);
