@@ -1,7 +1,5 @@
 #include "discovery/file_properties.h"
 
-#include <memory>
-
 #include "discovery/stream_walk.h"
 #include "discovery/strings.h"
 
@@ -18,11 +16,10 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal) {
     if (!pVal) return E_POINTER;
     TypeNameList names;
 
-    Strings* made = nullptr;
-    HRESULT hr = CreateStrings(&made);
-    if (FAILED(hr)) return hr;
-    // No reference is out yet: the collection is destroyed with this owner on a failure.
-    std::unique_ptr<Strings> strings(made);
+    // No reference is out yet: the collection goes with this one on a failure.
+    ComPtr<Strings> strings = New<Strings>();
+    if (!strings) return E_OUTOFMEMORY;
+    HRESULT hr = S_OK;
 
     if (supported == VARIANT_TRUE) {
         hr = ListStreamTypes(path, names);
@@ -33,9 +30,7 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal) {
         if (FAILED(hr)) return hr;
     }
 
-    hr = strings->QueryInterface(IID_IStrings, reinterpret_cast<void**>(pVal));
-    if (FAILED(hr)) return hr;
-    strings.release();  // *pVal holds the only reference now
+    *pVal = strings.detach();
     return S_OK;
 }
 

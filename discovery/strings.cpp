@@ -7,41 +7,16 @@
 
 namespace quarrow2::discovery {
 
-HRESULT CreateStrings(Strings** out) {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) Strings();
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
-
 Strings::~Strings() {
     for (VARIANT& entry : entries_) VariantClear(&entry);
 }
 
-HRESULT Strings::QueryInterface(REFIID riid, void** ppvObject) {
-    if (!ppvObject) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IStrings)) {
-        *ppvObject = static_cast<IStrings*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG Strings::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
-
-ULONG Strings::Release() {
-    LONG remaining = InterlockedDecrement(&refCount_);
-    if (remaining == 0) delete this;
-    return static_cast<ULONG>(remaining);
-}
-
-
 HRESULT Strings::get__NewEnum(IUnknown** pVal) {
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
-    return StringsEnumerator::Create(this, 0, IID_IUnknown, reinterpret_cast<void**>(pVal));
+    ComPtr<StringsEnumerator> walk = New<StringsEnumerator>(this, 0);
+    *pVal = walk.detach();
+    return *pVal ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT Strings::get_Item(LONG Index, VARIANT* pVal) {

@@ -3,9 +3,9 @@
 // Count, Item and _NewEnum need no lock.
 #pragma once
 
-#include <memory>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
 #include "store/dual_interface.h"
@@ -13,22 +13,13 @@
 
 namespace quarrow2::discovery {
 
-class Strings;
-
-// A new, empty collection with reference count 0; E_OUTOFMEMORY when none can be had.
-// Until the maker hands out a reference, it owns the object outright (std::unique_ptr).
-HRESULT CreateStrings(Strings** out);
-
-class Strings final : public DualInterface<IStrings, IID_IStrings> {
+class Strings final : public RefCounted<Strings, DualInterface<IStrings, IID_IStrings>> {
 public:
-    Strings(const Strings&) = delete;
-    Strings& operator=(const Strings&) = delete;
+    using Table = InterfaceTable<Answers<IStrings, IID_IUnknown>, Answers<IStrings, IID_IDispatch>,
+                                 Answers<IStrings, IID_IStrings>>;
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
+    // Made empty with New<Strings>(); its maker fills it before handing out a reference.
+    Strings() = default;
 
     // IStrings
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** pVal) override;
@@ -44,14 +35,9 @@ public:
     const std::vector<VARIANT>& entries() const { return entries_; }
 
 private:
-    friend HRESULT CreateStrings(Strings** out);
-    friend struct std::default_delete<Strings>;
-
-    Strings() = default;
-    ~Strings();
+    ~Strings() override;
 
     server::ModuleLock moduleLock_;
-    LONG volatile refCount_ = 0;
     std::vector<VARIANT> entries_;
 };
 

@@ -1,40 +1,9 @@
 #include "discovery/strings_enumerator.h"
 
-#include <new>
-
 namespace quarrow2::discovery {
 
 StringsEnumerator::StringsEnumerator(Strings* owner, size_t position)
     : owner_(ComPtr<Strings>::share(owner)), entries_(owner->entries()), position_(position) {}
-
-HRESULT StringsEnumerator::Create(Strings* owner, size_t position, REFIID riid, void** out) {
-    *out = nullptr;
-    // Owned here until a reference is handed out; a failed query destroys it again.
-    std::unique_ptr<StringsEnumerator> made(new (std::nothrow) StringsEnumerator(owner, position));
-    if (!made) return E_OUTOFMEMORY;
-    HRESULT hr = made->QueryInterface(riid, out);
-    if (hr == S_OK) made.release();
-    return hr;
-}
-
-HRESULT StringsEnumerator::QueryInterface(REFIID riid, void** ppvObject) {
-    if (!ppvObject) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumVARIANT)) {
-        *ppvObject = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppvObject = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG StringsEnumerator::AddRef() { return ++refCount_; }
-
-ULONG StringsEnumerator::Release() {
-    ULONG remaining = --refCount_;
-    if (remaining == 0) delete this;
-    return remaining;
-}
 
 HRESULT StringsEnumerator::Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) {
     if (!rgVar || (celt != 1 && !pCeltFetched)) return E_POINTER;
@@ -75,7 +44,9 @@ HRESULT StringsEnumerator::Reset() {
 
 HRESULT StringsEnumerator::Clone(IEnumVARIANT** ppEnum) {
     if (!ppEnum) return E_POINTER;
-    return Create(owner_.get(), position_, IID_IEnumVARIANT, reinterpret_cast<void**>(ppEnum));
+    ComPtr<StringsEnumerator> copy = New<StringsEnumerator>(owner_.get(), position_);
+    *ppEnum = copy.detach();
+    return *ppEnum ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace quarrow2::discovery

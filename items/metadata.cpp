@@ -32,32 +32,11 @@ MetaData::~MetaData() {
     DeleteCriticalSection(&itemLock_);
 }
 
-HRESULT MetaData::Create(MetaData** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    std::unique_ptr<MetaData> item(new (std::nothrow) MetaData);
-    if (!item) return E_OUTOFMEMORY;
-    *out = item.release();
-    return S_OK;
-}
-
-void MetaData::Discard(MetaData* item) { std::unique_ptr<MetaData> owner(item); }
-
 void MetaData::Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* typeName) {
     CriticalSectionGuard guard(itemLock_);
     itemHandle_.reset(itemHandle);
     streamPath_.reset(SysAllocString(streamPath ? streamPath : OLESTR("")));
     typeName_.reset(SysAllocString(typeName ? typeName : OLESTR("")));
-}
-
-// ---- IUnknown ----------------------------------------------------------------------------
-
-ULONG MetaData::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
-
-ULONG MetaData::Release() {
-    const LONG count = InterlockedDecrement(&refCount_);
-    if (count == 0) Discard(this);
-    return static_cast<ULONG>(count);
 }
 
 // ---- IMetaData -----------------------------------------------------------------------------

@@ -11,24 +11,16 @@
 
 namespace quarrow2 {
 
-class MetaData : public ErrorReportingObject<IMetaData, IID_IMetaData> {
+class MetaData final : public ErrorReportingObject<MetaData, IMetaData, IID_IMetaData> {
 public:
-    // A new item with no handle and a reference count of 0; E_OUTOFMEMORY when memory
-    // runs out.
-    static HRESULT Create(MetaData** out);
-    // Destroys an item that was never handed out (count 0), closing its handle.
-    static void Discard(MetaData* item);
+    // Made with New<MetaData>(), with no handle; IUnknown and ISupportErrorInfo come with
+    // the base. An item never handed out goes, closing its handle, with its maker's
+    // reference.
+    MetaData();
 
     // Takes ownership of the stream handle and copies both zero-terminated strings. Called
     // once, before the item is handed to anyone.
     void Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* typeName);
-
-    virtual ~MetaData();
-
-    // IUnknown; QueryInterface and ISupportErrorInfo come with the base.
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
 
     // IMetaData.
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override;
@@ -41,9 +33,7 @@ public:
     HRESULT STDMETHODCALLTYPE Close() override;
 
 private:
-    MetaData();
-    MetaData(const MetaData&) = delete;
-    MetaData& operator=(const MetaData&) = delete;
+    ~MetaData() override;
 
     // The stream's size, or INVALID_FILE_SIZE when there is no handle or the query failed.
     DWORD StreamSize() const;
@@ -57,7 +47,6 @@ private:
     // Reports `message` with the system text of the thread's last error.
     static HRESULT Report(const WCHAR* message);
 
-    LONG volatile refCount_ = 0;
     // Declared first so it is given back last, after everything else is released.
     server::ModuleLock moduleLock_;
     UniqueHandle itemHandle_;

@@ -17,17 +17,11 @@ HRESULT GetOrMakeClassObject(IUnknown** out) {
     CriticalSectionGuard guard(ClassObjectLock());
     *out = CachedClassObject();
     if (*out) return S_OK;
-    IClassFactory* made = NewFileClassObject();
+    ComPtr<IClassFactory> made = NewFileClassObject();
     if (!made) return E_OUTOFMEMORY;
-    IUnknown* kept = nullptr;
-    HRESULT hr = made->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&kept));
-    if (FAILED(hr)) {
-        made->AddRef();
-        made->Release();
-        return hr;
-    }
-    CacheClassObject(kept);
-    *out = kept;
+    // IClassFactory is the object's IUnknown; the cache keeps the maker's reference.
+    *out = made.detach();
+    CacheClassObject(*out);
     return S_OK;
 }
 

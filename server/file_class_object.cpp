@@ -1,7 +1,6 @@
 #include "server/file_class_object.h"
 
-#include <new>
-
+#include "platform/com_object.h"
 #include "platform/owners.h"
 #include "server/module_lock.h"
 #include "store/file.h"
@@ -14,52 +13,39 @@ namespace {
 // client reference (count 1 to 2) locks the library, the last one (2 to 1) unlocks it.
 // Both steps happen under the object's own lock, so that a release racing an AddRef
 // cannot leave the lock count unbalanced.
-class FileClassObject final : public IClassFactory {
+class FileClassObject final : public RefCounted<FileClassObject, IClassFactory> {
 public:
-    FileClassObject() { InitializeCriticalSection(&lock_); }
-    FileClassObject(const FileClassObject&) = delete;
-    FileClassObject& operator=(const FileClassObject&) = delete;
-    ~FileClassObject() { DeleteCriticalSection(&lock_); }
+    using Table = InterfaceTable<Answers<IClassFactory, IID_IUnknown>,
+                                 Answers<IClassFactory, IID_IClassFactory>>;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
+    FileClassObject() { InitializeCriticalSection(&lock_); }
 
     ULONG STDMETHODCALLTYPE AddRef() override {
         CriticalSectionGuard guard(lock_);
-        LONG count = InterlockedIncrement(&refCount_);
+        const ULONG count = CountUp();
         if (count == 2) LockModule();
-        return static_cast<ULONG>(count);
+        return count;
     }
 
     ULONG STDMETHODCALLTYPE Release() override {
-        LONG count;
+        ULONG count;
         {
             CriticalSectionGuard guard(lock_);
-            count = InterlockedDecrement(&refCount_);
+            count = CountDown();
             if (count == 1) UnlockModule();
         }
         if (count == 0) delete this;
-        return static_cast<ULONG>(count);
+        return count;
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        File* file = nullptr;
-        HRESULT hr = File::Create(&file);
-        if (FAILED(hr)) return hr;
-        // The holder's reference destroys the new object again when the query fails.
-        ComPtr<IFile> holder = ComPtr<IFile>::share(static_cast<IFile*>(file));
-        return holder->QueryInterface(riid, ppv);
+        // The maker's reference destroys the new object again when the query fails.
+        ComPtr<File> file = New<File>();
+        if (!file) return E_OUTOFMEMORY;
+        return file->QueryInterface(riid, ppv);
     }
 
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
@@ -71,12 +57,15 @@ public:
     }
 
 private:
-    LONG volatile refCount_ = 0;
+    ~FileClassObject() override { DeleteCriticalSection(&lock_); }
+
     CRITICAL_SECTION lock_;
 };
 
 }  // namespace
 
-IClassFactory* NewFileClassObject() { return new (std::nothrow) FileClassObject(); }
+ComPtr<IClassFactory> NewFileClassObject() {
+    return ComPtr<IClassFactory>::adopt(New<FileClassObject>().detach());
+}
 
 }  // namespace quarrow2::server

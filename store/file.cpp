@@ -29,22 +29,6 @@ HRESULT Report(const OLECHAR* text) {
 
 }  // namespace
 
-HRESULT File::Create(File** out) {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) File();
-    return *out ? S_OK : E_OUTOFMEMORY;
-}
-
-// ---- IUnknown ------------------------------------------------------------------------
-
-ULONG File::AddRef() { return ++refCount_; }
-
-ULONG File::Release() {
-    const ULONG left = --refCount_;
-    if (left == 0) delete this;
-    return left;
-}
-
 // ---- IFile ---------------------------------------------------------------------------
 
 const WCHAR* File::PathOrEmpty() const { return HasPath() ? path_.get() : OLESTR(""); }

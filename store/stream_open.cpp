@@ -3,34 +3,28 @@
 #include <new>
 
 #include "items/metadata.h"
+#include "platform/com_object.h"
 #include "store/type_names.h"
 
 namespace quarrow2 {
 namespace {
 
-HRESULT FailureOr(HRESULT hr) { return hr == S_OK ? E_FAIL : hr; }
-
 // Hands the open stream to a new item. The handle is closed on every failure.
 HRESULT WrapInItem(UniqueHandle handle, const WString& streamPath, const WCHAR* type,
                    bool newlyCreated, IMetaData** out) {
-    MetaData* item = nullptr;
-    HRESULT hr = MetaData::Create(&item);
-    if (FAILED(hr) || !item) {
+    // Until the query below hands a reference out, this one owns the item: on a failure the
+    // item goes, and its handle with it.
+    ComPtr<MetaData> item = New<MetaData>();
+    if (!item) {
         // The caller reports the last error; the open's own code would mislead there.
-        if (hr == E_OUTOFMEMORY) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FailureOr(hr);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return E_OUTOFMEMORY;
     }
     item->Attach(handle.release(), streamPath.c_str(), type);
     // A new stream is empty, which is not a value: give it the empty value's stored form.
     // Should that fail, the item still reaches the client, whose own puts will tell.
     if (newlyCreated) item->put_Text(nullptr);
-    hr = item->QueryInterface(IID_IMetaData, reinterpret_cast<void**>(out));
-    if (FAILED(hr)) {
-        *out = nullptr;
-        MetaData::Discard(item);
-        return FailureOr(hr);
-    }
-    return hr;
+    return item->QueryInterface(IID_IMetaData, reinterpret_cast<void**>(out));
 }
 
 }  // namespace

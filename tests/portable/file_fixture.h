@@ -13,11 +13,11 @@ namespace quarrow2::test {
 
 // A File handed out with one reference, as a client gets it.
 inline ComPtr<IFile> NewFile() {
-    File* raw = nullptr;
-    EXPECT_EQ(File::Create(&raw), S_OK);
+    ComPtr<File> made = New<File>();
     ComPtr<IFile> file;
-    if (raw) {
-        EXPECT_EQ(raw->QueryInterface(IID_IFile, file.out_void()), S_OK);
+    EXPECT_TRUE(made);
+    if (made) {
+        EXPECT_EQ(made->QueryInterface(IID_IFile, file.out_void()), S_OK);
     }
     return file;
 }

@@ -177,8 +177,8 @@ public:
     // A new item holding `handle`, handed out with one reference as OpenItem hands it.
     static ComPtr<IMetaData> MakeItem(HANDLE handle, const WString& streamPath,
                                       const WString& type) {
-        MetaData* made = nullptr;
-        EXPECT_EQ(MetaData::Create(&made), S_OK);
+        ComPtr<MetaData> made = New<MetaData>();
+        EXPECT_TRUE(made);
         if (!made) return nullptr;
         made->Attach(handle, streamPath.c_str(), type.c_str());
         ComPtr<IMetaData> item;

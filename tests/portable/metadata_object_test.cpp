@@ -77,8 +77,8 @@ TEST(MetaDataStates, AClosedItemAnswersWithoutItsStream) {
 }
 
 TEST(MetaDataStates, AnItemNeverAttachedAnswersLikeAClosedOne) {
-    MetaData* made = nullptr;
-    ASSERT_EQ(MetaData::Create(&made), S_OK);
+    ComPtr<MetaData> made = New<MetaData>();
+    ASSERT_TRUE(made);
     ComPtr<IMetaData> item;
     ASSERT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
     ExpectNoStreamBehaviour(item.get(), 0);
@@ -88,13 +88,13 @@ TEST(MetaDataObject, HoldsTheLibraryForItsLifeAndClosesItsHandleAtTheEnd) {
     ItemFile file;
     const LONG before = server::ModuleLockCount();
 
-    MetaData* made = nullptr;
-    ASSERT_EQ(MetaData::Create(&made), S_OK);
+    ComPtr<MetaData> made = New<MetaData>();
+    ASSERT_TRUE(made);
     EXPECT_EQ(server::ModuleLockCount(), before + 1);
     made->Attach(file.OpenStream(GENERIC_READ | GENERIC_WRITE), file.streamPath().c_str(),
                  OLESTR("T"));
     // Discarded without ever being handed out: the handle goes with it.
-    MetaData::Discard(made);
+    made.reset();
     EXPECT_EQ(server::ModuleLockCount(), before);
     UniqueHandle reopened(file.OpenStream(GENERIC_READ | GENERIC_WRITE));
     EXPECT_TRUE(reopened.valid()) << GetLastError();

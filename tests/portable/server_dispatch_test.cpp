@@ -29,11 +29,11 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
 }
 
 ComPtr<IMetaData> NewUnattachedItem() {
-    MetaData* raw = nullptr;
-    EXPECT_EQ(MetaData::Create(&raw), S_OK);
+    ComPtr<MetaData> made = New<MetaData>();
     ComPtr<IMetaData> item;
-    if (raw) {
-        EXPECT_EQ(raw->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
+    EXPECT_TRUE(made);
+    if (made) {
+        EXPECT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
     }
     return item;
 }

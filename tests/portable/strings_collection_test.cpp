@@ -78,9 +78,8 @@ TEST(StringsCollection, ItemHandsOutAFreshCopyAndClearsWhatTheVariantHeld) {
 }
 
 TEST(StringsCollection, AppendKeepsEachStringWhole) {
-    discovery::Strings* raw = nullptr;
-    ASSERT_EQ(discovery::CreateStrings(&raw), S_OK);
-    std::unique_ptr<discovery::Strings> made(raw);
+    ComPtr<discovery::Strings> made = New<discovery::Strings>();
+    ASSERT_TRUE(made);
 
     const OLECHAR withZero[] = {OLESTR('a'), 0, OLESTR('b')};
     {
@@ -93,7 +92,6 @@ TEST(StringsCollection, AppendKeepsEachStringWhole) {
 
     ComPtr<IStrings> strings;
     ASSERT_EQ(made->QueryInterface(IID_IStrings, strings.out_void()), S_OK);
-    made.release();
 
     UniqueVariant v;
     ASSERT_EQ(strings->get_Item(1, v.get()), S_OK);
@@ -130,15 +128,13 @@ TEST(StringsCollection, EveryLiveCollectionAndEnumeratorHoldsTheLibrary) {
 
     // A collection destroyed by its maker before any reference went out gives its lock back.
     {
-        discovery::Strings* raw = nullptr;
-        ASSERT_EQ(discovery::CreateStrings(&raw), S_OK);
-        std::unique_ptr<discovery::Strings> unhanded(raw);
+        ComPtr<discovery::Strings> unhanded = New<discovery::Strings>();
+        ASSERT_TRUE(unhanded);
         UniqueBstr s = Bstr("Author");
         ASSERT_EQ(unhanded->Append(s.get()), S_OK);
         EXPECT_EQ(server::ModuleLockCount(), start + 1);
     }
     EXPECT_EQ(server::ModuleLockCount(), start);
-    EXPECT_EQ(discovery::CreateStrings(nullptr), E_POINTER);
 }
 
 TEST(StringsCollection, ReadsOnManyThreadsAtOnce) {

@@ -14,16 +14,15 @@ namespace quarrow2::test {
 
 // A collection holding the strings, handed out with one reference as a client gets it.
 inline ComPtr<IStrings> MakeStrings(const std::vector<std::string>& texts) {
-    discovery::Strings* raw = nullptr;
-    EXPECT_EQ(discovery::CreateStrings(&raw), S_OK);
-    std::unique_ptr<discovery::Strings> made(raw);
+    ComPtr<discovery::Strings> made = New<discovery::Strings>();
+    EXPECT_TRUE(made);
+    if (!made) return nullptr;
     for (const std::string& text : texts) {
         UniqueBstr s = Bstr(text);
         EXPECT_EQ(made->Append(s.get()), S_OK);
     }
     ComPtr<IStrings> handed;
     EXPECT_EQ(made->QueryInterface(IID_IStrings, handed.out_void()), S_OK);
-    made.release();
     return handed;
 }
 

@@ -2,9 +2,7 @@
 // an error, read through IErrorInfo by the client that receives it.
 // Each thread holds its current one until the next report replaces it.
 
-#include <atomic>
-#include <new>
-
+#include "platform/com_object.h"
 #include "platform/owners.h"
 #include "platform/posix/runtime/bstr_copy.h"
 
@@ -27,27 +25,11 @@ HRESULT CopyText(const UniqueBstr& field, BSTR* out) {
     return field.get() && !*out ? E_OUTOFMEMORY : S_OK;
 }
 
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorInfo final : public quarrow2::RefCounted<ErrorInfo, IErrorInfo, ICreateErrorInfo> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
-        if (!ppvObject) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IErrorInfo)) {
-            *ppvObject = static_cast<IErrorInfo*>(this);
-        } else if (IsEqualIID(riid, IID_ICreateErrorInfo)) {
-            *ppvObject = static_cast<ICreateErrorInfo*>(this);
-        } else {
-            *ppvObject = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
+    using Table = quarrow2::InterfaceTable<quarrow2::Answers<IErrorInfo, IID_IUnknown>,
+                                           quarrow2::Answers<IErrorInfo, IID_IErrorInfo>,
+                                           quarrow2::Answers<ICreateErrorInfo, IID_ICreateErrorInfo>>;
 
     // IErrorInfo
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
@@ -90,7 +72,8 @@ public:
     }
 
 private:
-    std::atomic<ULONG> references_{1};
+    ~ErrorInfo() override = default;
+
     GUID guid_{};
     UniqueBstr source_;
     UniqueBstr description_;
@@ -103,10 +86,8 @@ private:
 HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
     if (!pperrinfo) return E_INVALIDARG;
     *pperrinfo = nullptr;
-    ErrorInfo* info = new (std::nothrow) ErrorInfo;
-    if (!info) return E_OUTOFMEMORY;
-    *pperrinfo = info;
-    return S_OK;
+    *pperrinfo = quarrow2::New<ErrorInfo>().detach();
+    return *pperrinfo ? S_OK : E_OUTOFMEMORY;
 }
 
 // The calling thread's current error information: one reference per thread, replaced by
