@@ -137,7 +137,7 @@ TEST(PlatformSharing, AnotherProgramsFlockDoesNotStopOpens) {
     EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
 }
 
-TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
+TEST(PlatformSharing, RemovingHeldStreamsButNeverFiles) {
     TempDir dir;
     MakeFile(dir / "doc", "main");
     SetRawStream(dir / "doc", "T", "value");
@@ -156,19 +156,13 @@ TEST(PlatformSharing, RemovingHeldStreamsAndFiles) {
     EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nofile", "T").c_str())), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str())), ERROR_PATH_NOT_FOUND);
 
-    // The file itself: refused while its main stream is held without FILE_SHARE_DELETE.
-    Opened main = OpenReader(PathW(dir / "doc"));
-    EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "doc").c_str())), ERROR_SHARING_VIOLATION);
-    main.handle.reset();
-    EXPECT_TRUE(DeleteFileW(PathW(dir / "doc").c_str()));
-    EXPECT_FALSE(fs::exists(dir / "doc"));
-
-    // A symbolic link goes, what it points to stays.
+    // Only streams go: the file itself, or a symbolic link to it, is refused and stays.
     MakeFile(dir / "target", "kept");
     fs::create_symlink(dir / "target", dir / "link");
-    EXPECT_TRUE(DeleteFileW(PathW(dir / "link").c_str()));
-    EXPECT_FALSE(fs::is_symlink(dir / "link"));
-    EXPECT_EQ(FileContent(dir / "target"), "kept");
+    for (const char* name : {"doc", "link"})
+        EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / name).c_str())), ERROR_ACCESS_DENIED) << name;
+    EXPECT_EQ(FileContent(dir / "doc"), "main");
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// DeleteFileW: removes one named stream of a file, or the file itself.
+// DeleteFileW: removes one named stream of a file, and never the file itself.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -37,30 +37,13 @@ DWORD DeleteNamedStream(const StreamPath& path) {
     return 0;
 }
 
-DWORD DeleteWholeFile(const StreamPath& path) {
-    // The name itself goes, so a symbolic link is removed, not what it points to.
-    UniqueFd link(::open(path.file.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!link.valid()) return Win32ErrorFromErrno(errno);
-    struct stat st;
-    if (::fstat(link.get(), &st) != 0) return Win32ErrorFromErrno(errno);
-    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
-    UniqueFd fd;
-    // Only regular files can be held open by handles; one that cannot be read was never
-    // opened through this layer by this caller, and its removal is up to the folder's
-    // permissions alone.
-    if (S_ISREG(st.st_mode) && ReopenDescriptor(link.get(), false, false, fd) == 0)
-        if (DWORD error = ClaimDeletion(fd.get(), std::string())) return error;
-    if (::unlink(path.file.c_str()) != 0) return Win32ErrorFromErrno(errno);
-    return 0;
-}
-
 BOOL Delete(LPCWSTR name) {
     StreamPath path;
     if (DWORD error = ResolveStreamPath(name, path)) return FailWith(error, FALSE);
-    // A missing file has no streams; a dangling symbolic link still has its own name.
-    if (path.named() && !path.file_fd.valid()) return FailWith(ERROR_FILE_NOT_FOUND, FALSE);
-    DWORD error = path.named() ? DeleteNamedStream(path) : DeleteWholeFile(path);
-    if (error) return FailWith(error, FALSE);
+    // Only items are ever removed here; a file itself is not this layer's to remove.
+    if (!path.named()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
+    if (!path.file_fd.valid()) return FailWith(ERROR_FILE_NOT_FOUND, FALSE);
+    if (DWORD error = DeleteNamedStream(path)) return FailWith(error, FALSE);
     return TRUE;
 }
 
