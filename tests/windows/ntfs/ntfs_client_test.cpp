@@ -277,6 +277,7 @@ TEST_F(NtfsClientTest, HostileTypeNamesNeverReachTheFileOrItsOtherItems) {
             ASSERT_EQ(Read(OnVolume("hostile.txt:Other")), other);
         }
     }
+    ExpectFileFailure(OpenOrAdd(file.get(), true, nullptr), "Access to this data type forbidden.");
 }
 
 // Two items of one file, each open for writing. Windows keeps share modes per stream. Wine

@@ -170,11 +170,16 @@ def main():
         with Mount(image, folder, "streams_interface=windows"):
             env = dict(os.environ, QUARROW2_NTFS_DIR="Z:" + folder.replace("/", "\\"))
             # The client's folder, not the volume: nothing of Wine's may keep the mount busy.
-            client_run = subprocess.run([wine_run, client], env=env, cwd=os.path.dirname(client),
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-            print(client_run.stdout.decode(errors="replace").replace("\r", ""))
-            if client_run.returncode != 0:
-                failures.append("the client under Wine failed with status %d" % client_run.returncode)
+            try:
+                client_run = subprocess.run([wine_run, client], env=env, cwd=os.path.dirname(client),
+                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                            timeout=600)
+                print(client_run.stdout.decode(errors="replace").replace("\r", ""))
+                if client_run.returncode != 0:
+                    failures.append("the client under Wine failed with status %d"
+                                    % client_run.returncode)
+            except subprocess.TimeoutExpired:
+                failures.append("the client under Wine did not end within 10 minutes")
 
         with Mount(image, folder):
             check_from_linux(tool, folder, failures)
