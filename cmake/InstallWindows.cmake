@@ -8,4 +8,4 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quarrow2
         DESTINATION include FILES_MATCHING PATTERN "*.h")
 # cmd.exe wants its scripts with CRLF line ends.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/register.cmd.in ${CMAKE_BINARY_DIR}/package/register.cmd
-               COPYONLY NEWLINE_STYLE CRLF)
+               @ONLY NEWLINE_STYLE CRLF)

@@ -31,16 +31,19 @@ got=$("$wine_run" "$unpacked/quarrow2.exe" --version | tr -d '\r')
 [ "$got" = "quarrow2 $version" ] || fail "quarrow2.exe --version printed '$got'"
 
 # register.cmd registers the DLL beside it, wherever the zip was unpacked (a folder with a
-# space in its name here), and passes its options on to regsvr32.
+# space in its name here) and whatever the current folder, and passes its options on to
+# regsvr32.
 source "$(dirname "$0")/../windows/wine_view.sh"
 wine_for_view "$wine_run" "$view"
 key='HKCR\CLSID\{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}\InprocServer32'
 server() { "$WINE_LOADER" reg query "$key" /ve "/reg:$view" 2>/dev/null | tr -d '\r' |
              sed -n 's/^    .*REG_SZ    //p'; }
 dll=$("$WINE_LOADER" winepath -w "$unpacked/Quarrow2.dll" 2>/dev/null | tr -d '\r')
-(cd "$unpacked" && "$WINE_LOADER" cmd /c register.cmd /s) || fail "register.cmd /s exited with $?"
+(cd "$scratch" && "$WINE_LOADER" cmd /c 'unpacked folder\register.cmd' /s) ||
+  fail "register.cmd /s exited with $?"
 [ "$(server)" = "$dll" ] || fail "File's server is '$(server)', expected '$dll'"
-(cd "$unpacked" && "$WINE_LOADER" cmd /c register.cmd /u /s) || fail "register.cmd /u /s exited with $?"
+(cd "$scratch" && "$WINE_LOADER" cmd /c 'unpacked folder\register.cmd' /u /s) ||
+  fail "register.cmd /u /s exited with $?"
 [ -z "$(server)" ] || fail "File's server is still registered after register.cmd /u"
 
 echo "$failed failed"
