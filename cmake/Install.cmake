@@ -48,7 +48,7 @@ if(QUARROW2_HELP2MAN)
   add_custom_command(
     OUTPUT ${quarrow2_man}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${QUARROW2_HELP2MAN} --no-info --no-discard-stderr
+    COMMAND ${QUARROW2_HELP2MAN} --no-info
             --name "attach named items of metadata to files"
             --output ${CMAKE_BINARY_DIR}/man/quarrow2.1 $<TARGET_FILE:quarrow2_tool>
     COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/quarrow2.1

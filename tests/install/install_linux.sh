@@ -13,6 +13,7 @@ done
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cached CMAKE_PROJECT_VERSION)
 config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+lib=$(cached CMAKE_INSTALL_LIBDIR)
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -22,8 +23,8 @@ expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
 
 # The files every install holds, relative to the prefix, the man page included.
 expected_files() {
-  local lib=$1
-  printf '%s\n' bin/quarrow2 include/quarrow2/automation.h include/quarrow2/quarrow2.h \
+  (cd "$source/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+  printf '%s\n' bin/quarrow2 \
     "$lib/libquarrow2.so" "$lib/libquarrow2.so.2" "$lib/libquarrow2.so.$version" \
     "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
     "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
@@ -31,9 +32,13 @@ expected_files() {
     share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz
 }
 
-# The library by its soname, the tool through it, and neither with a search path of its own.
-check_binaries() {
-  local prefix=$1 lib=$2
+# Runs a program against the library installed under a prefix.
+with_prefix() { local prefix=$1; shift; LD_LIBRARY_PATH="$prefix/$lib" "$@"; }
+
+# The library by its soname, the tool through it and neither with a search path of its
+# own; then the tool on a real file.
+check_installed() {
+  local prefix=$1 file
   expect_eq "$(readlink "$prefix/$lib/libquarrow2.so")" libquarrow2.so.2 "the development link"
   expect_eq "$(readlink "$prefix/$lib/libquarrow2.so.2")" "libquarrow2.so.$version" "the soname link"
   readelf -d "$prefix/$lib/libquarrow2.so.$version" | grep -q 'SONAME.*\[libquarrow2\.so\.2\]' ||
@@ -43,17 +48,22 @@ check_binaries() {
   if readelf -d "$prefix/bin/quarrow2" "$prefix/$lib/libquarrow2.so.$version" | grep -E 'RPATH|RUNPATH'; then
     fail "an installed binary carries a library search path"
   fi
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version)" "quarrow2 $version" \
+    "$prefix/bin/quarrow2 --version"
+  file=$(mktemp "$scratch/tagged.XXXXXX")
+  with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "$file
+  16  Author" "$prefix/bin/quarrow2 list"
 }
 
 # Tags a real file with the example and reads the tag back with the installed tool.
 check_example() {
-  local program=$1 prefix=$2 lib=$3 file="$scratch/example-$RANDOM.txt"
-  : > "$file"
-  local out
-  out=$(LD_LIBRARY_PATH="$prefix/$lib" "$program" "$file") || fail "$program exited with $?"
-  expect_eq "$out" "Author has 8 characters in 16 bytes" "$program"
-  expect_eq "$(LD_LIBRARY_PATH="$prefix/$lib" "$prefix/bin/quarrow2" get "$file" Author)" \
-    "Jane Doe" "the installed tool reading the example's item"
+  local program=$1 prefix=$2 file
+  file=$(mktemp "$scratch/example.XXXXXX")
+  expect_eq "$(with_prefix "$prefix" "$program" "$file")" "Author has 8 characters in 16 bytes" \
+    "$program"
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" get "$file" Author)" "Jane Doe" \
+    "the installed tool reading the example's item"
 }
 
 echo "== cmake --install with DESTDIR"
@@ -62,38 +72,34 @@ root="$scratch/destdir"
 DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null
 [ ! -e "$prefix" ] || fail "$prefix was written outside DESTDIR"
 staged="$root$prefix"
-lib=lib
 (cd "$staged" && find . ! -type d | sed 's|^\./||' | sort) > "$scratch/installed"
-expected_files "$lib" | sort > "$scratch/expected"
+expected_files | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/installed" || fail "the installed files differ"
-check_binaries "$staged" "$lib"
 if grep -rlF -e "$build" -e "$source" "$staged"; then
   fail "installed files name the build or source tree"
 fi
 expect_eq "$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --variable=prefix quarrow2)" \
   "$prefix" "quarrow2.pc's prefix"
-expect_eq "$(LD_LIBRARY_PATH="$staged/$lib" "$staged/bin/quarrow2" --version)" \
-  "quarrow2 $version" "the installed tool's version"
+check_installed "$staged"
 
 echo "== the example through find_package(Quarrow2 CONFIG)"
 cmake -S "$source/examples" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$staged" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/consumer" >/dev/null
-check_example "$scratch/consumer/hello_metadata" "$staged" "$lib"
+check_example "$scratch/consumer/hello_metadata" "$staged"
 
 echo "== the example through pkg-config"
 flags=$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --define-variable=prefix="$staged" \
   --cflags --libs quarrow2)
 # shellcheck disable=SC2086 # the flags are words
 c++ -std=c++17 -o "$scratch/hello_pc" "$source/examples/hello_metadata.cpp" $flags
-check_example "$scratch/hello_pc" "$staged" "$lib"
+check_example "$scratch/hello_pc" "$staged"
 
 echo "== the .deb"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >/dev/null
 deb="$scratch/deb/quarrow2_${version}_$(dpkg --print-architecture).deb"
 [ -f "$deb" ] || { fail "no $(basename "$deb")"; exit 1; }
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort > "$scratch/packaged"
-expected_files "$lib" | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/packaged" || fail "the .deb's files differ"
 # Its dependencies are the system's libraries the binaries use, never itself.
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -103,15 +109,7 @@ for package in libc6 libstdc++6 libgcc-s1; do
 done
 [[ $depends != *quarrow2* ]] || fail "the package depends on itself"
 dpkg -x "$deb" "$scratch/debroot"
-check_binaries "$scratch/debroot/usr" "$lib"
-expect_eq "$(LD_LIBRARY_PATH="$scratch/debroot/usr/$lib" "$scratch/debroot/usr/bin/quarrow2" --version)" \
-  "quarrow2 $version" "the packaged tool's version"
-tagged="$scratch/tagged.txt"
-: > "$tagged"
-LD_LIBRARY_PATH="$scratch/debroot/usr/$lib" "$scratch/debroot/usr/bin/quarrow2" set "$tagged" Author "Jane Doe"
-expect_eq "$(LD_LIBRARY_PATH="$scratch/debroot/usr/$lib" "$scratch/debroot/usr/bin/quarrow2" list "$tagged")" \
-  "$tagged
-  16  Author" "the packaged tool's list"
+check_installed "$scratch/debroot/usr"
 
 echo "$failed failed"
 exit $((failed > 0))

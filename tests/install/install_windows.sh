@@ -10,7 +10,8 @@ if [ "$3" = 8 ]; then arch=win64 view=64; else arch=win32 view=32; fi
 for tool in cpack unzip wine; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+version=$(cached CMAKE_PROJECT_VERSION)
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -21,8 +22,10 @@ cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
 zip="$scratch/quarrow2-$version-$arch.zip"
 [ -f "$zip" ] || { echo "FAILED: no $(basename "$zip")"; exit 1; }
 unzip -Z1 "$zip" | grep -v '/$' | sort > "$scratch/listed"
-printf '%s\n' LICENSE Quarrow2.dll Quarrow2.tlb README.md include/quarrow2/automation.h \
-  include/quarrow2/quarrow2.h quarrow2.exe register.cmd | sort > "$scratch/expected"
+{
+  printf '%s\n' LICENSE Quarrow2.dll Quarrow2.tlb README.md quarrow2.exe register.cmd
+  (cd "$(cached CMAKE_HOME_DIRECTORY)/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+} | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/listed" || fail "the zip's files differ"
 
 unpacked="$scratch/unpacked folder"
