@@ -9,8 +9,6 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "named items of metadata attached to files
 set(CPACK_PACKAGE_DESCRIPTION "Quarrow2 keeps items of metadata (Author, Keywords, any name)
 as named data streams of ordinary files, without touching their contents. It holds the
 library, its C++ headers, CMake and pkg-config files, and the quarrow2 command-line tool.")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
@@ -26,8 +24,9 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  # The package's dependencies are those of its binaries, as dpkg-shlibdeps finds them; the
-  # tool's own need of libquarrow2.so.2 is met inside the package, by the shlibs file.
+  # The package's dependencies are those of its binaries, as dpkg-shlibdeps finds them. Its
+  # shlibs file lets packages built against libquarrow2.so.2 depend on this one in turn,
+  # and installing it runs ldconfig.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
