@@ -157,7 +157,7 @@ TEST_F(NtfsClientTest, FailedOpensCarryTheSystemsTextAndDeleteTakesOneStream) {
 }
 
 // "T:$DATA" names the stream T on Windows. Wine keeps the suffix as part of the name.
-TEST_F(NtfsClientTest, TheStreamKindAfterTheName) {
+TEST_F(NtfsClientTest, WhatTheSystemMakesOfTheEndOfAName) {
     ComPtr<IFile> file = BoundTo("doc.txt");
     ASSERT_TRUE(file);
     ItemOutcome kind = Add(file.get(), "Kind:$DATA");
@@ -166,6 +166,13 @@ TEST_F(NtfsClientTest, TheStreamKindAfterTheName) {
     EXPECT_EQ(Read(OnVolume("doc.txt:Kind")).has_value(), !UnderWine());
     EXPECT_EQ(kind.item->Delete(), S_OK);
     EXPECT_FALSE(Read(OnVolume("doc.txt:Kind:$DATA")));
+
+    // The system trims trailing dots and blanks: "Trail. " is the stream Trail.
+    ItemOutcome trail = Add(file.get(), "Trail. ");
+    ASSERT_EQ(trail.hr, S_OK) << trail.error.description;
+    ASSERT_EQ(PutText(trail.item.get(), "t"), S_OK);
+    EXPECT_EQ(Read(OnVolume("doc.txt:Trail")), Utf16Bytes(W("t")));
+    EXPECT_EQ(trail.item->Delete(), S_OK);
 }
 
 // Every write of an item holds a byte-range lock, which on Windows keeps readers on other
