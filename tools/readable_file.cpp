@@ -1,6 +1,8 @@
 #include "readable_file.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 
 #include "failure.h"
 
@@ -15,6 +17,10 @@ MetadataFile bind_readable_file(const Library& library, const std::string& path)
         fs::file_status status = fs::status(fs::u8path(path), error);
         if (!fs::exists(status)) throw Failure("File not found.", path);
         if (fs::is_directory(status)) throw Failure("Is a folder, not a file.", path);
+        // The library answers only "not readable"; the file system says why.
+        errno = 0;
+        std::ifstream probe(fs::u8path(path), std::ios::binary);
+        if (!probe && (errno == EACCES || errno == EPERM)) throw Failure("Access is denied.", path);
         throw Failure("File cannot be opened for reading.", path);
     }
     return file;

@@ -11,7 +11,8 @@
 namespace quarrow2::tool {
 
 // Failure "Volume does not support streams.", "File not found.", "Is a folder, not a
-// file." or "File cannot be opened for reading." when the file's items cannot be read.
+// file.", "Access is denied." or "File cannot be opened for reading." when the file's items
+// cannot be read.
 MetadataFile bind_readable_file(const Library& library, const std::string& path);
 
 }  // namespace quarrow2::tool
