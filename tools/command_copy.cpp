@@ -8,14 +8,13 @@
 namespace quarrow2::tool {
 
 int run_copy(const Library& library, const CopyOptions& options) {
-    MetadataFile source = bind_readable_file(library, options.source);
+    auto [source, types] = bind_readable_file_types(library, options.source);
     // Items go onto a file that is there; cp makes no files.
     MetadataFile destination = bind_readable_file(library, options.destination);
-    std::vector<WString> types;
-    if (options.types.empty())
-        types = source.types();
-    else
+    if (!options.types.empty()) {
+        types.clear();
         for (const std::string& type : options.types) types.push_back(utf16_from_utf8(type));
+    }
 
     int status = kSuccess;
     for (const WString& type : types) {

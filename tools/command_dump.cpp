@@ -27,8 +27,8 @@ Json item_json(const std::string& type, const Bytes& value) {
 std::optional<Json> file_json(const Library& library, const std::string& path, bool& failed) {
     Json items = Json::array();
     try {
-        MetadataFile file = bind_readable_file(library, path);
-        for (const WString& type : file.types()) {
+        auto [file, types] = bind_readable_file_types(library, path);
+        for (const WString& type : types) {
             std::string shown = displayable_utf8(type);
             try {
                 std::optional<std::string> name = utf8_from_utf16(type.data(), type.size());

@@ -1,4 +1,6 @@
 // quarrow2 find [-r] PATH... --type T [--value TEXT | --match GLOB | --regex RE] [--json] [-0]
+#include <algorithm>
+
 #include "commands.h"
 #include "console.h"
 #include "failure.h"
@@ -24,11 +26,9 @@ public:
 
     void look_at(const std::string& path) {
         try {
-            MetadataFile file = bind_readable_file(library_, path);
             // The walk tells a missing item from one that cannot be opened.
-            bool present = false;
-            for (const WString& type : file.types()) present = present || type == type_;
-            if (!present) return;
+            auto [file, types] = bind_readable_file_types(library_, path);
+            if (std::find(types.begin(), types.end(), type_) == types.end()) return;
             Found found{path, std::nullopt};
             if (match_.needs_value() || options_.json) {
                 found.value = file.open(type_, options_.type).bytes();

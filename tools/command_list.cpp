@@ -49,10 +49,11 @@ struct ListedFile {
 };
 
 // Each type the file system reports, opened by its exact UTF-16 name for its length.
-std::vector<ListedItem> list_items(MetadataFile& file, bool with_values,
+std::vector<ListedItem> list_items(ReadableFile& readable, bool with_values,
                                    std::vector<std::string>& failures) {
+    MetadataFile& file = readable.file;
     std::vector<ListedItem> items;
-    for (const WString& type : file.types()) {
+    for (const WString& type : readable.types) {
         ListedItem item{displayable_utf8(type), std::nullopt, std::nullopt, {}};
         try {
             MetadataItem opened = file.open(type, item.type);
@@ -133,7 +134,7 @@ public:
         ListedFile listed{path, {}, std::nullopt};
         std::vector<std::string> failures;
         try {
-            MetadataFile file = bind_readable_file(library_, path);
+            ReadableFile file = bind_readable_file_types(library_, path);
             listed.items = list_items(file, options_.long_form, failures);
         } catch (const Failure& failure) {
             listed.error = failure.description();

@@ -36,8 +36,8 @@ int run_remove(const Library& library, const RemoveOptions& options) {
     int status = kSuccess;
     for (const std::string& path : options.paths) {
         try {
-            MetadataFile file = bind_readable_file(library, path);
-            if (!remove_types(file, file.types())) status = kFailure;
+            auto [file, types] = bind_readable_file_types(library, path);
+            if (!remove_types(file, types)) status = kFailure;
         } catch (const Failure& failure) {
             report_failure(failure.what());
             status = kFailure;
