@@ -26,6 +26,16 @@ std::wstring wide(const std::string& utf8) {
     return result;
 }
 
+// libstdc++ matches by backtracking, one stack frame per character, which overflows the
+// stack on a long value; its polynomial mode matches breadth first instead, in bounded depth
+// (back-references are refused). A search tries every start, so it is made one whole match
+// with any text around the expression: one pass over the value.
+#ifdef __GLIBCXX__
+constexpr auto kRegexFlags = std::regex::ECMAScript | std::regex_constants::__polynomial;
+#else
+constexpr auto kRegexFlags = std::regex::ECMAScript;
+#endif
+
 // Matches one bracket set starting after its "["; gives the position after its "]", or
 // nothing when the pattern has no "]" to close it (then "[" stands for itself).
 std::optional<size_t> match_set(const std::u32string& pattern, size_t start, char32_t c,
@@ -95,9 +105,13 @@ ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::stri
     if (glob) glob_ = code_points(*glob);
     if (regex) {
         try {
-            regex_.emplace(wide(*regex), std::regex::ECMAScript);
+            std::wstring pattern = wide(*regex);
+            std::wregex alone(pattern, kRegexFlags);  // its own errors, before it is wrapped
+            regex_.emplace(L"[\\s\\S]*(?:" + pattern + L")[\\s\\S]*", kRegexFlags);
         } catch (const std::regex_error& error) {
-            throw UsageError("The regular expression cannot be used: " + std::string(error.what()) + ".");
+            std::string reason = error.what();
+            if (!reason.empty() && reason.back() == '.') reason.pop_back();
+            throw UsageError("The regular expression cannot be used: " + reason + ".");
         }
     }
 }
@@ -107,7 +121,7 @@ bool ValueMatch::matches(const std::optional<std::string>& text) const {
     if (!text) return false;
     if (value_) return *text == *value_;
     if (glob_) return glob_matches(*glob_, code_points(*text));
-    return std::regex_search(wide(*text), *regex_);
+    return std::regex_match(wide(*text), *regex_);
 }
 
 }  // namespace quarrow2::tool

@@ -234,6 +234,20 @@ class FindTest(ToolTestCase):
         self.assertFails(run("find", docs, "--type", "Author"), 1, "Is a folder", "-r")
 
 
+    def test_a_long_value_is_searched_in_one_pass(self):
+        root = folder_taking(LARGEST)
+        if root is None:
+            self.skipTest("no file system here keeps a 64 KiB value")
+        self.addCleanup(shutil.rmtree, root, True)
+        path = os.path.join(root, "long.txt")
+        open(path, "wb").close()
+        os.setxattr(path, "user.Body", utf16("a" * 32000 + "b"))
+        for pattern, status in (("a.*b", 0), ("(a|b)*c", 1), ("^b", 1), ("b$", 0)):
+            with self.subTest(pattern):
+                result = run("find", path, "--type", "Body", "--regex", pattern)
+                self.assertEqual((result.returncode, result.stderr), (status, b""))
+
+
 class UnreadableFileTest(ToolTestCase):
     def test_an_unprivileged_list_of_an_unreadable_file_says_access_is_denied(self):
         path = self.make_file("secret.txt", items=[("Author", utf16("Jane"))])
