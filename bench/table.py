@@ -7,7 +7,11 @@ Quarrow2, raw and ratio come from the same benchmark: the library's time is the 
 the same blocks of calls (bench/support/paired_timing.h). JDK and Python come from their own
 loops in the same bench/run, on the same volumes and values.
 
-Usage: table.py BENCHMARKS.json ALLOCATIONS.json PEERS.jsonl
+The tool's walks over a tree (TREE.jsonl, from bench/tree/tree_walks.py) follow as rows of
+their own: Quarrow2 is the tool's CPU time per file, raw getfattr's over the same tree, run in
+turn with it.
+
+Usage: table.py BENCHMARKS.json ALLOCATIONS.json PEERS.jsonl [TREE.jsonl]
 """
 import json
 import sys
@@ -40,6 +44,17 @@ def load_peers(path):
     return peers
 
 
+def load_records(path):
+    """One JSON object per line; none when there is no such file."""
+    if not path:
+        return []
+    try:
+        with open(path, encoding="utf-8") as f:
+            return [json.loads(line) for line in f if line.strip().startswith("{")]
+    except FileNotFoundError:
+        return []
+
+
 def split_name(name):
     name = name.removesuffix("/manual_time")
     volume, operation, detail = name.split("/", 2)
@@ -62,6 +77,7 @@ def peer_cell(peers, runner, volume, operation, detail, skipped):
 
 def main():
     benchmarks_path, allocations_path, peers_path = sys.argv[1:4]
+    tree_path = sys.argv[4] if len(sys.argv) > 4 else None
     benchmarks = load_benchmarks(benchmarks_path)
     peers = load_peers(peers_path)
 
@@ -82,6 +98,14 @@ def main():
         else:
             cells += ["—", "—"]
         rows.append(cells)
+    tree_skips = []
+    for record in load_records(tree_path):
+        name = f"{record['volume']} · tool {record['operation']} (raw: getfattr -R -d) · {record['size']}"
+        if "skipped" in record:
+            tree_skips.append(f"{name}: {record['skipped']}")
+            continue
+        rows.append([name, nanoseconds(record["cpu_ns"]), nanoseconds(record["raw_ns"]),
+                     f"{record['ratio']:.2f}×", "—", "—"])
 
     print("| operation | Quarrow2 | raw | ratio | JDK | Python |")
     print("| --- | ---: | ---: | ---: | ---: | ---: |")
@@ -89,11 +113,14 @@ def main():
         print("| " + " | ".join(cells) + " |")
     print()
     print("Nanoseconds of the calling thread's CPU time (user and kernel) per operation; "
-          "ratio = Quarrow2 / raw, from the same blocks of calls.")
+          "ratio = Quarrow2 / raw, from the same blocks of calls. The tool's walks: the whole "
+          "process's CPU time per file, best of 5 runs taken in turn with getfattr's.")
 
-    if skipped or peer_skips or peers[None]:
+    if skipped or peer_skips or peers[None] or tree_skips:
         print()
         print("Skipped:")
+        for line in tree_skips:
+            print(f"- {line}")
         for runner, volume, message in peers[None]:
             print(f"- {runner} on {volume}: {message}")
         for (volume, message), names in skipped.items():

@@ -18,6 +18,6 @@ if(QUARROW2_BUILD_TESTS)
     add_test(NAME ${QUARROW2_TEST_PREFIX}readme
              COMMAND ${QUARROW2_PYTHON3_FOR_README} ${PROJECT_SOURCE_DIR}/tests/readme/test_readme.py)
     set_tests_properties(${QUARROW2_TEST_PREFIX}readme PROPERTIES
-      ENVIRONMENT "QUARROW2_TOOL=$<TARGET_FILE:quarrow2_tool>")
+      ENVIRONMENT "QUARROW2_TOOL=$<TARGET_FILE:quarrow2_tool>;QUARROW2_BUILD_DIR=${CMAKE_BINARY_DIR}")
   endif()
 endif()

@@ -99,7 +99,7 @@ else()
   set_target_properties(quarrow2 PROPERTIES LINKER_LANGUAGE CXX
                         VERSION ${PROJECT_VERSION} SOVERSION 2)
   target_link_libraries(quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
-  target_include_directories(quarrow2 PUBLIC ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(quarrow2 PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
   target_link_options(quarrow2 PRIVATE
                       -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/posix/exports.map)
   set_property(TARGET quarrow2 APPEND PROPERTY LINK_DEPENDS

@@ -1,5 +1,6 @@
 // Tags a file with its author and reads the tag back, through the library's interfaces.
-// Build: g++ -std=c++17 -Iinclude hello_metadata.cpp -Lbuild/linux-release -lquarrow2
+// Build against an installed Quarrow2:
+//   g++ -std=c++17 hello_metadata.cpp $(pkg-config --cflags --libs quarrow2)
 #include <cstdio>
 
 #include "quarrow2/client.h"

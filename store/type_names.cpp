@@ -24,6 +24,15 @@ bool IsDataStreamKind(const WCHAR* suffix) {
     return *suffix == 0;
 }
 
+// Windows drops the dots and blanks that end the last part of a path, so "F:." and "F: . "
+// open F itself; the same name with the stream kind after it ("F:.:$DATA") is no better.
+bool IsOnlyDotsAndBlanks(const WCHAR* name) {
+    const WCHAR* p = name;
+    for (; *p == OLESTR('.') || *p == OLESTR(' '); ++p) {
+    }
+    return p != name && (*p == 0 || (*p == OLESTR(':') && IsDataStreamKind(p + 1)));
+}
+
 }  // namespace
 
 bool IsForbiddenType(const WCHAR* type) {
@@ -31,7 +40,7 @@ bool IsForbiddenType(const WCHAR* type) {
     for (const WCHAR* forbidden : kForbiddenTypes)
         if (SameUnits(name, forbidden)) return true;
     // ":$data", ":$Data", "::$DATA" and the like all name the main stream on NTFS.
-    return name[0] == OLESTR(':');
+    return name[0] == OLESTR(':') || IsOnlyDotsAndBlanks(name);
 }
 
 bool CanNameAStream(const WCHAR* type) {

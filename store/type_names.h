@@ -7,8 +7,9 @@ namespace quarrow2 {
 
 // True for a type name that must never be opened as an item: names that would reach the
 // file's main stream ("$DATA", the empty name, and every name that starts with a colon,
-// since NTFS compares stream types without regard to case). Read up to the first zero
-// unit; a null name is the empty name.
+// since NTFS compares stream types without regard to case), and names made only of dots
+// and blanks, which Windows trims away to the file itself. Read up to the first zero unit;
+// a null name is the empty name.
 bool IsForbiddenType(const WCHAR* type);
 
 // False for a type name that no named stream can have because the system would read it

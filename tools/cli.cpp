@@ -33,12 +33,21 @@ struct Commands {
     SetOptions set;
     RemoveOptions remove;
     LengthOptions length;
+    DumpOptions dump;
+    RestoreOptions restore;
+    CopyOptions copy;
+    FindOptions find;
+    std::string remove_path;
     bool get_bytes = false, get_hex = false, set_bytes = false, set_hex = false;
     CLI::App* list_command = nullptr;
     CLI::App* get_command = nullptr;
     CLI::App* set_command = nullptr;
     CLI::App* remove_command = nullptr;
     CLI::App* length_command = nullptr;
+    CLI::App* dump_command = nullptr;
+    CLI::App* restore_command = nullptr;
+    CLI::App* copy_command = nullptr;
+    CLI::App* find_command = nullptr;
 };
 
 void define_commands(CLI::App& app, Commands& c) {
@@ -52,7 +61,11 @@ void define_commands(CLI::App& app, Commands& c) {
     c.list_command->add_flag("-r,--recursive", c.list.recursive,
                              "List the files in folders and their subfolders (files without items "
                              "are left out of the text form)");
-    c.list_command->add_flag("--json", c.list.json, "Write one JSON document");
+    c.list_command->add_flag("-l,--long", c.list.long_form,
+                             "Show each value after its type: its text, or hex digits when it is "
+                             "not text (cut short on a terminal)");
+    c.list_command->add_flag("--json", c.list.json,
+                             "Write one JSON document (with -l, whole values as text or hex)");
     c.list_command->add_option("PATH", c.list.paths, "Files, or folders with -r")->required();
 
     c.get_command = app.add_subcommand("get", "Show the value of one item");
@@ -77,13 +90,62 @@ void define_commands(CLI::App& app, Commands& c) {
         "VALUE", c.set.value, "The value (UTF-8 text unless --bytes or --hex); - reads standard input");
     value->excludes(file);
 
-    c.remove_command = app.add_subcommand("rm", "Remove items from a file");
-    c.remove_command->add_option("PATH", c.remove.path, "The file")->required();
-    c.remove_command->add_option("TYPE", c.remove.types, "Type names of the items to remove")->required();
+    c.remove_command = app.add_subcommand("rm", "Remove items from a file, or every item of files");
+    c.remove_command->add_flag("--all", c.remove.all,
+                               "Remove every item of each file named (all arguments are files)");
+    c.remove_command->add_option("PATH", c.remove_path, "The file")->required();
+    c.remove_command->add_option("TYPE", c.remove.types,
+                                 "Type names of the items to remove (with --all: more files)");
 
     c.length_command = app.add_subcommand("length", "Show the total size in bytes of each file's items");
     c.length_command->add_flag("--json", c.length.json, "Write one JSON document");
     c.length_command->add_option("PATH", c.length.paths, "Files")->required();
+
+    c.dump_command = app.add_subcommand(
+        "dump", "Write every item of the files as one JSON document, for restore");
+    c.dump_command->add_flag("-r,--recursive", c.dump.recursive,
+                             "Dump the files in folders and their subfolders (those with items)");
+    c.dump_command->add_option("-o,--output", c.dump.output, "Write the document to this file");
+    c.dump_command->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
+        ->required();
+
+    c.restore_command = app.add_subcommand(
+        "restore", "Put back the items a dump (or the text of getfattr --dump) names; other items stay");
+    c.restore_command->add_flag("--dry-run", c.restore.dry_run,
+                                "Show the files and types that would be written, and write nothing");
+    c.restore_command->add_flag("--create", c.restore.create, "Create files that are missing");
+    c.restore_command->add_option("FILE", c.restore.input,
+                                  "The dump, or getfattr --dump text; - or none reads standard input");
+
+    c.copy_command = app.add_subcommand("cp", "Copy items from one file to another");
+    c.copy_command->add_option("-t,--type", c.copy.types, "Copy only this item (may be repeated)")
+        ->allow_extra_args(false);
+    c.copy_command->add_option("SRC", c.copy.source, "The file whose items are copied")->required();
+    c.copy_command->add_option("DEST", c.copy.destination, "The file that receives them")->required();
+
+    c.find_command = app.add_subcommand(
+        "find", "Show the files that have an item of a type (and a value); exit status 1 when none has");
+    c.find_command->add_flag("-r,--recursive", c.find.recursive, "Search folders and their subfolders");
+    c.find_command->add_option("--type", c.find.type, "The item's type name")->required();
+    auto* equal = c.find_command->add_option("--value", c.find.value, "Its text is exactly this");
+    auto* glob = c.find_command->add_option(
+        "--match", c.find.glob, "Its whole text matches this pattern (*, ?, [a-z])");
+    auto* regex = c.find_command->add_option(
+        "--regex", c.find.regex, "Its text holds a match of this regular expression (ECMAScript)");
+    equal->excludes(glob)->excludes(regex);
+    glob->excludes(regex);
+    c.find_command->add_flag("--json", c.find.json, "Write one JSON document, with each value");
+    c.find_command->add_flag("-0,--null", c.find.null_separated,
+                             "End each path with a zero byte, for xargs -0");
+    c.find_command->add_option("PATH", c.find.paths, "Files, or folders with -r")->required();
+}
+
+// CLI11 would say only that a command is required; a mistyped command is named instead.
+void refuse_unknown_command(const CLI::App& app, const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments.front().empty() || arguments.front().front() == '-') return;
+    for (const CLI::App* command : app.get_subcommands({}))
+        if (command->check_name(arguments.front())) return;
+    throw UsageError("unknown command '" + arguments.front() + "'");
 }
 
 ValueForm value_form(bool bytes, bool hex) {
@@ -115,10 +177,43 @@ int run_selected(Commands& c) {
         return run_set(library, c.set);
     }
     if (*c.remove_command) {
-        require_path(c.remove.path);
+        c.remove.paths = {c.remove_path};
+        if (c.remove.all) {
+            c.remove.paths.insert(c.remove.paths.end(), c.remove.types.begin(), c.remove.types.end());
+            c.remove.types.clear();
+        } else if (c.remove.types.empty()) {
+            throw UsageError("rm needs the TYPE of each item to remove, or --all.");
+        }
+        for (const std::string& path : c.remove.paths) require_path(path);
         for (const std::string& type : c.remove.types) require_utf8(type, "type");
         Library library;
         return run_remove(library, c.remove);
+    }
+    if (*c.dump_command) {
+        for (const std::string& path : c.dump.paths) require_path(path);
+        if (c.dump.output) require_path(*c.dump.output);
+        Library library;
+        return run_dump(library, c.dump);
+    }
+    if (*c.restore_command) {
+        require_path(c.restore.input);
+        Library library;
+        return run_restore(library, c.restore);
+    }
+    if (*c.copy_command) {
+        require_path(c.copy.source);
+        require_path(c.copy.destination);
+        for (const std::string& type : c.copy.types) require_utf8(type, "type");
+        Library library;
+        return run_copy(library, c.copy);
+    }
+    if (*c.find_command) {
+        for (const std::string& path : c.find.paths) require_path(path);
+        require_utf8(c.find.type, "type");
+        for (const auto* text : {&c.find.value, &c.find.glob, &c.find.regex})
+            if (*text) require_utf8(**text, "value or pattern");
+        Library library;
+        return run_find(library, c.find);
     }
     for (const std::string& path : c.length.paths) require_path(path);
     Library library;
@@ -133,11 +228,15 @@ int run_command_line(const std::vector<std::string>& arguments) {
     Commands commands;
     define_commands(app, commands);
     try {
+        refuse_unknown_command(app, arguments);
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
         app.parse(reversed);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
         report_failure(std::string(error.what()) + "\nRun 'quarrow2 --help' for usage.");
+        return kUsageError;
+    } catch (const UsageError& error) {
+        report_failure(error.what());
         return kUsageError;
     }
     try {

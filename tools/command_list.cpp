@@ -1,8 +1,9 @@
-// quarrow2 list [-r] [--json] PATH...
+// quarrow2 list [-r] [-l] [--json] PATH...
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "commands.h"
 #include "console.h"
@@ -14,11 +15,32 @@
 namespace quarrow2::tool {
 namespace {
 
+// Values longer than this many characters are cut on a terminal, so one item is one line.
+constexpr size_t kShownValueCharacters = 60;
+
 struct ListedItem {
     std::string type;
     std::optional<std::uint32_t> length;  // none when the item could not be opened
+    std::optional<Bytes> value;           // with -l
     std::string error;
 };
+
+// The value as text, or as hex when its bytes are not text; "hex" or "text" says which.
+std::pair<const char*, std::string> value_form(const Bytes& value) {
+    if (std::optional<std::string> text = text_of_value(value)) return {"text", std::move(*text)};
+    return {"hex", hex_from_bytes(value)};
+}
+
+std::string cut_for_terminal(const std::string& utf8) {
+    size_t characters = 0;
+    size_t cut = utf8.size();
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+        if (characters == kShownValueCharacters - 1) cut = i;
+        if (++characters > kShownValueCharacters) return utf8.substr(0, cut) + "\u2026";
+    }
+    return utf8;
+}
 
 struct ListedFile {
     std::string path;
@@ -27,12 +49,16 @@ struct ListedFile {
 };
 
 // Each type the file system reports, opened by its exact UTF-16 name for its length.
-std::vector<ListedItem> list_items(MetadataFile& file, std::vector<std::string>& failures) {
+std::vector<ListedItem> list_items(ReadableFile& readable, bool with_values,
+                                   std::vector<std::string>& failures) {
+    MetadataFile& file = readable.file;
     std::vector<ListedItem> items;
-    for (const WString& type : file.types()) {
-        ListedItem item{displayable_utf8(type), std::nullopt, {}};
+    for (const WString& type : readable.types) {
+        ListedItem item{displayable_utf8(type), std::nullopt, std::nullopt, {}};
         try {
-            item.length = file.open(type, item.type).length();
+            MetadataItem opened = file.open(type, item.type);
+            item.length = opened.length();
+            if (with_values) item.value = opened.bytes();
         } catch (const Failure& failure) {
             item.error = failure.description();
             failures.push_back(failure.what());
@@ -51,25 +77,45 @@ Json file_json(const ListedFile& file) {
     entry["items"] = Json::array();
     for (const ListedItem& item : file.items) {
         Json row{{"type", item.type}};
-        if (item.length)
-            row["length"] = *item.length;
-        else
+        if (!item.length) {
             row["error"] = item.error;
+        } else {
+            row["length"] = *item.length;
+            if (item.value) {
+                auto [form, value] = value_form(*item.value);
+                row[form] = std::move(value);
+            }
+        }
         entry["items"].push_back(std::move(row));
     }
     return entry;
 }
 
-std::string file_text(const ListedFile& file) {
+size_t characters(const std::string& utf8) {
+    size_t count = 0;
+    for (char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+std::string file_text(const ListedFile& file, bool cut_values) {
     std::string text = file.path + "\n";
     if (file.items.empty()) return text + "  (no items)\n";
     size_t width = 1;
-    for (const ListedItem& item : file.items)
+    size_t type_width = 0;
+    for (const ListedItem& item : file.items) {
         if (item.length) width = std::max(width, std::to_string(*item.length).size());
+        type_width = std::max(type_width, characters(item.type));
+    }
     for (const ListedItem& item : file.items) {
         std::string length = item.length ? std::to_string(*item.length) : "?";
         text += "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " +
-                item.type + "\n";
+                item.type;
+        if (item.value && !item.value->empty()) {
+            std::string value = value_form(*item.value).second;
+            text += std::string(type_width - characters(item.type) + 2, ' ') +
+                    (cut_values ? cut_for_terminal(value) : value);
+        }
+        text += "\n";
     }
     return text;
 }
@@ -77,7 +123,10 @@ std::string file_text(const ListedFile& file) {
 class Listing {
 public:
     Listing(const Library& library, const ListOptions& options)
-        : library_(library), options_(options), progress_(options.recursive && attended_terminal()) {}
+        : library_(library),
+          options_(options),
+          progress_(options.recursive && attended_terminal()),
+          cut_values_(output_is_terminal()) {}
 
     // `in_folder`: found by the walk rather than named on the command line; such files are
     // shown as text only when they carry items, so that a tree lists what it holds.
@@ -85,8 +134,8 @@ public:
         ListedFile listed{path, {}, std::nullopt};
         std::vector<std::string> failures;
         try {
-            MetadataFile file = bind_readable_file(library_, path);
-            listed.items = list_items(file, failures);
+            ReadableFile file = bind_readable_file_types(library_, path);
+            listed.items = list_items(file, options_.long_form, failures);
         } catch (const Failure& failure) {
             listed.error = failure.description();
             failures.push_back(failure.what());
@@ -96,7 +145,7 @@ public:
         if (options_.json)
             files_.push_back(file_json(listed));
         else if (!listed.error && !(in_folder && listed.items.empty()))
-            show(file_text(listed));
+            show(file_text(listed, cut_values_));
     }
 
     // A path named or found that is no file to list.
@@ -128,6 +177,7 @@ private:
     const Library& library_;
     const ListOptions& options_;
     Progress progress_;
+    bool cut_values_;
     Json files_ = Json::array();
     int status_ = kSuccess;
 };
@@ -136,19 +186,12 @@ private:
 
 int run_list(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
-    for (const std::string& path : options.paths) {
-        if (!is_folder(path)) {
-            listing.add_file(path, false);
-        } else if (options.recursive) {
-            walk_folder(
-                path, [&](const std::string& file) { listing.add_file(file, true); },
-                [&](const std::string& folder, const std::string& reason) {
-                    listing.refuse(folder, "Unable to read the folder: " + reason + ".");
-                });
-        } else {
-            listing.refuse(path, "Is a folder; use list -r to list the files in it.");
-        }
-    }
+    visit_paths(
+        options.paths, options.recursive, "list",
+        [&](const std::string& path, bool in_folder) { listing.add_file(path, in_folder); },
+        [&](const std::string& path, const std::string& description) {
+            listing.refuse(path, description);
+        });
     return listing.finish();
 }
 

@@ -1,17 +1,15 @@
 // quarrow2 set [--bytes|--hex] PATH TYPE (VALUE | --file F | -)
 #include <cctype>
-#include <filesystem>
 #include <optional>
 
 #include "commands.h"
 #include "failure.h"
+#include "item_store.h"
 #include "metadata_client.h"
 #include "value_input.h"
 
 namespace quarrow2::tool {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string read_value(const SetOptions& options) {
     if (options.value_file) return read_value_file(*options.value_file);
@@ -39,25 +37,6 @@ Bytes hex_value(const std::string& digits) {
     return *bytes;
 }
 
-bool file_is_present(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::u8path(path), error);
-}
-
-// A failed put of a new item must not leave the item behind, nor the file when this set
-// created it: nothing changed, as for an existing item, whose old value the library keeps.
-void undo_creation(MetadataItem& item, const std::string& path, bool file_was_present) {
-    try {
-        item.remove();
-    } catch (const Failure&) {
-        return;
-    }
-    std::error_code error;
-    fs::path file = fs::u8path(path);
-    if (!file_was_present && fs::is_regular_file(file, error) && fs::file_size(file, error) == 0)
-        fs::remove(file, error);
-}
-
 }  // namespace
 
 int run_set(const Library& library, const SetOptions& options) {
@@ -72,27 +51,10 @@ int run_set(const Library& library, const SetOptions& options) {
     else
         bytes.assign(raw.begin(), raw.end());
 
-    bool file_was_present = file_is_present(options.path);
     MetadataFile file(library, options.path);
-    WString type = utf16_from_utf8(options.type);
-    std::optional<MetadataItem> item;
-    bool created = false;
-    try {
-        item.emplace(file.open(type, options.type));
-    } catch (const Failure&) {
-        // Missing (or not to be opened): Add creates it, or reports why it cannot.
-        item.emplace(file.add(type, options.type));
-        created = true;
-    }
-    try {
-        if (options.form == ValueForm::kText)
-            item->put_text(text);
-        else
-            item->put_bytes(bytes);
-    } catch (const Failure&) {
-        if (created) undo_creation(*item, options.path, file_was_present);
-        throw;
-    }
+    store_value(file, utf16_from_utf8(options.type), options.type,
+                options.form == ValueForm::kText ? ItemValue{std::move(text), {}}
+                                                 : ItemValue{std::nullopt, std::move(bytes)});
     return kSuccess;
 }
 

@@ -13,6 +13,7 @@ namespace quarrow2::tool {
 struct ListOptions {
     bool recursive = false;
     bool json = false;
+    bool long_form = false;  // -l: each value after its type
     std::vector<std::string> paths;
 };
 
@@ -34,7 +35,8 @@ struct SetOptions {
 };
 
 struct RemoveOptions {
-    std::string path;
+    bool all = false;  // every item of each file in `paths`; `types` is empty
+    std::vector<std::string> paths;
     std::vector<std::string> types;
 };
 
@@ -43,10 +45,43 @@ struct LengthOptions {
     std::vector<std::string> paths;
 };
 
+struct DumpOptions {
+    bool recursive = false;
+    std::optional<std::string> output;  // standard output when none
+    std::vector<std::string> paths;
+};
+
+struct RestoreOptions {
+    bool dry_run = false;
+    bool create = false;
+    std::string input = "-";  // "-" is standard input
+};
+
+struct CopyOptions {
+    std::vector<std::string> types;  // every item when empty
+    std::string source;
+    std::string destination;
+};
+
+struct FindOptions {
+    bool recursive = false;
+    bool json = false;
+    bool null_separated = false;
+    std::vector<std::string> paths;
+    std::string type;
+    std::optional<std::string> value;  // the whole text equals this
+    std::optional<std::string> glob;   // the whole text matches this pattern
+    std::optional<std::string> regex;  // some of the text matches this regular expression
+};
+
 int run_list(const Library& library, const ListOptions& options);
 int run_get(const Library& library, const GetOptions& options);
 int run_set(const Library& library, const SetOptions& options);
 int run_remove(const Library& library, const RemoveOptions& options);
 int run_length(const Library& library, const LengthOptions& options);
+int run_dump(const Library& library, const DumpOptions& options);
+int run_restore(const Library& library, const RestoreOptions& options);
+int run_copy(const Library& library, const CopyOptions& options);
+int run_find(const Library& library, const FindOptions& options);
 
 }  // namespace quarrow2::tool

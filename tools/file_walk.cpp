@@ -52,4 +52,22 @@ void walk_folder(const std::string& folder, const std::function<void(const std::
     }
 }
 
+void visit_paths(const std::vector<std::string>& paths, bool recursive, const std::string& command,
+                 const std::function<void(const std::string&, bool)>& visit,
+                 const std::function<void(const std::string&, const std::string&)>& refuse) {
+    for (const std::string& path : paths) {
+        if (!is_folder(path)) {
+            visit(path, false);
+        } else if (recursive) {
+            walk_folder(
+                path, [&](const std::string& file) { visit(file, true); },
+                [&](const std::string& folder, const std::string& reason) {
+                    refuse(folder, "Unable to read the folder: " + reason + ".");
+                });
+        } else {
+            refuse(path, "Is a folder; use " + command + " -r for the files in it.");
+        }
+    }
+}
+
 }  // namespace quarrow2::tool

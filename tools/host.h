@@ -41,4 +41,7 @@ void prepare_standard_streams();
 // standard error is seen by a person and mixes with nothing a program reads.
 bool attended_terminal();
 
+// Whether standard output is a terminal.
+bool output_is_terminal();
+
 }  // namespace quarrow2::tool

@@ -27,4 +27,6 @@ bool attended_terminal() {
     return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1;
 }
 
+bool output_is_terminal() { return isatty(fileno(stdout)) == 1; }
+
 }  // namespace quarrow2::tool

@@ -95,4 +95,6 @@ void prepare_standard_streams() {
 
 bool attended_terminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr)); }
 
+bool output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+
 }  // namespace quarrow2::tool

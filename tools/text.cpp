@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include <utf8.h>
@@ -35,6 +36,18 @@ int hex_digit_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+constexpr char kBase64Digits[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int base64_digit_value(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
     return -1;
 }
 
@@ -100,6 +113,49 @@ std::optional<Bytes> bytes_from_hex(std::string_view hex) {
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     return bytes;
+}
+
+std::string base64_from_bytes(const Bytes& bytes) {
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        size_t count = std::min<size_t>(3, bytes.size() - i);
+        std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+        if (count > 1) group |= std::uint32_t{bytes[i + 1]} << 8;
+        if (count > 2) group |= bytes[i + 2];
+        for (size_t digit = 0; digit < 4; ++digit)
+            text.push_back(digit <= count ? kBase64Digits[(group >> (18 - 6 * digit)) & 0x3F] : '=');
+    }
+    return text;
+}
+
+std::optional<Bytes> bytes_from_base64(std::string_view base64) {
+    while (!base64.empty() && base64.back() == '=') base64.remove_suffix(1);
+    // One digit left over carries fewer than 8 bits: no whole byte, so not base64.
+    if (base64.size() % 4 == 1) return std::nullopt;
+    Bytes bytes;
+    bytes.reserve(base64.size() / 4 * 3 + 2);
+    std::uint32_t bits = 0;
+    int held = 0;
+    for (char c : base64) {
+        int value = base64_digit_value(c);
+        if (value < 0) return std::nullopt;
+        bits = (bits << 6) | static_cast<std::uint32_t>(value);
+        held += 6;
+        if (held >= 8) {
+            held -= 8;
+            bytes.push_back(static_cast<std::uint8_t>(bits >> held));
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::string> text_of_value(const Bytes& bytes) {
+    if (bytes.size() % 2 != 0) return std::nullopt;
+    WString units(bytes.size() / 2, OLECHAR{});
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<OLECHAR>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return utf8_from_utf16(units.data(), units.size());
 }
 
 }  // namespace quarrow2::tool

@@ -35,4 +35,13 @@ std::string hex_from_bytes(const Bytes& bytes);
 // Bytes from hex digits (either case, an even number of them), or nothing.
 std::optional<Bytes> bytes_from_hex(std::string_view hex);
 
+// Standard base64 (RFC 4648, with padding).
+std::string base64_from_bytes(const Bytes& bytes);
+// Bytes from standard base64 (padding optional), or nothing.
+std::optional<Bytes> bytes_from_base64(std::string_view base64);
+
+// UTF-8 of a value stored as UTF-16LE text, or nothing when its bytes are not whole text
+// (an odd count, or an unpaired surrogate).
+std::optional<std::string> text_of_value(const Bytes& bytes);
+
 }  // namespace quarrow2::tool

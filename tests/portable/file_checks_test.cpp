@@ -10,9 +10,11 @@ const char kForbidden[] = "Access to this data type forbidden.";
 const char kNoPath[] = "No file path assigned.";
 const char kNoStreams[] = "Volume does not support streams.";
 
-// Names that reach the file's main stream on NTFS, where stream types ignore case.
+// Names that reach the file's main stream on NTFS, where stream types ignore case and the
+// system trims dots and blanks from the end of a path.
 const char* const kMainStreamNames[] = {"$DATA", "", ":$DATA", ":", ":$data", ":$Data",
-                                         ":$DATA ", "::$DATA", ":Author", ":x:$DATA"};
+                                         ":$DATA ", "::$DATA", ":Author", ":x:$DATA",
+                                         ".", "..", " ", ". .", " .. ", ".:$DATA", " :$data"};
 
 TEST(FileChecks, ForbiddenNameBeforeNoPathBeforeUnsupportedVolume) {
     ComPtr<IFile> file = NewFile();
@@ -53,7 +55,8 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenAndLookalikesAreNot) {
 
     // Case matters without a colon, and so does a trailing blank: these pass the name check
     // and meet the volume check.
-    for (const char* name : {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA"}) {
+    for (const char* name : {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA", "Author.",
+                             ". a", ".:x"}) {
         SCOPED_TRACE(name);
         ExpectFileFailure(Add(file.get(), name), kNoStreams);
     }

@@ -8,8 +8,12 @@ COMMANDS = {
     "list": ["PATH", "--recursive", "--json"],
     "get": ["PATH", "TYPE", "--bytes", "--hex", "--json"],
     "set": ["PATH", "TYPE", "VALUE", "--file", "--bytes", "--hex"],
-    "rm": ["PATH", "TYPE"],
+    "rm": ["PATH", "TYPE", "--all"],
     "length": ["PATH", "--json"],
+    "dump": ["PATH", "--recursive", "--output"],
+    "restore": ["FILE", "--dry-run", "--create"],
+    "cp": ["SRC", "DEST", "--type"],
+    "find": ["PATH", "--type", "--value", "--match", "--regex", "--json", "-0", "--recursive"],
 }
 
 
@@ -46,7 +50,7 @@ class UsageErrorTest(ToolTestCase):
         cases = {
             "no command": [],
             "unknown command": ["show", path],
-            "unknown option": ["list", "--all", path],
+            "unknown option": ["list", "--bogus", path],
             "list without path": ["list"],
             "get without type": ["get", path],
             "get bytes and hex": ["get", "--bytes", "--hex", path, "Author"],
@@ -56,6 +60,9 @@ class UsageErrorTest(ToolTestCase):
             "rm without type": ["rm", path],
             "empty path": ["length", ""],
             "too many arguments": ["get", path, "Author", "extra"],
+            "find without type": ["find", path],
+            "find value and pattern": ["find", path, "--type", "A", "--value", "x", "--match", "x"],
+            "cp without destination": ["cp", path],
         }
         for name, arguments in cases.items():
             with self.subTest(name):
@@ -63,6 +70,8 @@ class UsageErrorTest(ToolTestCase):
                 self.assertFails(result, 2)
                 self.assertEqual(result.stdout, b"")
         self.assertEqual(os.listxattr(path), [])
+        result = run("bogus")
+        self.assertEqual((result.returncode, result.stderr), (2, b"quarrow2: unknown command 'bogus'\n"))
 
     def test_input_that_is_not_utf8_is_refused_without_touching_anything(self):
         path = self.make_file("notes.txt", items=[("Author", "Jane".encode("utf-16-le"))])

@@ -1,4 +1,4 @@
-"""Memcheck of a set/list/get/rm sequence, success and failure paths: no error, no leak."""
+"""Memcheck of a set/list/get/rm/dump/restore/cp/find sequence, success and failure paths: no error, no leak."""
 import os
 import shutil
 import unittest
@@ -38,6 +38,14 @@ class MemcheckTest(ToolTestCase):
         self.memcheck("get", "--hex", path, "Thumbnail")
         self.memcheck("get", "--json", path, "Author")
         self.memcheck("length", path)
+        self.memcheck("list", "-l", path)
+        dump = self.memcheck("dump", "-r", self.folder).stdout
+        copy = self.make_file("copy.txt")
+        self.memcheck("cp", "--type", "Checksum", path, copy)
+        self.memcheck("find", "-r", self.folder, "--type", "Author", "--regex", "D.e")
+        self.memcheck("rm", "--all", copy)
+        self.memcheck("restore", "-", stdin=dump)
+        self.memcheck("restore", "-", stdin=b"# file: notes.txt\nuser.A=0x4\n", status=2)
         self.memcheck("rm", path, "Author", "Thumbnail", "Checksum")
         self.assertEqual(os.listxattr(path), [])
 

@@ -70,3 +70,26 @@ quarrow2_server_test(example.hello_metadata bash ${CMAKE_CURRENT_LIST_DIR}/run_e
 set_tests_properties(${QUARROW2_TEST_PREFIX}server.example.hello_metadata PROPERTIES
   PASS_REGULAR_EXPRESSION "keeps no named streams|Author: Jane Doe \\(16 bytes\\)"
   FAIL_REGULAR_EXPRESSION "error|Error")
+
+# The DLL on a real NTFS volume (an ntfs-3g mount reached through Wine's Z: drive), sharing
+# it with libquarrow2.so of the linux-release build, which ./test builds first. The client
+# is built against the DLL's exports alone; the harness skips (77) where FUSE, mkntfs, root
+# or that Linux build is missing.
+file(GLOB quarrow2_ntfs_client_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/ntfs/*.cpp)
+add_executable(quarrow2_ntfs_client ${quarrow2_ntfs_client_sources}
+               ${CMAKE_CURRENT_LIST_DIR}/client_support.cpp
+               ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
+               ${PROJECT_SOURCE_DIR}/server/identifiers.cpp
+               ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
+target_include_directories(quarrow2_ntfs_client PRIVATE ${PROJECT_SOURCE_DIR}/include
+                           ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+target_compile_definitions(quarrow2_ntfs_client PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                                                        _WIN32_WINNT=0x0601)
+target_link_libraries(quarrow2_ntfs_client PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid)
+add_dependencies(quarrow2_ntfs_client Quarrow2)
+find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
+add_test(NAME ${QUARROW2_TEST_PREFIX}ntfs_wine
+         COMMAND ${QUARROW2_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_wine_test.py
+                 ${quarrow2_wine_run} $<TARGET_FILE:quarrow2_ntfs_client>
+                 ${PROJECT_SOURCE_DIR}/build/linux-release/quarrow2)
+set_tests_properties(${QUARROW2_TEST_PREFIX}ntfs_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)

@@ -77,8 +77,12 @@ DWORD NearestExisting(std::string& path, struct statfs& fs) {
     }
 }
 
+// A probe refused for want of permission (a file without read permission, a folder the
+// caller may not search) says nothing against the file system: counted as support, so that
+// the caller's own open meets the refusal and reports the file's reason.
 bool TakesNamedStreams(const std::string& path) {
-    return ::getxattr(path.c_str(), kProbeAttribute, nullptr, 0) >= 0 || errno == ENODATA;
+    if (::getxattr(path.c_str(), kProbeAttribute, nullptr, 0) >= 0) return true;
+    return errno == ENODATA || errno == EACCES || errno == EPERM;
 }
 
 BOOL QueryVolume(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,

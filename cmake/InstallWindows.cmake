@@ -1,0 +1,11 @@
+# The layout of the Windows zip: one flat folder a user unpacks anywhere and registers from,
+# with the headers and the type library for those who build clients.
+install(FILES $<TARGET_FILE:Quarrow2> $<TARGET_FILE:quarrow2_tool> ${QUARROW2_TYPELIB_FILE}
+              ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+              ${CMAKE_BINARY_DIR}/package/register.cmd
+        DESTINATION .)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quarrow2
+        DESTINATION include FILES_MATCHING PATTERN "*.h")
+# cmd.exe wants its scripts with CRLF line ends.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/register.cmd.in ${CMAKE_BINARY_DIR}/package/register.cmd
+               @ONLY NEWLINE_STYLE CRLF)

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Installs the build as its users would and uses what was installed: cmake --install with
+# DESTDIR, the example built against it through find_package and through pkg-config, and
+# the .deb unpacked into a throwaway root. Items go on real files of the build tree's file
+# system (tmpfs may refuse user attributes).
+# Usage: install_linux.sh BUILD_DIR SOURCE_DIR. Exits 77 when a tool it needs is missing.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+for tool in cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+version=$(cached CMAKE_PROJECT_VERSION)
+config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+lib=$(cached CMAKE_INSTALL_LIBDIR)
+scratch=$(mktemp -d "$build/install-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+failed=0
+fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
+expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
+
+# The files every install holds, relative to the prefix, the man page included.
+expected_files() {
+  (cd "$source/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+  printf '%s\n' bin/quarrow2 \
+    "$lib/libquarrow2.so" "$lib/libquarrow2.so.2" "$lib/libquarrow2.so.$version" \
+    "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
+    "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
+    "$lib/pkgconfig/quarrow2.pc" \
+    share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz
+}
+
+# Runs a program against the library installed under a prefix.
+with_prefix() { local prefix=$1; shift; LD_LIBRARY_PATH="$prefix/$lib" "$@"; }
+
+# The library by its soname, the tool through it and neither with a search path of its
+# own; then the tool on a real file.
+check_installed() {
+  local prefix=$1 file
+  expect_eq "$(readlink "$prefix/$lib/libquarrow2.so")" libquarrow2.so.2 "the development link"
+  expect_eq "$(readlink "$prefix/$lib/libquarrow2.so.2")" "libquarrow2.so.$version" "the soname link"
+  readelf -d "$prefix/$lib/libquarrow2.so.$version" | grep -q 'SONAME.*\[libquarrow2\.so\.2\]' ||
+    fail "the library's soname is not libquarrow2.so.2"
+  readelf -d "$prefix/bin/quarrow2" | grep -q 'NEEDED.*\[libquarrow2\.so\.2\]' ||
+    fail "the tool does not link libquarrow2.so.2"
+  if readelf -d "$prefix/bin/quarrow2" "$prefix/$lib/libquarrow2.so.$version" | grep -E 'RPATH|RUNPATH'; then
+    fail "an installed binary carries a library search path"
+  fi
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version)" "quarrow2 $version" \
+    "$prefix/bin/quarrow2 --version"
+  file=$(mktemp "$scratch/tagged.XXXXXX")
+  with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "$file
+  16  Author" "$prefix/bin/quarrow2 list"
+}
+
+# Tags a real file with the example and reads the tag back with the installed tool.
+check_example() {
+  local program=$1 prefix=$2 file
+  file=$(mktemp "$scratch/example.XXXXXX")
+  expect_eq "$(with_prefix "$prefix" "$program" "$file")" "Author has 8 characters in 16 bytes" \
+    "$program"
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" get "$file" Author)" "Jane Doe" \
+    "the installed tool reading the example's item"
+}
+
+echo "== cmake --install with DESTDIR"
+prefix=/opt/quarrow2-install-test
+root="$scratch/destdir"
+DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null
+[ ! -e "$prefix" ] || fail "$prefix was written outside DESTDIR"
+staged="$root$prefix"
+(cd "$staged" && find . ! -type d | sed 's|^\./||' | sort) > "$scratch/installed"
+expected_files | sort > "$scratch/expected"
+diff -u "$scratch/expected" "$scratch/installed" || fail "the installed files differ"
+if grep -rlF -e "$build" -e "$source" "$staged"; then
+  fail "installed files name the build or source tree"
+fi
+expect_eq "$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --variable=prefix quarrow2)" \
+  "$prefix" "quarrow2.pc's prefix"
+check_installed "$staged"
+
+echo "== the example through find_package(Quarrow2 CONFIG)"
+cmake -S "$source/examples" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$staged" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$scratch/consumer" >/dev/null
+check_example "$scratch/consumer/hello_metadata" "$staged"
+
+echo "== the example through pkg-config"
+flags=$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --define-variable=prefix="$staged" \
+  --cflags --libs quarrow2)
+# shellcheck disable=SC2086 # the flags are words
+c++ -std=c++17 -o "$scratch/hello_pc" "$source/examples/hello_metadata.cpp" $flags
+check_example "$scratch/hello_pc" "$staged"
+
+echo "== the .deb"
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >/dev/null
+deb="$scratch/deb/quarrow2_${version}_$(dpkg --print-architecture).deb"
+[ -f "$deb" ] || { fail "no $(basename "$deb")"; exit 1; }
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort > "$scratch/packaged"
+diff -u "$scratch/expected" "$scratch/packaged" || fail "the .deb's files differ"
+# Its dependencies are the system's libraries the binaries use, never itself.
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for package in libc6 libstdc++6 libgcc-s1; do
+  [[ ", $depends," == *", $package ("* ]] || fail "Depends lacks $package"
+done
+[[ $depends != *quarrow2* ]] || fail "the package depends on itself"
+dpkg -x "$deb" "$scratch/debroot"
+check_installed "$scratch/debroot/usr"
+
+echo "$failed failed"
+exit $((failed > 0))

@@ -1,0 +1,163 @@
+#include "dump_input.h"
+
+#include "console.h"
+#include "failure.h"
+
+namespace quarrow2::tool {
+namespace {
+
+// ---- the tool's own dump ----------------------------------------------------------------
+
+std::string where(size_t file, std::optional<size_t> item = std::nullopt) {
+    std::string at = "files[" + std::to_string(file) + "]";
+    if (item) at += ".items[" + std::to_string(*item) + "]";
+    return at;
+}
+
+[[noreturn]] void unusable(const std::string& what) {
+    throw UsageError("The dump cannot be restored: " + what + ".");
+}
+
+std::string utf8_field(const Json& object, const char* key, const std::string& at) {
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) unusable(at + " has no text \"" + key + "\"");
+    const std::string& value = found->get_ref<const std::string&>();
+    if (find_invalid_utf8(value)) unusable(at + "." + key + " is not valid UTF-8");
+    return value;
+}
+
+RestoredItem json_item(const Json& entry, const std::string& at) {
+    if (!entry.is_object()) unusable(at + " is not an object");
+    RestoredItem item;
+    item.type = utf8_field(entry, "type", at);
+    if (item.type.empty()) unusable(at + " has an empty type");
+    bool has_text = entry.contains("text");
+    if (has_text == entry.contains("bytes")) unusable(at + " needs either \"text\" or \"bytes\"");
+    if (has_text) {
+        item.value.text = utf16_from_utf8(utf8_field(entry, "text", at));
+    } else {
+        std::optional<Bytes> bytes = bytes_from_base64(utf8_field(entry, "bytes", at));
+        if (!bytes) unusable(at + ".bytes is not base64");
+        item.value.bytes = std::move(*bytes);
+    }
+    return item;
+}
+
+std::vector<RestoredFile> read_json_dump(const std::string& input) {
+    Json document = Json::parse(input, nullptr, false);
+    if (document.is_discarded() || !document.is_object()) unusable("it is not a JSON object");
+    if (document.value("format", "") != kDumpFormat)
+        unusable(std::string("its \"format\" is not \"") + kDumpFormat + "\"");
+    auto version = document.find("version");
+    if (version == document.end() || !version->is_number_integer() || *version < 1 ||
+        *version > kDumpVersion)
+        unusable("its \"version\" is not " + std::to_string(kDumpVersion));
+    auto files = document.find("files");
+    if (files == document.end() || !files->is_array()) unusable("it has no \"files\" list");
+
+    std::vector<RestoredFile> restored;
+    for (size_t f = 0; f < files->size(); ++f) {
+        const Json& file = (*files)[f];
+        if (!file.is_object()) unusable(where(f) + " is not an object");
+        RestoredFile entry{utf8_field(file, "path", where(f)), {}};
+        if (entry.path.empty()) unusable(where(f) + " has an empty path");
+        auto items = file.find("items");
+        if (items == file.end() || !items->is_array()) unusable(where(f) + " has no \"items\" list");
+        for (size_t i = 0; i < items->size(); ++i)
+            entry.items.push_back(json_item((*items)[i], where(f, i)));
+        restored.push_back(std::move(entry));
+    }
+    return restored;
+}
+
+// ---- getfattr --dump ---------------------------------------------------------------------
+
+[[noreturn]] void unusable_line(size_t line, const std::string& what) {
+    throw UsageError("The getfattr text cannot be restored: line " + std::to_string(line) + ": " +
+                     what + ".");
+}
+
+// getfattr writes a backslash and three octal digits for a byte it will not show (and for
+// "=" in a name), and a backslash before a backslash or a double quote.
+bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
+
+std::string unescaped(std::string_view text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            result.push_back(text[i]);
+        } else if (i + 3 < text.size() && is_octal_digit(text[i + 1]) &&
+                   is_octal_digit(text[i + 2]) && is_octal_digit(text[i + 3])) {
+            result.push_back(static_cast<char>((text[i + 1] - '0') * 64 +
+                                               (text[i + 2] - '0') * 8 + (text[i + 3] - '0')));
+            i += 3;
+        } else {
+            result.push_back(text[++i]);
+        }
+    }
+    return result;
+}
+
+Bytes attribute_value(std::string_view encoded, size_t line) {
+    std::optional<Bytes> bytes;
+    if (encoded.substr(0, 2) == "0s" || encoded.substr(0, 2) == "0S") {
+        bytes = bytes_from_base64(encoded.substr(2));
+    } else if (encoded.substr(0, 2) == "0x" || encoded.substr(0, 2) == "0X") {
+        bytes = bytes_from_hex(encoded.substr(2));
+    } else if (!encoded.empty() && encoded.front() == '"') {
+        if (encoded.size() < 2 || encoded.back() != '"') unusable_line(line, "the value has no closing quote");
+        std::string text = unescaped(encoded.substr(1, encoded.size() - 2));
+        bytes.emplace(text.begin(), text.end());
+    } else {
+        bytes.emplace(encoded.begin(), encoded.end());
+    }
+    if (!bytes) unusable_line(line, "the value is not what its prefix says");
+    return *bytes;
+}
+
+std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
+    constexpr std::string_view kFileLine = "# file: ";
+    constexpr std::string_view kUserPrefix = "user.";
+    std::vector<RestoredFile> restored;
+    size_t number = 0;
+    for (size_t start = 0; start < input.size();) {
+        size_t end = input.find('\n', start);
+        if (end == std::string::npos) end = input.size();
+        std::string_view line(input.data() + start, end - start);
+        start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.substr(0, kFileLine.size()) == kFileLine) {
+            RestoredFile file{unescaped(line.substr(kFileLine.size())), {}};
+            if (file.path.empty() || find_invalid_utf8(file.path))
+                unusable_line(number, "the file name is empty or not valid UTF-8");
+            restored.push_back(std::move(file));
+            continue;
+        }
+        if (line.empty() || line.front() == '#') continue;
+        if (restored.empty()) unusable_line(number, "an attribute before the first \"# file:\" line");
+        size_t equals = line.find('=');
+        std::string name = unescaped(line.substr(0, equals));
+        // Other name spaces (security., trusted., system.) are no items.
+        if (name.compare(0, kUserPrefix.size(), kUserPrefix) != 0) continue;
+        RestoredItem item;
+        item.type = name.substr(kUserPrefix.size());
+        if (item.type.empty() || find_invalid_utf8(item.type))
+            unusable_line(number, "the attribute name is empty or not valid UTF-8");
+        if (equals != std::string_view::npos)
+            item.value.bytes = attribute_value(line.substr(equals + 1), number);
+        restored.back().items.push_back(std::move(item));
+    }
+    if (restored.empty()) throw UsageError("The input holds no file: neither a dump nor getfattr text.");
+    return restored;
+}
+
+}  // namespace
+
+std::vector<RestoredFile> read_dump(const std::string& input) {
+    size_t first = input.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && input[first] == '{') return read_json_dump(input);
+    return read_getfattr_text(input);
+}
+
+}  // namespace quarrow2::tool
