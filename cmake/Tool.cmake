@@ -4,20 +4,27 @@
 # named *_posix.cpp and *_win.cpp hold the platforms' differences.
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_find.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_get.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_length.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_list.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_remove.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_restore.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_set.cpp
   ${PROJECT_SOURCE_DIR}/tools/console.cpp
+  ${PROJECT_SOURCE_DIR}/tools/dump_input.cpp
   ${PROJECT_SOURCE_DIR}/tools/failure.cpp
   ${PROJECT_SOURCE_DIR}/tools/file_walk.cpp
+  ${PROJECT_SOURCE_DIR}/tools/item_store.cpp
   ${PROJECT_SOURCE_DIR}/tools/main.cpp
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
   ${PROJECT_SOURCE_DIR}/tools/text.cpp
-  ${PROJECT_SOURCE_DIR}/tools/value_input.cpp)
+  ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
+  ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)
 if(WIN32)
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp)
 else()
@@ -88,7 +95,8 @@ if(QUARROW2_BUILD_TESTS)
   if(WIN32)
     set(quarrow2_tool_suites test_wine)
   else()
-    set(quarrow2_tool_suites test_failures test_help test_list test_rm_length test_set_get test_valgrind)
+    set(quarrow2_tool_suites test_dump_find test_failures test_help test_list test_rm_length test_set_get
+                             test_valgrind)
   endif()
   foreach(module ${quarrow2_tool_suites})
     set(name ${QUARROW2_TEST_PREFIX}tool.${module})

@@ -5,7 +5,8 @@ enable_testing()
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-set(QUARROW2_TSAN_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp)
+set(QUARROW2_TSAN_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
+                          ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
 add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/portable/metadata_threads_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/portable/runtime_error_info_test.cpp

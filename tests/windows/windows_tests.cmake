@@ -75,11 +75,12 @@ set_tests_properties(${QUARROW2_TEST_PREFIX}server.example.hello_metadata PROPER
 # it with libquarrow2.so of the linux-release build, which ./test builds first. The client
 # is built against the DLL's exports alone; the harness skips (77) where FUSE, mkntfs, root
 # or that Linux build is missing.
-file(GLOB quarrow2_ntfs_client_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/ntfs/*.cpp)
-add_executable(quarrow2_ntfs_client ${quarrow2_ntfs_client_sources}
+add_executable(quarrow2_ntfs_client
+               ${CMAKE_CURRENT_LIST_DIR}/ntfs/named_streams_hook.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_client_test.cpp
                ${CMAKE_CURRENT_LIST_DIR}/client_support.cpp
                ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
-               ${PROJECT_SOURCE_DIR}/server/identifiers.cpp
+               ${CMAKE_BINARY_DIR}/generated/identifiers.cpp
                ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
 target_include_directories(quarrow2_ntfs_client PRIVATE ${PROJECT_SOURCE_DIR}/include
                            ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
