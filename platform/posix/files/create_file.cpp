@@ -66,11 +66,7 @@ DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenReque
                      FileObject& object, bool& existed) {
     if (directory && !request.backupSemantics) return ERROR_ACCESS_DENIED;
     existed = !fileIsNew;
-    if (existed && request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
-    const bool truncate = existed && (request.disposition == CREATE_ALWAYS ||
-                                      request.disposition == TRUNCATE_EXISTING);
-    if (directory && truncate) return ERROR_ACCESS_DENIED;
-    const bool writable = !directory && (truncate || (request.access & kWriteAccess));
+    const bool writable = !directory && (request.access & kWriteAccess);
     if (DWORD error = ReopenDescriptor(pathFd, directory, writable, object.fd)) return error;
     if (directory && (request.access & kWriteAccess))
         if (DWORD error = CheckMayChange(object.fd.get())) return error;
@@ -79,7 +75,6 @@ DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenReque
     object.slot = LockSlotFor(object.attribute);
     if (DWORD error = AcquireShareMode(object.fd.get(), object.slot, request.access, request.share))
         return error;
-    if (truncate && ::ftruncate(object.fd.get(), 0) != 0) return Win32ErrorFromErrno(errno);
     return 0;
 }
 
@@ -94,10 +89,7 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
     DWORD query = StoredValueSize(fd, object.attribute, size);
     if (query && query != ERROR_FILE_NOT_FOUND) return query;
     existed = query == 0;
-    if (!existed && (request.disposition == OPEN_EXISTING ||
-                     request.disposition == TRUNCATE_EXISTING))
-        return ERROR_FILE_NOT_FOUND;
-    if (existed && request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+    if (!existed && request.disposition == OPEN_EXISTING) return ERROR_FILE_NOT_FOUND;
 
     object.slot = LockSlotFor(object.attribute);
     if (DWORD error = AcquireShareMode(fd, object.slot, request.access, request.share))
@@ -108,12 +100,7 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
         if (errno != EEXIST) return Win32ErrorFromErrno(errno);
         // Made by someone else since the query, with whatever they put in.
         existed = true;
-        size = UINT64_MAX;
-        if (request.disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
     }
-    const bool truncate = request.disposition == CREATE_ALWAYS ||
-                          request.disposition == TRUNCATE_EXISTING;
-    if (truncate && size != 0) return StoreValue(fd, object.attribute, nullptr, 0);
     return 0;
 }
 
@@ -132,15 +119,15 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
 
 HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD disposition,
                 DWORD flags) {
-    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING || (shareMode & ~kEveryAccess))
+    // The library opens what exists, or creates what is missing and opens what is there;
+    // it never replaces or empties anything through an open.
+    if ((disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) || (shareMode & ~kEveryAccess))
         return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     OpenRequest request;
     request.access = AccessKindsOf(desiredAccess);
     request.share = shareMode;
     request.disposition = disposition;
     request.backupSemantics = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
-    if (disposition == TRUNCATE_EXISTING && !(request.access & kWriteAccess))
-        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
 
     auto object = std::make_shared<FileObject>();
     bool existed = false;
@@ -151,7 +138,7 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
         if ((error = ResolveStreamPath(name, path))) break;
         bool fileIsNew = false;
         if (!path.file_fd.valid()) {
-            if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            if (disposition == OPEN_EXISTING) {
                 error = ERROR_FILE_NOT_FOUND;
                 break;
             }
@@ -166,8 +153,7 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
     if (error) return FailWith(error, INVALID_HANDLE_VALUE);
 
     HANDLE handle = AddHandle(std::move(object));
-    const bool reportsExisting = disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
-    SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    SetLastError(disposition == OPEN_ALWAYS && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
 
