@@ -16,8 +16,8 @@ HandleBackupReader::~HandleBackupReader() {
 }
 
 bool HandleBackupReader::Read(void* buffer, DWORD count, DWORD* bytesRead) {
-    BOOL ok = BackupRead(file_, static_cast<LPBYTE>(buffer), count, bytesRead, FALSE, FALSE,
-                         &context_);
+    BOOL ok =
+        BackupRead(file_, static_cast<LPBYTE>(buffer), count, bytesRead, FALSE, FALSE, &context_);
     return ok && !ContextLost();
 }
 

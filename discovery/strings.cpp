@@ -23,8 +23,8 @@ HRESULT Strings::get_Item(LONG Index, VARIANT* pVal) {
     if (!pVal) return E_POINTER;
     // Index counts from 1; 0 and below select the first entry. The predecessor of the
     // smallest index wraps round to the largest, past any real collection.
-    const LONG steps = Index == std::numeric_limits<LONG>::min() ? std::numeric_limits<LONG>::max()
-                                                                 : Index - 1;
+    const LONG steps =
+        Index == std::numeric_limits<LONG>::min() ? std::numeric_limits<LONG>::max() : Index - 1;
     const size_t position = steps > 0 ? static_cast<size_t>(steps) : 0;
     if (position >= entries_.size()) return E_FAIL;
     return VariantCopy(pVal, &entries_[position]);

@@ -118,9 +118,8 @@ HRESULT MetaData::put_Data(VARIANT newVal) {
     {
         const ByteArrayAccess bytes(newVal);
         if (SUCCEEDED(bytes.result())) {
-            stored = bytes.count() > 0
-                         ? WriteWhole(bytes.data(), static_cast<DWORD>(bytes.count()))
-                         : WriteWhole(kEmptyValueMarker, kMarkerBytes);
+            stored = bytes.count() > 0 ? WriteWhole(bytes.data(), static_cast<DWORD>(bytes.count()))
+                                       : WriteWhole(kEmptyValueMarker, kMarkerBytes);
         }
     }
     if (!stored) return Report(OLESTR("Unable to put data."));

@@ -9,7 +9,9 @@
 namespace quarrow2::posix {
 namespace {
 
-OLECHAR AsciiLower(OLECHAR c) { return c >= u'A' && c <= u'Z' ? static_cast<OLECHAR>(c - u'A' + u'a') : c; }
+OLECHAR AsciiLower(OLECHAR c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<OLECHAR>(c - u'A' + u'a') : c;
+}
 
 bool SameKey(LPCOLESTR a, LPCOLESTR b) {
     for (; *a && *b; ++a, ++b)
@@ -26,7 +28,8 @@ size_t Units(LPCOLESTR s) {
 }  // namespace
 
 bool ClassIdFromProgId(LPCOLESTR progId, CLSID* clsid) {
-    for (const server::ClassEntry* e = server::ClassTableBegin(); e != server::ClassTableEnd(); ++e) {
+    for (const server::ClassEntry* e = server::ClassTableBegin(); e != server::ClassTableEnd();
+         ++e) {
         if (SameKey(progId, e->progId) || SameKey(progId, e->versionIndependentProgId)) {
             *clsid = *e->clsid;
             return true;

@@ -5,15 +5,15 @@
 // and end.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        quarrow2::server::StartLibrary(instance);
-        DisableThreadLibraryCalls(instance);
-        break;
-    case DLL_PROCESS_DETACH:
-        quarrow2::server::StopLibrary();
-        break;
-    default:
-        break;
+        case DLL_PROCESS_ATTACH:
+            quarrow2::server::StartLibrary(instance);
+            DisableThreadLibraryCalls(instance);
+            break;
+        case DLL_PROCESS_DETACH:
+            quarrow2::server::StopLibrary();
+            break;
+        default:
+            break;
     }
     return TRUE;
 }

@@ -95,7 +95,8 @@ void TypeInfoHolder::FillNameCache(ITypeInfo* info) {
         DISPID id = function->memid;
         info->ReleaseFuncDesc(function);
         UniqueBstr name;
-        if (FAILED(info->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr)) || !name.get())
+        if (FAILED(info->GetDocumentation(id, name.out(), nullptr, nullptr, nullptr)) ||
+            !name.get())
             continue;
         names[count].length = name.length();
         names[count].name = name.release();

@@ -22,15 +22,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames,
                                             LCID lcid, DISPID* rgDispId) override {
-        return server::DispatchGetIDsOfNames(server::TypeInfoFor(InterfaceId), rgszNames, cNames, lcid,
-                                     rgDispId);
+        return server::DispatchGetIDsOfNames(server::TypeInfoFor(InterfaceId), rgszNames, cNames,
+                                             lcid, rgDispId);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid,
-                                     WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
+                                     DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-        return server::DispatchInvoke(server::TypeInfoFor(InterfaceId), static_cast<Interface*>(this),
-                              dispIdMember, lcid, wFlags, pDispParams, pVarResult, pExcepInfo,
-                              puArgErr);
+        return server::DispatchInvoke(server::TypeInfoFor(InterfaceId),
+                                      static_cast<Interface*>(this), dispIdMember, lcid, wFlags,
+                                      pDispParams, pVarResult, pExcepInfo, puArgErr);
     }
 };
 

@@ -5,8 +5,7 @@ namespace {
 
 // The names of the file's main stream itself. The leading-colon rule below covers the last
 // two already; they stay listed as the names a client is most likely to try.
-const WCHAR* const kForbiddenTypes[] = {OLESTR("$DATA"), OLESTR(""), OLESTR(":$DATA"),
-                                        OLESTR(":")};
+const WCHAR* const kForbiddenTypes[] = {OLESTR("$DATA"), OLESTR(""), OLESTR(":$DATA"), OLESTR(":")};
 
 bool SameUnits(const WCHAR* a, const WCHAR* b) {
     for (; *a && *a == *b; ++a, ++b) {

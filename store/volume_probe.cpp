@@ -34,8 +34,8 @@ DWORD ProbeVolume(const WCHAR* path) {
     DWORD flags = 0;
     WCHAR fileSystemName[MAX_PATH];
     // A failed query leaves the flags at 0: no named streams.
-    GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponentLength, &flags,
-                          fileSystemName, MAX_PATH);
+    GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponentLength, &flags, fileSystemName,
+                          MAX_PATH);
     return flags & FILE_NAMED_STREAMS;
 }
 

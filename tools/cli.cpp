@@ -57,7 +57,8 @@ void define_commands(CLI::App& app, Commands& c) {
     app.footer(kFooter);
 
     c.list_command = app.add_subcommand(
-        "list", "Show each file's item types with their lengths in bytes, in the file system's order");
+        "list",
+        "Show each file's item types with their lengths in bytes, in the file system's order");
     c.list_command->add_flag("-r,--recursive", c.list.recursive,
                              "List the files in folders and their subfolders (files without items "
                              "are left out of the text form)");
@@ -69,7 +70,8 @@ void define_commands(CLI::App& app, Commands& c) {
     c.list_command->add_option("PATH", c.list.paths, "Files, or folders with -r")->required();
 
     c.get_command = app.add_subcommand("get", "Show the value of one item");
-    auto* bytes = c.get_command->add_flag("--bytes", c.get_bytes, "Write the stored bytes as they are");
+    auto* bytes =
+        c.get_command->add_flag("--bytes", c.get_bytes, "Write the stored bytes as they are");
     auto* hex = c.get_command->add_flag("--hex", c.get_hex, "Write the stored bytes as hex digits");
     bytes->excludes(hex);
     c.get_command->add_flag("--json", c.get.json,
@@ -81,13 +83,16 @@ void define_commands(CLI::App& app, Commands& c) {
         "set", "Store the value of one item, creating the item (and the file) when missing");
     auto* set_bytes = c.set_command->add_flag("--bytes", c.set_bytes,
                                               "Store the value's bytes as they are, not as text");
-    auto* set_hex = c.set_command->add_flag("--hex", c.set_hex, "The value is hex digits of the bytes to store");
+    auto* set_hex = c.set_command->add_flag("--hex", c.set_hex,
+                                            "The value is hex digits of the bytes to store");
     set_bytes->excludes(set_hex);
-    auto* file = c.set_command->add_option("--file", c.set.value_file, "Read the value from this file");
+    auto* file =
+        c.set_command->add_option("--file", c.set.value_file, "Read the value from this file");
     c.set_command->add_option("PATH", c.set.path, "The file")->required();
     c.set_command->add_option("TYPE", c.set.type, "The item's type name")->required();
     auto* value = c.set_command->add_option(
-        "VALUE", c.set.value, "The value (UTF-8 text unless --bytes or --hex); - reads standard input");
+        "VALUE", c.set.value,
+        "The value (UTF-8 text unless --bytes or --hex); - reads standard input");
     value->excludes(file);
 
     c.remove_command = app.add_subcommand("rm", "Remove items from a file, or every item of files");
@@ -97,7 +102,8 @@ void define_commands(CLI::App& app, Commands& c) {
     c.remove_command->add_option("TYPE", c.remove.types,
                                  "Type names of the items to remove (with --all: more files)");
 
-    c.length_command = app.add_subcommand("length", "Show the total size in bytes of each file's items");
+    c.length_command =
+        app.add_subcommand("length", "Show the total size in bytes of each file's items");
     c.length_command->add_flag("--json", c.length.json, "Write one JSON document");
     c.length_command->add_option("PATH", c.length.paths, "Files")->required();
 
@@ -106,30 +112,37 @@ void define_commands(CLI::App& app, Commands& c) {
     c.dump_command->add_flag("-r,--recursive", c.dump.recursive,
                              "Dump the files in folders and their subfolders (those with items)");
     c.dump_command->add_option("-o,--output", c.dump.output, "Write the document to this file");
-    c.dump_command->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
+    c.dump_command
+        ->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
         ->required();
 
     c.restore_command = app.add_subcommand(
-        "restore", "Put back the items a dump (or the text of getfattr --dump) names; other items stay");
-    c.restore_command->add_flag("--dry-run", c.restore.dry_run,
-                                "Show the files and types that would be written, and write nothing");
+        "restore",
+        "Put back the items a dump (or the text of getfattr --dump) names; other items stay");
+    c.restore_command->add_flag(
+        "--dry-run", c.restore.dry_run,
+        "Show the files and types that would be written, and write nothing");
     c.restore_command->add_flag("--create", c.restore.create, "Create files that are missing");
-    c.restore_command->add_option("FILE", c.restore.input,
-                                  "The dump, or getfattr --dump text; - or none reads standard input");
+    c.restore_command->add_option(
+        "FILE", c.restore.input,
+        "The dump, or getfattr --dump text; - or none reads standard input");
 
     c.copy_command = app.add_subcommand("cp", "Copy items from one file to another");
     c.copy_command->add_option("-t,--type", c.copy.types, "Copy only this item (may be repeated)")
         ->allow_extra_args(false);
     c.copy_command->add_option("SRC", c.copy.source, "The file whose items are copied")->required();
-    c.copy_command->add_option("DEST", c.copy.destination, "The file that receives them")->required();
+    c.copy_command->add_option("DEST", c.copy.destination, "The file that receives them")
+        ->required();
 
     c.find_command = app.add_subcommand(
-        "find", "Show the files that have an item of a type (and a value); exit status 1 when none has");
-    c.find_command->add_flag("-r,--recursive", c.find.recursive, "Search folders and their subfolders");
+        "find",
+        "Show the files that have an item of a type (and a value); exit status 1 when none has");
+    c.find_command->add_flag("-r,--recursive", c.find.recursive,
+                             "Search folders and their subfolders");
     c.find_command->add_option("--type", c.find.type, "The item's type name")->required();
     auto* equal = c.find_command->add_option("--value", c.find.value, "Its text is exactly this");
-    auto* glob = c.find_command->add_option(
-        "--match", c.find.glob, "Its whole text matches this pattern (*, ?, [a-z])");
+    auto* glob = c.find_command->add_option("--match", c.find.glob,
+                                            "Its whole text matches this pattern (*, ?, [a-z])");
     auto* regex = c.find_command->add_option(
         "--regex", c.find.regex, "Its text holds a match of this regular expression (ECMAScript)");
     equal->excludes(glob)->excludes(regex);
@@ -179,7 +192,8 @@ int run_selected(Commands& c) {
     if (*c.remove_command) {
         c.remove.paths = {c.remove_path};
         if (c.remove.all) {
-            c.remove.paths.insert(c.remove.paths.end(), c.remove.types.begin(), c.remove.types.end());
+            c.remove.paths.insert(c.remove.paths.end(), c.remove.types.begin(),
+                                  c.remove.types.end());
             c.remove.types.clear();
         } else if (c.remove.types.empty()) {
             throw UsageError("rm needs the TYPE of each item to remove, or --all.");
@@ -232,7 +246,8 @@ int run_command_line(const std::vector<std::string>& arguments) {
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
         app.parse(reversed);
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
+        if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
+            return app.exit(error);
         report_failure(std::string(error.what()) + "\nRun 'quarrow2 --help' for usage.");
         return kUsageError;
     } catch (const UsageError& error) {

@@ -16,7 +16,8 @@ bool file_is_present(const std::string& path) {
 }
 
 // Returns whether every item went on.
-bool restore_file(const Library& library, const RestoredFile& restored, const RestoreOptions& options) {
+bool restore_file(const Library& library, const RestoredFile& restored,
+                  const RestoreOptions& options) {
     if (!options.create && !file_is_present(restored.path))
         throw Failure("File not found.", restored.path);
     MetadataFile file(library, restored.path);
@@ -43,8 +44,8 @@ bool restore_file(const Library& library, const RestoredFile& restored, const Re
 
 int run_restore(const Library& library, const RestoreOptions& options) {
     // All of the input is read and checked before the first file is touched.
-    std::vector<RestoredFile> files = read_dump(
-        options.input == "-" ? read_standard_input() : read_value_file(options.input));
+    std::vector<RestoredFile> files =
+        read_dump(options.input == "-" ? read_standard_input() : read_value_file(options.input));
     int status = kSuccess;
     for (const RestoredFile& file : files) {
         try {

@@ -30,7 +30,7 @@ struct SetOptions {
     ValueForm form = ValueForm::kText;
     std::string path;
     std::string type;
-    std::optional<std::string> value;      // the argument; "-" reads standard input
+    std::optional<std::string> value;       // the argument; "-" reads standard input
     std::optional<std::string> value_file;  // --file
 };
 

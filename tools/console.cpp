@@ -13,8 +13,6 @@ void print_json(const Json& document) {
     print_raw(document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
 }
 
-void print_raw(const std::string& bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
+void print_raw(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
 }  // namespace quarrow2::tool

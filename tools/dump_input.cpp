@@ -62,7 +62,8 @@ std::vector<RestoredFile> read_json_dump(const std::string& input) {
         RestoredFile entry{utf8_field(file, "path", where(f)), {}};
         if (entry.path.empty()) unusable(where(f) + " has an empty path");
         auto items = file.find("items");
-        if (items == file.end() || !items->is_array()) unusable(where(f) + " has no \"items\" list");
+        if (items == file.end() || !items->is_array())
+            unusable(where(f) + " has no \"items\" list");
         for (size_t i = 0; i < items->size(); ++i)
             entry.items.push_back(json_item((*items)[i], where(f, i)));
         restored.push_back(std::move(entry));
@@ -88,8 +89,8 @@ std::string unescaped(std::string_view text) {
             result.push_back(text[i]);
         } else if (i + 3 < text.size() && is_octal_digit(text[i + 1]) &&
                    is_octal_digit(text[i + 2]) && is_octal_digit(text[i + 3])) {
-            result.push_back(static_cast<char>((text[i + 1] - '0') * 64 +
-                                               (text[i + 2] - '0') * 8 + (text[i + 3] - '0')));
+            result.push_back(static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 +
+                                               (text[i + 3] - '0')));
             i += 3;
         } else {
             result.push_back(text[++i]);
@@ -105,7 +106,8 @@ Bytes attribute_value(std::string_view encoded, size_t line) {
     } else if (encoded.substr(0, 2) == "0x" || encoded.substr(0, 2) == "0X") {
         bytes = bytes_from_hex(encoded.substr(2));
     } else if (!encoded.empty() && encoded.front() == '"') {
-        if (encoded.size() < 2 || encoded.back() != '"') unusable_line(line, "the value has no closing quote");
+        if (encoded.size() < 2 || encoded.back() != '"')
+            unusable_line(line, "the value has no closing quote");
         std::string text = unescaped(encoded.substr(1, encoded.size() - 2));
         bytes.emplace(text.begin(), text.end());
     } else {
@@ -135,7 +137,8 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
             continue;
         }
         if (line.empty() || line.front() == '#') continue;
-        if (restored.empty()) unusable_line(number, "an attribute before the first \"# file:\" line");
+        if (restored.empty())
+            unusable_line(number, "an attribute before the first \"# file:\" line");
         size_t equals = line.find('=');
         std::string name = unescaped(line.substr(0, equals));
         // Other name spaces (security., trusted., system.) are no items.
@@ -148,7 +151,8 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
             item.value.bytes = attribute_value(line.substr(equals + 1), number);
         restored.back().items.push_back(std::move(item));
     }
-    if (restored.empty()) throw UsageError("The input holds no file: neither a dump nor getfattr text.");
+    if (restored.empty())
+        throw UsageError("The input holds no file: neither a dump nor getfattr text.");
     return restored;
 }
 

@@ -21,7 +21,7 @@ struct RestoredItem {
 };
 
 struct RestoredFile {
-    std::string path;               // as written in the input
+    std::string path;  // as written in the input
     std::vector<RestoredItem> items;
 };
 

@@ -54,8 +54,8 @@ std::string take_error_description(IUnknown* object, REFIID iid, HRESULT status)
         if (error.description.length() > 0) {
             std::string text =
                 displayable_utf8(error.description.get(), error.description.length());
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                                     text.back() == ' '))
+            while (!text.empty() &&
+                   (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
                 text.pop_back();
             if (!text.empty()) return text;
         }

@@ -23,9 +23,7 @@ std::vector<std::string> command_line_arguments(int argc, char** argv) {
 
 void prepare_standard_streams() {}
 
-bool attended_terminal() {
-    return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1;
-}
+bool attended_terminal() { return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1; }
 
 bool output_is_terminal() { return isatty(fileno(stdout)) == 1; }
 

@@ -20,11 +20,9 @@ UniqueBstr make_bstr(const WString& text) {
 WString absolute_library_path(const std::string& path) {
     std::error_code error;
     fs::path absolute = fs::absolute(fs::u8path(path), error);
-    if (error)
-        throw Failure("Unable to resolve the path: " + error.message() + ".", path);
+    if (error) throw Failure("Unable to resolve the path: " + error.message() + ".", path);
     std::string utf8 = absolute.u8string();
-    if (find_invalid_utf8(utf8))
-        throw Failure("The path is not valid UTF-8.", path);
+    if (find_invalid_utf8(utf8)) throw Failure("The path is not valid UTF-8.", path);
     return utf16_from_utf8(utf8);
 }
 
@@ -32,9 +30,9 @@ ComPtr<IFile> create_file_object(const Library& library, const std::string& path
     ComPtr<IClassFactory> factory;
     HRESULT status = library.get_class_object(CLSID_File, IID_IClassFactory, factory.out_void());
     if (FAILED(status))
-        throw Failure(
-            "Unable to get the File class object: " + take_error_description(nullptr, IID_NULL, status),
-            path);
+        throw Failure("Unable to get the File class object: " +
+                          take_error_description(nullptr, IID_NULL, status),
+                      path);
     ComPtr<IFile> file;
     status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
     if (FAILED(status))
@@ -50,8 +48,7 @@ MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string
     : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
 
 void MetadataItem::fail(HRESULT status) {
-    throw Failure(
-        take_error_description(item_.get(), IID_IMetaData, status), path_, type_);
+    throw Failure(take_error_description(item_.get(), IID_IMetaData, status), path_, type_);
 }
 
 std::uint32_t MetadataItem::length() {
@@ -72,8 +69,7 @@ std::string MetadataItem::text_utf8() {
     else if (!(utf8 = utf8_from_utf16(text.get(), text.length())))
         not_text = "The value is not text: it holds an unpaired surrogate.";
     if (not_text)
-        throw Failure(std::string(not_text) + " Read it with --bytes or --hex.",
-                                      path_, type_);
+        throw Failure(std::string(not_text) + " Read it with --bytes or --hex.", path_, type_);
     return *utf8;
 }
 
@@ -83,8 +79,7 @@ Bytes MetadataItem::bytes() {
     if (FAILED(status)) fail(status);
     const VARIANT& value = data.value();
     if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
-        throw Failure("The library returned something other than a byte array.",
-                                      path_, type_);
+        throw Failure("The library returned something other than a byte array.", path_, type_);
     LONG lower = 0;
     LONG upper = -1;
     if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
@@ -137,8 +132,7 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path)
 }
 
 void MetadataFile::fail(HRESULT status, const std::optional<std::string>& type) {
-    throw Failure(
-        take_error_description(file_.get(), IID_IFile, status), path_, type);
+    throw Failure(take_error_description(file_.get(), IID_IFile, status), path_, type);
 }
 
 bool MetadataFile::exists() {
@@ -160,7 +154,8 @@ std::vector<WString> MetadataFile::types() {
     if (SUCCEEDED(status)) status = unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void());
     if (FAILED(status))
         throw Failure(
-            "Unable to list the types: " + take_error_description(nullptr, IID_NULL, status), path_);
+            "Unable to list the types: " + take_error_description(nullptr, IID_NULL, status),
+            path_);
 
     std::vector<WString> types;
     for (;;) {
@@ -174,12 +169,13 @@ std::vector<WString> MetadataFile::types() {
         if (status == S_FALSE || fetched == 0) break;
         const VARIANT& value = entry.value();
         if (value.vt == VT_ERROR)
-            throw Failure(
-                "Unable to list the types: " + take_error_description(nullptr, IID_NULL, value.scode),
-                path_);
+            throw Failure("Unable to list the types: " +
+                              take_error_description(nullptr, IID_NULL, value.scode),
+                          path_);
         if (value.vt != VT_BSTR)
             throw Failure("The type list holds something other than text.", path_);
-        types.push_back(value.bstrVal ? WString(value.bstrVal, SysStringLen(value.bstrVal)) : WString());
+        types.push_back(value.bstrVal ? WString(value.bstrVal, SysStringLen(value.bstrVal))
+                                      : WString());
     }
     return types;
 }

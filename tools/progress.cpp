@@ -25,8 +25,8 @@ void Progress::file_seen(size_t items) {
 }
 
 void Progress::draw() {
-    std::string line = "files seen: " + std::to_string(files_) +
-                       ", items found: " + std::to_string(items_);
+    std::string line =
+        "files seen: " + std::to_string(files_) + ", items found: " + std::to_string(items_);
     std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
     drawn_width_ = line.size();

@@ -39,8 +39,7 @@ int hex_digit_value(char c) {
     return -1;
 }
 
-constexpr char kBase64Digits[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int base64_digit_value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -124,7 +123,8 @@ std::string base64_from_bytes(const Bytes& bytes) {
         if (count > 1) group |= std::uint32_t{bytes[i + 1]} << 8;
         if (count > 2) group |= bytes[i + 2];
         for (size_t digit = 0; digit < 4; ++digit)
-            text.push_back(digit <= count ? kBase64Digits[(group >> (18 - 6 * digit)) & 0x3F] : '=');
+            text.push_back(digit <= count ? kBase64Digits[(group >> (18 - 6 * digit)) & 0x3F]
+                                          : '=');
     }
     return text;
 }

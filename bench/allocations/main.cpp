@@ -30,7 +30,8 @@ void CountOn(const Volume& volume, const std::string& operation, size_t valueByt
     benchmark::RegisterBenchmark(name.c_str(), [=, &volume](benchmark::State& state) {
         ItemFixture fixture;
         std::string why;
-        if (!fixture.Make(volume, "allocations-" + std::to_string(valueBytes), valueBytes, true, why))
+        if (!fixture.Make(volume, "allocations-" + std::to_string(valueBytes), valueBytes, true,
+                          why))
             return Skip(state, why);
         uint64_t blocks = 0;
         uint64_t bytes = 0;
@@ -65,10 +66,12 @@ void RegisterAllocationCounts(const Volume& volume) {
             return item.get_Data(out);
         });
         auto text = std::make_shared<UniqueBstr>(TextOfBytes(PatternBytes(size)));
-        CountOn(volume, "Text put", size, [text](IMetaData& item) { return item.put_Text(text->get()); });
+        CountOn(volume, "Text put", size,
+                [text](IMetaData& item) { return item.put_Text(text->get()); });
         auto bytes = std::make_shared<UniqueVariant>();
         ByteArrayOf(PatternBytes(size), *bytes);
-        CountOn(volume, "Data put", size, [bytes](IMetaData& item) { return item.put_Data(*bytes->get()); });
+        CountOn(volume, "Data put", size,
+                [bytes](IMetaData& item) { return item.put_Data(*bytes->get()); });
         CountOn(volume, "Length", size, [](IMetaData& item) {
             LONG length = 0;
             return item.get_Length(&length);
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     const quarrow2::bench::Volume* volume = quarrow2::bench::UsableVolume(volumes);
     if (!volume) {
-        std::fprintf(stderr, "no volume to count on: %s\n", volumes.all().front().skipReason.c_str());
+        std::fprintf(stderr, "no volume to count on: %s\n",
+                     volumes.all().front().skipReason.c_str());
         return 1;
     }
     quarrow2::bench::RegisterAllocationCounts(*volume);

@@ -14,8 +14,8 @@ struct ItemFixture {
     std::string path;
     std::string type = "Value";
     std::string attribute = "user.Value";
-    std::string value;  // the stored bytes
-    ComPtr<IFile> file;    // bound to `path`
+    std::string value;   // the stored bytes
+    ComPtr<IFile> file;  // bound to `path`
     ComPtr<IMetaData> item;
     posix::UniqueFd fd;
 

@@ -37,10 +37,11 @@ struct Clocks {
     static Clocks Now() {
         timespec cpuTime;
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuTime);
-        return Clocks{static_cast<double>(cpuTime.tv_sec) * 1e9 + static_cast<double>(cpuTime.tv_nsec),
-                      std::chrono::duration<double, std::nano>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count()};
+        return Clocks{
+            static_cast<double>(cpuTime.tv_sec) * 1e9 + static_cast<double>(cpuTime.tv_nsec),
+            std::chrono::duration<double, std::nano>(
+                std::chrono::steady_clock::now().time_since_epoch())
+                .count()};
     }
     Clocks operator-(const Clocks& o) const { return Clocks{cpu - o.cpu, wall - o.wall}; }
     Clocks& operator+=(const Clocks& o) {
@@ -110,8 +111,8 @@ template <class Body>
 void RegisterOn(const Volume& volume, const std::string& operation, const std::string& detail,
                 Body body) {
     const std::string name = volume.name + "/" + operation + "/" + detail;
-    const std::string skipped = volume.skipReason.empty() ? std::string()
-                                                          : "skipped: " + volume.skipReason;
+    const std::string skipped =
+        volume.skipReason.empty() ? std::string() : "skipped: " + volume.skipReason;
     benchmark::RegisterBenchmark(name.c_str(),
                                  [skipped, body](benchmark::State& state) {
                                      if (!skipped.empty()) {

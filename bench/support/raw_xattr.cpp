@@ -69,7 +69,8 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
     if (!fd.valid()) return Fail("open", why);
     const ssize_t listSize = ::flistxattr(fd.get(), nullptr, 0);
     if (listSize < 0) return Fail("flistxattr (size)", why);
-    if (names.size() < static_cast<size_t>(listSize) + 1) names.resize(static_cast<size_t>(listSize) + 1);
+    if (names.size() < static_cast<size_t>(listSize) + 1)
+        names.resize(static_cast<size_t>(listSize) + 1);
     const ssize_t got = ::flistxattr(fd.get(), names.data(), static_cast<size_t>(listSize));
     if (got < 0) return Fail("flistxattr", why);
     for (ssize_t at = 0; at < got;) {
@@ -98,13 +99,15 @@ bool GetValueWithLockCheck(int fd, const std::string& attribute, std::vector<uns
     return true;
 }
 
-bool PutValueLocked(int fd, const std::string& attribute, const std::string& value, std::string& why) {
+bool PutValueLocked(int fd, const std::string& attribute, const std::string& value,
+                    std::string& why) {
     const off_t length = static_cast<off_t>(value.size());
     struct flock lock;
     if (!OfdLock(fd, F_OFD_SETLK, F_RDLCK, length, lock)) return Fail("F_OFD_SETLK", why);
     struct flock probe;
     const bool free = OfdLock(fd, F_OFD_GETLK, F_WRLCK, length, probe) && probe.l_type == F_UNLCK;
-    const bool stored = free && ::fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) == 0;
+    const bool stored =
+        free && ::fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) == 0;
     if (!stored) Fail(free ? "fsetxattr" : "F_OFD_GETLK", why);
     OfdLock(fd, F_OFD_SETLK, F_UNLCK, length, lock);
     return stored;
@@ -115,13 +118,14 @@ bool GetValueByPath(const std::string& path, const std::string& attribute,
     const ssize_t size = ::getxattr(path.c_str(), attribute.c_str(), nullptr, 0);
     if (size < 0) return Fail("getxattr (size)", why);
     Fit(buffer, size);
-    if (::getxattr(path.c_str(), attribute.c_str(), buffer.data(), static_cast<size_t>(size)) != size)
+    if (::getxattr(path.c_str(), attribute.c_str(), buffer.data(), static_cast<size_t>(size)) !=
+        size)
         return Fail("getxattr (value)", why);
     return true;
 }
 
-bool CreatePutRemove(const std::string& path, const std::string& attribute, const std::string& first,
-                     const std::string& second, std::string& why) {
+bool CreatePutRemove(const std::string& path, const std::string& attribute,
+                     const std::string& first, const std::string& second, std::string& why) {
     if (::setxattr(path.c_str(), attribute.c_str(), first.data(), first.size(), XATTR_CREATE) != 0)
         return Fail("setxattr (create)", why);
     if (::setxattr(path.c_str(), attribute.c_str(), second.data(), second.size(), 0) != 0)

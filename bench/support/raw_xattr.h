@@ -33,7 +33,8 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
 // (F_OFD_GETLK), stores the value and gives the range back (F_OFD_SETLK, F_UNLCK).
 bool GetValueWithLockCheck(int fd, const std::string& attribute, std::vector<unsigned char>& buffer,
                            std::string& why);
-bool PutValueLocked(int fd, const std::string& attribute, const std::string& value, std::string& why);
+bool PutValueLocked(int fd, const std::string& attribute, const std::string& value,
+                    std::string& why);
 
 // By path, as a program without a handle does it: getxattr for the size, then the value.
 bool GetValueByPath(const std::string& path, const std::string& attribute,
@@ -41,7 +42,7 @@ bool GetValueByPath(const std::string& path, const std::string& attribute,
 
 // By path: setxattr that creates the attribute with `first`, setxattr with `second`, then
 // removexattr.
-bool CreatePutRemove(const std::string& path, const std::string& attribute, const std::string& first,
-                     const std::string& second, std::string& why);
+bool CreatePutRemove(const std::string& path, const std::string& attribute,
+                     const std::string& first, const std::string& second, std::string& why);
 
 }  // namespace quarrow2::bench::raw

@@ -88,8 +88,8 @@ bool AddItem(const std::string& path, const std::string& type, const std::string
              std::string& why) {
     if (::setxattr(path.c_str(), AttributeOf(type).c_str(), value.data(), value.size(), 0) == 0)
         return true;
-    why = "cannot store an item of " + SizeName(value.size()) + " (setxattr: " +
-          std::strerror(errno) + ")";
+    why = "cannot store an item of " + SizeName(value.size()) +
+          " (setxattr: " + std::strerror(errno) + ")";
     return false;
 }
 

@@ -50,7 +50,9 @@ void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
             item->Close();
             return true;
         },
-        [&](std::string& why) { return raw::GetValueByPath(fixture.path, fixture.attribute, buffer, why); });
+        [&](std::string& why) {
+            return raw::GetValueByPath(fixture.path, fixture.attribute, buffer, why);
+        });
 }
 
 void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
@@ -71,7 +73,8 @@ void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
             return true;
         },
         [&](std::string& why) {
-            return raw::CreatePutRemove(fixture.path, attribute, EmptyValueMarker(), fixture.value, why);
+            return raw::CreatePutRemove(fixture.path, attribute, EmptyValueMarker(), fixture.value,
+                                        why);
         });
 }
 

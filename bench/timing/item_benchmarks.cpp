@@ -19,8 +19,8 @@ namespace {
 using Step = std::function<bool(ItemFixture&, std::string&)>;
 
 // Runs `library` and its raw counterpart on an item of `valueBytes` bytes.
-void OnOpenItem(const Volume& volume, const std::string& operation, size_t valueBytes,
-                Step library, Step raw) {
+void OnOpenItem(const Volume& volume, const std::string& operation, size_t valueBytes, Step library,
+                Step raw) {
     RegisterOn(volume, operation, SizeName(valueBytes), [=, &volume](benchmark::State& state) {
         ItemFixture fixture;
         std::string why;
@@ -109,8 +109,10 @@ void RegisterItemBenchmarks(const Volume& volume) {
         OnOpenItem(volume, "Data get", size, DataGet(), RawGet);
         OnOpenItem(volume, "Data put", size, DataPut(size), RawPut);
         OnOpenItem(volume, "Length", size, ItemLength(size), RawSize);
-        OnOpenItem(volume, "Text get (raw: with lock check)", size, TextGet(size), RawGetWithLockCheck);
-        OnOpenItem(volume, "Text put (raw: with byte-range lock)", size, TextPut(size), RawPutLocked);
+        OnOpenItem(volume, "Text get (raw: with lock check)", size, TextGet(size),
+                   RawGetWithLockCheck);
+        OnOpenItem(volume, "Text put (raw: with byte-range lock)", size, TextPut(size),
+                   RawPutLocked);
     }
 }
 

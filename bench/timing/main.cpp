@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     for (const quarrow2::bench::Volume& volume : volumes.all()) {
         if (!volume.skipReason.empty())
-            std::fprintf(stderr, "%s: skipped, %s\n", volume.name.c_str(), volume.skipReason.c_str());
+            std::fprintf(stderr, "%s: skipped, %s\n", volume.name.c_str(),
+                         volume.skipReason.c_str());
         quarrow2::bench::RegisterItemBenchmarks(volume);
         quarrow2::bench::RegisterCycleBenchmarks(volume);
         quarrow2::bench::RegisterWalkBenchmarks(volume);

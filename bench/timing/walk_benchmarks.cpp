@@ -24,15 +24,22 @@ struct WalkShape {
 // The shapes walked: the count grows with small values; the values grow at a fixed count;
 // the main stream grows at a fixed count.
 const WalkShape kShapes[] = {
-    {1, 16, 0},      {10, 16, 0},    {100, 16, 0},    {1000, 16, 0},
-    {1, 1024, 0},    {1, 4096, 0},   {1, 60 * 1024, 0},
-    {10, 1024, 0},   {10, 4096, 0},  {10, 60 * 1024, 0},
+    {1, 16, 0},
+    {10, 16, 0},
+    {100, 16, 0},
+    {1000, 16, 0},
+    {1, 1024, 0},
+    {1, 4096, 0},
+    {1, 60 * 1024, 0},
+    {10, 1024, 0},
+    {10, 4096, 0},
+    {10, 60 * 1024, 0},
     {10, 16, kLargeMainStream},
 };
 
 std::string Describe(const WalkShape& shape) {
-    std::string text = std::to_string(shape.items) + (shape.items == 1 ? " item of " : " items of ") +
-                       SizeName(shape.valueBytes);
+    std::string text = std::to_string(shape.items) +
+                       (shape.items == 1 ? " item of " : " items of ") + SizeName(shape.valueBytes);
     if (shape.mainStreamBytes) text += ", main stream " + SizeName(shape.mainStreamBytes);
     return text;
 }
@@ -46,8 +53,8 @@ public:
     const std::string& Path(std::string& why) {
         if (!made_) {
             made_ = true;
-            const std::string path = volume_.folder + "/walk-" + std::to_string(shape_.items) + "-" +
-                                     std::to_string(shape_.valueBytes) + "-" +
+            const std::string path = volume_.folder + "/walk-" + std::to_string(shape_.items) +
+                                     "-" + std::to_string(shape_.valueBytes) + "-" +
                                      std::to_string(shape_.mainStreamBytes);
             if (MakeFile(path, shape_.mainStreamBytes, why_) &&
                 AddNumberedItems(path, shape_.items, shape_.valueBytes, why_)) {
@@ -69,7 +76,8 @@ private:
 // Runs `library(file)` beside the raw listing with sizes, and checks that both see the
 // shape's items.
 template <class LibraryStep>
-void Walk(benchmark::State& state, WalkFile& walkFile, const WalkShape& shape, LibraryStep library) {
+void Walk(benchmark::State& state, WalkFile& walkFile, const WalkShape& shape,
+          LibraryStep library) {
     std::string why;
     const std::string& path = walkFile.Path(why);
     if (path.empty()) return Skip(state, why);
@@ -103,7 +111,8 @@ void RegisterWalkBenchmarks(const Volume& volume) {
                 if (FAILED(hr)) return why = Failure("Types", hr), false;
                 LONG count = 0;
                 types->get_Count(&count);
-                if (static_cast<size_t>(count) != shape.items) why = "Types found another number of items";
+                if (static_cast<size_t>(count) != shape.items)
+                    why = "Types found another number of items";
                 return static_cast<size_t>(count) == shape.items;
             });
         });

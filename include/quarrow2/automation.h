@@ -625,11 +625,9 @@ struct ITypeLib : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString,
-                                                       DWORD* pdwHelpContext,
+                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
                                                        BSTR* pBstrHelpFile) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal,
-                                             BOOL* pfName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG lHashVal,
                                                ITypeInfo** ppTInfo, MEMBERID* rgMemId,
                                                USHORT* pcFound) = 0;
@@ -651,8 +649,7 @@ struct ITypeInfo : public IUnknown {
                                              DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                              EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString,
-                                                       DWORD* pdwHelpContext,
+                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
                                                        BSTR* pBstrHelpFile) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND invKind,
                                                   BSTR* pBstrDllName, BSTR* pBstrName,
@@ -693,8 +690,7 @@ struct ITypeInfo2 : public ITypeInfo {
     virtual HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT indexFunc, UINT indexParam,
                                                           CUSTDATA* pCustData) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT index, CUSTDATA* pCustData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT index,
-                                                             CUSTDATA* pCustData) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT index, CUSTDATA* pCustData) = 0;
 };
 
 // ---- Runtime functions ---------------------------------------------------------------

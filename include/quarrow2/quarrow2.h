@@ -33,14 +33,14 @@ struct IStrings;
 
 // One item of metadata: one named data stream of one file.
 struct IMetaData : public IDispatch {
-    virtual HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) = 0;                // DISPID 1
-    virtual HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) = 0;              // DISPID 2
-    virtual HRESULT STDMETHODCALLTYPE get_Text(BSTR* pVal) = 0;                // DISPID 3
-    virtual HRESULT STDMETHODCALLTYPE put_Text(BSTR newVal) = 0;               // DISPID 3
-    virtual HRESULT STDMETHODCALLTYPE get_Data(VARIANT* pVal) = 0;             // DISPID 4
-    virtual HRESULT STDMETHODCALLTYPE put_Data(VARIANT newVal) = 0;            // DISPID 4
-    virtual HRESULT STDMETHODCALLTYPE Delete() = 0;                            // DISPID 5
-    virtual HRESULT STDMETHODCALLTYPE Close() = 0;                             // DISPID 6
+    virtual HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) = 0;      // DISPID 1
+    virtual HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) = 0;    // DISPID 2
+    virtual HRESULT STDMETHODCALLTYPE get_Text(BSTR* pVal) = 0;      // DISPID 3
+    virtual HRESULT STDMETHODCALLTYPE put_Text(BSTR newVal) = 0;     // DISPID 3
+    virtual HRESULT STDMETHODCALLTYPE get_Data(VARIANT* pVal) = 0;   // DISPID 4
+    virtual HRESULT STDMETHODCALLTYPE put_Data(VARIANT newVal) = 0;  // DISPID 4
+    virtual HRESULT STDMETHODCALLTYPE Delete() = 0;                  // DISPID 5
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;                   // DISPID 6
 };
 
 // A read-only collection of strings, indexed from 1.

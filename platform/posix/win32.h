@@ -120,15 +120,14 @@ BOOL UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                 DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh);
 BOOL SetEndOfFile(HANDLE hFile);
 BOOL DeleteFileW(LPCWSTR lpFileName);
-BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer,
-                           DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
-                           LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
-                           LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
+BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer,
+                           DWORD nFileSystemNameSize);
 
 // The backup stream of a file: its main stream, then each named stream.
 BOOL BackupRead(HANDLE hFile, LPBYTE lpBuffer, DWORD nNumberOfBytesToRead,
-                LPDWORD lpNumberOfBytesRead, BOOL bAbort, BOOL bProcessSecurity,
-                LPVOID* lpContext);
+                LPDWORD lpNumberOfBytesRead, BOOL bAbort, BOOL bProcessSecurity, LPVOID* lpContext);
 BOOL BackupSeek(HANDLE hFile, DWORD dwLowBytesToSeek, DWORD dwHighBytesToSeek,
                 LPDWORD lpdwLowByteSeeked, LPDWORD lpdwHighByteSeeked, LPVOID* lpContext);
 

@@ -24,8 +24,9 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-constexpr VARTYPE kElementTypes[] = {VT_UI1, VT_I1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_R8, VT_CY,
-                                     VT_BSTR, VT_BOOL, VT_ERROR, VT_VARIANT, VT_UNKNOWN, VT_DECIMAL};
+constexpr VARTYPE kElementTypes[] = {VT_UI1,   VT_I1,      VT_I2,      VT_UI2,    VT_I4,
+                                     VT_UI4,   VT_R8,      VT_CY,      VT_BSTR,   VT_BOOL,
+                                     VT_ERROR, VT_VARIANT, VT_UNKNOWN, VT_DECIMAL};
 
 bool IsByteArrayType(VARTYPE vt) {
     return (vt & VT_ARRAY) && (vt & ~(VT_ARRAY | VT_BYREF)) == VT_UI1;
@@ -33,9 +34,11 @@ bool IsByteArrayType(VARTYPE vt) {
 
 // PtrToVARIANT, then AccessVARIANT of what it made: the same bytes come back.
 void RoundTrip(FuzzedDataProvider& in) {
-    const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
-    const LONG count = in.ConsumeBool() ? static_cast<LONG>(bytes.size())
-                                        : in.ConsumeIntegralInRange<LONG>(-3, static_cast<LONG>(bytes.size()));
+    const std::vector<uint8_t> bytes =
+        in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
+    const LONG count = in.ConsumeBool()
+                           ? static_cast<LONG>(bytes.size())
+                           : in.ConsumeIntegralInRange<LONG>(-3, static_cast<LONG>(bytes.size()));
     VARIANT made;
     std::memset(&made, 0x5A, sizeof made);
     const HRESULT hr = PtrToVARIANT(bytes.data(), count, &made);
@@ -49,7 +52,8 @@ void RoundTrip(FuzzedDataProvider& in) {
     LONG got = -1;
     const HRESULT access = AccessVARIANT(made, &data, &got);
     if (SUCCEEDED(access)) {
-        Require(got == count && (count == 0 || std::memcmp(data, bytes.data(), static_cast<size_t>(count)) == 0));
+        Require(got == count &&
+                (count == 0 || std::memcmp(data, bytes.data(), static_cast<size_t>(count)) == 0));
         Require(UnaccessVARIANT(made) == S_OK);
     } else {
         Require(access == E_POINTER && count == 0);
@@ -88,9 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     VariantInit(&value);
     SAFEARRAY* byReference = array;
     switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-        case 0: value.vt = static_cast<VARTYPE>(VT_ARRAY | elementType); break;
-        case 1: value.vt = static_cast<VARTYPE>(VT_ARRAY | VT_BYREF | elementType); break;
-        default: value.vt = in.ConsumeIntegral<VARTYPE>(); break;
+        case 0:
+            value.vt = static_cast<VARTYPE>(VT_ARRAY | elementType);
+            break;
+        case 1:
+            value.vt = static_cast<VARTYPE>(VT_ARRAY | VT_BYREF | elementType);
+            break;
+        default:
+            value.vt = in.ConsumeIntegral<VARTYPE>();
+            break;
     }
     if (in.ConsumeBool()) value.vt = static_cast<VARTYPE>((value.vt & ~0xFFF) | VT_UI1);
     // The data field points at something valid whatever the type says.
@@ -108,14 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
         Require(accessible && count >= 0 && static_cast<ULONG>(count) == bounds[0].cElements);
         Require(data != nullptr);
         uint8_t sum = 0;
-        for (LONG i = 0; i < count; ++i) sum = static_cast<uint8_t>(sum + static_cast<const uint8_t*>(data)[i]);
+        for (LONG i = 0; i < count; ++i)
+            sum = static_cast<uint8_t>(sum + static_cast<const uint8_t*>(data)[i]);
         (void)sum;
         Require(array->cLocks == locksBefore + 1);
         Require(UnaccessVARIANT(value) == S_OK);
     } else {
         Require(data == nullptr);
         Require(!accessible || hr == E_POINTER || hr == E_INVALIDARG);
-        if (!IsByteArrayType(value.vt)) Require(hr == E_INVALIDARG && UnaccessVARIANT(value) == E_INVALIDARG);
+        if (!IsByteArrayType(value.vt))
+            Require(hr == E_INVALIDARG && UnaccessVARIANT(value) == E_INVALIDARG);
     }
     if (array) Require(array->cLocks == locksBefore);
 

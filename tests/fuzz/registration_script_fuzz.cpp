@@ -34,7 +34,8 @@ size_t CheckTree(const std::vector<RegistryKey>& keys, size_t depth) {
         Require(!key.name.empty() && Printable(key.name) && Printable(key.defaultData));
         Require(key.hasDefault || key.defaultData.empty());
         Require(depth + (key.values.empty() ? 0 : 1) <= kMaxScriptDepth);
-        for (const auto& value : key.values) Require(!value.name.empty() && Printable(value.name) && Printable(value.data));
+        for (const auto& value : key.values)
+            Require(!value.name.empty() && Printable(value.name) && Printable(value.data));
         entries += 1 + key.values.size() + CheckTree(key.subkeys, depth + 1);
     }
     return entries;
@@ -48,7 +49,8 @@ bool SameTree(const std::vector<RegistryKey>& a, const std::vector<RegistryKey>&
             a[i].values.size() != b[i].values.size() || !SameTree(a[i].subkeys, b[i].subkeys))
             return false;
         for (size_t v = 0; v < a[i].values.size(); ++v)
-            if (a[i].values[v].name != b[i].values[v].name || a[i].values[v].data != b[i].values[v].data)
+            if (a[i].values[v].name != b[i].values[v].name ||
+                a[i].values[v].data != b[i].values[v].data)
                 return false;
     }
     return true;
@@ -75,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<RegistryKey> again;
     ScriptError secondError;
     Require(ParseRegistrationScript(text, kModule, again, secondError) == read);
-    Require(SameTree(keys, again) && secondError.line == error.line && secondError.reason == error.reason);
+    Require(SameTree(keys, again) && secondError.line == error.line &&
+            secondError.reason == error.reason);
     return 0;
 }

@@ -30,15 +30,17 @@ using Step = std::function<void(ComposedBackup&)>;
 std::vector<Step> Compose(FuzzedDataProvider& in) {
     std::vector<Step> steps;
     while (in.remaining_bytes() > 0 && steps.size() < 64) {
-        const DWORD id = in.ConsumeBool() ? in.ConsumeIntegralInRange<DWORD>(0, 10) : in.ConsumeIntegral<DWORD>();
+        const DWORD id = in.ConsumeBool() ? in.ConsumeIntegralInRange<DWORD>(0, 10)
+                                          : in.ConsumeIntegral<DWORD>();
         switch (in.ConsumeIntegralInRange<int>(0, 6)) {
             case 0: {
                 WString name;
                 const size_t units = in.ConsumeIntegralInRange<size_t>(0, 300);
                 for (size_t i = 0; i < units && in.remaining_bytes() > 0; ++i)
                     name.push_back(static_cast<WCHAR>(in.ConsumeIntegral<uint16_t>()));
-                const ULONGLONG size = in.ConsumeBool() ? in.ConsumeIntegralInRange<ULONGLONG>(0, 64)
-                                                        : in.ConsumeIntegral<ULONGLONG>();
+                const ULONGLONG size = in.ConsumeBool()
+                                           ? in.ConsumeIntegralInRange<ULONGLONG>(0, 64)
+                                           : in.ConsumeIntegral<ULONGLONG>();
                 steps.push_back([=](ComposedBackup& b) { b.Stream(id, name, size); });
                 break;
             }
@@ -50,7 +52,8 @@ std::vector<Step> Compose(FuzzedDataProvider& in) {
                 break;
             }
             case 2: {
-                const std::vector<uint8_t> bytes = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 600));
+                const std::vector<uint8_t> bytes =
+                    in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 600));
                 steps.push_back([=](ComposedBackup& b) { b.Bytes(bytes.data(), bytes.size()); });
                 break;
             }

@@ -117,7 +117,8 @@ void Lists(IFile* file) {
     IUnknown* unknown = nullptr;
     Check(types->get__NewEnum(&unknown) == S_OK && unknown, "get__NewEnum");
     IEnumVARIANT* walk = nullptr;
-    if (unknown && unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&walk)) == S_OK) {
+    if (unknown &&
+        unknown->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void**>(&walk)) == S_OK) {
         VARIANT batch[3];
         ULONG fetched = 0;
         Check(walk->Next(3, batch, &fetched) == S_FALSE && fetched == 2, "Next");
@@ -154,7 +155,8 @@ void Refusals(IFile* file) {
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     IClassFactory* factory = nullptr;
-    Check(DllGetClassObject(CLSID_File, IID_IClassFactory, reinterpret_cast<void**>(&factory)) == S_OK,
+    Check(DllGetClassObject(CLSID_File, IID_IClassFactory, reinterpret_cast<void**>(&factory)) ==
+              S_OK,
           "DllGetClassObject");
     if (!factory) return 1;
     factory->LockServer(TRUE);

@@ -11,7 +11,8 @@ public:
                const Bytes& value) override {
         // An empty -v stores an empty value; "0x" with nothing after it is refused.
         const std::string encoded = value.empty() ? std::string() : "0x" + Hex(value);
-        const ProgramRun run = RunProgram({"setfattr", "-n", "user." + type, "-v", encoded, file.string()});
+        const ProgramRun run =
+            RunProgram({"setfattr", "-n", "user." + type, "-v", encoded, file.string()});
         EXPECT_EQ(run.status, 0) << "setfattr " << type << ": " << run.Describe();
     }
 
@@ -23,7 +24,8 @@ public:
     }
 
     std::vector<std::string> List(const std::filesystem::path& file) override {
-        const ProgramRun run = RunProgram({"getfattr", "--absolute-names", "-m", "^user\\.", file.string()});
+        const ProgramRun run =
+            RunProgram({"getfattr", "--absolute-names", "-m", "^user\\.", file.string()});
         EXPECT_EQ(run.status, 0) << run.Describe();
         std::vector<std::string> types;
         for (const std::string& line : Lines(run.out))

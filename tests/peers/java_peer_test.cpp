@@ -14,7 +14,8 @@ const std::string kSource = QUARROW2_PEERS_SOURCE_DIR "/XattrPeer.java";
 const std::string kClasses = QUARROW2_PEERS_BUILD_DIR "/java";
 
 bool Newer(const std::string& path, const std::string& than) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return stat(path.c_str(), &a) == 0 && stat(than.c_str(), &b) == 0 &&
            a.st_mtim.tv_sec >= b.st_mtim.tv_sec;
 }

@@ -21,7 +21,8 @@ class WindowsStreams final : public Peer {
 public:
     void Write(const fs::path& file, const std::string& type, const Bytes& value) override {
         std::ofstream out(file.string() + ":" + type, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(value.data()), static_cast<std::streamsize>(value.size()));
+        out.write(reinterpret_cast<const char*>(value.data()),
+                  static_cast<std::streamsize>(value.size()));
         EXPECT_TRUE(out.good()) << "writing " << file << ":" << type;
     }
 

@@ -121,12 +121,9 @@ inline void WriteAsQuarrow2(const std::filesystem::path& file) {
 
 inline void ExpectPeerReadsQuarrow2Items(Peer& peer, const std::filesystem::path& file) {
     const std::vector<std::pair<std::string, Bytes>> expected = {
-        {"Author", Utf16Bytes("Jane Doe 😀")},
-        {"Blob", AllByteValues()},
-        {"Odd", {0x01, 0x02, 0x03}},
-        {"Empty", EmptyValueMarker()},
-        {"Cleared", EmptyValueMarker()},
-        {kUnicodeType, Utf16Bytes("ok")},
+        {"Author", Utf16Bytes("Jane Doe 😀")}, {"Blob", AllByteValues()},
+        {"Odd", {0x01, 0x02, 0x03}},          {"Empty", EmptyValueMarker()},
+        {"Cleared", EmptyValueMarker()},      {kUnicodeType, Utf16Bytes("ok")},
     };
     std::vector<std::string> types;
     for (const auto& item : expected) types.push_back(item.first);

@@ -65,9 +65,7 @@ struct ProgramRun {
     int status = -1;  // the exit status; -1 when the program could not run or was killed
     std::string out;
     std::string err;
-    std::string Describe() const {
-        return "exit " + std::to_string(status) + ", stderr: " + err;
-    }
+    std::string Describe() const { return "exit " + std::to_string(status) + ", stderr: " + err; }
 };
 
 // Runs a program to its end with no input; `environment` holds extra NAME=VALUE entries.
@@ -115,7 +113,8 @@ inline ProgramRun RunProgram(const std::vector<std::string>& argv,
             }
         }
         int status = 0;
-        if (waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+        if (waitpid(child, &status, 0) == child && WIFEXITED(status))
+            run.status = WEXITSTATUS(status);
     }
     close(out[0]);
     close(err[0]);

@@ -136,7 +136,7 @@ inline std::string WriteText(IFile* file, const std::string& type, const std::st
     if (file->Add(t.get(), item.out()) != S_OK) return "Add: " + TakeRichError().description;
     UniqueBstr value = Bstr(text);
     return item->put_Text(value.get()) == S_OK ? std::string()
-                                                : "Text: " + TakeRichError().description;
+                                               : "Text: " + TakeRichError().description;
 }
 
 }  // namespace quarrow2::test::peers

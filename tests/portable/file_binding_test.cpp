@@ -99,12 +99,15 @@ TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPath) {
 
     // Names that no ANSI code page holds, and a fullwidth solidus that a best-fit mapping
     // would turn into a separator: the UTF-16 path is opened as it is.
-    const fs::path cyrillic = dir.path() / fs::u8path("\xd0\xbe\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt");
+    const fs::path cyrillic =
+        dir.path() / fs::u8path("\xd0\xbe\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt");
     MakeFile(cyrillic, "y");
     Bind(file.get(), cyrillic);
     EXPECT_TRUE(Exists(file.get()));
 
-    const fs::path fullwidth = dir.path() / fs::u8path("a\xef\xbc\x8f" "b.txt");
+    const fs::path fullwidth = dir.path() / fs::u8path(
+                                                "a\xef\xbc\x8f"
+                                                "b.txt");
     MakeFile(fullwidth, "z");
     Bind(file.get(), fullwidth);
     EXPECT_TRUE(Exists(file.get()));
@@ -112,7 +115,8 @@ TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPath) {
     // With only a/c.txt present, the fullwidth name must not find it.
     fs::create_directory(dir / "a");
     MakeFile(dir / "a" / "c.txt", "w");
-    Bind(file.get(), dir.path() / fs::u8path("a\xef\xbc\x8f" "c.txt"));
+    Bind(file.get(), dir.path() / fs::u8path("a\xef\xbc\x8f"
+                                             "c.txt"));
     EXPECT_FALSE(Exists(file.get()));
 }
 

@@ -12,9 +12,9 @@ const char kNoStreams[] = "Volume does not support streams.";
 
 // Names that reach the file's main stream on NTFS, where stream types ignore case and the
 // system trims dots and blanks from the end of a path.
-const char* const kMainStreamNames[] = {"$DATA", "", ":$DATA", ":", ":$data", ":$Data",
-                                         ":$DATA ", "::$DATA", ":Author", ":x:$DATA",
-                                         ".", "..", " ", ". .", " .. ", ".:$DATA", " :$data"};
+const char* const kMainStreamNames[] = {
+    "$DATA",    "",  ":$DATA", ":", ":$data", ":$Data", ":$DATA ", "::$DATA", ":Author",
+    ":x:$DATA", ".", "..",     " ", ". .",    " .. ",   ".:$DATA", " :$data"};
 
 TEST(FileChecks, ForbiddenNameBeforeNoPathBeforeUnsupportedVolume) {
     ComPtr<IFile> file = NewFile();
@@ -55,8 +55,8 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenAndLookalikesAreNot) {
 
     // Case matters without a colon, and so does a trailing blank: these pass the name check
     // and meet the volume check.
-    for (const char* name : {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA", "Author.",
-                             ". a", ".:x"}) {
+    for (const char* name :
+         {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA", "Author.", ". a", ".:x"}) {
         SCOPED_TRACE(name);
         ExpectFileFailure(Add(file.get(), name), kNoStreams);
     }

@@ -28,8 +28,8 @@ void ExpectClosed(IMetaData* item) {
 TEST(MetaDataFailures, AReadOnlyHandleReadsButEveryPutIsRefused) {
     ItemFile file;
     file.Store(Utf16Bytes(W("old")));
-    ComPtr<IMetaData> item = ItemFile::MakeItem(file.OpenStream(GENERIC_READ), file.streamPath(),
-                                                OLESTR("T"));
+    ComPtr<IMetaData> item =
+        ItemFile::MakeItem(file.OpenStream(GENERIC_READ), file.streamPath(), OLESTR("T"));
     EXPECT_EQ(Text(item.get()), "old");
     ExpectEveryPutRefused(item.get(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("old")));
@@ -91,8 +91,8 @@ TEST(MetaDataFailures, AReadThatFailsHandsOutZeroesNotOldMemory) {
     const Bytes stored = Utf16Bytes(W("secret value"));
     file.Store(stored);
     // Writing only: the size can be asked for, the bytes cannot be read.
-    ComPtr<IMetaData> item = ItemFile::MakeItem(file.OpenStream(GENERIC_WRITE), file.streamPath(),
-                                                OLESTR("T"));
+    ComPtr<IMetaData> item =
+        ItemFile::MakeItem(file.OpenStream(GENERIC_WRITE), file.streamPath(), OLESTR("T"));
     UniqueBstr text;
     EXPECT_EQ(item->get_Text(text.out()), E_FAIL);
     EXPECT_TRUE(IsMetaDataError("Unable to get text.", ERROR_ACCESS_DENIED));

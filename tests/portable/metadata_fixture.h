@@ -194,8 +194,8 @@ public:
 
     // The stream's whole content, read through a handle of its own.
     Bytes Stored() const {
-        UniqueHandle h(OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  OPEN_EXISTING));
+        UniqueHandle h(OpenStream(
+            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
         if (!h.valid()) {
             ADD_FAILURE() << "the stream cannot be read, error " << GetLastError();
             return Bytes();
@@ -210,17 +210,18 @@ public:
 
     // Replaces the stream's content through a handle of its own.
     void Store(const Bytes& bytes) const {
-        UniqueHandle h(OpenStream(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+        UniqueHandle h(
+            OpenStream(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
         ASSERT_TRUE(h.valid()) << "error " << GetLastError();
         DWORD written = 0;
-        ASSERT_TRUE(WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr));
+        ASSERT_TRUE(
+            WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
         ASSERT_TRUE(SetEndOfFile(h.get()));
     }
 
     bool StreamExists() const {
-        UniqueHandle h(OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  OPEN_EXISTING));
+        UniqueHandle h(OpenStream(
+            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
         return h.valid();
     }
 

@@ -36,7 +36,8 @@ TEST(MetaDataStoredForm, AnEmptyValueIsStoredAsTheMarker) {
         {"absent string", [](IMetaData* i) { return i->put_Text(nullptr); }},
         {"the marker's own text", [](IMetaData* i) { return PutText(i, W("---***NULL***---")); }},
         {"array of no elements", [](IMetaData* i) { return PutData(i, Bytes()); }},
-        {"array of no elements, lower bound 4", [](IMetaData* i) { return PutData(i, Bytes(), 4); }},
+        {"array of no elements, lower bound 4",
+         [](IMetaData* i) { return PutData(i, Bytes(), 4); }},
     };
     for (const EmptyPut& p : puts) {
         SCOPED_TRACE(p.how);
@@ -151,8 +152,8 @@ TEST(MetaDataStoredForm, AStreamOfNoBytesReadsAsTheEmptyValue) {
 TEST(MetaDataStoredForm, NameIsTheTypeExactlyAsAttached) {
     ItemFile file;
     WString type = W("Au thor \xc3\xa9:x");
-    ComPtr<IMetaData> item = ItemFile::MakeItem(
-        file.OpenStream(GENERIC_READ | GENERIC_WRITE), file.streamPath(), type);
+    ComPtr<IMetaData> item =
+        ItemFile::MakeItem(file.OpenStream(GENERIC_READ | GENERIC_WRITE), file.streamPath(), type);
     UniqueBstr name;
     ASSERT_EQ(item->get_Name(name.out()), S_OK);
     EXPECT_EQ(WString(name.get(), SysStringLen(name.get())), type);
@@ -165,8 +166,7 @@ TEST(MetaDataStoredForm, NameIsTheTypeExactlyAsAttached) {
     WString withZero = W("ab");
     withZero.push_back(0);
     withZero += W("cd");
-    ComPtr<IMetaData> other =
-        ItemFile::MakeItem(INVALID_HANDLE_VALUE, file.streamPath(), withZero);
+    ComPtr<IMetaData> other = ItemFile::MakeItem(INVALID_HANDLE_VALUE, file.streamPath(), withZero);
     ASSERT_EQ(other->get_Name(name.out()), S_OK);
     EXPECT_EQ(Narrow(name.get()), "ab");
 }

@@ -42,9 +42,10 @@ TEST(RuntimeIdentifiers, RegistryFormRoundTrip) {
     ASSERT_EQ(CLSIDFromString(nullptr, &parsed), S_OK);
     EXPECT_TRUE(IsEqualGUID(parsed, IID_NULL));
 
-    for (const char* bad : {"", "A89DAC1F-6D90-4460-90D4-B50DA2C488F8", "{A89DAC1F-6D90-4460-90D4-B50DA2C488F}",
-                            "{A89DAC1F-6D90-4460-90D4-B50DA2C488FG}", "{A89DAC1F-6D90-4460-90D4+B50DA2C488F8}",
-                            "{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}x", "No.Such.Class"}) {
+    for (const char* bad :
+         {"", "A89DAC1F-6D90-4460-90D4-B50DA2C488F8", "{A89DAC1F-6D90-4460-90D4-B50DA2C488F}",
+          "{A89DAC1F-6D90-4460-90D4-B50DA2C488FG}", "{A89DAC1F-6D90-4460-90D4+B50DA2C488F8}",
+          "{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}x", "No.Such.Class"}) {
         WString w = W(bad);
         EXPECT_EQ(CLSIDFromString(w.c_str(), &parsed), CO_E_CLASSSTRING) << bad;
     }

@@ -16,7 +16,8 @@ struct ArrayOwner {
 
 LONG Bound(SAFEARRAY* array, UINT dim, bool upper) {
     LONG value = 0x7777;
-    HRESULT hr = upper ? SafeArrayGetUBound(array, dim, &value) : SafeArrayGetLBound(array, dim, &value);
+    HRESULT hr =
+        upper ? SafeArrayGetUBound(array, dim, &value) : SafeArrayGetLBound(array, dim, &value);
     EXPECT_EQ(hr, S_OK);
     return value;
 }
@@ -230,7 +231,8 @@ TEST(RuntimeSafeArray, ElementSizesAndKinds) {
         if (e.features & FADF_HAVEVARTYPE) {
             // The element type is kept in the four bytes before the descriptor.
             DWORD hidden;
-            std::memcpy(&hidden, reinterpret_cast<const char*>(owner.array) - sizeof hidden, sizeof hidden);
+            std::memcpy(&hidden, reinterpret_cast<const char*>(owner.array) - sizeof hidden,
+                        sizeof hidden);
             EXPECT_EQ(hidden, e.vt);
         }
     }

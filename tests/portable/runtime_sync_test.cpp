@@ -26,9 +26,7 @@ TEST(RuntimeSync, CriticalSectionIsReentrantAndReleasedByTheLastLeave) {
     Section section;
     EnterCriticalSection(&section.get());
     EnterCriticalSection(&section.get());  // the owner enters again without blocking
-    {
-        CriticalSectionGuard nested(section.get());
-    }
+    { CriticalSectionGuard nested(section.get()); }
     LeaveCriticalSection(&section.get());
     LeaveCriticalSection(&section.get());
 

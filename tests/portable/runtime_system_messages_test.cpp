@@ -35,7 +35,9 @@ const PublishedText kPublished[] = {
     {30, "The system cannot read from the specified device."},
     {31, "A device attached to the system is not functioning."},
     {32, "The process cannot access the file because it is being used by another process."},
-    {33, "The process cannot access the file because another process has locked a portion of the file."},
+    {33,
+     "The process cannot access the file because another process has locked a portion of the "
+     "file."},
     {38, "Reached the end of the file."},
     {39, "The disk is full."},
     {50, "The request is not supported."},
@@ -60,7 +62,8 @@ const PublishedText kPublished[] = {
     {267, "The directory name is invalid."},
     {275, "The extended attributes did not fit in the buffer."},
     {282, "The mounted file system does not support extended attributes."},
-    {317, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {317,
+     "The system cannot find message text for message number 0x%1 in the message file for %2."},
     {998, "Invalid access to memory location."},
     {1004, "Invalid flags."},
     {1011, "The configuration registry key could not be opened."},
@@ -94,15 +97,16 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndInAnAllocatedBuffer) {
         // Language 0 and the neutral default give the same text.
         EXPECT_EQ(SystemText(code), text);
         buffer = nullptr;
-        ASSERT_EQ(FormatMessageW(kSystemText, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
-                                 nullptr),
+        ASSERT_EQ(FormatMessageW(kSystemText, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer),
+                                 0, nullptr),
                   n);
         EXPECT_EQ(WString(buffer, n), text);
         LocalFree(buffer);
     }
     EXPECT_NE(SystemText(5), SystemText(32));
     // An HRESULT that carries a system code has that code's text.
-    EXPECT_EQ(SystemText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))), SystemText(5));
+    EXPECT_EQ(SystemText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))),
+              SystemText(5));
 }
 
 TEST(RuntimeSystemMessages, CallerBufferMustHoldTextAndTerminator) {
@@ -122,10 +126,12 @@ TEST(RuntimeSystemMessages, CallerBufferMustHoldTextAndTerminator) {
               0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0], 0, nullptr), 0u);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0], 0, nullptr),
+              0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr), 0u);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr),
+              0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
@@ -141,9 +147,10 @@ TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
 
     // The text for a missing message has inserts, which need arguments unless ignored.
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                             ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
-              0u);
+    EXPECT_EQ(
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                       ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
+        0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     const WString withInserts = SystemText(ERROR_MR_MID_NOT_FOUND);
     EXPECT_NE(withInserts.find('%'), WString::npos);
@@ -153,8 +160,8 @@ TEST(RuntimeSystemMessages, MaximumWidthTurnsTheLineEndIntoABlank) {
     const WString plain = SystemText(ERROR_ACCESS_DENIED);
     ASSERT_TRUE(EndsInLineEnd(plain));
     LPWSTR buffer = nullptr;
-    DWORD n = FormatMessageW(kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr, ERROR_ACCESS_DENIED,
-                             0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    DWORD n = FormatMessageW(kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+                             ERROR_ACCESS_DENIED, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     ASSERT_NE(buffer, nullptr);
     EXPECT_EQ(WString(buffer, n), plain.substr(0, plain.size() - 2) + WCHAR(' '));
     LocalFree(buffer);

@@ -129,8 +129,9 @@ TEST(RuntimeVariant, ClearingALockedArrayFails) {
 }
 
 TEST(RuntimeVariant, BadTypesAreRefusedAndChangeNothing) {
-    for (VARTYPE bad : {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(VT_ARRAY | VT_EMPTY),
-                        VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_RESERVED | VT_I4), VARTYPE(0x1000 | VT_I4)}) {
+    for (VARTYPE bad :
+         {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(VT_ARRAY | VT_EMPTY),
+          VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_RESERVED | VT_I4), VARTYPE(0x1000 | VT_I4)}) {
         VARIANT v = Holding(bad);
         EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << std::hex << bad;
         EXPECT_EQ(v.vt, bad);

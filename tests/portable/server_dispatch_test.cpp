@@ -153,8 +153,8 @@ TEST_F(InterfaceTableTest, LateBindingFailsWithoutARegisteredTypeLibrary) {
             DISPPARAMS none = {nullptr, nullptr, 0, 0};
             VARIANT result;
             VariantInit(&result);
-            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result,
-                                     nullptr, nullptr),
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
+                                     nullptr),
                       platform);
             EXPECT_EQ(V_VT(&result), VT_EMPTY);
         }

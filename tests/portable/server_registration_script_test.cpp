@@ -141,31 +141,31 @@ TEST(RegistrationScriptTest, EveryMalformedLineIsRefusedWithItsNumber) {
         size_t line;
     };
     const Case cases[] = {
-        {"key A\n\tkey B\n", 2},                   // tab
-        {"key A\n   key B\n", 2},                  // odd indentation
-        {"key A\n    key B\n", 2},                 // skips a level
-        {"  key A\n", 1},                          // nothing to nest under
-        {"value V = \"x\"\n", 1},                  // a value needs a key
+        {"key A\n\tkey B\n", 2},                       // tab
+        {"key A\n   key B\n", 2},                      // odd indentation
+        {"key A\n    key B\n", 2},                     // skips a level
+        {"  key A\n", 1},                              // nothing to nest under
+        {"value V = \"x\"\n", 1},                      // a value needs a key
         {"key A\n  value V = \"x\"\n    key B\n", 3},  // nothing nests under a value
-        {"Key A\n", 1},                            // keywords are lower case
+        {"Key A\n", 1},                                // keywords are lower case
         {"keys A\n", 1},
-        {"key\n", 1},                              // no name
-        {"key \"\"\n", 1},                         // empty name
-        {"key A\\B\n", 1},                         // a backslash separates keys
+        {"key\n", 1},       // no name
+        {"key \"\"\n", 1},  // empty name
+        {"key A\\B\n", 1},  // a backslash separates keys
         {"key \"A\\B\"\n", 1},
-        {"key A = x\n", 1},                        // data must be quoted
-        {"key A = \"x\n", 1},                      // unterminated
+        {"key A = x\n", 1},    // data must be quoted
+        {"key A = \"x\n", 1},  // unterminated
         {"key A = \n", 1},
-        {"key A \"x\"\n", 1},                      // '=' missing
-        {"key A = \"x\" remove\n", 1},             // unknown rule
-        {"key A = \"x\" keep keep\n", 1},          // trailing text
-        {"key A replace = \"x\"\n", 1},            // rule before data
-        {"key A\n  value V\n", 2},                 // a value needs data
-        {"key A\n  value V = \"x\" keep\n", 2},    // values have no rule
-        {"key A\n  value = \"x\"\n", 2},           // a value needs a name
-        {"key A = \"caf\xc3\xa9\"\n", 1},          // not ASCII
+        {"key A \"x\"\n", 1},                        // '=' missing
+        {"key A = \"x\" remove\n", 1},               // unknown rule
+        {"key A = \"x\" keep keep\n", 1},            // trailing text
+        {"key A replace = \"x\"\n", 1},              // rule before data
+        {"key A\n  value V\n", 2},                   // a value needs data
+        {"key A\n  value V = \"x\" keep\n", 2},      // values have no rule
+        {"key A\n  value = \"x\"\n", 2},             // a value needs a name
+        {"key A = \"caf\xc3\xa9\"\n", 1},            // not ASCII
         {std::string("key A = \"x\0y\"\n", 14), 1},  // zero byte
-        {"key A\rkey B\n", 1},                     // a lone carriage return
+        {"key A\rkey B\n", 1},                       // a lone carriage return
         {"key A\n\x7f\n", 2},
     };
     for (const Case& c : cases) {
@@ -189,9 +189,15 @@ TEST(RegistrationScriptTest, DamagedScriptsNeverBreakTheReader) {
         for (int i = 0; i < changes; ++i) {
             size_t at = random() % damaged.size();
             switch (random() % 3) {
-            case 0: damaged[at] = static_cast<char>(random() % 256); break;
-            case 1: damaged.erase(at, 1); break;
-            default: damaged.insert(at, 1, "\" =\n #\\"[random() % 7]); break;
+                case 0:
+                    damaged[at] = static_cast<char>(random() % 256);
+                    break;
+                case 1:
+                    damaged.erase(at, 1);
+                    break;
+                default:
+                    damaged.insert(at, 1, "\" =\n #\\"[random() % 7]);
+                    break;
             }
         }
         std::vector<RegistryKey> keys;

@@ -117,17 +117,17 @@ TEST(StreamWalkComposed, TypeNamesDropOneColonAndCutAtTheFirstDataSuffix) {
         .Stream(BACKUP_ALTERNATE_DATA, W(""), 1)
         .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Größe \xF0\x9F\x93\x84")), 1)
         .Stream(BACKUP_DATA, W(":main:$DATA"), 1);  // not a named data stream: ignored
-    EXPECT_EQ(TypeNames(backup), (std::vector<std::string>{":double", "lower:$data", "twice",
-                                                           "nosuffix", "bare", "",
-                                                           "Größe \xF0\x9F\x93\x84"}));
+    EXPECT_EQ(TypeNames(backup),
+              (std::vector<std::string>{":double", "lower:$data", "twice", "nosuffix", "bare", "",
+                                        "Größe \xF0\x9F\x93\x84"}));
 }
 
 TEST(StreamWalkComposed, NamesOfEveryLegalLengthArriveWhole) {
     // 253 to 255 units are the names whose raw form (260 to 262 units) a 260-unit buffer
     // would cut; a pair of surrogates at the very end must survive too.
-    std::vector<WString> typeNames = {NameOfUnits(1), NameOfUnits(252), NameOfUnits(253),
-                                      NameOfUnits(254), NameOfUnits(255),
-                                      NameOfUnits(253) + W("\xF0\x9F\x93\x84")};
+    std::vector<WString> typeNames = {NameOfUnits(1),   NameOfUnits(252),
+                                      NameOfUnits(253), NameOfUnits(254),
+                                      NameOfUnits(255), NameOfUnits(253) + W("\xF0\x9F\x93\x84")};
     ComposedBackup backup;
     backup.Stream(BACKUP_DATA, W(""), 5);
     for (const WString& name : typeNames) backup.Stream(BACKUP_ALTERNATE_DATA, Raw(name), 3);
@@ -262,7 +262,8 @@ TEST(StreamWalkComposed, AVisitorCanStopTheWalk) {
 TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
     {
         ComposedBackup backup;
-        backup.Stream(BACKUP_DATA, W(""), 8 * kGiB + 12345)  // the main stream never counts
+        backup
+            .Stream(BACKUP_DATA, W(""), 8 * kGiB + 12345)  // the main stream never counts
             .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
             .Stream(BACKUP_SECURITY_DATA, W(""), 99)
             .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6);

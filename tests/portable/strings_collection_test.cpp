@@ -149,7 +149,8 @@ TEST(StringsCollection, ReadsOnManyThreadsAtOnce) {
                 ComPtr<IUnknown> unknown;
                 if (mine->get__NewEnum(unknown.out()) != S_OK) ++mismatches[t];
                 ComPtr<IEnumVARIANT> walk;
-                if (!unknown || unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void()) != S_OK) {
+                if (!unknown ||
+                    unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void()) != S_OK) {
                     ++mismatches[t];
                     continue;
                 }

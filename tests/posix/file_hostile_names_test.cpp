@@ -45,7 +45,8 @@ void AddAndWrite(IFile* file, const WString& type, DWORD expectedCode) {
     ItemOutcome added = Add(file, type);
     if (expectedCode != ERROR_SUCCESS) {
         ExpectFileFailure(added, WithSystemText("Unable to add metadata.", expectedCode));
-        ExpectFileFailure(Open(file, type), WithSystemText("Unable to open metadata.", expectedCode));
+        ExpectFileFailure(Open(file, type),
+                          WithSystemText("Unable to open metadata.", expectedCode));
         return;
     }
     ASSERT_EQ(added.hr, S_OK) << added.error.description;
@@ -92,8 +93,11 @@ TEST(FileHostileNames, TrailingDotsAndTheStreamKindStayOnTheBoundFile) {
     const struct {
         const char* type;
         const char* attribute;
-    } cases[] = {{"Author.", "Author."}, {"Author ", "Author "}, {". x", ". x"},
-                 {"x:$DATA", "x"}, {"x:$data", "x"}};
+    } cases[] = {{"Author.", "Author."},
+                 {"Author ", "Author "},
+                 {". x", ". x"},
+                 {"x:$DATA", "x"},
+                 {"x:$data", "x"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
         ItemOutcome added = Add(file.get(), c.type);

@@ -38,8 +38,8 @@ std::vector<std::string> ItemsOfAnUnwritableFile(const fs::path& report) {
         SetErrorInfo(0, nullptr);
         const HRESULT put = PutText(author.item.get(), "Joan");
         RichError error = TakeRichError();
-        lines.push_back("put=" + std::to_string(put) + " " + Escaped(error.description) +
-                        " from " + error.source);
+        lines.push_back("put=" + std::to_string(put) + " " + Escaped(error.description) + " from " +
+                        error.source);
     }
     lines.push_back("value=" + HexOf(UserAttribute(report, "Author")));
     author.item.reset();

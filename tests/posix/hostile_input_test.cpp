@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 std::string Snapshot(const fs::path& folder) {
     std::string state;
     std::vector<fs::path> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) entries.push_back(entry.path());
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        entries.push_back(entry.path());
     std::sort(entries.begin(), entries.end());
     for (const fs::path& path : entries) {
         state += fs::relative(path, folder).string();
@@ -161,8 +162,10 @@ TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
 
     // A type name of the greatest length an automation string of 16-bit length can have.
     const WString longest(65535, OLESTR('n'));
-    ExpectFileFailure(Add(bound.file.get(), longest), WithSystemText("Unable to add metadata.", ERROR_INVALID_NAME));
-    ExpectFileFailure(Open(bound.file.get(), longest), WithSystemText("Unable to open metadata.", ERROR_INVALID_NAME));
+    ExpectFileFailure(Add(bound.file.get(), longest),
+                      WithSystemText("Unable to add metadata.", ERROR_INVALID_NAME));
+    ExpectFileFailure(Open(bound.file.get(), longest),
+                      WithSystemText("Unable to open metadata.", ERROR_INVALID_NAME));
 
     // Paths of the greatest length Windows has, 32,767 units: one that leads back to the
     // bound file through "./" steps, and one long name.
@@ -180,8 +183,10 @@ TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
         SCOPED_TRACE(path.size());
         ComPtr<IFile> file = NewFile();
         Bind(file.get(), path);
-        ExpectFileFailure(Add(file.get(), "T"), WithSystemText("Unable to add metadata.", ERROR_FILENAME_EXCED_RANGE));
-        ExpectFileFailure(Open(file.get(), "T"), WithSystemText("Unable to open metadata.", openCode));
+        ExpectFileFailure(Add(file.get(), "T"),
+                          WithSystemText("Unable to add metadata.", ERROR_FILENAME_EXCED_RANGE));
+        ExpectFileFailure(Open(file.get(), "T"),
+                          WithSystemText("Unable to open metadata.", openCode));
         VARIANT_BOOL exists = VARIANT_TRUE;
         EXPECT_EQ(file->get_Exists(&exists), S_OK);
         EXPECT_EQ(exists, VARIANT_FALSE);
@@ -217,7 +222,8 @@ TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
     ComPtr<IFile> file = NewFile();
     ASSERT_TRUE(Bind(file.get(), lead));
     // "x:$data" names the item "x"; the suffix only says that it is a data stream.
-    const std::pair<const char*, const char*> cases[] = {{"$data", "$data"}, {"$Data", "$Data"}, {"x:$data", "x"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"$data", "$data"}, {"$Data", "$Data"}, {"x:$data", "x"}};
     for (const auto& [type, attribute] : cases) {
         SCOPED_TRACE(type);
         ItemOutcome added = Add(file.get(), type);
@@ -244,9 +250,20 @@ TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
     const std::string folder = dir.path().string();
 
     const char* const suffixes[] = {
-        ":",           "::$DATA",           ":$DATA",       ":$data",      ":x:$DATA",
-        ":T",          ":../neighbour.doc", "::T",          ":x:T",        "/.",
-        "/..",         "\\..\\neighbour.doc", ":\\..\\neighbour.doc", "::$DATA/../neighbour.doc",
+        ":",
+        "::$DATA",
+        ":$DATA",
+        ":$data",
+        ":x:$DATA",
+        ":T",
+        ":../neighbour.doc",
+        "::T",
+        ":x:T",
+        "/.",
+        "/..",
+        "\\..\\neighbour.doc",
+        ":\\..\\neighbour.doc",
+        "::$DATA/../neighbour.doc",
     };
     for (const char* suffix : suffixes) {
         SCOPED_TRACE(suffix);
@@ -260,7 +277,8 @@ TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
             EXPECT_TRUE(UserAttribute(path, "T").has_value()) << "the item is not on " << path;
             EXPECT_EQ(added.item->Delete(), S_OK);
         } else {
-            EXPECT_EQ(added.error.description.rfind("Unable to add metadata. ", 0), 0u) << added.error.description;
+            EXPECT_EQ(added.error.description.rfind("Unable to add metadata. ", 0), 0u)
+                << added.error.description;
         }
         ItemOutcome opened = Open(file.get(), "T");
         EXPECT_NE(opened.hr, S_OK);

@@ -30,7 +30,9 @@ struct Expected {
     std::vector<std::string> types;
 };
 
-std::string Hr(HRESULT hr) { return std::to_string(static_cast<unsigned long>(static_cast<uint32_t>(hr))); }
+std::string Hr(HRESULT hr) {
+    return std::to_string(static_cast<unsigned long>(static_cast<uint32_t>(hr)));
+}
 
 // Every call of File on the path, and of an item where one is handed out. Empty when each
 // answer is the expected one, else the first that was not.
@@ -45,10 +47,13 @@ std::string CheckEveryCall(const Expected& e) {
         return "Exists answered " + std::to_string(exists);
 
     ItemOutcome opened = Open(file.get(), "T");
-    const std::string openExpected = e.openCode ? WithSystemText("Unable to open metadata.", e.openCode) : "";
-    if (opened.error.description != openExpected) return "Open: \"" + opened.error.description + "\"";
+    const std::string openExpected =
+        e.openCode ? WithSystemText("Unable to open metadata.", e.openCode) : "";
+    if (opened.error.description != openExpected)
+        return "Open: \"" + opened.error.description + "\"";
     ItemOutcome added = Add(file.get(), "T");
-    const std::string addExpected = e.addCode ? WithSystemText("Unable to add metadata.", e.addCode) : "";
+    const std::string addExpected =
+        e.addCode ? WithSystemText("Unable to add metadata.", e.addCode) : "";
     if (added.error.description != addExpected) return "Add: \"" + added.error.description + "\"";
     if (added.item) {
         if (PutText(added.item.get(), "x") != S_OK) return "put on the added item failed";
@@ -84,7 +89,8 @@ public:
         if (fd_ >= 0) close(fd_);
     }
     bool Add(const fs::path& path) {
-        return fd_ >= 0 && inotify_add_watch(fd_, path.c_str(), IN_ALL_EVENTS | IN_DONT_FOLLOW) >= 0;
+        return fd_ >= 0 &&
+               inotify_add_watch(fd_, path.c_str(), IN_ALL_EVENTS | IN_DONT_FOLLOW) >= 0;
     }
     // The event masks seen since the watches were added, in order.
     std::vector<uint32_t> Events() {
@@ -132,7 +138,12 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
         {"folder", dir / "folder", false, ERROR_FILE_NOT_FOUND, 0, {}},
         {"link to a file", dir / "to-file", true, ERROR_FILE_NOT_FOUND, 0, {"T"}},
         // Creating the item would create the link's target, a file the path does not name.
-        {"link to nothing", dir / "to-nothing", false, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, {}},
+        {"link to nothing",
+         dir / "to-nothing",
+         false,
+         ERROR_FILE_NOT_FOUND,
+         ERROR_FILE_NOT_FOUND,
+         {}},
         {"/dev/null", "/dev/null", false, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, {}},
         {"/dev/zero", "/dev/zero", false, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, {}},
     };
@@ -141,12 +152,16 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     for (const auto& [name, minor] : {std::pair<const char*, unsigned>{"null", 3}, {"zero", 5}}) {
         const fs::path node = dir / ("device-" + std::string(name));
         if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, minor)) != 0) {
-            std::cout << "[ skipped  ] " << node.filename() << ": mknod needs root (" << strerror(errno) << ")"
-                      << std::endl;
+            std::cout << "[ skipped  ] " << node.filename() << ": mknod needs root ("
+                      << strerror(errno) << ")" << std::endl;
             continue;
         }
-        kinds.push_back({"character device " + std::string(name), node, false, ERROR_ACCESS_DENIED,
-                         ERROR_ACCESS_DENIED, {}});
+        kinds.push_back({"character device " + std::string(name),
+                         node,
+                         false,
+                         ERROR_ACCESS_DENIED,
+                         ERROR_ACCESS_DENIED,
+                         {}});
         watched.push_back(node);
     }
     Watch watch;

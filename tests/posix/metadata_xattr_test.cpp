@@ -65,7 +65,8 @@ TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareMode) {
     ASSERT_EQ(item->Close(), S_OK);
     EXPECT_EQ(RunInChild([&]() -> std::string {
                   Opened writer = OpenItem(path);
-                  return writer.ok() ? std::string() : "open after Close: " + std::to_string(writer.error);
+                  return writer.ok() ? std::string()
+                                     : "open after Close: " + std::to_string(writer.error);
               }),
               "");
 }

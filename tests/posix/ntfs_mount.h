@@ -131,9 +131,7 @@ inline std::string NtfsUnavailable() {
 
 // A fresh, empty 16 MiB NTFS image; false when mkntfs failed.
 inline bool MakeNtfsImage(const std::filesystem::path& image) {
-    {
-        std::ofstream sparse(image, std::ios::binary);
-    }
+    { std::ofstream sparse(image, std::ios::binary); }
     std::filesystem::resize_file(image, 16 << 20);
     return RunQuietly({"mkntfs", "-F", "-Q", "-q", image.string()}) == 0;
 }

@@ -62,8 +62,8 @@ Walk WalkStreams(HANDLE h, bool readContents, DWORD piece = 1 << 20) {
             }
         } else {
             DWORD low = 0, high = 0;
-            if (!BackupSeek(h, static_cast<DWORD>(record.size), static_cast<DWORD>(record.size >> 32),
-                            &low, &high, &context)) {
+            if (!BackupSeek(h, static_cast<DWORD>(record.size),
+                            static_cast<DWORD>(record.size >> 32), &low, &high, &context)) {
                 walk.error = GetLastError();
                 break;
             }
@@ -84,7 +84,8 @@ struct SampleFile {
 
 SampleFile MakeSample(const fs::path& path) {
     SampleFile sample{path, std::string(1 << 20, '\0'), {}};
-    for (size_t i = 0; i < sample.main.size(); ++i) sample.main[i] = static_cast<char>(i * 7 + i / 251);
+    for (size_t i = 0; i < sample.main.size(); ++i)
+        sample.main[i] = static_cast<char>(i * 7 + i / 251);
     MakeFile(path, sample.main);
     SetRawStream(path, "Zeta", "last letter");
     SetRawStream(path, "alpha", "");
@@ -106,13 +107,17 @@ void ExpectSample(const Walk& walk, const SampleFile& sample, bool withContents)
     EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_DATA));
     EXPECT_EQ(walk.records[0].name, "");
     EXPECT_EQ(walk.records[0].size, sample.main.size());
-    if (withContents) { EXPECT_TRUE(walk.records[0].content == sample.main); }
+    if (withContents) {
+        EXPECT_TRUE(walk.records[0].content == sample.main);
+    }
     for (size_t i = 0; i < sample.streams.size(); ++i) {
         const Record& record = walk.records[i + 1];
         EXPECT_EQ(record.id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
         EXPECT_EQ(record.name, ":" + sample.streams[i].first + ":$DATA");
         EXPECT_EQ(record.size, sample.streams[i].second.size());
-        if (withContents) { EXPECT_EQ(record.content, sample.streams[i].second); }
+        if (withContents) {
+            EXPECT_EQ(record.content, sample.streams[i].second);
+        }
     }
 }
 
@@ -165,7 +170,7 @@ TEST(PlatformBackup, ReadsAndSeeksStayWithinOneStream) {
 
     DWORD low = 9, high = 9, got = 0;
     EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);  // no stream begun
-    ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));  // half a header
+    ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));        // half a header
     EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);
     ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));
     EXPECT_TRUE(BackupSeek(h, 3, 0, &low, &high, &context));
@@ -201,7 +206,8 @@ bool ForbidContentReads() {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
     };
-    struct sock_fprog filter = {static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+    struct sock_fprog filter = {static_cast<unsigned short>(sizeof program / sizeof program[0]),
+                                program};
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) == 0;
 #else
@@ -259,9 +265,9 @@ TEST(PlatformBackup, ContextsAndHandles) {
     // A context belongs to the handle it started on.
     Opened other = OpenReader(PathW(dir / "doc"));
     ASSERT_TRUE(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(ErrorOf(BackupRead(other.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE,
-                                 &context)),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(
+        ErrorOf(BackupRead(other.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE, &context)),
+        ERROR_INVALID_PARAMETER);
     ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
 
     // Handles that cannot be walked.

@@ -88,7 +88,8 @@ inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposi
                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
     SetLastError(0xBAD);
     Opened opened;
-    opened.handle.reset(CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+    opened.handle.reset(
+        CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
     opened.error = GetLastError();
     return opened;
 }
@@ -110,8 +111,10 @@ inline DWORD PutValue(HANDLE h, const std::string& value) {
     if (!LockFile(h, 0, 0, length, 0)) return GetLastError();
     DWORD written = 0;
     DWORD error = 0;
-    if (!WriteFile(h, value.data(), length, &written, nullptr)) error = GetLastError();
-    else if (!SetEndOfFile(h)) error = GetLastError();
+    if (!WriteFile(h, value.data(), length, &written, nullptr))
+        error = GetLastError();
+    else if (!SetEndOfFile(h))
+        error = GetLastError();
     UnlockFile(h, 0, 0, length, 0);
     return error;
 }
@@ -141,7 +144,8 @@ inline std::string ReadAt(HANDLE h, LONG offset, DWORD size) {
     SetFilePointer(h, offset, nullptr, FILE_BEGIN);
     std::string out(size, '\0');
     DWORD got = 0;
-    if (!ReadFile(h, out.data(), size, &got, nullptr)) return "error " + std::to_string(GetLastError());
+    if (!ReadFile(h, out.data(), size, &got, nullptr))
+        return "error " + std::to_string(GetLastError());
     out.resize(got);
     return out;
 }
@@ -248,8 +252,8 @@ private:
 class ExclusionCheck {
 public:
     ExclusionCheck()
-        : shared_(mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                       -1, 0)) {
+        : shared_(mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE,
+                       MAP_SHARED | MAP_ANONYMOUS, -1, 0)) {
         if (shared_ != MAP_FAILED) counters_ = new (shared_) Counters();
     }
     ExclusionCheck(const ExclusionCheck&) = delete;
@@ -295,7 +299,8 @@ public:
     explicit Immutable(const fs::path& file) : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
         int immutable = 0;
         set_ = ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags_) == 0 &&
-               (immutable = flags_ | FS_IMMUTABLE_FL, ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
+               (immutable = flags_ | FS_IMMUTABLE_FL,
+                ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
         if (!set_) error_ = errno;
     }
     Immutable(const Immutable&) = delete;
@@ -316,7 +321,8 @@ private:
 // For a child process: remounts `folder` read-only in a private mount namespace, which goes
 // with the child. Empty, or why it cannot be done.
 inline std::string MountReadOnly(const fs::path& folder) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
         mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
         return std::strerror(errno);

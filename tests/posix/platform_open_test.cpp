@@ -38,7 +38,8 @@ TEST(PlatformOpen, DispositionsOnNamedStreams) {
     EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
 
     // Only the two dispositions the library opens with; none that replaces or empties.
-    for (DWORD refused : {DWORD(CREATE_NEW), DWORD(CREATE_ALWAYS), DWORD(TRUNCATE_EXISTING), 0u, 6u})
+    for (DWORD refused :
+         {DWORD(CREATE_NEW), DWORD(CREATE_ALWAYS), DWORD(TRUNCATE_EXISTING), 0u, 6u})
         EXPECT_EQ(Open(stream, rw, 0, refused).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER))
             << refused;
     EXPECT_EQ(Open(stream, rw, 8, OPEN_ALWAYS).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -149,14 +150,15 @@ TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
         // A FIFO without a writer would block an open for reading forever.
         for (const std::string& stream : {std::string(), std::string("T")}) {
             for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
-                Opened opened = Open(StreamW(dir / name, stream), GENERIC_READ,
-                                     FILE_SHARE_READ, disposition, FILE_FLAG_BACKUP_SEMANTICS);
+                Opened opened = Open(StreamW(dir / name, stream), GENERIC_READ, FILE_SHARE_READ,
+                                     disposition, FILE_FLAG_BACKUP_SEMANTICS);
                 EXPECT_FALSE(opened.ok()) << name;
                 EXPECT_EQ(opened.error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name << stream;
             }
             SetLastError(0);
             if (!stream.empty()) {
-                EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / name, stream).c_str())), ERROR_ACCESS_DENIED)
+                EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / name, stream).c_str())),
+                          ERROR_ACCESS_DENIED)
                     << name;
             }
         }
@@ -181,7 +183,8 @@ TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
     EXPECT_EQ(GetFileSize(backup.handle.get(), nullptr), 0u);
     char byte;
     DWORD got = 0;
-    EXPECT_EQ(ErrorOf(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr)), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(ErrorOf(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr)),
+              ERROR_INVALID_FUNCTION);
 
     // Folders carry named streams, as on NTFS, and those need no backup semantics.
     Opened item = OpenItem(StreamW(dir / "folder", "T"));
@@ -199,18 +202,21 @@ std::string CheckReadOnlyAccess(const fs::path& file) {
     Opened writer = OpenItem(item);
     if (writer.ok() || writer.error != ERROR_ACCESS_DENIED)
         return "read-write open gave " + std::to_string(writer.error);
-    if (Open(StreamW(file, "New"), GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS).error != ERROR_ACCESS_DENIED)
+    if (Open(StreamW(file, "New"), GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS).error !=
+        ERROR_ACCESS_DENIED)
         return "a new stream was made";
     Opened reader = Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     if (!reader.ok()) return "read-only open gave " + std::to_string(reader.error);
     if (GetValue(reader.handle.get()) != std::optional<std::string>("stored")) return "wrong value";
     DWORD written = 0;
-    if (WriteFile(reader.handle.get(), "x", 1, &written, nullptr) || GetLastError() != ERROR_ACCESS_DENIED)
+    if (WriteFile(reader.handle.get(), "x", 1, &written, nullptr) ||
+        GetLastError() != ERROR_ACCESS_DENIED)
         return "a write through a read-only handle did not fail as refused";
     if (SetEndOfFile(reader.handle.get()) || GetLastError() != ERROR_ACCESS_DENIED)
         return "cutting through a read-only handle did not fail as refused";
     reader.handle.reset();
-    if (DeleteFileW(item.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) return "the stream was removed";
+    if (DeleteFileW(item.c_str()) || GetLastError() != ERROR_ACCESS_DENIED)
+        return "the stream was removed";
     if (RawStream(file, "T") != std::optional<std::string>("stored")) return "the value changed";
     return std::string();
 }
@@ -233,7 +239,8 @@ TEST(PlatformOpen, ReadOnlyMountOpensForReadingOnly) {
         if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
         DWORD flags = 0;
         WString root = PathW(dir / "doc") + W("\\");
-        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr,
+                                   0) ||
             !(flags & FILE_READ_ONLY_VOLUME))
             return "the volume does not read as read-only";
         return CheckReadOnlyAccess(dir / "doc");

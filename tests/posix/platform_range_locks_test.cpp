@@ -158,7 +158,8 @@ TEST(PlatformRangeLocks, FarOffsets) {
     EXPECT_EQ(LockError(b.handle.get(), tera + 15, 1), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
     EXPECT_EQ(LockError(b.handle.get(), tera + 16, 1), 0u);
     EXPECT_EQ(LockError(b.handle.get(), UINT64_MAX - 4, 4), 0u);
-    EXPECT_EQ(LockError(a.handle.get(), UINT64_MAX - 1, 1), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_EQ(LockError(a.handle.get(), UINT64_MAX - 1, 1),
+              static_cast<DWORD>(ERROR_LOCK_VIOLATION));
 
     // Two ranges of one handle past what any file system stores; giving back one keeps
     // the other.

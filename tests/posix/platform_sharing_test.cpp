@@ -7,7 +7,8 @@
 namespace quarrow2::test {
 namespace {
 
-constexpr DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE, DELETE};
+constexpr DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE,
+                               DELETE};
 constexpr DWORD kShares[] = {0,
                              FILE_SHARE_READ,
                              FILE_SHARE_WRITE,
@@ -56,7 +57,8 @@ TEST(PlatformSharing, MatrixInOneProcess) {
 TEST(PlatformSharing, StreamsOfOneFileAreIndependent) {
     TempDir dir;
     MakeFile(dir / "doc");
-    Opened exclusive = Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS);
+    Opened exclusive =
+        Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE | DELETE, 0, OPEN_ALWAYS);
     ASSERT_TRUE(exclusive.ok());
     EXPECT_TRUE(Open(StreamW(dir / "doc", "U"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS).ok());
     EXPECT_TRUE(Open(PathW(dir / "doc"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
@@ -64,7 +66,8 @@ TEST(PlatformSharing, StreamsOfOneFileAreIndependent) {
               static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     // A refused open leaves nothing behind: once the holder goes, the stream is free.
     exclusive.handle.reset();
-    EXPECT_TRUE(Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
+    EXPECT_TRUE(
+        Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
 }
 
 TEST(PlatformSharing, AcrossProcessesAndAfterAHolderDies) {
@@ -132,7 +135,8 @@ TEST(PlatformSharing, AnotherProgramsFlockDoesNotStopOpens) {
     ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
     Opened item = OpenItem(StreamW(dir / "doc", "T"));
     ASSERT_TRUE(item.ok()) << item.error;
-    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error,
+              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
     EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
 }
@@ -154,7 +158,8 @@ TEST(PlatformSharing, RemovingHeldStreamsButNeverFiles) {
     EXPECT_EQ(GetValue(sharing.handle.get()), std::string());  // gone, so empty
     EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nofile", "T").c_str())), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str())), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / "nodir" / "doc", "T").c_str())),
+              ERROR_PATH_NOT_FOUND);
 
     // Only streams go: the file itself, or a symbolic link to it, is refused and stays.
     MakeFile(dir / "target", "kept");

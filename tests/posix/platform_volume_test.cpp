@@ -29,15 +29,18 @@ Volume Query(const WString& root, bool nullRoot = false) {
     return v;
 }
 
-constexpr DWORD kCaseFlags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+constexpr DWORD kCaseFlags =
+    FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
 
 TEST(PlatformVolume, FoldersThatTakeUserAttributes) {
     TempDir dir;
     MakeFile(dir / "doc");
-    for (const fs::path& path : {dir / "doc", dir.path(), dir / "missing" / "deeper" / "file.txt"}) {
+    for (const fs::path& path :
+         {dir / "doc", dir.path(), dir / "missing" / "deeper" / "file.txt"}) {
         Volume v = Query(PathW(path) + W("\\"));
         ASSERT_TRUE(v.ok) << path << " " << v.error;
-        EXPECT_EQ(v.flags & (kCaseFlags | FILE_NAMED_STREAMS), kCaseFlags | FILE_NAMED_STREAMS) << path;
+        EXPECT_EQ(v.flags & (kCaseFlags | FILE_NAMED_STREAMS), kCaseFlags | FILE_NAMED_STREAMS)
+            << path;
         EXPECT_EQ(v.maxComponent, 255u);
         EXPECT_FALSE(v.fileSystem.empty());
     }
@@ -95,8 +98,8 @@ TEST(PlatformVolume, OutputsThatAreLeftOutOrTooSmall) {
                                       nullptr, &flags, nullptr, 0));
     EXPECT_TRUE(flags & FILE_NAMED_STREAMS);
     WCHAR tiny[2];
-    EXPECT_EQ(ErrorOf(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0, nullptr,
-                                            nullptr, nullptr, tiny, 2)),
+    EXPECT_EQ(ErrorOf(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0,
+                                            nullptr, nullptr, nullptr, tiny, 2)),
               ERROR_MORE_DATA);
 }
 

@@ -81,8 +81,9 @@ TEST(PlatformWrites, StoredAtOnceOutsideOwnLocks) {
 bool HasSmallAttributeSpace(const fs::path& dir) {
     MakeFile(dir / "probe");
     std::string big(5000, 'p');
-    bool refused = setxattr((dir / "probe").c_str(), "user.probe", big.data(), big.size(), 0) != 0 &&
-                   errno == ENOSPC;
+    bool refused =
+        setxattr((dir / "probe").c_str(), "user.probe", big.data(), big.size(), 0) != 0 &&
+        errno == ENOSPC;
     fs::remove(dir / "probe");
     return refused;
 }
@@ -130,9 +131,7 @@ TEST(PlatformWrites, RefusedWholeWhenTheAttributeSpaceIsFull) {
 const std::string kValueA(3000, 'a');
 const std::string kValueB(1000, 'b');
 
-bool Whole(const std::optional<std::string>& value) {
-    return value == kValueA || value == kValueB;
-}
+bool Whole(const std::optional<std::string>& value) { return value == kValueA || value == kValueB; }
 
 TEST(PlatformWrites, ReadersElsewhereNeverSeeAMix) {
     TempDir dir;
@@ -157,7 +156,8 @@ TEST(PlatformWrites, ReadersElsewhereNeverSeeAMix) {
         std::string value(GetFileSize(reader.handle.get(), nullptr), '\0');
         SetFilePointer(reader.handle.get(), 0, nullptr, FILE_BEGIN);
         DWORD got = 0;
-        if (!ReadFile(reader.handle.get(), value.data(), static_cast<DWORD>(value.size()), &got, nullptr)) {
+        if (!ReadFile(reader.handle.get(), value.data(), static_cast<DWORD>(value.size()), &got,
+                      nullptr)) {
             // Only the writer's lock may stop a reader.
             ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
             ++refusals;
@@ -198,7 +198,8 @@ TEST(PlatformWrites, AKilledWriterLeavesAWholeValue) {
         for (int i = 0; i < 50 * (round + 1); ++i) ASSERT_TRUE(Whole(RawStream(dir / "doc", "T")));
         writer.Kill();
         std::optional<std::string> left = RawStream(dir / "doc", "T");
-        ASSERT_TRUE(Whole(left)) << "round " << round << ": " << (left ? left->size() : 0) << " bytes";
+        ASSERT_TRUE(Whole(left)) << "round " << round << ": " << (left ? left->size() : 0)
+                                 << " bytes";
         ASSERT_TRUE(OpenItem(item).ok()) << "the killed writer's handle still holds the stream";
     }
 }

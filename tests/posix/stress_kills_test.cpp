@@ -24,7 +24,8 @@ constexpr unsigned kLongestWaitMicroseconds = 3000;
 
 uint32_t Seed() {
     const char* chosen = std::getenv("QUARROW2_STRESS_SEED");
-    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10)) : kDefaultSeed;
+    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10))
+                             : kDefaultSeed;
 }
 
 // 10 bytes, put as Data; 3,000 bytes (1,500 UTF-16 units), put as Text.
@@ -93,8 +94,8 @@ TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     }
     EXPECT_EQ(FileContent(path), "contents");
     EXPECT_EQ(RawAttributeNames(path), std::vector<std::string>{"user.T"});
-    std::cout << "[ kills    ] " << kKills << " writers killed: " << leftShort << " left the short value, "
-              << leftLong << " the long one" << std::endl;
+    std::cout << "[ kills    ] " << kKills << " writers killed: " << leftShort
+              << " left the short value, " << leftLong << " the long one" << std::endl;
     RecordProperty("kills", kKills);
 }
 

@@ -61,7 +61,8 @@ struct KeptItem {
         }
         ItemOutcome added = Add(file.get(), "T");
         item = std::move(added.item);
-        if (!item || PutText(item.get(), kOld) != S_OK) problem = "cannot add T: " + added.error.description;
+        if (!item || PutText(item.get(), kOld) != S_OK)
+            problem = "cannot add T: " + added.error.description;
     }
 
     // Empty when a put of `size` bytes is refused with the reason for `code` and the old
@@ -83,8 +84,10 @@ struct KeptItem {
     std::string ExpectStored(const fs::path& path, size_t size) {
         const Bytes value(size, 'f');
         if (metadata::PutData(item.get(), value) != S_OK)
-            return "a put of " + std::to_string(size) + " bytes failed: " + TakeRichError().description;
-        if (RawStream(path, "T") != Raw(value)) return "the value of " + std::to_string(size) + " bytes is not whole";
+            return "a put of " + std::to_string(size) +
+                   " bytes failed: " + TakeRichError().description;
+        if (RawStream(path, "T") != Raw(value))
+            return "the value of " + std::to_string(size) + " bytes is not whole";
         if (PutText(item.get(), kOld) != S_OK) return "cannot put the old value back";
         return std::string();
     }
@@ -100,7 +103,8 @@ TEST(StressLimits, TheLargestValueTheTemporaryFolderTakesAndOneByteMore) {
     const size_t largest = LargestThatFits(probe, "T", oldBytes, &refusal);
     const DWORD code = CodeOfRefusal(refusal);
     ASSERT_NE(code, 0u) << "one byte more is refused with errno " << refusal;
-    std::cout << "[ limits   ] the temporary folder takes values of up to " << largest << " bytes" << std::endl;
+    std::cout << "[ limits   ] the temporary folder takes values of up to " << largest << " bytes"
+              << std::endl;
 
     const fs::path path = dir / "doc";
     MakeFile(path, "contents");
@@ -117,15 +121,18 @@ TEST(StressLimits, TheLargestValueTheTemporaryFolderTakesAndOneByteMore) {
 TEST(StressLimits, AFullAttributeSpaceAndThe64KiBLimitOnTmpfs) {
     TempDir small, usual;
     const std::string report = RunInChild([&]() -> std::string {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return "skip: no private mount namespace here (needs root): " + std::string(strerror(errno));
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return "skip: no private mount namespace here (needs root): " +
+                   std::string(strerror(errno));
         if (mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=1m,nr_inodes=8") != 0 ||
             mount("tmpfs", usual.path().c_str(), "tmpfs", 0, "size=1m") != 0)
             return "skip: cannot mount a tmpfs: " + std::string(strerror(errno));
         const fs::path full = small / "doc";
         MakeFile(full, "contents");
         if (!Fits(full, "probe", 1))
-            return "skip: this kernel's tmpfs keeps no user attributes: " + std::string(strerror(errno));
+            return "skip: this kernel's tmpfs keeps no user attributes: " +
+                   std::string(strerror(errno));
         removexattr(full.c_str(), "user.probe");
 
         KeptItem kept(full);
@@ -133,7 +140,8 @@ TEST(StressLimits, AFullAttributeSpaceAndThe64KiBLimitOnTmpfs) {
         // Another program's attribute takes all the space there is.
         int refusal = 0;
         const size_t filler = LargestThatFits(full, "Filler", "", &refusal);
-        if (refusal != ENOSPC) return "filling the space ended with errno " + std::to_string(refusal);
+        if (refusal != ENOSPC)
+            return "filling the space ended with errno " + std::to_string(refusal);
         SetRawStream(full, "Filler", std::string(filler, 'o'));
         for (size_t size : {size_t{100}, size_t{8}}) {
             const std::string problem = kept.ExpectRefused(full, size, ERROR_DISK_FULL);
@@ -149,7 +157,8 @@ TEST(StressLimits, AFullAttributeSpaceAndThe64KiBLimitOnTmpfs) {
         if (!large.problem.empty()) return large.problem;
         problem = large.ExpectStored(roomy, 65536);
         if (problem.empty()) problem = large.ExpectRefused(roomy, 65537, ERROR_FILE_TOO_LARGE);
-        if (problem.empty() && (FileContent(full) != "contents" || FileContent(roomy) != "contents"))
+        if (problem.empty() &&
+            (FileContent(full) != "contents" || FileContent(roomy) != "contents"))
             problem = "a file's contents changed";
         return problem;
     });

@@ -36,7 +36,8 @@ using Bytes = metadata::Bytes;
 
 uint32_t Seed() {
     const char* chosen = std::getenv("QUARROW2_STRESS_SEED");
-    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10)) : kDefaultSeed;
+    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10))
+                             : kDefaultSeed;
 }
 
 std::string TypeName(int index) { return "T" + std::to_string(index); }
@@ -57,7 +58,8 @@ Bytes MakeValue(int writer, uint32_t sequence, size_t length) {
     value[6] = static_cast<unsigned char>(length & 0xFF);
     value[7] = static_cast<unsigned char>(length >> 8);
     for (size_t i = 8; i + 4 < length; ++i)
-        value[i] = static_cast<unsigned char>((sequence * 31 + i * 7 + static_cast<size_t>(writer)) & 0xFF);
+        value[i] = static_cast<unsigned char>(
+            (sequence * 31 + i * 7 + static_cast<size_t>(writer)) & 0xFF);
     const uint32_t hash = Fnv1a(value.data(), length - 4);
     for (int i = 0; i < 4; ++i) value[length - 4 + i] = static_cast<unsigned char>(hash >> (8 * i));
     return value;
@@ -67,14 +69,18 @@ constexpr size_t kShortestValue = 12;
 // Empty when the bytes are the empty value or a whole value of MakeValue; else what is wrong.
 std::string CheckValue(const Bytes& value) {
     if (value.empty()) return std::string();
-    if (value.size() < kShortestValue) return "a value of " + std::to_string(value.size()) + " bytes";
+    if (value.size() < kShortestValue)
+        return "a value of " + std::to_string(value.size()) + " bytes";
     if (value[0] != 'Q' || value[1] >= kProcesses) return "a value of unknown form";
     const size_t length = value[6] | (static_cast<size_t>(value[7]) << 8);
     if (length != value.size())
-        return "a value of " + std::to_string(value.size()) + " bytes that says " + std::to_string(length);
+        return "a value of " + std::to_string(value.size()) + " bytes that says " +
+               std::to_string(length);
     uint32_t hash = 0;
-    for (int i = 0; i < 4; ++i) hash |= static_cast<uint32_t>(value[value.size() - 4 + i]) << (8 * i);
-    if (hash != Fnv1a(value.data(), value.size() - 4)) return "a mixed value (its hash does not match)";
+    for (int i = 0; i < 4; ++i)
+        hash |= static_cast<uint32_t>(value[value.size() - 4 + i]) << (8 * i);
+    if (hash != Fnv1a(value.data(), value.size() - 4))
+        return "a mixed value (its hash does not match)";
     return std::string();
 }
 
@@ -101,7 +107,8 @@ void Decode(const std::string& text, Tally& into) {
     std::string entry;
     while (in >> entry) {
         const size_t equals = entry.find('=');
-        if (equals != std::string::npos) into[entry.substr(0, equals)] += std::stol(entry.substr(equals + 1));
+        if (equals != std::string::npos)
+            into[entry.substr(0, equals)] += std::stol(entry.substr(equals + 1));
     }
 }
 
@@ -153,7 +160,8 @@ private:
         if (!item) {
             // Open finds the item missing when another process has just deleted it.
             const bool add = random_() % 3 != 0;
-            ItemOutcome outcome = add ? Add(file, TypeName(type).c_str()) : Open(file, TypeName(type).c_str());
+            ItemOutcome outcome =
+                add ? Add(file, TypeName(type).c_str()) : Open(file, TypeName(type).c_str());
             if (outcome.hr == S_OK) {
                 item = std::move(outcome.item);
                 ++tally[add ? "add" : "open"];
@@ -162,7 +170,8 @@ private:
                               {ERROR_SHARING_VIOLATION}, "add-refused", tally);
             } else {
                 ExpectRefusal(outcome.error.description, "Unable to open metadata.",
-                              {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}, "open-refused", tally);
+                              {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}, "open-refused",
+                              tally);
             }
             return;
         }
@@ -188,7 +197,8 @@ private:
                 // Between the close and the removal another process may take the stream,
                 // or take and delete it.
                 ExpectRefusal(TakeRichError().description, "Unable to delete file.",
-                              {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}, "delete-refused", tally);
+                              {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND}, "delete-refused",
+                              tally);
             }
             item.reset();
         }
@@ -218,7 +228,8 @@ private:
         // open, a moment later, did not: the second of the two attempts an open makes.
         const std::string description = TakeRichError().description;
         const std::string message = asText ? "Unable to put text." : "Unable to put data.";
-        ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED}, "put-refused", tally);
+        ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED},
+                      "put-refused", tally);
         return description != WithSystemText(message, ERROR_ACCESS_DENIED);
     }
 
@@ -237,7 +248,8 @@ private:
             if (hr == S_OK && data->vt == (VT_ARRAY | VT_UI1)) value = metadata::ArrayBytes(*data);
         }
         if (hr != S_OK) {
-            ExpectRefusal(TakeRichError().description, asText ? "Unable to get text." : "Unable to get data.",
+            ExpectRefusal(TakeRichError().description,
+                          asText ? "Unable to get text." : "Unable to get data.",
                           {ERROR_LOCK_VIOLATION}, "get-refused", tally);
             return;
         }
@@ -281,11 +293,13 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     Tally total;
     for (int i = 0; i < kProcesses; ++i) {
         const std::string report = workers[i]->Receive();
-        EXPECT_EQ(report.rfind("ok ", 0), 0u) << (report.empty() ? "process " + std::to_string(i) + " died" : report);
+        EXPECT_EQ(report.rfind("ok ", 0), 0u)
+            << (report.empty() ? "process " + std::to_string(i) + " died" : report);
         if (report.rfind("ok ", 0) == 0) Decode(report.substr(3), total);
         EXPECT_EQ(workers[i]->Wait(), 0);
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     long operations = 0;
     std::ostringstream mix;
@@ -293,8 +307,9 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
         operations += count;
         mix << ' ' << kind << ' ' << count;
     }
-    std::cout << "[ stress   ] " << operations << " operations by " << kProcesses << " processes in "
-              << seconds << " s: " << static_cast<long>(operations / seconds) << " per second" << std::endl;
+    std::cout << "[ stress   ] " << operations << " operations by " << kProcesses
+              << " processes in " << seconds << " s: " << static_cast<long>(operations / seconds)
+              << " per second" << std::endl;
     std::cout << "[ stress   ] outcomes:" << mix.str() << std::endl;
     RecordProperty("operations", static_cast<int>(operations));
     RecordProperty("operations_per_second", static_cast<int>(operations / seconds));

@@ -46,8 +46,8 @@ std::string Narrow(const WCHAR* s, size_t n) {
     std::string out;
     for (size_t i = 0; i < n; ++i) {
         uint32_t cp = static_cast<uint16_t>(s[i]);
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n &&
-            static_cast<uint16_t>(s[i + 1]) >= 0xDC00 && static_cast<uint16_t>(s[i + 1]) < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && static_cast<uint16_t>(s[i + 1]) >= 0xDC00 &&
+            static_cast<uint16_t>(s[i + 1]) < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint16_t>(s[i + 1]) - 0xDC00);
             ++i;
         }
@@ -85,9 +85,9 @@ WString PathW(const std::filesystem::path& p) {
 
 WString SystemText(DWORD code) {
     LPWSTR buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_FROM_SYSTEM,
-                             nullptr, code, 0x0400, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+        nullptr, code, 0x0400, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     WString text = n && buffer ? WString(buffer, n) : WString();
     if (buffer) LocalFree(buffer);
     return text;

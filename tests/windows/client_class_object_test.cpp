@@ -20,9 +20,9 @@ TEST_F(RegisteredClientTest, OnlyFileCanBeCreated) {
     EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_File));
 
     ComPtr<IFile> byProgId;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IFile,
-                               byProgId.out_void()),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IFile, byProgId.out_void()),
+        S_OK);
     ComPtr<IDispatch> byClsid;
     ASSERT_EQ(CoCreateInstance(CLSID_File, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                byClsid.out_void()),
@@ -48,9 +48,9 @@ TEST_F(RegisteredClientTest, OnlyFileCanBeCreated) {
 
 TEST_F(RegisteredClientTest, TheRichErrorNamesTheRegisteredProgId) {
     ComPtr<IFile> file;
-    ASSERT_EQ(CoCreateInstance(CLSID_File, nullptr, CLSCTX_INPROC_SERVER, IID_IFile,
-                               file.out_void()),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(CLSID_File, nullptr, CLSCTX_INPROC_SERVER, IID_IFile, file.out_void()),
+        S_OK);
     UniqueBstr type = MakeBstr(L"Author");
     ComPtr<IMetaData> item;
     SetErrorInfo(0, nullptr);

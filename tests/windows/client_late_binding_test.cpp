@@ -132,9 +132,9 @@ TEST_F(LateBindingTest, CallsThroughInvoke) {
     EXPECT_EQ(V_VT(&result), VT_I4);
     EXPECT_EQ(V_I4(&result), 0);
     VariantInit(&result);
-    EXPECT_EQ(Invoke(types.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, nullptr, 0, &result,
-                     nullptr),
-              S_OK);
+    EXPECT_EQ(
+        Invoke(types.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, nullptr, 0, &result, nullptr),
+        S_OK);
     EXPECT_EQ(V_VT(&result), VT_UNKNOWN);
     VariantClear(&result);
     EXPECT_EQ(Invoke(file.get(), 99, DISPATCH_METHOD, nullptr, 0, &result, nullptr),

@@ -76,8 +76,8 @@ ComPtr<IStrings> TypesOfTempFolder(IFile* file) {
     return types;
 }
 
-HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
-               VARIANT* result, EXCEPINFO* exception) {
+HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result,
+               EXCEPINFO* exception) {
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params = {args, nullptr, count, 0};
     if (flags & DISPATCH_PROPERTYPUT) {

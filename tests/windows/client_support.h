@@ -56,7 +56,7 @@ ComPtr<IStrings> TypesOfTempFolder(IFile* file);
 
 // Late-bound call through IDispatch with the arguments given in reverse order, as
 // DISPPARAMS holds them.
-HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count,
-               VARIANT* result, EXCEPINFO* exception);
+HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result,
+               EXCEPINFO* exception);
 
 }  // namespace quarrow2::client

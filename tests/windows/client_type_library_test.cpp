@@ -178,8 +178,7 @@ void ExpectAgreement(ITypeLib* library, REFIID iid, const Member* members, size_
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(table->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-    EXPECT_EQ(attr->wTypeFlags,
-              TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
+    EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
     EXPECT_EQ(attr->cFuncs, count);
     // Recorded for 32-bit Windows: four bytes per slot, whatever the client's pointers.
     EXPECT_EQ(attr->cbSizeVft, (7 + count) * 4);

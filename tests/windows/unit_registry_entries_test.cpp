@@ -19,8 +19,8 @@ class ScratchKey {
 public:
     ScratchKey() {
         name_ = L"Software\\Quarrow2Tests\\" + std::to_wstring(GetCurrentProcessId());
-        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key_, nullptr),
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key_, nullptr),
                   ERROR_SUCCESS);
     }
     ScratchKey(const ScratchKey&) = delete;
@@ -116,7 +116,9 @@ TEST(RegistryEntriesTest, AFailedWriteStopsAndIsUndoneByRemoval) {
         "key First = \"1\"\n"
         "key Second\n"
         "  value V = \"2\"\n"
-        "key " + tooLong + "\n"
+        "key " +
+        tooLong +
+        "\n"
         "key Fourth\n");
     HRESULT hr = server::WriteRegistryEntries(root.get(), keys);
     EXPECT_TRUE(FAILED(hr));

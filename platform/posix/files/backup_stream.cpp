@@ -32,8 +32,8 @@ namespace {
 constexpr size_t kHeaderBytes = 20;  // WIN32_STREAM_ID up to its name
 
 struct Attribute {
-    std::string name;     // "user.T"
-    WString streamName;   // ":T:$DATA"
+    std::string name;    // "user.T"
+    WString streamName;  // ":T:$DATA"
 };
 
 // The context that BackupRead hands its caller; one per walk.
@@ -114,7 +114,8 @@ DWORD ListAttributes(int fd, std::vector<Attribute>& out) {
         if (name.size() <= prefix || name.compare(0, prefix, kStreamAttributePrefix) != 0) continue;
         Attribute attribute;
         // A name that UTF-16 cannot carry has no stream name to report.
-        if (!Utf16FromUtf8(name.data() + prefix, name.size() - prefix, attribute.streamName)) continue;
+        if (!Utf16FromUtf8(name.data() + prefix, name.size() - prefix, attribute.streamName))
+            continue;
         attribute.streamName.insert(attribute.streamName.begin(), u':');
         attribute.streamName.append(u":$DATA");
         attribute.name = std::move(name);
@@ -199,7 +200,8 @@ DWORD ReadRecordContent(BackupWalk& walk, FileObject& file, unsigned char* out, 
     }
     const std::vector<unsigned char>& value = *walk.value;
     if (walk.contentRead < value.size()) {
-        size_t available = static_cast<size_t>(std::min<uint64_t>(count, value.size() - walk.contentRead));
+        size_t available =
+            static_cast<size_t>(std::min<uint64_t>(count, value.size() - walk.contentRead));
         std::memcpy(out, value.data() + walk.contentRead, available);
     }
     return 0;
@@ -222,12 +224,14 @@ DWORD ReadWalk(BackupWalk& walk, FileObject& file, unsigned char* buffer, DWORD 
         if (DWORD error = NextRecord(walk, file, found)) return error;
         if (!found) return 0;
     }
-    size_t fromHeader = std::min<size_t>(wanted, walk.headerAndName.size() - walk.headerAndNameRead);
+    size_t fromHeader =
+        std::min<size_t>(wanted, walk.headerAndName.size() - walk.headerAndNameRead);
     std::memcpy(buffer, walk.headerAndName.data() + walk.headerAndNameRead, fromHeader);
     walk.headerAndNameRead += fromHeader;
     size_t fromContent = 0;
     if (walk.headerAndNameRead == walk.headerAndName.size())
-        fromContent = static_cast<size_t>(std::min<uint64_t>(wanted - fromHeader, walk.size - walk.contentRead));
+        fromContent = static_cast<size_t>(
+            std::min<uint64_t>(wanted - fromHeader, walk.size - walk.contentRead));
     if (fromContent) {
         if (DWORD error = ReadRecordContent(walk, file, buffer + fromHeader, fromContent)) {
             walk.headerAndNameRead -= fromHeader;
@@ -257,13 +261,13 @@ BOOL Read(HANDLE hFile, LPBYTE buffer, DWORD wanted, LPDWORD bytesRead, BOOL abo
     if (*context && (!walk || walk->file != hFile)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (!walk) *context = walk = StartWalk(hFile);
     DWORD delivered = 0;
-    if (DWORD error = ReadWalk(*walk, *file, buffer, wanted, delivered)) return FailWith(error, FALSE);
+    if (DWORD error = ReadWalk(*walk, *file, buffer, wanted, delivered))
+        return FailWith(error, FALSE);
     if (bytesRead) *bytesRead = delivered;
     return TRUE;
 }
 
-BOOL Seek(HANDLE hFile, uint64_t distance, LPDWORD movedLow, LPDWORD movedHigh,
-          LPVOID* context) {
+BOOL Seek(HANDLE hFile, uint64_t distance, LPDWORD movedLow, LPDWORD movedHigh, LPVOID* context) {
     if (movedLow) *movedLow = 0;
     if (movedHigh) *movedHigh = 0;
     if (!context) return FailWith(ERROR_INVALID_PARAMETER, FALSE);

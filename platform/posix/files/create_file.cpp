@@ -41,7 +41,8 @@ DWORD WhyLinkLeadsNowhere(const std::string& file) {
     struct stat st;
     if (::stat(file.c_str(), &st) == 0) return 0;
     const int reason = errno;
-    if ((reason != ENOENT && reason != ELOOP) || ::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+    if ((reason != ENOENT && reason != ELOOP) || ::lstat(file.c_str(), &st) != 0 ||
+        !S_ISLNK(st.st_mode))
         return 0;
     return reason == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_CANT_RESOLVE_FILENAME;
 }
@@ -50,8 +51,8 @@ DWORD CreateMissingFile(const std::string& file, UniqueFd& out) {
     // O_EXCL: whatever appeared there meanwhile, a FIFO or a device node included, is left
     // alone and never opened. Nor does it follow a symbolic link: one that leads nowhere
     // stays so, and its target, a file the path does not name, is never made.
-    int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
-                    0666);
+    int fd =
+        ::open(file.c_str(), O_CREAT | O_EXCL | O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
         if (errno == EEXIST)
@@ -78,8 +79,8 @@ DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenReque
     return 0;
 }
 
-DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
-                      FileObject& object, bool& existed) {
+DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, FileObject& object,
+                      bool& existed) {
     if (DWORD error = ReopenDescriptor(pathFd, directory, false, object.fd)) return error;
     const int fd = object.fd.get();
     if (request.access & (kWriteAccess | kDeleteAccess))
@@ -104,8 +105,8 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request,
     return 0;
 }
 
-DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
-                   FileObject& object, bool& existed) {
+DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request, FileObject& object,
+                   bool& existed) {
     struct stat st;
     if (::fstat(path.file_fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
     // Only what NTFS would hold carries streams; FIFOs, sockets and devices are never opened.
@@ -113,7 +114,8 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
     if (!directory && !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
     object.attribute = path.attribute;
     object.access = request.access;
-    if (path.named()) return OpenNamedStream(path.file_fd.get(), directory, request, object, existed);
+    if (path.named())
+        return OpenNamedStream(path.file_fd.get(), directory, request, object, existed);
     return OpenMainStream(path.file_fd.get(), directory, fileIsNew, request, object, existed);
 }
 
@@ -163,8 +165,8 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
 using namespace quarrow2::posix;
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE) {
+                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE) {
     return Guarded(INVALID_HANDLE_VALUE, [&] {
         return OpenFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                         dwFlagsAndAttributes);

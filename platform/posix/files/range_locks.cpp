@@ -35,7 +35,8 @@ BOOL Lock(HANDLE hFile, ByteRange range) {
         if (Overlap(held, range)) return FailWith(ERROR_LOCK_VIOLATION, FALSE);
     file->locks.reserve(file->locks.size() + 1);
     if (range.length)
-        if (DWORD error = LockByteRange(file->fd.get(), file->slot, range)) return FailWith(error, FALSE);
+        if (DWORD error = LockByteRange(file->fd.get(), file->slot, range))
+            return FailWith(error, FALSE);
     file->locks.push_back(range);
     return TRUE;
 }

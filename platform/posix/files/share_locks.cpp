@@ -101,8 +101,8 @@ struct MappedRange {
 
 MappedRange MapRange(LockSlot slot, ByteRange range) {
     const uint64_t area = slot.size - kRangeAreaStart;
-    uint64_t end = range.offset + range.length < range.offset ? UINT64_MAX
-                                                              : range.offset + range.length;
+    uint64_t end =
+        range.offset + range.length < range.offset ? UINT64_MAX : range.offset + range.length;
     uint64_t first = std::min(range.offset, area - 1);
     uint64_t last = std::max(std::min(end, area), first + 1);
     return {static_cast<off_t>(slot.base + kRangeAreaStart + first),
@@ -112,7 +112,8 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
 }  // namespace
 
 LockSlot LockSlotFor(const std::string& attribute) {
-    if (attribute.empty()) return LockSlot{static_cast<off_t>(kMainStreamSlot), kMainStreamSlotSize};
+    if (attribute.empty())
+        return LockSlot{static_cast<off_t>(kMainStreamSlot), kMainStreamSlotSize};
     // FNV-1a, then a final mix so that similar names spread over the slots.
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (unsigned char c : attribute) {
@@ -133,16 +134,18 @@ DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share) {
     const unsigned refused = ~share & kEveryAccess;
     ClaimTurn turn(fd);
 
-    bool taken = EveryRun(access, [&](off_t first, off_t count) {
-                     return SetLock(fd, F_RDLCK, slot.base + kHeldMarks + first, count);
-                 }) &&
+    bool taken = EveryRun(access,
+                          [&](off_t first, off_t count) {
+                              return SetLock(fd, F_RDLCK, slot.base + kHeldMarks + first, count);
+                          }) &&
                  EveryRun(refused, [&](off_t first, off_t count) {
                      return SetLock(fd, F_RDLCK, slot.base + kRefusedMarks + first, count);
                  });
     bool clear = taken &&
-                 EveryRun(access, [&](off_t first, off_t count) {
-                     return !OthersHold(fd, slot.base + kRefusedMarks + first, count);
-                 }) &&
+                 EveryRun(access,
+                          [&](off_t first, off_t count) {
+                              return !OthersHold(fd, slot.base + kRefusedMarks + first, count);
+                          }) &&
                  EveryRun(refused, [&](off_t first, off_t count) {
                      return !OthersHold(fd, slot.base + kHeldMarks + first, count);
                  });

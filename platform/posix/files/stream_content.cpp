@@ -72,13 +72,13 @@ DWORD ContentSize(FileObject& file, uint64_t& size) {
     return 0;
 }
 
-DWORD ReadContent(FileObject& file, uint64_t offset, void* buffer, size_t capacity,
-                  size_t& count) {
+DWORD ReadContent(FileObject& file, uint64_t offset, void* buffer, size_t capacity, size_t& count) {
     count = 0;
     if (offset == 0 && !file.held) {
         // The usual whole-value read: straight into the caller's buffer.
         bool fits = true;
-        DWORD error = ReadStoredValueInto(file.fd.get(), file.attribute, buffer, capacity, count, fits);
+        DWORD error =
+            ReadStoredValueInto(file.fd.get(), file.attribute, buffer, capacity, count, fits);
         if (error == ERROR_FILE_NOT_FOUND) return 0;
         if (error || fits) return error;
     }

@@ -14,8 +14,7 @@ namespace quarrow2::posix {
 DWORD ContentSize(FileObject& file, uint64_t& size);
 
 // Reads up to `capacity` bytes at `offset` into `buffer`.
-DWORD ReadContent(FileObject& file, uint64_t offset, void* buffer, size_t capacity,
-                  size_t& count);
+DWORD ReadContent(FileObject& file, uint64_t offset, void* buffer, size_t capacity, size_t& count);
 
 // True when [offset, offset + length) lies inside one range the handle has locked.
 bool InsideOwnLock(const FileObject& file, uint64_t offset, uint64_t length);

@@ -46,9 +46,10 @@ DWORD MovePointer(HANDLE hFile, LONG low, PLONG high, DWORD method) {
     std::shared_ptr<FileObject> file = FindHandle(hFile);
     if (!file) return INVALID_SET_FILE_POINTER;
     std::lock_guard<std::mutex> guard(file->mutex);
-    int64_t distance = high ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(*high)) << 32) |
-                                                   static_cast<DWORD>(low))
-                            : static_cast<int64_t>(low);
+    int64_t distance =
+        high ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(*high)) << 32) |
+                                    static_cast<DWORD>(low))
+             : static_cast<int64_t>(low);
     uint64_t origin = 0;
     switch (method) {
         case FILE_BEGIN:
@@ -57,7 +58,8 @@ DWORD MovePointer(HANDLE hFile, LONG low, PLONG high, DWORD method) {
             origin = file->pointer;
             break;
         case FILE_END:
-            if (DWORD error = SizeOf(*file, origin)) return FailWith(error, INVALID_SET_FILE_POINTER);
+            if (DWORD error = SizeOf(*file, origin))
+                return FailWith(error, INVALID_SET_FILE_POINTER);
             break;
         default:
             return FailWith(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
@@ -106,9 +108,9 @@ BOOL Write(HANDLE hFile, LPCVOID buffer, DWORD size, LPDWORD bytesWritten,
     if (size == 0) return TRUE;
     if (!buffer) return FailWith(ERROR_NOACCESS, FALSE);
     if (LockedByOthers(*file, file->pointer, size)) return FailWith(ERROR_LOCK_VIOLATION, FALSE);
-    DWORD error = file->named()
-                      ? WriteContent(*file, file->pointer, static_cast<const unsigned char*>(buffer), size)
-                      : WriteAt(file->fd.get(), file->pointer, buffer, size);
+    DWORD error = file->named() ? WriteContent(*file, file->pointer,
+                                               static_cast<const unsigned char*>(buffer), size)
+                                : WriteAt(file->fd.get(), file->pointer, buffer, size);
     if (error) return FailWith(error, FALSE);
     file->pointer += size;
     if (bytesWritten) *bytesWritten = size;

@@ -116,7 +116,8 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
         if (fd >= 0) {
             UniqueFd owned(fd);
             std::string_view rest(whole);
-            if (DWORD error = TakeStreamName(rest.substr(c + 1, componentEnd - c - 1), explicitData, out))
+            if (DWORD error =
+                    TakeStreamName(rest.substr(c + 1, componentEnd - c - 1), explicitData, out))
                 return error;
             out.file = std::move(file);
             out.file_fd = std::move(owned);
@@ -139,8 +140,9 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
 
     if (lastCandidate != whole.npos) {
         std::string_view rest(whole);
-        if (DWORD error = TakeStreamName(
-                rest.substr(lastCandidate + 1, componentEnd - lastCandidate - 1), explicitData, out))
+        if (DWORD error =
+                TakeStreamName(rest.substr(lastCandidate + 1, componentEnd - lastCandidate - 1),
+                               explicitData, out))
             return error;
         out.file = whole.substr(0, lastCandidate);
     } else {

@@ -27,13 +27,12 @@ struct KnownFileSystem {
 // statfs tells file systems apart by their magic numbers only; ext2, ext3 and ext4 share
 // one, as do all FUSE file systems (which NTFS volumes mount through).
 constexpr KnownFileSystem kKnownFileSystems[] = {
-    {0xEF53, "ext4"},          {0x01021994, "tmpfs"},    {0x58465342, "xfs"},
-    {0x9123683E, "btrfs"},     {0x65735546, "fuseblk"},  {0x7366746E, "ntfs3"},
-    {0x794C7630, "overlay"},   {0x6969, "nfs"},          {0xFF534D42, "cifs"},
-    {0xFE534D42, "smb2"},      {0x4D44, "vfat"},         {0x2011BAB0, "exfat"},
-    {0x73717368, "squashfs"},  {0xE0F5E1E2, "erofs"},    {0x858458F6, "ramfs"},
-    {0x9FA0, "proc"},          {0x62656572, "sysfs"},    {0x1CD1, "devpts"},
-    {0x01021997, "9p"},        {0x27E0EB, "cgroup"},     {0x63677270, "cgroup2"},
+    {0xEF53, "ext4"},         {0x01021994, "tmpfs"}, {0x58465342, "xfs"},     {0x9123683E, "btrfs"},
+    {0x65735546, "fuseblk"},  {0x7366746E, "ntfs3"}, {0x794C7630, "overlay"}, {0x6969, "nfs"},
+    {0xFF534D42, "cifs"},     {0xFE534D42, "smb2"},  {0x4D44, "vfat"},        {0x2011BAB0, "exfat"},
+    {0x73717368, "squashfs"}, {0xE0F5E1E2, "erofs"}, {0x858458F6, "ramfs"},   {0x9FA0, "proc"},
+    {0x62656572, "sysfs"},    {0x1CD1, "devpts"},    {0x01021997, "9p"},      {0x27E0EB, "cgroup"},
+    {0x63677270, "cgroup2"},
 };
 
 const char* FileSystemName(unsigned long magic) {
@@ -49,7 +48,8 @@ DWORD PathOfRoot(LPCWSTR root, std::string& path) {
         path = ".";
         return 0;
     }
-    if (!Utf8FromUtf16(root, std::char_traits<WCHAR>::length(root), path)) return ERROR_INVALID_NAME;
+    if (!Utf8FromUtf16(root, std::char_traits<WCHAR>::length(root), path))
+        return ERROR_INVALID_NAME;
     if (path.empty() || path.back() != '\\') return ERROR_INVALID_NAME;
     path.pop_back();
     if (path.empty()) {
@@ -121,10 +121,10 @@ BOOL QueryVolume(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD 
 
 using namespace quarrow2::posix;
 
-BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer,
-                           DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
-                           LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
-                           LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {
+BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer,
+                           DWORD nFileSystemNameSize) {
     return Guarded<BOOL>(FALSE, [&] {
         return QueryVolume(lpRootPathName, lpVolumeNameBuffer, nVolumeNameSize,
                            lpVolumeSerialNumber, lpMaximumComponentLength, lpFileSystemFlags,

@@ -9,8 +9,9 @@ namespace quarrow2::posix {
 // Null for a null source, and also when memory runs out: callers tell the two apart by the
 // source.
 inline BSTR CopyBstr(BSTR source) {
-    return source ? SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source), SysStringByteLen(source))
-                  : nullptr;
+    return source
+               ? SysAllocStringByteLen(reinterpret_cast<LPCSTR>(source), SysStringByteLen(source))
+               : nullptr;
 }
 
 }  // namespace quarrow2::posix

@@ -27,9 +27,10 @@ HRESULT CopyText(const UniqueBstr& field, BSTR* out) {
 
 class ErrorInfo final : public quarrow2::RefCounted<ErrorInfo, IErrorInfo, ICreateErrorInfo> {
 public:
-    using Table = quarrow2::InterfaceTable<quarrow2::Answers<IErrorInfo, IID_IUnknown>,
-                                           quarrow2::Answers<IErrorInfo, IID_IErrorInfo>,
-                                           quarrow2::Answers<ICreateErrorInfo, IID_ICreateErrorInfo>>;
+    using Table =
+        quarrow2::InterfaceTable<quarrow2::Answers<IErrorInfo, IID_IUnknown>,
+                                 quarrow2::Answers<IErrorInfo, IID_IErrorInfo>,
+                                 quarrow2::Answers<ICreateErrorInfo, IID_ICreateErrorInfo>>;
 
     // IErrorInfo
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {

@@ -132,7 +132,8 @@ HRESULT ResizeLastDimension(SAFEARRAY* psa, const SAFEARRAYBOUND& newBound) {
     if (newCells < oldCells) {
         sa::ClearElements(psa, newCells, oldCells - newCells);
         // A failed shrink keeps the larger block, which is still correct.
-        if (void* smaller = std::realloc(psa->pvData, newBytes ? newBytes : 1)) psa->pvData = smaller;
+        if (void* smaller = std::realloc(psa->pvData, newBytes ? newBytes : 1))
+            psa->pvData = smaller;
     } else if (newCells > oldCells) {
         void* larger = std::realloc(psa->pvData, newBytes);
         if (!larger) return E_OUTOFMEMORY;

@@ -19,7 +19,9 @@ static_assert(sizeof(GUID) == kHiddenBytes, "the hidden bytes hold one interface
 constexpr uint64_t kMaxDataBytes =
     std::min<uint64_t>(uint64_t{1} << 40, std::numeric_limits<ptrdiff_t>::max() / 2);
 
-unsigned char* HiddenBytes(SAFEARRAY* psa) { return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes; }
+unsigned char* HiddenBytes(SAFEARRAY* psa) {
+    return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes;
+}
 const unsigned char* HiddenBytes(const SAFEARRAY* psa) {
     return reinterpret_cast<const unsigned char*>(psa) - kHiddenBytes;
 }
@@ -87,8 +89,8 @@ void FreeDescriptor(SAFEARRAY* psa) {
 }
 
 void SetElementType(SAFEARRAY* psa, VARTYPE vt) {
-    psa->fFeatures &= static_cast<USHORT>(
-        ~(FADF_HAVEVARTYPE | FADF_HAVEIID | FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT));
+    psa->fFeatures &= static_cast<USHORT>(~(FADF_HAVEVARTYPE | FADF_HAVEIID | FADF_BSTR |
+                                            FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT));
     if (vt == VT_UNKNOWN || vt == VT_DISPATCH) {
         const IID& iid = vt == VT_UNKNOWN ? IID_IUnknown : IID_IDispatch;
         std::memcpy(HiddenBytes(psa), &iid, sizeof iid);
@@ -208,7 +210,9 @@ HRESULT CopyElements(const SAFEARRAY* from, SAFEARRAY* to, uint64_t count) {
             }
             return S_OK;
         case ElementKind::Plain:
-            if (count) std::memcpy(to->pvData, from->pvData, static_cast<size_t>(count * from->cbElements));
+            if (count)
+                std::memcpy(to->pvData, from->pvData,
+                            static_cast<size_t>(count * from->cbElements));
             return S_OK;
     }
     return E_UNEXPECTED;

@@ -36,7 +36,8 @@ bool IsServedLanguage(DWORD languageId) {
 
 // HRESULTs that wrap a Win32 code carry that code's text, as on Windows.
 const OLECHAR* TextFor(DWORD messageId) {
-    if ((messageId & 0xFFFF0000u) == 0x80070000u) return quarrow2::posix::SystemMessageText(messageId & 0xFFFF);
+    if ((messageId & 0xFFFF0000u) == 0x80070000u)
+        return quarrow2::posix::SystemMessageText(messageId & 0xFFFF);
     return quarrow2::posix::SystemMessageText(messageId);
 }
 
@@ -58,8 +59,8 @@ quarrow2::WString Render(const OLECHAR* text, DWORD width) {
 
 }  // namespace
 
-DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId,
-                     LPWSTR lpBuffer, DWORD nSize, void*) {
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                     DWORD nSize, void*) {
     const bool allocate = dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
     const DWORD width = dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
     if (!lpBuffer) return Fail(ERROR_INVALID_PARAMETER);
@@ -72,8 +73,8 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD dwLanguage
     const OLECHAR* text = TextFor(dwMessageId);
     if (!text) return Fail(ERROR_MR_MID_NOT_FOUND);
     // Inserts (%1 and the like) would need arguments, which this layer does not take.
-    if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) && std::char_traits<OLECHAR>::find(
-            text, std::char_traits<OLECHAR>::length(text), u'%'))
+    if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS) &&
+        std::char_traits<OLECHAR>::find(text, std::char_traits<OLECHAR>::length(text), u'%'))
         return Fail(ERROR_INVALID_PARAMETER);
 
     quarrow2::WString message;

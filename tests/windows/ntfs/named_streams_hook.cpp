@@ -5,13 +5,13 @@
 namespace quarrow2::client {
 namespace {
 
-using VolumeInformationFn = BOOL(WINAPI*)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
-                                          LPWSTR, DWORD);
+using VolumeInformationFn = BOOL(WINAPI*)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR,
+                                          DWORD);
 VolumeInformationFn realVolumeInformation = nullptr;
 
-BOOL WINAPI VolumeInformationWithStreams(LPCWSTR root, LPWSTR name, DWORD nameSize,
-                                         LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
-                                         LPWSTR fileSystem, DWORD fileSystemSize) {
+BOOL WINAPI VolumeInformationWithStreams(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
+                                         LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystem,
+                                         DWORD fileSystemSize) {
     const BOOL ok = realVolumeInformation(root, name, nameSize, serial, maxComponent, flags,
                                           fileSystem, fileSystemSize);
     if (ok && flags) *flags |= FILE_NAMED_STREAMS;
@@ -26,10 +26,11 @@ ULONG_PTR* ImportSlot(HMODULE module, const char* function) {
     const IMAGE_DATA_DIRECTORY& imports =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!imports.VirtualAddress) return nullptr;
-    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+    for (auto* library =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          library->Name; ++library) {
-        const DWORD namesAt = library->OriginalFirstThunk ? library->OriginalFirstThunk
-                                                          : library->FirstThunk;
+        const DWORD namesAt =
+            library->OriginalFirstThunk ? library->OriginalFirstThunk : library->FirstThunk;
         auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesAt);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {

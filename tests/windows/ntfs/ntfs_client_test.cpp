@@ -48,7 +48,8 @@ std::optional<Bytes> Read(const WString& path, DWORD* error = nullptr) {
     }
     Bytes bytes(GetFileSize(h.get(), nullptr));
     DWORD got = 0;
-    if (!bytes.empty() && !ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
+    if (!bytes.empty() &&
+        !ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
         return std::nullopt;
     bytes.resize(got);
     return bytes;
@@ -180,15 +181,15 @@ TEST_F(NtfsClientTest, WhatTheSystemMakesOfTheEndOfAName) {
 TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
     const WString stream = OnVolume("doc.txt:Locked");
     const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    UniqueHandle writer(CreateFileW(stream.c_str(), GENERIC_READ | GENERIC_WRITE, everyone,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle writer(CreateFileW(stream.c_str(), GENERIC_READ | GENERIC_WRITE, everyone, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid()) << GetLastError();
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(writer.get(), "0123456789abcdef", 16, &written, nullptr));
     ASSERT_TRUE(LockFile(writer.get(), 0, 0, 8, 0));
 
-    UniqueHandle reader(CreateFileW(stream.c_str(), GENERIC_READ, everyone, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle reader(CreateFileW(stream.c_str(), GENERIC_READ, everyone, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(reader.valid()) << GetLastError();
     char buffer[8] = {};
     DWORD got = 0;
@@ -276,8 +277,10 @@ TEST_F(NtfsClientTest, HostileTypeNamesNeverReachTheFileOrItsOtherItems) {
             if (c.outcome == kForbidden) {
                 ExpectFileFailure(outcome, "Access to this data type forbidden.");
             } else if (outcome.hr != S_OK) {
-                const std::string prefix = add ? "Unable to add metadata. " : "Unable to open metadata. ";
-                EXPECT_EQ(outcome.error.description.rfind(prefix, 0), 0u) << outcome.error.description;
+                const std::string prefix =
+                    add ? "Unable to add metadata. " : "Unable to open metadata. ";
+                EXPECT_EQ(outcome.error.description.rfind(prefix, 0), 0u)
+                    << outcome.error.description;
             }
             ASSERT_EQ(Read(OnVolume("hostile.txt")), body);
             ASSERT_EQ(Read(OnVolume("hostile.txt:Keep")), keep);
@@ -297,7 +300,8 @@ TEST_F(NtfsClientTest, TwoItemsOfOneFileOpenAtOnce) {
     ASSERT_EQ(first.hr, S_OK) << first.error.description;
     ItemOutcome second = Add(file.get(), "Second");
     if (UnderWine()) {
-        ExpectFileFailure(second, WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
+        ExpectFileFailure(second,
+                          WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
     } else {
         ASSERT_EQ(second.hr, S_OK) << second.error.description;
         EXPECT_EQ(second.item->Delete(), S_OK);
