@@ -72,7 +72,6 @@ else()
     posix/hostile_input_test.cpp
     posix/hostile_special_files_test.cpp
     posix/metadata_xattr_test.cpp
-    posix/ntfs_round_trip_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
     posix/platform_range_locks_test.cpp

@@ -40,7 +40,7 @@ bool HaveSetfattr() { return std::system("command -v setfattr >/dev/null 2>&1") 
 // Whether the folder's file system keeps "user." attributes.
 bool KeepsUserAttributes(const std::filesystem::path& folder) {
     const auto probe = folder / "probe";
-    WriteContents(probe, "");
+    MakeFile(probe, "");
     const bool kept = SetUserAttribute(probe, "probe", Ascii("x"));
     std::filesystem::remove(probe);
     return kept;
@@ -56,59 +56,38 @@ protected:
     TempDir dir;
 };
 
-TEST_F(DiscoveryRealFiles, ItemsOfOtherProgramsAreListedAndCountedLikeOurOwn) {
+TEST_F(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal) {
     if (!HaveSetfattr()) GTEST_SKIP() << "setfattr (package attr) is not installed";
     const auto file = dir / "report.doc";
-    WriteContents(file, "main stream");
-
-    const std::string command = "setfattr -n user.Author -v JaneDoe123 '" + file.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Ascii("a,b,cd")));
-    {
-        // One of our own, through the platform's stream path.
-        const WString item = PathW(file) + W(":Mine");
-        UniqueHandle h(CreateFileW(item.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(h.valid()) << "error " << GetLastError();
-        DWORD written = 0;
-        ASSERT_TRUE(WriteFile(h.get(), "xyz", 3, &written, nullptr));
-    }
-
-    const std::vector<std::string> listed = UserNamesInListOrder(file);
-    ASSERT_EQ(listed.size(), 3u);
-    EXPECT_EQ(TypesAt(file), listed);
-    EXPECT_EQ(LengthAt(file), 10 + 6 + 3);
-
-    // Where the volume reads as without named streams, Types does not walk; Length does.
-    EXPECT_EQ(TypesAt(file, VARIANT_FALSE), std::vector<std::string>{});
-    EXPECT_EQ(LengthAt(file), 19);
-}
-
-TEST_F(DiscoveryRealFiles, AuthorAndKeywordsInListOrderWithTheirTotal) {
-    const auto file = dir / "report.doc";
-    WriteContents(file, "");
+    MakeFile(file, "main stream");
     EXPECT_EQ(TypesAt(file), std::vector<std::string>{});
     EXPECT_EQ(LengthAt(file), 0);
 
-    ASSERT_TRUE(SetUserAttribute(file, "Author", Utf16Bytes("Jane!")));  // 10 bytes
-    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));  // 6 bytes
-    std::vector<std::string> expected = UserNamesInListOrder(file);
-    ASSERT_EQ(expected.size(), 2u);
-    EXPECT_EQ(TypesAt(file), expected);
-    EXPECT_EQ(LengthAt(file), 16);
-
+    const std::string command = "setfattr -n user.Author -v JaneDoe123 '" + file.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));
     // An item holding the empty-value marker counts its 32 bytes; an empty attribute, 0.
     ASSERT_TRUE(SetUserAttribute(file, "Empty", EmptyValueMarker()));
     ASSERT_TRUE(SetUserAttribute(file, "Nothing", Bytes{}));
-    expected = UserNamesInListOrder(file);
-    EXPECT_EQ(expected.size(), 4u);
-    EXPECT_EQ(TypesAt(file), expected);
-    EXPECT_EQ(LengthAt(file), 16 + 32);
+    {
+        // One of our own, through the platform's stream path.
+        Opened mine = OpenItem(StreamW(file, "Mine"));
+        ASSERT_TRUE(mine.ok()) << "error " << mine.error;
+        ASSERT_EQ(PutValue(mine.handle.get(), "xyz"), 0u);
+    }
+    const std::vector<std::string> listed = UserNamesInListOrder(file);
+    ASSERT_EQ(listed.size(), 5u);
+    EXPECT_EQ(TypesAt(file), listed);
+    EXPECT_EQ(LengthAt(file), 10 + 6 + 32 + 0 + 3);
+
+    // Where the volume reads as without named streams, Types does not walk; Length does.
+    EXPECT_EQ(TypesAt(file, VARIANT_FALSE), std::vector<std::string>{});
+    EXPECT_EQ(LengthAt(file), 51);
 }
 
 TEST_F(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
     const auto file = dir / "large.bin";
-    WriteContents(file, std::string(1024 * 1024, 'M'));
+    MakeFile(file, std::string(1024 * 1024, 'M'));
     ASSERT_TRUE(SetUserAttribute(file, "Item", Ascii("12345")));
 
     FileWatch watch(file, IN_ACCESS);
@@ -142,7 +121,7 @@ TEST_F(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
 
     // A file whose main stream another handle holds open for writing.
     const auto file = dir / "busy.doc";
-    WriteContents(file, "main");
+    MakeFile(file, "main");
     ASSERT_TRUE(SetUserAttribute(file, "Author", Ascii("abcd")));
     const WString path = PathW(file);
     {
@@ -165,7 +144,7 @@ TEST_F(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
 
 TEST_F(DiscoveryRealFiles, TheLongestNamesLinuxAllowsComeBackWhole) {
     const auto file = dir / "names.doc";
-    WriteContents(file, "");
+    MakeFile(file, "");
 
     // 250 bytes after "user.": in one-, two- and four-byte characters.
     const std::string ascii(250, 'n');

@@ -20,19 +20,19 @@ struct Neighbourhood {
     fs::path victim = lookalike / "victim";
 
     Neighbourhood() {
-        WriteContents(report, "report contents");
-        WriteContents(neighbour, "neighbour contents");
+        MakeFile(report, "report contents");
+        MakeFile(neighbour, "neighbour contents");
         fs::create_directory(lookalike);
-        WriteContents(victim, "victim contents");
+        MakeFile(victim, "victim contents");
     }
 
     void ExpectUntouched() const {
         EXPECT_EQ(Entries(dir.path()),
                   (std::set<std::string>{"report.doc", "neighbour.doc", "report.doc:x"}));
         EXPECT_EQ(Entries(lookalike), std::set<std::string>{"victim"});
-        EXPECT_EQ(Contents(report), "report contents");
-        EXPECT_EQ(Contents(neighbour), "neighbour contents");
-        EXPECT_EQ(Contents(victim), "victim contents");
+        EXPECT_EQ(FileContent(report), "report contents");
+        EXPECT_EQ(FileContent(neighbour), "neighbour contents");
+        EXPECT_EQ(FileContent(victim), "victim contents");
         EXPECT_TRUE(UserAttributeNames(neighbour).empty());
         EXPECT_TRUE(UserAttributeNames(victim).empty());
         EXPECT_TRUE(UserAttributeNames(lookalike).empty());
@@ -136,7 +136,7 @@ TEST(FileHostileNames, NamesOfTheMainStreamNeverReachTheFilesContents) {
         EXPECT_EQ(UserAttribute(place.report, type), Utf16Bytes("not the contents"));
     }
     EXPECT_EQ(UserAttributeNames(place.report), (std::set<std::string>{"$data", "$DATA "}));
-    EXPECT_EQ(Contents(place.report), "report contents");
+    EXPECT_EQ(FileContent(place.report), "report contents");
 }
 
 }  // namespace

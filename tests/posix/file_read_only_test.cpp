@@ -1,6 +1,6 @@
-// A file that cannot be written: its items open for reading, and every put says why it
-// failed. Root may write anywhere, so the file is made immutable, or its folder is mounted
-// read-only in a mount namespace of a child process.
+// A file that cannot be written: its streams open for reading only, and every put says why
+// it failed. Root may write anywhere, so the file is made immutable, its folder is mounted
+// read-only in a child's mount namespace, or a child gives up root.
 #include <gtest/gtest.h>
 
 #include "file_attributes.h"
@@ -10,13 +10,6 @@
 namespace quarrow2::test {
 namespace {
 
-std::string HexOf(const std::optional<Bytes>& bytes) {
-    if (!bytes) return "absent";
-    std::string hex;
-    for (unsigned char b : *bytes) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return hex;
-}
-
 // Line ends shown as text, so that every outcome is one line.
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -24,84 +17,114 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
-// The items of `report` (which holds Author = "Jane"), tried every way, one line each.
-std::vector<std::string> ItemsOfAnUnwritableFile(const fs::path& report) {
-    std::vector<std::string> lines;
-    ComPtr<IFile> file = NewFile();
-    if (!file) return {"no File"};
-    lines.push_back(std::string("streams=") + (Bind(file.get(), report) ? "yes" : "no"));
+std::string Value(const fs::path& report, const std::string& name) {
+    std::optional<std::string> value = RawStream(report, name);
+    return value ? Escaped(*value) : "absent";
+}
 
+const std::string kJane("J\0a\0n\0e\0", 8);
+
+// The streams of `report` (which holds Author = "Jane" and T = "stored"), tried every way
+// through the file layer and through items, one line each, joined.
+std::string TryEveryWay(const fs::path& report) {
+    std::string lines;
+    auto line = [&](const std::string& text) { lines += text + " | "; };
+    const WString stream = StreamW(report, "T");
+    line("rw open=" + std::to_string(OpenItem(stream).error));
+    line("new stream=" + std::to_string(OpenItem(StreamW(report, "New")).error));
+    Opened reader = OpenReader(stream);
+    line("reader value=" + GetValue(reader.handle.get()).value_or("?"));
+    DWORD written = 0;
+    line("write=" +
+         std::to_string(ErrorOf(WriteFile(reader.handle.get(), "x", 1, &written, nullptr))));
+    line("cut=" + std::to_string(ErrorOf(SetEndOfFile(reader.handle.get()))));
+    reader.handle.reset();
+    line("delete=" + std::to_string(ErrorOf(DeleteFileW(stream.c_str()))));
+    line("T=" + Value(report, "T"));
+
+    ComPtr<IFile> file = NewFile();
+    line(std::string("streams=") + (Bind(file.get(), report) ? "yes" : "no"));
     ItemOutcome author = Add(file.get(), "Author");
-    lines.push_back("add=" + (author.hr == S_OK ? "ok" : Escaped(author.error.description)));
+    line("add=" + (author.hr == S_OK ? "ok" : Escaped(author.error.description)));
     if (author.item) {
-        lines.push_back("text=" + TextOf(author.item.get()));
+        line("text=" + TextOf(author.item.get()));
         SetErrorInfo(0, nullptr);
         const HRESULT put = PutText(author.item.get(), "Joan");
         RichError error = TakeRichError();
-        lines.push_back("put=" + std::to_string(put) + " " + Escaped(error.description) + " from " +
-                        error.source);
+        line("put=" + std::to_string(put) + " " + Escaped(error.description) + " from " +
+             error.source);
     }
-    lines.push_back("value=" + HexOf(UserAttribute(report, "Author")));
     author.item.reset();
-
     ItemOutcome opened = Open(file.get(), "Author");
-    lines.push_back("open=" + (opened.hr == S_OK ? TextOf(opened.item.get())
-                                                 : Escaped(opened.error.description)));
+    line("open=" +
+         (opened.hr == S_OK ? TextOf(opened.item.get()) : Escaped(opened.error.description)));
     opened.item.reset();
-
     ItemOutcome fresh = Add(file.get(), "Fresh");
-    lines.push_back("fresh=" +
-                    (fresh.hr == S_OK ? std::string("ok") : Escaped(fresh.error.description)));
-    lines.push_back("fresh value=" + HexOf(UserAttribute(report, "Fresh")));
+    line("fresh=" + (fresh.hr == S_OK ? std::string("ok") : Escaped(fresh.error.description)));
+    line("Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
+         " Fresh=" + Value(report, "Fresh"));
     return lines;
 }
 
-std::vector<std::string> ExpectedLines() {
-    const std::string denied = Escaped(Narrow(SystemText(ERROR_ACCESS_DENIED)));
-    return {"streams=yes",
-            "add=ok",
-            "text=Jane",
-            "put=" + std::to_string(E_FAIL) + " Unable to put text. " + denied +
-                " from Quarrow2.MetaData.1",
-            "value=" + HexOf(Utf16Bytes("Jane")),
-            "open=Jane",
-            "fresh=Unable to add metadata. " + denied,
-            "fresh value=absent"};
+std::string Expected() {
+    const std::string denied = std::to_string(ERROR_ACCESS_DENIED);
+    const std::string text = Escaped(Narrow(SystemText(ERROR_ACCESS_DENIED)));
+    return "rw open=" + denied + " | new stream=" + denied +
+           " | reader value=stored | write=" + denied + " | cut=" + denied + " | delete=" + denied +
+           " | T=stored | streams=yes | " + "add=ok | text=Jane | put=" + std::to_string(E_FAIL) +
+           " Unable to put text. " + text +
+           " from Quarrow2.MetaData.1 | open=Jane | fresh=Unable to add metadata. " + text +
+           " | Author kept=1 Fresh=absent | ";
 }
 
-fs::path ReportWithAuthorJane(const TempDir& dir) {
-    const fs::path report = dir / "report.doc";
-    WriteContents(report, "contents");
-    EXPECT_TRUE(SetUserAttribute(report, "Author", Utf16Bytes("Jane")));
-    return report;
-}
+class FileReadOnly : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeFile(report_, "contents");
+        SetRawStream(report_, "Author", kJane);
+        SetRawStream(report_, "T", "stored");
+    }
+    // Runs TryEveryWay in a child after `prepare`, which returns nothing, "skip: " and why
+    // it cannot, or what went wrong.
+    void InChild(const std::function<std::string()>& prepare) {
+        const std::string outcome = RunInChild([&]() -> std::string {
+            const std::string problem = prepare();
+            return problem.empty() ? TryEveryWay(report_) : problem;
+        });
+        if (outcome.rfind("skip: ", 0) == 0) GTEST_SKIP() << outcome.substr(6);
+        EXPECT_EQ(outcome, Expected());
+        EXPECT_EQ(UserAttributeNames(report_), (std::set<std::string>{"Author", "T"}));
+    }
+    TempDir dir_;
+    const fs::path report_ = dir_ / "report.doc";
+};
 
-TEST(FileReadOnly, ImmutableFileOpensItsItemsForReading) {
-    TempDir dir;
-    const fs::path report = ReportWithAuthorJane(dir);
-    Immutable immutable(report);
+TEST_F(FileReadOnly, ImmutableFile) {
+    Immutable immutable(report_);
     if (!immutable.set())
         GTEST_SKIP() << "cannot make a file immutable here: " << immutable.reason();
-    EXPECT_EQ(ItemsOfAnUnwritableFile(report), ExpectedLines());
+    EXPECT_EQ(TryEveryWay(report_), Expected());
 }
 
-TEST(FileReadOnly, ReadOnlyMountOpensItsItemsForReading) {
-    TempDir dir;
-    const fs::path report = ReportWithAuthorJane(dir);
-    auto joined = [](const std::vector<std::string>& lines) {
-        std::string text;
-        for (const std::string& line : lines) text += line + " | ";
-        return text;
-    };
-    const std::string outcome = RunInChild([&]() -> std::string {
-        const std::string refused = MountReadOnly(dir.path());
-        return refused.empty() ? joined(ItemsOfAnUnwritableFile(report)) : "skip: " + refused;
+TEST_F(FileReadOnly, ReadOnlyMount) {
+    InChild([&]() -> std::string {
+        const std::string refused = MountReadOnly(dir_.path());
+        if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
+        DWORD flags = 0;
+        const WString root = PathW(report_) + W("\\");
+        GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+        return flags & FILE_READ_ONLY_VOLUME ? "" : "the volume does not read as read-only";
     });
-    if (outcome.rfind("skip: ", 0) == 0)
-        GTEST_SKIP() << "cannot mount a folder read-only here: " << outcome.substr(6);
-    EXPECT_EQ(outcome, joined(ExpectedLines()));
-    // Outside the child's namespace nothing changed.
-    EXPECT_EQ(UserAttributeNames(report), std::set<std::string>{"Author"});
+}
+
+TEST_F(FileReadOnly, NoWritePermission) {
+    ASSERT_EQ(chmod(report_.c_str(), 0644), 0);
+    InChild([]() -> std::string {
+        // Root may write anything; an ordinary user may not write another's file.
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return "skip: cannot become an ordinary user";
+        return std::string();
+    });
 }
 
 }  // namespace

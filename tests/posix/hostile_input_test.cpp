@@ -22,7 +22,7 @@ std::string Snapshot(const fs::path& folder) {
     std::sort(entries.begin(), entries.end());
     for (const fs::path& path : entries) {
         state += fs::relative(path, folder).string();
-        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + Contents(path) + "]";
+        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
         for (const std::string& name : UserAttributeNames(path)) {
             const std::optional<Bytes> value = UserAttribute(path, name);
             state += " " + name + "=" + (value ? std::string(value->begin(), value->end()) : "?");
@@ -40,7 +40,7 @@ struct BoundFile {
 
 TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     BoundFile bound;
-    WriteContents(bound.path, "contents");
+    MakeFile(bound.path, "contents");
     ASSERT_TRUE(bound.file && Bind(bound.file.get(), bound.path));
     ItemOutcome author = Add(bound.file.get(), "Author");
     ASSERT_EQ(author.hr, S_OK);
@@ -108,8 +108,8 @@ TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
 
 TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
     BoundFile bound;
-    WriteContents(bound.path, "contents");
-    WriteContents(bound.dir / "neighbour.doc", "neighbour");
+    MakeFile(bound.path, "contents");
+    MakeFile(bound.dir / "neighbour.doc", "neighbour");
     const std::string before = Snapshot(bound.dir.path());
 
     // A path is read up to its first zero unit: what follows never names a file.
@@ -155,8 +155,8 @@ TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
 
 TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
     BoundFile bound;
-    WriteContents(bound.path, "contents");
-    WriteContents(bound.dir / "a?b", "a file a lone surrogate could turn into");
+    MakeFile(bound.path, "contents");
+    MakeFile(bound.dir / "a?b", "a file a lone surrogate could turn into");
     const std::string before = Snapshot(bound.dir.path());
     ASSERT_TRUE(Bind(bound.file.get(), bound.path));
 
@@ -218,7 +218,7 @@ TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
 TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
     TempDir dir;
     const fs::path lead = dir / ":lead";
-    WriteContents(lead, "precious contents");
+    MakeFile(lead, "precious contents");
     ComPtr<IFile> file = NewFile();
     ASSERT_TRUE(Bind(file.get(), lead));
     // "x:$data" names the item "x"; the suffix only says that it is a data stream.
@@ -232,7 +232,7 @@ TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
         EXPECT_EQ(UserAttribute(lead, attribute), Utf16Bytes("item"));
         EXPECT_EQ(added.item->Delete(), S_OK);
     }
-    EXPECT_EQ(Contents(lead), "precious contents");
+    EXPECT_EQ(FileContent(lead), "precious contents");
     EXPECT_TRUE(UserAttributeNames(lead).empty());
     EXPECT_EQ(Entries(dir.path()), std::set<std::string>{":lead"});
 }
@@ -242,10 +242,10 @@ TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
 TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
     TempDir dir;
     const fs::path report = dir / "report.doc";
-    WriteContents(report, "report contents");
-    WriteContents(dir / "neighbour.doc", "neighbour contents");
+    MakeFile(report, "report contents");
+    MakeFile(dir / "neighbour.doc", "neighbour contents");
     fs::create_directory(dir / "report.doc:x");
-    WriteContents(dir / "report.doc:x" / "victim", "victim contents");
+    MakeFile(dir / "report.doc:x" / "victim", "victim contents");
     const std::string before = Snapshot(dir.path());
     const std::string folder = dir.path().string();
 

@@ -4,11 +4,12 @@
 // each gives a clear answer; a link to a file is that file, a link to nothing stays so.
 #include <gtest/gtest.h>
 
-#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+
+#include <list>
 
 #include "file_attributes.h"
 #include "platform_fixture.h"
@@ -81,36 +82,6 @@ std::string CheckEveryCall(const Expected& e) {
     return std::string();
 }
 
-// Reports whether anything happened to a set of files, as inotify sees it.
-class Watch {
-public:
-    Watch() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
-    ~Watch() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool Add(const fs::path& path) {
-        return fd_ >= 0 &&
-               inotify_add_watch(fd_, path.c_str(), IN_ALL_EVENTS | IN_DONT_FOLLOW) >= 0;
-    }
-    // The event masks seen since the watches were added, in order.
-    std::vector<uint32_t> Events() {
-        std::vector<uint32_t> masks;
-        alignas(inotify_event) char buffer[4096];
-        ssize_t got;
-        while ((got = read(fd_, buffer, sizeof buffer)) > 0) {
-            for (char* at = buffer; at < buffer + got;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(at);
-                masks.push_back(event->mask);
-                at += sizeof(inotify_event) + event->len;
-            }
-        }
-        return masks;
-    }
-
-private:
-    int fd_;
-};
-
 TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     TempDir dir;
     const fs::path fifo = dir / "fifo";
@@ -164,8 +135,11 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
                          {}});
         watched.push_back(node);
     }
-    Watch watch;
-    for (const fs::path& path : watched) ASSERT_TRUE(watch.Add(path)) << path;
+    std::list<FileWatch> watches;
+    for (const fs::path& path : watched) {
+        watches.emplace_back(path, IN_ALL_EVENTS);
+        ASSERT_TRUE(watches.back().ok()) << path;
+    }
 
     for (const Expected& kind : kinds) {
         SCOPED_TRACE(kind.label);
@@ -175,7 +149,8 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
         });
         EXPECT_EQ(report, "");
     }
-    EXPECT_TRUE(watch.Events().empty()) << "a FIFO, socket or device was opened, read or written";
+    for (FileWatch& watch : watches)
+        EXPECT_FALSE(watch.Saw()) << "a FIFO, socket or device was opened, read or written";
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "nothing")));
 
     // A loop of links names no volume, so the File refuses items before any open; the

@@ -1,10 +1,7 @@
-// Opening and creating: dispositions and the last errors they leave, main streams, what
-// cannot carry streams (refused without waiting and without being opened), directories,
-// and write access where the caller may not change the file.
-#include <sys/socket.h>
+// Opening and creating: dispositions and the last errors they leave, main streams,
+// directories, and handles that were never handed out or are closed. (What cannot carry
+// streams: hostile_special_files_test.cpp; unwritable files: file_read_only_test.cpp.)
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 
 #include "platform_fixture.h"
 
@@ -44,21 +41,6 @@ TEST(PlatformOpen, DispositionsOnNamedStreams) {
             << refused;
     EXPECT_EQ(Open(stream, rw, 8, OPEN_ALWAYS).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
-}
-
-TEST(PlatformOpen, StreamOfAMissingFileMakesBoth) {
-    TempDir dir;
-    mode_t old = umask(027);
-    Opened opened = OpenItem(StreamW(dir / "new", "T"));
-    umask(old);
-    ASSERT_TRUE(opened.ok()) << opened.error;
-    EXPECT_EQ(opened.error, 0u);
-    struct stat st;
-    ASSERT_EQ(stat((dir / "new").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_size, 0);
-    EXPECT_EQ(RawStream(dir / "new", "T"), std::string());
 }
 
 TEST(PlatformOpen, MainStreams) {
@@ -135,41 +117,6 @@ TEST(PlatformOpen, HandlesAreCheckedBeforeUse) {
     EXPECT_NE(next.get(), h);
 }
 
-TEST(PlatformOpen, NothingButFilesAndFoldersCarriesStreams) {
-    TempDir dir;
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
-    ASSERT_EQ(mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, (dir / "socket").c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-
-    for (const char* name : {"fifo", "null", "socket"}) {
-        FileWatch watch(dir / name, IN_OPEN);
-        // A FIFO without a writer would block an open for reading forever.
-        for (const std::string& stream : {std::string(), std::string("T")}) {
-            for (DWORD disposition : {OPEN_EXISTING, OPEN_ALWAYS}) {
-                Opened opened = Open(StreamW(dir / name, stream), GENERIC_READ, FILE_SHARE_READ,
-                                     disposition, FILE_FLAG_BACKUP_SEMANTICS);
-                EXPECT_FALSE(opened.ok()) << name;
-                EXPECT_EQ(opened.error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << name << stream;
-            }
-            SetLastError(0);
-            if (!stream.empty()) {
-                EXPECT_EQ(ErrorOf(DeleteFileW(StreamW(dir / name, stream).c_str())),
-                          ERROR_ACCESS_DENIED)
-                    << name;
-            }
-        }
-        EXPECT_FALSE(watch.Saw()) << name << " was opened";
-    }
-
-    FileWatch watch("/dev/null", IN_OPEN);
-    EXPECT_EQ(OpenReader(W("/dev/null")).error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(watch.Saw());
-}
-
 TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
     TempDir dir;
     fs::create_directory(dir / "folder");
@@ -194,74 +141,6 @@ TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
 
     EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "folder").c_str())), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(fs::is_directory(dir / "folder"));
-}
-
-// What a caller who may not change a file gets: items open for reading only.
-std::string CheckReadOnlyAccess(const fs::path& file) {
-    const WString item = StreamW(file, "T");
-    Opened writer = OpenItem(item);
-    if (writer.ok() || writer.error != ERROR_ACCESS_DENIED)
-        return "read-write open gave " + std::to_string(writer.error);
-    if (Open(StreamW(file, "New"), GENERIC_READ, FILE_SHARE_READ, OPEN_ALWAYS).error !=
-        ERROR_ACCESS_DENIED)
-        return "a new stream was made";
-    Opened reader = Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    if (!reader.ok()) return "read-only open gave " + std::to_string(reader.error);
-    if (GetValue(reader.handle.get()) != std::optional<std::string>("stored")) return "wrong value";
-    DWORD written = 0;
-    if (WriteFile(reader.handle.get(), "x", 1, &written, nullptr) ||
-        GetLastError() != ERROR_ACCESS_DENIED)
-        return "a write through a read-only handle did not fail as refused";
-    if (SetEndOfFile(reader.handle.get()) || GetLastError() != ERROR_ACCESS_DENIED)
-        return "cutting through a read-only handle did not fail as refused";
-    reader.handle.reset();
-    if (DeleteFileW(item.c_str()) || GetLastError() != ERROR_ACCESS_DENIED)
-        return "the stream was removed";
-    if (RawStream(file, "T") != std::optional<std::string>("stored")) return "the value changed";
-    return std::string();
-}
-
-TEST(PlatformOpen, ImmutableFileOpensForReadingOnly) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    SetRawStream(dir / "doc", "T", "stored");
-    Immutable immutable(dir / "doc");
-    if (!immutable.set()) GTEST_SKIP() << "the file system or caller cannot set the immutable flag";
-    EXPECT_EQ(CheckReadOnlyAccess(dir / "doc"), "");
-}
-
-TEST(PlatformOpen, ReadOnlyMountOpensForReadingOnly) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    SetRawStream(dir / "doc", "T", "stored");
-    std::string report = RunInChild([&]() -> std::string {
-        const std::string refused = MountReadOnly(dir.path());
-        if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
-        DWORD flags = 0;
-        WString root = PathW(dir / "doc") + W("\\");
-        if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr,
-                                   0) ||
-            !(flags & FILE_READ_ONLY_VOLUME))
-            return "the volume does not read as read-only";
-        return CheckReadOnlyAccess(dir / "doc");
-    });
-    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
-    EXPECT_EQ(report, "");
-}
-
-TEST(PlatformOpen, NoWritePermissionOpensForReadingOnly) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    SetRawStream(dir / "doc", "T", "stored");
-    ASSERT_EQ(chmod((dir / "doc").c_str(), 0644), 0);
-    std::string report = RunInChild([&]() -> std::string {
-        // Root may write anything; an ordinary user may not write another's file.
-        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            return "skip: cannot become an ordinary user";
-        return CheckReadOnlyAccess(dir / "doc");
-    });
-    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
-    EXPECT_EQ(report, "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Byte-range locks: exclusive, refused at once, mandatory for every other handle's reads
-// and writes, in this process and in others, and gone with a holder that dies.
+// and writes, and never held twice by racing processes. (A holder in another process,
+// alive or killed: metadata_xattr_test.cpp.)
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -94,32 +95,6 @@ TEST(PlatformRangeLocks, MandatoryForOtherHandles) {
     EXPECT_EQ(ReadAt(m2.handle.get(), 4, 6), "456789");
     EXPECT_EQ(LockError(m2.handle.get(), 0, 8), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
     EXPECT_EQ(FileContent(dir / "main"), "0123456789");
-}
-
-TEST(PlatformRangeLocks, AcrossProcessesAndGoneWithTheHolder) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    SetRawStream(dir / "doc", "T", "old value");
-    const WString item = StreamW(dir / "doc", "T");
-
-    Child holder([&](Child& self) {
-        Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
-        self.Send(opened.ok() && LockFile(opened.handle.get(), 0, 0, 8, 0) ? "locked" : "failed");
-        self.Receive();
-        return 0;
-    });
-    ASSERT_EQ(holder.Receive(), "locked");
-
-    Opened mine = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
-    ASSERT_TRUE(mine.ok());
-    EXPECT_EQ(LockError(mine.handle.get(), 7, 1), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
-    EXPECT_EQ(ReadAt(mine.handle.get(), 0, 3), "error " + std::to_string(ERROR_LOCK_VIOLATION));
-    EXPECT_EQ(PutValue(mine.handle.get(), "new"), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "old value");
-
-    holder.Kill();
-    EXPECT_EQ(PutValue(mine.handle.get(), "new"), 0u);
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "new");
 }
 
 TEST(PlatformRangeLocks, RacingLocksNeverBothSucceed) {

@@ -1,5 +1,6 @@
-// Share modes among all handles on the machine: in one process, across processes, after
-// a holder dies; and removal of streams and files that others hold.
+// Share modes among all handles on the machine: in one process and between racing
+// processes; and removal of streams and files that others hold. (A holder in another
+// process, alive or killed: metadata_xattr_test.cpp and the stress suites.)
 #include <sys/file.h>
 
 #include "platform_fixture.h"
@@ -68,43 +69,6 @@ TEST(PlatformSharing, StreamsOfOneFileAreIndependent) {
     exclusive.handle.reset();
     EXPECT_TRUE(
         Open(StreamW(dir / "doc", "T"), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING).ok());
-}
-
-TEST(PlatformSharing, AcrossProcessesAndAfterAHolderDies) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    const WString item = StreamW(dir / "doc", "T");
-
-    Child holder([&](Child& self) {
-        Opened opened = OpenItem(item);
-        self.Send(opened.ok() ? "open" : "failed " + std::to_string(opened.error));
-        self.Receive();  // holds the item until killed
-        return 0;
-    });
-    ASSERT_EQ(holder.Receive(), "open");
-
-    EXPECT_EQ(OpenItem(item).error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(Open(item, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error,
-              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_TRUE(Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING).ok());
-    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
-
-    holder.Kill();
-    Opened after = OpenItem(item);
-    ASSERT_TRUE(after.ok()) << after.error;
-
-    // And the other way round: this process holds, another one is refused.
-    Child contender([&](Child& self) {
-        self.Send(std::to_string(OpenItem(item).error));
-        return 0;
-    });
-    EXPECT_EQ(contender.Receive(), std::to_string(ERROR_SHARING_VIOLATION));
-    after.handle.reset();
-    Child successor([&](Child& self) {
-        self.Send(std::to_string(OpenItem(item).error));
-        return 0;
-    });
-    EXPECT_EQ(successor.Receive(), std::to_string(ERROR_ALREADY_EXISTS));
 }
 
 TEST(PlatformSharing, RacingExclusiveOpensNeverBothSucceed) {

@@ -1,5 +1,5 @@
 // Volume information: named streams where the file system takes "user." attributes, none
-// elsewhere, and roots that name no Linux volume.
+// elsewhere (file_items_test.cpp), and roots that name no Linux volume.
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -48,13 +48,6 @@ TEST(PlatformVolume, FoldersThatTakeUserAttributes) {
     // folder that holds it.
     Volume cut = Query(PathW(dir / "doc").substr(0, PathW(dir / "doc").size() - 1) + W("\\"));
     EXPECT_TRUE(cut.ok && (cut.flags & FILE_NAMED_STREAMS));
-}
-
-TEST(PlatformVolume, FileSystemsWithoutUserAttributes) {
-    Volume proc = Query(W("/proc/self/status\\"));
-    ASSERT_TRUE(proc.ok) << proc.error;
-    EXPECT_EQ(proc.flags & FILE_NAMED_STREAMS, 0u);
-    EXPECT_EQ(proc.fileSystem, "proc");
 }
 
 TEST(PlatformVolume, RootsThatNameNoLinuxVolume) {
