@@ -66,7 +66,6 @@ if(WIN32)
 else()
   quarrow2_add_suite(quarrow2_posix_tests
     posix/discovery_real_files_test.cpp
-    posix/file_hostile_names_test.cpp
     posix/file_items_test.cpp
     posix/file_read_only_test.cpp
     posix/hostile_input_test.cpp

@@ -1,7 +1,7 @@
 // Input chosen to break things, through the library's interfaces: missing out-arguments,
 // strings with zero units, names and paths of the greatest lengths, unpaired surrogates,
-// and bound paths that try to reach beyond the file they name. Each call gives a clear
-// result, and nothing but the named item of the named file is ever read or written.
+// type names and bound paths that try to reach beyond the file they name. Each call gives a
+// clear result, and nothing but the named item of the named file is ever read or written.
 #include <gtest/gtest.h>
 
 #include "file_attributes.h"
@@ -32,16 +32,41 @@ std::string Snapshot(const fs::path& folder) {
     return state;
 }
 
+// A folder with the bound file, a neighbour, and a folder named like a stream of the bound
+// file holding a file that a separator in a type name would otherwise reach.
 struct BoundFile {
     TempDir dir;
     fs::path path = dir / "report.doc";
     ComPtr<IFile> file = NewFile();
+    std::string before;
+
+    BoundFile() {
+        MakeFile(path, "contents");
+        MakeFile(dir / "neighbour.doc", "neighbour");
+        fs::create_directory(dir / "report.doc:x");
+        MakeFile(dir / "report.doc:x" / "victim", "victim");
+        before = Snapshot(dir.path());
+        EXPECT_TRUE(file && Bind(file.get(), path));
+    }
+    void ExpectUntouched() const { EXPECT_EQ(Snapshot(dir.path()), before); }
 };
+
+// Adds the item and, when that works, writes through it and removes it.
+void AddAndWrite(IFile* file, const WString& type, DWORD expectedCode) {
+    ItemOutcome added = Add(file, type);
+    if (expectedCode != ERROR_SUCCESS) {
+        ExpectFileFailure(added, WithSystemText("Unable to add metadata.", expectedCode));
+        ExpectFileFailure(Open(file, type),
+                          WithSystemText("Unable to open metadata.", expectedCode));
+        return;
+    }
+    ASSERT_EQ(added.hr, S_OK) << added.error.description;
+    EXPECT_EQ(PutText(added.item.get(), "written"), S_OK);
+    EXPECT_EQ(added.item->Delete(), S_OK);
+}
 
 TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     BoundFile bound;
-    MakeFile(bound.path, "contents");
-    ASSERT_TRUE(bound.file && Bind(bound.file.get(), bound.path));
     ItemOutcome author = Add(bound.file.get(), "Author");
     ASSERT_EQ(author.hr, S_OK);
     ASSERT_EQ(PutText(author.item.get(), "Jane"), S_OK);
@@ -108,9 +133,6 @@ TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
 
 TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
     BoundFile bound;
-    MakeFile(bound.path, "contents");
-    MakeFile(bound.dir / "neighbour.doc", "neighbour");
-    const std::string before = Snapshot(bound.dir.path());
 
     // A path is read up to its first zero unit: what follows never names a file.
     WString path = PathW(bound.path);
@@ -150,15 +172,13 @@ TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
         EXPECT_EQ(UserAttribute(bound.path, "E"), EmptyValueMarker());
         ASSERT_EQ(emptyValue.item->Delete(), S_OK);
     }
-    EXPECT_EQ(Snapshot(bound.dir.path()), before);
+    bound.ExpectUntouched();
 }
 
 TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
     BoundFile bound;
-    MakeFile(bound.path, "contents");
     MakeFile(bound.dir / "a?b", "a file a lone surrogate could turn into");
-    const std::string before = Snapshot(bound.dir.path());
-    ASSERT_TRUE(Bind(bound.file.get(), bound.path));
+    bound.before = Snapshot(bound.dir.path());
 
     // A type name of the greatest length an automation string of 16-bit length can have.
     const WString longest(65535, OLESTR('n'));
@@ -210,44 +230,73 @@ TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
         EXPECT_EQ(types->get_Count(&count), S_OK);
         EXPECT_EQ(count, 0);
     }
-    EXPECT_EQ(Snapshot(bound.dir.path()), before);
+    bound.ExpectUntouched();
 }
 
-// A file whose name starts with a colon, as Linux allows: "$data" is an ordinary type name
-// there too, never the file's own contents.
-TEST(HostileInput, TheDataFormOnAFileNamedWithALeadingColonIsAnItem) {
-    TempDir dir;
-    const fs::path lead = dir / ":lead";
-    MakeFile(lead, "precious contents");
-    ComPtr<IFile> file = NewFile();
-    ASSERT_TRUE(Bind(file.get(), lead));
-    // "x:$data" names the item "x"; the suffix only says that it is a data stream.
-    const std::pair<const char*, const char*> cases[] = {
-        {"$data", "$data"}, {"$Data", "$Data"}, {"x:$data", "x"}};
-    for (const auto& [type, attribute] : cases) {
-        SCOPED_TRACE(type);
-        ItemOutcome added = Add(file.get(), type);
-        ASSERT_EQ(added.hr, S_OK) << added.error.description;
-        ASSERT_EQ(PutText(added.item.get(), "item"), S_OK);
-        EXPECT_EQ(UserAttribute(lead, attribute), Utf16Bytes("item"));
-        EXPECT_EQ(added.item->Delete(), S_OK);
+TEST(HostileInput, SeparatorsColonsAndUnstorableTypeNamesFailWithTheSystemsReason) {
+    BoundFile bound;
+    const struct {
+        const char* label;
+        WString type;
+        DWORD code;
+    } cases[] = {
+        {"a/b", W("a/b"), ERROR_INVALID_NAME},
+        {"a\\b", W("a\\b"), ERROR_INVALID_NAME},
+        {"x/victim", W("x/victim"), ERROR_INVALID_NAME},
+        {"x\\victim", W("x\\victim"), ERROR_INVALID_NAME},
+        {"../neighbour.doc", W("../neighbour.doc"), ERROR_INVALID_NAME},
+        {"/", W("/"), ERROR_INVALID_NAME},
+        {"a:b", W("a:b"), ERROR_INVALID_NAME},
+        {"x:victim", W("x:victim"), ERROR_INVALID_NAME},
+        {"300 units", WString(300, OLESTR('n')), ERROR_INVALID_NAME},
+        {"lone surrogate", WString{'a', 0xD800, 'b'}, ERROR_INVALID_NAME},
+        {"trailing lone surrogate", WString{0xDC00}, ERROR_INVALID_NAME},
+        // A legal stream name whose UTF-8 form is longer than an attribute name can be.
+        {"200 two-byte units", WString(200, static_cast<WCHAR>(0xE9)), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        AddAndWrite(bound.file.get(), c.type, c.code);
     }
-    EXPECT_EQ(FileContent(lead), "precious contents");
-    EXPECT_TRUE(UserAttributeNames(lead).empty());
-    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{":lead"});
+    // Windows trims dots and blanks off the end of a path: these name the file itself there,
+    // so they are refused here too.
+    for (const char* type : {":$DATA", ":$data", ":$Data", ":$DATA ", "::$DATA", ":", ":x", ".",
+                             "..", "...", " ", ". .", " . ", ".:$DATA"}) {
+        SCOPED_TRACE(type);
+        ExpectFileFailure(Add(bound.file.get(), type), "Access to this data type forbidden.");
+        ExpectFileFailure(Open(bound.file.get(), type), "Access to this data type forbidden.");
+    }
+    bound.ExpectUntouched();
+}
+
+// Names that only look like the main stream, or end in dots, blanks or the stream kind, are
+// items of the bound file, also of one whose own name starts with a colon, as Linux allows.
+TEST(HostileInput, LookalikeTypeNamesAreItemsOfTheBoundFile) {
+    BoundFile bound;
+    MakeFile(bound.dir / ":lead", "contents");
+    bound.before = Snapshot(bound.dir.path());
+    const std::pair<const char*, const char*> cases[] = {
+        {"$data", "$data"},     {"$Data", "$Data"}, {"$DATA ", "$DATA "}, {"Author.", "Author."},
+        {"Author ", "Author "}, {". x", ". x"},     {"x:$DATA", "x"},     {"x:$data", "x"}};
+    for (const fs::path& path : {bound.path, bound.dir / ":lead"}) {
+        ASSERT_TRUE(Bind(bound.file.get(), path));
+        for (const auto& [type, attribute] : cases) {
+            SCOPED_TRACE(path.filename().string() + " " + type);
+            ItemOutcome added = Add(bound.file.get(), type);
+            ASSERT_EQ(added.hr, S_OK) << added.error.description;
+            ASSERT_EQ(PutText(added.item.get(), "item"), S_OK);
+            EXPECT_EQ(UserAttribute(path, attribute), Utf16Bytes("item"));
+            EXPECT_EQ(added.item->Delete(), S_OK);
+        }
+    }
+    bound.ExpectUntouched();
 }
 
 // Bound paths that dress a stream, a parent or a separator up as part of a file name. Each
 // either fails, or binds the very file its Linux path names; nothing else is touched.
 TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
-    TempDir dir;
-    const fs::path report = dir / "report.doc";
-    MakeFile(report, "report contents");
-    MakeFile(dir / "neighbour.doc", "neighbour contents");
-    fs::create_directory(dir / "report.doc:x");
-    MakeFile(dir / "report.doc:x" / "victim", "victim contents");
-    const std::string before = Snapshot(dir.path());
-    const std::string folder = dir.path().string();
+    BoundFile bound;
+    const std::string folder = bound.dir.path().string();
 
     const char* const suffixes[] = {
         ":",
@@ -289,7 +338,7 @@ TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
         if (fs::is_regular_file(path, ignored) && path.find("report.doc\\") != std::string::npos)
             fs::remove(path);
     }
-    EXPECT_EQ(Snapshot(dir.path()), before);
+    bound.ExpectUntouched();
 }
 
 }  // namespace
