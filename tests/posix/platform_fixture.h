@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sched.h>
 #include <signal.h>
@@ -209,12 +208,6 @@ public:
             line += c;
         }
         return line;
-    }
-
-    // Whether a line (or the end of the other side) is waiting to be received.
-    bool HasLine() {
-        struct pollfd waiting = {in_, POLLIN, 0};
-        return poll(&waiting, 1, 0) > 0;
     }
 
     // Ends the child at once, the way a crash would, and waits for it.
