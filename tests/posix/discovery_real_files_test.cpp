@@ -108,10 +108,7 @@ TEST_F(DiscoveryRealFiles, TheMainStreamIsNeverRead) {
 TEST_F(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
     const LONG start = server::ModuleLockCount();
 
-    EXPECT_EQ(TypesAt(dir / "missing.doc"), std::vector<std::string>{});
-    EXPECT_EQ(LengthAt(dir / "missing.doc"), 0);
-    EXPECT_EQ(TypesAt(dir / "missing-folder" / "file.doc"), std::vector<std::string>{});
-
+    // (Missing files: the portable stream walk suite.)
     // A directory can carry items, but is not opened without backup semantics.
     const auto folder = dir / "folder";
     std::filesystem::create_directory(folder);
