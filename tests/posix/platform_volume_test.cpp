@@ -48,6 +48,27 @@ TEST(PlatformVolume, FoldersThatTakeUserAttributes) {
     // folder that holds it.
     Volume cut = Query(PathW(dir / "doc").substr(0, PathW(dir / "doc").size() - 1) + W("\\"));
     EXPECT_TRUE(cut.ok && (cut.flags & FILE_NAMED_STREAMS));
+
+    // Outputs left out, or too small for the file system's name.
+    const WString root = PathW(dir.path()) + W("\\");
+    DWORD flags = 0;
+    EXPECT_TRUE(
+        GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_TRUE(flags & FILE_NAMED_STREAMS);
+    WCHAR tiny[2];
+    EXPECT_EQ(ErrorOf(GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                                            tiny, 2)),
+              ERROR_MORE_DATA);
+
+    // An empty root probes the current folder.
+    Volume here = Query(PathW(fs::current_path()) + W("\\"));
+    ASSERT_TRUE(here.ok);
+    for (bool nullRoot : {false, true}) {
+        Volume empty = Query(W("\\"), nullRoot);
+        ASSERT_TRUE(empty.ok) << empty.error;
+        EXPECT_EQ(empty.flags, here.flags);
+        EXPECT_EQ(empty.fileSystem, here.fileSystem);
+    }
 }
 
 TEST(PlatformVolume, RootsThatNameNoLinuxVolume) {
@@ -71,29 +92,6 @@ TEST(PlatformVolume, RootsThatNameNoLinuxVolume) {
         EXPECT_EQ(v.error, c.error) << Narrow(c.root);
         EXPECT_EQ(v.flags, 0u) << Narrow(c.root);
     }
-}
-
-TEST(PlatformVolume, EmptyRootProbesTheCurrentFolder) {
-    Volume here = Query(PathW(fs::current_path()) + W("\\"));
-    ASSERT_TRUE(here.ok);
-    for (bool nullRoot : {false, true}) {
-        Volume root = Query(W("\\"), nullRoot);
-        ASSERT_TRUE(root.ok) << root.error;
-        EXPECT_EQ(root.flags, here.flags);
-        EXPECT_EQ(root.fileSystem, here.fileSystem);
-    }
-}
-
-TEST(PlatformVolume, OutputsThatAreLeftOutOrTooSmall) {
-    TempDir dir;
-    DWORD flags = 0;
-    EXPECT_TRUE(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0, nullptr,
-                                      nullptr, &flags, nullptr, 0));
-    EXPECT_TRUE(flags & FILE_NAMED_STREAMS);
-    WCHAR tiny[2];
-    EXPECT_EQ(ErrorOf(GetVolumeInformationW((PathW(dir.path()) + W("\\")).c_str(), nullptr, 0,
-                                            nullptr, nullptr, nullptr, tiny, 2)),
-              ERROR_MORE_DATA);
 }
 
 }  // namespace
