@@ -10,7 +10,7 @@ namespace {
 
 TEST(PlatformOpen, DispositionsOnNamedStreams) {
     TempDir dir;
-    MakeFile(dir / "doc");
+    MakeFile(dir / "doc", "main");
     const WString stream = StreamW(dir / "doc", "T");
     const DWORD rw = GENERIC_READ | GENERIC_WRITE;
 
@@ -41,6 +41,12 @@ TEST(PlatformOpen, DispositionsOnNamedStreams) {
             << refused;
     EXPECT_EQ(Open(stream, rw, 8, OPEN_ALWAYS).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
+
+    // Names are case-sensitive, as attribute names are.
+    EXPECT_EQ(Open(StreamW(dir / "doc", "t"), rw, 0, OPEN_ALWAYS).error, 0u);
+    EXPECT_EQ(RawStream(dir / "doc", "t"), std::string());
+    EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"doc"});
+    EXPECT_EQ(FileContent(dir / "doc"), "main");
 }
 
 TEST(PlatformOpen, MainStreams) {
