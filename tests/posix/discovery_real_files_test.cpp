@@ -109,13 +109,7 @@ TEST_F(DiscoveryRealFiles, WhatCannotBeOpenedHasNoItemsAndIsNoError) {
     const LONG start = server::ModuleLockCount();
 
     // (Missing files: the portable stream walk suite.)
-    // A directory can carry items, but is not opened without backup semantics.
-    const auto folder = dir / "folder";
-    std::filesystem::create_directory(folder);
-    ASSERT_TRUE(SetUserAttribute(folder, "OnFolder", Ascii("abc")));
-    EXPECT_EQ(TypesAt(folder), std::vector<std::string>{});
-    EXPECT_EQ(LengthAt(folder), 0);
-
+    // (Folders, which carry items but are not walked: hostile_special_files_test.cpp.)
     // A file whose main stream another handle holds open for writing.
     const auto file = dir / "busy.doc";
     MakeFile(file, "main");
