@@ -125,14 +125,5 @@ TEST_F(FileItems, AFileSystemWithoutUserAttributesHasNoStreams) {
     EXPECT_TRUE(Exists(file_.get()));
 }
 
-TEST_F(FileItems, TypeNameEndsAtItsFirstZeroUnit) {
-    ComPtr<IMetaData> item = AddedItem(file_.get(), W("Author") + WString{0} + W("junk"));
-    ASSERT_TRUE(item);
-    UniqueBstr name;
-    ASSERT_EQ(item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "Author");
-    EXPECT_EQ(UserAttributeNames(report_), std::set<std::string>{"Author"});
-}
-
 }  // namespace
 }  // namespace quarrow2::test
