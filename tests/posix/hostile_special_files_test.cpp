@@ -67,11 +67,9 @@ std::string CheckEveryCall(const Expected& e) {
     strings->get_Count(&count);
     std::vector<std::string> types;
     for (LONG i = 1; i <= count; ++i) {
-        VARIANT v;
-        VariantInit(&v);
-        strings->get_Item(i, &v);
-        types.push_back(V_VT(&v) == VT_BSTR ? Narrow(V_BSTR(&v)) : "?");
-        VariantClear(&v);
+        UniqueVariant v;
+        strings->get_Item(i, v.out());
+        types.push_back(v->vt == VT_BSTR ? Narrow(v->bstrVal) : "?");
     }
     if (types != e.types) return "Types listed " + std::to_string(types.size()) + " names";
     LONG length = -1;

@@ -35,19 +35,18 @@ TEST(SharedLibraryTest, AClientLoadsCreatesAndUnloads) {
         << "internal functions stay hidden";
 
     EXPECT_EQ(canUnloadNow(), S_OK);
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(getClassObject(CLSID_File, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-              S_OK);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
     void* none = nullptr;
     EXPECT_EQ(getClassObject(CLSID_Strings, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
-    IFile* file = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFile, reinterpret_cast<void**>(&file)), S_OK);
-    factory->Release();
+    ComPtr<IFile> file;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
+    factory.reset();
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     VARIANT_BOOL supported = 1;
     EXPECT_EQ(file->get_Supported(&supported), S_OK);
     EXPECT_EQ(supported, VARIANT_FALSE);
-    file->Release();
+    file.reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
     // Unloading releases the cached class object; nothing of it may run afterwards.
     EXPECT_EQ(dlclose(library), 0);
