@@ -4,8 +4,10 @@
 // os.getxattr, os.setxattr and os.listxattr (xattr_peer.py). The last two take and give
 // names and values as hex: "list FILE", "read FILE NAME" (exit status 2 when there is no
 // such stream) and "write FILE NAME VALUE".
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "peer_items.h"
 #include "posix/ntfs_mount.h"
@@ -138,7 +140,7 @@ public:
     static std::string Unavailable() {
         if (!OnPath("python3")) return "python3 is not installed";
         const ProgramRun probe = RunProgram({"python3", "-c", "import os; os.getxattr"});
-        return probe.status == 0 ? "" : "this Python has no os.getxattr: " + probe.err;
+        return probe.status == 0 ? "" : "this Python has no os.getxattr";
     }
 };
 
