@@ -3,10 +3,8 @@
 # it and Quarrow2 see the same items with the same bytes. A peer that is not installed is
 # skipped with its reason.
 set(QUARROW2_PEER_TESTS
-  ${PROJECT_SOURCE_DIR}/tests/peers/attr_peer_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/peers/java_peer_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/peers/ntfs_peer_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/peers/python_peer_test.cpp)
+  ${PROJECT_SOURCE_DIR}/tests/peers/program_peers_test.cpp)
 add_executable(quarrow2_peer_tests ${QUARROW2_PEER_TESTS})
 quarrow2_strict_warnings(quarrow2_peer_tests)
 target_link_libraries(quarrow2_peer_tests PRIVATE quarrow2_test_support)

@@ -9,6 +9,8 @@ import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.Paths;
 import java.nio.file.attribute.UserDefinedFileAttributeView;
+import java.util.Arrays;
+import java.util.HexFormat;
 
 public final class XattrPeer {
     private XattrPeer() {}
@@ -32,7 +34,7 @@ public final class XattrPeer {
                     System.exit(2);
                     return;
                 }
-                System.out.println(hex(java.util.Arrays.copyOf(value.array(), value.position())));
+                System.out.println(hex(Arrays.copyOf(value.array(), value.position())));
                 break;
             case "write":
                 view.write(text(args[2]), ByteBuffer.wrap(bytes(args[3])));
@@ -43,19 +45,11 @@ public final class XattrPeer {
     }
 
     private static String hex(byte[] bytes) {
-        StringBuilder out = new StringBuilder();
-        for (byte b : bytes) {
-            out.append(String.format("%02x", b & 0xff));
-        }
-        return out.toString();
+        return HexFormat.of().formatHex(bytes);
     }
 
     private static byte[] bytes(String hex) {
-        byte[] out = new byte[hex.length() / 2];
-        for (int i = 0; i < out.length; ++i) {
-            out[i] = (byte) Integer.parseInt(hex.substring(2 * i, 2 * i + 2), 16);
-        }
-        return out;
+        return HexFormat.of().parseHex(hex);
     }
 
     private static String text(String hex) {

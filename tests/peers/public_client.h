@@ -67,18 +67,14 @@ struct ClientRead {
 };
 
 inline Bytes ByteArrayContents(const VARIANT& v) {
-    Bytes bytes;
-    if (V_VT(&v) != (VT_ARRAY | VT_UI1) || SafeArrayGetDim(V_ARRAY(&v)) != 1) return bytes;
     LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(V_ARRAY(&v), 1, &lower);
-    SafeArrayGetUBound(V_ARRAY(&v), 1, &upper);
-    if (upper < lower) return bytes;
+    if (V_VT(&v) != (VT_ARRAY | VT_UI1) || SafeArrayGetDim(V_ARRAY(&v)) != 1 ||
+        FAILED(SafeArrayGetLBound(V_ARRAY(&v), 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(V_ARRAY(&v), 1, &upper)) || upper < lower)
+        return Bytes();
     ArrayAccess access(V_ARRAY(&v));
-    if (access.granted() && access.data()) {
-        const unsigned char* p = static_cast<const unsigned char*>(access.data());
-        bytes.assign(p, p + (upper - lower + 1));
-    }
-    return bytes;
+    const auto* p = static_cast<const unsigned char*>(access.data());
+    return access.granted() && p ? Bytes(p, p + (upper - lower + 1)) : Bytes();
 }
 
 inline ClientRead ReadItem(IFile* file, const std::string& type) {
@@ -108,35 +104,34 @@ inline ClientRead ReadItem(IFile* file, const std::string& type) {
     return read;
 }
 
-// Adds the item and, unless `value` is null, puts the bytes through Data. The rich error's
-// description on failure, empty on success.
-inline std::string WriteItem(IFile* file, const std::string& type, const Bytes* value) {
+// Adds the item and puts the bytes through Data, the text through Text, or nothing. The rich
+// error's description on failure, empty on success.
+inline std::string WriteItem(IFile* file, const std::string& type, const Bytes* value,
+                             const std::string* text = nullptr) {
     UniqueBstr t = Bstr(type);
     ComPtr<IMetaData> item;
     if (file->Add(t.get(), item.out()) != S_OK) return "Add: " + TakeRichError().description;
-    if (!value) return std::string();
-    SAFEARRAYBOUND bound;
-    bound.cElements = static_cast<ULONG>(value->size());
-    bound.lLbound = 0;
-    UniqueVariant v;
-    V_VT(v.get()) = VT_ARRAY | VT_UI1;
-    V_ARRAY(v.get()) = SafeArrayCreate(VT_UI1, 1, &bound);
-    if (!value->empty()) {
-        ArrayAccess access(V_ARRAY(v.get()));
-        if (access.granted() && access.data())
-            std::copy(value->begin(), value->end(), static_cast<unsigned char*>(access.data()));
+    HRESULT hr = S_OK;
+    if (text) {
+        UniqueBstr v = Bstr(*text);
+        hr = item->put_Text(v.get());
+    } else if (value) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(value->size()), 0};
+        UniqueVariant v;
+        V_VT(v.get()) = VT_ARRAY | VT_UI1;
+        V_ARRAY(v.get()) = SafeArrayCreate(VT_UI1, 1, &bound);
+        if (!value->empty()) {
+            ArrayAccess access(V_ARRAY(v.get()));
+            if (access.granted() && access.data())
+                std::copy(value->begin(), value->end(), static_cast<unsigned char*>(access.data()));
+        }
+        hr = item->put_Data(*v);
     }
-    const HRESULT hr = item->put_Data(*v);
-    return hr == S_OK ? std::string() : "Data: " + TakeRichError().description;
+    return hr == S_OK ? std::string() : "Put: " + TakeRichError().description;
 }
 
 inline std::string WriteText(IFile* file, const std::string& type, const std::string& text) {
-    UniqueBstr t = Bstr(type);
-    ComPtr<IMetaData> item;
-    if (file->Add(t.get(), item.out()) != S_OK) return "Add: " + TakeRichError().description;
-    UniqueBstr value = Bstr(text);
-    return item->put_Text(value.get()) == S_OK ? std::string()
-                                               : "Text: " + TakeRichError().description;
+    return WriteItem(file, type, nullptr, &text);
 }
 
 }  // namespace quarrow2::test::peers

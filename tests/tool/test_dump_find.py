@@ -8,13 +8,9 @@ import subprocess
 import tempfile
 import unittest
 
-from tool_support import EMPTY_MARKER, ToolTestCase, run, tool_path, user_items
+from tool_support import EMPTY_MARKER, ToolTestCase, run, tool_path, user_items, utf16
 
 LARGEST = 65536  # the largest attribute value Linux takes, on file systems that take it
-
-
-def utf16(text):
-    return text.encode("utf-16-le")
 
 
 # file (relative) -> items as stored, covering every kind of value a dump must carry.

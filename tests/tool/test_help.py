@@ -2,7 +2,7 @@
 import os
 import unittest
 
-from tool_support import ToolTestCase, run
+from tool_support import ToolTestCase, run, utf16
 
 COMMANDS = {
     "list": ["PATH", "--recursive", "--json"],
@@ -18,93 +18,46 @@ COMMANDS = {
 
 
 class HelpTest(ToolTestCase):
-    def test_tool_help_names_every_command_and_the_exit_statuses(self):
-        result = run("--help")
-        self.assertSucceeds(result)
-        text = result.stdout.decode()
-        for command in COMMANDS:
-            self.assertIn(command, text)
-        self.assertIn("--version", text)
-        self.assertIn("Exit status", text)
-
-    def test_each_command_has_help_with_its_arguments(self):
-        for command, words in COMMANDS.items():
-            with self.subTest(command=command):
-                result = run(command, "--help")
-                self.assertSucceeds(result)
-                text = result.stdout.decode()
-                self.assertIn(command, text)
-                for word in words:
-                    self.assertIn(word, text)
-
-    def test_version(self):
-        result = run("--version")
-        self.assertSucceeds(result)
-        self.assertEqual(result.stdout, b"quarrow2 2.0.0.1\n")
-
-
-class UsageErrorTest(ToolTestCase):
-    def test_command_lines_that_cannot_be_used_exit_with_2(self):
-        path = self.make_file("notes.txt")
-        other = self.make_file("value.txt", b"x")
-        cases = {
-            "no command": [],
-            "unknown command": ["show", path],
-            "unknown option": ["list", "--bogus", path],
-            "list without path": ["list"],
-            "get without type": ["get", path],
-            "get bytes and hex": ["get", "--bytes", "--hex", path, "Author"],
-            "set without value": ["set", path, "Author"],
-            "set value and file": ["set", path, "Author", "x", "--file", other],
-            "set bytes and hex": ["set", "--bytes", "--hex", path, "Author", "00"],
-            "rm without type": ["rm", path],
-            "empty path": ["length", ""],
-            "too many arguments": ["get", path, "Author", "extra"],
-            "find without type": ["find", path],
-            "find value and pattern": ["find", path, "--type", "A", "--value", "x", "--match", "x"],
-            "cp without destination": ["cp", path],
-        }
-        for name, arguments in cases.items():
-            with self.subTest(name):
+    def test_help_names_every_command_its_arguments_and_the_version(self):
+        for arguments, words in [(["--help"], list(COMMANDS) + ["--version", "Exit status"])] + \
+                [([command, "--help"], [command] + words) for command, words in COMMANDS.items()]:
+            with self.subTest(arguments=arguments):
                 result = run(*arguments)
-                self.assertFails(result, 2)
-                self.assertEqual(result.stdout, b"")
-        self.assertEqual(os.listxattr(path), [])
-        result = run("bogus")
-        self.assertEqual((result.returncode, result.stderr), (2, b"quarrow2: unknown command 'bogus'\n"))
+                self.assertSucceeds(result)
+                for word in words:
+                    self.assertIn(word, result.stdout.decode())
+        self.assertEqual(run("--version").stdout, b"quarrow2 2.0.0.1\n")
 
-    def test_input_that_is_not_utf8_is_refused_without_touching_anything(self):
-        path = self.make_file("notes.txt", items=[("Author", "Jane".encode("utf-16-le"))])
+    def test_command_lines_that_cannot_be_used_exit_with_2_and_touch_nothing(self):
+        path = self.make_file("notes.txt", items=[("Author", utf16("Jane"))])
+        other = self.make_file("value.txt", b"x")
         bad = b"caf\xe9"
-        value_file = self.make_file("latin1.txt", bad)
-        cases = {
-            "value": ["set", path, "Author", bad],
-            "value from a file": ["set", path, "Author", "--file", value_file],
-            "value from standard input": ["set", path, "Author", "-"],
-            "type": ["set", path, b"Aut\xffhor", "x"],
-            "path": ["set", os.fsencode(path) + b"\xff", "Author", "x"],
-        }
-        for name, arguments in cases.items():
-            with self.subTest(name):
+        latin1 = self.make_file("latin1.txt", bad)
+        missing = self.path("missing.txt")
+        cases = [[], ["show", path], ["list", "--bogus", path], ["list"], ["get", path],
+                 ["get", "--bytes", "--hex", path, "Author"], ["set", path, "Author"],
+                 ["set", path, "Author", "x", "--file", other],
+                 ["set", "--bytes", "--hex", path, "Author", "00"], ["rm", path], ["length", ""],
+                 ["get", path, "Author", "extra"], ["find", path],
+                 ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path]]
+        cases = [(arguments, "") for arguments in cases] + [
+            (["set", path, "Author", bad], "not valid UTF-8"),
+            (["set", path, "Author", "--file", latin1], "not valid UTF-8"),
+            (["set", path, "Author", "-"], "not valid UTF-8"),
+            (["set", path, b"Aut\xffhor", "x"], "not valid UTF-8"),
+            (["set", os.fsencode(path) + b"\xff", "Author", "x"], "not valid UTF-8"),
+            (["set", path, "Author", "--file", missing], "missing.txt"),
+            (["set", path, "Author", "--file", self.folder], "folder")] + [
+            (["set", "--hex", path, "Checksum", value], "not hex") for value in ["0", "zz", "0x10"]]
+        for arguments, fragment in cases:
+            with self.subTest(arguments=arguments):
                 result = run(*arguments, stdin=bad)
-                self.assertFails(result, 2, "not valid UTF-8")
+                self.assertFails(result, 2, fragment)
+                self.assertEqual(result.stdout, b"")
         self.assertEqual(os.listxattr(path), ["user.Author"])
-        self.assertEqual(os.getxattr(path, "user.Author"), "Jane".encode("utf-16-le"))
-        self.assertEqual(sorted(os.listdir(self.folder)), ["latin1.txt", "notes.txt"])
-
-    def test_hex_value_that_is_not_hex_is_refused(self):
-        path = self.make_file("notes.txt")
-        for value in ["0", "zz", "0x10"]:
-            with self.subTest(value):
-                self.assertFails(run("set", "--hex", path, "Checksum", value), 2, "not hex")
-        self.assertEqual(os.listxattr(path), [])
-
-    def test_value_file_that_cannot_be_read(self):
-        path = self.make_file("notes.txt")
-        self.assertFails(run("set", path, "Author", "--file", self.path("missing.txt")), 2,
-                         "missing.txt")
-        self.assertFails(run("set", path, "Author", "--file", self.folder), 2, "folder")
-        self.assertEqual(os.listxattr(path), [])
+        self.assertEqual(os.getxattr(path, "user.Author"), utf16("Jane"))
+        self.assertEqual(sorted(os.listdir(self.folder)), ["latin1.txt", "notes.txt", "value.txt"])
+        self.assertEqual(run("bogus").stderr, b"quarrow2: unknown command 'bogus'\n")
 
 
 if __name__ == "__main__":

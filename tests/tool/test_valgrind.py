@@ -12,52 +12,45 @@ VALGRIND = ["valgrind", "--quiet", "--error-exitcode=%d" % ERRORS, "--leak-check
 
 
 class MemcheckTest(ToolTestCase):
-    def setUp(self):
+    def test_success_and_failure_paths_are_clean(self):
         if not shutil.which("valgrind"):
             self.skipTest("valgrind is not installed")
         if sanitized():
             self.skipTest("this build uses sanitizers, which valgrind cannot run beside; "
                           "their leak checker covers it")
-        super().setUp()
-
-    def memcheck(self, *arguments, status=0, stdin=b""):
-        result = run(*arguments, stdin=stdin, prefix=VALGRIND)
-        self.assertNotEqual(result.returncode, ERRORS,
-                            "valgrind found errors or leaks:\n" + result.stderr.decode())
-        self.assertEqual(result.returncode, status, result.stderr.decode())
-        return result
-
-    def test_sequence_is_clean(self):
-        path = self.make_file("notes.txt", b"content")
-        self.memcheck("set", path, "Author", "Jane Doe 😀")
-        self.memcheck("set", "--bytes", path, "Thumbnail", "-", stdin=bytes(range(256)))
-        self.memcheck("set", "--hex", path, "Checksum", "00ff")
-        self.assertIn(b"Author", self.memcheck("list", path).stdout)
-        self.memcheck("list", "--json", "-r", self.folder)
-        self.assertEqual(self.memcheck("get", path, "Author").stdout, "Jane Doe 😀\n".encode())
-        self.memcheck("get", "--hex", path, "Thumbnail")
-        self.memcheck("get", "--json", path, "Author")
-        self.memcheck("length", path)
-        self.memcheck("list", "-l", path)
-        dump = self.memcheck("dump", "-r", self.folder).stdout
+        path = self.make_file("notes.txt", b"content", [("Odd", b"\x01\x02\x03")])
         copy = self.make_file("copy.txt")
-        self.memcheck("cp", "--type", "Checksum", path, copy)
-        self.memcheck("find", "-r", self.folder, "--type", "Author", "--regex", "D.e")
-        self.memcheck("rm", "--all", copy)
-        self.memcheck("restore", "-", stdin=dump)
-        self.memcheck("restore", "-", stdin=b"# file: notes.txt\nuser.A=0x4\n", status=2)
-        self.memcheck("rm", path, "Author", "Thumbnail", "Checksum")
-        self.assertEqual(os.listxattr(path), [])
-
-    def test_failure_paths_are_clean(self):
-        path = self.make_file("notes.txt", items=[("Odd", b"\x01\x02\x03")])
-        self.memcheck("get", path, "Missing", status=1)
-        self.memcheck("get", path, "Odd", status=1)
-        self.memcheck("set", path, ":$DATA", "x", status=1)
-        self.memcheck("set", path, "Big", "x" * 40000, status=1)
-        self.memcheck("list", self.path("missing.txt"), status=1)
-        self.memcheck("rm", path, "Missing", status=1)
-        self.memcheck("set", path, "Author", status=2)
+        folder = self.folder
+        # arguments, standard input, exit status
+        steps = [(["set", path, "Author", "Jane Doe 😀"], b"", 0),
+                 (["set", "--bytes", path, "Thumbnail", "-"], bytes(range(256)), 0),
+                 (["set", "--hex", path, "Checksum", "00ff"], b"", 0),
+                 (["list", path], b"", 0), (["list", "--json", "-r", folder], b"", 0),
+                 (["get", path, "Author"], b"", 0), (["get", "--hex", path, "Thumbnail"], b"", 0),
+                 (["get", "--json", path, "Author"], b"", 0), (["length", path], b"", 0),
+                 (["list", "-l", path], b"", 0), (["dump", "-r", folder], b"", 0),
+                 (["cp", "--type", "Checksum", path, copy], b"", 0),
+                 (["find", "-r", folder, "--type", "Author", "--regex", "D.e"], b"", 0),
+                 (["rm", "--all", copy], b"", 0),
+                 (["restore", "-"], b"# file: notes.txt\nuser.A=0x4\n", 2),
+                 (["get", path, "Missing"], b"", 1), (["get", path, "Odd"], b"", 1),
+                 (["set", path, ":$DATA", "x"], b"", 1), (["set", path, "Big", "x" * 40000], b"", 1),
+                 (["list", self.path("missing.txt")], b"", 1), (["rm", path, "Missing"], b"", 1),
+                 (["set", path, "Author"], b"", 2)]
+        outputs = {}
+        for arguments, stdin, status in steps:
+            with self.subTest(arguments=arguments[:2]):
+                result = run(*arguments, stdin=stdin, prefix=VALGRIND)
+                self.assertNotEqual(result.returncode, ERRORS,
+                                    "valgrind found errors or leaks:\n" + result.stderr.decode())
+                self.assertEqual(result.returncode, status, result.stderr.decode())
+                outputs[tuple(arguments)] = result.stdout
+        self.assertEqual(outputs[("get", path, "Author")], "Jane Doe 😀\n".encode())
+        restored = run("restore", "-", stdin=outputs[("dump", "-r", folder)], prefix=VALGRIND)
+        self.assertEqual(restored.returncode, 0, restored.stderr.decode())
+        result = run("rm", path, "Author", "Thumbnail", "Checksum", prefix=VALGRIND)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(os.listxattr(path), ["user.Odd"])
 
 
 if __name__ == "__main__":

@@ -10,6 +10,10 @@ import unittest
 EMPTY_MARKER = "---***NULL***---".encode("utf-16-le")
 
 
+def utf16(text):
+    return text.encode("utf-16-le")
+
+
 def tool_path():
     path = os.environ.get("QUARROW2_TOOL", "")
     if not path or not os.path.isfile(path):

@@ -95,49 +95,39 @@ TEST_F(LateBindingTest, CallsThroughInvoke) {
     ASSERT_TRUE(file);
     wchar_t folder[MAX_PATH];
     ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-    VARIANT arg;
-    VariantInit(&arg);
-    V_VT(&arg) = VT_BSTR;
-    V_BSTR(&arg) = SysAllocString(folder);
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    ASSERT_EQ(Invoke(file.get(), 1, DISPATCH_METHOD, &arg, 1, &result, &exception), S_OK)
-        << std::hex << exception.scode << " " << Text(exception.bstrDescription).size();
-    EXPECT_EQ(V_VT(&result), VT_BOOL);
+    UniqueVariant arg, result;
+    V_VT(arg.get()) = VT_BSTR;
+    V_BSTR(arg.get()) = SysAllocString(folder);
+    ASSERT_EQ(Invoke(file.get(), 1, DISPATCH_METHOD, arg.get(), 1, result.out(), nullptr), S_OK);
+    EXPECT_EQ(result->vt, VT_BOOL);
     // Wine reports no named streams on its volumes.
-    EXPECT_EQ(V_BOOL(&result), VARIANT_FALSE);
-    VariantClear(&arg);
+    EXPECT_EQ(V_BOOL(result.get()), VARIANT_FALSE);
 
     // A failing member reaches a late-bound client as an exception with the rich error.
-    V_VT(&arg) = VT_BSTR;
-    V_BSTR(&arg) = SysAllocString(L"Author");
-    VariantInit(&result);
-    EXPECT_EQ(Invoke(file.get(), 4, DISPATCH_METHOD, &arg, 1, &result, &exception),
+    VariantClear(arg.get());
+    V_VT(arg.get()) = VT_BSTR;
+    V_BSTR(arg.get()) = SysAllocString(L"Author");
+    EXCEPINFO exception{};
+    EXPECT_EQ(Invoke(file.get(), 4, DISPATCH_METHOD, arg.get(), 1, result.out(), &exception),
               DISP_E_EXCEPTION);
-    VariantClear(&arg);
-    EXPECT_EQ(Text(exception.bstrDescription), L"Volume does not support streams.");
-    EXPECT_EQ(Text(exception.bstrSource), L"Quarrow2.File.1");
+    const UniqueBstr description(exception.bstrDescription), source(exception.bstrSource),
+        helpFile(exception.bstrHelpFile);
+    EXPECT_EQ(Text(description.get()), L"Volume does not support streams.");
+    EXPECT_EQ(Text(source.get()), L"Quarrow2.File.1");
     EXPECT_EQ(exception.scode, E_FAIL);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrHelpFile);
 
-    VariantInit(&result);
-    ASSERT_EQ(Invoke(file.get(), 8, DISPATCH_PROPERTYGET, nullptr, 0, &result, nullptr), S_OK);
-    ASSERT_EQ(V_VT(&result), VT_DISPATCH);
-    ComPtr<IDispatch> types = ComPtr<IDispatch>::adopt(V_DISPATCH(&result));
-    VariantInit(&result);
-    EXPECT_EQ(Invoke(types.get(), 1, DISPATCH_PROPERTYGET, nullptr, 0, &result, nullptr), S_OK);
-    EXPECT_EQ(V_VT(&result), VT_I4);
-    EXPECT_EQ(V_I4(&result), 0);
-    VariantInit(&result);
-    EXPECT_EQ(
-        Invoke(types.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, nullptr, 0, &result, nullptr),
-        S_OK);
-    EXPECT_EQ(V_VT(&result), VT_UNKNOWN);
-    VariantClear(&result);
-    EXPECT_EQ(Invoke(file.get(), 99, DISPATCH_METHOD, nullptr, 0, &result, nullptr),
+    ASSERT_EQ(Invoke(file.get(), 8, DISPATCH_PROPERTYGET, nullptr, 0, result.out(), nullptr), S_OK);
+    ASSERT_EQ(result->vt, VT_DISPATCH);
+    ComPtr<IDispatch> types = ComPtr<IDispatch>::share(V_DISPATCH(result.get()));
+    EXPECT_EQ(Invoke(types.get(), 1, DISPATCH_PROPERTYGET, nullptr, 0, result.out(), nullptr),
+              S_OK);
+    EXPECT_EQ(result->vt, VT_I4);
+    EXPECT_EQ(V_I4(result.get()), 0);
+    EXPECT_EQ(Invoke(types.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, nullptr, 0, result.out(),
+                     nullptr),
+              S_OK);
+    EXPECT_EQ(result->vt, VT_UNKNOWN);
+    EXPECT_EQ(Invoke(file.get(), 99, DISPATCH_METHOD, nullptr, 0, result.out(), nullptr),
               DISP_E_MEMBERNOTFOUND);
 }
 

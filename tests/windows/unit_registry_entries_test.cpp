@@ -1,5 +1,5 @@
-// Registry entries written and removed under a key of the test's own, with the rules the
-// registration scripts rely on: replace, keep, foreign subkeys, and a failed write.
+// Registry entries written and removed under a key of the test's own: what the real
+// registry cannot show (an empty key marked keep, a failed write).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,13 +37,6 @@ public:
         RegCloseKey(k);
         return true;
     }
-    std::wstring Value(const wchar_t* path, const wchar_t* name = nullptr) const {
-        wchar_t data[512] = {};
-        DWORD size = sizeof(data);
-        if (RegGetValueW(key_, path, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-            return L"<none>";
-        return data;
-    }
     void Add(const wchar_t* path) const {
         HKEY k = nullptr;
         ASSERT_EQ(RegCreateKeyExW(key_, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
@@ -64,46 +57,20 @@ std::vector<RegistryKey> Script(const std::string& text) {
     return keys;
 }
 
-const char kClassScript[] =
-    "key Prog.1 = \"Class\"\n"
-    "  key CLSID = \"{id}\"\n"
-    "key CLSID keep\n"
-    "  key {id} = \"Class\" replace\n"
-    "    key Programmable replace\n"
-    "    key InprocServer32 = \"%MODULE%\"\n"
-    "      value ThreadingModel = \"Both\"\n";
-
-TEST(RegistryEntriesTest, WriteReplaceAndRemove) {
+// Replacing and keeping what others put beside the entries: registration_test.sh shows it
+// on the real registry. Here, what it cannot show there: an empty key marked keep, and a
+// removal that succeeds while a foreign subkey holds its key.
+TEST(RegistryEntriesTest, RemovalLeavesKeysMarkedKeepAndThoseHeldByOthers) {
     ScratchKey root;
-    std::vector<RegistryKey> keys = Script(kClassScript);
+    std::vector<RegistryKey> keys = Script("key CLSID keep\n  key {id} = \"Class\"\n");
     ASSERT_EQ(server::WriteRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_EQ(root.Value(L"Prog.1"), L"Class");
-    EXPECT_EQ(root.Value(L"Prog.1\\CLSID"), L"{id}");
-    EXPECT_EQ(root.Value(L"CLSID\\{id}\\InprocServer32"), L"C:\\dir\\Quarrow2.dll");
-    EXPECT_EQ(root.Value(L"CLSID\\{id}\\InprocServer32", L"ThreadingModel"), L"Both");
-    EXPECT_TRUE(root.Has(L"CLSID\\{id}\\Programmable"));
-
-    // A key marked replace loses what others put under it; an ordinary one keeps it.
-    root.Add(L"CLSID\\{id}\\Stale");
-    root.Add(L"Prog.1\\Foreign");
-    root.Add(L"CLSID\\Other");
-    ASSERT_EQ(server::WriteRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_FALSE(root.Has(L"CLSID\\{id}\\Stale"));
-    EXPECT_TRUE(root.Has(L"Prog.1\\Foreign"));
-    EXPECT_TRUE(root.Has(L"CLSID\\Other"));
-
-    // Removal: a foreign subkey holds its key; a key marked keep always stays.
+    root.Add(L"CLSID\\{id}\\Foreign");
     ASSERT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_TRUE(root.Has(L"Prog.1\\Foreign"));
-    EXPECT_FALSE(root.Has(L"Prog.1\\CLSID"));
+    EXPECT_TRUE(root.Has(L"CLSID\\{id}\\Foreign"));
+    ASSERT_EQ(RegDeleteKeyW(root.get(), L"CLSID\\{id}\\Foreign"), ERROR_SUCCESS);
+    ASSERT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
     EXPECT_FALSE(root.Has(L"CLSID\\{id}"));
-    EXPECT_TRUE(root.Has(L"CLSID\\Other"));
-    ASSERT_EQ(RegDeleteKeyW(root.get(), L"CLSID\\Other"), ERROR_SUCCESS);
-    ASSERT_EQ(RegDeleteKeyW(root.get(), L"Prog.1\\Foreign"), ERROR_SUCCESS);
-    ASSERT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_FALSE(root.Has(L"Prog.1"));
-    EXPECT_TRUE(root.Has(L"CLSID")) << "a key marked keep is never deleted";
-
+    EXPECT_TRUE(root.Has(L"CLSID"));
     // Removing what is not there changes nothing and succeeds.
     EXPECT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
 }
