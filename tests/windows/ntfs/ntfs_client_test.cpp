@@ -177,6 +177,43 @@ TEST_F(NtfsClientTest, WhatTheSystemMakesOfTheEndOfAName) {
     EXPECT_EQ(trail.item->Delete(), S_OK);
 }
 
+// Every write of an item holds a byte-range lock, which on Windows keeps readers on other
+// handles out of the locked bytes.
+TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
+    const WString stream = OnVolume("doc.txt:Locked");
+    const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    UniqueHandle writer(CreateFileW(stream.c_str(), GENERIC_READ | GENERIC_WRITE, everyone, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid()) << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer.get(), "0123456789abcdef", 16, &written, nullptr));
+    ASSERT_TRUE(LockFile(writer.get(), 0, 0, 8, 0));
+
+    UniqueHandle reader(CreateFileW(stream.c_str(), GENERIC_READ, everyone, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(reader.valid()) << GetLastError();
+    char buffer[8] = {};
+    DWORD got = 0;
+    const BOOL read = ReadFile(reader.get(), buffer, 8, &got, nullptr);
+    const DWORD readError = read ? 0 : GetLastError();
+    // A second lock of the same bytes is refused everywhere.
+    EXPECT_FALSE(LockFile(reader.get(), 0, 0, 8, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    if (UnderWine()) {
+        // Wine keeps byte-range locks among its own handles for LockFile, but does not
+        // enforce them on ReadFile: the read inside the locked range succeeds.
+        EXPECT_TRUE(read) << readError;
+        EXPECT_EQ(std::string(buffer, got), "01234567");
+    } else {
+        EXPECT_FALSE(read);
+        EXPECT_EQ(readError, static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    }
+    EXPECT_TRUE(UnlockFile(writer.get(), 0, 0, 8, 0));
+    writer.reset();
+    reader.reset();
+    EXPECT_TRUE(DeleteFileW(stream.c_str()));
+}
+
 // Names that reach the file itself on Windows are refused; every other one fails with the
 // system's reason or lands in a stream of its own, which is deleted again. ntfs_wine_test.py
 // then checks from Linux that hostile.txt keeps its bytes and exactly its two items.
