@@ -42,7 +42,6 @@ quarrow2_add_suite(quarrow2_portable_tests
   portable/file_binding_test.cpp
   portable/file_checks_test.cpp
   portable/metadata_failures_test.cpp
-  portable/metadata_object_test.cpp
   portable/metadata_stored_form_test.cpp
   portable/metadata_threads_test.cpp
   portable/runtime_bstr_test.cpp
