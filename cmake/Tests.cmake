@@ -58,7 +58,6 @@ quarrow2_add_suite(quarrow2_portable_tests
   portable/stream_walk_composed_test.cpp
   portable/stream_walk_file_test.cpp
   portable/strings_collection_test.cpp
-  portable/strings_enumerator_test.cpp
   portable/volume_root_table.cpp)
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
