@@ -40,7 +40,6 @@ endfunction()
 quarrow2_add_suite(quarrow2_portable_tests
   portable/byte_array_conversions_test.cpp
   portable/file_binding_test.cpp
-  portable/file_checks_test.cpp
   portable/metadata_failures_test.cpp
   portable/metadata_stored_form_test.cpp
   portable/metadata_threads_test.cpp
