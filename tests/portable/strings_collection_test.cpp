@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "server/module_lock.h"
-#include "strings_fixture.h"
+#include "file_properties_fixture.h"
 
 namespace quarrow2::test {
 namespace {
