@@ -40,9 +40,7 @@ endfunction()
 quarrow2_add_suite(quarrow2_portable_tests
   portable/byte_array_conversions_test.cpp
   portable/file_binding_test.cpp
-  portable/file_checks_test.cpp
   portable/metadata_failures_test.cpp
-  portable/metadata_object_test.cpp
   portable/metadata_stored_form_test.cpp
   portable/metadata_threads_test.cpp
   portable/runtime_bstr_test.cpp
@@ -59,7 +57,6 @@ quarrow2_add_suite(quarrow2_portable_tests
   portable/stream_walk_composed_test.cpp
   portable/stream_walk_file_test.cpp
   portable/strings_collection_test.cpp
-  portable/strings_enumerator_test.cpp
   portable/volume_root_table.cpp)
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)

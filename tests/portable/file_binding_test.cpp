@@ -1,4 +1,5 @@
-// Binding a File to a path: the streams answer, Exists on real files, Close.
+// Binding a File to a path: the streams answer, Exists on real files, Close; and what a
+// File refuses before it touches the file system, and in which order.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,6 +10,79 @@ namespace quarrow2::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+const char kForbidden[] = "Access to this data type forbidden.";
+const char kNoPath[] = "No file path assigned.";
+const char kNoStreams[] = "Volume does not support streams.";
+
+// Names that reach the file's main stream on NTFS, where stream types ignore case and the
+// system trims dots and blanks from the end of a path.
+const char* const kMainStreamNames[] = {
+    "$DATA",    "",  ":$DATA", ":", ":$data", ":$Data", ":$DATA ", "::$DATA", ":Author",
+    ":x:$DATA", ".", "..",     " ", ". .",    " .. ",   ".:$DATA", " :$data"};
+
+TEST(FileChecks, ForbiddenNameBeforeNoPathBeforeUnsupportedVolume) {
+    ComPtr<IFile> file = NewFile();
+    ASSERT_TRUE(file);
+
+    // Unbound: a forbidden name wins over the missing path.
+    ExpectFileFailure(Open(file.get(), "$DATA"), kForbidden);
+    ExpectFileFailure(Add(file.get(), ""), kForbidden);
+    ExpectFileFailure(Open(file.get(), "Author"), kNoPath);
+    ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
+
+    // A relative path's root cannot be queried: bound, but without named streams.
+    EXPECT_FALSE(Bind(file.get(), W("report.doc")));
+    ExpectFileFailure(Add(file.get(), ":$DATA"), kForbidden);
+    ExpectFileFailure(Open(file.get(), "Author"), kNoStreams);
+    ExpectFileFailure(Add(file.get(), "Author"), kNoStreams);
+
+    // Close returns to the unbound state.
+    ASSERT_EQ(file->Close(), S_OK);
+    ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
+    ExpectFileFailure(Open(file.get(), ":"), kForbidden);
+}
+
+TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenAndLookalikesAreNot) {
+    ComPtr<IFile> file = NewFile();
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(Bind(file.get(), W("report.doc")));
+    for (const char* name : kMainStreamNames) {
+        SCOPED_TRACE(name);
+        ExpectFileFailure(Open(file.get(), name), kForbidden);
+        ExpectFileFailure(Add(file.get(), name), kForbidden);
+    }
+    // An absent name is the empty name; a name is read up to its first zero unit.
+    ExpectFileFailure(OpenOrAdd(file.get(), true, nullptr), kForbidden);
+    ExpectFileFailure(Add(file.get(), WString{0, 'A', 'u'}), kForbidden);
+    ExpectFileFailure(Add(file.get(), WString{':', 0, 'x'}), kForbidden);
+    ExpectFileFailure(Add(file.get(), WString{'$', 'D', 'A', 'T', 'A', 0, 'x'}), kForbidden);
+
+    // Case matters without a colon, and so does a trailing blank: these pass the name check
+    // and meet the volume check.
+    for (const char* name :
+         {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA", "Author.", ". a", ".:x"}) {
+        SCOPED_TRACE(name);
+        ExpectFileFailure(Add(file.get(), name), kNoStreams);
+    }
+}
+
+TEST(FileChecks, LengthAndTypesNeedAPath) {
+    ComPtr<IFile> file = NewFile();
+    ASSERT_TRUE(file);
+    SetErrorInfo(0, nullptr);
+    LONG length = 77;
+    EXPECT_EQ(file->get_Length(&length), E_FAIL);
+    EXPECT_EQ(length, 0);
+    RichError error = TakeRichError();
+    EXPECT_EQ(error.description, kNoPath);
+    EXPECT_EQ(error.source, ExpectedFileSource());
+
+    IStrings* untouched = reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20));
+    EXPECT_EQ(file->get_Types(&untouched), E_FAIL);
+    EXPECT_EQ(untouched, reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20)));
+    EXPECT_EQ(TakeRichError().description, kNoPath);
+}
 
 TEST(FileBinding, UnboundObjectAnswersFalseAndCloseUnbinds) {
     TempDir dir;
@@ -42,8 +116,8 @@ TEST(FileBinding, ItemsFollowTheVolumesAnswer) {
     const bool streams = Bind(file.get(), report);
     RecordProperty("named_streams", streams ? "yes" : "no");
     if (!streams) {
-        ExpectFileFailure(Open(file.get(), "Author"), "Volume does not support streams.");
-        ExpectFileFailure(Add(file.get(), "Author"), "Volume does not support streams.");
+        ExpectFileFailure(Open(file.get(), "Author"), kNoStreams);
+        ExpectFileFailure(Add(file.get(), "Author"), kNoStreams);
         // Nothing was created beside the file (Wine keeps F:T as a file of its own).
         size_t entries = 0;
         for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -143,12 +217,12 @@ TEST(FileBinding, EmptyPathIsStoredAndCountsAsNoPath) {
     // The answer is that of the current drive's volume, repeated by Supported.
     EXPECT_EQ(Supported(file.get()), streams);
     EXPECT_FALSE(Exists(file.get()));
-    ExpectFileFailure(Add(file.get(), "Author"), "No file path assigned.");
+    ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
 
     VARIANT_BOOL answer = 1;
     EXPECT_EQ(file->SetFile(nullptr, &answer), S_OK);
     EXPECT_EQ(answer == VARIANT_TRUE, streams);
-    ExpectFileFailure(Open(file.get(), "Author"), "No file path assigned.");
+    ExpectFileFailure(Open(file.get(), "Author"), kNoPath);
 }
 
 }  // namespace

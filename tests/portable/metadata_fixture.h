@@ -19,7 +19,6 @@ namespace quarrow2::test::metadata {
 using test::Bytes;
 using test::EmptyValueMarker;
 using test::Utf16Bytes;
-using test::WithSystemText;
 
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -29,31 +28,20 @@ inline Bytes BstrBytes(BSTR s) {
     return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
 }
 
-// A new one-dimensional array of the element type with the given bounds; for VT_UI1 it
-// holds `bytes` (as many elements as bytes).
+// A new one-dimensional array of the element type with the given bounds.
 inline SAFEARRAY* NewArray(VARTYPE type, ULONG elements, LONG lowerBound) {
-    SAFEARRAYBOUND bound;
-    bound.cElements = elements;
-    bound.lLbound = lowerBound;
+    SAFEARRAYBOUND bound = {elements, lowerBound};
     return SafeArrayCreate(type, 1, &bound);
 }
 
-inline SAFEARRAY* NewByteArray(const Bytes& bytes, LONG lowerBound = 0) {
-    SAFEARRAY* array = NewArray(VT_UI1, static_cast<ULONG>(bytes.size()), lowerBound);
-    if (!array || bytes.empty()) return array;
-    void* data = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(array, &data)) && data) {
-        std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(data));
-        SafeArrayUnaccessData(array);
-    }
-    return array;
-}
-
-// A by-value byte-array variant that owns its array.
+// A by-value byte-array variant that owns its array of `bytes`.
 inline void SetByteArray(VARIANT* v, const Bytes& bytes, LONG lowerBound = 0) {
     VariantClear(v);
     v->vt = VT_ARRAY | VT_UI1;
-    v->parray = NewByteArray(bytes, lowerBound);
+    v->parray = NewArray(VT_UI1, static_cast<ULONG>(bytes.size()), lowerBound);
+    ArrayAccess access(v->parray);
+    if (access.granted() && access.data())
+        std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(access.data()));
 }
 
 // The elements of a byte-array variant in index order; "bounds" receives "lower..upper".
@@ -89,20 +77,8 @@ inline void ExpectEmptyByteArray(HRESULT hr, const VARIANT& v) {
 
 // Whether the array is free of access locks: only then can it be resized.
 inline bool ArrayIsUnlocked(SAFEARRAY* array) {
-    SAFEARRAYBOUND bound;
-    bound.cElements = 1;
-    bound.lLbound = 0;
+    SAFEARRAYBOUND bound = {1, 0};
     return SafeArrayRedim(array, &bound) == S_OK;
-}
-
-// The ProgID rich errors of MetaData name: the class registry's answer, so empty where
-// the class is not registered.
-inline std::string MetaDataErrorSource() {
-    LPOLESTR progId = nullptr;
-    if (FAILED(ProgIDFromCLSID(CLSID_MetaData, &progId)) || !progId) return std::string();
-    std::string source = Narrow(WString(progId));
-    CoTaskMemFree(progId);
-    return source;
 }
 
 // Takes the thread's rich error and checks it against a MetaData report.
@@ -113,14 +89,12 @@ inline ::testing::AssertionResult IsMetaDataError(const std::string& message, DW
     if (error.description != expected)
         return ::testing::AssertionFailure()
                << "description \"" << error.description << "\", expected \"" << expected << "\"";
-    if (error.source != MetaDataErrorSource())
+    if (error.source != ProgIdOf(CLSID_MetaData))
         return ::testing::AssertionFailure() << "source \"" << error.source << "\"";
     if (!IsEqualGUID(error.guid, IID_IMetaData))
         return ::testing::AssertionFailure() << "interface is not IMetaData";
     return ::testing::AssertionSuccess();
 }
-
-inline void ClearRichError() { SetErrorInfo(0, nullptr); }
 
 // The item's Text in UTF-8; `result` receives the status of the get.
 inline std::string Text(IMetaData* item, HRESULT* result = nullptr) {
@@ -176,7 +150,7 @@ public:
 
     // A new item holding `handle`, handed out with one reference as OpenItem hands it.
     static ComPtr<IMetaData> MakeItem(HANDLE handle, const WString& streamPath,
-                                      const WString& type) {
+                                      const WString& type = OLESTR("T")) {
         ComPtr<MetaData> made = New<MetaData>();
         EXPECT_TRUE(made);
         if (!made) return nullptr;
@@ -189,22 +163,21 @@ public:
     ComPtr<IMetaData> Item(DWORD access = GENERIC_READ | GENERIC_WRITE) const {
         HANDLE handle = OpenStream(access);
         EXPECT_NE(handle, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-        return MakeItem(handle, streamPath_, OLESTR("T"));
+        return MakeItem(handle, streamPath_);
     }
 
     // The stream's whole content, read through a handle of its own.
     Bytes Stored() const {
-        UniqueHandle h(OpenStream(
-            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
+        UniqueHandle h(OpenExisting());
         if (!h.valid()) {
             ADD_FAILURE() << "the stream cannot be read, error " << GetLastError();
             return Bytes();
         }
-        const DWORD size = GetFileSize(h.get(), nullptr);
-        Bytes bytes(size);
+        Bytes bytes(GetFileSize(h.get(), nullptr));
         DWORD read = 0;
-        EXPECT_TRUE(ReadFile(h.get(), bytes.data(), size, &read, nullptr));
-        EXPECT_EQ(read, size);
+        EXPECT_TRUE(
+            ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
+        EXPECT_EQ(read, bytes.size());
         return bytes;
     }
 
@@ -212,20 +185,20 @@ public:
     void Store(const Bytes& bytes) const {
         UniqueHandle h(
             OpenStream(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
-        ASSERT_TRUE(h.valid()) << "error " << GetLastError();
         DWORD written = 0;
         ASSERT_TRUE(
             WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
         ASSERT_TRUE(SetEndOfFile(h.get()));
     }
 
-    bool StreamExists() const {
-        UniqueHandle h(OpenStream(
-            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
-        return h.valid();
-    }
+    bool StreamExists() const { return UniqueHandle(OpenExisting()).valid(); }
 
 private:
+    HANDLE OpenExisting() const {
+        return OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING);
+    }
+
     TempDir dir_;
     std::filesystem::path file_;
     WString streamPath_;

@@ -23,21 +23,11 @@ struct TwoValues {
     bool IsOne(const Bytes& bytes) const { return bytes == longerBytes || bytes == shorterBytes; }
 };
 
-Bytes TextBytes(IMetaData* item, HRESULT* hr) {
-    UniqueBstr text;
-    *hr = item->get_Text(text.out());
-    return BstrBytes(text.get());
-}
-
-Bytes DataBytes(IMetaData* item, HRESULT* hr) {
-    UniqueVariant data;
-    *hr = item->get_Data(data.get());
-    return data->vt == (VT_ARRAY | VT_UI1) ? ArrayBytes(*data) : Bytes();
-}
-
-// Each round of a worker: one put or get, by turns.
+// Each round of a worker: one put or get, by turns; `whole` tells whether what a get read
+// was one of the two values.
 HRESULT Round(IMetaData* item, const TwoValues& values, int worker, int round, bool* whole) {
     HRESULT hr = S_OK;
+    Bytes read;
     *whole = true;
     switch ((worker + round) % 4) {
         case 0:
@@ -45,16 +35,19 @@ HRESULT Round(IMetaData* item, const TwoValues& values, int worker, int round, b
         case 1:
             return PutData(item, values.shorterBytes);
         case 2: {
-            const Bytes read = TextBytes(item, &hr);
-            *whole = FAILED(hr) || values.IsOne(read);
-            return hr;
+            UniqueBstr text;
+            hr = item->get_Text(text.out());
+            read = BstrBytes(text.get());
+            break;
         }
         default: {
-            const Bytes read = DataBytes(item, &hr);
-            *whole = FAILED(hr) || values.IsOne(read);
-            return hr;
+            UniqueVariant data;
+            hr = item->get_Data(data.get());
+            if (data->vt == (VT_ARRAY | VT_UI1)) read = ArrayBytes(*data);
         }
     }
+    *whole = FAILED(hr) || values.IsOne(read);
+    return hr;
 }
 
 TEST(MetaDataThreads, ConcurrentPutsAndGetsSeeOnlyWholeValues) {

@@ -8,41 +8,35 @@
 namespace quarrow2::test {
 namespace {
 
-// An error object that counts its references, to see what the thread's slot holds.
-class CountedErrorInfo : public IErrorInfo {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IErrorInfo)) {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        *ppv = static_cast<IErrorInfo*>(this);
-        AddRef();
-        return S_OK;
+ComPtr<IErrorInfo> NewErrorInfo() {
+    ComPtr<ICreateErrorInfo> create;
+    EXPECT_EQ(CreateErrorInfo(create.out()), S_OK);
+    ComPtr<IErrorInfo> info;
+    if (create) {
+        EXPECT_EQ(create->QueryInterface(IID_IErrorInfo, info.out_void()), S_OK);
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-    HRESULT STDMETHODCALLTYPE GetGUID(GUID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSource(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDescription(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD*) override { return E_NOTIMPL; }
-    ULONG references() const { return references_; }
+    return info;
+}
 
-private:
-    std::atomic<ULONG> references_{1};
-};
-
-// Leaves the calling thread without a current error.
-void ClearThreadError() { SetErrorInfo(0, nullptr); }
+// The object's reference count, as its AddRef reports it.
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
 
 TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
+    ComPtr<IErrorInfo> info = NewErrorInfo();
+    ASSERT_TRUE(info);
     ComPtr<ICreateErrorInfo> create;
-    ASSERT_EQ(CreateErrorInfo(create.out()), S_OK);
-    ASSERT_TRUE(create);
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, info.out_void()), S_OK);
+    ASSERT_EQ(info->QueryInterface(IID_ICreateErrorInfo, create.out_void()), S_OK);
+    // The IUnknown of every view is the same pointer: the object's identity.
+    ComPtr<IUnknown> fromCreate, fromInfo;
+    ASSERT_EQ(create->QueryInterface(IID_IUnknown, fromCreate.out_void()), S_OK);
+    ASSERT_EQ(info->QueryInterface(IID_IUnknown, fromInfo.out_void()), S_OK);
+    EXPECT_EQ(fromCreate.get(), fromInfo.get());
+    void* other = reinterpret_cast<void*>(1);
+    EXPECT_EQ(create->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
+    EXPECT_EQ(other, nullptr);
 
     // Unset fields read as null strings and zero.
     UniqueBstr text;
@@ -59,7 +53,6 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     ASSERT_EQ(create->SetGUID(IID_ISupportErrorInfo), S_OK);
     ASSERT_EQ(create->SetHelpContext(7), S_OK);
     description[0] = 'X';  // the object keeps its own copy
-
     EXPECT_EQ(info->GetDescription(text.out()), S_OK);
     EXPECT_EQ(Narrow(text.get()), "Unable to get text. Access is denied.\r\n");
     EXPECT_EQ(info->GetSource(text.out()), S_OK);
@@ -71,7 +64,6 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     EXPECT_TRUE(IsEqualGUID(guid, IID_ISupportErrorInfo));
     EXPECT_EQ(info->GetHelpContext(&context), S_OK);
     EXPECT_EQ(context, 7u);
-
     ASSERT_EQ(create->SetDescription(nullptr), S_OK);
     EXPECT_EQ(info->GetDescription(text.out()), S_OK);
     EXPECT_EQ(text.get(), nullptr);
@@ -81,81 +73,54 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     EXPECT_EQ(CreateErrorInfo(nullptr), E_INVALIDARG);
 }
 
-TEST(RuntimeErrorInfo, InterfacesOfOneObject) {
-    ComPtr<ICreateErrorInfo> create;
-    ASSERT_EQ(CreateErrorInfo(create.out()), S_OK);
-    ComPtr<IErrorInfo> info;
-    ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, info.out_void()), S_OK);
-    ComPtr<ICreateErrorInfo> back;
-    ASSERT_EQ(info->QueryInterface(IID_ICreateErrorInfo, back.out_void()), S_OK);
-    EXPECT_EQ(back.get(), create.get());
-
-    // The IUnknown of every view is the same pointer: the object's identity.
-    ComPtr<IUnknown> fromCreate, fromInfo;
-    ASSERT_EQ(create->QueryInterface(IID_IUnknown, fromCreate.out_void()), S_OK);
-    ASSERT_EQ(info->QueryInterface(IID_IUnknown, fromInfo.out_void()), S_OK);
-    EXPECT_EQ(fromCreate.get(), fromInfo.get());
-
-    void* other = reinterpret_cast<void*>(1);
-    EXPECT_EQ(create->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
-    EXPECT_EQ(other, nullptr);
-}
-
 TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
-    ClearThreadError();
-    CountedErrorInfo error;
-    ASSERT_EQ(SetErrorInfo(0, &error), S_OK);
-    EXPECT_EQ(error.references(), 2u);
-
+    SetErrorInfo(0, nullptr);
+    ComPtr<IErrorInfo> error = NewErrorInfo(), second = NewErrorInfo();
+    ASSERT_TRUE(error && second);
+    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
+    EXPECT_EQ(References(error.get()), 2u);
     IErrorInfo* taken = nullptr;
     ASSERT_EQ(GetErrorInfo(0, &taken), S_OK);
-    EXPECT_EQ(taken, &error);
-    EXPECT_EQ(error.references(), 2u) << "the thread's reference went to the caller";
+    EXPECT_EQ(taken, error.get());
+    EXPECT_EQ(References(error.get()), 2u) << "the thread's reference went to the caller";
     taken->Release();
-
     taken = reinterpret_cast<IErrorInfo*>(1);
     EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
     EXPECT_EQ(taken, nullptr);
 
     // A new report replaces the old one, and SetErrorInfo(0, null) clears.
-    CountedErrorInfo second;
-    ASSERT_EQ(SetErrorInfo(0, &error), S_OK);
-    ASSERT_EQ(SetErrorInfo(0, &second), S_OK);
-    EXPECT_EQ(error.references(), 1u);
-    EXPECT_EQ(second.references(), 2u);
+    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
+    ASSERT_EQ(SetErrorInfo(0, second.get()), S_OK);
+    EXPECT_EQ(References(error.get()), 1u);
+    EXPECT_EQ(References(second.get()), 2u);
     ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);
-    EXPECT_EQ(second.references(), 1u);
+    EXPECT_EQ(References(second.get()), 1u);
     EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
 
-    EXPECT_EQ(SetErrorInfo(1, &error), E_INVALIDARG);
+    EXPECT_EQ(SetErrorInfo(1, error.get()), E_INVALIDARG);
     EXPECT_EQ(GetErrorInfo(1, &taken), E_INVALIDARG);
     EXPECT_EQ(GetErrorInfo(0, nullptr), E_INVALIDARG);
-    EXPECT_EQ(error.references(), 1u);
+    EXPECT_EQ(References(error.get()), 1u);
 }
 
 TEST(RuntimeErrorInfo, EachThreadHasItsOwnCurrentError) {
-    ClearThreadError();
-    CountedErrorInfo mainError;
-    CountedErrorInfo workerError;
-    ASSERT_EQ(SetErrorInfo(0, &mainError), S_OK);
-
+    ComPtr<IErrorInfo> mainError = NewErrorInfo(), workerError = NewErrorInfo();
+    ASSERT_TRUE(mainError && workerError);
+    ASSERT_EQ(SetErrorInfo(0, mainError.get()), S_OK);
     HRESULT seenByWorker = E_FAIL;
     IErrorInfo* workerSaw = reinterpret_cast<IErrorInfo*>(1);
     std::thread worker([&] {
         seenByWorker = GetErrorInfo(0, &workerSaw);
-        SetErrorInfo(0, &workerError);
-        // The thread ends holding its error; ending releases it.
+        SetErrorInfo(0, workerError.get());  // the thread ends holding its error
     });
     worker.join();
     EXPECT_EQ(seenByWorker, S_FALSE);
     EXPECT_EQ(workerSaw, nullptr);
-    EXPECT_EQ(workerError.references(), 1u) << "a thread's error is released when it ends";
-
+    EXPECT_EQ(References(workerError.get()), 1u) << "a thread's error is released when it ends";
     IErrorInfo* mine = nullptr;
     ASSERT_EQ(GetErrorInfo(0, &mine), S_OK);
-    EXPECT_EQ(mine, &mainError) << "the worker's report did not replace this thread's";
+    EXPECT_EQ(mine, mainError.get()) << "the worker's report did not replace this thread's";
     mine->Release();
-    EXPECT_EQ(mainError.references(), 1u);
 }
 
 }  // namespace

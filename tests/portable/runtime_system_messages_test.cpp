@@ -76,59 +76,57 @@ const PublishedText kPublished[] = {
     {4390, "The file or directory is not a reparse point."},
 };
 
-bool EndsInLineEnd(const WString& s) {
-    return s.size() >= 2 && s[s.size() - 2] == '\r' && s[s.size() - 1] == '\n';
+// The text of `code` with the given flags, language and buffer size (0: allocated); `n`
+// receives the count FormatMessageW returned.
+WString Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DWORD* n = nullptr,
+               DWORD size = 0) {
+    LPWSTR allocated = nullptr;
+    std::basic_string<WCHAR> buffer(size + 1, WCHAR('#'));
+    const bool allocate = flags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    const DWORD count =
+        FormatMessageW(flags, nullptr, code, language,
+                       allocate ? reinterpret_cast<LPWSTR>(&allocated) : &buffer[0], size, nullptr);
+    if (n) *n = count;
+    if (!allocate) return count ? WString(buffer.c_str()) : WString();
+    if (count) {
+        EXPECT_EQ(allocated[count], WCHAR(0)) << "terminated after the returned count";
+    }
+    WString text = allocated ? WString(allocated, count) : WString();
+    if (allocated) {
+        EXPECT_EQ(LocalFree(allocated), nullptr);
+    }
+    return text;
 }
 
-TEST(RuntimeSystemMessages, TextsEndInOneLineEndInAnAllocatedBuffer) {
+TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
-        LPWSTR buffer = nullptr;
-        SetLastError(12345);
-        DWORD n = FormatMessageW(kSystemText, nullptr, code, kNeutralLanguage,
-                                 reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-        ASSERT_GT(n, 2u) << code;
-        ASSERT_NE(buffer, nullptr) << code;
-        WString text(buffer, n);
-        EXPECT_EQ(buffer[n], WCHAR(0)) << "terminated after the returned count";
-        EXPECT_TRUE(EndsInLineEnd(text)) << code;
-        EXPECT_EQ(text.find('\n'), n - 1) << "one line";
-        EXPECT_EQ(LocalFree(buffer), nullptr);
-
-        // Language 0 and the neutral default give the same text.
-        EXPECT_EQ(SystemText(code), text);
-        buffer = nullptr;
-        ASSERT_EQ(FormatMessageW(kSystemText, nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer),
-                                 0, nullptr),
-                  n);
-        EXPECT_EQ(WString(buffer, n), text);
-        LocalFree(buffer);
+        const WString text = Format(code, kSystemText, kNeutralLanguage);
+        ASSERT_GT(text.size(), 2u) << code;
+        EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ending in CR LF";
+        EXPECT_EQ(text[text.size() - 2], WCHAR('\r'));
+        EXPECT_EQ(Format(code), text) << "language 0 is the neutral default";
+        // Without the line end, at the maximum width a blank stands in for it.
+        EXPECT_EQ(Format(code, kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK),
+                  text.substr(0, text.size() - 2) + WCHAR(' '));
     }
     EXPECT_NE(SystemText(5), SystemText(32));
     // An HRESULT that carries a system code has that code's text.
     EXPECT_EQ(SystemText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))),
               SystemText(5));
-}
 
-TEST(RuntimeSystemMessages, CallerBufferMustHoldTextAndTerminator) {
-    const WString expected = SystemText(ERROR_SHARING_VIOLATION);
-    ASSERT_FALSE(expected.empty());
+    // A caller's buffer must hold the text and its terminator.
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    std::basic_string<WCHAR> buffer(expected.size() + 1, WCHAR('#'));
-
-    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0],
-                             static_cast<DWORD>(expected.size() + 1), nullptr),
-              expected.size());
-    EXPECT_EQ(WString(buffer.c_str()), expected);
-
-    SetLastError(0);
-    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0],
-                             static_cast<DWORD>(expected.size()), nullptr),
-              0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    SetLastError(0);
-    EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, &buffer[0], 0, nullptr),
-              0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    const WString expected = SystemText(ERROR_SHARING_VIOLATION);
+    const DWORD size = static_cast<DWORD>(expected.size());
+    DWORD n = 0;
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, &n, size + 1), expected);
+    EXPECT_EQ(n, size);
+    for (DWORD tooSmall : {size, DWORD(0)}) {
+        SetLastError(0);
+        Format(ERROR_SHARING_VIOLATION, flags, 0, &n, tooSmall);
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    }
     SetLastError(0);
     EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr),
               0u);
@@ -136,55 +134,31 @@ TEST(RuntimeSystemMessages, CallerBufferMustHoldTextAndTerminator) {
 }
 
 TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
-    LPWSTR buffer = nullptr;
+    DWORD n = 1;
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(kSystemText, nullptr, 0x12345, kNeutralLanguage,
-                             reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
-              0u);
+    EXPECT_TRUE(Format(0x12345, kSystemText, kNeutralLanguage, &n).empty());
+    EXPECT_EQ(n, 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    EXPECT_EQ(buffer, nullptr);
-    EXPECT_TRUE(SystemText(0x12345).empty());
-
     // The text for a missing message has inserts, which need arguments unless ignored.
     SetLastError(0);
-    EXPECT_EQ(
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                       ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr),
-        0u);
+    Format(ERROR_MR_MID_NOT_FOUND, FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, 0,
+           &n);
+    EXPECT_EQ(n, 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    const WString withInserts = SystemText(ERROR_MR_MID_NOT_FOUND);
-    EXPECT_NE(withInserts.find('%'), WString::npos);
-}
-
-TEST(RuntimeSystemMessages, MaximumWidthTurnsTheLineEndIntoABlank) {
-    const WString plain = SystemText(ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(EndsInLineEnd(plain));
-    LPWSTR buffer = nullptr;
-    DWORD n = FormatMessageW(kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
-                             ERROR_ACCESS_DENIED, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(WString(buffer, n), plain.substr(0, plain.size() - 2) + WCHAR(' '));
-    LocalFree(buffer);
+    EXPECT_NE(SystemText(ERROR_MR_MID_NOT_FOUND).find('%'), WString::npos);
 }
 
 TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
     if (!kOwnRuntime) GTEST_SKIP() << "the texts of the Windows runtime under test are its own";
-    for (const PublishedText& p : kPublished) {
+    for (const PublishedText& p : kPublished)
         EXPECT_EQ(Narrow(SystemText(p.code)), std::string(p.text) + "\r\n") << p.code;
-    }
     // English sublanguages are served; a language without texts is refused.
-    LPWSTR buffer = nullptr;
-    DWORD n = FormatMessageW(kSystemText, nullptr, 5, 0x0409, reinterpret_cast<LPWSTR>(&buffer), 0,
-                             nullptr);
-    EXPECT_EQ(Narrow(buffer, n), "Access is denied.\r\n");
-    LocalFree(buffer);
-    buffer = nullptr;
+    EXPECT_EQ(Narrow(Format(5, kSystemText, 0x0409)), "Access is denied.\r\n");
+    DWORD n = 1;
     SetLastError(0);
-    EXPECT_EQ(FormatMessageW(kSystemText, nullptr, 5, 0x0407, reinterpret_cast<LPWSTR>(&buffer), 0,
-                             nullptr),
-              0u);
+    EXPECT_TRUE(Format(5, kSystemText, 0x0407, &n).empty());
+    EXPECT_EQ(n, 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
-    EXPECT_EQ(buffer, nullptr);
 }
 
 }  // namespace

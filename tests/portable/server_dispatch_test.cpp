@@ -1,5 +1,5 @@
-// What each object answers to: QueryInterface tables, rich-error support, the rich error a
-// client reads, and late binding without a registered type library.
+// What each object answers to: QueryInterface tables, rich-error support and late binding
+// without a registered type library.
 #include "items/metadata.h"
 #include "server_fixture.h"
 
@@ -36,15 +36,6 @@ ComPtr<IMetaData> NewUnattachedItem() {
         EXPECT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
     }
     return item;
-}
-
-// The source a rich error names: the ProgID the platform gives for the class, if any.
-std::string ExpectedSource(REFCLSID clsid) {
-    LPOLESTR progId = nullptr;
-    if (FAILED(ProgIDFromCLSID(clsid, &progId)) || !progId) return std::string();
-    std::string text = Narrow(progId, std::char_traits<OLECHAR>::length(progId));
-    CoTaskMemFree(progId);
-    return text;
 }
 
 using InterfaceTableTest = ServerTest;
@@ -92,33 +83,6 @@ TEST_F(InterfaceTableTest, RichErrorsAreDeclaredForTheOwnInterfaceOnly) {
     EXPECT_EQ(itemSupport->InterfaceSupportsErrorInfo(IID_IMetaData), S_OK);
     for (const IID* iid : {&IID_IFile, &IID_IDispatch, &IID_IStrings})
         EXPECT_EQ(itemSupport->InterfaceSupportsErrorInfo(*iid), S_FALSE);
-}
-
-TEST_F(InterfaceTableTest, AClientReadsTheRichErrorOfAFailedCall) {
-    ComPtr<IFile> file = CreateClientFile();
-    ASSERT_TRUE(file);
-    ASSERT_EQ(file->Close(), S_OK);
-    UniqueBstr type = Bstr("Author");
-    SetErrorInfo(0, nullptr);
-    ComPtr<IMetaData> item;
-    EXPECT_EQ(file->Open(type.get(), item.out()), E_FAIL);
-    EXPECT_FALSE(item);
-    RichError error = TakeRichError();
-    ASSERT_TRUE(error.present);
-    EXPECT_EQ(error.description, "No file path assigned.");
-    EXPECT_EQ(error.source, ExpectedSource(CLSID_File));
-    EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile));
-    EXPECT_FALSE(TakeRichError().present) << "GetErrorInfo takes the error away";
-
-    ComPtr<IMetaData> unattached = NewUnattachedItem();
-    ASSERT_TRUE(unattached);
-    UniqueBstr text = Bstr("Jane");
-    EXPECT_EQ(unattached->put_Text(text.get()), E_FAIL);
-    error = TakeRichError();
-    ASSERT_TRUE(error.present);
-    EXPECT_EQ(error.description.rfind("Unable to put text.", 0), 0u) << error.description;
-    EXPECT_EQ(error.source, ExpectedSource(CLSID_MetaData));
-    EXPECT_TRUE(IsEqualGUID(error.guid, IID_IMetaData));
 }
 
 // Without a registered type library every late-bound member fails with the platform's

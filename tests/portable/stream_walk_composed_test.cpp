@@ -42,6 +42,13 @@ std::vector<std::string> Names(const std::vector<Seen>& seen) {
     return names;
 }
 
+// The raw names of the streams a walk visits.
+std::vector<std::string> Walk(ComposedBackup& backup) {
+    Recorder recorder;
+    WalkBackupStream(backup, Record, &recorder);
+    return Names(recorder.seen);
+}
+
 std::vector<std::string> TypeNames(ComposedBackup& backup) {
     discovery::TypeNameList list;
     discovery::TypeNameCollector collector{list};
@@ -50,12 +57,6 @@ std::vector<std::string> TypeNames(ComposedBackup& backup) {
     std::vector<std::string> names;
     for (const UniqueBstr& name : list) names.push_back(Narrow(name.get()));
     return names;
-}
-
-LONG Total(ComposedBackup& backup) {
-    LONG total = 0;
-    WalkBackupStream(backup, discovery::SizeVisitor, &total);
-    return total;
 }
 
 // Raw names as the platform reports named data streams.
@@ -98,13 +99,6 @@ TEST(StreamWalkComposed, VisitsEveryStreamInOrderAndSkipsEveryContentUnread) {
     // Headers are read 20 bytes at a time; the last read finds the end.
     EXPECT_EQ(backup.requested.front(), 20u);
     EXPECT_EQ(backup.requested.back(), 20u);
-
-    ComposedBackup again;
-    again.Stream(BACKUP_DATA, W(""), 1024 * 1024)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
-        .Stream(BACKUP_SECURITY_DATA, W(""), 64)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6);
-    EXPECT_EQ(TypeNames(again), (std::vector<std::string>{"Author", "Keywords"}));
 }
 
 TEST(StreamWalkComposed, TypeNamesDropOneColonAndCutAtTheFirstDataSuffix) {
@@ -116,7 +110,8 @@ TEST(StreamWalkComposed, TypeNamesDropOneColonAndCutAtTheFirstDataSuffix) {
         .Stream(BACKUP_ALTERNATE_DATA, W("bare:$DATA"), 1)
         .Stream(BACKUP_ALTERNATE_DATA, W(""), 1)
         .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Größe \xF0\x9F\x93\x84")), 1)
-        .Stream(BACKUP_DATA, W(":main:$DATA"), 1);  // not a named data stream: ignored
+        .Stream(BACKUP_SECURITY_DATA, W(":sec:$DATA"), 1)  // not named data streams: ignored
+        .Stream(BACKUP_DATA, W(":main:$DATA"), 1);
     EXPECT_EQ(TypeNames(backup),
               (std::vector<std::string>{":double", "lower:$data", "twice", "nosuffix", "bare", "",
                                         "Größe \xF0\x9F\x93\x84"}));
@@ -164,9 +159,7 @@ TEST(StreamWalkComposed, ARawNameLongerThanAnyFileSystemMakesEndsTheWalk) {
         backup.Bytes(filler.data(), filler.size() * sizeof(WCHAR));
         backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("after")), 3);
 
-        Recorder recorder;
-        WalkBackupStream(backup, Record, &recorder);
-        EXPECT_EQ(Names(recorder.seen), (std::vector<std::string>{":before:$DATA"}))
+        EXPECT_EQ(Walk(backup), (std::vector<std::string>{":before:$DATA"}))
             << "name of " << nameBytes << " bytes";
         ExpectReadsWithinBuffers(backup);
         EXPECT_EQ(backup.requested.size(), 3u) << "no part of the long name was read";
@@ -176,75 +169,58 @@ TEST(StreamWalkComposed, ARawNameLongerThanAnyFileSystemMakesEndsTheWalk) {
 TEST(StreamWalkComposed, CutAndMalformedRecordsEndTheWalkKeepingWhatCameBefore) {
     const WString author = Raw(W("Author"));
     const DWORD authorBytes = static_cast<DWORD>(author.size() * sizeof(WCHAR));
-    auto start = [&](ComposedBackup& b) -> ComposedBackup& {
-        return b.Stream(BACKUP_DATA, W(""), 100).Stream(BACKUP_ALTERNATE_DATA, author, 10);
-    };
     struct Case {
         const char* what;
         ComposedBackup backup;
         std::vector<std::string> names = {"", ":Author:$DATA"};
+        size_t reads = 0;  // how many reads the walk made, where that matters
     };
-    std::vector<Case> cases(7);
-
-    cases[0].what = "the backup stream ends after a few bytes of a header";
-    start(cases[0].backup).Bytes("\x04\x00\x00\x00\x00\x00", 6);
-
-    cases[1].what = "the backup stream ends after a header";
-    start(cases[1].backup).Header(BACKUP_ALTERNATE_DATA, authorBytes, 10);
-
-    cases[2].what = "the name is shorter than its header says";
-    start(cases[2].backup).Header(BACKUP_ALTERNATE_DATA, authorBytes, 10);
-    cases[2].backup.Bytes(author.data(), authorBytes - 4);
-
-    cases[3].what = "the backup stream ends inside a content";
-    start(cases[3].backup).Header(BACKUP_ALTERNATE_DATA, authorBytes, 1000);
-    cases[3].backup.Bytes(author.data(), authorBytes).Content(10);
-    cases[3].names.push_back(":Author:$DATA");
-
-    cases[4].what = "a header read fails";
-    start(cases[4].backup).Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    cases[4].backup.FailRead(4);
-
-    cases[5].what = "a name read fails";
-    start(cases[5].backup).Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    cases[5].backup.FailRead(5);
-
-    cases[6].what = "the read context is lost while reading a header";
-    start(cases[6].backup).Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    cases[6].backup.LoseContextAtRead(4);
-
+    std::vector<Case> cases(10);
     for (Case& c : cases) {
-        Recorder recorder;
-        WalkBackupStream(c.backup, Record, &recorder);
-        EXPECT_EQ(Names(recorder.seen), c.names) << c.what;
-        ExpectReadsWithinBuffers(c.backup);
+        c.backup.Stream(BACKUP_DATA, W(""), 100).Stream(BACKUP_ALTERNATE_DATA, author, 10);
     }
-
+    cases[0].what = "the backup stream ends after a few bytes of a header";
+    cases[0].backup.Bytes("\x04\x00\x00\x00\x00\x00", 6);
+    cases[1].what = "the backup stream ends after a header";
+    cases[1].backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10);
+    cases[2].what = "the name is shorter than its header says";
+    cases[2]
+        .backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10)
+        .Bytes(author.data(), authorBytes - 4);
+    cases[3].what = "the backup stream ends inside a content";
+    cases[3]
+        .backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 1000)
+        .Bytes(author.data(), authorBytes);
+    cases[3].backup.Content(10);
+    cases[3].names.push_back(":Author:$DATA");
+    for (size_t i = 4; i < 9; ++i)
+        cases[i].backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
+    cases[4].what = "a header read fails";
+    cases[4].backup.FailRead(4);
+    cases[5].what = "a name read fails";
+    cases[5].backup.FailRead(5);
+    cases[6].what = "the read context is lost while reading a header";
+    cases[6].backup.LoseContextAtRead(4);
     // A name read that loses the context, and a skip that does, end the walk before the
     // next visit and the next read.
-    ComposedBackup nameLost;
-    start(nameLost).Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    nameLost.LoseContextAtRead(3);
-    Recorder nameRecorder;
-    WalkBackupStream(nameLost, Record, &nameRecorder);
-    EXPECT_EQ(Names(nameRecorder.seen), (std::vector<std::string>{""}));
-    EXPECT_EQ(nameLost.requested.size(), 4u);
-
-    ComposedBackup skipLost;
-    start(skipLost).Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    skipLost.LoseContextAtSkip(1);
-    Recorder skipRecorder;
-    WalkBackupStream(skipLost, Record, &skipRecorder);
-    EXPECT_EQ(Names(skipRecorder.seen), (std::vector<std::string>{"", ":Author:$DATA"}));
-    EXPECT_EQ(skipLost.requested.size(), 4u);
-
+    cases[7].what = "the read context is lost while reading a name";
+    cases[7].backup.LoseContextAtRead(3);
+    cases[7].names = {""};
+    cases[7].reads = 4;
+    cases[8].what = "the read context is lost while skipping";
+    cases[8].backup.LoseContextAtSkip(1);
+    cases[8].reads = 4;
     // An odd name length: the half unit at its end is dropped, nothing beyond is touched.
-    ComposedBackup odd;
-    odd.Header(BACKUP_ALTERNATE_DATA, 7, 0).Bytes(author.data(), 7);
-    Recorder oddRecorder;
-    WalkBackupStream(odd, Record, &oddRecorder);
-    ASSERT_EQ(oddRecorder.seen.size(), 1u);
-    EXPECT_EQ(Narrow(oddRecorder.seen[0].name), ":Au");
+    cases[9].what = "an odd name length";
+    cases[9].backup.Header(BACKUP_ALTERNATE_DATA, 7, 0).Bytes(author.data(), 7);
+    cases[9].names.push_back(":Au");
+    for (Case& c : cases) {
+        EXPECT_EQ(Walk(c.backup), c.names) << c.what;
+        ExpectReadsWithinBuffers(c.backup);
+        if (c.reads) {
+            EXPECT_EQ(c.backup.requested.size(), c.reads) << c.what;
+        }
+    }
 }
 
 TEST(StreamWalkComposed, AVisitorCanStopTheWalk) {
@@ -260,45 +236,38 @@ TEST(StreamWalkComposed, AVisitorCanStopTheWalk) {
 }
 
 TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
-    {
+    // Only named data streams count; a stream of 4 GiB and more adds its size modulo 2^32
+    // and the walk still reaches the stream after it; a total above 2147483647 reads
+    // negative, one of 2^32 wraps to 0.
+    const struct {
+        std::vector<std::pair<DWORD, ULONGLONG>> streams;
+        LONG total;
+    } cases[] = {{{{BACKUP_DATA, 8 * kGiB + 12345},
+                   {BACKUP_ALTERNATE_DATA, 10},
+                   {BACKUP_SECURITY_DATA, 99},
+                   {BACKUP_ALTERNATE_DATA, 6}},
+                  16},
+                 {{{BACKUP_ALTERNATE_DATA, 4 * kGiB + 5},
+                   {BACKUP_ALTERNATE_DATA, 4 * kGiB},
+                   {BACKUP_ALTERNATE_DATA, 7}},
+                  12},
+                 {{{BACKUP_ALTERNATE_DATA, 0x7FFFFFFFull}, {BACKUP_ALTERNATE_DATA, 1}},
+                  std::numeric_limits<LONG>::min()},
+                 {{{BACKUP_ALTERNATE_DATA, 0xFFFFFFFFull}, {BACKUP_ALTERNATE_DATA, 1}}, 0},
+                 {{}, 0}};
+    for (const auto& c : cases) {
         ComposedBackup backup;
-        backup
-            .Stream(BACKUP_DATA, W(""), 8 * kGiB + 12345)  // the main stream never counts
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
-            .Stream(BACKUP_SECURITY_DATA, W(""), 99)
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6);
-        EXPECT_EQ(Total(backup), 16);
-        EXPECT_EQ(backup.skips.front(), 8 * kGiB + 12345);
+        std::vector<ULONGLONG> sizes;
+        for (const auto& s : c.streams) {
+            backup.Stream(s.first, s.first == BACKUP_ALTERNATE_DATA ? Raw(W("N")) : W(""),
+                          s.second);
+            sizes.push_back(s.second);
+        }
+        LONG total = 0;
+        WalkBackupStream(backup, discovery::SizeVisitor, &total);
+        EXPECT_EQ(total, c.total);
+        EXPECT_EQ(backup.skips, sizes);
         ExpectReadsWithinBuffers(backup);
-    }
-    {
-        // A stream of 4 GiB and more adds only its size modulo 2^32, and the walk still
-        // reaches the stream after it.
-        ComposedBackup backup;
-        backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("Huge")), 4 * kGiB + 5)
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Exact")), 4 * kGiB)
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Small")), 7);
-        EXPECT_EQ(Total(backup), 12);
-        EXPECT_EQ(backup.skips, (std::vector<ULONGLONG>{4 * kGiB + 5, 4 * kGiB, 7}));
-        ExpectReadsWithinBuffers(backup);
-    }
-    {
-        // A total above 2147483647 reads negative; one past 2^32 - 1 wraps to 0.
-        ComposedBackup backup;
-        backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("A")), 0x7FFFFFFFull)
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("B")), 1);
-        EXPECT_EQ(Total(backup), std::numeric_limits<LONG>::min());
-    }
-    {
-        ComposedBackup backup;
-        backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("A")), 0xFFFFFFFFull)
-            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("B")), 1);
-        EXPECT_EQ(Total(backup), 0);
-    }
-    {
-        ComposedBackup empty;
-        EXPECT_EQ(Total(empty), 0);
-        EXPECT_EQ(empty.requested, (std::vector<DWORD>{20}));
     }
 }
 

@@ -16,35 +16,28 @@ std::string RootOf(const WString& path) {
     return Narrow(WString(root));
 }
 
-TEST(VolumeRoot, DrivesUncPathsAndRelativePaths) {
-    EXPECT_EQ(RootOf(W("C:\\data\\report.doc")), "C:\\");
-    EXPECT_EQ(RootOf(W("C:")), "C:");
-    EXPECT_EQ(RootOf(W("C:report.doc")), "C:r");
-    EXPECT_EQ(RootOf(W("\\\\server\\share\\dir\\file.txt")), "\\\\server\\share\\");
-    EXPECT_EQ(RootOf(W("\\\\server\\share")), "\\\\server\\share\\");
-    EXPECT_EQ(RootOf(W("report.doc")), "report.doc\\");
-    EXPECT_EQ(RootOf(W("")), "\\");
-    EXPECT_EQ(RootOf(W("C")), "C\\");
-    // Counting stops at the fourth backslash, whatever kind of path it is.
-    EXPECT_EQ(RootOf(W("a\\b\\c\\d\\e\\f")), "a\\b\\c\\d\\");
-    // A POSIX path carries no backslash: the whole path, for the platform to resolve.
-    EXPECT_EQ(RootOf(W("/tmp/dir/file.txt")), "/tmp/dir/file.txt\\");
-}
-
-TEST(VolumeRoot, AbsentPathAndZeroUnitsReadAsTheirFirstPart) {
+TEST(VolumeRoot, DrivesUncPathsRelativePathsAndZeroUnits) {
+    const std::pair<WString, const char*> cases[] = {
+        {W("C:\\data\\report.doc"), "C:\\"},
+        {W("C:"), "C:"},
+        {W("C:report.doc"), "C:r"},
+        {W("\\\\server\\share\\dir\\file.txt"), "\\\\server\\share\\"},
+        {W("\\\\server\\share"), "\\\\server\\share\\"},
+        {W("report.doc"), "report.doc\\"},
+        {W(""), "\\"},
+        {W("C"), "C\\"},
+        // Counting stops at the fourth backslash, whatever kind of path it is.
+        {W("a\\b\\c\\d\\e\\f"), "a\\b\\c\\d\\"},
+        // A POSIX path carries no backslash: the whole path, for the platform to resolve.
+        {W("/tmp/dir/file.txt"), "/tmp/dir/file.txt\\"},
+        // "C", zero, ":\": the path "C", not a drive, however the units after it look.
+        {WString{'C', 0, ':', '\\', 'x'}, "C\\"},
+        // "C:" then a zero: the two units alone, and nothing read past the zero.
+        {WString{'C', ':', 0, 'X'}, "C:"}};
+    for (const auto& c : cases) EXPECT_EQ(RootOf(c.first), c.second) << Narrow(c.first);
     WCHAR root[kVolumeRootCapacity];
     GetVolumeRoot(nullptr, root);
-    EXPECT_EQ(Narrow(WString(root)), "\\");
-
-    // "C", zero, ":\" is the path "C": not a drive, however the units after it look.
-    const WCHAR cutDrive[] = {'C', 0, ':', '\\', 'x', 0};
-    GetVolumeRoot(cutDrive, root);
-    EXPECT_EQ(Narrow(WString(root)), "C\\");
-
-    // "C:" then a zero: the two units alone, and nothing read past the zero.
-    const WCHAR bareDrive[] = {'C', ':', 0, 'X', 0};
-    GetVolumeRoot(bareDrive, root);
-    EXPECT_EQ(Narrow(WString(root)), "C:");
+    EXPECT_EQ(Narrow(WString(root)), "\\") << "an absent path";
 }
 
 TEST(VolumeRoot, LongPathsStopAt244UnitsAndNeverOverrunTheBuffer) {

@@ -119,6 +119,14 @@ TempDir::~TempDir() {
     std::filesystem::remove(path_, ec);
 }
 
+std::string ProgIdOf(REFCLSID clsid) {
+    LPOLESTR progId = nullptr;
+    if (FAILED(ProgIDFromCLSID(clsid, &progId)) || !progId) return std::string();
+    std::string text = Narrow(WString(progId));
+    CoTaskMemFree(progId);
+    return text;
+}
+
 RichError TakeRichError() {
     quarrow2::RichError taken = quarrow2::TakeRichError();
     RichError r;

@@ -53,6 +53,10 @@ private:
     std::filesystem::path path_;
 };
 
+// The ProgID the class registry gives for the class, which rich errors name as their
+// source; empty where the class is not registered (Wine before DllRegisterServer).
+std::string ProgIdOf(REFCLSID clsid);
+
 // The calling thread's rich error, taken (and so cleared), in UTF-8.
 struct RichError {
     bool present = false;
