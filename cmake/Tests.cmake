@@ -16,7 +16,8 @@ endif()
 add_library(quarrow2_test_support STATIC ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
             ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
 quarrow2_strict_warnings(quarrow2_test_support)
-target_link_libraries(quarrow2_test_support PUBLIC quarrow2_core ${QUARROW2_GTEST})
+target_link_libraries(quarrow2_test_support PUBLIC quarrow2_core ${QUARROW2_GTEST}
+                      PRIVATE quarrow2_utfcpp)
 target_include_directories(quarrow2_test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 
 # Test names carry the preset's prefix, so one CTest pass can run every preset's suites.

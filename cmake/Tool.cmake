@@ -31,24 +31,22 @@ else()
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp)
 endif()
 
-# Header-only libraries from Debian: CLI11, nlohmann/json and utfcpp.
+# Header-only libraries from Debian: CLI11 and nlohmann/json (utfcpp: cmake/Utfcpp.cmake).
 find_path(QUARROW2_CLI11_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 find_path(QUARROW2_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-find_path(QUARROW2_UTFCPP_DIR utf8.h PATHS /usr/include/utf8cpp /usr/include
-          NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 add_executable(quarrow2_tool ${QUARROW2_TOOL_SOURCES})
 quarrow2_strict_warnings(quarrow2_tool)
 set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
+target_link_libraries(quarrow2_tool PRIVATE quarrow2_utfcpp)
 target_compile_definitions(quarrow2_tool PRIVATE QUARROW2_VERSION="${PROJECT_VERSION}")
 
 if(WIN32)
-  # The cross compiler must not see the host's /usr/include, only these three libraries,
+  # The cross compiler must not see the host's /usr/include, only these two libraries,
   # so they are gathered in a folder of their own.
   set(quarrow2_tool_include ${CMAKE_BINARY_DIR}/tool-include)
   file(MAKE_DIRECTORY ${quarrow2_tool_include})
-  foreach(entry "${QUARROW2_CLI11_DIR}/CLI" "${QUARROW2_JSON_DIR}/nlohmann"
-                "${QUARROW2_UTFCPP_DIR}/utf8.h" "${QUARROW2_UTFCPP_DIR}/utf8")
+  foreach(entry "${QUARROW2_CLI11_DIR}/CLI" "${QUARROW2_JSON_DIR}/nlohmann")
     get_filename_component(name ${entry} NAME)
     if(NOT EXISTS ${quarrow2_tool_include}/${name})
       file(CREATE_LINK ${entry} ${quarrow2_tool_include}/${name} SYMBOLIC)
@@ -80,7 +78,7 @@ if(WIN32)
   endif()
 else()
   target_include_directories(quarrow2_tool SYSTEM PRIVATE ${QUARROW2_CLI11_DIR}
-                             ${QUARROW2_JSON_DIR} ${QUARROW2_UTFCPP_DIR})
+                             ${QUARROW2_JSON_DIR})
   target_link_libraries(quarrow2_tool PRIVATE quarrow2)
 endif()
 

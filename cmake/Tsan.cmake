@@ -16,7 +16,7 @@ add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/posix/stress_processes_test.cpp
   ${QUARROW2_TSAN_SUPPORT})
 quarrow2_strict_warnings(quarrow2_tsan_tests)
-target_link_libraries(quarrow2_tsan_tests PRIVATE quarrow2_core GTest::gtest)
+target_link_libraries(quarrow2_tsan_tests PRIVATE quarrow2_core GTest::gtest quarrow2_utfcpp)
 target_include_directories(quarrow2_tsan_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 gtest_discover_tests(quarrow2_tsan_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "${QUARROW2_TEST_PREFIX}"
                      PROPERTIES TIMEOUT 900 LABELS tsan

@@ -7,65 +7,27 @@
 #include <iterator>
 #include <vector>
 
+#include <utf8.h>
+
 namespace quarrow2::test {
 
+// Lenient both ways, as diagnostics need: a lone surrogate (which a test may pass on purpose)
+// goes through as its own three bytes and back, instead of stopping the test.
 WString W(const std::string& utf8) {
     WString out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp;
-        size_t n;
-        if (c < 0x80) {
-            cp = c;
-            n = 1;
-        } else if ((c >> 5) == 6) {
-            cp = c & 0x1F;
-            n = 2;
-        } else if ((c >> 4) == 14) {
-            cp = c & 0x0F;
-            n = 3;
-        } else {
-            cp = c & 0x07;
-            n = 4;
-        }
-        for (size_t k = 1; k < n && i + k < utf8.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<WCHAR>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<WCHAR>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<WCHAR>(cp));
-        }
-    }
+    utf8::unchecked::utf8to16(utf8.begin(), utf8.end(), std::back_inserter(out));
     return out;
 }
 
 std::string Narrow(const WCHAR* s, size_t n) {
+    const auto unit = [s](size_t k) { return static_cast<uint32_t>(static_cast<uint16_t>(s[k])); };
     std::string out;
     for (size_t i = 0; i < n; ++i) {
-        uint32_t cp = static_cast<uint16_t>(s[i]);
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && static_cast<uint16_t>(s[i + 1]) >= 0xDC00 &&
-            static_cast<uint16_t>(s[i + 1]) < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint16_t>(s[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
+        uint32_t cp = unit(i);
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < n && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) < 0xE000)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(++i) - 0xDC00);
+        utf8::unchecked::append(cp, std::back_inserter(out));
     }
     return out;
 }
