@@ -86,7 +86,7 @@ target_include_directories(quarrow2_ntfs_client PRIVATE ${PROJECT_SOURCE_DIR}/in
                            ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(quarrow2_ntfs_client PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
                                                         _WIN32_WINNT=0x0601)
-target_link_libraries(quarrow2_ntfs_client PRIVATE ${QUARROW2_GTEST} oleaut32 ole32 uuid)
+target_link_libraries(quarrow2_ntfs_client PRIVATE ${QUARROW2_GTEST} quarrow2_utfcpp oleaut32 ole32 uuid)
 add_dependencies(quarrow2_ntfs_client Quarrow2)
 find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
 add_test(NAME ${QUARROW2_TEST_PREFIX}ntfs_wine
