@@ -39,7 +39,6 @@ function(quarrow2_add_suite name)
 endfunction()
 
 quarrow2_add_suite(quarrow2_portable_tests
-  portable/byte_array_conversions_test.cpp
   portable/file_binding_test.cpp
   portable/metadata_failures_test.cpp
   portable/metadata_stored_form_test.cpp

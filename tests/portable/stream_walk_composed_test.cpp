@@ -3,6 +3,7 @@
 // their full 64-bit size and never read, and sizes add up modulo 2^32.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -15,47 +16,49 @@ namespace quarrow2::test {
 namespace {
 
 using discovery::WalkBackupStream;
+using Skips = std::vector<ULONGLONG>;
 
-constexpr ULONGLONG kGiB = 1024ull * 1024 * 1024;
+constexpr ULONGLONG kGiB = 1ull << 30;
 constexpr DWORD kLongestRawNameBytes = discovery::kMaxRawStreamNameUnits * sizeof(WCHAR);
 
-struct Seen {
-    DWORD id;
-    LONGLONG size;
-    WString name;
-};
-
 struct Recorder {
-    std::vector<Seen> seen;
-    size_t stopAfter = static_cast<size_t>(-1);
+    std::string seen;  // "id name size" of each visit, joined by "|"
+    size_t visits = 0;
+    size_t stopAfter = 0;
 };
 
 LONG Record(const WIN32_STREAM_ID& header, const WCHAR* name, void* context) {
-    auto& recorder = *static_cast<Recorder*>(context);
-    recorder.seen.push_back({header.dwStreamId, header.Size.QuadPart, WString(name)});
-    return recorder.seen.size() >= recorder.stopAfter ? 1 : 0;
+    auto& r = *static_cast<Recorder*>(context);
+    r.seen += (r.visits ? "|" : "") + std::to_string(header.dwStreamId) + " " +
+              Narrow(WString(name)) + " " + std::to_string(header.Size.QuadPart);
+    return ++r.visits == r.stopAfter ? 1 : 0;
 }
 
-std::vector<std::string> Names(const std::vector<Seen>& seen) {
-    std::vector<std::string> names;
-    for (const Seen& s : seen) names.push_back(Narrow(s.name));
-    return names;
+// Every read asked for a header, or for a name no longer than the walk's buffer, and no
+// content byte was read.
+void ExpectReadsWithinBuffers(const ComposedBackup& backup) {
+    for (size_t i = 0; i < backup.requested.size(); ++i)
+        EXPECT_LE(backup.requested[i], kLongestRawNameBytes) << "read " << i;
+    EXPECT_EQ(backup.contentBytesRead, 0u) << "a content byte was read";
 }
 
-// The raw names of the streams a walk visits.
-std::vector<std::string> Walk(ComposedBackup& backup) {
+// What the walk visited, the visitor stopping it after `stopAfter` visits if not 0.
+std::string Walk(ComposedBackup& backup, size_t stopAfter = 0) {
     Recorder recorder;
+    recorder.stopAfter = stopAfter;
     WalkBackupStream(backup, Record, &recorder);
-    return Names(recorder.seen);
+    ExpectReadsWithinBuffers(backup);
+    return recorder.seen;
 }
 
-std::vector<std::string> TypeNames(ComposedBackup& backup) {
+std::vector<WString> TypeNames(ComposedBackup& backup) {
     discovery::TypeNameList list;
     discovery::TypeNameCollector collector{list};
     WalkBackupStream(backup, discovery::TypeNameVisitor, &collector);
     EXPECT_EQ(collector.status, S_OK);
-    std::vector<std::string> names;
-    for (const UniqueBstr& name : list) names.push_back(Narrow(name.get()));
+    ExpectReadsWithinBuffers(backup);
+    std::vector<WString> names;
+    for (const UniqueBstr& name : list) names.emplace_back(name.get(), name.length());
     return names;
 }
 
@@ -69,99 +72,66 @@ WString NameOfUnits(size_t n) {
     return name;
 }
 
-// Every read asked for a header, or for a name no longer than the walk's buffer.
-void ExpectReadsWithinBuffers(const ComposedBackup& backup) {
-    for (size_t i = 0; i < backup.requested.size(); ++i)
-        EXPECT_LE(backup.requested[i], kLongestRawNameBytes) << "read " << i;
-    EXPECT_EQ(backup.contentBytesRead, 0u) << "a content byte was read";
+TEST(StreamWalkComposed, VisitsEveryStreamInOrderAndSkipsEveryContentUnreadUntilAVisitorStops) {
+    for (size_t stopAfter : {0, 2}) {
+        ComposedBackup backup;
+        backup.Stream(BACKUP_DATA, W(""), 1024 * 1024)
+            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
+            .Stream(BACKUP_SECURITY_DATA, W(""), 64)
+            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6)
+            .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 0);  // reported twice: kept twice
+        if (stopAfter) {
+            EXPECT_EQ(Walk(backup, stopAfter), "1  1048576|4 :Author:$DATA 10");
+            EXPECT_EQ(backup.skips, Skips{1024 * 1024}) << "no skip after the stop";
+            continue;
+        }
+        EXPECT_EQ(Walk(backup),
+                  "1  1048576|4 :Author:$DATA 10|3  64|4 :Keywords:$DATA 6|4 :Author:$DATA 0");
+        EXPECT_EQ(backup.skips, (Skips{1024 * 1024, 10, 64, 6, 0}));
+        // Headers are read 20 bytes at a time; the last read finds the end.
+        EXPECT_EQ(backup.requested.front(), 20u);
+        EXPECT_EQ(backup.requested.back(), 20u);
+    }
 }
 
-TEST(StreamWalkComposed, VisitsEveryStreamInOrderAndSkipsEveryContentUnread) {
-    ComposedBackup backup;
-    backup.Stream(BACKUP_DATA, W(""), 1024 * 1024)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
-        .Stream(BACKUP_SECURITY_DATA, W(""), 64)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 0);  // reported twice: kept twice
-    Recorder recorder;
-    WalkBackupStream(backup, Record, &recorder);
-
-    ASSERT_EQ(recorder.seen.size(), 5u);
-    EXPECT_EQ(Names(recorder.seen), (std::vector<std::string>{"", ":Author:$DATA", "",
-                                                              ":Keywords:$DATA", ":Author:$DATA"}));
-    EXPECT_EQ(recorder.seen[0].id, DWORD(BACKUP_DATA));
-    EXPECT_EQ(recorder.seen[0].size, 1024 * 1024);
-    EXPECT_EQ(recorder.seen[2].id, DWORD(BACKUP_SECURITY_DATA));
-    EXPECT_EQ(recorder.seen[3].size, 6);
-
-    EXPECT_EQ(backup.skips, (std::vector<ULONGLONG>{1024 * 1024, 10, 64, 6, 0}));
-    ExpectReadsWithinBuffers(backup);
-    // Headers are read 20 bytes at a time; the last read finds the end.
-    EXPECT_EQ(backup.requested.front(), 20u);
-    EXPECT_EQ(backup.requested.back(), 20u);
-}
-
-TEST(StreamWalkComposed, TypeNamesDropOneColonAndCutAtTheFirstDataSuffix) {
-    ComposedBackup backup;
-    backup.Stream(BACKUP_ALTERNATE_DATA, W("::double:$DATA"), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, W(":lower:$data:$DATA"), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, W(":twice:$DATA:$DATA"), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, W(":nosuffix"), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, W("bare:$DATA"), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, W(""), 1)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Größe \xF0\x9F\x93\x84")), 1)
-        .Stream(BACKUP_SECURITY_DATA, W(":sec:$DATA"), 1)  // not named data streams: ignored
-        .Stream(BACKUP_DATA, W(":main:$DATA"), 1);
-    EXPECT_EQ(TypeNames(backup),
-              (std::vector<std::string>{":double", "lower:$data", "twice", "nosuffix", "bare", "",
-                                        "Größe \xF0\x9F\x93\x84"}));
-}
-
-TEST(StreamWalkComposed, NamesOfEveryLegalLengthArriveWhole) {
+TEST(StreamWalkComposed, TypeNamesDropOneColonCutAtTheFirstDataSuffixAndArriveWhole) {
     // 253 to 255 units are the names whose raw form (260 to 262 units) a 260-unit buffer
     // would cut; a pair of surrogates at the very end must survive too.
-    std::vector<WString> typeNames = {NameOfUnits(1),   NameOfUnits(252),
-                                      NameOfUnits(253), NameOfUnits(254),
-                                      NameOfUnits(255), NameOfUnits(253) + W("\xF0\x9F\x93\x84")};
+    std::vector<std::pair<WString, WString>> names = {
+        {W("::double:$DATA"), W(":double")},   {W(":lower:$data:$DATA"), W("lower:$data")},
+        {W(":twice:$DATA:$DATA"), W("twice")}, {W(":nosuffix"), W("nosuffix")},
+        {W("bare:$DATA"), W("bare")},          {W(""), W("")}};
+    for (const WString& type :
+         {W("Größe \xF0\x9F\x93\x84"), NameOfUnits(1), NameOfUnits(252), NameOfUnits(253),
+          NameOfUnits(254), NameOfUnits(255), NameOfUnits(253) + W("\xF0\x9F\x93\x84"), W("after")})
+        names.emplace_back(Raw(type), type);
     ComposedBackup backup;
-    backup.Stream(BACKUP_DATA, W(""), 5);
-    for (const WString& name : typeNames) backup.Stream(BACKUP_ALTERNATE_DATA, Raw(name), 3);
-    backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("after")), 4);
-
-    discovery::TypeNameList list;
-    discovery::TypeNameCollector collector{list};
-    WalkBackupStream(backup, discovery::TypeNameVisitor, &collector);
-    ASSERT_EQ(list.size(), typeNames.size() + 1);
-    for (size_t i = 0; i < typeNames.size(); ++i) {
-        EXPECT_EQ(list[i].length(), typeNames[i].size()) << "name " << i;
-        EXPECT_EQ(WString(list[i].get(), list[i].length()), typeNames[i]) << "name " << i;
+    backup.Stream(BACKUP_DATA, W(":main:$DATA"), 5);  // not named data streams: ignored
+    backup.Stream(BACKUP_SECURITY_DATA, W(":sec:$DATA"), 1);
+    std::vector<WString> expected;
+    for (const auto& name : names) {
+        backup.Stream(BACKUP_ALTERNATE_DATA, name.first, 3);
+        expected.push_back(name.second);
     }
-    EXPECT_EQ(Narrow(list.back().get()), "after") << "the walk went on after the longest name";
-    EXPECT_EQ(backup.skips.size(), typeNames.size() + 2);
-    ExpectReadsWithinBuffers(backup);
+    EXPECT_EQ(TypeNames(backup), expected);
+    EXPECT_EQ(backup.skips.size(), names.size() + 2);
 
     // The longest raw name fills the buffer exactly and still gets its terminator.
     ComposedBackup longest;
     longest.Stream(BACKUP_ALTERNATE_DATA, Raw(NameOfUnits(255)), 1);
-    Recorder recorder;
-    WalkBackupStream(longest, Record, &recorder);
-    ASSERT_EQ(recorder.seen.size(), 1u);
-    EXPECT_EQ(recorder.seen[0].name.size(), size_t(discovery::kMaxRawStreamNameUnits));
+    EXPECT_EQ(Walk(longest), "4 " + Narrow(Raw(NameOfUnits(255))) + " 1");
 }
 
 TEST(StreamWalkComposed, ARawNameLongerThanAnyFileSystemMakesEndsTheWalk) {
-    for (DWORD nameBytes : std::vector<DWORD>{kLongestRawNameBytes + 1, kLongestRawNameBytes + 2,
-                                              4096, 0x7FFFFFFF, 0xFFFFFFFF}) {
+    for (DWORD nameBytes : {kLongestRawNameBytes + 1, kLongestRawNameBytes + 2, DWORD(4096),
+                            DWORD(0x7FFFFFFF), DWORD(0xFFFFFFFF)}) {
         ComposedBackup backup;
         backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("before")), 2);
         backup.Header(BACKUP_ALTERNATE_DATA, nameBytes, 7);
         WString filler = NameOfUnits(600);
         backup.Bytes(filler.data(), filler.size() * sizeof(WCHAR));
         backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("after")), 3);
-
-        EXPECT_EQ(Walk(backup), (std::vector<std::string>{":before:$DATA"}))
-            << "name of " << nameBytes << " bytes";
-        ExpectReadsWithinBuffers(backup);
+        EXPECT_EQ(Walk(backup), "4 :before:$DATA 2") << "name of " << nameBytes << " bytes";
         EXPECT_EQ(backup.requested.size(), 3u) << "no part of the long name was read";
     }
 }
@@ -169,95 +139,74 @@ TEST(StreamWalkComposed, ARawNameLongerThanAnyFileSystemMakesEndsTheWalk) {
 TEST(StreamWalkComposed, CutAndMalformedRecordsEndTheWalkKeepingWhatCameBefore) {
     const WString author = Raw(W("Author"));
     const DWORD authorBytes = static_cast<DWORD>(author.size() * sizeof(WCHAR));
-    struct Case {
-        const char* what;
-        ComposedBackup backup;
-        std::vector<std::string> names = {"", ":Author:$DATA"};
-        size_t reads = 0;  // how many reads the walk made, where that matters
+    const std::string before = "1  100|4 :Author:$DATA 10";
+    const auto later = [](ComposedBackup& b) -> ComposedBackup& {
+        return b.Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
     };
-    std::vector<Case> cases(10);
-    for (Case& c : cases) {
-        c.backup.Stream(BACKUP_DATA, W(""), 100).Stream(BACKUP_ALTERNATE_DATA, author, 10);
-    }
-    cases[0].what = "the backup stream ends after a few bytes of a header";
-    cases[0].backup.Bytes("\x04\x00\x00\x00\x00\x00", 6);
-    cases[1].what = "the backup stream ends after a header";
-    cases[1].backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10);
-    cases[2].what = "the name is shorter than its header says";
-    cases[2]
-        .backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10)
-        .Bytes(author.data(), authorBytes - 4);
-    cases[3].what = "the backup stream ends inside a content";
-    cases[3]
-        .backup.Header(BACKUP_ALTERNATE_DATA, authorBytes, 1000)
-        .Bytes(author.data(), authorBytes);
-    cases[3].backup.Content(10);
-    cases[3].names.push_back(":Author:$DATA");
-    for (size_t i = 4; i < 9; ++i)
-        cases[i].backup.Stream(BACKUP_ALTERNATE_DATA, Raw(W("Later")), 1);
-    cases[4].what = "a header read fails";
-    cases[4].backup.FailRead(4);
-    cases[5].what = "a name read fails";
-    cases[5].backup.FailRead(5);
-    cases[6].what = "the read context is lost while reading a header";
-    cases[6].backup.LoseContextAtRead(4);
-    // A name read that loses the context, and a skip that does, end the walk before the
-    // next visit and the next read.
-    cases[7].what = "the read context is lost while reading a name";
-    cases[7].backup.LoseContextAtRead(3);
-    cases[7].names = {""};
-    cases[7].reads = 4;
-    cases[8].what = "the read context is lost while skipping";
-    cases[8].backup.LoseContextAtSkip(1);
-    cases[8].reads = 4;
-    // An odd name length: the half unit at its end is dropped, nothing beyond is touched.
-    cases[9].what = "an odd name length";
-    cases[9].backup.Header(BACKUP_ALTERNATE_DATA, 7, 0).Bytes(author.data(), 7);
-    cases[9].names.push_back(":Au");
-    for (Case& c : cases) {
-        EXPECT_EQ(Walk(c.backup), c.names) << c.what;
-        ExpectReadsWithinBuffers(c.backup);
+    const struct {
+        const char* what;
+        std::function<void(ComposedBackup&)> then;
+        std::string seen;
+        size_t reads;  // how many reads the walk made, where that matters
+    } cases[] = {
+        {"the backup stream ends after a few bytes of a header",
+         [](ComposedBackup& b) { b.Bytes("\x04\x00\x00\x00\x00\x00", 6); }, before, 0},
+        {"the backup stream ends after a header",
+         [&](ComposedBackup& b) { b.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10); }, before, 0},
+        {"the name is shorter than its header says",
+         [&](ComposedBackup& b) {
+             b.Header(BACKUP_ALTERNATE_DATA, authorBytes, 10).Bytes(author.data(), authorBytes - 4);
+         },
+         before, 0},
+        {"the backup stream ends inside a content",
+         [&](ComposedBackup& b) {
+             b.Header(BACKUP_ALTERNATE_DATA, authorBytes, 1000).Bytes(author.data(), authorBytes);
+             b.Content(10);
+         },
+         before + "|4 :Author:$DATA 1000", 0},
+        {"a header read fails", [&](ComposedBackup& b) { later(b).FailRead(4); }, before, 0},
+        {"a name read fails", [&](ComposedBackup& b) { later(b).FailRead(5); }, before, 0},
+        {"the read context is lost while reading a header",
+         [&](ComposedBackup& b) { later(b).LoseContextAtRead(4); }, before, 0},
+        // A name read that loses the context, and a skip that does, end the walk before the
+        // next visit and the next read.
+        {"the read context is lost while reading a name",
+         [&](ComposedBackup& b) { later(b).LoseContextAtRead(3); }, "1  100", 4},
+        {"the read context is lost while skipping",
+         [&](ComposedBackup& b) { later(b).LoseContextAtSkip(1); }, before, 4},
+        // An odd name length: the half unit at its end is dropped, nothing beyond is touched.
+        {"an odd name length",
+         [&](ComposedBackup& b) { b.Header(BACKUP_ALTERNATE_DATA, 7, 0).Bytes(author.data(), 7); },
+         before + "|4 :Au 0", 0},
+    };
+    for (const auto& c : cases) {
+        ComposedBackup backup;
+        backup.Stream(BACKUP_DATA, W(""), 100).Stream(BACKUP_ALTERNATE_DATA, author, 10);
+        c.then(backup);
+        EXPECT_EQ(Walk(backup), c.seen) << c.what;
         if (c.reads) {
-            EXPECT_EQ(c.backup.requested.size(), c.reads) << c.what;
+            EXPECT_EQ(backup.requested.size(), c.reads) << c.what;
         }
     }
-}
-
-TEST(StreamWalkComposed, AVisitorCanStopTheWalk) {
-    ComposedBackup backup;
-    backup.Stream(BACKUP_DATA, W(""), 100)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Author")), 10)
-        .Stream(BACKUP_ALTERNATE_DATA, Raw(W("Keywords")), 6);
-    Recorder recorder;
-    recorder.stopAfter = 2;
-    WalkBackupStream(backup, Record, &recorder);
-    EXPECT_EQ(recorder.seen.size(), 2u);
-    EXPECT_EQ(backup.skips, (std::vector<ULONGLONG>{100})) << "no skip after the stop";
 }
 
 TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
     // Only named data streams count; a stream of 4 GiB and more adds its size modulo 2^32
     // and the walk still reaches the stream after it; a total above 2147483647 reads
     // negative, one of 2^32 wraps to 0.
+    const DWORD kMain = BACKUP_DATA, kNamed = BACKUP_ALTERNATE_DATA,
+                kSecurity = BACKUP_SECURITY_DATA;
     const struct {
-        std::vector<std::pair<DWORD, ULONGLONG>> streams;
         LONG total;
-    } cases[] = {{{{BACKUP_DATA, 8 * kGiB + 12345},
-                   {BACKUP_ALTERNATE_DATA, 10},
-                   {BACKUP_SECURITY_DATA, 99},
-                   {BACKUP_ALTERNATE_DATA, 6}},
-                  16},
-                 {{{BACKUP_ALTERNATE_DATA, 4 * kGiB + 5},
-                   {BACKUP_ALTERNATE_DATA, 4 * kGiB},
-                   {BACKUP_ALTERNATE_DATA, 7}},
-                  12},
-                 {{{BACKUP_ALTERNATE_DATA, 0x7FFFFFFFull}, {BACKUP_ALTERNATE_DATA, 1}},
-                  std::numeric_limits<LONG>::min()},
-                 {{{BACKUP_ALTERNATE_DATA, 0xFFFFFFFFull}, {BACKUP_ALTERNATE_DATA, 1}}, 0},
-                 {{}, 0}};
+        std::vector<std::pair<DWORD, ULONGLONG>> streams;
+    } cases[] = {{16, {{kMain, 8 * kGiB + 12345}, {kNamed, 10}, {kSecurity, 99}, {kNamed, 6}}},
+                 {12, {{kNamed, 4 * kGiB + 5}, {kNamed, 4 * kGiB}, {kNamed, 7}}},
+                 {std::numeric_limits<LONG>::min(), {{kNamed, 0x7FFFFFFFull}, {kNamed, 1}}},
+                 {0, {{kNamed, 0xFFFFFFFFull}, {kNamed, 1}}},
+                 {0, {}}};
     for (const auto& c : cases) {
         ComposedBackup backup;
-        std::vector<ULONGLONG> sizes;
+        Skips sizes;
         for (const auto& s : c.streams) {
             backup.Stream(s.first, s.first == BACKUP_ALTERNATE_DATA ? Raw(W("N")) : W(""),
                           s.second);
