@@ -123,11 +123,12 @@ void ExpectClosed(IMetaData* item) {
 TEST(MetaDataFailures, DeleteRemovesOnlyTheItemsStreamAndClosesTheItemEvenWhenRefused) {
     ItemFile file;
     const WString otherPath = file.otherStreamPath("U");
-    for (const WString& path : {PathW(file.file()), otherPath}) {
-        UniqueHandle made(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ASSERT_TRUE(made.valid()) << GetLastError();
-    }
+    MakeFile(file.file());
+    const auto openOther = [&](DWORD disposition) {
+        return UniqueHandle(CreateFileW(otherPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    ASSERT_TRUE(openOther(OPEN_ALWAYS).valid()) << GetLastError();
     ComPtr<IMetaData> item = file.Item();
     ASSERT_EQ(PutText(item.get(), W("held")), S_OK);
     UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
@@ -142,9 +143,7 @@ TEST(MetaDataFailures, DeleteRemovesOnlyTheItemsStreamAndClosesTheItemEvenWhenRe
     EXPECT_FALSE(file.StreamExists());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(std::filesystem::exists(file.file()));
-    UniqueHandle otherStream(CreateFileW(otherPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_TRUE(otherStream.valid()) << GetLastError();
+    EXPECT_TRUE(openOther(OPEN_EXISTING).valid()) << GetLastError();
     ExpectClosed(item.get());
 }
 
