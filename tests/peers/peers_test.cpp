@@ -6,7 +6,7 @@
 // the streams that the default mount shows as "user." attributes as "file:stream" files.
 #include <sys/xattr.h>
 
-#include <cstdio>
+#include <iomanip>
 #include <map>
 #include <sstream>
 
@@ -17,50 +17,38 @@
 namespace quarrow2::test {
 namespace {
 
-using Items = std::map<std::string, std::string>;  // type name -> its bytes in hex
+using Items = std::map<std::string, std::string>;  // type name -> its bytes
 
-std::string Hex(const unsigned char* p, size_t size) {
-    std::string hex;
-    char digits[3];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(digits, sizeof digits, "%02x", p[i]);
-        hex += digits;
-    }
-    return hex;
+std::string Hex(const std::string& bytes) {
+    std::ostringstream hex;
+    for (unsigned char b : bytes) hex << std::hex << std::setw(2) << std::setfill('0') << int(b);
+    return hex.str();
 }
-std::string Hex(const Bytes& bytes) { return Hex(bytes.data(), bytes.size()); }
-std::string Hex(const std::string& s) {
-    return Hex(reinterpret_cast<const unsigned char*>(s.data()), s.size());
-}
-
-Bytes FromHex(const std::string& hex) {
-    Bytes bytes;
+std::string FromHex(const std::string& hex) {
+    std::string bytes;
     for (size_t at = 0; at + 1 < hex.size(); at += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(at, 2), nullptr, 16)));
+        bytes += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
     return bytes;
 }
+std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 const std::string kUnicodeType = "Näme ✓ 😀";  // a blank, and a character outside the BMP
 const std::string kMainContent = "the file's own bytes";
 
-std::string AllByteValues() {
-    Bytes bytes;
-    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<unsigned char>(b));
-    return Hex(bytes);
-}
-
 // What a peer writes: text, every byte value, an odd length, the empty value's marker, the
 // marker with its last byte changed or with one more (values, not the empty value), no bytes.
 Items PeerWritten() {
-    const std::string marker = Hex(EmptyValueMarker());
-    return {{"Author", Hex(Utf16Bytes("Jane Doe 😀"))},
-            {"Blob", AllByteValues()},
-            {"Odd", "010203"},
+    const std::string marker = Raw(EmptyValueMarker());
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    return {{"Author", Raw(Utf16Bytes("Jane Doe 😀"))},
+            {"Blob", all},
+            {"Odd", "\x01\x02\x03"},
             {"Empty", marker},
-            {"Almost", marker.substr(0, marker.size() - 2) + "01"},
-            {"Longer", marker + "00"},
+            {"Almost", marker.substr(0, marker.size() - 1) + "\x01"},
+            {"Longer", marker + '\0'},
             {"Zero", ""},
-            {kUnicodeType, Hex(Utf16Bytes("ok"))}};
+            {kUnicodeType, Raw(Utf16Bytes("ok"))}};
 }
 
 std::string Failure(const std::string& call) {
@@ -81,7 +69,7 @@ ComPtr<IFile> BoundFile(const fs::path& path) {
     return file;
 }
 
-// What Quarrow2 reads of each item Types lists: "Data / Text / Length", the bytes in hex.
+// What Quarrow2 reads of each item Types lists: "Data / Text / Length".
 Items ClientItems(IFile* file) {
     Items items;
     ComPtr<IStrings> types;
@@ -108,12 +96,12 @@ Items ClientItems(IFile* file) {
         } else if (V_VT(data.get()) == (VT_ARRAY | VT_UI1) &&
                    SafeArrayGetUBound(V_ARRAY(data.get()), 1, &upper) == S_OK) {
             ArrayAccess access(V_ARRAY(data.get()));
-            read = access.data() ? Hex(static_cast<unsigned char*>(access.data()), upper + 1) : "";
+            read = access.data() ? std::string(static_cast<char*>(access.data()), upper + 1) : "";
         }
         const bool textRead = item->get_Text(text.out()) == S_OK;
-        read += " / " + (textRead
-                             ? Hex(reinterpret_cast<unsigned char*>(text.get()), text.byte_length())
-                             : Failure("Text"));
+        read +=
+            " / " + (textRead ? std::string(reinterpret_cast<char*>(text.get()), text.byte_length())
+                              : Failure("Text"));
         EXPECT_EQ(item->get_Length(&length), S_OK);
         read += " / " + std::to_string(length);
         EXPECT_EQ(item->Close(), S_OK);
@@ -127,9 +115,9 @@ void ExpectQuarrow2ReadsPeerItems(const fs::path& file) {
     Items expected;
     LONG total = 0, length = -1;
     for (const auto& [type, stored] : PeerWritten()) {
-        const std::string read = stored == Hex(EmptyValueMarker()) ? "" : stored;
-        total += static_cast<LONG>(stored.size() / 2);
-        expected[type] = read + " / " + read + " / " + std::to_string(stored.size() / 2);
+        const std::string read = stored == Raw(EmptyValueMarker()) ? "" : stored;
+        total += static_cast<LONG>(stored.size());
+        expected[type] = read + " / " + read + " / " + std::to_string(stored.size());
     }
     EXPECT_EQ(ClientItems(client.get()), expected);
     EXPECT_EQ(client->get_Length(&length), S_OK);
@@ -137,29 +125,28 @@ void ExpectQuarrow2ReadsPeerItems(const fs::path& file) {
     EXPECT_EQ(FileContent(file), kMainContent);
 }
 
-// Adds the item and puts the text, or the bytes, or nothing: the failure, or nothing.
+// Adds the item and puts the text, or the bytes, or nothing; the failure, or nothing.
 struct Put {
     std::string type;
     std::optional<std::string> text;
-    std::optional<std::string> hex;
+    std::optional<std::string> bytes;
 };
 std::string PutItem(IFile* file, const Put& put) {
     UniqueBstr type = Bstr(put.type), text = Bstr(put.text.value_or(""));
     ComPtr<IMetaData> item;
     if (file->Add(type.get(), item.out()) != S_OK) return Failure("Add");
     UniqueVariant data;
-    if (put.hex) {
-        const Bytes bytes = FromHex(*put.hex);
-        SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+    if (put.bytes) {
+        SAFEARRAYBOUND bound{static_cast<ULONG>(put.bytes->size()), 0};
         V_VT(data.get()) = VT_ARRAY | VT_UI1;
         V_ARRAY(data.get()) = SafeArrayCreate(VT_UI1, 1, &bound);
         ArrayAccess access(V_ARRAY(data.get()));
         if (access.data())
-            std::copy(bytes.begin(), bytes.end(), static_cast<unsigned char*>(access.data()));
+            std::copy(put.bytes->begin(), put.bytes->end(), static_cast<char*>(access.data()));
     }
-    const HRESULT hr = put.text  ? item->put_Text(text.get())
-                       : put.hex ? item->put_Data(*data)
-                                 : S_OK;
+    const HRESULT hr = put.text    ? item->put_Text(text.get())
+                       : put.bytes ? item->put_Data(*data)
+                                   : S_OK;
     return hr == S_OK ? "" : Failure("Put");
 }
 
@@ -173,7 +160,7 @@ Items WriteAsQuarrow2(const fs::path& file) {
     const Items written = PeerWritten();
     const Put puts[] = {{"Author", "Jane Doe 😀", {}},
                         {"Blob", {}, written.at("Blob")},
-                        {"Odd", {}, "010203"},
+                        {"Odd", {}, "\x01\x02\x03"},
                         {"Empty", {}, {}},
                         {"Cleared", "was here", {}},
                         {"Cleared", "", {}},
@@ -190,72 +177,62 @@ Items WriteAsQuarrow2(const fs::path& file) {
     return expected;
 }
 
-// Runs a program to its end with no input: its exit status (-1 when it could not run) and
-// its output; its errors go into the output only when it fails.
-std::pair<int, std::string> RunProgram(const fs::path& folder, std::vector<std::string> argv) {
-    const std::string out = (folder / "out").string(), errors = (folder / "errors").string();
-    argv.insert(argv.begin(), {"sh", "-c", "\"$@\" >\"$0\" 2>\"$0.errors\"", out});
-    const int status = RunQuietly(argv);
+// Runs the shell command on the path, as $0, with no input: its exit status and its output
+// (with its errors when it fails).
+std::pair<int, std::string> RunProgram(const std::string& command, const fs::path& path) {
+    const std::string out = path.string() + ".out";
+    const int status = RunQuietly(
+        {"sh", "-c", command + " \"$0\" </dev/null >\"$1\" 2>\"$1.errors\"", path.string(), out});
     return {status, FileContent(out) + (status ? FileContent(out + ".errors") : "")};
 }
 
 // A program that dumps a file's items and restores them from a dump, and what it needs.
 struct ProgramPeer {
-    const char* name;
-    std::vector<std::string> dump, restore, programs;
-    std::string package;
+    std::string name, dump, restore, programs, package;
 };
 void PrintTo(const ProgramPeer& peer, std::ostream* out) { *out << peer.name; }
 
-const std::vector<std::string> kJava = {
-    "env",          "LC_ALL=C.UTF-8",          "java",
-    "-Xshare:auto", "-XX:TieredStopAtLevel=1", QUARROW2_PEERS_SOURCE_DIR "/XattrPeer.java"};
-const std::vector<std::string> kPython = {"python3", QUARROW2_PEERS_SOURCE_DIR "/xattr_peer.py"};
-std::vector<std::string> operator+(std::vector<std::string> words, const char* word) {
-    words.push_back(word);
-    return words;
-}
+// The JDK turns attribute names into bytes with the locale's character set; under the C
+// locale every character outside ASCII would become '?'.
+const std::string kJava =
+    "LC_ALL=C.UTF-8 java -Xshare:auto -XX:TieredStopAtLevel=1 '" QUARROW2_PEERS_SOURCE_DIR
+    "/XattrPeer.java' ";
+const std::string kPython = "python3 '" QUARROW2_PEERS_SOURCE_DIR "/xattr_peer.py' ";
 
 class ProgramPeers : public ::testing::TestWithParam<ProgramPeer> {};
 INSTANTIATE_TEST_SUITE_P(
     , ProgramPeers,
-    ::testing::Values(
-        // The JDK turns attribute names into bytes with the locale's character set; under the
-        // C locale every character outside ASCII would become '?'.
-        ProgramPeer{"Java",
-                    kJava + "dump",
-                    kJava + "restore",
-                    {"java", "javac"},
-                    "openjdk-17-jdk-headless"},
-        ProgramPeer{"Python", kPython + "dump", kPython + "restore", {"python3"}, "python3"},
-        ProgramPeer{"Attr",
-                    {"getfattr", "--absolute-names", "-d", "-m", "^user\\.", "-e", "hex"},
-                    {"setfattr", "--restore"},
-                    {"getfattr", "setfattr"},
-                    "attr"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(ProgramPeer{"Java", kJava + "dump", kJava + "restore", "java javac",
+                                  "openjdk-17-jdk-headless"},
+                      ProgramPeer{"Python", kPython + "dump", kPython + "restore", "python3",
+                                  "python3"},
+                      ProgramPeer{"Attr", "getfattr --absolute-names -d -m '^user\\.' -e hex",
+                                  "setfattr --restore", "getfattr setfattr", "attr"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_P(ProgramPeers, WriteWhatQuarrow2ReadsAndReadWhatItWrites) {
-    for (const std::string& program : GetParam().programs)
+    std::istringstream programs(GetParam().programs);
+    for (std::string program; programs >> program;)
         if (!OnPath(program))
             GTEST_SKIP() << program << " is not installed (package " << GetParam().package << ")";
     TempDir dir;
     MakeFile(dir / "by-peer", kMainContent);
     std::string dump = "# file: " + (dir / "by-peer").string() + "\n";
-    for (const auto& [type, hex] : PeerWritten()) dump += "user." + type + "=0x" + hex + "\n";
+    for (const auto& [type, bytes] : PeerWritten())
+        dump += "user." + type + "=0x" + Hex(bytes) + "\n";
     MakeFile(dir / "dump", dump);
-    const auto restored = RunProgram(dir.path(), GetParam().restore + (dir / "dump").c_str());
+    const auto restored = RunProgram(GetParam().restore, dir / "dump");
     ASSERT_EQ(restored.first, 0) << restored.second;
     ExpectQuarrow2ReadsPeerItems(dir / "by-peer");
 
     const Items expected = WriteAsQuarrow2(dir / "by-quarrow2");
-    const auto dumped = RunProgram(dir.path(), GetParam().dump + (dir / "by-quarrow2").c_str());
+    const auto dumped = RunProgram(GetParam().dump, dir / "by-quarrow2");
     ASSERT_EQ(dumped.first, 0) << dumped.second;
     Items read;
     std::istringstream lines(dumped.second);
     for (std::string line; std::getline(lines, line);)
         if (line.rfind("user.", 0) == 0)
-            read[line.substr(5, line.rfind('=') - 5)] = line.substr(line.rfind('=') + 3);
+            read[line.substr(5, line.rfind('=') - 5)] = FromHex(line.substr(line.rfind('=') + 3));
     EXPECT_EQ(read, expected);
     EXPECT_EQ(FileContent(dir / "by-quarrow2"), kMainContent);
 }
@@ -269,12 +246,8 @@ TEST_F(PeerNtfs, StreamsOfTheWindowsInterfaceAreItemsBothWays) {
     const fs::path byPeer = mountPoint_ / "by-peer", byQuarrow2 = mountPoint_ / "by-quarrow2";
     if (auto windows = Mount("streams_interface=windows"); windows->mounted()) {
         MakeFile(byPeer, kMainContent);
-        for (const auto& [type, hex] : PeerWritten()) {
-            const Bytes bytes = FromHex(hex);
-            std::ofstream(byPeer.string() + ":" + type, std::ios::binary)
-                .write(reinterpret_cast<const char*>(bytes.data()),
-                       static_cast<std::streamsize>(bytes.size()));
-        }
+        for (const auto& [type, bytes] : PeerWritten())
+            MakeFile(byPeer.string() + ":" + type, bytes);
     }
     Items expected;
     if (auto mounted = Mount(); mounted->mounted()) {
@@ -288,7 +261,7 @@ TEST_F(PeerNtfs, StreamsOfTheWindowsInterfaceAreItemsBothWays) {
     ASSERT_GE(got, 0) << "ntfs.streams.list: " << std::strerror(errno);
     Items read;
     for (size_t at = 0; at < static_cast<size_t>(got); at += std::strlen(list.c_str() + at) + 1)
-        read[list.c_str() + at] = Hex(FileContent(byQuarrow2.string() + ":" + (list.c_str() + at)));
+        read[list.c_str() + at] = FileContent(byQuarrow2.string() + ":" + (list.c_str() + at));
     EXPECT_EQ(read, expected);
     EXPECT_EQ(FileContent(byQuarrow2), kMainContent);
 }
