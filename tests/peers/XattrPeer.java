@@ -1,7 +1,5 @@
 // The JDK's user-defined file attributes as a peer of the tests, in the dump form of
-// getfattr -e hex: a "# file: PATH" line, then one "user.NAME=0xHEX" line an attribute.
-//   java XattrPeer.java dump FILE     the file's attributes
-//   java XattrPeer.java restore DUMP  sets the attributes the dump lists
+// getfattr -e hex: "java XattrPeer.java dump FILE" writes one, "restore DUMP" sets what one lists.
 import static java.nio.charset.StandardCharsets.UTF_8;
 
 import java.nio.ByteBuffer;

@@ -1,9 +1,6 @@
 // Other programs as peers on real files, both ways: what a peer writes, Quarrow2 lists and
-// reads with the same bytes, and what Quarrow2 writes, the peer lists and reads with the same
-// bytes. The peers are getfattr and setfattr, the JDK (XattrPeer.java, run from its source)
-// and Python (xattr_peer.py), all three through the dump form of getfattr -e hex ("# file:
-// PATH", then "user.NAME=0xHEX" lines), and ntfs-3g's streams_interface=windows, which shows
-// the streams that the default mount shows as "user." attributes as "file:stream" files.
+// reads with the same bytes, and the reverse. getfattr/setfattr, the JDK and Python exchange
+// items in the dump form of getfattr -e hex ("# file: PATH", then "user.NAME=0xHEX" lines).
 #include <sys/xattr.h>
 
 #include <iomanip>
@@ -19,17 +16,6 @@ namespace {
 
 using Items = std::map<std::string, std::string>;  // type name -> its bytes
 
-std::string Hex(const std::string& bytes) {
-    std::ostringstream hex;
-    for (unsigned char b : bytes) hex << std::hex << std::setw(2) << std::setfill('0') << int(b);
-    return hex.str();
-}
-std::string FromHex(const std::string& hex) {
-    std::string bytes;
-    for (size_t at = 0; at + 1 < hex.size(); at += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(at, 2), nullptr, 16));
-    return bytes;
-}
 std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 const std::string kUnicodeType = "Näme ✓ 😀";  // a blank, and a character outside the BMP
@@ -77,31 +63,27 @@ Items ClientItems(IFile* file) {
     EXPECT_EQ(file->get_Types(types.out()), S_OK);
     EXPECT_TRUE(types && types->get_Count(&count) == S_OK);
     for (LONG i = 1; i <= count; ++i) {
-        UniqueVariant type;
+        UniqueVariant type, data;
+        UniqueBstr text;
         ComPtr<IMetaData> item;
+        LONG length = -1;
         EXPECT_EQ(types->get_Item(i, type.get()), S_OK);
         const std::string name = V_VT(type.get()) == VT_BSTR ? Narrow(V_BSTR(type.get())) : "?";
-        UniqueBstr typeName = Bstr(name);
         EXPECT_EQ(items.count(name), 0u) << name << " is listed twice";
         std::string& read = items[name];
-        if (file->Open(typeName.get(), item.out()) != S_OK) {
+        if (file->Open(Bstr(name).get(), item.out()) != S_OK) {
             read = Failure("Open");
             continue;
         }
-        UniqueVariant data;
-        UniqueBstr text;
-        LONG upper = -1, length = -1;
         if (item->get_Data(data.get()) != S_OK) {
             read = Failure("Data");
-        } else if (V_VT(data.get()) == (VT_ARRAY | VT_UI1) &&
-                   SafeArrayGetUBound(V_ARRAY(data.get()), 1, &upper) == S_OK) {
-            ArrayAccess access(V_ARRAY(data.get()));
-            read = access.data() ? std::string(static_cast<char*>(access.data()), upper + 1) : "";
+        } else if (V_VT(data.get()) == (VT_ARRAY | VT_UI1)) {
+            const SAFEARRAY& array = *V_ARRAY(data.get());
+            read.assign(static_cast<char*>(array.pvData), array.rgsabound[0].cElements);
         }
-        const bool textRead = item->get_Text(text.out()) == S_OK;
-        read +=
-            " / " + (textRead ? std::string(reinterpret_cast<char*>(text.get()), text.byte_length())
-                              : Failure("Text"));
+        read += " / " + (item->get_Text(text.out()) == S_OK
+                             ? std::string(reinterpret_cast<char*>(text.get()), text.byte_length())
+                             : Failure("Text"));
         EXPECT_EQ(item->get_Length(&length), S_OK);
         read += " / " + std::to_string(length);
         EXPECT_EQ(item->Close(), S_OK);
@@ -217,10 +199,13 @@ TEST_P(ProgramPeers, WriteWhatQuarrow2ReadsAndReadWhatItWrites) {
             GTEST_SKIP() << program << " is not installed (package " << GetParam().package << ")";
     TempDir dir;
     MakeFile(dir / "by-peer", kMainContent);
-    std::string dump = "# file: " + (dir / "by-peer").string() + "\n";
-    for (const auto& [type, bytes] : PeerWritten())
-        dump += "user." + type + "=0x" + Hex(bytes) + "\n";
-    MakeFile(dir / "dump", dump);
+    std::ostringstream dump;
+    dump << "# file: " << (dir / "by-peer").string() << std::hex << std::setfill('0');
+    for (const auto& [type, bytes] : PeerWritten()) {
+        dump << "\nuser." << type << "=0x";
+        for (unsigned char b : bytes) dump << std::setw(2) << int(b);
+    }
+    MakeFile(dir / "dump", dump.str() + "\n");
     const auto restored = RunProgram(GetParam().restore, dir / "dump");
     ASSERT_EQ(restored.first, 0) << restored.second;
     ExpectQuarrow2ReadsPeerItems(dir / "by-peer");
@@ -230,9 +215,13 @@ TEST_P(ProgramPeers, WriteWhatQuarrow2ReadsAndReadWhatItWrites) {
     ASSERT_EQ(dumped.first, 0) << dumped.second;
     Items read;
     std::istringstream lines(dumped.second);
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind("user.", 0) == 0)
-            read[line.substr(5, line.rfind('=') - 5)] = FromHex(line.substr(line.rfind('=') + 3));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("user.", 0) != 0) continue;
+        const size_t value = line.rfind("=0x") + 3;
+        std::string& bytes = read[line.substr(5, value - 8)];
+        for (size_t at = value; at + 1 < line.size(); at += 2)
+            bytes += static_cast<char>(std::stoi(line.substr(at, 2), nullptr, 16));
+    }
     EXPECT_EQ(read, expected);
     EXPECT_EQ(FileContent(dir / "by-quarrow2"), kMainContent);
 }

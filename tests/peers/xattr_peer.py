@@ -1,9 +1,5 @@
-"""Python's os.listxattr, os.getxattr and os.setxattr as a peer of the tests, in the dump form
-of getfattr -e hex: a "# file: PATH" line, then one "user.NAME=0xHEX" line an attribute.
-
-    xattr_peer.py dump FILE     the file's "user." attributes
-    xattr_peer.py restore DUMP  sets the attributes the dump lists
-"""
+"""Python's extended attributes as a peer of the tests, in the dump form of getfattr -e hex:
+"xattr_peer.py dump FILE" writes one, "xattr_peer.py restore DUMP" sets what one lists."""
 import os
 import sys
 
