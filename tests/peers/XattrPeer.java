@@ -12,7 +12,7 @@ public final class XattrPeer {
     public static void main(String[] args) throws Exception {
         UserDefinedFileAttributeView view = null;
         if (args[0].equals("dump")) {
-            view = view(args[1]);
+            view = Files.getFileAttributeView(Paths.get(args[1]), UserDefinedFileAttributeView.class);
             for (String name : view.list()) {
                 ByteBuffer value = ByteBuffer.allocate(view.size(name));
                 view.read(name, value);
@@ -20,20 +20,17 @@ public final class XattrPeer {
                 System.out.write(("user." + name + "=0x" + hex + "\n").getBytes(UTF_8));
             }
             System.out.flush();
-            return;
-        }
-        for (String line : Files.readAllLines(Paths.get(args[1]), UTF_8)) {
-            int value = line.lastIndexOf("=0x");
-            if (line.startsWith("# file: ")) {
-                view = view(line.substring(8));
-            } else if (line.startsWith("user.")) {
-                view.write(line.substring(5, value),
-                        ByteBuffer.wrap(HexFormat.of().parseHex(line.substring(value + 3))));
+        } else {
+            for (String line : Files.readAllLines(Paths.get(args[1]), UTF_8)) {
+                int value = line.lastIndexOf("=0x");
+                if (line.startsWith("# file: ")) {
+                    view = Files.getFileAttributeView(
+                            Paths.get(line.substring(8)), UserDefinedFileAttributeView.class);
+                } else if (line.startsWith("user.")) {
+                    view.write(line.substring(5, value),
+                            ByteBuffer.wrap(HexFormat.of().parseHex(line.substring(value + 3))));
+                }
             }
         }
-    }
-
-    private static UserDefinedFileAttributeView view(String path) {
-        return Files.getFileAttributeView(Paths.get(path), UserDefinedFileAttributeView.class);
     }
 }
