@@ -53,23 +53,29 @@ ComPtr<IFile> BoundFile(const fs::path& path) {
     return file;
 }
 
-// What Quarrow2 reads of each item Types lists: "Data / Text / Length".
-Items ClientItems(IFile* file) {
-    Items items;
+// What Quarrow2 reads of each item Types lists ("Data / Text / Length"), and the total Length.
+void ExpectQuarrow2ReadsPeerItems(const fs::path& file) {
+    ComPtr<IFile> client = BoundFile(file);
+    ASSERT_TRUE(client);
+    Items expected, items;
+    LONG total = 0, length = -1, count = 0;
+    for (const auto& [type, stored] : PeerWritten()) {
+        const std::string read = stored == Raw(EmptyValueMarker()) ? "" : stored;
+        total += static_cast<LONG>(stored.size());
+        expected[type] = read + " / " + read + " / " + std::to_string(stored.size());
+    }
     ComPtr<IStrings> types;
-    LONG count = 0;
-    EXPECT_EQ(file->get_Types(types.out()), S_OK);
+    EXPECT_EQ(client->get_Types(types.out()), S_OK);
     EXPECT_TRUE(types && types->get_Count(&count) == S_OK);
     for (LONG i = 1; i <= count; ++i) {
         UniqueVariant type, data;
         UniqueBstr text;
         ComPtr<IMetaData> item;
-        LONG length = -1;
         EXPECT_EQ(types->get_Item(i, type.get()), S_OK);
         const std::string name = V_VT(type.get()) == VT_BSTR ? Narrow(V_BSTR(type.get())) : "?";
         EXPECT_EQ(items.count(name), 0u) << name << " is listed twice";
         std::string& read = items[name];
-        if (file->Open(Bstr(name).get(), item.out()) != S_OK) {
+        if (client->Open(Bstr(name).get(), item.out()) != S_OK) {
             read = Failure("Open");
             continue;
         }
@@ -86,45 +92,15 @@ Items ClientItems(IFile* file) {
         read += " / " + std::to_string(length);
         EXPECT_EQ(item->Close(), S_OK);
     }
-    return items;
-}
-
-void ExpectQuarrow2ReadsPeerItems(const fs::path& file) {
-    ComPtr<IFile> client = BoundFile(file);
-    ASSERT_TRUE(client);
-    Items expected;
-    LONG total = 0, length = -1;
-    for (const auto& [type, stored] : PeerWritten()) {
-        const std::string read = stored == Raw(EmptyValueMarker()) ? "" : stored;
-        total += static_cast<LONG>(stored.size());
-        expected[type] = read + " / " + read + " / " + std::to_string(stored.size());
-    }
-    EXPECT_EQ(ClientItems(client.get()), expected);
+    EXPECT_EQ(items, expected);
     EXPECT_TRUE(client->get_Length(&length) == S_OK && length == total) << length << " " << total;
     EXPECT_EQ(FileContent(file), kMainContent);
 }
 
-// Adds the item and puts the text, or the bytes, or nothing; the failure, or nothing.
 struct Put {
     std::string type;
-    std::optional<std::string> text, bytes;
+    std::optional<std::string> text, bytes;  // what is put through Text or Data, if anything
 };
-std::string PutItem(IFile* file, const Put& put) {
-    UniqueBstr type = Bstr(put.type), text = Bstr(put.text.value_or(""));
-    ComPtr<IMetaData> item;
-    if (file->Add(type.get(), item.out()) != S_OK) return Failure("Add");
-    HRESULT hr = put.text ? item->put_Text(text.get()) : S_OK;
-    if (put.bytes) {
-        UniqueVariant data;
-        V_VT(data.get()) = VT_ARRAY | VT_UI1;
-        V_ARRAY(data.get()) =
-            SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(put.bytes->size()));
-        if (ArrayAccess access(V_ARRAY(data.get())); access.data())
-            std::copy(put.bytes->begin(), put.bytes->end(), static_cast<char*>(access.data()));
-        hr = item->put_Data(*data);
-    }
-    return hr == S_OK ? "" : Failure("Put");
-}
 
 // Text, bytes, an odd length, a new item (stored as the marker), a text put back to empty
 // (the marker again) and an item deleted; what the peer must then find.
@@ -142,7 +118,22 @@ Items WriteAsQuarrow2(const fs::path& file) {
                         {"Cleared", "", {}},
                         {kUnicodeType, {}, written.at(kUnicodeType)},
                         {"Gone", "soon", {}}};
-    for (const Put& put : puts) EXPECT_EQ(PutItem(client.get(), put), "") << put.type;
+    for (const Put& put : puts) {
+        ComPtr<IMetaData> item;
+        EXPECT_EQ(client->Add(Bstr(put.type).get(), item.out()), S_OK) << Failure(put.type);
+        if (!item) continue;
+        HRESULT hr = put.text ? item->put_Text(Bstr(*put.text).get()) : S_OK;
+        if (put.bytes) {
+            UniqueVariant data;
+            V_VT(data.get()) = VT_ARRAY | VT_UI1;
+            V_ARRAY(data.get()) =
+                SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(put.bytes->size()));
+            if (ArrayAccess access(V_ARRAY(data.get())); access.data())
+                std::copy(put.bytes->begin(), put.bytes->end(), static_cast<char*>(access.data()));
+            hr = item->put_Data(*data);
+        }
+        EXPECT_EQ(hr, S_OK) << Failure(put.type);
+    }
     ComPtr<IMetaData> item;
     EXPECT_EQ(client->Open(Bstr("Gone").get(), item.out()), S_OK);
     EXPECT_TRUE(item && item->Delete() == S_OK);
