@@ -76,38 +76,33 @@ const PublishedText kPublished[] = {
     {4390, "The file or directory is not a reparse point."},
 };
 
-// The text of `code` with the given flags, language and buffer size (0: allocated); `n`
-// receives the count FormatMessageW returned.
-WString Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DWORD* n = nullptr,
-               DWORD size = 0) {
-    LPWSTR allocated = nullptr;
+// FormatMessageW's count and text, "failed <error>" where it fails; `size` 0 allocates.
+std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DWORD size = 0) {
     std::basic_string<WCHAR> buffer(size + 1, WCHAR('#'));
+    LPWSTR allocated = nullptr;
     const bool allocate = flags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
-    const DWORD count =
+    SetLastError(0);
+    const DWORD n =
         FormatMessageW(flags, nullptr, code, language,
                        allocate ? reinterpret_cast<LPWSTR>(&allocated) : &buffer[0], size, nullptr);
-    if (n) *n = count;
-    if (!allocate) return count ? WString(buffer.c_str()) : WString();
-    if (count) {
-        EXPECT_EQ(allocated[count], WCHAR(0)) << "terminated after the returned count";
-    }
-    WString text = allocated ? WString(allocated, count) : WString();
-    if (allocated) {
-        EXPECT_EQ(LocalFree(allocated), nullptr);
-    }
-    return text;
+    if (!n) return "failed " + std::to_string(GetLastError());
+    const WCHAR* text = allocate ? allocated : buffer.c_str();
+    std::string out = std::to_string(n) + " " + Narrow(WString(text));
+    EXPECT_TRUE(!allocated || LocalFree(allocated) == nullptr);
+    return out;
 }
 
 TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
-        const WString text = Format(code, kSystemText, kNeutralLanguage);
+        const std::string text = Narrow(SystemText(code));
+        const std::string n = std::to_string(text.size()) + " ";
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ending in CR LF";
-        EXPECT_EQ(text[text.size() - 2], WCHAR('\r'));
-        EXPECT_EQ(Format(code), text) << "language 0 is the neutral default";
+        EXPECT_EQ(text[text.size() - 2], '\r');
+        EXPECT_EQ(Format(code, kSystemText, kNeutralLanguage), n + text);
         // Without the line end, at the maximum width a blank stands in for it.
         EXPECT_EQ(Format(code, kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK),
-                  text.substr(0, text.size() - 2) + WCHAR(' '));
+                  std::to_string(text.size() - 1) + " " + text.substr(0, text.size() - 2) + " ");
     }
     EXPECT_NE(SystemText(5), SystemText(32));
     // An HRESULT that carries a system code has that code's text.
@@ -116,17 +111,13 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
 
     // A caller's buffer must hold the text and its terminator.
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    const WString expected = SystemText(ERROR_SHARING_VIOLATION);
-    const DWORD size = static_cast<DWORD>(expected.size());
-    DWORD n = 0;
-    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, &n, size + 1), expected);
-    EXPECT_EQ(n, size);
-    for (DWORD tooSmall : {size, DWORD(0)}) {
-        SetLastError(0);
-        Format(ERROR_SHARING_VIOLATION, flags, 0, &n, tooSmall);
-        EXPECT_EQ(n, 0u);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    }
+    const std::string text = Narrow(SystemText(ERROR_SHARING_VIOLATION));
+    const DWORD size = static_cast<DWORD>(text.size());
+    const std::string tooSmall = "failed " + std::to_string(ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size + 1),
+              std::to_string(size) + " " + text);
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size), tooSmall);
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, 0), tooSmall);
     SetLastError(0);
     EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr),
               0u);
@@ -134,17 +125,11 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
 }
 
 TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
-    DWORD n = 1;
-    SetLastError(0);
-    EXPECT_TRUE(Format(0x12345, kSystemText, kNeutralLanguage, &n).empty());
-    EXPECT_EQ(n, 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(Format(0x12345, kSystemText, kNeutralLanguage),
+              "failed " + std::to_string(ERROR_MR_MID_NOT_FOUND));
     // The text for a missing message has inserts, which need arguments unless ignored.
-    SetLastError(0);
-    Format(ERROR_MR_MID_NOT_FOUND, FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, 0,
-           &n);
-    EXPECT_EQ(n, 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Format(ERROR_MR_MID_NOT_FOUND, kSystemText & ~FORMAT_MESSAGE_IGNORE_INSERTS),
+              "failed " + std::to_string(ERROR_INVALID_PARAMETER));
     EXPECT_NE(SystemText(ERROR_MR_MID_NOT_FOUND).find('%'), WString::npos);
 }
 
@@ -153,12 +138,9 @@ TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
     for (const PublishedText& p : kPublished)
         EXPECT_EQ(Narrow(SystemText(p.code)), std::string(p.text) + "\r\n") << p.code;
     // English sublanguages are served; a language without texts is refused.
-    EXPECT_EQ(Narrow(Format(5, kSystemText, 0x0409)), "Access is denied.\r\n");
-    DWORD n = 1;
-    SetLastError(0);
-    EXPECT_TRUE(Format(5, kSystemText, 0x0407, &n).empty());
-    EXPECT_EQ(n, 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+    EXPECT_EQ(Format(5, kSystemText, 0x0409), "19 Access is denied.\r\n");
+    EXPECT_EQ(Format(5, kSystemText, 0x0407),
+              "failed " + std::to_string(ERROR_RESOURCE_LANG_NOT_FOUND));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The class objects the library serves: only File's, one for the whole process.
+// The class objects the library serves (only File's, one for the whole process) and when
+// the library may be unloaded: the lock count through the sequences a client goes through.
 #include <thread>
 #include <vector>
 
@@ -8,61 +9,45 @@
 namespace quarrow2::test {
 namespace {
 
-void* const kStale = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
-
 using ClassObjectTest = ServerTest;
 
-TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObject) {
+HRESULT GetClassObject(REFCLSID clsid, REFIID iid) {
+    return Handed([&](void** out) { return DllGetClassObject(clsid, iid, out); });
+}
+HRESULT Create(IClassFactory* factory, IUnknown* outer, REFIID iid) {
+    return Handed([&](void** out) { return factory->CreateInstance(outer, iid, out); });
+}
+
+TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     for (const CLSID* clsid :
          {&CLSID_MetaData, &CLSID_Strings, &IID_IFile, &LIBID_Quarrow2, &IID_NULL}) {
-        for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory}) {
-            void* out = kStale;
-            EXPECT_EQ(DllGetClassObject(*clsid, *iid, &out), CLASS_E_CLASSNOTAVAILABLE);
-            EXPECT_EQ(out, nullptr);
-        }
+        for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory})
+            EXPECT_EQ(GetClassObject(*clsid, *iid), CLASS_E_CLASSNOTAVAILABLE);
     }
     EXPECT_EQ(DllGetClassObject(CLSID_File, IID_IClassFactory, nullptr), E_POINTER);
     EXPECT_EQ(DllGetClassObject(CLSID_MetaData, IID_IClassFactory, nullptr), E_POINTER);
-
-    ComPtr<IUnknown> first;
+    ComPtr<IUnknown> first, identity, a, b;
     ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, first.out_void()), S_OK);
     IUnknown* raw = first.get();
     first.reset();
     // Another interface is refused, and the object stays cached all the same.
-    for (const IID* iid : {&IID_IDispatch, &IID_IFile, &IID_ISupportErrorInfo, &IID_IEnumVARIANT}) {
-        void* out = kStale;
-        EXPECT_EQ(DllGetClassObject(CLSID_File, *iid, &out), E_NOINTERFACE);
-        EXPECT_EQ(out, nullptr);
-    }
+    for (const IID* iid : {&IID_IDispatch, &IID_IFile, &IID_ISupportErrorInfo, &IID_IEnumVARIANT})
+        EXPECT_EQ(GetClassObject(CLSID_File, *iid), E_NOINTERFACE);
     ComPtr<IClassFactory> factory = GetFileClassObject();
     ASSERT_TRUE(factory);
-    ComPtr<IUnknown> identity;
     ASSERT_EQ(factory->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
     EXPECT_EQ(identity.get(), raw);
+    identity.reset();
     EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
-    void* out = kStale;
-    EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &out), E_NOINTERFACE);
-    EXPECT_EQ(out, nullptr);
-}
+    EXPECT_EQ(Query(factory.get(), IID_IDispatch), E_NOINTERFACE);
 
-TEST_F(ClassObjectTest, CreateInstanceHandsOutANewFileOrNothing) {
-    ComPtr<IClassFactory> factory = GetFileClassObject();
-    ASSERT_TRUE(factory);
     // Any non-null outer object is a request to aggregate, whatever the interface asked.
-    IUnknown* outer = factory.get();
-    for (const IID* iid : {&IID_IUnknown, &IID_IFile, &IID_IDispatch}) {
-        void* out = kStale;
-        EXPECT_EQ(factory->CreateInstance(outer, *iid, &out), CLASS_E_NOAGGREGATION);
-        EXPECT_EQ(out, nullptr);
-    }
+    for (const IID* iid : {&IID_IUnknown, &IID_IFile, &IID_IDispatch})
+        EXPECT_EQ(Create(factory.get(), factory.get(), *iid), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, nullptr), E_POINTER);
-    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, nullptr), E_POINTER);
-    for (const IID* iid : {&IID_IClassFactory, &IID_IStrings, &IID_IMetaData, &IID_IEnumVARIANT}) {
-        void* out = kStale;
-        EXPECT_EQ(factory->CreateInstance(nullptr, *iid, &out), E_NOINTERFACE);
-        EXPECT_EQ(out, nullptr);
-    }
-    ComPtr<IUnknown> a, b;
+    EXPECT_EQ(factory->CreateInstance(factory.get(), IID_IUnknown, nullptr), E_POINTER);
+    for (const IID* iid : {&IID_IClassFactory, &IID_IStrings, &IID_IMetaData, &IID_IEnumVARIANT})
+        EXPECT_EQ(Create(factory.get(), nullptr, *iid), E_NOINTERFACE);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, a.out_void()), S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, b.out_void()), S_OK);
     EXPECT_NE(a.get(), b.get());
@@ -73,16 +58,70 @@ TEST_F(ClassObjectTest, CreateInstanceHandsOutANewFileOrNothing) {
     EXPECT_EQ(a->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
     a.reset();
     b.reset();
+
+    // Every reference of the client to the class object counts once; LockServer(TRUE) counts
+    // until balanced; the library's own reference does not keep it loaded.
+    ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, identity.out_void()), S_OK);
+    EXPECT_EQ(server::ModuleLockCount(), 2) << "one File and the class object";
+    identity.reset();
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     factory.reset();
-    EXPECT_FALSE(CanUnload()) << "the IDispatch reference keeps one File alive";
     dispatch.reset();
+    for (int unlock = 0; unlock < 2; ++unlock) {
+        EXPECT_FALSE(CanUnload()) << "a LockServer(TRUE) is still unbalanced";
+        EXPECT_EQ(GetFileClassObject()->LockServer(FALSE), S_OK);
+    }
     EXPECT_TRUE(CanUnload());
 }
 
-// From a stopped library, threads that race for the first class object start the library
-// state once and all get one object; every hold and every File they make is counted off.
-TEST_F(ClassObjectTest, ConcurrentRequestsShareOneObject) {
+TEST_F(ClassObjectTest, ObjectsMadeByAFileOutliveIt) {
+    TempDir dir;
+    ComPtr<IFile> file = CreateBoundFile(dir);
+    ASSERT_TRUE(file);
+    ComPtr<IStrings> types;
+    ComPtr<IMetaData> item;
+    ComPtr<IUnknown> enumeration;
+    ComPtr<IEnumVARIANT> walker;
+    ASSERT_EQ(file->get_Types(types.out()), S_OK);
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    ASSERT_EQ(file->get_Supported(&supported), S_OK);
+    EXPECT_TRUE(!supported || file->Add(Bstr("Author").get(), item.out()) == S_OK);
+    file.reset();
+    EXPECT_TRUE(!item || item->put_Text(Bstr("Jane").get()) == S_OK);
+    item.reset();
+    EXPECT_FALSE(CanUnload()) << "a Strings collection is alive";
+    ASSERT_EQ(types->get__NewEnum(enumeration.out()), S_OK);
+    types.reset();
+    EXPECT_FALSE(CanUnload()) << "an enumerator is alive and holds its collection";
+    ASSERT_EQ(enumeration->QueryInterface(IID_IEnumVARIANT, walker.out_void()), S_OK);
+    enumeration.reset();
+    UniqueVariant v;
+    ULONG fetched = 7;
+    EXPECT_EQ(walker->Next(1, v.get(), &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    walker.reset();
+    EXPECT_TRUE(CanUnload());
+}
+
+// Unloading releases the library's reference to the class object. A client that still holds
+// it (which a correct client does not do at unload) keeps a usable object until its own
+// release. From a stopped library, threads that race for the first class object start the
+// library once and all get one object; every hold and every File they make is counted off.
+TEST_F(ClassObjectTest, StoppingReleasesTheClassObjectAndRacingThreadsRestartOnce) {
+    ComPtr<IClassFactory> held = GetFileClassObject();
+    ASSERT_TRUE(held);
     server::StopLibrary();
+    EXPECT_EQ(Create(held.get(), nullptr, IID_IFile), S_OK);
+    held.reset();
+    EXPECT_TRUE(CanUnload());
+    held = GetFileClassObject();
+    EXPECT_FALSE(CanUnload());
+    held.reset();
+    server::StopLibrary();
+    server::StopLibrary();
+    EXPECT_TRUE(CanUnload());
+
     constexpr int kThreads = 6;
     std::vector<IUnknown*> seen(kThreads, nullptr);
     std::vector<std::thread> threads;
@@ -101,10 +140,7 @@ TEST_F(ClassObjectTest, ConcurrentRequestsShareOneObject) {
         });
     }
     for (std::thread& thread : threads) thread.join();
-    for (int t = 0; t < kThreads; ++t) {
-        ASSERT_NE(seen[t], nullptr);
-        EXPECT_EQ(seen[t], seen[0]);
-    }
+    for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(seen[t] && seen[t] == seen[0]) << t;
     EXPECT_TRUE(CanUnload());
 }
 

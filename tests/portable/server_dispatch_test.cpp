@@ -6,83 +6,63 @@
 namespace quarrow2::test {
 namespace {
 
-void* const kStale = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
-
-// The interfaces an object answers, each checked against the identity of IUnknown.
+// The interfaces an object answers, each view leading back to the one identity of its
+// IUnknown, and the one interface (if any) whose failures leave rich errors.
 void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answered,
-                      std::initializer_list<const IID*> refused) {
+                      std::initializer_list<const IID*> refused, const IID* richErrors) {
     ComPtr<IUnknown> identity;
     ASSERT_EQ(object->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
     for (const IID* iid : answered) {
-        ComPtr<IUnknown> view;
+        ComPtr<IUnknown> view, back;
         ASSERT_EQ(object->QueryInterface(*iid, view.out_void()), S_OK);
-        ComPtr<IUnknown> back;
         ASSERT_EQ(view->QueryInterface(IID_IUnknown, back.out_void()), S_OK);
-        EXPECT_EQ(back.get(), identity.get()) << "every view leads back to one identity";
+        EXPECT_EQ(back.get(), identity.get());
     }
-    for (const IID* iid : refused) {
-        void* out = kStale;
-        EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE);
-        EXPECT_EQ(out, nullptr);
-    }
+    for (const IID* iid : refused) EXPECT_EQ(Query(object, *iid), E_NOINTERFACE);
     EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    if (!richErrors) return;
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*richErrors), S_OK);
+    for (const IID* iid :
+         {&IID_IUnknown, &IID_IDispatch, &IID_IFile, &IID_IMetaData, &IID_IStrings})
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid), iid == richErrors ? S_OK : S_FALSE);
 }
 
-ComPtr<IMetaData> NewUnattachedItem() {
-    ComPtr<MetaData> made = New<MetaData>();
+// What a client meets: a bound File, its Types collection, an enumerator of it and an item.
+struct Objects {
+    TempDir dir;
+    ComPtr<IFile> file = CreateBoundFile(dir);
+    ComPtr<IStrings> types;
+    ComPtr<IUnknown> enumeration;
     ComPtr<IMetaData> item;
-    EXPECT_TRUE(made);
-    if (made) {
-        EXPECT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
+    Objects() {
+        EXPECT_TRUE(file && file->get_Types(types.out()) == S_OK &&
+                    types->get__NewEnum(enumeration.out()) == S_OK);
+        ComPtr<MetaData> made = New<MetaData>();
+        EXPECT_TRUE(made && made->QueryInterface(IID_IMetaData, item.out_void()) == S_OK);
     }
-    return item;
-}
+};
 
 using InterfaceTableTest = ServerTest;
 
 TEST_F(InterfaceTableTest, EachObjectAnswersItsOwnInterfaces) {
-    TempDir dir;
-    ComPtr<IFile> file = CreateBoundFile(dir);
-    ASSERT_TRUE(file);
-    ExpectInterfaces(file.get(), {&IID_IFile, &IID_IDispatch, &IID_ISupportErrorInfo},
-                     {&IID_IMetaData, &IID_IStrings, &IID_IClassFactory, &IID_IEnumVARIANT});
+    Objects o;
+    ASSERT_TRUE(o.file && o.types && o.enumeration && o.item);
+    ExpectInterfaces(o.file.get(), {&IID_IFile, &IID_IDispatch, &IID_ISupportErrorInfo},
+                     {&IID_IMetaData, &IID_IStrings, &IID_IClassFactory, &IID_IEnumVARIANT},
+                     &IID_IFile);
     ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(file->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
-    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(file.get()))
+    ASSERT_EQ(o.file->QueryInterface(IID_IDispatch, dispatch.out_void()), S_OK);
+    EXPECT_EQ(static_cast<void*>(dispatch.get()), static_cast<void*>(o.file.get()))
         << "IDispatch is the IFile interface itself";
-
-    ComPtr<IStrings> types;
-    ASSERT_EQ(file->get_Types(types.out()), S_OK);
-    ExpectInterfaces(types.get(), {&IID_IStrings, &IID_IDispatch},
-                     {&IID_ISupportErrorInfo, &IID_IFile, &IID_IEnumVARIANT, &IID_IClassFactory});
-
-    ComPtr<IUnknown> enumeration;
-    ASSERT_EQ(types->get__NewEnum(enumeration.out()), S_OK);
-    ExpectInterfaces(enumeration.get(), {&IID_IEnumVARIANT},
-                     {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo});
-
-    ComPtr<IMetaData> item = NewUnattachedItem();
-    ASSERT_TRUE(item);
-    ExpectInterfaces(item.get(), {&IID_IMetaData, &IID_IDispatch, &IID_ISupportErrorInfo},
-                     {&IID_IFile, &IID_IStrings, &IID_IEnumVARIANT});
-}
-
-TEST_F(InterfaceTableTest, RichErrorsAreDeclaredForTheOwnInterfaceOnly) {
-    ComPtr<IFile> file = CreateClientFile();
-    ASSERT_TRUE(file);
-    ComPtr<ISupportErrorInfo> fileSupport;
-    ASSERT_EQ(file->QueryInterface(IID_ISupportErrorInfo, fileSupport.out_void()), S_OK);
-    EXPECT_EQ(fileSupport->InterfaceSupportsErrorInfo(IID_IFile), S_OK);
-    for (const IID* iid : {&IID_IDispatch, &IID_IUnknown, &IID_IMetaData, &IID_IStrings})
-        EXPECT_EQ(fileSupport->InterfaceSupportsErrorInfo(*iid), S_FALSE);
-
-    ComPtr<IMetaData> item = NewUnattachedItem();
-    ASSERT_TRUE(item);
-    ComPtr<ISupportErrorInfo> itemSupport;
-    ASSERT_EQ(item->QueryInterface(IID_ISupportErrorInfo, itemSupport.out_void()), S_OK);
-    EXPECT_EQ(itemSupport->InterfaceSupportsErrorInfo(IID_IMetaData), S_OK);
-    for (const IID* iid : {&IID_IFile, &IID_IDispatch, &IID_IStrings})
-        EXPECT_EQ(itemSupport->InterfaceSupportsErrorInfo(*iid), S_FALSE);
+    ExpectInterfaces(o.types.get(), {&IID_IStrings, &IID_IDispatch},
+                     {&IID_ISupportErrorInfo, &IID_IFile, &IID_IEnumVARIANT, &IID_IClassFactory},
+                     nullptr);
+    ExpectInterfaces(o.enumeration.get(), {&IID_IEnumVARIANT},
+                     {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo}, nullptr);
+    ExpectInterfaces(o.item.get(), {&IID_IMetaData, &IID_IDispatch, &IID_ISupportErrorInfo},
+                     {&IID_IFile, &IID_IStrings, &IID_IEnumVARIANT}, &IID_IMetaData);
 }
 
 // Without a registered type library every late-bound member fails with the platform's
@@ -91,42 +71,36 @@ TEST_F(InterfaceTableTest, LateBindingFailsWithoutARegisteredTypeLibrary) {
     ComPtr<ITypeLib> registered;
     HRESULT platform = LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out());
     if (SUCCEEDED(platform)) GTEST_SKIP() << "the type library is registered on this system";
-
-    TempDir dir;
-    ComPtr<IFile> file = CreateBoundFile(dir);
-    ASSERT_TRUE(file);
-    ComPtr<IStrings> types;
-    ASSERT_EQ(file->get_Types(types.out()), S_OK);
-    ComPtr<IMetaData> item = NewUnattachedItem();
-    ASSERT_TRUE(item);
-
-    IDispatch* objects[] = {file.get(), types.get(), item.get()};
-    for (IDispatch* object : objects) {
+    Objects o;
+    ASSERT_TRUE(o.file && o.types && o.item);
+    for (IDispatch* object :
+         {static_cast<IDispatch*>(o.file.get()), static_cast<IDispatch*>(o.types.get()),
+          static_cast<IDispatch*>(o.item.get())}) {
         UINT count = 0;
         EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
         EXPECT_EQ(count, 1u);
         EXPECT_EQ(object->GetTypeInfo(0, 0, nullptr), E_POINTER);
         for (int attempt = 0; attempt < 2; ++attempt) {
-            ITypeInfo* info = reinterpret_cast<ITypeInfo*>(kStale);
-            EXPECT_EQ(object->GetTypeInfo(0, 0, &info), platform);
-            EXPECT_EQ(info, nullptr);
-            OLECHAR name[] = OLESTR("Count");
-            LPOLESTR names[] = {name};
+            EXPECT_EQ(Handed([&](void** out) {
+                          return object->GetTypeInfo(0, 0, reinterpret_cast<ITypeInfo**>(out));
+                      }),
+                      platform);
+            UniqueBstr name = Bstr("Count");
+            LPOLESTR names[] = {name.get()};
             DISPID id = 1234;
             EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), platform);
             DISPPARAMS none = {nullptr, nullptr, 0, 0};
-            VARIANT result;
-            VariantInit(&result);
-            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr,
-                                     nullptr),
+            UniqueVariant result;
+            EXPECT_EQ(object->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.get(),
+                                     nullptr, nullptr),
                       platform);
-            EXPECT_EQ(V_VT(&result), VT_EMPTY);
+            EXPECT_EQ(result->vt, VT_EMPTY);
         }
     }
     VARIANT_BOOL supported = 1;
-    EXPECT_EQ(file->get_Supported(&supported), S_OK);
     LONG count = -1;
-    EXPECT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(o.file->get_Supported(&supported), S_OK);
+    EXPECT_EQ(o.types->get_Count(&count), S_OK);
     EXPECT_EQ(count, 0);
 }
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <functional>
 #include <string>
 
 #include "quarrow2/quarrow2.h"
@@ -23,23 +23,31 @@ inline ComPtr<IClassFactory> GetFileClassObject() {
 inline ComPtr<IFile> CreateClientFile() {
     ComPtr<IFile> file;
     ComPtr<IClassFactory> factory = GetFileClassObject();
-    if (factory) {
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
-    }
+    EXPECT_TRUE(factory && factory->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK);
     return file;
 }
 
-// A File bound to an existing empty file in `dir`.
+// A File bound to an existing file in `dir`.
 inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
-    std::filesystem::path path = dir / "bound.txt";
-    std::ofstream(path).put('x');
+    MakeFile(dir / "bound.txt", "x");
     ComPtr<IFile> file = CreateClientFile();
-    if (!file) return file;
-    WString w = PathW(path);
-    UniqueBstr p(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
     VARIANT_BOOL supported = VARIANT_FALSE;
-    EXPECT_EQ(file->SetFile(p.get(), &supported), S_OK);
+    UniqueBstr path = Bstr(Narrow(PathW(dir / "bound.txt")));
+    EXPECT_TRUE(file && file->SetFile(path.get(), &supported) == S_OK);
     return file;
+}
+
+// What a call with an out-pointer returns. An object it hands out is released again; a
+// refusal must leave null behind, not what the pointer held before.
+inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
+    void* out = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
+    const HRESULT hr = call(&out);
+    if (hr == S_OK) static_cast<IUnknown*>(out)->Release();
+    EXPECT_TRUE(hr == S_OK || out == nullptr) << "refused with " << std::hex << hr;
+    return hr;
+}
+inline HRESULT Query(IUnknown* object, REFIID iid) {
+    return Handed([&](void** out) { return object->QueryInterface(iid, out); });
 }
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
