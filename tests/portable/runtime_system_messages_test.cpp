@@ -1,6 +1,5 @@
-// FormatMessageW for system error codes. Runtimes word their texts differently (Wine's are
-// shorter than Windows'), so the portable checks compare structure; the exact English of
-// this project's own runtime is checked where it is the runtime under test.
+// FormatMessageW for system codes. Runtimes word their texts differently (Wine's are shorter),
+// so portable checks compare structure; exact English only against this project's runtime.
 #include <gtest/gtest.h>
 
 #include "portable/runtime_test_objects.h"

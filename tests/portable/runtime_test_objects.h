@@ -1,13 +1,11 @@
-// What the automation-runtime tests share. They run against this project's Linux runtime
-// natively and against Wine's real runtime when cross-built.
+// The runtime tests run against this project's Linux runtime, and under Wine against Wine's.
 #pragma once
 
 #include "support/test_support.h"
 
 namespace quarrow2::test {
 
-// True where the runtime under test is this project's own: behaviour that only it promises
-// (its English texts, its class table) is checked only here.
+// What only this project's runtime promises (English texts, its class table) is checked here.
 #if defined(_WIN32)
 constexpr bool kOwnRuntime = false;
 #else

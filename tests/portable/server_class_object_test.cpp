@@ -1,5 +1,4 @@
-// The class objects the library serves (only File's, one for the whole process) and when
-// the library may be unloaded: the lock count through the sequences a client goes through.
+// The one class object the library serves (File's), and when the library may be unloaded.
 #include <thread>
 #include <vector>
 
@@ -59,8 +58,7 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     a.reset();
     b.reset();
 
-    // Every reference of the client to the class object counts once; LockServer(TRUE) counts
-    // until balanced; the library's own reference does not keep it loaded.
+    // The class object counts once, LockServer(TRUE) until balanced, the library's own not.
     ASSERT_EQ(DllGetClassObject(CLSID_File, IID_IUnknown, identity.out_void()), S_OK);
     EXPECT_EQ(server::ModuleLockCount(), 2) << "one File and the class object";
     identity.reset();
@@ -75,39 +73,8 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     EXPECT_TRUE(CanUnload());
 }
 
-TEST_F(ClassObjectTest, ObjectsMadeByAFileOutliveIt) {
-    TempDir dir;
-    ComPtr<IFile> file = CreateBoundFile(dir);
-    ASSERT_TRUE(file);
-    ComPtr<IStrings> types;
-    ComPtr<IMetaData> item;
-    ComPtr<IUnknown> enumeration;
-    ComPtr<IEnumVARIANT> walker;
-    ASSERT_EQ(file->get_Types(types.out()), S_OK);
-    VARIANT_BOOL supported = VARIANT_FALSE;
-    ASSERT_EQ(file->get_Supported(&supported), S_OK);
-    EXPECT_TRUE(!supported || file->Add(Bstr("Author").get(), item.out()) == S_OK);
-    file.reset();
-    EXPECT_TRUE(!item || item->put_Text(Bstr("Jane").get()) == S_OK);
-    item.reset();
-    EXPECT_FALSE(CanUnload()) << "a Strings collection is alive";
-    ASSERT_EQ(types->get__NewEnum(enumeration.out()), S_OK);
-    types.reset();
-    EXPECT_FALSE(CanUnload()) << "an enumerator is alive and holds its collection";
-    ASSERT_EQ(enumeration->QueryInterface(IID_IEnumVARIANT, walker.out_void()), S_OK);
-    enumeration.reset();
-    UniqueVariant v;
-    ULONG fetched = 7;
-    EXPECT_EQ(walker->Next(1, v.get(), &fetched), S_FALSE);
-    EXPECT_EQ(fetched, 0u);
-    walker.reset();
-    EXPECT_TRUE(CanUnload());
-}
-
-// Unloading releases the library's reference to the class object. A client that still holds
-// it (which a correct client does not do at unload) keeps a usable object until its own
-// release. From a stopped library, threads that race for the first class object start the
-// library once and all get one object; every hold and every File they make is counted off.
+// A client's class object stays usable after the library stops. Threads racing to restart it
+// start it once and share one object; every hold and every File they make is counted off.
 TEST_F(ClassObjectTest, StoppingReleasesTheClassObjectAndRacingThreadsRestartOnce) {
     ComPtr<IClassFactory> held = GetFileClassObject();
     ASSERT_TRUE(held);

@@ -1,13 +1,11 @@
-// What each object answers to: QueryInterface tables, rich-error support and late binding
-// without a registered type library.
+// What each object answers to: interfaces, rich errors, late binding without a type library.
 #include "items/metadata.h"
 #include "server_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
-// The interfaces an object answers, each view leading back to the one identity of its
-// IUnknown, and the one interface (if any) whose failures leave rich errors.
+// Answered views lead back to one identity; only `richErrors` (if any) leaves rich errors.
 void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answered,
                       std::initializer_list<const IID*> refused, const IID* richErrors) {
     ComPtr<IUnknown> identity;
@@ -63,10 +61,34 @@ TEST_F(InterfaceTableTest, EachObjectAnswersItsOwnInterfaces) {
                      {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo}, nullptr);
     ExpectInterfaces(o.item.get(), {&IID_IMetaData, &IID_IDispatch, &IID_ISupportErrorInfo},
                      {&IID_IFile, &IID_IStrings, &IID_IEnumVARIANT}, &IID_IMetaData);
+
+    // What a File made outlives it, and keeps the library loaded until it is released.
+    ComPtr<IMetaData> added;
+    ComPtr<IEnumVARIANT> walker;
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    ASSERT_EQ(o.file->get_Supported(&supported), S_OK);
+    EXPECT_TRUE(!supported || o.file->Add(Bstr("Author").get(), added.out()) == S_OK);
+    o.file.reset();
+    o.item.reset();
+    o.enumeration.reset();
+    dispatch.reset();
+    EXPECT_TRUE(!added || added->put_Text(Bstr("Jane").get()) == S_OK);
+    added.reset();
+    EXPECT_FALSE(CanUnload()) << "a Strings collection is alive";
+    ASSERT_EQ(o.types->get__NewEnum(o.enumeration.out()), S_OK);
+    o.types.reset();
+    EXPECT_FALSE(CanUnload()) << "an enumerator is alive and holds its collection";
+    ASSERT_EQ(o.enumeration->QueryInterface(IID_IEnumVARIANT, walker.out_void()), S_OK);
+    o.enumeration.reset();
+    UniqueVariant v;
+    ULONG fetched = 7;
+    EXPECT_EQ(walker->Next(1, v.get(), &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    walker.reset();
+    EXPECT_TRUE(CanUnload());
 }
 
-// Without a registered type library every late-bound member fails with the platform's
-// code, each time anew, while the same objects work through their dual interfaces.
+// Unregistered, late binding fails with the platform's code each time; dual interfaces work.
 TEST_F(InterfaceTableTest, LateBindingFailsWithoutARegisteredTypeLibrary) {
     ComPtr<ITypeLib> registered;
     HRESULT platform = LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out());

@@ -1,5 +1,4 @@
-// Objects obtained the way a client obtains them: through DllGetClassObject and the File
-// class object.
+// Objects obtained as a client obtains them: through DllGetClassObject and File's factory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -37,8 +36,7 @@ inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
     return file;
 }
 
-// What a call with an out-pointer returns. An object it hands out is released again; a
-// refusal must leave null behind, not what the pointer held before.
+// A call's result; what it hands out is released, and a refusal must leave null behind.
 inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
     void* out = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
     const HRESULT hr = call(&out);
@@ -52,8 +50,7 @@ inline HRESULT Query(IUnknown* object, REFIID iid) {
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
 
-// Every test starts where a freshly loaded library starts; an object left alive by an
-// earlier test of the same process shows up here.
+// Each test starts as a freshly loaded library does, and leaves no object alive.
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -14,12 +14,10 @@ using server::RegistryKey;
 using server::RemovalRule;
 using server::ScriptError;
 
-// The module path stands for %MODULE% only after parsing: its backslashes, quotes and
-// percent signs stay as they are.
+// Put in for %MODULE% after parsing: its backslashes, quotes and percent signs stay.
 const char kModule[] = "D:\\a\"b%MODULE%\\é";
 
-// The tree in one line per key: its name, "=data" where it has a default, its rule ("keep",
-// "replace"), its values and its subkeys in braces.
+// Per key: name, "=data", rule, " value:data" and the subkeys in braces.
 std::string Describe(const std::vector<RegistryKey>& keys) {
     std::string out;
     for (const RegistryKey& key : keys) {
@@ -57,8 +55,7 @@ TEST(RegistrationScriptTest, ScriptsDescribeTheirTrees) {
          "  value W = \"2\"\n"
          "key E\n",
          "A keep W:2{B=D:\\a\"b%MODULE%\\é replace{C replace;};D V:1;};E;"},
-        // The module may stand anywhere in data, more than once; names are never expanded,
-        // and the token is case-sensitive.
+        // Data may hold the module anywhere, twice; names are never expanded; case matters.
         {"key \"A Key\" = \"say \"\"%MODULE%\"\" twice: %MODULE%\"\r\n"
          "  value \"Name = x\" = \"\"\r\n"
          "  key %MODULE% = \"%module%\"\r\n",
