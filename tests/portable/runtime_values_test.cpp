@@ -53,10 +53,10 @@ TEST(RuntimeBstr, LayoutIsLengthPrefixContentAndZeroUnit) {
     EXPECT_EQ(none.length() + SysStringLen(nullptr) + SysStringByteLen(nullptr), 0u);
     SysFreeString(nullptr);
     // No source is no string, and lengths beyond what the byte count holds fail.
-    for (BSTR none :
+    for (BSTR refused :
          {SysAllocString(nullptr), SysAllocStringLen(nullptr, 0xFFFFFFFFu),
           SysAllocStringLen(nullptr, 0x80000000u), SysAllocStringByteLen(nullptr, 0xFFFFFFFFu)})
-        EXPECT_EQ(none, nullptr);
+        EXPECT_EQ(refused, nullptr);
 }
 
 TEST(RuntimeBstr, ReallocationReplacesAndMayReadFromTheOldString) {
