@@ -18,21 +18,15 @@ inline ComPtr<IClassFactory> GetFileClassObject() {
     return factory;
 }
 
-// A new File, as CoCreateInstance would hand it out: the class object is released again.
-inline ComPtr<IFile> CreateClientFile() {
-    ComPtr<IFile> file;
-    ComPtr<IClassFactory> factory = GetFileClassObject();
-    EXPECT_TRUE(factory && factory->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK);
-    return file;
-}
-
-// A File bound to an existing file in `dir`.
+// A File bound to an existing file in `dir`, made as CoCreateInstance makes it.
 inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
     MakeFile(dir / "bound.txt", "x");
-    ComPtr<IFile> file = CreateClientFile();
+    ComPtr<IFile> file;
+    ComPtr<IClassFactory> factory = GetFileClassObject();
     VARIANT_BOOL supported = VARIANT_FALSE;
     UniqueBstr path = Bstr(Narrow(PathW(dir / "bound.txt")));
-    EXPECT_TRUE(file && file->SetFile(path.get(), &supported) == S_OK);
+    EXPECT_TRUE(factory && factory->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK &&
+                file->SetFile(path.get(), &supported) == S_OK);
     return file;
 }
 
