@@ -310,7 +310,7 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ending in CR LF";
         EXPECT_EQ(text[text.size() - 2], '\r');
-        EXPECT_EQ(Format(code, kSystemText, kNeutralLanguage), n + text);
+        EXPECT_EQ(Format(code), n + text) << "language 0 is the neutral default";
         // Without the line end, at the maximum width a blank stands in for it.
         EXPECT_EQ(Format(code, kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK),
                   std::to_string(text.size() - 1) + " " + text.substr(0, text.size() - 2) + " ");

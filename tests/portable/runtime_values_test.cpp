@@ -175,8 +175,10 @@ TEST(RuntimeSafeArray, BoundsAndLayout) {
     }
     LONG index = -3;
     EXPECT_EQ(SafeArrayPtrOfIndex(array, &index, &element), S_OK);
-    EXPECT_EQ(std::memcmp(array->pvData, "\x15\x14\x13\x12", 4), 0) << "-5 is the first";
-    EXPECT_EQ(element, static_cast<BYTE*>(array->pvData) + 2);
+    ArrayAccess access(array);
+    ASSERT_TRUE(access.granted());
+    EXPECT_EQ(std::memcmp(access.data(), "\x15\x14\x13\x12", 4), 0) << "-5 is the first";
+    EXPECT_EQ(element, static_cast<BYTE*>(access.data()) + 2);
 
     // The first index varies fastest, and the descriptor keeps the bounds in reverse.
     SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};  // [1..2, 10..12]
@@ -363,7 +365,9 @@ TEST(RuntimeSafeArray, CopiesAreDeepAndUnlocked) {
     LONG index = 3, next = 4;
     ASSERT_EQ(SafeArrayPutElement(array, &index, first.get()), S_OK);
     ASSERT_EQ(SafeArrayPutElement(array, &next, &second), S_OK);
-    ASSERT_EQ(SafeArrayGetElement(array, &next, first.out()), S_OK);
+    EXPECT_EQ(VariantClear(first.get()), S_OK);
+    EXPECT_EQ(first->vt, VT_EMPTY);
+    ASSERT_EQ(SafeArrayGetElement(array, &next, first.get()), S_OK);
     EXPECT_EQ(first->vt, VT_UNKNOWN);
     EXPECT_EQ(object.references_, 3u) << "the array's reference and the one handed out";
     ASSERT_EQ(VariantClear(first.get()), S_OK);
