@@ -1,6 +1,6 @@
 // The Strings collection: reading by 1-based index, counting, the enumeration protocol
 // (Next, Skip, Reset, Clone) and the library lock count its objects hold. (Its interface
-// table: server_dispatch_test.cpp.)
+// table: server_objects_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <atomic>
