@@ -26,8 +26,7 @@ function(quarrow2_windows_client name)
   add_dependencies(${name} Quarrow2)
 endfunction()
 quarrow2_windows_client(quarrow2_client_tests
-  ${CMAKE_CURRENT_LIST_DIR}/client_late_binding_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/client_registration_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/client_automation_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/client_type_library_test.cpp)
 
 # The Windows-only parts of the library, linked statically like the portable suite.

@@ -1,11 +1,20 @@
-// DllRegisterServer and DllUnregisterServer in the real registry, read back key by key, and
-// late binding, which follows the registration of the type library.
+// Quarrow2.dll as an automation server: registered in the real registry and read back key
+// by key, created through the registry, and late bound through the registered type library
+// as scripts call it.
 #include <map>
 
 #include "client_support.h"
 
 namespace quarrow2::test {
 namespace {
+
+// The DISPID of a name, or the failure code where there is none.
+std::pair<HRESULT, DISPID> IdOf(IDispatch* object, std::wstring name) {
+    LPOLESTR names[] = {&name[0]};
+    DISPID id = 12345;
+    const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    return {hr, id};
+}
 
 // Every key and value below the roots under HKEY_CLASSES_ROOT: "key" maps to its default
 // value (empty where it has none), "key@name" to a named one.
@@ -84,12 +93,6 @@ void ExpectNothingRegistered(const Entries& left = {}) {
     RegCloseKey(classes);
 }
 
-HRESULT IdOfSetFile(IFile* file, DISPID* id) {
-    std::wstring name = L"SetFile";
-    LPOLESTR names[] = {&name[0]};
-    return file->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
-}
-
 using RegistrationTest = ClientTest;
 
 // In a process of its own: it starts with nothing registered, before anything has loaded
@@ -107,8 +110,7 @@ TEST_F(RegistrationTest, EntriesWrittenKeptAndRemovedAndLateBindingFollows) {
     ComPtr<IFile> file = NewFileDirect();
     ASSERT_TRUE(file);
     Bind(file.get(), TempFolder());  // early binding needs no type library
-    DISPID id = 0;
-    EXPECT_EQ(IdOfSetFile(file.get(), &id), platform);
+    EXPECT_EQ(IdOf(file.get(), L"SetFile").first, platform);
     ComPtr<ITypeInfo> info;
     EXPECT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), platform);
 
@@ -127,8 +129,7 @@ TEST_F(RegistrationTest, EntriesWrittenKeptAndRemovedAndLateBindingFollows) {
         EXPECT_EQ(all[L"Interface\\" + Guid(*iid) + L"\\TypeLib"], libid);
     }
     EXPECT_EQ(LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out()), S_OK);
-    EXPECT_EQ(IdOfSetFile(file.get(), &id), S_OK);
-    EXPECT_EQ(id, 1);
+    EXPECT_EQ(IdOf(file.get(), L"SetFile"), std::make_pair(S_OK, 1L));
     EXPECT_EQ(GetModuleHandleW(DllPath().c_str()), before);
 
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
@@ -157,6 +158,113 @@ TEST_F(RegistrationTest, EntriesWrittenKeptAndRemovedAndLateBindingFollows) {
 
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     EXPECT_EQ(Registered(), Expected());
+}
+
+class RegisteredTest : public ClientTest {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(Call("DllRegisterServer"), S_OK); }
+};
+
+HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, const wchar_t* text, VARIANT* result,
+               EXCEPINFO* exception = nullptr) {
+    UniqueVariant arg;
+    DISPPARAMS params = {arg.get(), nullptr, text ? 1u : 0u, 0};
+    if (text) {
+        V_VT(arg.get()) = VT_BSTR;
+        V_BSTR(arg.get()) = SysAllocString(text);
+    }
+    UINT argErr = 0;
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, exception,
+                          &argErr);
+}
+
+// Made through the registry; a live object keeps the library loaded. MetaData and Strings
+// are registered too, but the DLL serves no class object for them.
+TEST_F(RegisteredTest, CreatedThroughTheRegistryAndCountedByTheExports) {
+    EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(L"Quarrow2.File", &clsid), S_OK);
+    ComPtr<IFile> file;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IFile, file.out_void()),
+              S_OK);
+    EXPECT_EQ(Call("DllCanUnloadNow"), S_FALSE);
+    // Besides the text, the source must be the ProgID the registry gives.
+    ExpectFileFailure(Open(file.get(), "Author"), "No file path assigned.");
+    file.reset();
+    EXPECT_EQ(Call("DllCanUnloadNow"), S_OK);
+    ComPtr<IUnknown> made;
+    EXPECT_EQ(CoCreateInstance(CLSID_Strings, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               made.out_void()),
+              CLASS_E_CLASSNOTAVAILABLE);
+}
+
+TEST_F(RegisteredTest, NamesResolveWithoutRegardToCase) {
+    ComPtr<IFile> file = NewFileDirect();
+    ASSERT_TRUE(file);
+    Bind(file.get(), TempFolder());
+    ComPtr<IStrings> types;
+    ASSERT_EQ(file->get_Types(types.out()), S_OK);
+    const struct {
+        IDispatch* object;
+        const wchar_t* name;
+        DISPID id;
+    } names[] = {{file.get(), L"SETFILE", 1},
+                 {file.get(), L"setfile", 1},
+                 {file.get(), L"SetFile", 1},
+                 {file.get(), L"Types", 8},
+                 {types.get(), L"Item", DISPID_VALUE},
+                 {types.get(), L"_NewEnum", DISPID_NEWENUM},
+                 {types.get(), L"count", 1}};
+    for (const auto& [object, name, id] : names)
+        EXPECT_EQ(IdOf(object, name), std::make_pair(S_OK, id)) << Narrow(WString(name));
+    // A name the interface lacks fails with the platform's code; earlier names keep theirs.
+    std::wstring count = L"Count", missing = L"NoSuchMember";
+    LPOLESTR list[] = {&count[0], &missing[0]};
+    DISPID ids[2] = {99, 99};
+    EXPECT_EQ(types->GetIDsOfNames(IID_NULL, list, 2, LOCALE_USER_DEFAULT, ids),
+              DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], 1);
+
+    // Whatever the index asked, the one type information there is.
+    ComPtr<ITypeInfo> zero, three;
+    ASSERT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, zero.out()), S_OK);
+    ASSERT_EQ(file->GetTypeInfo(3, LOCALE_USER_DEFAULT, three.out()), S_OK);
+    EXPECT_EQ(zero.get(), three.get());
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(zero->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IFile));
+    zero->ReleaseTypeAttr(attr);
+}
+
+TEST_F(RegisteredTest, CallsThroughInvoke) {
+    ComPtr<IFile> file = NewFileDirect();
+    ASSERT_TRUE(file);
+    UniqueVariant result;
+    ASSERT_EQ(Invoke(file.get(), 1, DISPATCH_METHOD, TempFolder().c_str(), result.out()), S_OK);
+    // Wine reports no named streams on its volumes.
+    EXPECT_EQ(std::make_pair(result->vt, V_BOOL(result.get())),
+              std::make_pair(VARTYPE{VT_BOOL}, VARIANT_BOOL{VARIANT_FALSE}));
+
+    // A failing member reaches a late-bound client as an exception with the rich error.
+    EXCEPINFO exception{};
+    EXPECT_EQ(Invoke(file.get(), 4, DISPATCH_METHOD, L"Author", result.out(), &exception),
+              DISP_E_EXCEPTION);
+    const UniqueBstr description(exception.bstrDescription), source(exception.bstrSource),
+        helpFile(exception.bstrHelpFile);
+    EXPECT_EQ(Narrow(description.get()), "Volume does not support streams.");
+    EXPECT_EQ(Narrow(source.get()), "Quarrow2.File.1");
+    EXPECT_EQ(exception.scode, E_FAIL);
+
+    ASSERT_EQ(Invoke(file.get(), 8, DISPATCH_PROPERTYGET, nullptr, result.out()), S_OK);
+    ASSERT_EQ(result->vt, VT_DISPATCH);
+    ComPtr<IDispatch> types = ComPtr<IDispatch>::share(V_DISPATCH(result.get()));
+    EXPECT_EQ(Invoke(types.get(), 1, DISPATCH_PROPERTYGET, nullptr, result.out()), S_OK);
+    EXPECT_EQ(std::make_pair(result->vt, V_I4(result.get())), std::make_pair(VARTYPE{VT_I4}, 0L));
+    EXPECT_EQ(Invoke(types.get(), DISPID_NEWENUM, DISPATCH_PROPERTYGET, nullptr, result.out()),
+              S_OK);
+    EXPECT_EQ(result->vt, VT_UNKNOWN);
+    EXPECT_EQ(Invoke(file.get(), 99, DISPATCH_METHOD, nullptr, result.out()),
+              DISP_E_MEMBERNOTFOUND);
 }
 
 }  // namespace
