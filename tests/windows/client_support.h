@@ -35,10 +35,6 @@ inline HRESULT Call(const char* name) {
     auto* f = Export<HRESULT(STDAPICALLTYPE*)()>(name);
     return f ? f() : E_NOTIMPL;
 }
-inline HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(
-        clsid, iid, out);
-}
 
 class ClientTest : public ::testing::Test {
 protected:
@@ -50,7 +46,9 @@ protected:
 inline ComPtr<IFile> NewFileDirect() {
     ComPtr<IClassFactory> factory;
     ComPtr<IFile> file;
-    EXPECT_EQ(GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void()), S_OK);
+    EXPECT_EQ(Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(
+                  CLSID_File, IID_IClassFactory, factory.out_void()),
+              S_OK);
     if (factory) {
         EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
     }

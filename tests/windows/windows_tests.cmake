@@ -2,11 +2,7 @@
 # VBScript run by cscript. They change the registry, so they share a Wine prefix of their
 # own (not the one of the other suites) and run one at a time.
 set(quarrow2_wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(quarrow2_registry_view 64)
-else()
-  set(quarrow2_registry_view 32)
-endif()
+math(EXPR quarrow2_registry_view "${CMAKE_SIZEOF_VOID_P} * 8")
 
 # The clients know the DLL only by its exports, its registry entries and the public header.
 # The portable fixtures they share declare the library's File, which GCC would otherwise
@@ -61,9 +57,8 @@ set_tests_properties(${QUARROW2_TEST_PREFIX}server.example.hello_metadata PROPER
   FAIL_REGULAR_EXPRESSION "error|Error")
 
 # The DLL on a real NTFS volume (an ntfs-3g mount reached through Wine's Z: drive), sharing
-# it with libquarrow2.so of the linux-release build, which ./test builds first. The client
-# is built against the DLL's exports alone; the harness skips (77) where FUSE, mkntfs, root
-# or that Linux build is missing.
+# it with libquarrow2.so of the linux-release build, which ./test builds first; skipped (77)
+# where FUSE, mkntfs, root or that Linux build is missing.
 quarrow2_windows_client(quarrow2_ntfs_client ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_client_test.cpp)
 find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
 add_test(NAME ${QUARROW2_TEST_PREFIX}ntfs_wine

@@ -1,13 +1,10 @@
 #!/usr/bin/env python3
-"""Quarrow2.dll under Wine and libquarrow2.so on one real NTFS volume.
+"""Quarrow2.dll under Wine and libquarrow2.so on one real NTFS volume: files and items
+written from Linux on a default ntfs-3g mount of a fresh image, ntfs_client_test.exe run under
+Wine on a mount with Windows stream names (file:stream), then every file's bytes and items
+checked from Linux. Exits 0 passed, 1 failed, 77 skipped.
 
-Writes files and items from Linux on a default ntfs-3g mount of a fresh mkntfs image, runs
-ntfs_client_test.exe under Wine on a mount with Windows stream names (file:stream), then
-checks every file's bytes and items from Linux again. Exit status 0 passed, 1 failed, 77
-skipped (the reason is printed).
-
-usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL
-"""
+usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL"""
 import os
 import shutil
 import subprocess
@@ -31,9 +28,9 @@ ITEMS = {"doc.txt": {"Keep": b"kept"},
 def unavailable(tool):
     if os.geteuid() != 0:
         return "mounting an NTFS image needs root"
-    missing = [p for p in ("mkntfs", "ntfs-3g", "wine") if not shutil.which(p)]
-    if missing:
-        return missing[0] + " is not installed"
+    for program in ("mkntfs", "ntfs-3g", "wine"):
+        if not shutil.which(program):
+            return program + " is not installed"
     if not os.access("/dev/fuse", os.R_OK | os.W_OK):
         return "/dev/fuse is not usable"
     if not os.access(tool, os.X_OK):
