@@ -58,28 +58,25 @@ const std::vector<Function> kStrings = {
     {Slot(&IStrings::get_Item), L"Item 0 2 2: Returns a particular string referenced by index"},
     {Slot(&IStrings::get_Count), L"Count 1 2 1: The number of strings available"}};
 
+// "index name: help; kind flags", then the one type it implements, by name, and its flags.
 std::wstring Describe(ITypeLib* library, REFGUID guid) {
-    ComPtr<ITypeInfo> info;
+    ComPtr<ITypeInfo> info, implemented;
     ComPtr<ITypeLib> containing;
     UINT index = 0;
+    HREFTYPE ref = 0;
+    INT flags = -1;
     TYPEATTR* attr = nullptr;
     if (FAILED(library->GetTypeInfoOfGuid(guid, info.out())) ||
         FAILED(info->GetContainingTypeLib(containing.out(), &index)) ||
-        FAILED(info->GetTypeAttr(&attr)))
+        FAILED(info->GetImplTypeFlags(0, &flags)) || FAILED(info->GetRefTypeOfImplType(0, &ref)) ||
+        FAILED(info->GetRefTypeInfo(ref, implemented.out())) || FAILED(info->GetTypeAttr(&attr)))
         return L"missing";
-    std::wstring text = std::to_wstring(index) + L" " + Doc(info.get(), MEMBERID_NIL) + L"; " +
-                        std::to_wstring(attr->typekind) + L" " + std::to_wstring(attr->wTypeFlags);
-    for (UINT i = 0; i < attr->cImplTypes; ++i) {
-        ComPtr<ITypeInfo> implemented;
-        HREFTYPE ref = 0;
-        INT flags = -1;
-        info->GetImplTypeFlags(i, &flags);
-        if (SUCCEEDED(info->GetRefTypeOfImplType(i, &ref)) &&
-            SUCCEEDED(info->GetRefTypeInfo(ref, implemented.out()))) {
-            const std::wstring doc = Doc(implemented.get(), MEMBERID_NIL);
-            text += L", " + doc.substr(0, doc.find(L':')) + L" " + std::to_wstring(flags);
-        }
-    }
+    const std::wstring doc = Doc(implemented.get(), MEMBERID_NIL);
+    const std::wstring text = std::to_wstring(index) + L" " + Doc(info.get(), MEMBERID_NIL) +
+                              L"; " + std::to_wstring(attr->typekind) + L" " +
+                              std::to_wstring(attr->wTypeFlags) + L", " +
+                              std::to_wstring(attr->cImplTypes) + L" " +
+                              doc.substr(0, doc.find(L':')) + L" " + std::to_wstring(flags);
     info->ReleaseTypeAttr(attr);
     return text;
 }
@@ -127,17 +124,16 @@ TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
     library->ReleaseTLibAttr(lib);
     EXPECT_EQ(Doc(library.get(), -1), L"Quarrow2: Quarrow 2.0 Library");
 
-    // Each type by its identifier: "index name: help; kind flags", and for a class, the
-    // interface it implements and its flags. TKIND_COCLASS is 5, TKIND_DISPATCH 4; 4160 is
-    // TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE, the dispatch view of a dual interface.
+    // TKIND_COCLASS is 5, TKIND_DISPATCH 4; 4160 is TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE,
+    // the dispatch view of a dual interface.
     const std::pair<const GUID*, std::wstring> types[] = {
-        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, IFile 1"},
-        {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, IDispatch 0"},
-        {&IID_IMetaData, L"2 IMetaData: IMetaData Interface; 4 4160, IDispatch 0"},
-        {&IID_IStrings, L"3 IStrings: IStrings Interface; 4 4160, IDispatch 0"},
+        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 1 IFile 1"},
+        {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IMetaData, L"2 IMetaData: IMetaData Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IStrings, L"3 IStrings: IStrings Interface; 4 4160, 1 IDispatch 0"},
         {&CLSID_MetaData,
-         L"4 MetaData: An item of metadata associated with a file; 5 0, IMetaData 1"},
-        {&CLSID_Strings, L"5 Strings: A collection of strings; 5 0, IStrings 1"}};
+         L"4 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
+        {&CLSID_Strings, L"5 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
     EXPECT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (const auto& [guid, expected] : types) EXPECT_EQ(Describe(library.get(), *guid), expected);
     EXPECT_EQ(FunctionTable(library.get(), IID_IFile), kFile);
