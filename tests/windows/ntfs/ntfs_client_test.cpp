@@ -118,12 +118,12 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     // made that stream all the same, and leaves it, empty.
     ItemOutcome held = Add(file.get(), "Held");
     ASSERT_EQ(held.hr, S_OK);
-    ExpectFileFailure(Open(file.get(), "Held"),
-                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
-    ExpectFileFailure(Add(file.get(), "Held"),
-                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
-    ExpectFileFailure(Add(file.get(), "Second"),
-                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
+    for (const auto& [add, type] : {std::pair{false, "Held"}, {true, "Held"}, {true, "Second"}}) {
+        ExpectFileFailure(
+            add ? Add(file.get(), type) : Open(file.get(), type),
+            WithSystemText(add ? "Unable to add metadata." : "Unable to open metadata.",
+                           ERROR_SHARING_VIOLATION));
+    }
     // Close lets go of the stream: it opens for writing again at once.
     ASSERT_EQ(held.item->Close(), S_OK);
     held = Open(file.get(), "Held");
