@@ -1,6 +1,5 @@
-// What Quarrow2.dll carries besides its code, as a client or an installer reads it: the type
-// library, whose every member must agree with include/quarrow2/quarrow2.h, the version
-// information, its name and the three registration scripts.
+// What Quarrow2.dll carries besides its code, as clients and installers read it: the type
+// library, agreeing member by member with quarrow2.h, version, name and registration scripts.
 #include <cstring>
 #include <tuple>
 #include <vector>

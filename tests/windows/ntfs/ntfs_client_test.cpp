@@ -1,6 +1,5 @@
-// Quarrow2.dll on a real NTFS volume: an ntfs-3g mount with Windows stream names, reached
-// under Wine through the Z: drive. ntfs_wine_test.py makes the volume, prepares its files
-// from Linux, runs this program under Wine and checks afterwards, from Linux, what it left.
+// Quarrow2.dll on a real NTFS volume (ntfs-3g, Windows stream names) through Wine's Z: drive;
+// ntfs_wine_test.py prepares its files from Linux and checks from Linux what this left.
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -11,10 +10,6 @@
 namespace quarrow2::test {
 namespace {
 
-using metadata::ArrayBytes;
-using metadata::ExpectEmptyByteArray;
-using metadata::PutData;
-
 // The values both sides write and expect; ntfs_wine_test.py spells the same ones.
 const char kText[] = "Quarrow2 \xC3\xA9\xE4\xB8\xAD \xF0\x9D\x84\x9E";  // é, a CJK unit, U+1D11E
 const Bytes kAllBytes = [] {
@@ -23,9 +18,8 @@ const Bytes kAllBytes = [] {
     return bytes;
 }();
 
-// Wine's GetVolumeInformationW never reports FILE_NAMED_STREAMS, not even for an ntfs-3g
-// mount that serves real streams, so the DLL would refuse every item there. This program's
-// copy of the DLL has its import of it pointed at a wrapper that adds the flag.
+// Wine's GetVolumeInformationW never reports FILE_NAMED_STREAMS, not even for ntfs-3g, so
+// the DLL's import of it is pointed at a wrapper that adds the flag.
 decltype(&GetVolumeInformationW) realVolumeInformation = nullptr;
 
 BOOL WINAPI WithNamedStreams(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
@@ -68,12 +62,9 @@ std::optional<Bytes> Read(const char* name) {
     UniqueHandle h(CreateFileW(OnVolume(name).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.valid()) return std::nullopt;
-    Bytes bytes(GetFileSize(h.get(), nullptr));
+    Bytes bytes(4096);
     DWORD got = 0;
-    if (!bytes.empty() &&
-        !ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr))
-        return std::nullopt;
+    if (!h.valid() || !ReadFile(h.get(), bytes.data(), 4096, &got, nullptr)) return std::nullopt;
     bytes.resize(got);
     return bytes;
 }
@@ -112,10 +103,9 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     ExpectFileFailure(Open(file.get(), "Missing"),
                       WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
 
-    // An item holds its stream for writing and admits readers only. Wine keeps share modes
-    // per file, not per stream, and ntfs-3g gives a file's streams the file's own inode: so
-    // a second item of the file is refused as if it were the first one's stream. Wine has
-    // made that stream all the same, and leaves it, empty.
+    // An item holds its stream for writing and admits readers only. Wine keeps share modes per
+    // inode, which ntfs-3g gives a file and its streams alike: so a second item of the file is
+    // refused too, its stream made all the same and left empty.
     ItemOutcome held = Add(file.get(), "Held");
     ASSERT_EQ(held.hr, S_OK);
     for (const auto& [add, type] : {std::pair{false, "Held"}, {true, "Held"}, {true, "Second"}}) {
@@ -146,21 +136,19 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     EXPECT_TRUE(Gone("doc.txt:Kind"));
 }
 
-// Every write of an item holds a byte-range lock, which on Windows keeps readers on other
-// handles out of the locked bytes. Wine keeps such locks among its own handles for LockFile
-// but does not enforce them on ReadFile: the read inside the locked range succeeds.
+// Every write of an item holds a byte-range lock, which on Windows keeps other handles' reads
+// out. Wine enforces it on LockFile but not on ReadFile: the read inside the range succeeds.
 TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
     const WString stream = OnVolume("doc.txt:Locked");
-    const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    UniqueHandle writer(CreateFileW(stream.c_str(), GENERIC_READ | GENERIC_WRITE, everyone, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(writer.valid()) << GetLastError();
+    auto open = [&stream](DWORD access, DWORD how) {
+        return UniqueHandle(CreateFileW(stream.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    UniqueHandle writer = open(GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(writer.get(), "0123456789abcdef", 16, &written, nullptr));
     ASSERT_TRUE(LockFile(writer.get(), 0, 0, 8, 0));
-    UniqueHandle reader(CreateFileW(stream.c_str(), GENERIC_READ, everyone, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(reader.valid()) << GetLastError();
+    UniqueHandle reader = open(GENERIC_READ, OPEN_EXISTING);
     char buffer[8] = {};
     DWORD got = 0;
     EXPECT_TRUE(ReadFile(reader.get(), buffer, 8, &got, nullptr)) << GetLastError();
@@ -190,9 +178,9 @@ TEST_F(NtfsClientTest, ItemsInNamedStreamsSharedWithTheLinuxLibrary) {
         UniqueVariant data;
         const HRESULT got = read.item->get_Data(data.get());
         if (value.empty())
-            ExpectEmptyByteArray(got, *data);
+            metadata::ExpectEmptyByteArray(got, *data);
         else
-            EXPECT_EQ(got == S_OK ? ArrayBytes(*data) : Bytes{'!'}, value);
+            EXPECT_EQ(got == S_OK ? metadata::ArrayBytes(*data) : Bytes{'!'}, value);
         if (type == "Text") {
             EXPECT_EQ(TextOf(read.item.get()), kText);
         }
@@ -204,7 +192,7 @@ TEST_F(NtfsClientTest, ItemsInNamedStreamsSharedWithTheLinuxLibrary) {
         ASSERT_EQ(written.hr, S_OK) << written.error.description;
         EXPECT_EQ(Read(stream.c_str()), EmptyValueMarker());
         EXPECT_EQ(type == "Text" ? PutText(written.item.get(), kText)
-                                 : PutData(written.item.get(), value),
+                                 : metadata::PutData(written.item.get(), value),
                   S_OK);
         EXPECT_EQ(Read(stream.c_str()), stored);
         EXPECT_EQ(written.item->Close(), S_OK);

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Quarrow2.dll under Wine and libquarrow2.so on one real NTFS volume: files and items
-written from Linux on a default ntfs-3g mount of a fresh image, ntfs_client_test.exe run under
-Wine on a mount with Windows stream names (file:stream), then every file's bytes and items
-checked from Linux. Exits 0 passed, 1 failed, 77 skipped.
+"""Quarrow2.dll under Wine and libquarrow2.so on one fresh NTFS image: files and items written
+from Linux, ntfs_client_test.exe run under Wine on a mount with Windows stream names, then
+every file's bytes and items checked from Linux. Exits 0 passed, 1 failed, 77 skipped.
 
 usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL"""
 import contextlib
