@@ -70,9 +70,7 @@ def write_from_linux(tool, folder, failures):
     for name, body in BODIES.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(body)
-        if name != "linux.txt":
-            for item, value in ITEMS[name].items():
-                os.setxattr(os.path.join(folder, name), "user." + item, value)
+    os.setxattr(os.path.join(folder, "doc.txt"), "user.Keep", ITEMS["doc.txt"]["Keep"])
     linux = os.path.join(folder, "linux.txt")
     for arguments in (["set", linux, "Text", TEXT], ["set", "--hex", linux, "Bytes", ALL_BYTES.hex()],
                       ["set", linux, "Empty", ""]):
