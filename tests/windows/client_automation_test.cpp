@@ -136,14 +136,10 @@ TEST_F(RegistrationTest, EntriesWrittenKeptAndRemovedAndLateBindingFollows) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
 }
 
-class RegisteredTest : public ClientTest {
-protected:
-    static void SetUpTestSuite() { ASSERT_EQ(Call("DllRegisterServer"), S_OK); }
-};
-
 // tests/scripts/file_object.vbs calls the members by their names as written; names in
 // another case come from the type information, not the DLL's cache of exact names.
-TEST_F(RegisteredTest, LateBound) {
+TEST_F(ClientTest, LateBound) {
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     ComPtr<IFile> file = NewFileDirect();
     ASSERT_TRUE(file);
     Bind(file.get(), TempFolder());
