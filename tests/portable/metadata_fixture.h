@@ -28,16 +28,12 @@ inline Bytes BstrBytes(BSTR s) {
     return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
 }
 
-inline SAFEARRAY* NewArray(VARTYPE type, ULONG elements, LONG lowerBound) {
-    SAFEARRAYBOUND bound = {elements, lowerBound};
-    return SafeArrayCreate(type, 1, &bound);
-}
-
 // A by-value byte-array variant that owns its array of `bytes`.
 inline void SetByteArray(VARIANT* v, const Bytes& bytes, LONG lowerBound = 0) {
     VariantClear(v);
+    SAFEARRAYBOUND bound = {static_cast<ULONG>(bytes.size()), lowerBound};
     v->vt = VT_ARRAY | VT_UI1;
-    v->parray = NewArray(VT_UI1, static_cast<ULONG>(bytes.size()), lowerBound);
+    v->parray = SafeArrayCreate(VT_UI1, 1, &bound);
     ArrayAccess access(v->parray);
     if (access.granted() && access.data())
         std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(access.data()));
