@@ -21,23 +21,27 @@ const char kNoStreams[] = "Volume does not support streams.";
 TEST(FileChecks, ForbiddenNameBeforeNoPathBeforeUnsupportedVolume) {
     ComPtr<IFile> file = NewFile();
     ASSERT_TRUE(file);
+    EXPECT_FALSE(Supported(file.get()) || Exists(file.get()));
     // Unbound: a forbidden name wins over the missing path.
     ExpectFileFailure(Open(file.get(), "$DATA"), kForbidden);
     ExpectFileFailure(Add(file.get(), ""), kForbidden);
     ExpectFileFailure(Open(file.get(), "Author"), kNoPath);
     ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
-    // A relative path's root cannot be queried: bound, but without named streams.
+    // A relative path's root cannot be queried: bound, but without named streams, and so
+    // without items.
     EXPECT_FALSE(Bind(file.get(), W("report.doc")));
     ExpectFileFailure(Add(file.get(), ":$DATA"), kForbidden);
     ExpectFileFailure(Open(file.get(), "Author"), kNoStreams);
     ExpectFileFailure(Add(file.get(), "Author"), kNoStreams);
+    LONG length = 77;
+    EXPECT_EQ(file->get_Length(&length), S_OK);
+    EXPECT_EQ(length, 0);
 
     // Close returns to the unbound state, where Length and Types need a path too.
     ASSERT_EQ(file->Close(), S_OK);
     ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
     ExpectFileFailure(Open(file.get(), ":"), kForbidden);
     SetErrorInfo(0, nullptr);
-    LONG length = 77;
     EXPECT_EQ(file->get_Length(&length), E_FAIL);
     EXPECT_EQ(length, 0);
     RichError error = TakeRichError();
@@ -89,42 +93,8 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenAndLookalikesAreNot) {
 
 // Wine reports no named streams on its drives, so there the bound file refuses items and
 // creates nothing beside the file (Wine would keep F:T as a file of its own); items of a
-// volume with named streams: tests/posix. A relative path reads as a volume without them.
-TEST(FileBinding, ItemsTypesAndLengthFollowTheVolumesAnswerAndCloseUnbinds) {
-    TempDir dir;
-    const fs::path report = dir / "report.doc";
-    MakeFile(report, "contents");
-    ComPtr<IFile> file = NewFile();
-    ASSERT_TRUE(file);
-    EXPECT_FALSE(Supported(file.get()));
-    EXPECT_FALSE(Exists(file.get()));
-
-    EXPECT_FALSE(Bind(file.get(), W("quarrow2-file-binding-missing.doc")));
-    ComPtr<IStrings> types;
-    ASSERT_EQ(file->get_Types(types.out()), S_OK);
-    LONG count = -1;
-    EXPECT_EQ(types->get_Count(&count), S_OK);
-    EXPECT_EQ(count, 0);
-    LONG length = -1;
-    EXPECT_EQ(file->get_Length(&length), S_OK);
-    EXPECT_EQ(length, 0);
-
-    const bool streams = Bind(file.get(), report);
-    RecordProperty("named_streams", streams ? "yes" : "no");
-    EXPECT_EQ(Supported(file.get()), streams);
-    EXPECT_TRUE(Exists(file.get()));
-    if (!streams) {
-        ExpectFileFailure(Open(file.get(), "Author"), kNoStreams);
-        ExpectFileFailure(Add(file.get(), "Author"), kNoStreams);
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-    }
-    ASSERT_EQ(file->Close(), S_OK);
-    EXPECT_FALSE(Supported(file.get()));
-    EXPECT_FALSE(Exists(file.get()));
-    ASSERT_EQ(file->Close(), S_OK);
-}
-
-TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPath) {
+// volume with named streams: tests/posix.
+TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPathAndItemsFollowTheVolumesAnswer) {
     TempDir dir;
     const fs::path plain = dir / "plain.txt";
     // Names that no ANSI code page holds, and a fullwidth solidus that a best-fit mapping
@@ -156,6 +126,18 @@ TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPath) {
     EXPECT_FALSE(Exists(file.get()));
     writer.reset();
     EXPECT_TRUE(Exists(file.get()));
+
+    const size_t entries = std::distance(fs::directory_iterator(dir.path()), {});
+    const bool streams = Bind(file.get(), plain);
+    RecordProperty("named_streams", streams ? "yes" : "no");
+    EXPECT_EQ(Supported(file.get()), streams);
+    if (!streams) {
+        ExpectFileFailure(Open(file.get(), "Author"), kNoStreams);
+        ExpectFileFailure(Add(file.get(), "Author"), kNoStreams);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), entries);
+    }
+    ASSERT_EQ(file->Close(), S_OK);
+    EXPECT_FALSE(Supported(file.get()) || Exists(file.get()));
 }
 
 TEST(VolumeRoot, DrivesUncPathsRelativePathsZeroUnitsAndLongPaths) {

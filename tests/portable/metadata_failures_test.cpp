@@ -17,6 +17,8 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     EXPECT_EQ(item->get_Name(name.out()), S_OK);
     EXPECT_TRUE(name.get() && SysStringLen(name.get()) == 0);
     EXPECT_EQ(Length(item), 0);
+    EXPECT_EQ(item->Delete(), S_OK);
+    EXPECT_EQ(item->Close(), S_OK);
     EXPECT_FALSE(TakeRichError().present);
 
     BSTR given = SysAllocString(OLESTR("stale"));  // the get must not free it
@@ -26,20 +28,16 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     EXPECT_TRUE(received && received != given && SysStringLen(received) == 0);
     SysFreeString(received);
     SysFreeString(given);
+    UniqueVariant data, value;
+    SetByteArray(value.get(), {1, 2});
+    SetLastError(code);
+    EXPECT_TRUE(Refused(item->get_Data(data.get()), "Unable to get data.", code));
+    EXPECT_EQ(data->vt, VT_EMPTY);
     SetLastError(code);
     EXPECT_TRUE(Refused(PutText(item, W("AB")), "Unable to put text.", code));
     SetLastError(code);
-    UniqueVariant data;
-    EXPECT_TRUE(Refused(item->get_Data(data.get()), "Unable to get data.", code));
-    EXPECT_EQ(data->vt, VT_EMPTY);
-    UniqueVariant value;
-    SetByteArray(value.get(), {1, 2});
-    SetLastError(code);
     EXPECT_TRUE(Refused(item->put_Data(*value), "Unable to put data.", code));
     EXPECT_TRUE(ArrayIsUnlocked(value->parray)) << "the client's array is released all the same";
-    EXPECT_EQ(item->Delete(), S_OK);
-    EXPECT_EQ(item->Close(), S_OK);
-    EXPECT_FALSE(TakeRichError().present);
 }
 
 TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStream) {
@@ -85,31 +83,18 @@ TEST(MetaDataObject, HoldsTheLibraryForItsLifeAndClosesItsHandleAtTheEnd) {
     EXPECT_TRUE(streamIsFree());
 }
 
-// Every kind of put is refused with the system's text for `code`.
-void ExpectEveryPutRefused(IMetaData* item, DWORD code) {
-    EXPECT_TRUE(Refused(PutText(item, W("new")), "Unable to put text.", code));
-    EXPECT_TRUE(Refused(PutData(item, {1, 2, 3, 4, 5, 6, 7, 8}), "Unable to put data.", code));
-    EXPECT_TRUE(Refused(PutText(item, WString()), "Unable to put text.", code));
-}
-
-TEST(MetaDataFailures, ReadOnlyHandlesAndRangeLocksRefuseEveryPutAndKeepTheValue) {
+// (Range locks of another process: tests/posix/metadata_xattr_test.cpp.)
+TEST(MetaDataFailures, AReadOnlyHandleRefusesEveryPutAndKeepsTheValue) {
     ItemFile file;
     ASSERT_EQ(PutText(file.Item().get(), W("old")), S_OK);
     ComPtr<IMetaData> reader = file.Item(GENERIC_READ);
     EXPECT_EQ(Text(reader.get()), "old");
-    ExpectEveryPutRefused(reader.get(), ERROR_ACCESS_DENIED);
+    const DWORD denied = ERROR_ACCESS_DENIED;
+    EXPECT_TRUE(Refused(PutText(reader.get(), W("new")), "Unable to put text.", denied));
+    EXPECT_TRUE(Refused(PutData(reader.get(), {1, 2, 3, 4, 5}), "Unable to put data.", denied));
+    EXPECT_TRUE(Refused(PutText(reader.get(), WString()), "Unable to put text.", denied));
     EXPECT_EQ(Text(reader.get()), "old");
-    reader.reset();
-
-    ComPtr<IMetaData> item = file.Item();
-    UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    ASSERT_TRUE(other.valid() && LockFile(other.get(), 0, 0, 4, 0)) << GetLastError();
-    ExpectEveryPutRefused(item.get(), ERROR_LOCK_VIOLATION);
-    ASSERT_TRUE(UnlockFile(other.get(), 0, 0, 4, 0));
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("old")));
-    EXPECT_EQ(Text(item.get()), "old");
-    EXPECT_EQ(PutText(item.get(), W("new")), S_OK) << "once the range is free";
-    EXPECT_EQ(file.Stored(), Utf16Bytes(W("new")));
 }
 
 // A removed item reads as closed: no name, no length.
