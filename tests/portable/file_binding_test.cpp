@@ -46,7 +46,7 @@ TEST(FileChecks, ForbiddenNameBeforeNoPathBeforeUnsupportedVolume) {
     EXPECT_EQ(length, 0);
     RichError error = TakeRichError();
     EXPECT_EQ(error.description, kNoPath);
-    EXPECT_EQ(error.source, ExpectedFileSource());
+    EXPECT_EQ(error.source, ProgIdOf(CLSID_File));
     IStrings* untouched = reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20));
     EXPECT_EQ(file->get_Types(&untouched), E_FAIL);
     EXPECT_EQ(untouched, reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20)));

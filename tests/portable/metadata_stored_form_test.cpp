@@ -85,18 +85,6 @@ TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMar
     EXPECT_TRUE(ArrayIsUnlocked(array));
 }
 
-TEST(MetaDataStoredForm, NameIsTheTypeAsAttachedUpToItsFirstZeroUnit) {
-    ItemFile file;
-    for (const WString& type : {W("Au thor \xc3\xa9:x"), WString{'a', 'b', 0, 'c', 'd'}}) {
-        ComPtr<IMetaData> item = ItemFile::MakeItem(INVALID_HANDLE_VALUE, file.streamPath(), type);
-        UniqueBstr name, again;
-        ASSERT_EQ(item->get_Name(name.out()), S_OK);
-        EXPECT_EQ(WString(name.get(), SysStringLen(name.get())), WString(type.c_str()));
-        ASSERT_EQ(item->get_Name(again.out()), S_OK);
-        EXPECT_NE(again.get(), name.get()) << "each call hands out a copy of its own";
-    }
-}
-
 // The access's answers to every kind of variant: tests/fuzz/byte_array_fuzz.cpp.
 TEST(ByteArrayConversion, OpensAClientArrayInPlaceAndBuildsNoneFromMissingBytes) {
     UniqueVariant owner;
