@@ -76,24 +76,16 @@ TEST(StringsCollection, ItemCountsFromOneClampsLowIndexesToTheFirstAndRefusesThe
     EXPECT_EQ(Items({withZero, "Größe \xF0\x9F\x93\x84"}, {1, 2}),
               withZero + " Größe \xF0\x9F\x93\x84");
 
-    // A fresh copy each time; whatever the variant held is cleared first (the sanitizers
-    // see a leak otherwise).
-    ComPtr<IStrings> strings = MakeStrings({"Author"});
-    UniqueVariant first, second;
-    V_VT(first.get()) = VT_BSTR;
-    V_BSTR(first.get()) = SysAllocString(OLESTR("previous"));
-    ASSERT_EQ(strings->get_Item(1, first.get()), S_OK);
-    ASSERT_EQ(strings->get_Item(1, second.get()), S_OK);
-    EXPECT_NE(V_BSTR(first.get()), V_BSTR(second.get()));
-    V_BSTR(first.get())[0] = OLESTR('X');
-    EXPECT_EQ(ItemText(strings.get(), 1), "Author") << "the receiver owns its copy";
-
-    // An absent string is the empty one.
+    // Whatever the variant held is cleared first (a leak otherwise); each copy is the
+    // receiver's own (a double free otherwise): the sanitizers tell.
     ComPtr<discovery::Strings> made = New<discovery::Strings>();
+    UniqueVariant v;
+    V_VT(v.get()) = VT_BSTR;
+    V_BSTR(v.get()) = SysAllocString(OLESTR("previous"));
     ASSERT_EQ(made->Append(nullptr), S_OK);
-    ASSERT_EQ(made->get_Item(1, second.out()), S_OK);
-    EXPECT_TRUE(V_VT(second.get()) == VT_BSTR && V_BSTR(second.get()) &&
-                !SysStringLen(V_BSTR(second.get())));
+    ASSERT_EQ(made->get_Item(1, v.get()), S_OK);
+    // An absent string is the empty one.
+    EXPECT_TRUE(V_VT(v.get()) == VT_BSTR && V_BSTR(v.get()) && !SysStringLen(V_BSTR(v.get())));
 }
 
 TEST(StringsCollection, NextFetchesWhatIsLeftAndSkipAndResetMove) {
