@@ -12,26 +12,22 @@ from tool_support import EMPTY_MARKER, ToolTestCase, folder_taking, run, tool_pa
 LARGEST = 65536  # the largest attribute value Linux takes, on file systems that take it
 QUOTED = b'say "hi" \\ \n\xff='  # getfattr's escapes
 
-
-def text(value):
-    return {"text": value}
-
-
-def data(value):
-    return {"bytes": base64.b64encode(value).decode()}
-
-
-# file, type, value as stored, as dumped: every kind of value a dump must carry.
+# file, type, value as stored, as dumped (text, or bytes given as base64): every kind of
+# value a dump must carry.
 TREE = [
-    ("notes.txt", "Author", utf16("Jane Doe"), text("Jane Doe")),
-    ("notes.txt", "Keywords", utf16("budget, 2027"), text("budget, 2027")),
-    ("Grüße/bericht 😀.txt", "Größe 😀", utf16("Über\nzweite Zeile"), text("Über\nzweite Zeile")),
-    ("Grüße/bericht 😀.txt", "Empty", EMPTY_MARKER, text("")),
-    ("bin/data.bin", "Checksum", b"\0\xff\x01", data(b"\0\xff\x01")),  # odd count: bytes
-    ("bin/data.bin", "Lone", b"\x00\xd8A\x00", data(b"\x00\xd8A\x00")),  # unpaired surrogate
-    ("bin/data.bin", "Nul", utf16("a\0b"), text("a\0b")),  # text with a zero unit
-    ("bin/data.bin", "Quoted", QUOTED, text(QUOTED.decode("utf-16-le"))),
+    ("notes.txt", "Author", utf16("Jane Doe"), "Jane Doe"),
+    ("notes.txt", "Keywords", utf16("budget, 2027"), "budget, 2027"),
+    ("Grüße/bericht 😀.txt", "Größe 😀", utf16("Über\nzweite Zeile"), "Über\nzweite Zeile"),
+    ("Grüße/bericht 😀.txt", "Empty", EMPTY_MARKER, ""),
+    ("bin/data.bin", "Checksum", b"\0\xff\x01", b"\0\xff\x01"),  # odd count: bytes
+    ("bin/data.bin", "Lone", b"\x00\xd8A\x00", b"\x00\xd8A\x00"),  # unpaired surrogate
+    ("bin/data.bin", "Nul", utf16("a\0b"), "a\0b"),  # text with a zero unit
+    ("bin/data.bin", "Quoted", QUOTED, QUOTED.decode("utf-16-le")),
 ]
+
+
+def dumped(value):
+    return {"text": value} if isinstance(value, str) else {"bytes": base64.b64encode(value).decode()}
 
 
 def dump_of(files, version=1, form="quarrow2-dump"):
@@ -39,15 +35,15 @@ def dump_of(files, version=1, form="quarrow2-dump"):
 
 
 class DumpRestoreTest(ToolTestCase):
-    def make_tree(self, root, large=None):
-        """TREE (and a large value) under root, and a file without items; the names of
+    def make_tree(self, root, tree):
+        """The tree's files and items under root, and a file without items; the names of
         the files with items."""
-        for name, item_type, value, _ in TREE + ([("large.bin", "Large", large, None)] if large else []):
+        for name, item_type, value, _ in tree:
             os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
             open(os.path.join(root, name), "ab").close()
             os.setxattr(os.path.join(root, name), "user." + item_type, value)
         open(os.path.join(root, "no items.txt"), "wb").close()
-        return sorted({row[0] for row in TREE} | ({"large.bin"} if large else set()))
+        return sorted({row[0] for row in tree})
 
     def tree_items(self, root, names):
         return {name: user_items(os.path.join(root, name)) for name in names}
@@ -59,31 +55,31 @@ class DumpRestoreTest(ToolTestCase):
             print("no file system here keeps a 64 KiB value: the long value is left out")
         else:
             self.addCleanup(shutil.rmtree, root, True)
-        large = os.urandom(LARGEST) if root != self.folder else None
+        # Every byte value, with units that are unpaired surrogates: bytes.
+        tree = TREE + [("large.bin", "Large", bytes(range(256)) * 256, bytes(range(256)) * 256)
+                       ] * (root != self.folder)
         source = os.path.join(root, "source")
-        names = self.make_tree(source, large)
+        names = self.make_tree(source, tree)
         expected = self.tree_items(source, names)
 
         result = self.expect(["dump", "-r", "."], cwd=source)
         document = json.loads(result.stdout)
         self.assertEqual((document["format"], document["version"]), ("quarrow2-dump", 1))
-        dumped = {entry["path"]: entry["items"] for entry in document["files"]}
-        self.assertEqual(sorted(dumped), ["./" + name for name in names])
+        files = {entry["path"]: entry["items"] for entry in document["files"]}
+        self.assertEqual(sorted(files), ["./" + name for name in names])
         for name in names:
-            self.assertEqual([item["type"] for item in dumped["./" + name]], list(expected[name]))
+            self.assertEqual([item["type"] for item in files["./" + name]], list(expected[name]))
         by_file_type = {(path[2:], item.pop("type")): item
-                        for path, items in dumped.items() for item in items}
-        for name, item_type, _, form in TREE:
-            self.assertEqual(by_file_type[name, item_type], form, (name, item_type))
-        if large:
-            self.assertEqual(by_file_type["large.bin", "Large"], data(large))
+                        for path, items in files.items() for item in items}
+        for name, item_type, _, value in tree:
+            self.assertEqual(by_file_type[name, item_type], dumped(value), (name, item_type))
 
         copy = os.path.join(root, "copy")
         subprocess.run(["cp", "-r", source, copy], check=True)
         self.assertEqual(user_items(os.path.join(copy, "notes.txt")), {})
         self.expect(["restore"], stdin=result.stdout, cwd=copy)
         self.assertEqual(self.tree_items(copy, names), expected)
-        if large:  # A long value is searched in one pass.
+        if root != self.folder:  # A long value is searched in one pass.
             path = os.path.join(root, "long.txt")
             open(path, "wb").close()
             os.setxattr(path, "user.Body", utf16("a" * 32000 + "b"))
@@ -94,7 +90,7 @@ class DumpRestoreTest(ToolTestCase):
         if not shutil.which("getfattr") or not shutil.which("setfattr"):
             self.skipTest("getfattr and setfattr (package attr) are not installed")
         source = self.path("source")
-        names = self.make_tree(source)
+        names = self.make_tree(source, TREE)
         os.setxattr(os.path.join(source, "notes.txt"), "user.we=ird", b"=")
         expected = self.tree_items(source, names)
         for encoding in ("text", "hex", "base64"):

@@ -117,11 +117,10 @@ class FilesTest(ToolTestCase):
                  ["get", path, "Author", "extra"], ["find", path],
                  ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path]]
         rows = [(arguments, 2, b"") for arguments in usage] + [
-            (["set", path, "Author", bad], 2, b"", "not valid UTF-8"),
-            (["set", path, "Author", "--file", latin1], 2, b"", "not valid UTF-8"),
-            (["set", path, "Author", "-"], 2, b"", "not valid UTF-8"),
-            (["set", path, b"Aut\xffhor", "x"], 2, b"", "not valid UTF-8"),
-            (["set", os.fsencode(path) + b"\xff", "Author", "x"], 2, b"", "not valid UTF-8"),
+            (arguments, 2, b"", "not valid UTF-8") for arguments in (
+                ["set", path, "Author", bad], ["set", path, "Author", "--file", latin1],
+                ["set", path, "Author", "-"], ["set", path, b"Aut\xffhor", "x"],
+                ["set", os.fsencode(path) + b"\xff", "Author", "x"])] + [
             (["set", path, "Author", "--file", missing], 2, b"", "missing.txt"),
             (["set", path, "Author", "--file", self.folder], 2, b"", "folder")] + [
             (["set", "--hex", path, "Sum", value], 2, b"", "not hex") for value in ["0", "zz", "0x10"]]
