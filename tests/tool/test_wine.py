@@ -23,15 +23,11 @@ class WineTest(unittest.TestCase):
         # "wine: ..." about the volume), or standard output
         cases = [(["--version"], 0, None, "quarrow2 2.0.0.1"), (["list", "--help"], 0, None, None),
                  (["get", "notes.txt"], 2, None, None)] + [
-            (arguments, 1, "quarrow2: Volume does not support streams. " + subject, None)
-            for arguments, subject in (
-                (["list", "notes.txt"], '(file "notes.txt")'),
-                (["list", "Grüße.txt"], '(file "Grüße.txt")'),
-                (["length", "notes.txt"], '(file "notes.txt")'),
-                (["get", "notes.txt", "Author"], '(file "notes.txt", type "Author")'),
-                (["set", "notes.txt", "Author", "x"], '(file "notes.txt", type "Author")'),
-                (["set", "new.txt", "Author", "x"], '(file "new.txt", type "Author")'),
-                (["rm", "notes.txt", "Author"], '(file "notes.txt", type "Author")'))]
+            (arguments, 1, 'quarrow2: Volume does not support streams. (file "%s"%s)' % (
+                arguments[1], ', type "Author"' if "Author" in arguments else ""), None)
+            for arguments in (["list", "notes.txt"], ["list", "Grüße.txt"], ["length", "notes.txt"],
+                              ["get", "notes.txt", "Author"], ["set", "notes.txt", "Author", "x"],
+                              ["set", "new.txt", "Author", "x"], ["rm", "notes.txt", "Author"])]
         for arguments, status, error, output in cases:
             with self.subTest(arguments=arguments):
                 result = subprocess.run([wine_run, tool_path()] + arguments, cwd=folder,
