@@ -1,16 +1,12 @@
-// Many processes, one file: each opens, adds, writes, reads, closes and deletes the same
-// four items in a seeded random order, as fast as it can. Every value read must be one
-// that some process wrote, whole; every refusal must be the one the share modes call for,
-// with its message and the system's text; no process may leak a descriptor; and the file
-// must end with none but the four items.
-//
-// QUARROW2_STRESS_SEED picks another seed; the seed in use is printed.
+// Items and other processes on the same file: processes that hold or lock its streams, many
+// processes at work on it at once, and writers killed at random moments.
+// QUARROW2_STRESS_SEED picks another seed for the random ones; the seed in use is printed.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <random>
 
@@ -22,80 +18,53 @@
 namespace quarrow2::test::stress {
 namespace {
 
-constexpr int kProcesses = 8;
-constexpr int kOperations = 5000;
-constexpr int kTypes = 4;
-// Four values of this size and their names fit the 4 KiB that ext4 keeps for all of a
+constexpr int kProcesses = 8, kOperations = 5000, kTypes = 4;
+// Four values of the longest size and their names fit the 4 KiB that ext4 keeps for all of a
 // file's attributes, so no put fails for want of space.
-constexpr size_t kLongestValue = 700;
-constexpr uint32_t kDefaultSeed = 20240611;
+constexpr size_t kShortestValue = 8, kLongestValue = 700;
 
 using Bytes = metadata::Bytes;
 
 uint32_t Seed() {
     const char* chosen = std::getenv("QUARROW2_STRESS_SEED");
-    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10))
-                             : kDefaultSeed;
+    return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10)) : 20240611;
 }
 
-std::string TypeName(int index) { return "T" + std::to_string(index); }
-
-uint32_t Fnv1a(const unsigned char* p, size_t n) {
-    uint32_t hash = 2166136261u;
-    for (size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 16777619u;
-    return hash;
-}
-
-// A value that tells by itself whether it is whole: 'Q', the writer, its sequence number,
-// its own length, bytes derived from these, and a hash of everything before the hash.
-Bytes MakeValue(int writer, uint32_t sequence, size_t length) {
+// A value that tells by itself whether it is whole: 'Q', the writer, its sequence number and
+// its length, then bytes that follow from these.
+Bytes MakeValue(unsigned char writer, uint32_t sequence, uint16_t length) {
     Bytes value(length);
+    for (size_t i = 0; i < length; ++i)
+        value[i] = static_cast<unsigned char>(sequence * 31 + i * 7 + writer);
     value[0] = 'Q';
-    value[1] = static_cast<unsigned char>(writer);
-    for (int i = 0; i < 4; ++i) value[2 + i] = static_cast<unsigned char>(sequence >> (8 * i));
-    value[6] = static_cast<unsigned char>(length & 0xFF);
-    value[7] = static_cast<unsigned char>(length >> 8);
-    for (size_t i = 8; i + 4 < length; ++i)
-        value[i] = static_cast<unsigned char>(
-            (sequence * 31 + i * 7 + static_cast<size_t>(writer)) & 0xFF);
-    const uint32_t hash = Fnv1a(value.data(), length - 4);
-    for (int i = 0; i < 4; ++i) value[length - 4 + i] = static_cast<unsigned char>(hash >> (8 * i));
+    value[1] = writer;
+    std::memcpy(&value[2], &sequence, sizeof sequence);
+    std::memcpy(&value[6], &length, sizeof length);
     return value;
 }
-constexpr size_t kShortestValue = 12;
 
 // Empty when the bytes are the empty value or a whole value of MakeValue; else what is wrong.
 std::string CheckValue(const Bytes& value) {
     if (value.empty()) return std::string();
-    if (value.size() < kShortestValue)
-        return "a value of " + std::to_string(value.size()) + " bytes";
-    if (value[0] != 'Q' || value[1] >= kProcesses) return "a value of unknown form";
-    const size_t length = value[6] | (static_cast<size_t>(value[7]) << 8);
-    if (length != value.size())
-        return "a value of " + std::to_string(value.size()) + " bytes that says " +
-               std::to_string(length);
-    uint32_t hash = 0;
-    for (int i = 0; i < 4; ++i)
-        hash |= static_cast<uint32_t>(value[value.size() - 4 + i]) << (8 * i);
-    if (hash != Fnv1a(value.data(), value.size() - 4))
-        return "a mixed value (its hash does not match)";
-    return std::string();
+    const std::string wrong =
+        "a torn or foreign value of " + std::to_string(value.size()) + " bytes";
+    if (value.size() < kShortestValue || value[0] != 'Q' || value[1] >= kProcesses) return wrong;
+    uint32_t sequence = 0;
+    uint16_t length = 0;
+    std::memcpy(&sequence, &value[2], sizeof sequence);
+    std::memcpy(&length, &value[6], sizeof length);
+    return length == value.size() && value == MakeValue(value[1], sequence, length) ? "" : wrong;
 }
 
 size_t OpenDescriptors() {
-    size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
-// One process's share of the work. Empty when everything it saw was right, else the first
+// One process's share of the work: empty when everything it saw was right, else the first
 // thing that was not.
 class Worker {
 public:
-    Worker(int index, uint32_t seed, const std::filesystem::path& file)
+    Worker(int index, uint32_t seed, const fs::path& file)
         : index_(index), random_(seed + static_cast<uint32_t>(index) * 7919u), file_(file) {}
 
     std::string Run() {
@@ -103,13 +72,10 @@ public:
         if (!file || !Bind(file.get(), file_)) return "cannot bind the file";
         const size_t descriptors = OpenDescriptors();
         for (int op = 0; op < kOperations && failure_.empty(); ++op) Step(file.get());
-        for (auto& item : items_) {
+        for (auto& item : items_)
             if (item && item->Close() != S_OK) Fail("Close at the end failed");
-            item.reset();
-        }
-        if (failure_.empty() && OpenDescriptors() != descriptors)
-            Fail(std::to_string(descriptors) + " descriptors before, " +
-                 std::to_string(OpenDescriptors()) + " after");
+        for (auto& item : items_) item.reset();
+        if (OpenDescriptors() != descriptors) Fail("descriptors leaked");
         return failure_;
     }
 
@@ -129,37 +95,33 @@ private:
     void Step(IFile* file) {
         const int type = static_cast<int>(random_() % kTypes);
         ComPtr<IMetaData>& item = items_[type];
+        const std::string name = "T" + std::to_string(type);
+        SetErrorInfo(0, nullptr);
         if (!item) {
             // Open finds the item missing when another process has just deleted it.
             const bool add = random_() % 3 != 0;
-            ItemOutcome outcome =
-                add ? Add(file, TypeName(type).c_str()) : Open(file, TypeName(type).c_str());
-            if (outcome.hr == S_OK) {
+            ItemOutcome outcome = add ? Add(file, name.c_str()) : Open(file, name.c_str());
+            if (outcome.hr == S_OK)
                 item = std::move(outcome.item);
-            } else if (add) {
+            else if (add)
                 ExpectRefusal(outcome.error.description, "Unable to add metadata.",
                               {ERROR_SHARING_VIOLATION});
-            } else {
+            else
                 ExpectRefusal(outcome.error.description, "Unable to open metadata.",
                               {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND});
-            }
             return;
         }
         const unsigned choice = random_() % 100;
         if (choice < 35) {
-            // A writer lets go of an item it finds read-only, as a client that wants to
-            // write would, so that read-only holders do not keep writers out for long.
-            if (!Put(item.get())) {
-                item->Close();
-                item.reset();
-            }
+            // A writer lets go of an item it finds read-only, so that read-only holders do
+            // not keep writers out for long.
+            if (!Put(item.get())) item.reset();
         } else if (choice < 75) {
             Get(item.get());
         } else if (choice < 95) {
             if (item->Close() != S_OK) Fail("Close failed");
             item.reset();
         } else {
-            SetErrorInfo(0, nullptr);
             // Between the close and the removal another process may take the stream, or
             // take and delete it.
             if (item->Delete() != S_OK)
@@ -171,23 +133,16 @@ private:
 
     // False when the item turned out to be read-only.
     bool Put(IMetaData* item) {
-        const bool asText = random_() % 4 == 0;
-        const bool empty = random_() % 20 == 0;
+        const bool asText = random_() % 4 == 0, empty = random_() % 20 == 0;
         size_t length = kShortestValue + random_() % (kLongestValue - kShortestValue + 1);
         if (asText) length &= ~size_t{1};
         const Bytes value = empty ? Bytes() : MakeValue(index_, sequence_++, length);
-        SetErrorInfo(0, nullptr);
-        HRESULT hr;
-        if (asText) {
-            UniqueBstr text(SysAllocStringByteLen(reinterpret_cast<const char*>(value.data()),
-                                                  static_cast<UINT>(value.size())));
-            hr = item->put_Text(text.get());
-        } else {
-            hr = metadata::PutData(item, value);
-        }
-        if (hr == S_OK) return true;
+        UniqueBstr text(SysAllocStringByteLen(reinterpret_cast<const char*>(value.data()),
+                                              static_cast<UINT>(value.size())));
+        if ((asText ? item->put_Text(text.get()) : metadata::PutData(item, value)) == S_OK)
+            return true;
         // An item is read-only when its read-write open met another holder and its read-only
-        // open, a moment later, did not: the second of the two attempts an open makes.
+        // open, a moment later, did not.
         const std::string description = TakeRichError().description;
         const std::string message = asText ? "Unable to put text." : "Unable to put data.";
         ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
@@ -196,31 +151,22 @@ private:
 
     void Get(IMetaData* item) {
         const bool asText = random_() % 2 == 0;
-        SetErrorInfo(0, nullptr);
-        HRESULT hr;
-        Bytes value;
-        if (asText) {
-            UniqueBstr text;
-            hr = item->get_Text(text.out());
-            value = metadata::BstrBytes(text.get());
-        } else {
-            UniqueVariant data;
-            hr = item->get_Data(data.get());
-            if (hr == S_OK && data->vt == (VT_ARRAY | VT_UI1)) value = metadata::ArrayBytes(*data);
-        }
-        if (hr != S_OK) {
-            ExpectRefusal(TakeRichError().description,
-                          asText ? "Unable to get text." : "Unable to get data.",
-                          {ERROR_LOCK_VIOLATION});
-            return;
-        }
-        const std::string wrong = CheckValue(value);
+        UniqueBstr text;
+        UniqueVariant data;
+        if ((asText ? item->get_Text(text.out()) : item->get_Data(data.get())) != S_OK)
+            return ExpectRefusal(TakeRichError().description,
+                                 asText ? "Unable to get text." : "Unable to get data.",
+                                 {ERROR_LOCK_VIOLATION});
+        const std::string wrong =
+            CheckValue(asText                            ? metadata::BstrBytes(text.get())
+                       : data->vt == (VT_ARRAY | VT_UI1) ? metadata::ArrayBytes(*data)
+                                                         : Bytes());
         if (!wrong.empty()) Fail("a get returned " + wrong);
     }
 
-    int index_;
+    unsigned char index_;
     std::mt19937 random_;
-    std::filesystem::path file_;
+    fs::path file_;
     ComPtr<IMetaData> items_[kTypes];
     uint32_t sequence_ = 0;
     std::string failure_;
@@ -228,7 +174,7 @@ private:
 
 TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     TempDir dir;
-    const std::filesystem::path file = dir / "shared.doc";
+    const fs::path file = dir / "shared.doc";
     MakeFile(file, "the shared file's contents");
     const uint32_t seed = Seed();
     std::cout << "[ stress   ] seed " << seed << " (QUARROW2_STRESS_SEED)" << std::endl;
@@ -240,7 +186,7 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
             self.Send("ready");
             self.Receive();
             const std::string failure = worker.Run();
-            self.Send(failure.empty() ? "ok" : "failed " + failure);
+            self.Send(failure.empty() ? "ok" : failure);
             return 0;
         }));
         ASSERT_TRUE(workers.back()->started());
@@ -248,27 +194,129 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     for (auto& worker : workers) ASSERT_EQ(worker->Receive(), "ready");
     const auto start = std::chrono::steady_clock::now();
     for (auto& worker : workers) worker->Send("go");
-
     for (int i = 0; i < kProcesses; ++i) {
-        const std::string report = workers[i]->Receive();
-        EXPECT_EQ(report, "ok") << (report.empty() ? "process " + std::to_string(i) + " died" : "");
+        EXPECT_EQ(workers[i]->Receive(), "ok") << "process " << i;
         EXPECT_EQ(workers[i]->Wait(), 0);
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "[ stress   ] " << kProcesses * kOperations << " operations in " << seconds << " s"
-              << std::endl;
+    std::cout << "[ stress   ] " << kProcesses * kOperations << " operations in "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              << " s" << std::endl;
 
-    // Only the four items, each holding a whole value; the contents untouched.
     for (const std::string& name : UserAttributeNames(file)) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(name == "T0" || name == "T1" || name == "T2" || name == "T3");
-        std::optional<test::Bytes> stored = UserAttribute(file, name);
+        EXPECT_TRUE(name.size() == 2 && name[0] == 'T' && name[1] >= '0' && name[1] < '0' + kTypes);
+        const std::optional<test::Bytes> stored = UserAttribute(file, name);
         ASSERT_TRUE(stored.has_value());
         const Bytes bytes(stored->begin(), stored->end());
         EXPECT_EQ(CheckValue(bytes == metadata::EmptyValueMarker() ? Bytes() : bytes), "");
     }
     EXPECT_EQ(FileContent(file), "the shared file's contents");
+}
+
+std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareMode) {
+    metadata::ItemFile file;
+    ComPtr<IMetaData> item = file.Item();
+    ASSERT_EQ(metadata::PutText(item.get(), W("shared")), S_OK);
+    const WString path = file.streamPath();
+    // Both of the library's opens and the removal are refused while the item holds the
+    // stream; a reader that lets the writer be reads the whole value.
+    const std::string sharing = std::to_string(ERROR_SHARING_VIOLATION) + " ";
+    EXPECT_EQ(
+        RunInChild([&] {
+            Opened reader = OpenReader(path);
+            return std::to_string(OpenItem(path).error) + " " +
+                   std::to_string(Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error) +
+                   " " + std::to_string(ErrorOf(DeleteFileW(path.c_str()))) + " " +
+                   (GetValue(reader.handle.get()) == Raw(Utf16Bytes(W("shared"))) ? "whole"
+                                                                                  : "not whole");
+        }),
+        sharing + sharing + sharing + "whole");
+    ASSERT_EQ(item->Close(), S_OK);
+    EXPECT_EQ(RunInChild([&] { return OpenItem(path).ok() ? "" : "no open after Close"; }), "");
+}
+
+TEST(MetaDataXattr, AnotherProcesssRangeLockKeepsPutsOutUntilItGoes) {
+    metadata::ItemFile file;
+    ComPtr<IMetaData> item = file.Item();
+    ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "locker killed" : "locker unlocks");
+        Child locker([&](Child& self) {
+            Opened reader = OpenReader(file.streamPath());
+            if (!reader.ok() || !LockFile(reader.handle.get(), 0, 0, 4, 0)) return 1;
+            self.Send("locked");
+            self.Receive();
+            UnlockFile(reader.handle.get(), 0, 0, 4, 0);
+            return 0;
+        });
+        ASSERT_EQ(locker.Receive(), "locked");
+        EXPECT_EQ(metadata::PutText(item.get(), W("new value")), E_FAIL);
+        EXPECT_TRUE(metadata::IsMetaDataError("Unable to put text.", ERROR_LOCK_VIOLATION));
+        EXPECT_EQ(metadata::PutData(item.get(), {1, 2}), E_FAIL);
+        EXPECT_TRUE(metadata::IsMetaDataError("Unable to put data.", ERROR_LOCK_VIOLATION));
+        EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("old"))));
+        if (killed) {
+            locker.Kill();
+        } else {
+            locker.Send("go");
+            EXPECT_EQ(locker.Wait(), 0);
+        }
+        EXPECT_EQ(metadata::PutText(item.get(), W("new value")), S_OK);
+        EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("new value"))));
+        ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
+    }
+}
+
+// A child puts a short and a long value in turn through an item, as fast as it can, and is
+// killed with SIGKILL at a random moment: the item holds one of the two values, whole, and
+// opens again for writing at once.
+TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
+    constexpr int kKills = 200;
+    TempDir dir;
+    const fs::path path = dir / "doc";
+    MakeFile(path, "contents");
+    const Bytes shortValue = metadata::BytesOf("short-val!");
+    const WString longText(1500, OLESTR('L'));
+    const std::string longRaw = Raw(Utf16Bytes(longText));
+    const uint32_t seed = Seed();
+    std::cout << "[ kills    ] seed " << seed << " (QUARROW2_STRESS_SEED)" << std::endl;
+    std::mt19937 random(seed);
+    int leftShort = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        Child writer([&](Child& self) {
+            ComPtr<IFile> file = NewFile();
+            ItemOutcome item;
+            if (!Bind(file.get(), path) || (item = Add(file.get(), "T")).hr != S_OK) return 1;
+            for (long i = 0;; ++i) {
+                if ((i % 2 ? metadata::PutText(item.item.get(), longText)
+                           : metadata::PutData(item.item.get(), shortValue)) != S_OK) {
+                    self.Send("put failed: " + TakeRichError().description);
+                    return 1;
+                }
+                if (i == 0) self.Send("writing");
+            }
+        });
+        ASSERT_EQ(writer.Receive(), "writing");
+        usleep(random() % 3000);
+        writer.Kill();
+        const std::optional<std::string> left = RawStream(path, "T");
+        ASSERT_TRUE(left == Raw(shortValue) || left == longRaw) << left.value_or("").size();
+        leftShort += left == Raw(shortValue);
+
+        // The killed writer's share mode and range locks went with it.
+        ComPtr<IFile> file = NewFile();
+        ASSERT_TRUE(Bind(file.get(), path));
+        ItemOutcome item = Open(file.get(), "T");
+        ASSERT_EQ(item.hr, S_OK) << item.error.description;
+        EXPECT_EQ(metadata::PutData(item.item.get(), shortValue), S_OK);
+    }
+    EXPECT_EQ(FileContent(path), "contents");
+    EXPECT_EQ(RawAttributeNames(path), std::vector<std::string>{"user.T"});
+    std::cout << "[ kills    ] " << kKills << " writers killed: " << leftShort
+              << " left the short value, " << kKills - leftShort << " the long one" << std::endl;
 }
 
 }  // namespace
