@@ -65,9 +65,7 @@ else()
   quarrow2_add_suite(quarrow2_posix_tests
     posix/discovery_real_files_test.cpp
     posix/file_items_test.cpp
-    posix/file_read_only_test.cpp
     posix/hostile_input_test.cpp
-    posix/hostile_special_files_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
     posix/platform_range_locks_test.cpp

@@ -1,9 +1,11 @@
-// Opening and adding items on real files: what lands in the "user." attributes, and what
-// each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
+// Opening and adding items on real files, also ones that cannot be written: what lands in
+// the "user." attributes, and what each failure says. (The bytes as getfattr and ntfs-3g
+// show them: tests/peers.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "file_attributes.h"
+#include "platform_fixture.h"
 #include "portable/file_fixture.h"
 
 namespace quarrow2::test {
@@ -103,6 +105,112 @@ TEST_F(FileItems, MissingItemsFilesFoldersAndVolumesWithoutStreams) {
     ExpectFileFailure(Open(file_.get(), "Author"), "Volume does not support streams.");
     ExpectFileFailure(Add(file_.get(), "Author"), "Volume does not support streams.");
     EXPECT_TRUE(Exists(file_.get()));
+}
+
+// Line ends shown as text, so that every outcome is one line.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return out;
+}
+
+const std::string kJane("J\0a\0n\0e\0", 8);
+
+// The streams of `report` (which holds Author = "Jane" and T = "stored"), tried every way
+// through the file layer and through items, one line each, joined.
+std::string TryEveryWay(const fs::path& report) {
+    std::string lines;
+    auto line = [&](const std::string& text) { lines += text + " | "; };
+    const WString stream = StreamW(report, "T");
+    line("rw open=" + std::to_string(OpenItem(stream).error));
+    line("new stream=" + std::to_string(OpenItem(StreamW(report, "New")).error));
+    Opened reader = OpenReader(stream);
+    line("reader value=" + GetValue(reader.handle.get()).value_or("?"));
+    DWORD written = 0;
+    line("write=" +
+         std::to_string(ErrorOf(WriteFile(reader.handle.get(), "x", 1, &written, nullptr))));
+    line("cut=" + std::to_string(ErrorOf(SetEndOfFile(reader.handle.get()))));
+    reader.handle.reset();
+    line("delete=" + std::to_string(ErrorOf(DeleteFileW(stream.c_str()))));
+    line("T=" + RawStream(report, "T").value_or("absent"));
+
+    ComPtr<IFile> file = NewFile();
+    line(std::string("streams=") + (Bind(file.get(), report) ? "yes" : "no"));
+    ItemOutcome author = Add(file.get(), "Author");
+    line("add=" + (author.hr == S_OK ? "ok" : Escaped(author.error.description)));
+    if (author.item) {
+        line("text=" + TextOf(author.item.get()));
+        SetErrorInfo(0, nullptr);
+        const HRESULT put = PutText(author.item.get(), "Joan");
+        RichError error = TakeRichError();
+        line("put=" + std::to_string(put) + " " + Escaped(error.description) + " from " +
+             error.source);
+    }
+    author.item.reset();
+    ItemOutcome opened = Open(file.get(), "Author");
+    line("open=" +
+         (opened.hr == S_OK ? TextOf(opened.item.get()) : Escaped(opened.error.description)));
+    opened.item.reset();
+    ItemOutcome fresh = Add(file.get(), "Fresh");
+    line("fresh=" + (fresh.hr == S_OK ? std::string("ok") : Escaped(fresh.error.description)));
+    line("Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
+         " Fresh=" + RawStream(report, "Fresh").value_or("absent"));
+    return lines;
+}
+
+std::string Expected() {
+    const std::string denied = std::to_string(ERROR_ACCESS_DENIED);
+    const std::string text = Escaped(Narrow(SystemText(ERROR_ACCESS_DENIED)));
+    return "rw open=" + denied + " | new stream=" + denied +
+           " | reader value=stored | write=" + denied + " | cut=" + denied + " | delete=" + denied +
+           " | T=stored | streams=yes | add=ok | text=Jane | put=" + std::to_string(E_FAIL) +
+           " Unable to put text. " + text +
+           " from Quarrow2.MetaData.1 | open=Jane | fresh=Unable to add metadata. " + text +
+           " | Author kept=1 Fresh=absent | ";
+}
+
+// A file that cannot be written: its streams open for reading only, and every put says why
+// it failed. Root may write anywhere, so a child makes the file immutable, mounts its folder
+// read-only in a mount namespace of its own, or gives up root.
+TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc";
+    MakeFile(report, "contents");
+    SetRawStream(report, "Author", kJane);
+    SetRawStream(report, "T", "stored");
+    ASSERT_EQ(chmod(report.c_str(), 0644), 0);
+    const std::function<std::string()> ways[] = {
+        [&]() -> std::string {
+            Immutable immutable(report);
+            if (!immutable.set())
+                return "skip: cannot make a file immutable: " + immutable.reason();
+            return TryEveryWay(report);
+        },
+        [&]() -> std::string {
+            const std::string refused = MountReadOnly(dir.path());
+            if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
+            DWORD flags = 0;
+            const WString root = PathW(report) + W("\\");
+            GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+            return flags & FILE_READ_ONLY_VOLUME ? TryEveryWay(report) : "no read-only volume";
+        },
+        [&]() -> std::string {
+            // An ordinary user may not write another's file.
+            if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                return "skip: cannot become an ordinary user";
+            return TryEveryWay(report);
+        }};
+    size_t skipped = 0;
+    for (size_t i = 0; i < std::size(ways); ++i) {
+        SCOPED_TRACE("way " + std::to_string(i));
+        const std::string outcome = RunInChild(ways[i]);
+        if (outcome.rfind("skip: ", 0) == 0 && ++skipped)
+            std::cout << "[ skipped  ] " << outcome.substr(6) << std::endl;
+        else
+            EXPECT_EQ(outcome, Expected());
+        EXPECT_EQ(UserAttributeNames(report), (std::set<std::string>{"Author", "T"}));
+    }
+    if (skipped == std::size(ways)) GTEST_SKIP() << "no way to make a file read-only here";
 }
 
 }  // namespace
