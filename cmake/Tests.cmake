@@ -63,7 +63,6 @@ if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
   quarrow2_add_suite(quarrow2_posix_tests
-    posix/discovery_real_files_test.cpp
     posix/file_items_test.cpp
     posix/hostile_input_test.cpp
     posix/platform_backup_test.cpp
@@ -74,7 +73,6 @@ else()
     posix/platform_volume_test.cpp
     posix/platform_writes_test.cpp
     posix/server_linux_test.cpp
-    posix/stress_limits_test.cpp
     posix/stress_processes_test.cpp)
 endif()
 

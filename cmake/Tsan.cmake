@@ -20,6 +20,6 @@ quarrow2_strict_warnings(quarrow2_tsan_tests)
 target_link_libraries(quarrow2_tsan_tests PRIVATE quarrow2_core GTest::gtest quarrow2_utfcpp)
 target_include_directories(quarrow2_tsan_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 gtest_discover_tests(quarrow2_tsan_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "${QUARROW2_TEST_PREFIX}"
-                     TEST_FILTER "-StressKills.*:MetaDataXattr.*"
+                     TEST_FILTER "-StressKills.*:StressLimits.*:MetaDataXattr.*"
                      PROPERTIES TIMEOUT 900 LABELS tsan
                      ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
