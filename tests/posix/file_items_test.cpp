@@ -1,6 +1,5 @@
-// Items on real files, also ones that cannot be written, and the Types and Length of real
-// files whose items other programs made: what lands in the "user." attributes, and what
-// each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
+// Items, Types and Length on real files, also read-only ones: the "user." attributes, and
+// what each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,14 +14,12 @@
 namespace quarrow2::test {
 namespace {
 
-// The item that Add hands out; null (and a failure recorded) when Add failed.
 ComPtr<IMetaData> AddedItem(IFile* file, const char* type) {
     ItemOutcome added = Add(file, type);
     EXPECT_EQ(added.hr, S_OK) << type << ": " << added.error.description;
     return added.item;
 }
 
-// A file with contents and no items, and a File bound to it.
 class FileItems : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -113,8 +110,7 @@ TEST_F(FileItems, MissingItemsFilesFoldersAndVolumesWithoutStreams) {
 
 const std::string kJane("J\0a\0n\0e\0", 8);
 
-// The streams of `report` (which holds Author = "Jane" and T = "stored"), tried every way
-// through the file layer and through items: one line, as a child reports it.
+// Author = "Jane" and T = "stored" of `report`, tried every way: one line, as a child reports.
 std::string TryEveryWay(const fs::path& report) {
     const WString stream = StreamW(report, "T");
     std::string line = "rw open=" + std::to_string(OpenItem(stream).error) +
@@ -164,9 +160,7 @@ std::string Expected() {
     return line;
 }
 
-// A file that cannot be written: its streams open for reading only, and every put says why
-// it failed. Root may write anywhere, so a child makes the file immutable, mounts its folder
-// read-only in a mount namespace of its own, or gives up root.
+// Root writes anywhere, so a child makes the file immutable, mounts it read-only, or gives up root.
 TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
     TempDir dir;
     const fs::path report = dir / "report.doc";
@@ -210,8 +204,7 @@ TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
 
 Bytes Ascii(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// Types and Length of real files: listed in the order the file system lists them, counted by
-// size, names whole up to the longest Linux allows, the main stream never read.
+// In the file system's order, names whole up to the longest, the main stream never read.
 TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal) {
     TempDir dir;
     const auto file = dir / "report.doc";
@@ -221,15 +214,13 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal)
     EXPECT_EQ(LengthOf(path), 0);
     const LONG locks = server::ModuleLockCount();
 
-    // Items of another program, as setfattr makes them (setfattr itself: tests/peers). One
-    // holding the empty-value marker counts its 32 bytes; an empty attribute, 0.
+    // Items as setfattr makes them: the empty-value marker counts 32 bytes, nothing 0.
     if (!SetUserAttribute(file, "Author", Ascii("JaneDoe123")))
         GTEST_SKIP() << "no user extended attributes on " << dir.path();
     ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));
     ASSERT_TRUE(SetUserAttribute(file, "Empty", EmptyValueMarker()));
     ASSERT_TRUE(SetUserAttribute(file, "Nothing", Bytes{}));
-    // The longest names Linux allows, 250 bytes after "user.", in one-, two- and four-byte
-    // characters.
+    // The longest names, 250 bytes after "user.", of one-, two- and four-byte characters.
     std::string accented, wide = "ab";
     for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
     for (int i = 0; i < 62; ++i) wide += "\xF0\x9F\x93\x84";
@@ -246,8 +237,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal)
         if (name.rfind("user.", 0) == 0) listed.push_back(name.substr(5));
     ASSERT_EQ(listed.size(), 8u);
 
-    // A file whose main stream another handle holds open for writing has no items, and that
-    // is no error; where it cannot be opened for writing, it is held with no sharing at all.
+    // While another handle writes (or holds without sharing) the main stream: no items, no error.
     {
         UniqueHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -1,8 +1,6 @@
-// Input chosen to break things, through the library's interfaces: missing out-arguments,
-// strings with zero units, the longest names and paths, unpaired surrogates, type names and
-// bound paths that try to reach beyond the file they name. Each call gives a clear result,
-// and nothing but the named item of the named file is ever read or written; and what is
-// not a regular file, as the bound path.
+// Input chosen to break things: missing out-arguments, zero units, the longest names and paths,
+// lone surrogates, names and paths reaching beyond their file, files that are not regular.
+// Each call gives a clear result and touches nothing but the named item of the named file.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -50,7 +48,7 @@ void ExpectRefused(IFile* file, const WString& type, DWORD code) {
                       code ? WithSystemText("Unable to open metadata.", code) : forbidden);
 }
 
-// Far more than the calls on one kind of file need; only a call that waits forever reaches it.
+// Only a call that waits forever takes this long.
 constexpr unsigned kWatchdogSeconds = 60;
 
 // Every call of File on the path, and of the item Add hands out, as one line.
@@ -87,9 +85,7 @@ std::string Expected(bool exists, DWORD openCode, DWORD addCode, const std::stri
            " | types:" + types + " | length " + (types.empty() ? "0" : "2");
 }
 
-// The bound file, a neighbour, a folder named like a stream of the bound file holding a file
-// that a separator in a type name would reach, a file a lone surrogate could turn into, and
-// a file whose name starts with a colon. Nothing of it may change.
+// Files a hostile name could reach instead of the bound one; nothing of it may change.
 class HostileInput : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,7 +117,6 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     ASSERT_TRUE(Bind(unborn.get(), dir_ / "missing.doc"));
     SetErrorInfo(0, nullptr);
 
-    // Neither a missing item nor a missing file is made for an out-argument that is missing.
     UniqueBstr other = Bstr("Other"), elsewhere = Bstr((dir_ / "elsewhere.doc").string());
     OLECHAR text[] = OLESTR("Text");
     LPOLESTR names[] = {text};
@@ -186,8 +181,7 @@ TEST_F(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
     // The longest automation string (16-bit length) as a type name.
     ExpectRefused(file_.get(), WString(65535, OLESTR('n')), ERROR_INVALID_NAME);
 
-    // Paths of the greatest length Windows has, 32,767 units: one leading back to the bound
-    // file through "./" steps, one long name. Open finds no such file; Add cannot make one.
+    // Paths of 32,767 units: "./" steps back to the bound file, and one long name.
     const WString folder = PathW(dir_.path()) + OLESTR("/");
     WString stepped = folder;
     while (stepped.size() + 2 + 10 <= 32767) stepped += OLESTR("./");
@@ -196,8 +190,7 @@ TEST_F(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
     EXPECT_EQ(EveryCall(folder + WString(32767 - folder.size(), OLESTR('x'))),
               Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE, ""));
 
-    // An unpaired surrogate in the path never names "a?b", the file a conversion would reach;
-    // the volume probe cannot name the path's volume either, so items are refused first.
+    // Never "a?b", which a conversion would reach; no volume is named, so items are refused.
     const std::string noStreams = "Volume does not support streams.";
     for (WCHAR lone : {static_cast<WCHAR>(0xD800), static_cast<WCHAR>(0xDFFF)})
         EXPECT_EQ(EveryCall(folder + WString{'a', lone, 'b'}),
@@ -220,8 +213,7 @@ TEST_F(HostileInput, TypeNamesThatCannotBeItemsOfTheFileAreRefused) {
         ExpectRefused(file_.get(), W(type), 0);
 }
 
-// Names that only look like the main stream, or end in dots, blanks or the stream kind, are
-// items of the bound file, also of one whose own name starts with a colon, as Linux allows.
+// Names that only look like the main stream are items, also of a file named ":lead".
 TEST_F(HostileInput, LookalikeTypeNamesAreItemsOfTheBoundFile) {
     const std::pair<const char*, const char*> cases[] = {
         {"$data", "$data"},     {"$Data", "$Data"}, {"$DATA ", "$DATA "}, {"Author.", "Author."},
@@ -239,8 +231,7 @@ TEST_F(HostileInput, LookalikeTypeNamesAreItemsOfTheBoundFile) {
     }
 }
 
-// Bound paths that dress a stream, a parent or a separator up as part of a file name: each
-// fails, or binds the very file its Linux path names.
+// Each fails, or binds the very file its Linux path names.
 TEST_F(HostileInput, BoundPathsNeverReachAnotherFile) {
     for (const char* suffix :
          {":", "::$DATA", ":$DATA", ":$data", ":x:$DATA", ":T", ":../neighbour.doc", "::T", ":x:T",
@@ -264,10 +255,8 @@ TEST_F(HostileInput, BoundPathsNeverReachAnotherFile) {
     }
 }
 
-// What is not a regular file as the bound path: a FIFO without a writer, a socket, device
-// nodes, a folder and symbolic links (to a file, to nothing, to a FIFO). No call waits, no
-// call opens, reads or writes a FIFO, socket or device (inotify would see it), and each
-// gives a clear answer; a link to a file is that file, a link to nothing stays so.
+// No call waits on, opens, reads or writes a FIFO, socket or device (inotify would see it); a
+// link to a file is that file, a link to nothing stays so.
 TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     TempDir dir;
     const fs::path fifo = dir / "fifo";
@@ -329,8 +318,7 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
         EXPECT_FALSE(watch.Saw()) << "a FIFO, socket or device was opened, read or written";
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "nothing")));
 
-    // A loop of links names no volume, so the File refuses items before any open; the
-    // layer below refuses the stream for the loop's own reason.
+    // A loop of links names no volume; the layer below refuses it for the loop's own reason.
     ComPtr<IFile> looped = NewFile();
     EXPECT_FALSE(Bind(looped.get(), dir / "loop-a"));
     for (DWORD disposition : {DWORD{OPEN_EXISTING}, DWORD{OPEN_ALWAYS}}) {

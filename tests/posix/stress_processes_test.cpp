@@ -1,7 +1,5 @@
-// Items and other processes on the same file: processes that hold or lock its streams, many
-// processes at work on it at once, and writers killed at random moments; and values at the
-// limits of the file system.
-// QUARROW2_STRESS_SEED picks another seed for the random ones; the seed in use is printed.
+// Items and other processes on one file (holders, lockers, many at once, killed writers), and
+// values at the file system's limits. QUARROW2_STRESS_SEED picks another seed.
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -22,8 +20,7 @@ namespace quarrow2::test::stress {
 namespace {
 
 constexpr int kProcesses = 8, kOperations = 5000, kTypes = 4;
-// Four values of the longest size and their names fit the 4 KiB that ext4 keeps for all of a
-// file's attributes, so no put fails for want of space.
+// Four of the longest values fit the 4 KiB ext4 keeps for a file's attributes.
 constexpr size_t kShortestValue = 8, kLongestValue = 700;
 
 using Bytes = metadata::Bytes;
@@ -33,8 +30,7 @@ uint32_t Seed() {
     return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10)) : 20240611;
 }
 
-// A value that tells by itself whether it is whole: 'Q', the writer, its sequence number and
-// its length, then bytes that follow from these.
+// A value that tells whether it is whole: 'Q', writer, sequence, length, bytes made of these.
 Bytes MakeValue(unsigned char writer, uint32_t sequence, uint16_t length) {
     Bytes value(length);
     for (size_t i = 0; i < length; ++i)
@@ -46,7 +42,7 @@ Bytes MakeValue(unsigned char writer, uint32_t sequence, uint16_t length) {
     return value;
 }
 
-// Empty when the bytes are the empty value or a whole value of MakeValue; else what is wrong.
+// Empty for the empty value or a whole value of MakeValue; else what is wrong.
 std::string CheckValue(const Bytes& value) {
     uint32_t sequence = 0;
     if (value.size() >= kShortestValue) std::memcpy(&sequence, &value[2], sizeof sequence);
@@ -61,8 +57,7 @@ size_t OpenDescriptors() {
     return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
-// One process's share of the work: empty when everything it saw was right, else the first
-// thing that was not.
+// One process's share of the work; Run gives the first thing it saw that was wrong.
 struct Worker {
     Worker(int index, uint32_t seed, const fs::path& file)
         : index_(index), random_(seed + static_cast<uint32_t>(index) * 7919u), file_(file) {}
@@ -82,7 +77,6 @@ struct Worker {
         if (failure_.empty()) failure_ = "process " + std::to_string(index_) + ": " + what;
     }
 
-    // A refusal is right when its description is one of these, exactly.
     void ExpectRefusal(const std::string& description, const std::string& message,
                        std::initializer_list<DWORD> codes) {
         for (DWORD code : codes)
@@ -110,8 +104,7 @@ struct Worker {
         }
         const unsigned choice = random_() % 100;
         if (choice < 35) {
-            // A writer lets go of an item it finds read-only, so that read-only holders do
-            // not keep writers out for long.
+            // Let go of a read-only item, so that read-only holders do not keep writers out.
             if (!Put(item.get())) item.reset();
         } else if (choice < 75) {
             Get(item.get());
@@ -119,8 +112,7 @@ struct Worker {
             if (item->Close() != S_OK) Fail("Close failed");
             item.reset();
         } else {
-            // Between the close and the removal another process may take the stream, or
-            // take and delete it.
+            // Between close and removal another process may take (and delete) the stream.
             if (item->Delete() != S_OK)
                 ExpectRefusal(TakeRichError().description, "Unable to delete file.",
                               {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND});
@@ -138,8 +130,7 @@ struct Worker {
                                               static_cast<UINT>(value.size())));
         if ((asText ? item->put_Text(text.get()) : metadata::PutData(item, value)) == S_OK)
             return true;
-        // An item is read-only when its read-write open met another holder and its read-only
-        // open, a moment later, did not.
+        // Read-only: the read-write open met another holder, the read-only one did not.
         const std::string description = TakeRichError().description;
         const std::string message = asText ? "Unable to put text." : "Unable to put data.";
         ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
@@ -238,8 +229,7 @@ TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareModeAndKeepsPutsOutWithARang
         ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
     }
 
-    // Both of the library's opens and the removal are refused while the item holds the
-    // stream; a reader that lets the writer be reads the whole value.
+    // The library's opens and the removal are refused; a reader sharing writes reads it whole.
     const std::string sharing = std::to_string(ERROR_SHARING_VIOLATION) + " ";
     EXPECT_EQ(
         RunInChild([&] {
@@ -254,9 +244,8 @@ TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareModeAndKeepsPutsOutWithARang
     EXPECT_EQ(RunInChild([&] { return OpenItem(path).ok() ? "" : "no open after Close"; }), "");
 }
 
-// A child puts a short and a long value in turn through an item, as fast as it can, and is
-// killed with SIGKILL at a random moment: the item holds one of the two values, whole, and
-// opens again for writing at once.
+// A child putting a short and a long value in turn, killed at random moments, leaves one of
+// them whole, and the item opens for writing again at once.
 TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     constexpr int kKills = 200;
     TempDir dir;
@@ -300,13 +289,9 @@ TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     EXPECT_EQ(RawAttributeNames(path), std::vector<std::string>{"user.T"});
 }
 
-// Values at the edge of what the file system holds, through items: the largest value that
-// fits is stored whole, one byte more is refused with the message and the system's reason,
-// and a full attribute space refuses any put; each refusal leaves the old value in place.
 const std::string kOld = "kept";
 
-// The largest value of the attribute that the file system takes, the file's other attributes
-// staying as they are, and the errno that refuses one byte more; found by bisection.
+// The largest value of the attribute the file system takes, and the errno refusing one more.
 size_t LargestThatFits(const fs::path& file, const std::string& name, const std::string& restore,
                        int* refusal) {
     const auto put = [&](size_t size) {
@@ -334,8 +319,7 @@ ComPtr<IMetaData> KeptItem(const fs::path& path) {
     return added.item;
 }
 
-// A put of `size` bytes through the item: "stored" when it is stored whole (and "kept" put
-// back), else the refusal, and whether the old value stayed, on disk and through the item.
+// "stored" (and "kept" put back), or the refusal, and whether the old value stayed.
 std::string PutOf(IMetaData* item, const fs::path& path, size_t size) {
     const Bytes value(size, 'd');
     SetErrorInfo(0, nullptr);
@@ -377,8 +361,7 @@ TEST(StressLimits, TheLargestValueAndOneByteMoreAndAFullAttributeSpace) {
     EXPECT_EQ(PutOf(item.get(), path, 65537), Refused(ERROR_FILE_TOO_LARGE));
     EXPECT_EQ(FileContent(path), "contents");
 
-    // In a private mount namespace: one tmpfs whose attribute space is a few KiB (tmpfs
-    // counts it by the number of inodes allowed), and one of the usual size for 64 KiB.
+    // Private tmpfs mounts: attribute space of a few KiB (nr_inodes), and of the usual size.
     TempDir small, usual;
     const std::string report = RunInChild([&]() -> std::string {
         if (unshare(CLONE_NEWNS) != 0 ||
