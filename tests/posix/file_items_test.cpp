@@ -20,92 +20,78 @@ ComPtr<IMetaData> AddedItem(IFile* file, const char* type) {
     return added.item;
 }
 
-class FileItems : public ::testing::Test {
-protected:
-    void SetUp() override {
-        MakeFile(report_, "main stream");
-        ASSERT_TRUE(file_ && Bind(file_.get(), report_));
-    }
+TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc";
+    MakeFile(report, "main stream");
+    ComPtr<IFile> file = NewFile(), other = NewFile();
+    ASSERT_TRUE(Bind(file.get(), report) && Bind(other.get(), report));
+    ExpectFileFailure(Open(file.get(), "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(UserAttributeNames(report).empty());
 
-    TempDir dir_;
-    const fs::path report_ = dir_ / "report.doc";
-    ComPtr<IFile> file_ = NewFile();
-};
-
-TEST_F(FileItems, AddStoresTheEmptyValueOrKeepsTheBytesAndItemsOutliveTheirFile) {
+    // Add of a new type stores the empty value; of an existing one, keeps its bytes.
     const Bytes keywords = {'k', 0, 'e', 0, 'y', 0, 0x01};
-    ASSERT_TRUE(SetUserAttribute(report_, "Keywords", keywords));
-    ComPtr<IMetaData> author = AddedItem(file_.get(), "Author");
-    ASSERT_TRUE(author);
-    EXPECT_EQ(UserAttribute(report_, "Author"), EmptyValueMarker());
+    ASSERT_TRUE(SetUserAttribute(report, "Keywords", keywords));
+    ComPtr<IMetaData> author = AddedItem(file.get(), "Author");
+    ComPtr<IMetaData> existing = AddedItem(file.get(), "Keywords");
+    ASSERT_TRUE(author && existing);
+    EXPECT_EQ(UserAttribute(report, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(author.get()), "");
     EXPECT_EQ(LengthOf(author.get()), 32);
-    ComPtr<IMetaData> existing = AddedItem(file_.get(), "Keywords");
-    ASSERT_TRUE(existing);
-    EXPECT_EQ(UserAttribute(report_, "Keywords"), keywords);
+    EXPECT_EQ(UserAttribute(report, "Keywords"), keywords);
     EXPECT_EQ(LengthOf(existing.get()), 7);
     UniqueBstr name;
     ASSERT_EQ(existing->get_Name(name.out()), S_OK);
     EXPECT_EQ(Narrow(name.get()), "Keywords");
 
-    // A held item keeps other items of its stream out, also of another File.
-    ComPtr<IFile> other = NewFile();
-    ASSERT_TRUE(Bind(other.get(), report_));
+    // A held item keeps other items of its stream out, also of another File; once let go,
+    // the item is added again with the value written in between.
     ExpectFileFailure(Add(other.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
-    // Adding the Author item again keeps the value written in between.
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
     author.reset();
     ComPtr<IMetaData> again = AddedItem(other.get(), "Author");
     ASSERT_TRUE(again);
     EXPECT_EQ(TextOf(again.get()), "Jane");
-
+    // Items outlive Close and release of their File.
     ASSERT_EQ(other->Close(), S_OK);
     ExpectFileFailure(Open(other.get(), "Author"), "No file path assigned.");
     ASSERT_EQ(PutText(again.get(), "after close"), S_OK);
     other.reset();
     EXPECT_EQ(TextOf(again.get()), "after close");
-    EXPECT_EQ(UserAttribute(report_, "Author"), Utf16Bytes("after close"));
-    EXPECT_EQ(FileContent(report_), "main stream");
-}
-
-TEST_F(FileItems, MissingItemsFilesFoldersAndVolumesWithoutStreams) {
-    ExpectFileFailure(Open(file_.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(UserAttributeNames(report_).empty());
+    EXPECT_EQ(UserAttribute(report, "Author"), Utf16Bytes("after close"));
+    EXPECT_EQ(FileContent(report), "main stream");
 
     // Open makes no missing file, nor a missing folder; Add makes the file, but no folder.
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "missing.doc"));
-    EXPECT_FALSE(Exists(file_.get()));
-    ExpectFileFailure(Open(file_.get(), "Author"),
+    ASSERT_TRUE(Bind(file.get(), dir / "missing.doc"));
+    EXPECT_FALSE(Exists(file.get()));
+    ExpectFileFailure(Open(file.get(), "Author"),
                       WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "no-folder" / "missing.doc"));
-    ExpectFileFailure(Open(file_.get(), "Author"),
+    ASSERT_TRUE(Bind(file.get(), dir / "no-folder" / "missing.doc"));
+    ExpectFileFailure(Open(file.get(), "Author"),
                       WithSystemText("Unable to open metadata.", ERROR_PATH_NOT_FOUND));
-    ExpectFileFailure(Add(file_.get(), "Author"),
+    ExpectFileFailure(Add(file.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Entries(dir_.path()), std::set<std::string>{"report.doc"});
-
-    const fs::path fresh = dir_ / "fresh.doc";
-    ASSERT_TRUE(Bind(file_.get(), fresh));
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"report.doc"});
+    const fs::path fresh = dir / "fresh.doc";
+    ASSERT_TRUE(Bind(file.get(), fresh));
     const mode_t old = umask(027);
-    ComPtr<IMetaData> added = AddedItem(file_.get(), "Author");
+    ComPtr<IMetaData> added = AddedItem(file.get(), "Author");
     umask(old);
     ASSERT_TRUE(added);
-    struct stat st;
-    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_size, 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(fresh)));
+    EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::file_size(fresh), 0u);
     EXPECT_EQ(UserAttribute(fresh, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(added.get()), "");
-    EXPECT_TRUE(Exists(file_.get()));
+    EXPECT_TRUE(Exists(file.get()));
 
     // A file system without "user." attributes has no streams; the path is bound all the same.
-    EXPECT_FALSE(Bind(file_.get(), fs::path("/proc/self/status")));
-    ExpectFileFailure(Open(file_.get(), "Author"), "Volume does not support streams.");
-    ExpectFileFailure(Add(file_.get(), "Author"), "Volume does not support streams.");
-    EXPECT_TRUE(Exists(file_.get()));
+    EXPECT_FALSE(Bind(file.get(), fs::path("/proc/self/status")));
+    ExpectFileFailure(Open(file.get(), "Author"), "Volume does not support streams.");
+    ExpectFileFailure(Add(file.get(), "Author"), "Volume does not support streams.");
+    EXPECT_TRUE(Exists(file.get()));
 }
 
 const std::string kJane("J\0a\0n\0e\0", 8);
@@ -202,8 +188,6 @@ TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
     if (skipped == std::size(ways)) GTEST_SKIP() << "no way to make a file read-only here";
 }
 
-Bytes Ascii(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
 // In the file system's order, names whole up to the longest, the main stream never read.
 TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal) {
     TempDir dir;
@@ -215,7 +199,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal)
     const LONG locks = server::ModuleLockCount();
 
     // Items as setfattr makes them: the empty-value marker counts 32 bytes, nothing 0.
-    if (!SetUserAttribute(file, "Author", Ascii("JaneDoe123")))
+    if (!SetUserAttribute(file, "Author", Bytes(10, 'j')))
         GTEST_SKIP() << "no user extended attributes on " << dir.path();
     ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));
     ASSERT_TRUE(SetUserAttribute(file, "Empty", EmptyValueMarker()));
@@ -225,7 +209,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsAndOurOwnInListOrderWithTheirTotal)
     for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
     for (int i = 0; i < 62; ++i) wide += "\xF0\x9F\x93\x84";
     for (const std::string& name : {std::string(250, 'n'), accented, wide})
-        ASSERT_TRUE(SetUserAttribute(file, name, Ascii("v"))) << "errno " << errno;
+        ASSERT_TRUE(SetUserAttribute(file, name, Bytes{'v'})) << "errno " << errno;
     {
         // One of our own, through the platform's stream path.
         Opened mine = OpenItem(StreamW(file, "Mine"));

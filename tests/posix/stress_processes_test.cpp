@@ -57,108 +57,84 @@ size_t OpenDescriptors() {
     return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
-// One process's share of the work; Run gives the first thing it saw that was wrong.
-struct Worker {
-    Worker(int index, uint32_t seed, const fs::path& file)
-        : index_(index), random_(seed + static_cast<uint32_t>(index) * 7919u), file_(file) {}
-
-    std::string Run() {
-        ComPtr<IFile> file = NewFile();
-        if (!file || !Bind(file.get(), file_)) return "cannot bind the file";
-        const size_t descriptors = OpenDescriptors();
-        for (int op = 0; op < kOperations && failure_.empty(); ++op) Step(file.get());
-        for (auto& item : items_)
-            if (item && ComPtr<IMetaData>(std::move(item))->Close() != S_OK) Fail("Close failed");
-        if (OpenDescriptors() != descriptors) Fail("descriptors leaked");
-        return failure_;
-    }
-
-    void Fail(const std::string& what) {
-        if (failure_.empty()) failure_ = "process " + std::to_string(index_) + ": " + what;
-    }
-
-    void ExpectRefusal(const std::string& description, const std::string& message,
-                       std::initializer_list<DWORD> codes) {
+// One process's share of the work: the first thing it saw that was wrong, or nothing.
+std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
+    std::mt19937 random(seed + index * 7919u);
+    std::string failure;
+    const auto fail = [&](const std::string& what) {
+        if (failure.empty()) failure = "process " + std::to_string(index) + ": " + what;
+    };
+    const auto expectRefusal = [&](const std::string& description, const std::string& message,
+                                   std::initializer_list<DWORD> codes) {
         for (DWORD code : codes)
             if (description == WithSystemText(message, code)) return;
-        Fail(message + " came as \"" + description + "\"");
-    }
-
-    void Step(IFile* file) {
-        const int type = static_cast<int>(random_() % kTypes);
-        ComPtr<IMetaData>& item = items_[type];
-        const std::string name = "T" + std::to_string(type);
+        fail(message + " came as \"" + description + "\"");
+    };
+    ComPtr<IFile> file = NewFile();
+    if (!Bind(file.get(), path)) return "cannot bind the file";
+    ComPtr<IMetaData> items[kTypes];
+    uint32_t sequence = 0;
+    const size_t descriptors = OpenDescriptors();
+    for (int op = 0; op < kOperations && failure.empty(); ++op) {
+        const std::string name = "T" + std::to_string(random() % kTypes);
+        ComPtr<IMetaData>& item = items[name[1] - '0'];
+        const unsigned choice = random() % 100;
+        const bool asText = random() % 3 == 0;
         SetErrorInfo(0, nullptr);
         if (!item) {
             // Open finds the item missing when another process has just deleted it.
-            const bool add = random_() % 3 != 0;
-            ItemOutcome outcome = add ? Add(file, name.c_str()) : Open(file, name.c_str());
-            if (outcome.hr == S_OK)
-                item = std::move(outcome.item);
-            else
-                ExpectRefusal(
+            const bool add = choice % 3 != 0;
+            ItemOutcome outcome =
+                add ? Add(file.get(), name.c_str()) : Open(file.get(), name.c_str());
+            item = std::move(outcome.item);
+            if (!item)
+                expectRefusal(
                     outcome.error.description,
                     add ? "Unable to add metadata." : "Unable to open metadata.",
                     {ERROR_SHARING_VIOLATION, add ? DWORD{0} : DWORD{ERROR_FILE_NOT_FOUND}});
-            return;
-        }
-        const unsigned choice = random_() % 100;
-        if (choice < 35) {
-            // Let go of a read-only item, so that read-only holders do not keep writers out.
-            if (!Put(item.get())) item.reset();
+        } else if (choice < 35) {
+            const size_t length = kShortestValue + random() % (kLongestValue - kShortestValue + 1);
+            const Bytes value =
+                random() % 20 == 0
+                    ? Bytes()
+                    : MakeValue(index, sequence++, asText ? length & ~size_t{1} : length);
+            UniqueBstr text(SysAllocStringByteLen(reinterpret_cast<const char*>(value.data()),
+                                                  static_cast<UINT>(value.size())));
+            if ((asText ? item->put_Text(text.get()) : metadata::PutData(item.get(), value)) ==
+                S_OK)
+                continue;
+            // Read-only when the read-write open met another holder and the read-only one did
+            // not; let go of it, so that read-only holders do not keep writers out.
+            const std::string message = asText ? "Unable to put text." : "Unable to put data.";
+            const std::string description = TakeRichError().description;
+            expectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
+            if (description == WithSystemText(message, ERROR_ACCESS_DENIED)) item.reset();
         } else if (choice < 75) {
-            Get(item.get());
+            UniqueBstr text;
+            UniqueVariant data;
+            if ((asText ? item->get_Text(text.out()) : item->get_Data(data.get())) != S_OK)
+                expectRefusal(TakeRichError().description,
+                              asText ? "Unable to get text." : "Unable to get data.",
+                              {ERROR_LOCK_VIOLATION});
+            else if (const std::string wrong =
+                         CheckValue(asText ? metadata::BstrBytes(text.get())
+                                    : data->vt == (VT_ARRAY | VT_UI1) ? metadata::ArrayBytes(*data)
+                                                                      : Bytes());
+                     !wrong.empty())
+                fail("a get returned " + wrong);
         } else if (choice < 95) {
-            if (item->Close() != S_OK) Fail("Close failed");
-            item.reset();
-        } else {
+            if (ComPtr<IMetaData>(std::move(item))->Close() != S_OK) fail("Close failed");
+        } else if (ComPtr<IMetaData>(std::move(item))->Delete() != S_OK) {
             // Between close and removal another process may take (and delete) the stream.
-            if (item->Delete() != S_OK)
-                ExpectRefusal(TakeRichError().description, "Unable to delete file.",
-                              {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND});
-            item.reset();
+            expectRefusal(TakeRichError().description, "Unable to delete file.",
+                          {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND});
         }
     }
-
-    // False when the item turned out to be read-only.
-    bool Put(IMetaData* item) {
-        const bool asText = random_() % 4 == 0, empty = random_() % 20 == 0;
-        size_t length = kShortestValue + random_() % (kLongestValue - kShortestValue + 1);
-        if (asText) length &= ~size_t{1};
-        const Bytes value = empty ? Bytes() : MakeValue(index_, sequence_++, length);
-        UniqueBstr text(SysAllocStringByteLen(reinterpret_cast<const char*>(value.data()),
-                                              static_cast<UINT>(value.size())));
-        if ((asText ? item->put_Text(text.get()) : metadata::PutData(item, value)) == S_OK)
-            return true;
-        // Read-only: the read-write open met another holder, the read-only one did not.
-        const std::string description = TakeRichError().description;
-        const std::string message = asText ? "Unable to put text." : "Unable to put data.";
-        ExpectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
-        return description != WithSystemText(message, ERROR_ACCESS_DENIED);
-    }
-
-    void Get(IMetaData* item) {
-        const bool asText = random_() % 2 == 0;
-        UniqueBstr text;
-        UniqueVariant data;
-        if ((asText ? item->get_Text(text.out()) : item->get_Data(data.get())) != S_OK)
-            return ExpectRefusal(TakeRichError().description,
-                                 asText ? "Unable to get text." : "Unable to get data.",
-                                 {ERROR_LOCK_VIOLATION});
-        const std::string wrong =
-            CheckValue(asText                            ? metadata::BstrBytes(text.get())
-                       : data->vt == (VT_ARRAY | VT_UI1) ? metadata::ArrayBytes(*data)
-                                                         : Bytes());
-        if (!wrong.empty()) Fail("a get returned " + wrong);
-    }
-
-    unsigned char index_;
-    std::mt19937 random_;
-    fs::path file_;
-    ComPtr<IMetaData> items_[kTypes];
-    uint32_t sequence_ = 0;
-    std::string failure_;
-};
+    for (auto& item : items)
+        if (item && ComPtr<IMetaData>(std::move(item))->Close() != S_OK) fail("Close failed");
+    if (OpenDescriptors() != descriptors) fail("descriptors leaked");
+    return failure;
+}
 
 TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     TempDir dir;
@@ -170,10 +146,9 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     std::vector<std::unique_ptr<Child>> workers;
     for (int i = 0; i < kProcesses; ++i) {
         workers.push_back(std::make_unique<Child>([&, i](Child& self) {
-            Worker worker(i, seed, file);
             self.Send("ready");
             self.Receive();
-            const std::string failure = worker.Run();
+            const std::string failure = Work(i, seed, file);
             self.Send(failure.empty() ? "ok" : failure);
             return 0;
         }));
