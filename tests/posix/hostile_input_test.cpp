@@ -123,30 +123,20 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     IStrings* s = types.get();
     BSTR o = other.get();
     // The dispatch half of each dual interface too, whether or not the type library loads.
-    const HRESULT results[] = {f->Add(o, nullptr),
-                               f->Open(o, nullptr),
-                               unborn->Add(o, nullptr),
-                               f->SetFile(elsewhere.get(), nullptr),
-                               f->get_Supported(nullptr),
-                               f->get_Exists(nullptr),
-                               f->get_Length(nullptr),
-                               f->get_Types(nullptr),
-                               m->get_Name(nullptr),
-                               m->get_Length(nullptr),
-                               m->get_Text(nullptr),
-                               m->get_Data(nullptr),
-                               s->get_Count(nullptr),
-                               s->get_Item(1, nullptr),
-                               s->get__NewEnum(nullptr),
-                               f->GetTypeInfoCount(nullptr),
-                               m->GetTypeInfoCount(nullptr),
-                               s->GetTypeInfoCount(nullptr),
-                               f->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr),
-                               m->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr),
-                               s->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr)};
-    for (size_t i = 0; i < std::size(results); ++i)
-        EXPECT_EQ(results[i], E_POINTER) << "call " << i;
-
+    int call = 0;
+    for (HRESULT hr :
+         {f->Add(o, nullptr), f->Open(o, nullptr), unborn->Add(o, nullptr),
+          f->SetFile(elsewhere.get(), nullptr), f->get_Supported(nullptr), f->get_Exists(nullptr),
+          f->get_Length(nullptr), f->get_Types(nullptr), f->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the file " << call++;
+    for (HRESULT hr : {m->get_Name(nullptr), m->get_Length(nullptr), m->get_Text(nullptr),
+                       m->get_Data(nullptr), m->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the item " << call++;
+    for (HRESULT hr : {s->get_Count(nullptr), s->get_Item(1, nullptr), s->get__NewEnum(nullptr),
+                       s->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the types " << call++;
+    for (IDispatch* dispatch : std::initializer_list<IDispatch*>{f, m, s})
+        EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_POINTER);
     EXPECT_FALSE(TakeRichError().present);
     EXPECT_EQ(Snapshot(dir_.path()), withAuthor);
     // Still bound to the same file, the item still open.

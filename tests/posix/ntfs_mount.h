@@ -46,30 +46,27 @@ public:
             _exit(127);
         }
         // The driver mounts in the background; wait for it, or for its end.
-        for (int tries = 0; driver_ > 0 && tries < 1000; ++tries) {
+        int status = 0;
+        for (int tries = 0; driver_ > 0 && !mounted_ && tries < 1000; ++tries) {
             struct statfs info {};
             constexpr long kFuseMagic = 0x65735546;
             mounted_ = statfs(where.c_str(), &info) == 0 && info.f_type == kFuseMagic;
-            if (mounted_) return;
-            int status = 0;
-            if (waitpid(driver_, &status, WNOHANG) == driver_) {
-                driver_ = -1;
-                failure_ = "ntfs-3g ended with status " + std::to_string(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!mounted_ && waitpid(driver_, &status, WNOHANG) == driver_) driver_ = -1;
+            if (!mounted_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        if (failure_.empty()) failure_ = driver_ < 0 ? "fork failed" : "ntfs-3g did not mount";
+        if (!mounted_)
+            failure_ = driver_ > 0
+                           ? "ntfs-3g did not mount"
+                           : "ntfs-3g did not start or ended with " + std::to_string(status);
     }
     NtfsMount(const NtfsMount&) = delete;
     NtfsMount& operator=(const NtfsMount&) = delete;
     ~NtfsMount() {
-        for (int tries = 0; mounted_ && umount2(where_.c_str(), 0) != 0; ++tries) {
-            if (errno != EBUSY || tries == 100) {
-                umount2(where_.c_str(), MNT_DETACH);
-                break;
-            }
+        // A busy mount is given 5 s to become free, then detached.
+        int tries = 0;
+        while (mounted_ && umount2(where_.c_str(), tries++ < 100 ? 0 : MNT_DETACH) != 0 &&
+               errno == EBUSY)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
         if (driver_ > 0 && !mounted_) kill(driver_, SIGTERM);
         if (driver_ > 0) waitpid(driver_, nullptr, 0);
     }
