@@ -23,8 +23,6 @@ constexpr int kProcesses = 8, kOperations = 5000, kTypes = 4;
 // Four of the longest values fit the 4 KiB ext4 keeps for a file's attributes.
 constexpr size_t kShortestValue = 8, kLongestValue = 700;
 
-using Bytes = metadata::Bytes;
-
 uint32_t Seed() {
     const char* chosen = std::getenv("QUARROW2_STRESS_SEED");
     return chosen && *chosen ? static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10)) : 20240611;
