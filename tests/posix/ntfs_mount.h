@@ -29,8 +29,7 @@ inline bool OnPath(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// One ntfs-3g mount of an image, ended (and its driver waited for) at the end of the scope,
-// so that the next mount of the same image sees everything written through this one.
+// One ntfs-3g mount; its driver is waited for, so the next mount sees all written through it.
 class NtfsMount {
 public:
     NtfsMount(const std::filesystem::path& image, const std::filesystem::path& where,
@@ -80,9 +79,8 @@ private:
     std::string failure_;
 };
 
-// A fresh, empty 16 MiB image in a folder of its own, mounted by each test as it needs: one
-// mount at a time, each one seeing what the one before it wrote. Skips where NTFS cannot be
-// mounted.
+// A fresh 16 MiB image, mounted by each test as it needs, one mount at a time; skips where
+// NTFS cannot be mounted.
 class NtfsVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
