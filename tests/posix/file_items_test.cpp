@@ -103,12 +103,14 @@ std::string TryEveryWay(const fs::path& report) {
                        " | new stream=" + std::to_string(OpenItem(StreamW(report, "New")).error);
     Opened reader = OpenReader(stream);
     DWORD written = 0;
-    line += " | reader value=" + GetValue(reader.handle.get()).value_or("?") + " | write=" +
-            std::to_string(ErrorOf(WriteFile(reader.handle.get(), "x", 1, &written, nullptr))) +
-            " | cut=" + std::to_string(ErrorOf(SetEndOfFile(reader.handle.get())));
+    // One call with effects a statement, so that they come in this order.
+    line += " | reader value=" + GetValue(reader.handle.get()).value_or("?");
+    line += " | write=" +
+            std::to_string(ErrorOf(WriteFile(reader.handle.get(), "x", 1, &written, nullptr)));
+    line += " | cut=" + std::to_string(ErrorOf(SetEndOfFile(reader.handle.get())));
     reader.handle.reset();
-    line += " | delete=" + std::to_string(ErrorOf(DeleteFileW(stream.c_str()))) +
-            " | T=" + RawStream(report, "T").value_or("absent");
+    line += " | delete=" + std::to_string(ErrorOf(DeleteFileW(stream.c_str())));
+    line += " | T=" + RawStream(report, "T").value_or("absent");
 
     ComPtr<IFile> file = NewFile();
     line += std::string(" | streams=") + (Bind(file.get(), report) ? "yes" : "no");
@@ -125,8 +127,8 @@ std::string TryEveryWay(const fs::path& report) {
     ItemOutcome opened = Open(file.get(), "Author");
     line += " | open=" + (opened.item ? TextOf(opened.item.get()) : opened.error.description);
     opened.item.reset();
-    line += " | fresh=" + Add(file.get(), "Fresh").error.description +
-            " | Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
+    line += " | fresh=" + Add(file.get(), "Fresh").error.description;
+    line += " | Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
             " Fresh=" + RawStream(report, "Fresh").value_or("absent");
     std::replace(line.begin(), line.end(), '\n', '/');
     return line;
