@@ -1,4 +1,4 @@
-// Input chosen to break things: missing out-arguments, zero units, the longest names and paths,
+// Input chosen to break things: missing out-arguments, the longest names and paths,
 // lone surrogates, names and paths reaching beyond their file, files that are not regular.
 // Each call gives a clear result and touches nothing but the named item of the named file.
 #include <gtest/gtest.h>
@@ -145,22 +145,6 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     ExpectFileFailure(Open(f, "Author"),
                       WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
     EXPECT_EQ(m->Delete(), S_OK);
-}
-
-TEST_F(HostileInput, ZeroUnitsEndPathsAndTypeNamesButNotValues) {
-    WString path = PathW(path_);
-    path.push_back(0);
-    ASSERT_TRUE(Bind(file_.get(), path + W("/../neighbour.doc")));
-    ItemOutcome item = Add(file_.get(), WString{'T', 0, '/', '.', '.'});
-    ASSERT_EQ(item.hr, S_OK) << item.error.description;
-    UniqueBstr name;
-    ASSERT_EQ(item.item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "T");
-    UniqueBstr value = BstrOf(WString{'a', 0, 'b', 0});
-    ASSERT_EQ(item.item->put_Text(value.get()), S_OK);
-    EXPECT_EQ(UserAttributeNames(path_), std::set<std::string>{"T"});
-    EXPECT_EQ(UserAttribute(path_, "T"), (Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}));
-    ASSERT_EQ(item.item->Delete(), S_OK);
 }
 
 TEST_F(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
