@@ -14,19 +14,40 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 
 namespace quarrow2::test {
 
-inline bool OnPath(const std::string& program) {
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+// Starts a program with its output discarded; its process id, or -1.
+inline pid_t StartQuietly(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// Runs a program with its output discarded; its exit status, or -1.
+inline int RunQuietly(const std::vector<std::string>& argv) {
+    const pid_t child = StartQuietly(argv);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)
+               ? WEXITSTATUS(status)
+               : -1;
 }
 
 // One ntfs-3g mount; its driver is waited for, so the next mount sees all written through it.
@@ -34,16 +55,10 @@ class NtfsMount {
 public:
     NtfsMount(const std::filesystem::path& image, const std::filesystem::path& where,
               const std::string& options)
-        : where_(where), driver_(fork()) {
-        if (driver_ == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-            const std::string opts = "no_detach" + (options.empty() ? "" : "," + options);
-            execlp("ntfs-3g", "ntfs-3g", "-o", opts.c_str(), image.c_str(), where.c_str(),
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        : where_(where),
+          driver_(
+              StartQuietly({"ntfs-3g", "-o", "no_detach" + (options.empty() ? "" : "," + options),
+                            image.string(), where.string()})) {
         // The driver mounts in the background; wait for it, or for its end.
         int status = 0;
         for (int tries = 0; driver_ > 0 && !mounted_ && tries < 1000; ++tries) {
@@ -84,15 +99,15 @@ private:
 class NtfsVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* program : {"mkntfs", "ntfs-3g"})
-            if (!OnPath(program)) GTEST_SKIP() << program << " is not installed (package ntfs-3g)";
+        if (RunQuietly({"which", "mkntfs", "ntfs-3g"}) != 0)
+            GTEST_SKIP() << "mkntfs or ntfs-3g is not installed (package ntfs-3g)";
         if (access("/dev/fuse", R_OK | W_OK) != 0)
             GTEST_SKIP() << "/dev/fuse is not usable: " << std::strerror(errno);
         std::filesystem::create_directory(mountPoint_);
-        const std::string image = image_.string();
-        const std::string make =
-            "truncate -s 16M " + image + " && mkntfs -F -Q -q " + image + " >/dev/null 2>&1";
-        ASSERT_EQ(std::system(make.c_str()), 0) << "mkntfs failed";
+        ASSERT_EQ(RunQuietly({"sh", "-c", "truncate -s 16M \"$0\" && mkntfs -F -Q -q \"$0\"",
+                              image_.string()}),
+                  0)
+            << "mkntfs failed";
         NtfsMount probe(image_, mountPoint_, "");
         if (!probe.mounted()) GTEST_SKIP() << "cannot mount with ntfs-3g: " << probe.failure();
     }
