@@ -171,14 +171,13 @@ TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareModeAndKeepsPutsOutWithARang
     ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
     const WString path = file.streamPath();
     const std::string old = Raw(Utf16Bytes(W("old")));
-    for (bool killed : {false, true}) {
-        SCOPED_TRACE(killed ? "locker killed" : "locker unlocks");
+    {
+        // Unlocking is the portable suites'; a killed locker's range goes with it.
         Child locker([&](Child& self) {
             Opened reader = OpenReader(path);
             if (!reader.ok() || !LockFile(reader.handle.get(), 0, 0, 4, 0)) return 1;
             self.Send("locked");
             self.Receive();
-            UnlockFile(reader.handle.get(), 0, 0, 4, 0);
             return 0;
         });
         ASSERT_EQ(locker.Receive(), "locked");
@@ -187,16 +186,10 @@ TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareModeAndKeepsPutsOutWithARang
         EXPECT_EQ(metadata::PutData(item.get(), {1, 2}), E_FAIL);
         EXPECT_TRUE(metadata::IsMetaDataError("Unable to put data.", ERROR_LOCK_VIOLATION));
         EXPECT_EQ(RawStream(file.file(), "T"), old);
-        if (killed) {
-            locker.Kill();
-        } else {
-            locker.Send("go");
-            EXPECT_EQ(locker.Wait(), 0);
-        }
-        EXPECT_EQ(metadata::PutText(item.get(), W("new value")), S_OK);
-        EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("new value"))));
-        ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
     }
+    EXPECT_EQ(metadata::PutText(item.get(), W("new value")), S_OK);
+    EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("new value"))));
+    ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
 
     // The library's opens and the removal are refused; a reader sharing writes reads it whole.
     const std::string sharing = std::to_string(ERROR_SHARING_VIOLATION) + " ";
