@@ -10,9 +10,8 @@ set(QUARROW2_TSAN_SUPPORT ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
                           ${PROJECT_SOURCE_DIR}/tests/support/main.cpp)
 add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/portable/metadata_threads_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/portable/runtime_error_info_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/portable/runtime_sync_test.cpp
-  ${PROJECT_SOURCE_DIR}/tests/portable/server_class_object_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/portable/runtime_services_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/portable/server_objects_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/portable/strings_collection_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/posix/stress_processes_test.cpp
   ${QUARROW2_TSAN_SUPPORT})

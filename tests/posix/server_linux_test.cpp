@@ -1,5 +1,5 @@
 // libquarrow2.so loaded and unloaded as a client program does it. (No type-library registry
-// on Linux: server_dispatch_test.cpp; ProgIDs from the class table: runtime_identifiers_test.cpp.)
+// on Linux, ProgIDs from the class table: the portable server and runtime suites.)
 #include <dlfcn.h>
 #include <unistd.h>
 
