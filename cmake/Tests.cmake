@@ -71,11 +71,8 @@ else()
     posix/metadata_xattr_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
-    posix/platform_range_locks_test.cpp
+    posix/platform_locks_test.cpp
     posix/platform_sharing_test.cpp
-    posix/platform_stream_path_test.cpp
-    posix/platform_volume_test.cpp
-    posix/platform_writes_test.cpp
     posix/server_linux_test.cpp
     posix/stress_kills_test.cpp
     posix/stress_limits_test.cpp
