@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -158,53 +159,39 @@ public:
 
 private:
     std::string Do(const Step& s) {
-        if (handles_.size() <= s.h) handles_.resize(s.h + 1);
+        handles_.resize(std::max(handles_.size(), s.h + 1));
         HANDLE h = handles_[s.h].get();
-        auto result = [](BOOL ok) { return ok ? std::string("ok") : Err(GetLastError()); };
-        auto low = [](uint64_t v) { return static_cast<DWORD>(v); };
-        auto high = [](uint64_t v) { return static_cast<DWORD>(v >> 32); };
-        if (s.op == 'R' || s.op == 'W' || s.op == 'E')
-            SetFilePointer(h, static_cast<LONG>(s.at), nullptr, FILE_BEGIN);
+        const DWORD low = static_cast<DWORD>(s.at), high = static_cast<DWORD>(s.at >> 32);
+        const DWORD n = static_cast<DWORD>(s.n), nHigh = static_cast<DWORD>(s.n >> 32);
+        std::string read(n, '\0');
         DWORD done = 0, error = 0;
-        std::string read(s.n, '\0');
+        SetFilePointer(h, static_cast<LONG>(low), nullptr, FILE_BEGIN);
+        BOOL ok = TRUE;
+        if (s.op == 'L') ok = LockFile(h, low, high, n, nHigh);
+        if (s.op == 'U') ok = UnlockFile(h, low, high, n, nHigh);
+        const DWORD size = static_cast<DWORD>(s.bytes.size());
+        if (s.op == 'R') ok = ReadFile(h, read.data(), n, &done, nullptr);
+        if (s.op == 'R' && ok) return read.substr(0, done);
+        if (s.op == 'W') ok = WriteFile(h, s.bytes.data(), size, &done, nullptr);
+        if (s.op == 'W' && ok && done != size) return "short";
+        if (s.op == 'E') ok = SetEndOfFile(h);
         std::optional<std::string> value;
-        switch (s.op) {
-            case 'L':
-                return result(LockFile(h, low(s.at), high(s.at), low(s.n), high(s.n)));
-            case 'U':
-                return result(UnlockFile(h, low(s.at), high(s.at), low(s.n), high(s.n)));
-            case 'R':
-                if (!ReadFile(h, read.data(), low(s.n), &done, nullptr)) return Err(GetLastError());
-                return read.substr(0, done);
-            case 'W':
-                if (!WriteFile(h, s.bytes.data(), low(s.bytes.size()), &done, nullptr))
-                    return Err(GetLastError());
-                return done == s.bytes.size() ? "ok" : "short";
-            case 'E':
-                return result(SetEndOfFile(h));
-            case 'G':
-                value = GetValue(h, &error);
-                return value ? *value : Err(error);
-            case 'P':
-                error = PutValue(h, s.bytes);
-                return error ? Err(error) : "ok";
-            case 'C':
-                return result(CloseHandle(handles_[s.h].release()));
-            case 'O': {
-                Opened opened =
-                    Open(StreamW(file_, stream_), accesses_[s.h], kShareAll, OPEN_ALWAYS);
-                handles_[s.h] = std::move(opened.handle);
-                return handles_[s.h].valid() ? "ok" : Err(opened.error);
-            }
-            case 'S':
-                return stream_.empty() ? FileContent(file_)
-                                       : RawStream(file_, stream_).value_or("none");
-            case 'V':
-                handles_[s.h].reset();
-                SetRawStream(file_, stream_, s.bytes);
-                return Do({s.h, 'O', 0, 0, "", ""});
+        if (s.op == 'G' && !(value = GetValue(h, &error))) ok = FALSE;
+        if (value) return *value;
+        if (s.op == 'P') ok = (error = PutValue(h, s.bytes)) == 0;
+        if (s.op == 'C') ok = CloseHandle(handles_[s.h].release());
+        if (s.op == 'S')
+            return stream_.empty() ? FileContent(file_)
+                                   : RawStream(file_, stream_).value_or("none");
+        if (s.op == 'V') handles_[s.h].reset();
+        if (s.op == 'V') SetRawStream(file_, stream_, s.bytes);
+        if (s.op == 'V' || s.op == 'O') {
+            Opened opened = Open(StreamW(file_, stream_), accesses_[s.h], kShareAll, OPEN_ALWAYS);
+            handles_[s.h] = std::move(opened.handle);
+            ok = handles_[s.h].valid();
+            error = opened.error;
         }
-        return "unknown step";
+        return ok ? "ok" : Err(error ? error : GetLastError());
     }
 
     fs::path file_;
@@ -221,26 +208,22 @@ public:
     using Body = std::function<int(Child&)>;
 
     explicit Child(Body body) {
-        int down[2], up[2];
-        if (pipe2(down, O_CLOEXEC) != 0 || pipe2(up, O_CLOEXEC) != 0) return;
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
         pid_ = fork();
+        fd_ = ends[pid_ == 0 ? 1 : 0];
+        close(ends[pid_ == 0 ? 0 : 1]);
         if (pid_ == 0) {
-            in_ = down[0];
-            out_ = up[1];
-            CloseAllBut(std::min(in_, out_), std::max(in_, out_));
+            close_range(3, static_cast<unsigned>(fd_ - 1), 0);
+            close_range(static_cast<unsigned>(fd_ + 1), ~0U, 0);
             _exit(body(*this));
         }
-        in_ = up[0];
-        out_ = down[1];
-        close(down[0]);
-        close(up[1]);
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() {
         Kill();
-        close(in_);
-        close(out_);
+        close(fd_);
     }
 
     bool started() const { return pid_ > 0; }
@@ -248,13 +231,13 @@ public:
     void Send(const std::string& line) {
         std::string text = line + "\n";
         for (ssize_t put = 0, done = 0; done < static_cast<ssize_t>(text.size()); done += put)
-            if ((put = write(out_, text.data() + done, text.size() - done)) <= 0) return;
+            if ((put = write(fd_, text.data() + done, text.size() - done)) <= 0) return;
     }
 
     // The next line; empty when the other side has gone.
     std::string Receive() {
         std::string line;
-        for (char c; read(in_, &c, 1) == 1 && c != '\n';) line += c;
+        for (char c; read(fd_, &c, 1) == 1 && c != '\n';) line += c;
         return line;
     }
 
@@ -274,15 +257,8 @@ public:
     }
 
 private:
-    static void CloseAllBut(int low, int high) {
-        close_range(3, static_cast<unsigned>(low - 1), 0);
-        close_range(static_cast<unsigned>(low + 1), static_cast<unsigned>(high - 1), 0);
-        close_range(static_cast<unsigned>(high + 1), ~0U, 0);
-    }
-
     pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
+    int fd_ = -1;
 };
 
 // Runs `check` in a child process and returns what it reports: empty for success, else
@@ -335,8 +311,6 @@ public:
                 ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
         if (!set_) error_ = errno;
     }
-    Immutable(const Immutable&) = delete;
-    Immutable& operator=(const Immutable&) = delete;
     ~Immutable() {
         if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
     }
