@@ -72,7 +72,6 @@ else()
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
     posix/platform_locks_test.cpp
-    posix/platform_sharing_test.cpp
     posix/server_linux_test.cpp
     posix/stress_kills_test.cpp
     posix/stress_limits_test.cpp

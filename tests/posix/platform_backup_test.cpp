@@ -110,44 +110,6 @@ TEST(PlatformBackup, StreamsInTheFileSystemsOrder) {
     EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
 }
 
-TEST(PlatformBackup, ReadsAndSeeksStayWithinOneStream) {
-    TempDir dir;
-    MakeFile(dir / "doc", "0123456789");
-    SetRawStream(dir / "doc", "A", "first");
-    SetRawStream(dir / "doc", "B", "second");
-    Opened file = OpenReader(PathW(dir / "doc"));
-    HANDLE h = file.handle.get();
-    LPVOID context = nullptr;
-    std::vector<DWORD> sizes;
-    unsigned char buffer[4096];
-    for (DWORD got = 1; got;) {
-        ASSERT_TRUE(BackupRead(h, buffer, sizeof buffer, &got, FALSE, FALSE, &context));
-        sizes.push_back(got);
-    }
-    // Header and content of the main stream; then header, ":A:$DATA" and "first"; ...
-    EXPECT_EQ(sizes, (std::vector<DWORD>{20 + 10, 20 + 16 + 5, 20 + 16 + 6, 0}));
-    ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-
-    DWORD low = 9, high = 9, got = 0;
-    auto readSome = [&](DWORD size) {
-        EXPECT_TRUE(BackupRead(h, buffer, size, &got, FALSE, FALSE, &context));
-        return std::string(reinterpret_cast<char*>(buffer), got);
-    };
-    auto seek = [&](DWORD size) { return ErrorOf(BackupSeek(h, size, 0, &low, &high, &context)); };
-    EXPECT_EQ(seek(1), ERROR_SEEK);  // no stream begun
-    readSome(10);                    // half a header
-    EXPECT_EQ(seek(1), ERROR_SEEK);
-    readSome(10);
-    EXPECT_EQ(seek(3), 0);
-    EXPECT_EQ(low, 3u);
-    EXPECT_EQ(readSome(2), "34");
-    // Past the end: as far as the end, then the next header.
-    EXPECT_EQ(seek(100), ERROR_SEEK);
-    EXPECT_EQ(uint64_t{high} << 32 | low, 5u);
-    EXPECT_EQ(readSome(20).substr(0, 4), std::string("\4\0\0\0", 4));
-    ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-}
-
 // Installs a filter in the calling process under which reading a main stream or the value
 // of an attribute fails with EIO; size queries still work.
 bool ForbidContentReads() {
@@ -196,40 +158,60 @@ TEST(PlatformBackup, SkippedContentsAreNeverRead) {
     EXPECT_EQ(report, "");
 }
 
-TEST(PlatformBackup, ContextsAndHandles) {
+TEST(PlatformBackup, ReadsSeeksAndContexts) {
     TempDir dir;
-    MakeFile(dir / "doc", "main");
-    SetRawStream(dir / "doc", "A", "value");
+    MakeFile(dir / "doc", "0123456789");
+    SetRawStream(dir / "doc", "A", "first");
+    SetRawStream(dir / "doc", "B", "second");
     Opened file = OpenReader(PathW(dir / "doc")), other = OpenReader(PathW(dir / "doc"));
     Opened noRead = Open(PathW(dir / "doc"), 0, FILE_SHARE_READ, OPEN_EXISTING);
-    unsigned char buffer[20];
-    DWORD got = 0;
-    auto read = [&](HANDLE h, LPVOID* context) {
-        return ErrorOf(BackupRead(h, buffer, sizeof buffer, &got, FALSE, FALSE, context));
+    HANDLE h = file.handle.get();
+    LPVOID context = nullptr, unknown = &context;
+    char buffer[4096];
+    DWORD got = 0, low = 9, high = 9;
+    auto read = [&](HANDLE from, DWORD size, LPVOID* walk) {
+        BOOL ok =
+            BackupRead(from, reinterpret_cast<LPBYTE>(buffer), size, &got, FALSE, FALSE, walk);
+        return ok ? std::string(buffer, got) : Err(GetLastError());
     };
-    auto end = [&](LPVOID* context) {
-        return ErrorOf(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, context));
+    auto end = [&](LPVOID* walk) {
+        return ErrorOf(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, walk));
     };
+    auto seek = [&](DWORD size) { return ErrorOf(BackupSeek(h, size, 0, &low, &high, &context)); };
+
+    // Header and content of the main stream; then header, ":A:$DATA" and "first"; ...
+    std::vector<size_t> sizes;
+    for (got = 1; got;) sizes.push_back(read(h, sizeof buffer, &context).size());
+    EXPECT_EQ(sizes, (std::vector<size_t>{20 + 10, 20 + 16 + 5, 20 + 16 + 6, 0}));
+    EXPECT_EQ(end(&context), 0);
+    EXPECT_EQ(seek(1), ERROR_SEEK);  // no stream begun
+    read(h, 10, &context);           // half a header
+    EXPECT_EQ(seek(1), ERROR_SEEK);
+    read(h, 10, &context);
+    EXPECT_EQ(seek(3), 0);
+    EXPECT_EQ(low, 3u);
+    EXPECT_EQ(read(h, 2, &context), "34");
+    // Past the end: as far as the end, then the next header.
+    EXPECT_EQ(seek(100), ERROR_SEEK);
+    EXPECT_EQ(uint64_t{high} << 32 | low, 5u);
+    EXPECT_EQ(read(h, 20, &context).substr(0, 4), std::string("\4\0\0\0", 4));
+    // A context belongs to the handle it started on.
+    EXPECT_EQ(read(other.handle.get(), 20, &context), Err(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(end(&context), 0);
     // Walks ended early, their contexts freed by the abort call (a leak would show in the
     // sanitised build).
-    LPVOID context = nullptr;
     for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(read(file.handle.get(), &context), 0);
+        ASSERT_EQ(read(h, 20, &context).size(), 20u);
         ASSERT_NE(context, nullptr);
         ASSERT_EQ(end(&context), 0);
         EXPECT_EQ(context, nullptr);
     }
-    LPVOID unknown = buffer;
-    EXPECT_EQ(read(file.handle.get(), &unknown), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(read(h, 20, &unknown), Err(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(end(&unknown), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(end(&context), 0);
-    // A context belongs to the handle it started on.
-    ASSERT_EQ(read(file.handle.get(), &context), 0);
-    EXPECT_EQ(read(other.handle.get(), &context), ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(end(&context), 0);
     // Handles that cannot be walked.
-    EXPECT_EQ(read(noRead.handle.get(), &context), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(read(INVALID_HANDLE_VALUE, &context), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(read(noRead.handle.get(), 20, &context), Err(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read(INVALID_HANDLE_VALUE, 20, &context), Err(ERROR_INVALID_HANDLE));
     EXPECT_EQ(context, nullptr);
 }
 
