@@ -44,17 +44,10 @@ quarrow2_add_suite(quarrow2_portable_tests
   portable/metadata_failures_test.cpp
   portable/metadata_stored_form_test.cpp
   portable/metadata_threads_test.cpp
-  portable/runtime_bstr_test.cpp
-  portable/runtime_error_info_test.cpp
-  portable/runtime_identifiers_test.cpp
-  portable/runtime_safearray_test.cpp
-  portable/runtime_sync_test.cpp
-  portable/runtime_system_messages_test.cpp
-  portable/runtime_variant_test.cpp
-  portable/server_class_object_test.cpp
-  portable/server_dispatch_test.cpp
+  portable/runtime_services_test.cpp
+  portable/runtime_values_test.cpp
+  portable/server_objects_test.cpp
   portable/server_registration_script_test.cpp
-  portable/server_unload_test.cpp
   portable/stream_walk_composed_test.cpp
   portable/stream_walk_file_test.cpp
   portable/strings_collection_test.cpp

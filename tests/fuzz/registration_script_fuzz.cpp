@@ -1,83 +1,57 @@
-// libFuzzer target: the registration-script reader on arbitrary text. It must refuse with a
-// line and a reason and leave no keys, or give a tree no deeper than the limit whose names
-// and data hold only what a script may carry; the same text always reads the same way.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+// libFuzzer target: the registration-script reader on any text. It refuses with a line and a
+// reason and no keys, or gives a tree within the depth limit of only printable names and
+// data; the same text always reads the same way.
+#include <algorithm>
 #include <string_view>
 
+#include "fuzz/fuzz_target.h"
 #include "server/registration_script.h"
 
 namespace {
 
 using quarrow2::WString;
 using quarrow2::server::kMaxScriptDepth;
-using quarrow2::server::ParseRegistrationScript;
 using quarrow2::server::RegistryKey;
-using quarrow2::server::ScriptError;
-
-const WString kModule = {'C', ':', '\\', 'Q', '.', 'd', 'l', 'l'};
-
-void Require(bool condition) {
-    if (!condition) std::abort();
-}
 
 bool Printable(const WString& s) {
-    for (WCHAR c : s)
-        if (c < 0x20 || c > 0x7E) return false;
-    return true;
+    return std::all_of(s.begin(), s.end(), [](WCHAR c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-size_t CheckTree(const std::vector<RegistryKey>& keys, size_t depth) {
-    size_t entries = 0;
+// The tree as one line a key or value, each checked on the way.
+void Flatten(const std::vector<RegistryKey>& keys, size_t depth, std::vector<WString>& lines) {
     for (const RegistryKey& key : keys) {
         Require(!key.name.empty() && Printable(key.name) && Printable(key.defaultData));
         Require(key.hasDefault || key.defaultData.empty());
         Require(depth + (key.values.empty() ? 0 : 1) <= kMaxScriptDepth);
-        for (const auto& value : key.values)
+        lines.push_back(WString(depth, '>') + key.name + WCHAR(key.hasDefault ? '=' : '-') +
+                        WCHAR('0' + static_cast<int>(key.removal)) + key.defaultData);
+        for (const auto& value : key.values) {
             Require(!value.name.empty() && Printable(value.name) && Printable(value.data));
-        entries += 1 + key.values.size() + CheckTree(key.subkeys, depth + 1);
+            lines.push_back(WString(depth, '.') + value.name + WCHAR('=') + value.data);
+        }
+        Flatten(key.subkeys, depth + 1, lines);
     }
-    return entries;
-}
-
-bool SameTree(const std::vector<RegistryKey>& a, const std::vector<RegistryKey>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].name != b[i].name || a[i].hasDefault != b[i].hasDefault ||
-            a[i].defaultData != b[i].defaultData || a[i].removal != b[i].removal ||
-            a[i].values.size() != b[i].values.size() || !SameTree(a[i].subkeys, b[i].subkeys))
-            return false;
-        for (size_t v = 0; v < a[i].values.size(); ++v)
-            if (a[i].values[v].name != b[i].values[v].name ||
-                a[i].values[v].data != b[i].values[v].data)
-                return false;
-    }
-    return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    size_t lines = 1;
-    for (char c : text) lines += c == '\n';
+    const WString module = {'C', ':', '\\', 'Q', '.', 'd', 'l', 'l'};
+    const size_t lines = 1 + std::count(text.begin(), text.end(), '\n');
 
-    std::vector<RegistryKey> keys;
-    ScriptError error;
-    const bool read = ParseRegistrationScript(text, kModule, keys, error);
-    if (!read) {
-        Require(keys.empty() && !error.reason.empty());
-        Require(error.line >= 1 && error.line <= lines);
-    } else {
-        Require(error.reason.empty());
-        CheckTree(keys, 1);
+    std::vector<WString> trees[2];
+    quarrow2::server::ScriptError errors[2];
+    for (int run = 0; run < 2; ++run) {
+        std::vector<RegistryKey> keys;
+        const bool read =
+            quarrow2::server::ParseRegistrationScript(text, module, keys, errors[run]);
+        Require(read ? errors[run].reason.empty()
+                     : keys.empty() && !errors[run].reason.empty() && errors[run].line >= 1 &&
+                           errors[run].line <= lines);
+        Flatten(keys, 1, trees[run]);
     }
-
-    std::vector<RegistryKey> again;
-    ScriptError secondError;
-    Require(ParseRegistrationScript(text, kModule, again, secondError) == read);
-    Require(SameTree(keys, again) && secondError.line == error.line &&
-            secondError.reason == error.reason);
+    Require(trees[0] == trees[1] && errors[0].line == errors[1].line &&
+            errors[0].reason == errors[1].reason);
     return 0;
 }

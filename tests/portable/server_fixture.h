@@ -1,10 +1,9 @@
-// Objects obtained the way a client obtains them: through DllGetClassObject and the File
-// class object.
+// Objects obtained as a client obtains them: through DllGetClassObject and File's factory.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <functional>
 #include <string>
 
 #include "quarrow2/quarrow2.h"
@@ -19,33 +18,33 @@ inline ComPtr<IClassFactory> GetFileClassObject() {
     return factory;
 }
 
-// A new File, as CoCreateInstance would hand it out: the class object is released again.
-inline ComPtr<IFile> CreateClientFile() {
+// A File bound to an existing file in `dir`, made as CoCreateInstance makes it.
+inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
+    MakeFile(dir / "bound.txt", "x");
     ComPtr<IFile> file;
     ComPtr<IClassFactory> factory = GetFileClassObject();
-    if (factory) {
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
-    }
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    UniqueBstr path = Bstr(Narrow(PathW(dir / "bound.txt")));
+    EXPECT_TRUE(factory && factory->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK &&
+                file->SetFile(path.get(), &supported) == S_OK);
     return file;
 }
 
-// A File bound to an existing empty file in `dir`.
-inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
-    std::filesystem::path path = dir / "bound.txt";
-    std::ofstream(path).put('x');
-    ComPtr<IFile> file = CreateClientFile();
-    if (!file) return file;
-    WString w = PathW(path);
-    UniqueBstr p(SysAllocStringLen(w.data(), static_cast<UINT>(w.size())));
-    VARIANT_BOOL supported = VARIANT_FALSE;
-    EXPECT_EQ(file->SetFile(p.get(), &supported), S_OK);
-    return file;
+// A call's result; what it hands out is released, and a refusal must leave null behind.
+inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
+    void* out = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));
+    const HRESULT hr = call(&out);
+    if (hr == S_OK) static_cast<IUnknown*>(out)->Release();
+    EXPECT_TRUE(hr == S_OK || out == nullptr) << "refused with " << std::hex << hr;
+    return hr;
+}
+inline HRESULT Query(IUnknown* object, REFIID iid) {
+    return Handed([&](void** out) { return object->QueryInterface(iid, out); });
 }
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
 
-// Every test starts where a freshly loaded library starts; an object left alive by an
-// earlier test of the same process shows up here.
+// Each test starts as a freshly loaded library does, and leaves no object alive.
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -14,42 +14,10 @@ using server::RegistryKey;
 using server::RemovalRule;
 using server::ScriptError;
 
-const char kFileScript[] =
-    "# Registry entries of the File class\n"
-    "key Quarrow2.File.1 = \"File Class\"\n"
-    "  key CLSID = \"{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}\"\n"
-    "key Quarrow2.File = \"File Class\"\n"
-    "  key CLSID = \"{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}\"\n"
-    "  key CurVer = \"Quarrow2.File.1\"\n"
-    "\n"
-    "key CLSID keep\n"
-    "  key {A89DAC1F-6D90-4460-90D4-B50DA2C488F8} = \"File Class\" replace\n"
-    "    key ProgID = \"Quarrow2.File.1\"\n"
-    "    key VersionIndependentProgID = \"Quarrow2.File\"\n"
-    "    key Programmable replace\n"
-    "    key InprocServer32 = \"%MODULE%\"\n"
-    "      value ThreadingModel = \"Both\"\n"
-    "    key TypeLib = \"{80ABC801-2A25-4A88-9AAF-5B89790248DB}\"\n";
+// Put in for %MODULE% after parsing: its backslashes, quotes and percent signs stay.
+const char kModule[] = "D:\\a\"b%MODULE%\\é";
 
-std::vector<RegistryKey> Parse(const std::string& text, const std::string& module = "M") {
-    std::vector<RegistryKey> keys;
-    ScriptError error;
-    EXPECT_TRUE(ParseRegistrationScript(text, W(module), keys, error))
-        << "line " << error.line << ": " << error.reason;
-    return keys;
-}
-
-ScriptError Refuse(const std::string& text) {
-    std::vector<RegistryKey> keys;
-    ScriptError error;
-    EXPECT_FALSE(ParseRegistrationScript(text, W("M"), keys, error)) << text;
-    EXPECT_TRUE(keys.empty());
-    EXPECT_FALSE(error.reason.empty());
-    return error;
-}
-
-// The tree in one line per key: its name, "=data" where it has a default, its rule
-// ("keep", "replace"), its values and its subkeys in braces.
+// Per key: name, "=data", rule, " value:data" and the subkeys in braces.
 std::string Describe(const std::vector<RegistryKey>& keys) {
     std::string out;
     for (const RegistryKey& key : keys) {
@@ -65,57 +33,48 @@ std::string Describe(const std::vector<RegistryKey>& keys) {
     return out;
 }
 
-TEST(RegistrationScriptTest, TheClassScriptDescribesEveryEntry) {
-    EXPECT_EQ(Describe(Parse(kFileScript, "C:\\Program Files\\Q\\Quarrow2.dll")),
-              "Quarrow2.File.1=File Class{CLSID={A89DAC1F-6D90-4460-90D4-B50DA2C488F8};};"
-              "Quarrow2.File=File Class{CLSID={A89DAC1F-6D90-4460-90D4-B50DA2C488F8};"
-              "CurVer=Quarrow2.File.1;};"
-              "CLSID keep{{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}=File Class replace{"
-              "ProgID=Quarrow2.File.1;VersionIndependentProgID=Quarrow2.File;Programmable replace;"
-              "InprocServer32=C:\\Program Files\\Q\\Quarrow2.dll ThreadingModel:Both;"
-              "TypeLib={80ABC801-2A25-4A88-9AAF-5B89790248DB};};};");
+// The tree a script describes, or "refused at <line>"; a refusal says why and builds nothing.
+std::string Parse(const std::string& text) {
+    std::vector<RegistryKey> keys;
+    ScriptError error;
+    if (ParseRegistrationScript(text, W(kModule), keys, error)) return Describe(keys);
+    EXPECT_TRUE(keys.empty());
+    EXPECT_FALSE(error.reason.empty());
+    return "refused at " + std::to_string(error.line);
 }
 
-TEST(RegistrationScriptTest, DataAndNamesAreTakenLiterally) {
-    // The module path is put in after parsing: its backslashes, quotes and percent signs
-    // stay as they are, and it may stand anywhere in the data, more than once.
-    // Names are never expanded, and the token is case-sensitive.
-    EXPECT_EQ(Describe(Parse("key \"A Key\" = \"say \"\"%MODULE%\"\" twice: %MODULE%\"\r\n"
-                             "  value \"Name = x\" = \"\"\r\n"
-                             "  key %MODULE% = \"%module%\"\r\n",
-                             "D:\\a\"b%MODULE%\\é")),
-              "A Key=say \"D:\\a\"b%MODULE%\\é\" twice: D:\\a\"b%MODULE%\\é Name = x:"
-              "{%MODULE%=%module%;};");
-    EXPECT_TRUE(Parse("").empty());
-    EXPECT_TRUE(Parse("\n   \n  # indented comment\n#\n").empty());
-    EXPECT_EQ(Parse("key   A   =   \"x\"   keep   ").at(0).removal, RemovalRule::Keep);
-    EXPECT_EQ(Parse("key A").size(), 1u) << "the last line needs no line end";
-}
-
-TEST(RegistrationScriptTest, NestingFollowsTheIndentation) {
-    EXPECT_EQ(Describe(Parse("key A\n"
-                             "  key B\n"
-                             "    key C\n"
-                             "  key D\n"
-                             "    value V = \"1\"\n"
-                             "  value W = \"2\"\n"
-                             "key E\n")),
-              "A W:2{B{C;};D V:1;};E;");
-    std::string deepest;
-    for (size_t depth = 0; depth < server::kMaxScriptDepth; ++depth)
-        deepest += std::string(2 * depth, ' ') + "key K\n";
-    EXPECT_EQ(Parse(deepest).size(), 1u);
-    ScriptError tooDeep =
-        Refuse(deepest + std::string(2 * server::kMaxScriptDepth, ' ') + "key K\n");
-    EXPECT_EQ(tooDeep.line, server::kMaxScriptDepth + 1);
+TEST(RegistrationScriptTest, ScriptsDescribeTheirTrees) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"# the entries of one class\n"
+         "key A keep\n"
+         "  key B = \"%MODULE%\" replace\n"
+         "    key C replace\n"
+         "\n"
+         "  key D\n"
+         "    value V = \"1\"\n"
+         "  value W = \"2\"\n"
+         "key E\n",
+         "A keep W:2{B=D:\\a\"b%MODULE%\\é replace{C replace;};D V:1;};E;"},
+        // Data may hold the module anywhere, twice; names are never expanded; case matters.
+        {"key \"A Key\" = \"say \"\"%MODULE%\"\" twice: %MODULE%\"\r\n"
+         "  value \"Name = x\" = \"\"\r\n"
+         "  key %MODULE% = \"%module%\"\r\n",
+         "A Key=say \"D:\\a\"b%MODULE%\\é\" twice: D:\\a\"b%MODULE%\\é Name = x:"
+         "{%MODULE%=%module%;};"},
+        {"", ""},
+        {"\n   \n  # indented comment\n#\n", ""},
+        {"key   A   =   \"x\"   keep   ", "A=x keep;"},
+        {"key A", "A;"},  // the last line needs no line end
+    };
+    for (const auto& [text, tree] : cases) {
+        EXPECT_EQ(Parse(text), tree) << text;
+        // Every cut of a script ends with a tree or a refusal, never a read past its end.
+        for (size_t cut = 0; cut < text.size(); ++cut) Parse(text.substr(0, cut));
+    }
 }
 
 TEST(RegistrationScriptTest, EveryMalformedLineIsRefusedWithItsNumber) {
-    struct Case {
-        std::string text;
-        size_t line;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, int> cases[] = {
         {"key A\n\tkey B\n", 2},                       // tab
         {"key A\n   key B\n", 2},                      // odd indentation
         {"key A\n    key B\n", 2},                     // skips a level
@@ -143,17 +102,14 @@ TEST(RegistrationScriptTest, EveryMalformedLineIsRefusedWithItsNumber) {
         {"key A\rkey B\n", 1},                       // a lone carriage return
         {"key A\n\x7f\n", 2},
     };
-    for (const Case& c : cases) {
-        ScriptError error = Refuse(c.text);
-        EXPECT_EQ(error.line, c.line) << c.text << ": " << error.reason;
-    }
-    // Every cut of a whole script ends with a tree or a refusal, never a read past its end.
-    const std::string whole = kFileScript;
-    for (size_t cut = 0; cut <= whole.size(); ++cut) {
-        std::vector<RegistryKey> keys;
-        ScriptError error;
-        ParseRegistrationScript(whole.substr(0, cut), W("M"), keys, error);
-    }
+    for (const auto& [text, line] : cases)
+        EXPECT_EQ(Parse(text), "refused at " + std::to_string(line)) << text;
+    std::string deepest;
+    for (size_t depth = 0; depth < server::kMaxScriptDepth; ++depth)
+        deepest += std::string(2 * depth, ' ') + "key K\n";
+    EXPECT_EQ(Parse(deepest).substr(0, 3), "K{K");
+    EXPECT_EQ(Parse(deepest + std::string(2 * server::kMaxScriptDepth, ' ') + "key K\n"),
+              "refused at " + std::to_string(server::kMaxScriptDepth + 1));
 }
 
 }  // namespace

@@ -1,0 +1,410 @@
+// Automation strings, variants and safe arrays: layout, bounds, locks and what values own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "portable/runtime_test_objects.h"
+
+namespace quarrow2::test {
+namespace {
+
+// Counts the references the runtime takes and drops, starting with the test's own.
+class CountedUnknown : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+    ULONG references_ = 1;
+};
+
+VARIANT Holding(VARTYPE vt, IUnknown* object = nullptr) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.punkVal = object;
+    return v;
+}
+
+// A string's bytes from its length prefix on, `n` bytes of content and terminator included.
+std::string Raw(BSTR s, size_t n) {
+    return std::string(reinterpret_cast<const char*>(s) - 4, 4 + n);
+}
+
+TEST(RuntimeBstr, LayoutIsLengthPrefixContentAndZeroUnit) {
+    const OLECHAR text[] = {'a', 0, 'c'};  // embedded zeros are content
+    UniqueBstr s(SysAllocStringLen(text, 3)), odd(SysAllocStringByteLen("abc", 3));
+    UniqueBstr empty(SysAllocString(OLESTR(""))), sized(SysAllocStringLen(nullptr, 4));
+    UniqueBstr bytes(SysAllocStringByteLen(nullptr, 5)), none(SysAllocStringLen(nullptr, 0));
+    ASSERT_TRUE(s.get() && odd.get() && empty.get() && sized.get() && bytes.get() && none.get());
+    EXPECT_EQ(Raw(s.get(), 8), std::string("\6\0\0\0a\0\0\0c\0\0\0", 12));
+    EXPECT_EQ(Raw(odd.get(), 5), std::string("\3\0\0\0abc\0\0", 9)) << "odd lengths stay";
+    EXPECT_EQ(Raw(empty.get(), 2), std::string(6, '\0')) << "empty is a string, not null";
+    EXPECT_EQ(s.length(), 3u);
+    EXPECT_EQ(odd.length(), 1u);
+    // Without a source the string still has its length and its terminator.
+    EXPECT_EQ(Raw(sized.get(), 0), std::string("\10\0\0\0", 4));
+    EXPECT_EQ(sized.get()[4], OLECHAR(0));
+    EXPECT_TRUE(!kOwnRuntime || Raw(sized.get(), 10) == Raw(sized.get(), 0) + std::string(10, 0))
+        << "this runtime never hands out uninitialised units";
+    EXPECT_EQ(bytes.byte_length(), 5u);
+    EXPECT_EQ(none.length() + SysStringLen(nullptr) + SysStringByteLen(nullptr), 0u);
+    SysFreeString(nullptr);
+    // No source is no string, and lengths beyond what the byte count holds fail.
+    for (BSTR refused :
+         {SysAllocString(nullptr), SysAllocStringLen(nullptr, 0xFFFFFFFFu),
+          SysAllocStringLen(nullptr, 0x80000000u), SysAllocStringByteLen(nullptr, 0xFFFFFFFFu)})
+        EXPECT_EQ(refused, nullptr);
+}
+
+TEST(RuntimeBstr, ReallocationReplacesAndMayReadFromTheOldString) {
+    BSTR raw = SysAllocString(OLESTR("hello"));
+    ASSERT_TRUE(SysReAllocString(&raw, OLESTR("a longer text than before")));
+    EXPECT_EQ(Narrow(raw), "a longer text than before");
+    ASSERT_TRUE(SysReAllocStringLen(&raw, raw + 2, 6)) << "the source may lie inside";
+    EXPECT_EQ(Narrow(raw), "longer");
+    // Without a source the old content is kept as far as the new length reaches.
+    ASSERT_TRUE(SysReAllocStringLen(&raw, nullptr, 4));
+    UniqueBstr s(raw);
+    EXPECT_EQ(Raw(s.get(), 10), std::string("\10\0\0\0l\0o\0n\0g\0\0\0", 14));
+    EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
+    // Wine's runtime dereferences a missing string pointer here; this one refuses it.
+    EXPECT_FALSE(kOwnRuntime && SysReAllocStringLen(nullptr, OLESTR("x"), 1));
+}
+
+TEST(RuntimeVariant, CopiesOwnTheirDecimalsAndInterfaces) {
+    VARIANT source;
+    UniqueVariant copy;
+    // A decimal fills the whole variant: its first word, the type, is the decimal's own.
+    std::memcpy(&source, "\16\0\3\x80\5\0\0\0\x15\xcd\x5b\x07\0\0\0\0", sizeof(DECIMAL));
+    ASSERT_EQ(VariantCopy(copy.get(), &source), S_OK);
+    EXPECT_EQ(std::memcmp(copy.get(), &source, sizeof(DECIMAL)), 0);
+
+    CountedUnknown object;
+    VARIANT holder = Holding(VT_UNKNOWN, &object);
+    object.AddRef();  // the reference the variant owns
+    ASSERT_EQ(VariantCopy(copy.get(), &holder), S_OK);
+    EXPECT_EQ(copy->punkVal, &object);
+    EXPECT_EQ(object.references_, 3u);
+    VARIANT number = Holding(VT_I4);
+    number.lVal = 7;
+    ASSERT_EQ(VariantCopy(copy.get(), &number), S_OK) << "releases what the target held";
+    EXPECT_EQ(object.references_, 2u);
+    EXPECT_EQ(copy->lVal, 7);
+    // A by-reference variant points at a reference someone else owns.
+    IUnknown* slot = &object;
+    VARIANT byRef = Holding(VT_UNKNOWN | VT_BYREF);
+    byRef.ppunkVal = &slot;
+    ASSERT_EQ(VariantCopy(copy.get(), &byRef), S_OK);
+    EXPECT_EQ(copy->ppunkVal, &slot);
+    EXPECT_EQ(VariantClear(copy.get()), S_OK);
+    EXPECT_EQ(VariantClear(&holder), S_OK);
+    EXPECT_EQ(object.references_, 1u);
+    VARIANT none = Holding(VT_ARRAY | VT_I4);
+    ASSERT_EQ(VariantCopy(copy.get(), &none), S_OK) << "an array variant without an array";
+    EXPECT_EQ(copy->vt, VT_ARRAY | VT_I4);
+    EXPECT_EQ(copy->parray, nullptr);
+
+    // A locked array cannot be cleared. Whether the variant lets go of it differs between
+    // runtimes (this one keeps it, so nothing is lost); either way it is freed once unlocked.
+    holder.vt = VT_ARRAY | VT_I4;
+    holder.parray = SafeArrayCreateVector(VT_I4, 0, 3);
+    SAFEARRAY* array = holder.parray;
+    ASSERT_EQ(SafeArrayLock(array), S_OK);
+    EXPECT_EQ(VariantClear(&holder), DISP_E_ARRAYISLOCKED);
+    ASSERT_EQ(SafeArrayUnlock(array), S_OK);
+    EXPECT_TRUE(!kOwnRuntime || holder.vt == (VT_ARRAY | VT_I4));
+    EXPECT_EQ(holder.vt == VT_EMPTY ? SafeArrayDestroy(array) : VariantClear(&holder), S_OK);
+}
+
+TEST(RuntimeVariant, BadTypesAreRefusedAndChangeNothing) {
+    for (VARTYPE bad :
+         {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(VT_ARRAY | VT_EMPTY),
+          VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_RESERVED | VT_I4), VARTYPE(0x1000 | VT_I4)}) {
+        VARIANT v = Holding(bad), target = Holding(VT_I4);
+        target.lVal = 42;
+        EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << std::hex << bad;
+        EXPECT_EQ(VariantCopy(&target, &v), DISP_E_BADVARTYPE) << std::hex << bad;
+        EXPECT_EQ(v.vt, bad);
+        EXPECT_EQ(target.vt, VT_I4);
+        EXPECT_EQ(target.lVal, 42);
+    }
+    for (VARTYPE good : {VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(VT_DECIMAL), VARTYPE(VT_UINT),
+                         VARTYPE(VT_BYREF | VT_I4), VARTYPE(VT_BYREF | VT_VARIANT)}) {
+        VARIANT v = Holding(good);
+        EXPECT_EQ(VariantClear(&v), S_OK) << std::hex << good;
+        EXPECT_EQ(v.vt, VT_EMPTY);
+    }
+}
+
+using Results = std::vector<HRESULT>;
+
+// Destroys an array also when an assertion ends the test early.
+struct ArrayOwner {
+    SAFEARRAY* array;
+    ~ArrayOwner() { SafeArrayDestroy(array); }
+};
+
+std::string Bounds(SAFEARRAY* array, UINT dim) {
+    LONG lower = 0x7777, upper = 0x7777;
+    if (SafeArrayGetLBound(array, dim, &lower) || SafeArrayGetUBound(array, dim, &upper))
+        return "failed";
+    return std::to_string(lower) + ".." + std::to_string(upper);
+}
+
+TEST(RuntimeSafeArray, BoundsAndLayout) {
+    ArrayOwner owner{SafeArrayCreateVector(VT_UI1, -5, 4)};
+    SAFEARRAY* array = owner.array;
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(SafeArrayGetDim(array), 1u);
+    EXPECT_EQ(Bounds(array, 1), "-5..-2");
+    for (LONG i = -5; i <= -2; ++i) {
+        BYTE value = static_cast<BYTE>(0x10 - i);
+        ASSERT_EQ(SafeArrayPutElement(array, &i, &value), S_OK) << i;
+    }
+    BYTE byte = 1;
+    void* element = nullptr;
+    for (LONG outside : {-6, -1, 0, 1000}) {
+        EXPECT_EQ(Results({SafeArrayPutElement(array, &outside, &byte),
+                           SafeArrayGetElement(array, &outside, &byte),
+                           SafeArrayPtrOfIndex(array, &outside, &element)}),
+                  Results(3, DISP_E_BADINDEX))
+            << outside;
+    }
+    LONG index = -3;
+    EXPECT_EQ(SafeArrayPtrOfIndex(array, &index, &element), S_OK);
+    ArrayAccess access(array);
+    ASSERT_TRUE(access.granted());
+    EXPECT_EQ(std::memcmp(access.data(), "\x15\x14\x13\x12", 4), 0) << "-5 is the first";
+    EXPECT_EQ(element, static_cast<BYTE*>(access.data()) + 2);
+
+    // The first index varies fastest, and the descriptor keeps the bounds in reverse.
+    SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};  // [1..2, 10..12]
+    ArrayOwner grid{SafeArrayCreate(VT_I4, 2, bounds)};
+    ASSERT_NE(grid.array, nullptr);
+    EXPECT_EQ(grid.array->rgsabound[0].cElements, 3u);
+    EXPECT_EQ(grid.array->rgsabound[1].lLbound, 1);
+    EXPECT_EQ(Bounds(grid.array, 1) + " " + Bounds(grid.array, 2), "1..2 10..12");
+    LONG ignored;
+    EXPECT_EQ(Results({SafeArrayGetLBound(grid.array, 0, &ignored),
+                       SafeArrayGetUBound(grid.array, 3, &ignored)}),
+              Results(2, DISP_E_BADINDEX));
+    for (LONG j = 10; j <= 12; ++j) {
+        for (LONG i = 1; i <= 2; ++i) {
+            LONG indices[2] = {i, j}, value = i * 100 + j;
+            ASSERT_EQ(SafeArrayPutElement(grid.array, indices, &value), S_OK);
+        }
+    }
+    const LONG expected[6] = {110, 210, 111, 211, 112, 212};
+    EXPECT_EQ(std::memcmp(grid.array->pvData, expected, sizeof expected), 0);
+    // Resizing changes the last dimension and keeps every element that stays.
+    SAFEARRAYBOUND longer = {4, 10};
+    ASSERT_EQ(SafeArrayRedim(grid.array, &longer), S_OK);
+    EXPECT_EQ(Bounds(grid.array, 2), "10..13");
+    EXPECT_EQ(std::memcmp(grid.array->pvData, expected, sizeof expected), 0);
+    LONG added[2] = {2, 13}, value = -1;
+    ASSERT_EQ(SafeArrayGetElement(grid.array, added, &value), S_OK);
+    EXPECT_EQ(value, 0);
+
+    ArrayOwner empty{SafeArrayCreateVector(VT_UI1, 0, 0)};
+    ASSERT_NE(empty.array, nullptr);
+    EXPECT_EQ(Bounds(empty.array, 1), "0..-1");
+    // Access to no elements is granted with a real pointer, as Windows gives one.
+    EXPECT_NE(ArrayAccess(empty.array).data(), nullptr);
+    LONG first = 0, third = 2;
+    SAFEARRAYBOUND three = {3, 0};
+    EXPECT_EQ(Results({SafeArrayPutElement(empty.array, &first, &byte),
+                       SafeArrayRedim(empty.array, &three),
+                       SafeArrayPutElement(empty.array, &third, &byte)}),
+              Results({DISP_E_BADINDEX, S_OK, S_OK}));
+    SAFEARRAYBOUND flat[2] = {{0, 7}, {5, 0}};
+    ArrayOwner none{SafeArrayCreate(VT_BSTR, 2, flat)};
+    ASSERT_NE(none.array, nullptr);
+    EXPECT_EQ(Bounds(none.array, 1), "7..6");
+}
+
+TEST(RuntimeSafeArray, LocksRefuseDestroyAndRedim) {
+    ArrayOwner owner{SafeArrayCreateVector(VT_I4, 0, 4)};
+    SAFEARRAY* array = owner.array;
+    ASSERT_NE(array, nullptr);
+    SAFEARRAYBOUND bigger = {8, 0};
+    LONG index = 1, value = 9;
+    void* data = nullptr;
+    // Locked twice, elements stay reachable; data access holds a lock until it ends.
+    EXPECT_EQ(Results({SafeArrayLock(array), SafeArrayLock(array), SafeArrayDestroy(array),
+                       SafeArrayRedim(array, &bigger), SafeArrayPutElement(array, &index, &value),
+                       SafeArrayUnlock(array), SafeArrayDestroy(array), SafeArrayUnlock(array),
+                       SafeArrayUnlock(array), SafeArrayAccessData(array, &data),
+                       SafeArrayRedim(array, &bigger), SafeArrayUnaccessData(array),
+                       SafeArrayUnaccessData(array), SafeArrayRedim(array, &bigger)}),
+              Results({S_OK, S_OK, DISP_E_ARRAYISLOCKED, DISP_E_ARRAYISLOCKED, S_OK, S_OK,
+                       DISP_E_ARRAYISLOCKED, S_OK, E_UNEXPECTED, S_OK, DISP_E_ARRAYISLOCKED, S_OK,
+                       E_UNEXPECTED, S_OK}));
+    EXPECT_EQ(Bounds(array, 1), "0..7");
+}
+
+TEST(RuntimeSafeArray, MissingArraysAndBadArguments) {
+    void* data = nullptr;
+    LONG bound, index = 0;
+    VARTYPE vt;
+    SAFEARRAY* copy = reinterpret_cast<SAFEARRAY*>(1);
+    ArrayOwner owner{SafeArrayCreateVector(VT_I4, 0, 1)};
+    EXPECT_EQ(Results({SafeArrayLock(nullptr), SafeArrayUnlock(nullptr),
+                       SafeArrayAccessData(nullptr, &data), SafeArrayGetLBound(nullptr, 1, &bound),
+                       SafeArrayGetUBound(nullptr, 1, &bound), SafeArrayGetVartype(nullptr, &vt),
+                       SafeArrayAccessData(owner.array, nullptr),
+                       SafeArrayGetLBound(owner.array, 1, nullptr),
+                       SafeArrayGetElement(owner.array, nullptr, &bound),
+                       SafeArrayGetElement(owner.array, &index, nullptr)}),
+              Results(10, E_INVALIDARG));
+    EXPECT_EQ(Results({SafeArrayDestroy(nullptr), SafeArrayCopy(nullptr, &copy)}),
+              Results(2, S_OK));
+    EXPECT_EQ(SafeArrayGetDim(nullptr) + SafeArrayGetElemsize(nullptr), 0u);
+    EXPECT_EQ(copy, nullptr);
+    SAFEARRAYBOUND one = {1, 0};
+    EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &one), nullptr);
+    EXPECT_EQ(SafeArrayCreate(VT_I4, 1, nullptr), nullptr);
+    for (VARTYPE unsupported : {VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(15), VARTYPE(VT_VOID),
+                                VARTYPE(VT_HRESULT), VARTYPE(VT_LPSTR)})
+        EXPECT_EQ(SafeArrayCreate(unsupported, 1, &one), nullptr) << unsupported;
+}
+
+TEST(RuntimeSafeArray, ElementSizesAndKinds) {
+    const USHORT kindBits = FADF_HAVEVARTYPE | FADF_HAVEIID | FADF_BSTR | FADF_VARIANT |
+                            FADF_UNKNOWN | FADF_DISPATCH | FADF_RECORD;
+    const struct {
+        std::vector<VARTYPE> types;
+        ULONG size;
+        USHORT features;
+    } table[] = {
+        {{VT_UI1, VT_I1}, 1, FADF_HAVEVARTYPE},
+        {{VT_I2, VT_UI2, VT_BOOL}, 2, FADF_HAVEVARTYPE},
+        {{VT_I4, VT_UI4, VT_INT, VT_UINT, VT_R4, VT_ERROR}, 4, FADF_HAVEVARTYPE},
+        {{VT_R8, VT_CY, VT_DATE, VT_I8, VT_UI8}, 8, FADF_HAVEVARTYPE},
+        {{VT_DECIMAL}, sizeof(DECIMAL), FADF_HAVEVARTYPE},
+        {{VT_BSTR}, sizeof(BSTR), FADF_HAVEVARTYPE | FADF_BSTR},
+        {{VT_VARIANT}, sizeof(VARIANT), FADF_HAVEVARTYPE | FADF_VARIANT},
+        {{VT_UNKNOWN}, sizeof(IUnknown*), FADF_HAVEIID | FADF_UNKNOWN},
+        {{VT_DISPATCH}, sizeof(IDispatch*), FADF_HAVEIID | FADF_DISPATCH},
+    };
+    for (const auto& row : table) {
+        for (VARTYPE vt : row.types) {
+            ArrayOwner owner{SafeArrayCreateVector(vt, 0, 2)};
+            ASSERT_NE(owner.array, nullptr) << vt;
+            VARTYPE got = 0;
+            EXPECT_EQ(SafeArrayGetVartype(owner.array, &got), S_OK);
+            // The element type is kept in the four bytes before the descriptor.
+            DWORD hidden = vt;
+            const char* descriptor = reinterpret_cast<const char*>(owner.array);
+            if (row.features & FADF_HAVEVARTYPE) std::memcpy(&hidden, descriptor - 4, 4);
+            EXPECT_EQ(std::vector<ULONG>({SafeArrayGetElemsize(owner.array),
+                                          ULONG(owner.array->fFeatures & kindBits), got, hidden}),
+                      std::vector<ULONG>({row.size, row.features, vt, vt}))
+                << vt;
+        }
+    }
+}
+
+// Owned elements are copied in and out, and freed when replaced, dropped or destroyed.
+TEST(RuntimeSafeArray, OwningElementsAreCopiedAndFreed) {
+    ArrayOwner strings{SafeArrayCreateVector(VT_BSTR, 0, 3)};
+    ASSERT_NE(strings.array, nullptr);
+    UniqueBstr mine(SysAllocStringByteLen("odd", 3)), got, other = Bstr("replacement");
+    LONG index = 1;
+    ASSERT_EQ(SafeArrayPutElement(strings.array, &index, mine.get()), S_OK);
+    BSTR* slots = static_cast<BSTR*>(strings.array->pvData);
+    EXPECT_NE(slots[1], mine.get()) << "the array keeps its own copy";
+    EXPECT_EQ(SysStringByteLen(slots[1]), 3u);
+    ASSERT_EQ(SafeArrayPutElement(strings.array, &index, other.get()), S_OK);
+    ASSERT_EQ(SafeArrayGetElement(strings.array, &index, got.out()), S_OK);
+    EXPECT_NE(got.get(), slots[1]);
+    EXPECT_EQ(Narrow(got.get()), "replacement");
+    index = 2;
+    ASSERT_EQ(SafeArrayPutElement(strings.array, &index, mine.get()), S_OK);
+    SAFEARRAYBOUND two = {2, 0};
+    ASSERT_EQ(SafeArrayRedim(strings.array, &two), S_OK);
+    EXPECT_EQ(SafeArrayGetElement(strings.array, &index, got.out()), DISP_E_BADINDEX);
+
+    CountedUnknown object;
+    {
+        ArrayOwner owner{SafeArrayCreateVector(VT_UNKNOWN, 0, 2)};
+        ASSERT_NE(owner.array, nullptr);
+        for (index = 0; index < 2; ++index)
+            ASSERT_EQ(SafeArrayPutElement(owner.array, &index, &object), S_OK);
+        EXPECT_EQ(object.references_, 3u);
+        SAFEARRAY* copy = nullptr;
+        ASSERT_EQ(SafeArrayCopy(owner.array, &copy), S_OK);
+        EXPECT_EQ(object.references_, 5u) << "a copy holds references of its own";
+        EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
+        EXPECT_EQ(object.references_, 3u);
+        ComPtr<IUnknown> out;
+        index = 1;
+        ASSERT_EQ(SafeArrayGetElement(owner.array, &index, out.out()), S_OK);
+        EXPECT_EQ(object.references_, 4u);
+        out.reset();
+        ASSERT_EQ(SafeArrayPutElement(owner.array, &index, nullptr), S_OK);
+        EXPECT_EQ(object.references_, 2u);
+        SAFEARRAYBOUND none = {0, 0};
+        ASSERT_EQ(SafeArrayRedim(owner.array, &none), S_OK);
+        EXPECT_EQ(object.references_, 1u);
+    }
+}
+
+// A variant holding an array copies the array deeply, and the copy starts unlocked.
+TEST(RuntimeSafeArray, CopiesAreDeepAndUnlocked) {
+    CountedUnknown object;
+    UniqueVariant source, copy, first;
+    *source.get() = Holding(VT_ARRAY | VT_VARIANT);
+    source.get()->parray = SafeArrayCreateVector(VT_VARIANT, 3, 2);
+    SAFEARRAY* array = source->parray;
+    *first.get() = Holding(VT_BSTR);
+    first.get()->bstrVal = SysAllocStringByteLen("abc", 3);
+    VARIANT second = Holding(VT_UNKNOWN, &object);
+    LONG index = 3, next = 4;
+    ASSERT_EQ(SafeArrayPutElement(array, &index, first.get()), S_OK);
+    ASSERT_EQ(SafeArrayPutElement(array, &next, &second), S_OK);
+    EXPECT_EQ(VariantClear(first.get()), S_OK);
+    EXPECT_EQ(first->vt, VT_EMPTY);
+    ASSERT_EQ(SafeArrayGetElement(array, &next, first.get()), S_OK);
+    EXPECT_EQ(first->vt, VT_UNKNOWN);
+    EXPECT_EQ(object.references_, 3u) << "the array's reference and the one handed out";
+    ASSERT_EQ(VariantClear(first.get()), S_OK);
+    ASSERT_EQ(SafeArrayLock(array), S_OK);
+    ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
+    ASSERT_EQ(SafeArrayUnlock(array), S_OK);
+    ASSERT_EQ(copy->vt, VT_ARRAY | VT_VARIANT);
+    ASSERT_NE(copy->parray, array);
+    SAFEARRAY* before = copy->parray;
+    ASSERT_EQ(VariantCopy(copy.get(), copy.get()), S_OK);
+    EXPECT_EQ(copy->parray, before) << "copying onto itself changes nothing";
+    VARTYPE vt = 0;
+    EXPECT_EQ(SafeArrayGetVartype(copy->parray, &vt), S_OK);
+    EXPECT_EQ(vt, VT_VARIANT);
+    EXPECT_EQ(copy->parray->cLocks, 0u);
+    EXPECT_EQ(Bounds(copy->parray, 1), "3..4");
+    EXPECT_EQ(object.references_, 3u);
+    const VARIANT* copied = static_cast<const VARIANT*>(copy->parray->pvData);
+    EXPECT_NE(copied[0].bstrVal, static_cast<const VARIANT*>(array->pvData)[0].bstrVal);
+    EXPECT_EQ(VariantClear(source.get()), S_OK);
+    EXPECT_EQ(object.references_, 2u);
+    EXPECT_EQ(Raw(copied[0].bstrVal, 5), std::string("\3\0\0\0abc\0\0", 9)) << "outlives it";
+    EXPECT_EQ(VariantClear(copy.get()), S_OK);
+    EXPECT_EQ(object.references_, 1u);
+}
+
+TEST(RuntimeSafeArray, SizesThatOverflowAreRefused) {
+    if (!kOwnRuntime) GTEST_SKIP() << "the Windows runtime's limits for huge arrays are its own";
+    SAFEARRAYBOUND huge[2] = {{0xFFFFFFFFu, 0}, {0xFFFFFFFFu, 0}};
+    EXPECT_EQ(SafeArrayCreate(VT_VARIANT, 2, huge), nullptr);
+    EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, huge), nullptr);
+    SAFEARRAYBOUND small[2] = {{16, 0}, {16, 0}}, tooMany = {0xFFFFFFFFu, 0};
+    ArrayOwner owner{SafeArrayCreate(VT_VARIANT, 2, small)};
+    ASSERT_NE(owner.array, nullptr);
+    EXPECT_EQ(SafeArrayRedim(owner.array, &tooMany), E_OUTOFMEMORY);
+    EXPECT_EQ(Bounds(owner.array, 2), "0..15") << "a failed resize changes nothing";
+}
+
+}  // namespace
+}  // namespace quarrow2::test
