@@ -1,6 +1,6 @@
 // Helpers for the tests of the Linux file layer: raw attribute access past the layer,
-// opens and whole-value puts and gets made the way the library makes them, and child
-// processes that hold handles of their own.
+// opens and whole-value puts and gets made the way the library makes them, tables of calls
+// on several handles, and child processes that hold handles of their own.
 #pragma once
 
 #include <gtest/gtest.h>
