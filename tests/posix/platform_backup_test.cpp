@@ -87,29 +87,6 @@ Walk MakeSample(const fs::path& path) {
     return sample;
 }
 
-TEST(PlatformBackup, StreamsInTheFileSystemsOrder) {
-    TempDir dir;
-    const Walk sample = MakeSample(dir / "doc");
-    Opened file = OpenReader(PathW(dir / "doc"), FILE_SHARE_READ);
-    for (DWORD piece : {0u, 1u << 20, 7u}) {
-        Walk walk = WalkStreams(file.handle.get(), piece != 0, piece ? piece : 1);
-        EXPECT_EQ(walk.error, 0u) << piece;
-        EXPECT_EQ(walk.records, sample.records) << piece;
-        EXPECT_TRUE(!piece || walk.contents == sample.contents) << piece;
-    }
-    // A file with nothing: one empty main stream. Folders have only named streams.
-    MakeFile(dir / "empty");
-    EXPECT_EQ(WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true).records,
-              std::vector<std::string>{"1  0"});
-    fs::create_directory(dir / "folder");
-    SetRawStream(dir / "folder", "A", "on the folder");
-    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS);
-    Walk walk = WalkStreams(folder.handle.get(), true);
-    EXPECT_EQ(walk.records, std::vector<std::string>{"4 :A:$DATA 13"});
-    EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
-}
-
 // Installs a filter in the calling process under which reading a main stream or the value
 // of an attribute fails with EIO; size queries still work.
 bool ForbidContentReads() {
@@ -137,20 +114,39 @@ bool ForbidContentReads() {
 #endif
 }
 
-TEST(PlatformBackup, SkippedContentsAreNeverRead) {
+TEST(PlatformBackup, StreamsInTheFileSystemsOrderWithContentsSkippedUnread) {
     TempDir dir;
     const Walk sample = MakeSample(dir / "doc");
     const WString path = PathW(dir / "doc");
+    Opened file = OpenReader(path, FILE_SHARE_READ);
+    for (DWORD piece : {0u, 1u << 20, 7u}) {
+        Walk walk = WalkStreams(file.handle.get(), piece != 0, piece ? piece : 1);
+        EXPECT_EQ(walk.error, 0u) << piece;
+        EXPECT_EQ(walk.records, sample.records) << piece;
+        EXPECT_TRUE(!piece || walk.contents == sample.contents) << piece;
+    }
+    // A file with nothing: one empty main stream. Folders have only named streams.
+    MakeFile(dir / "empty");
+    EXPECT_EQ(WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true).records,
+              std::vector<std::string>{"1  0"});
+    fs::create_directory(dir / "folder");
+    SetRawStream(dir / "folder", "A", "on the folder");
+    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+    Walk walk = WalkStreams(folder.handle.get(), true);
+    EXPECT_EQ(walk.records, std::vector<std::string>{"4 :A:$DATA 13"});
+    EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
+
     // In a child whose every content read fails: a walk that skips must still see it all,
     // and one that reads must fail, which shows the filter works.
     std::string report = RunInChild([&]() -> std::string {
-        Opened file = OpenReader(path, FILE_SHARE_READ);
-        if (!file.ok()) return "open failed";
+        Opened own = OpenReader(path, FILE_SHARE_READ);  // the child keeps no descriptor of ours
+        if (!own.ok()) return "open failed";
         if (!ForbidContentReads()) return "skip: no system-call filter on this machine";
-        Walk skipped = WalkStreams(file.handle.get(), false);
+        Walk skipped = WalkStreams(own.handle.get(), false);
         if (skipped.error || skipped.records != sample.records)
             return "the skipping walk failed with " + std::to_string(skipped.error);
-        if (WalkStreams(file.handle.get(), true).error != ERROR_IO_DEVICE)
+        if (WalkStreams(own.handle.get(), true).error != ERROR_IO_DEVICE)
             return "a content was read under the filter";
         return std::string();
     });
