@@ -39,7 +39,6 @@ function(quarrow2_add_suite name)
 endfunction()
 
 quarrow2_add_suite(quarrow2_portable_tests
-  portable/byte_array_conversions_test.cpp
   portable/file_binding_test.cpp
   portable/metadata_failures_test.cpp
   portable/metadata_stored_form_test.cpp
@@ -48,26 +47,18 @@ quarrow2_add_suite(quarrow2_portable_tests
   portable/runtime_values_test.cpp
   portable/server_objects_test.cpp
   portable/server_registration_script_test.cpp
-  portable/stream_walk_composed_test.cpp
-  portable/stream_walk_file_test.cpp
-  portable/strings_collection_test.cpp
-  portable/volume_root_table.cpp)
+  portable/stream_walk_test.cpp
+  portable/strings_collection_test.cpp)
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
   quarrow2_add_suite(quarrow2_posix_tests
-    posix/discovery_real_files_test.cpp
     posix/file_items_test.cpp
-    posix/file_read_only_test.cpp
     posix/hostile_input_test.cpp
-    posix/hostile_special_files_test.cpp
-    posix/metadata_xattr_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
     posix/platform_locks_test.cpp
     posix/server_linux_test.cpp
-    posix/stress_kills_test.cpp
-    posix/stress_limits_test.cpp
     posix/stress_processes_test.cpp)
 endif()
 

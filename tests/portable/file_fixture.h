@@ -15,10 +15,7 @@ namespace quarrow2::test {
 inline ComPtr<IFile> NewFile() {
     ComPtr<File> made = New<File>();
     ComPtr<IFile> file;
-    EXPECT_TRUE(made);
-    if (made) {
-        EXPECT_EQ(made->QueryInterface(IID_IFile, file.out_void()), S_OK);
-    }
+    EXPECT_EQ(made ? made->QueryInterface(IID_IFile, file.out_void()) : E_OUTOFMEMORY, S_OK);
     return file;
 }
 
@@ -58,12 +55,10 @@ inline ItemOutcome OpenOrAdd(IFile* file, bool add, BSTR type) {
     return o;
 }
 inline ItemOutcome Open(IFile* file, const WString& type) {
-    UniqueBstr t = BstrOf(type);
-    return OpenOrAdd(file, false, t.get());
+    return OpenOrAdd(file, false, BstrOf(type).get());
 }
 inline ItemOutcome Add(IFile* file, const WString& type) {
-    UniqueBstr t = BstrOf(type);
-    return OpenOrAdd(file, true, t.get());
+    return OpenOrAdd(file, true, BstrOf(type).get());
 }
 inline ItemOutcome Open(IFile* file, const char* type) { return Open(file, W(type)); }
 inline ItemOutcome Add(IFile* file, const char* type) { return Add(file, W(type)); }
@@ -114,8 +109,7 @@ inline LONG LengthOf(IMetaData* item) {
 }
 
 inline HRESULT PutText(IMetaData* item, const std::string& text) {
-    UniqueBstr value = Bstr(text);
-    return item->put_Text(value.get());
+    return item->put_Text(Bstr(text).get());
 }
 
 }  // namespace quarrow2::test

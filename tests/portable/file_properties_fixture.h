@@ -16,13 +16,8 @@ namespace quarrow2::test {
 // A collection holding the strings, handed out with one reference as a client gets it.
 inline ComPtr<IStrings> MakeStrings(const std::vector<std::string>& texts) {
     ComPtr<discovery::Strings> made = New<discovery::Strings>();
-    EXPECT_TRUE(made);
-    if (!made) return nullptr;
-    for (const std::string& text : texts) {
-        UniqueBstr s = Bstr(text);
-        EXPECT_EQ(made->Append(s.get()), S_OK);
-    }
     ComPtr<IStrings> handed;
+    for (const std::string& text : texts) EXPECT_EQ(made->Append(Bstr(text).get()), S_OK);
     EXPECT_EQ(made->QueryInterface(IID_IStrings, handed.out_void()), S_OK);
     return handed;
 }

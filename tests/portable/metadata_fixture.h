@@ -28,7 +28,6 @@ inline Bytes BstrBytes(BSTR s) {
     return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
 }
 
-// A new one-dimensional array of the element type with the given bounds.
 inline SAFEARRAY* NewArray(VARTYPE type, ULONG elements, LONG lowerBound) {
     SAFEARRAYBOUND bound = {elements, lowerBound};
     return SafeArrayCreate(type, 1, &bound);
@@ -47,18 +46,13 @@ inline void SetByteArray(VARIANT* v, const Bytes& bytes, LONG lowerBound = 0) {
 // The elements of a byte-array variant in index order; "bounds" receives "lower..upper".
 inline Bytes ArrayBytes(const VARIANT& v, std::string* bounds = nullptr) {
     SAFEARRAY* array = (v.vt & VT_BYREF) ? *v.pparray : v.parray;
-    LONG lower = 0;
-    LONG upper = -1;
+    LONG lower = 0, upper = -1;
     SafeArrayGetLBound(array, 1, &lower);
     SafeArrayGetUBound(array, 1, &upper);
     if (bounds) *bounds = std::to_string(lower) + ".." + std::to_string(upper);
-    Bytes out;
-    for (LONG i = lower; i <= upper; ++i) {
-        BYTE b = 0;
-        SafeArrayGetElement(array, &i, &b);
-        out.push_back(b);
-    }
-    return out;
+    const ArrayAccess access(array);
+    const BYTE* p = static_cast<const BYTE*>(access.data());
+    return p ? Bytes(p, p + (upper - lower + 1)) : Bytes();
 }
 
 // The empty value as a byte-array variant: an array of no elements, or, where the runtime
@@ -83,17 +77,19 @@ inline bool ArrayIsUnlocked(SAFEARRAY* array) {
 
 // Takes the thread's rich error and checks it against a MetaData report.
 inline ::testing::AssertionResult IsMetaDataError(const std::string& message, DWORD code) {
-    const RichError error = TakeRichError();
-    if (!error.present) return ::testing::AssertionFailure() << "no rich error";
+    const RichError e = TakeRichError();
     const std::string expected = WithSystemText(message, code);
-    if (error.description != expected)
-        return ::testing::AssertionFailure()
-               << "description \"" << error.description << "\", expected \"" << expected << "\"";
-    if (error.source != ProgIdOf(CLSID_MetaData))
-        return ::testing::AssertionFailure() << "source \"" << error.source << "\"";
-    if (!IsEqualGUID(error.guid, IID_IMetaData))
-        return ::testing::AssertionFailure() << "interface is not IMetaData";
-    return ::testing::AssertionSuccess();
+    if (e.present && e.description == expected && e.source == ProgIdOf(CLSID_MetaData) &&
+        IsEqualGUID(e.guid, IID_IMetaData))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "rich error \"" << e.description << "\" from \""
+                                         << e.source << "\", expected \"" << expected << "\"";
+}
+
+// A call that failed with E_FAIL and the MetaData report of `message` and `code`.
+inline ::testing::AssertionResult Refused(HRESULT hr, const std::string& message, DWORD code) {
+    if (hr != E_FAIL) return ::testing::AssertionFailure() << "status " << hr;
+    return IsMetaDataError(message, code);
 }
 
 // The item's Text in UTF-8; `result` receives the status of the get.
@@ -124,27 +120,26 @@ inline LONG Length(IMetaData* item) {
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
-    ItemFile() : file_(dir_ / "F"), streamPath_(PathW(file_) + OLESTR(":T")) {}
+    ItemFile() : file_(dir_ / "F"), streams_{PathW(file_) + OLESTR(":T")} {}
     ItemFile(const ItemFile&) = delete;
     ItemFile& operator=(const ItemFile&) = delete;
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
     // cope with them, so they go first.
     ~ItemFile() {
-        DeleteFileW(streamPath_.c_str());
-        for (const WString& path : otherStreams_) DeleteFileW(path.c_str());
+        for (const WString& path : streams_) DeleteFileW(path.c_str());
     }
 
     const std::filesystem::path& file() const { return file_; }
-    const WString& streamPath() const { return streamPath_; }
+    const WString& streamPath() const { return streams_.front(); }
     WString otherStreamPath(const std::string& type) {
-        otherStreams_.push_back(PathW(file_) + OLESTR(":") + W(type));
-        return otherStreams_.back();
+        streams_.push_back(PathW(file_) + OLESTR(":") + W(type));
+        return streams_.back();
     }
 
     // A handle on the stream, made if missing.
     HANDLE OpenStream(DWORD access, DWORD share = FILE_SHARE_READ,
                       DWORD disposition = OPEN_ALWAYS) const {
-        return CreateFileW(streamPath_.c_str(), access, share, nullptr, disposition,
+        return CreateFileW(streamPath().c_str(), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }
 
@@ -152,43 +147,29 @@ public:
     static ComPtr<IMetaData> MakeItem(HANDLE handle, const WString& streamPath,
                                       const WString& type = OLESTR("T")) {
         ComPtr<MetaData> made = New<MetaData>();
-        EXPECT_TRUE(made);
-        if (!made) return nullptr;
-        made->Attach(handle, streamPath.c_str(), type.c_str());
         ComPtr<IMetaData> item;
-        EXPECT_EQ(made->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
+        if (made) made->Attach(handle, streamPath.c_str(), type.c_str());
+        EXPECT_EQ(made ? made->QueryInterface(IID_IMetaData, item.out_void()) : E_FAIL, S_OK);
         return item;
     }
 
     ComPtr<IMetaData> Item(DWORD access = GENERIC_READ | GENERIC_WRITE) const {
         HANDLE handle = OpenStream(access);
         EXPECT_NE(handle, INVALID_HANDLE_VALUE) << "error " << GetLastError();
-        return MakeItem(handle, streamPath_);
+        return MakeItem(handle, streamPath());
     }
 
     // The stream's whole content, read through a handle of its own.
     Bytes Stored() const {
         UniqueHandle h(OpenExisting());
-        if (!h.valid()) {
-            ADD_FAILURE() << "the stream cannot be read, error " << GetLastError();
-            return Bytes();
-        }
-        Bytes bytes(GetFileSize(h.get(), nullptr));
+        Bytes bytes(h.valid() ? GetFileSize(h.get(), nullptr) : 0);
         DWORD read = 0;
         EXPECT_TRUE(
-            ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
-        EXPECT_EQ(read, bytes.size());
+            h.valid() &&
+            ReadFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+            read == bytes.size())
+            << "the stream cannot be read, error " << GetLastError();
         return bytes;
-    }
-
-    // Replaces the stream's content through a handle of its own.
-    void Store(const Bytes& bytes) const {
-        UniqueHandle h(
-            OpenStream(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
-        DWORD written = 0;
-        ASSERT_TRUE(
-            WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-        ASSERT_TRUE(SetEndOfFile(h.get()));
     }
 
     bool StreamExists() const { return UniqueHandle(OpenExisting()).valid(); }
@@ -201,8 +182,7 @@ private:
 
     TempDir dir_;
     std::filesystem::path file_;
-    WString streamPath_;
-    std::vector<WString> otherStreams_;
+    std::vector<WString> streams_;  // the stream first, then any other the test made
 };
 
 }  // namespace quarrow2::test::metadata

@@ -11,117 +11,80 @@
 namespace quarrow2::test::metadata {
 namespace {
 
-constexpr int kRounds = 150;
-
 // Two values of different lengths, so a mix of them or a cut one cannot pass for either.
-struct TwoValues {
-    WString longer = WString(40, OLESTR('a'));
-    WString shorter = WString(7, OLESTR('b'));
-    Bytes longerBytes = Utf16Bytes(longer);
-    Bytes shorterBytes = Utf16Bytes(shorter);
+const WString kLonger(40, OLESTR('a'));
+const Bytes kShorterBytes = Utf16Bytes(WString(7, OLESTR('b')));
 
-    bool IsOne(const Bytes& bytes) const { return bytes == longerBytes || bytes == shorterBytes; }
-};
+bool IsOne(const Bytes& bytes) { return bytes == Utf16Bytes(kLonger) || bytes == kShorterBytes; }
 
-// Each round of a worker: one put or get, by turns; `whole` tells whether what a get read
-// was one of the two values.
-HRESULT Round(IMetaData* item, const TwoValues& values, int worker, int round, bool* whole) {
+// One put or get, by turns, and the length; `whole` tells whether what they read was one of
+// the values.
+HRESULT Round(IMetaData* item, int turn, const std::atomic<bool>& closing, bool* whole) {
     HRESULT hr = S_OK;
-    Bytes read;
-    *whole = true;
-    switch ((worker + round) % 4) {
-        case 0:
-            return PutText(item, values.longer);
-        case 1:
-            return PutData(item, values.shorterBytes);
-        case 2: {
-            UniqueBstr text;
-            hr = item->get_Text(text.out());
-            read = BstrBytes(text.get());
-            break;
-        }
-        default: {
-            UniqueVariant data;
-            hr = item->get_Data(data.get());
-            if (data->vt == (VT_ARRAY | VT_UI1)) read = ArrayBytes(*data);
-        }
+    Bytes read = kShorterBytes;
+    if (turn % 4 == 0) {
+        hr = PutText(item, kLonger);
+    } else if (turn % 4 == 1) {
+        hr = PutData(item, kShorterBytes);
+    } else if (turn % 4 == 2) {
+        UniqueBstr text;
+        hr = item->get_Text(text.out());
+        read = BstrBytes(text.get());
+    } else {
+        UniqueVariant data;
+        hr = item->get_Data(data.get());
+        if (data->vt == (VT_ARRAY | VT_UI1)) read = ArrayBytes(*data);
     }
-    *whole = FAILED(hr) || values.IsOne(read);
-    return hr;
+    LONG length = 0;
+    const HRESULT lengthHr = item->get_Length(&length);
+    *whole = FAILED(hr) || IsOne(read);
+    // Once closed, the length reads 0; before, only one of the two values' lengths.
+    *whole = *whole &&
+             (FAILED(lengthHr) || length == 80 || length == 14 || (closing.load() && length == 0));
+    return FAILED(hr) ? hr : lengthHr;
 }
 
-TEST(MetaDataThreads, ConcurrentPutsAndGetsSeeOnlyWholeValues) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    const TwoValues values;
-    ASSERT_EQ(PutText(item.get(), values.longer), S_OK);
-
-    std::atomic<int> failed{0};
-    std::atomic<int> torn{0};
-    std::vector<std::thread> workers;
-    for (int worker = 0; worker < 4; ++worker) {
-        workers.emplace_back([&, worker] {
-            for (int round = 0; round < kRounds; ++round) {
-                bool whole = true;
-                if (Round(item.get(), values, worker, round, &whole) != S_OK) ++failed;
-                if (!whole) ++torn;
-                LONG length = 0;
-                if (item->get_Length(&length) != S_OK) ++failed;
-                if (length != 80 && length != 14) ++torn;
-            }
-            SetErrorInfo(0, nullptr);
-        });
-    }
-    for (std::thread& t : workers) t.join();
-    EXPECT_EQ(failed.load(), 0);
-    EXPECT_EQ(torn.load(), 0);
-    EXPECT_TRUE(values.IsOne(file.Stored()));
-}
-
-TEST(MetaDataThreads, CloseOrDeleteWhileOtherThreadsReadAndWrite) {
-    for (bool deleting : {false, true}) {
-        SCOPED_TRACE(deleting ? "Delete" : "Close");
+TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem) {
+    for (const char* ending : {"nothing", "Close", "Delete"}) {
+        SCOPED_TRACE(ending);
         ItemFile file;
         ComPtr<IMetaData> item = file.Item();
-        const TwoValues values;
-        ASSERT_EQ(PutText(item.get(), values.shorter), S_OK);
-
+        ASSERT_EQ(PutText(item.get(), kLonger), S_OK);
         std::atomic<bool> closing{false};
-        std::atomic<int> succeeded{0};
-        std::atomic<int> failedBeforeClose{0};
-        std::atomic<int> torn{0};
+        std::atomic<int> succeeded{0}, failedBeforeClose{0}, torn{0};
         std::vector<std::thread> threads;
-        for (int worker = 0; worker < 3; ++worker) {
+        for (int worker = 0; worker < 4; ++worker) {
             threads.emplace_back([&, worker] {
-                for (int round = 0; round < kRounds; ++round) {
+                for (int round = 0; round < 150; ++round) {
                     bool whole = true;
-                    const HRESULT hr = Round(item.get(), values, worker, round, &whole);
+                    const HRESULT hr = Round(item.get(), worker + round, closing, &whole);
                     if (hr == S_OK) ++succeeded;
                     // A call can only fail once the item is being closed.
                     if (hr != S_OK && !closing.load()) ++failedBeforeClose;
                     if (!whole) ++torn;
                     UniqueBstr name;
                     item->get_Name(name.out());
-                    LONG length = 0;
-                    item->get_Length(&length);
                 }
                 SetErrorInfo(0, nullptr);
             });
         }
-        threads.emplace_back([&] {
-            while (succeeded.load() < 20) std::this_thread::yield();
-            closing.store(true);
-            EXPECT_EQ(deleting ? item->Delete() : item->Close(), S_OK);
-        });
+        if (ending[0] != 'n') {
+            threads.emplace_back([&] {
+                while (succeeded.load() < 20) std::this_thread::yield();
+                closing.store(true);
+                EXPECT_EQ(ending[0] == 'D' ? item->Delete() : item->Close(), S_OK);
+            });
+        }
         for (std::thread& t : threads) t.join();
-
         EXPECT_EQ(failedBeforeClose.load(), 0);
         EXPECT_EQ(torn.load(), 0);
-        EXPECT_EQ(Length(item.get()), 0);
-        if (deleting) {
+        if (ending[0] == 'D') {
             EXPECT_FALSE(file.StreamExists());
         } else {
-            EXPECT_TRUE(values.IsOne(file.Stored()));
+            EXPECT_TRUE(IsOne(file.Stored()));
+        }
+        if (ending[0] != 'n') {
+            EXPECT_EQ(Length(item.get()), 0);
         }
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -17,33 +18,23 @@ public:
     // One whole stream: its header, its raw name and size bytes of content.
     ComposedBackup& Stream(DWORD id, const WString& rawName, ULONGLONG size) {
         Header(id, static_cast<DWORD>(rawName.size() * sizeof(WCHAR)), size);
-        Bytes(rawName.data(), rawName.size() * sizeof(WCHAR));
-        return Content(size);
+        return Bytes(rawName.data(), rawName.size() * sizeof(WCHAR)).Content(size);
     }
-    // A header alone; what follows it is up to the test.
+    // A header alone, laid out byte by byte as the platform writes it.
     ComposedBackup& Header(DWORD id, DWORD nameBytes, ULONGLONG size) {
         BYTE header[20] = {};
-        DWORD attributes = 0;
         std::memcpy(header, &id, 4);
-        std::memcpy(header + 4, &attributes, 4);
         std::memcpy(header + 8, &size, 8);
         std::memcpy(header + 16, &nameBytes, 4);
         return Bytes(header, sizeof header);
     }
     ComposedBackup& Bytes(const void* data, size_t n) {
-        if (n == 0) return *this;
-        Segment s;
-        s.bytes.assign(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + n);
-        s.length = n;
-        segments_.push_back(std::move(s));
+        const BYTE* p = static_cast<const BYTE*>(data);
+        if (n) segments_.push_back({false, n, std::vector<BYTE>(p, p + n)});
         return *this;
     }
     ComposedBackup& Content(ULONGLONG size) {
-        if (size == 0) return *this;
-        Segment s;
-        s.content = true;
-        s.length = size;
-        segments_.push_back(std::move(s));
+        if (size) segments_.push_back({true, size, {}});
         return *this;
     }
 
@@ -58,20 +49,19 @@ public:
         *bytesRead = 0;
         if (index == failRead_) return false;
         BYTE* out = static_cast<BYTE*>(buffer);
-        DWORD copied = 0;
-        while (copied < count && segment_ < segments_.size()) {
+        while (*bytesRead < count && segment_ < segments_.size()) {
             const Segment& s = segments_[segment_];
-            const ULONGLONG take = std::min<ULONGLONG>(s.length - offset_, count - copied);
+            const size_t take =
+                static_cast<size_t>(std::min<ULONGLONG>(s.length - offset_, count - *bytesRead));
             if (s.content) {
                 contentBytesRead += take;
-                std::memset(out + copied, 0, static_cast<size_t>(take));
+                std::memset(out + *bytesRead, 0, take);
             } else {
-                std::memcpy(out + copied, s.bytes.data() + offset_, static_cast<size_t>(take));
+                std::memcpy(out + *bytesRead, s.bytes.data() + offset_, take);
             }
-            copied += static_cast<DWORD>(take);
+            *bytesRead += static_cast<DWORD>(take);
             Advance(take);
         }
-        *bytesRead = copied;
         return index != loseAtRead_;
     }
 
@@ -90,8 +80,8 @@ public:
 
 private:
     struct Segment {
-        bool content = false;
-        ULONGLONG length = 0;
+        bool content;
+        ULONGLONG length;
         std::vector<BYTE> bytes;
     };
 
@@ -103,13 +93,12 @@ private:
         }
     }
 
-    static constexpr size_t kNever = static_cast<size_t>(-1);
     std::vector<Segment> segments_;
     size_t segment_ = 0;
     ULONGLONG offset_ = 0;
-    size_t failRead_ = kNever;
-    size_t loseAtRead_ = kNever;
-    size_t loseAtSkip_ = kNever;
+    size_t failRead_ = SIZE_MAX;
+    size_t loseAtRead_ = SIZE_MAX;
+    size_t loseAtSkip_ = SIZE_MAX;
 };
 
 }  // namespace quarrow2::test
