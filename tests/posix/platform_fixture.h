@@ -63,6 +63,15 @@ inline std::vector<std::string> RawAttributeNames(const fs::path& file) {
     return names;
 }
 
+// Every name below a folder, relative to it, so a test can see that nothing appeared.
+inline std::vector<std::string> Tree(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // An open, with the last error it left.
 struct Opened {
     UniqueHandle handle;

@@ -10,14 +10,12 @@ namespace {
 
 // Every name below a folder with its attribute names: what a test left on disk.
 std::vector<std::string> Snapshot(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        std::vector<std::string> attributes = RawAttributeNames(entry.path());
+    std::vector<std::string> names = Tree(dir);
+    for (std::string& name : names) {
+        std::vector<std::string> attributes = RawAttributeNames(dir / name);
         std::sort(attributes.begin(), attributes.end());
-        names.push_back(fs::relative(entry.path(), dir).string());
-        for (const std::string& attribute : attributes) names.back() += " " + attribute;
+        for (const std::string& attribute : attributes) name += " " + attribute;
     }
-    std::sort(names.begin(), names.end());
     return names;
 }
 
