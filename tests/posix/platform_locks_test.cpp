@@ -3,8 +3,7 @@
 // writes inside the handle's own lock are held until the end is set, the range unlocked or
 // the handle closed, stored at once elsewhere, and refused whole where the file system says
 // no. Streams that others hold are removed only when they share deletion; files never. (A
-// holder or writer in another process, alive or killed: metadata_xattr_test.cpp and the
-// stress suites.)
+// holder or writer in another process, alive or killed: stress_processes_test.cpp.)
 #include <sys/file.h>
 
 #include "platform_fixture.h"

@@ -1,8 +1,8 @@
 // Which file and stream a path names and how it opens: dispositions and the last errors
 // they leave, colons in file names, the ":$DATA" forms, names NTFS refuses (among them
 // names that try to reach another file), main streams, folders, handles never handed out,
-// and the volumes roots name. (What cannot carry streams: hostile_special_files_test.cpp;
-// unwritable files: file_read_only_test.cpp.)
+// and the volumes roots name. (What cannot carry streams: hostile_input_test.cpp;
+// unwritable files: file_items_test.cpp.)
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
