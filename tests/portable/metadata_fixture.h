@@ -116,21 +116,15 @@ inline LONG Length(IMetaData* item) {
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
-    ItemFile() : file_(dir_ / "F"), streams_{PathW(file_) + OLESTR(":T")} {}
+    ItemFile() : file_(dir_ / "F"), stream_(PathW(file_) + OLESTR(":T")) {}
     ItemFile(const ItemFile&) = delete;
     ItemFile& operator=(const ItemFile&) = delete;
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
-    // cope with them, so they go first.
-    ~ItemFile() {
-        for (const WString& path : streams_) DeleteFileW(path.c_str());
-    }
+    // cope with them, so the stream goes first.
+    ~ItemFile() { DeleteFileW(stream_.c_str()); }
 
     const std::filesystem::path& file() const { return file_; }
-    const WString& streamPath() const { return streams_.front(); }
-    WString otherStreamPath(const std::string& type) {
-        streams_.push_back(PathW(file_) + OLESTR(":") + W(type));
-        return streams_.back();
-    }
+    const WString& streamPath() const { return stream_; }
 
     // A handle on the stream, made if missing.
     HANDLE OpenStream(DWORD access, DWORD share = FILE_SHARE_READ,
@@ -178,7 +172,7 @@ private:
 
     TempDir dir_;
     std::filesystem::path file_;
-    std::vector<WString> streams_;  // the stream first, then any other the test made
+    WString stream_;
 };
 
 }  // namespace quarrow2::test::metadata
