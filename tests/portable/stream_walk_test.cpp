@@ -203,7 +203,7 @@ TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
     }
 }
 
-// Real files with items: tests/posix/discovery_real_files_test.cpp and the NTFS suite. Under
+// Real files with items: tests/posix/file_items_test.cpp and the NTFS suite. Under
 // Wine a stream is a file of its own, and nothing is found.
 TEST(StreamWalkFile, NothingToWalkGivesNothing) {
     const LONG start = server::ModuleLockCount();
