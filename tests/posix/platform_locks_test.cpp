@@ -1,5 +1,5 @@
 // Share modes and byte-range locks among all handles on the machine, the writes locks hold
-// back, and removing held streams. (Holders and writers in other processes, alive or
+// back, and removing streams. (Holders and writers in other processes, alive or
 // killed: stress_processes_test.cpp.)
 #include <sys/file.h>
 
@@ -10,7 +10,7 @@ namespace {
 
 const std::string violation = Err(ERROR_LOCK_VIOLATION), unheld = Err(ERROR_NOT_LOCKED);
 
-TEST(PlatformLocks, ExclusiveRefusedAtOnceAndMandatoryForOtherHandles) {
+TEST(PlatformLocks, ExclusiveMandatoryForOtherHandlesAndHoldingBackOwnWrites) {
     TempDir dir;
     MakeFile(dir / "doc", "0123456789");
     SetRawStream(dir / "doc", "T", "0123456789abcdef");
@@ -70,11 +70,8 @@ TEST(PlatformLocks, ExclusiveRefusedAtOnceAndMandatoryForOtherHandles) {
             {2, 'U', exa, 1, "", kOk},
             {3, 'L', exa * 2, 1, "", violation},
         });
-}
 
-TEST(PlatformLocks, WritesInsideTheOwnLockAreHeldBack) {
-    TempDir dir;
-    MakeFile(dir / "doc");
+    // Writes inside the handle's own lock are held back.
     SetRawStream(dir / "doc", "T", "old value here");
     const std::string zeros("\0\0", 2);
     Steps(dir / "doc", "T", {kReadWrite, GENERIC_READ})
@@ -237,11 +234,7 @@ TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {
     SetRawStream(dir / "doc", "T", "value");
     const WString item = StreamW(dir / "doc", "T");
 
-    Opened held = Open(item, GENERIC_READ, kShareAll, OPEN_EXISTING);
-    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
-    held.handle.reset();
-
+    // A holder that shares deletion (holders that do not: the item-level tests).
     Opened sharing = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
     EXPECT_TRUE(DeleteFileW(item.c_str()));
     EXPECT_FALSE(RawStream(dir / "doc", "T"));
