@@ -48,24 +48,22 @@ std::string Fields(IErrorInfo* info) {
 
 TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     ComPtr<IErrorInfo> info = NewErrorInfo();
-    ASSERT_TRUE(info);
     ComPtr<ICreateErrorInfo> create;
     ComPtr<IUnknown> fromCreate, fromInfo;
-    ASSERT_EQ(info->QueryInterface(IID_ICreateErrorInfo, create.out_void()), S_OK);
+    ASSERT_TRUE(info && info->QueryInterface(IID_ICreateErrorInfo, create.out_void()) == S_OK);
     ASSERT_EQ(create->QueryInterface(IID_IUnknown, fromCreate.out_void()), S_OK);
     ASSERT_EQ(info->QueryInterface(IID_IUnknown, fromInfo.out_void()), S_OK);
     EXPECT_EQ(fromCreate.get(), fromInfo.get()) << "one identity behind every view";
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(create->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
-    const std::string unset = "null|null|null|{00000000-0000-0000-0000-000000000000}|";
-    EXPECT_EQ(Fields(info.get()), unset + "0");
-
+    EXPECT_EQ(Fields(info.get()), "null|null|null|{00000000-0000-0000-0000-000000000000}|0");
     OLECHAR description[] = OLESTR("Unable to get text. Access is denied.\r\n");
-    ASSERT_EQ(create->SetDescription(description), S_OK);
-    ASSERT_EQ(create->SetSource(Bstr("Quarrow2.File.1").get()), S_OK);
-    ASSERT_EQ(create->SetGUID(IID_ISupportErrorInfo), S_OK);
-    ASSERT_EQ(create->SetHelpContext(7), S_OK);
+    EXPECT_EQ(
+        std::vector<HRESULT>({create->SetDescription(description),
+                              create->SetSource(Bstr("Quarrow2.File.1").get()),
+                              create->SetGUID(IID_ISupportErrorInfo), create->SetHelpContext(7)}),
+        std::vector<HRESULT>(4, S_OK));
     description[0] = 'X';  // the object keeps its own copy
     EXPECT_EQ(Fields(info.get()),
               "Unable to get text. Access is denied.\r\n|Quarrow2.File.1|null|"
@@ -80,31 +78,25 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     EXPECT_EQ(References(info.get()), 4u) << "refused calls keep no reference";
 }
 
+// The current error is handed over and cleared, replaced by a new one, and per thread.
 TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
-    SetErrorInfo(0, nullptr);
     ComPtr<IErrorInfo> error = NewErrorInfo(), second = NewErrorInfo();
     ASSERT_TRUE(error && second);
-    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
-    EXPECT_EQ(References(error.get()), 2u);
     IErrorInfo* taken = nullptr;
+    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     ASSERT_EQ(GetErrorInfo(0, &taken), S_OK);
     EXPECT_EQ(taken, error.get());
     EXPECT_EQ(References(error.get()), 2u) << "the thread's reference went to the caller";
     taken->Release();
-    taken = reinterpret_cast<IErrorInfo*>(1);
     EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
     EXPECT_EQ(taken, nullptr);
-
-    // A new report replaces the old one, and SetErrorInfo(0, null) clears.
     ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     ASSERT_EQ(SetErrorInfo(0, second.get()), S_OK);
-    EXPECT_EQ(References(error.get()), 1u);
-    EXPECT_EQ(References(second.get()), 2u);
+    EXPECT_EQ(std::vector<ULONG>({References(error.get()), References(second.get())}),
+              std::vector<ULONG>({1, 2}));
     ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);
     EXPECT_EQ(References(second.get()), 1u);
-    EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
 
-    // Each thread has its own current error, released when the thread ends.
     ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     HRESULT seenByWorker = E_FAIL;
     std::thread([&] {
@@ -112,7 +104,6 @@ TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
         SetErrorInfo(0, second.get());
     }).join();
     EXPECT_EQ(seenByWorker, S_FALSE);
-    EXPECT_EQ(taken, nullptr);
     EXPECT_EQ(References(second.get()), 1u) << "a thread's error is released when it ends";
     ComPtr<IErrorInfo> mine;
     ASSERT_EQ(GetErrorInfo(0, mine.out()), S_OK);
@@ -140,15 +131,17 @@ TEST(RuntimeIdentifiers, RegistryFormOfIdentifiers) {
     EXPECT_EQ(StringFromGUID2(CLSID_File, text, 39), 39);
     EXPECT_EQ(text[38], OLECHAR(0));
     EXPECT_EQ(StringFromGUID2(CLSID_File, text, 38), 0) << "no room for the terminator";
-    CLSID parsed{};
-    for (const char* good :
-         {"{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}", "{a89dac1f-6d90-4460-90d4-b50da2c488f8}"}) {
-        parsed = IID_NULL;
-        EXPECT_EQ(CLSIDFromString(W(good).c_str(), &parsed), S_OK);
-        EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File)) << good;
+    // Either case parses; a null string is the null identifier.
+    const std::pair<const OLECHAR*, const CLSID*> parses[] = {
+        {text, &CLSID_File},
+        {OLESTR("{a89dac1f-6d90-4460-90d4-b50da2c488f8}"), &CLSID_File},
+        {nullptr, &IID_NULL}};
+    for (const auto& [good, clsid] : parses) {
+        CLSID parsed = CLSID_MetaData;
+        EXPECT_EQ(CLSIDFromString(good, &parsed), S_OK);
+        EXPECT_TRUE(IsEqualGUID(parsed, *clsid)) << (good ? Narrow(WString(good)) : "null");
     }
-    ASSERT_EQ(CLSIDFromString(nullptr, &parsed), S_OK);
-    EXPECT_TRUE(IsEqualGUID(parsed, IID_NULL)) << "a null string is the null identifier";
+    CLSID parsed{};
     for (const char* bad :
          {"", "A89DAC1F-6D90-4460-90D4-B50DA2C488F8", "{A89DAC1F-6D90-4460-90D4-B50DA2C488F}",
           "{A89DAC1F-6D90-4460-90D4-B50DA2C488FG}", "{A89DAC1F-6D90-4460-90D4+B50DA2C488F8}",
@@ -182,45 +175,34 @@ TEST(RuntimeIdentifiers, ProgIdsOfRegisteredClassesAndNoUnregisteredTypeLibrarie
     EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File));
 }
 
-template <class Body>
-void OnFourThreads(Body body) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i) body();
-        });
-    for (std::thread& t : threads) t.join();
-}
-
 TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
     CRITICAL_SECTION section;
     InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EnterCriticalSection(&section);  // the owner enters again without blocking
-    LeaveCriticalSection(&section);
-    LeaveCriticalSection(&section);
-    // Fully left, other threads can take it (a section still held would hang this test).
     long unguarded = 0;
     volatile LONG count = 0;
-    OnFourThreads([&] {
-        InterlockedIncrement(&count);
-        InterlockedIncrement(&count);
-        InterlockedDecrement(&count);
-        CriticalSectionGuard guard(section);
-        CriticalSectionGuard again(section);
-        unguarded = unguarded + 1;
-    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                InterlockedIncrement(&count);
+                InterlockedIncrement(&count);
+                InterlockedDecrement(&count);
+                CriticalSectionGuard guard(section);
+                CriticalSectionGuard again(section);  // the owner enters again without blocking
+                unguarded = unguarded + 1;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
     EXPECT_EQ(unguarded, 80000);
     EXPECT_EQ(count, 80000);
     DeleteCriticalSection(&section);
-    volatile LONG value = 5;
-    EXPECT_EQ(InterlockedIncrement(&value), 6) << "returns the new value";
-    EXPECT_EQ(InterlockedDecrement(&value), 5);
-    EXPECT_EQ(InterlockedExchange(&value, 9), 5) << "returns the old value";
-    EXPECT_EQ(InterlockedCompareExchange(&value, 1, 8), 9) << "no match: unchanged";
-    EXPECT_EQ(value, 9);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 1, 9), 9);
-    EXPECT_EQ(value, 1);
+    // New values from increments, old ones from exchanges; no match leaves the value alone.
+    volatile LONG v = 5;
+    EXPECT_EQ(std::vector<LONG>({InterlockedIncrement(&v), InterlockedDecrement(&v),
+                                 InterlockedExchange(&v, 9), InterlockedCompareExchange(&v, 1, 8),
+                                 v, InterlockedCompareExchange(&v, 1, 9), v}),
+              std::vector<LONG>({6, 5, 5, 9, 9, 9, 1}));
 }
 
 constexpr DWORD kSystemText =
