@@ -31,19 +31,19 @@ ULONG References(IUnknown* object) {
     return object->Release();
 }
 
+std::string Failed(DWORD error) { return "failed " + std::to_string(error); }
+
 // Every field of an error object, as "description|source|help file|guid|help context".
 std::string Fields(IErrorInfo* info) {
     UniqueBstr description, source, helpFile;
     GUID guid{};
     DWORD context = 99;
-    const bool read = info->GetDescription(description.out()) == S_OK &&
-                      info->GetSource(source.out()) == S_OK &&
-                      info->GetHelpFile(helpFile.out()) == S_OK && info->GetGUID(&guid) == S_OK &&
-                      info->GetHelpContext(&context) == S_OK;
+    if (info->GetDescription(description.out()) || info->GetSource(source.out()) ||
+        info->GetHelpFile(helpFile.out()) || info->GetGUID(&guid) || info->GetHelpContext(&context))
+        return "unreadable";
     auto text = [](const UniqueBstr& s) { return s.get() ? Narrow(s.get()) : "null"; };
-    return read ? text(description) + "|" + text(source) + "|" + text(helpFile) + "|" +
-                      GuidText(guid) + "|" + std::to_string(context)
-                : "unreadable";
+    return text(description) + "|" + text(source) + "|" + text(helpFile) + "|" + GuidText(guid) +
+           "|" + std::to_string(context);
 }
 
 TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
@@ -110,7 +110,7 @@ TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
     EXPECT_EQ(mine.get(), error.get()) << "the worker's report did not replace this thread's";
 }
 
-TEST(RuntimeIdentifiers, RegistryFormOfIdentifiers) {
+TEST(RuntimeIdentifiers, RegistryFormProgIdsAndNoUnregisteredTypeLibraries) {
     // Against the Windows runtime these are the system's own values, so this pins ours.
     const std::pair<const GUID*, const char*> known[] = {
         {&IID_NULL, "{00000000-0000-0000-0000-000000000000}"},
@@ -148,20 +148,17 @@ TEST(RuntimeIdentifiers, RegistryFormOfIdentifiers) {
           "{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}x", "No.Such.Class"})
         EXPECT_EQ(CLSIDFromString(W(bad).c_str(), &parsed), CO_E_CLASSSTRING) << bad;
     EXPECT_EQ(CLSIDFromString(text, nullptr), E_INVALIDARG);
-}
 
-TEST(RuntimeIdentifiers, ProgIdsOfRegisteredClassesAndNoUnregisteredTypeLibraries) {
     const CLSID unknown = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
     LPOLESTR progId = reinterpret_cast<LPOLESTR>(1);
-    EXPECT_EQ(ProgIDFromCLSID(unknown, &progId), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(progId, nullptr);
-    EXPECT_EQ(ProgIDFromCLSID(unknown, nullptr), E_INVALIDARG);
     ITypeLib* typeLib = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_EQ(LoadRegTypeLib(unknown, 1, 0, 0, &typeLib), TYPE_E_LIBNOTREGISTERED);
-    EXPECT_EQ(typeLib, nullptr);
+    EXPECT_EQ(
+        std::vector<HRESULT>({ProgIDFromCLSID(unknown, &progId), ProgIDFromCLSID(unknown, nullptr),
+                              LoadRegTypeLib(unknown, 1, 0, 0, &typeLib)}),
+        std::vector<HRESULT>({REGDB_E_CLASSNOTREG, E_INVALIDARG, TYPE_E_LIBNOTREGISTERED}));
+    EXPECT_TRUE(!progId && !typeLib);
     typeLib = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_TRUE(FAILED(LoadTypeLib(W("no-such-library.tlb").c_str(), &typeLib)));
-    EXPECT_EQ(typeLib, nullptr);
+    EXPECT_TRUE(FAILED(LoadTypeLib(OLESTR("no-such-library.tlb"), &typeLib)) && !typeLib);
     if (!kOwnRuntime) return;
     // The library's classes are known without registration: the class table answers.
     for (const auto& [clsid, name] : {std::pair{&CLSID_File, "Quarrow2.File.1"},
@@ -170,8 +167,7 @@ TEST(RuntimeIdentifiers, ProgIdsOfRegisteredClassesAndNoUnregisteredTypeLibrarie
         EXPECT_EQ(Narrow(WString(progId)), name);
         CoTaskMemFree(progId);
     }
-    CLSID parsed{};
-    ASSERT_EQ(CLSIDFromString(W("quarrow2.file").c_str(), &parsed), S_OK);
+    ASSERT_EQ(CLSIDFromString(OLESTR("quarrow2.file"), &parsed), S_OK);
     EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File));
 }
 
@@ -278,7 +274,7 @@ std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DW
     const DWORD n =
         FormatMessageW(flags, nullptr, code, language,
                        allocate ? reinterpret_cast<LPWSTR>(&allocated) : &buffer[0], size, nullptr);
-    if (!n) return "failed " + std::to_string(GetLastError());
+    if (!n) return Failed(GetLastError());
     const WCHAR* text = allocate ? allocated : buffer.c_str();
     std::string out = std::to_string(n) + " " + Narrow(WString(text));
     EXPECT_TRUE(!allocated || LocalFree(allocated) == nullptr);
@@ -288,11 +284,10 @@ std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DW
 TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
         const std::string text = Narrow(SystemText(code));
-        const std::string n = std::to_string(text.size()) + " ";
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ending in CR LF";
         EXPECT_EQ(text[text.size() - 2], '\r');
-        EXPECT_EQ(Format(code), n + text) << "language 0 is the neutral default";
+        EXPECT_EQ(Format(code), std::to_string(text.size()) + " " + text) << "0 is neutral";
         // Without the line end, at the maximum width a blank stands in for it.
         EXPECT_EQ(Format(code, kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK),
                   std::to_string(text.size() - 1) + " " + text.substr(0, text.size() - 2) + " ");
@@ -306,23 +301,19 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const std::string text = Narrow(SystemText(ERROR_SHARING_VIOLATION));
     const DWORD size = static_cast<DWORD>(text.size());
-    const std::string tooSmall = "failed " + std::to_string(ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size + 1),
               std::to_string(size) + " " + text);
-    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size), tooSmall);
-    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, 0), tooSmall);
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size), Failed(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, 0), Failed(ERROR_INSUFFICIENT_BUFFER));
     SetLastError(0);
     EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr),
               0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
 
-TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
-    EXPECT_EQ(Format(0x12345, kSystemText, kNeutralLanguage),
-              "failed " + std::to_string(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(Format(0x12345, kSystemText, kNeutralLanguage), Failed(ERROR_MR_MID_NOT_FOUND));
     // The text for a missing message has inserts, which need arguments unless ignored.
     EXPECT_EQ(Format(ERROR_MR_MID_NOT_FOUND, kSystemText & ~FORMAT_MESSAGE_IGNORE_INSERTS),
-              "failed " + std::to_string(ERROR_INVALID_PARAMETER));
+              Failed(ERROR_INVALID_PARAMETER));
     EXPECT_NE(SystemText(ERROR_MR_MID_NOT_FOUND).find('%'), WString::npos);
 }
 
@@ -332,8 +323,7 @@ TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
         EXPECT_EQ(Narrow(SystemText(code)), std::string(text) + "\r\n") << code;
     // English sublanguages are served; a language without texts is refused.
     EXPECT_EQ(Format(5, kSystemText, 0x0409), "19 Access is denied.\r\n");
-    EXPECT_EQ(Format(5, kSystemText, 0x0407),
-              "failed " + std::to_string(ERROR_RESOURCE_LANG_NOT_FOUND));
+    EXPECT_EQ(Format(5, kSystemText, 0x0407), Failed(ERROR_RESOURCE_LANG_NOT_FOUND));
 }
 
 }  // namespace

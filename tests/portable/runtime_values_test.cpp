@@ -17,7 +17,13 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+    // Passes a call's result on, noting the count the call left.
+    HRESULT Noted(HRESULT hr) {
+        noted_.push_back(references_);
+        return hr;
+    }
     ULONG references_ = 1;
+    std::vector<ULONG> noted_;
 };
 
 VARIANT Holding(VARTYPE vt, IUnknown* object = nullptr) {
@@ -88,17 +94,13 @@ TEST(RuntimeVariant, CopiesOwnWhatTheyHoldAndBadTypesChangeNothing) {
     VARIANT byRef = Holding(VT_UNKNOWN | VT_BYREF), none = Holding(VT_ARRAY | VT_I4);
     object.AddRef();  // the reference `holder` owns
     byRef.ppunkVal = &slot;
-    Counts references;
-    auto counted = [&](HRESULT hr) {
-        references.push_back(object.references_);
-        return hr;
-    };
-    EXPECT_EQ(Results({counted(VariantCopy(copy.get(), &holder)),
-                       counted(VariantCopy(copy.get(), &number)),
-                       counted(VariantCopy(copy.get(), &byRef)), counted(VariantClear(copy.get())),
-                       counted(VariantClear(&holder)), VariantCopy(copy.get(), &none)}),
+    EXPECT_EQ(Results({object.Noted(VariantCopy(copy.get(), &holder)),
+                       object.Noted(VariantCopy(copy.get(), &number)),
+                       object.Noted(VariantCopy(copy.get(), &byRef)),
+                       object.Noted(VariantClear(copy.get())), object.Noted(VariantClear(&holder)),
+                       VariantCopy(copy.get(), &none)}),
               Results(6, S_OK));
-    EXPECT_EQ(references, Counts({3, 2, 2, 2, 1}));
+    EXPECT_EQ(object.noted_, Counts({3, 2, 2, 2, 1}));
     EXPECT_EQ(copy->vt, VT_ARRAY | VT_I4);
     EXPECT_EQ(copy->parray, nullptr);
 
@@ -296,43 +298,38 @@ TEST(RuntimeSafeArray, ElementSizesAndKinds) {
 TEST(RuntimeSafeArray, OwningElementsAreCopiedAndFreed) {
     ArrayOwner strings{SafeArrayCreateVector(VT_BSTR, 0, 3)};
     ASSERT_NE(strings.array, nullptr);
-    UniqueBstr mine(SysAllocStringByteLen("odd", 3)), got, other = Bstr("replacement");
-    LONG index = 1;
+    UniqueBstr mine(SysAllocStringByteLen("odd", 3)), got, gone, other = Bstr("replacement");
+    LONG index = 1, last = 2;
+    SAFEARRAYBOUND two = {2, 0}, none = {0, 0};
     ASSERT_EQ(SafeArrayPutElement(strings.array, &index, mine.get()), S_OK);
     BSTR* slots = static_cast<BSTR*>(strings.array->pvData);
     EXPECT_NE(slots[1], mine.get()) << "the array keeps its own copy";
     EXPECT_EQ(SysStringByteLen(slots[1]), 3u);
-    ASSERT_EQ(SafeArrayPutElement(strings.array, &index, other.get()), S_OK);
-    ASSERT_EQ(SafeArrayGetElement(strings.array, &index, got.out()), S_OK);
-    EXPECT_NE(got.get(), slots[1]);
+    EXPECT_EQ(Results({SafeArrayPutElement(strings.array, &index, other.get()),
+                       SafeArrayGetElement(strings.array, &index, got.out()),
+                       SafeArrayPutElement(strings.array, &last, mine.get()),
+                       SafeArrayRedim(strings.array, &two),
+                       SafeArrayGetElement(strings.array, &last, gone.out())}),
+              Results({S_OK, S_OK, S_OK, S_OK, DISP_E_BADINDEX}));
+    EXPECT_NE(got.get(), static_cast<BSTR*>(strings.array->pvData)[1]);
     EXPECT_EQ(Narrow(got.get()), "replacement");
-    index = 2;
-    ASSERT_EQ(SafeArrayPutElement(strings.array, &index, mine.get()), S_OK);
-    SAFEARRAYBOUND two = {2, 0}, none = {0, 0};
-    ASSERT_EQ(SafeArrayRedim(strings.array, &two), S_OK);
-    EXPECT_EQ(SafeArrayGetElement(strings.array, &index, got.out()), DISP_E_BADINDEX);
 
     CountedUnknown object;
-    Counts references;
-    auto counted = [&](HRESULT hr) {
-        references.push_back(object.references_);
-        return hr;
-    };
     ArrayOwner owner{SafeArrayCreateVector(VT_UNKNOWN, 0, 2)};
     SAFEARRAY* copy = nullptr;
     IUnknown* out = nullptr;
     LONG zero = 0;
-    index = 1;
     EXPECT_EQ(Results({SafeArrayPutElement(owner.array, &zero, &object),
-                       counted(SafeArrayPutElement(owner.array, &index, &object)),
-                       counted(SafeArrayCopy(owner.array, &copy)), counted(SafeArrayDestroy(copy)),
-                       counted(SafeArrayGetElement(owner.array, &index, &out)),
+                       object.Noted(SafeArrayPutElement(owner.array, &index, &object)),
+                       object.Noted(SafeArrayCopy(owner.array, &copy)),
+                       object.Noted(SafeArrayDestroy(copy)),
+                       object.Noted(SafeArrayGetElement(owner.array, &index, &out)),
                        SafeArrayPutElement(owner.array, &index, nullptr),
-                       counted(SafeArrayRedim(owner.array, &none))}),
+                       object.Noted(SafeArrayRedim(owner.array, &none))}),
               Results(7, S_OK));
     EXPECT_EQ(out, &object);
     out->Release();
-    EXPECT_EQ(references, Counts({3, 5, 3, 4, 2}))
+    EXPECT_EQ(object.noted_, Counts({3, 5, 3, 4, 2}))
         << "a copy and a read hold their own references; replacing and dropping release";
 }
 
@@ -346,29 +343,29 @@ TEST(RuntimeSafeArray, CopiesAreDeepAndUnlocked) {
     first.get()->bstrVal = SysAllocStringByteLen("abc", 3);
     VARIANT second = Holding(VT_UNKNOWN, &object);
     LONG index = 3, next = 4;
-    ASSERT_EQ(SafeArrayPutElement(array, &index, first.get()), S_OK);
-    ASSERT_EQ(SafeArrayPutElement(array, &next, &second), S_OK);
-    ASSERT_EQ(SafeArrayGetElement(array, &next, first.out()), S_OK);
-    EXPECT_EQ(first->vt, VT_UNKNOWN);
-    EXPECT_EQ(object.references_, 3u) << "the array's reference and the one handed out";
-    ASSERT_EQ(VariantClear(first.get()), S_OK);
-    ASSERT_EQ(SafeArrayLock(array), S_OK);
-    ASSERT_EQ(VariantCopy(copy.get(), source.get()), S_OK);
-    ASSERT_EQ(SafeArrayUnlock(array), S_OK);
+    ASSERT_EQ(Results({SafeArrayPutElement(array, &index, first.get()),
+                       SafeArrayPutElement(array, &next, &second),
+                       SafeArrayGetElement(array, &next, first.out())}),
+              Results(3, S_OK));
+    EXPECT_EQ(Counts({first->vt, object.references_}), Counts({VT_UNKNOWN, 3}))
+        << "the array's reference and the one handed out";
+    ASSERT_EQ(Results({VariantClear(first.get()), SafeArrayLock(array),
+                       VariantCopy(copy.get(), source.get()), SafeArrayUnlock(array)}),
+              Results(4, S_OK));
+    SAFEARRAY* copied = copy->parray;
     ASSERT_EQ(copy->vt, VT_ARRAY | VT_VARIANT);
-    ASSERT_NE(copy->parray, array);
-    SAFEARRAY* before = copy->parray;
+    ASSERT_NE(copied, array);
     ASSERT_EQ(VariantCopy(copy.get(), copy.get()), S_OK);
-    EXPECT_EQ(copy->parray, before) << "copying onto itself changes nothing";
+    EXPECT_EQ(copy->parray, copied) << "copying onto itself changes nothing";
     VARTYPE vt = 0;
-    EXPECT_EQ(SafeArrayGetVartype(copy->parray, &vt), S_OK);
-    EXPECT_EQ(Counts({vt, copy->parray->cLocks, object.references_}), Counts({VT_VARIANT, 0, 3}));
-    EXPECT_EQ(Bounds(copy->parray, 1), "3..4");
-    const VARIANT* copied = static_cast<const VARIANT*>(copy->parray->pvData);
-    EXPECT_NE(copied[0].bstrVal, static_cast<const VARIANT*>(array->pvData)[0].bstrVal);
+    EXPECT_EQ(SafeArrayGetVartype(copied, &vt), S_OK);
+    EXPECT_EQ(Counts({vt, copied->cLocks, object.references_}), Counts({VT_VARIANT, 0, 3}));
+    EXPECT_EQ(Bounds(copied, 1), "3..4");
+    const BSTR text = static_cast<const VARIANT*>(copied->pvData)[0].bstrVal;
+    EXPECT_NE(text, static_cast<const VARIANT*>(array->pvData)[0].bstrVal);
     EXPECT_EQ(VariantClear(source.get()), S_OK);
     EXPECT_EQ(object.references_, 2u);
-    EXPECT_EQ(Raw(copied[0].bstrVal, 5), std::string("\3\0\0\0abc\0\0", 9)) << "outlives it";
+    EXPECT_EQ(Raw(text, 5), std::string("\3\0\0\0abc\0\0", 9)) << "outlives it";
     EXPECT_EQ(VariantClear(copy.get()), S_OK);
     EXPECT_EQ(object.references_, 1u);
 }
