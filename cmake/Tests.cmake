@@ -53,22 +53,12 @@ if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
   quarrow2_add_suite(quarrow2_posix_tests
-    posix/discovery_real_files_test.cpp
     posix/file_items_test.cpp
-    posix/file_read_only_test.cpp
     posix/hostile_input_test.cpp
-    posix/hostile_special_files_test.cpp
-    posix/metadata_xattr_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
-    posix/platform_range_locks_test.cpp
-    posix/platform_sharing_test.cpp
-    posix/platform_stream_path_test.cpp
-    posix/platform_volume_test.cpp
-    posix/platform_writes_test.cpp
+    posix/platform_locks_test.cpp
     posix/server_linux_test.cpp
-    posix/stress_kills_test.cpp
-    posix/stress_limits_test.cpp
     posix/stress_processes_test.cpp)
 endif()
 

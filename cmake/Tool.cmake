@@ -93,13 +93,12 @@ if(QUARROW2_BUILD_TESTS)
   if(WIN32)
     set(quarrow2_tool_suites test_wine)
   else()
-    set(quarrow2_tool_suites test_dump_find test_failures test_help test_list test_rm_length test_set_get
-                             test_valgrind)
+    set(quarrow2_tool_suites test_dump_find test_files test_list test_valgrind)
   endif()
   foreach(module ${quarrow2_tool_suites})
     set(name ${QUARROW2_TEST_PREFIX}tool.${module})
     add_test(NAME ${name}
-             COMMAND ${QUARROW2_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/tool/run_suite.py ${module})
+             COMMAND ${QUARROW2_PYTHON3} ${PROJECT_SOURCE_DIR}/tests/tool/tool_support.py ${module})
     set_tests_properties(${name} PROPERTIES
       SKIP_RETURN_CODE 77
       TIMEOUT 900

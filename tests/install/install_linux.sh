@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build as its users would and uses what was installed: cmake --install with
-# DESTDIR, the example built against it through find_package and through pkg-config, and
-# the .deb unpacked into a throwaway root. Items go on real files of the build tree's file
-# system (tmpfs may refuse user attributes).
+# Installs the build as its users would and uses it: cmake --install with DESTDIR, the
+# example built against it through find_package and pkg-config, the .deb unpacked into a
+# throwaway root. Items go on files of the build tree (tmpfs may refuse user attributes).
 # Usage: install_linux.sh BUILD_DIR SOURCE_DIR. Exits 77 when a tool it needs is missing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -11,12 +10,10 @@ for tool in cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cached CMAKE_PROJECT_VERSION)
+version=$(cached CMAKE_PROJECT_VERSION) lib=$(cached CMAKE_INSTALL_LIBDIR)
 config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
-lib=$(cached CMAKE_INSTALL_LIBDIR)
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-
 failed=0
 fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
@@ -32,52 +29,45 @@ expected_files() {
     share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz
 }
 
-# Runs a program against the library installed under a prefix.
+# A program run against the library installed under a prefix.
 with_prefix() { local prefix=$1; shift; LD_LIBRARY_PATH="$prefix/$lib" "$@"; }
 
-# The library by its soname, the tool through it and neither with a search path of its
-# own; then the tool on a real file.
+# The library by its soname, the tool through it, neither with a search path of its own;
+# then the tool on a real file.
 check_installed() {
-  local prefix=$1 file
-  expect_eq "$(readlink "$prefix/$lib/libquarrow2.so")" libquarrow2.so.2 "the development link"
-  expect_eq "$(readlink "$prefix/$lib/libquarrow2.so.2")" "libquarrow2.so.$version" "the soname link"
-  readelf -d "$prefix/$lib/libquarrow2.so.$version" | grep -q 'SONAME.*\[libquarrow2\.so\.2\]' ||
-    fail "the library's soname is not libquarrow2.so.2"
+  local prefix=$1 so="$1/$lib/libquarrow2.so" file
+  expect_eq "$(readlink "$so"):$(readlink "$so.2")" "libquarrow2.so.2:libquarrow2.so.$version" \
+    "the development and soname links"
+  readelf -d "$so.$version" | grep -q 'SONAME.*\[libquarrow2\.so\.2\]' || fail "soname is not .so.2"
   readelf -d "$prefix/bin/quarrow2" | grep -q 'NEEDED.*\[libquarrow2\.so\.2\]' ||
     fail "the tool does not link libquarrow2.so.2"
-  if readelf -d "$prefix/bin/quarrow2" "$prefix/$lib/libquarrow2.so.$version" | grep -E 'RPATH|RUNPATH'; then
+  ! readelf -d "$prefix/bin/quarrow2" "$so.$version" | grep -E 'RPATH|RUNPATH' ||
     fail "an installed binary carries a library search path"
-  fi
-  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version)" "quarrow2 $version" \
-    "$prefix/bin/quarrow2 --version"
   file=$(mktemp "$scratch/tagged.XXXXXX")
   with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
-  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "$file
-  16  Author" "$prefix/bin/quarrow2 list"
+  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version; \
+               with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "quarrow2 $version
+$file
+  16  Author" "$prefix/bin/quarrow2 --version and list"
 }
 
 # Tags a real file with the example and reads the tag back with the installed tool.
 check_example() {
-  local program=$1 prefix=$2 file
+  local file
   file=$(mktemp "$scratch/example.XXXXXX")
-  expect_eq "$(with_prefix "$prefix" "$program" "$file")" "Author has 8 characters in 16 bytes" \
-    "$program"
-  expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" get "$file" Author)" "Jane Doe" \
-    "the installed tool reading the example's item"
+  expect_eq "$(with_prefix "$2" "$1" "$file"; with_prefix "$2" "$2/bin/quarrow2" get "$file" Author)" \
+    "Author has 8 characters in 16 bytes
+Jane Doe" "$1, then the installed tool reading its item"
 }
 
 echo "== cmake --install with DESTDIR"
-prefix=/opt/quarrow2-install-test
-root="$scratch/destdir"
-DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null
+prefix=/opt/quarrow2-install-test staged="$scratch/destdir/opt/quarrow2-install-test"
+DESTDIR="$scratch/destdir" cmake --install "$build" --prefix "$prefix" >/dev/null
 [ ! -e "$prefix" ] || fail "$prefix was written outside DESTDIR"
-staged="$root$prefix"
 (cd "$staged" && find . ! -type d | sed 's|^\./||' | sort) > "$scratch/installed"
 expected_files | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/installed" || fail "the installed files differ"
-if grep -rlF -e "$build" -e "$source" "$staged"; then
-  fail "installed files name the build or source tree"
-fi
+! grep -rlF -e "$build" -e "$source" "$staged" || fail "installed files name the build or source tree"
 expect_eq "$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --variable=prefix quarrow2)" \
   "$prefix" "quarrow2.pc's prefix"
 check_installed "$staged"

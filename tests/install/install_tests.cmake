@@ -1,7 +1,5 @@
-# What a user of the packages gets: the install tree used by other builds, the .deb, the
-# Windows zip. Each runs CPack or cmake --install on this build tree into its own
-# temporary folders. The installed library carries no sanitizer runtime, so only
-# builds without sanitizers test it.
+# What a user of the packages gets: the install tree, the .deb, the Windows zip, each made
+# from this build into temporary folders. Installs carry no sanitizer runtime.
 if(QUARROW2_SANITIZE)
   return()
 endif()

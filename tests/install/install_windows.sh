@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Makes the Windows zip, checks what it holds, runs its quarrow2.exe from the unpacked
-# folder under Wine, and registers and unregisters its DLL with its register.cmd.
-# Usage: install_windows.sh BUILD_DIR WINE_RUN POINTER_SIZE. Exits 77 when a tool it needs
-# is missing.
+# Makes the Windows zip, checks what it holds, runs its quarrow2.exe under Wine and registers
+# and unregisters its DLL with its register.cmd.
+# Usage: install_windows.sh BUILD_DIR WINE_RUN POINTER_SIZE. Exits 77 when a tool is missing.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 wine_run=$2
@@ -10,21 +9,20 @@ if [ "$3" = 8 ]; then arch=win64 view=64; else arch=win32 view=32; fi
 for tool in cpack unzip wine; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cached CMAKE_PROJECT_VERSION)
+version=$(sed -n "s/^CMAKE_PROJECT_VERSION:[A-Z]*=//p" "$build/CMakeCache.txt")
+src=$(sed -n "s/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p" "$build/CMakeCache.txt")
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-
 failed=0
 fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
 
 cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
 zip="$scratch/quarrow2-$version-$arch.zip"
-[ -f "$zip" ] || { echo "FAILED: no $(basename "$zip")"; exit 1; }
+[ -f "$zip" ] || { fail "no $(basename "$zip")"; exit 1; }
 unzip -Z1 "$zip" | grep -v '/$' | sort > "$scratch/listed"
 {
   printf '%s\n' LICENSE Quarrow2.dll Quarrow2.tlb README.md quarrow2.exe register.cmd
-  (cd "$(cached CMAKE_HOME_DIRECTORY)/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+  (cd "$src/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
 } | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/listed" || fail "the zip's files differ"
 
@@ -33,9 +31,8 @@ unzip -q "$zip" -d "$unpacked"
 got=$("$wine_run" "$unpacked/quarrow2.exe" --version | tr -d '\r')
 [ "$got" = "quarrow2 $version" ] || fail "quarrow2.exe --version printed '$got'"
 
-# register.cmd registers the DLL beside it, wherever the zip was unpacked (a folder with a
-# space in its name here) and whatever the current folder, and passes its options on to
-# regsvr32.
+# register.cmd registers the DLL beside it wherever the zip was unpacked (here a folder with
+# a space in its name) whatever the current folder, passing its options on to regsvr32.
 source "$(dirname "$0")/../windows/wine_view.sh"
 wine_for_view "$wine_run" "$view"
 key='HKCR\CLSID\{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}\InprocServer32'

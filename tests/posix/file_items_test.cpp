@@ -1,128 +1,232 @@
-// Opening and adding items on real files: what lands in the "user." attributes, and what
-// each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
+// Items, Types and Length on real files, also read-only ones: the "user." attributes, and
+// what each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
+
 #include "file_attributes.h"
+#include "platform_fixture.h"
+#include "server/module_lock.h"
 #include "portable/file_fixture.h"
+#include "portable/file_properties_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
-// A File bound to `path` on a volume with named streams.
-ComPtr<IFile> BoundFile(const fs::path& path) {
-    ComPtr<IFile> file = NewFile();
-    EXPECT_TRUE(file && Bind(file.get(), path)) << path;
-    return file;
-}
-
-// The item that Add hands out; null (and a failure recorded) when Add failed.
-ComPtr<IMetaData> AddedItem(IFile* file, const WString& type) {
+ComPtr<IMetaData> AddedItem(IFile* file, const char* type) {
     ItemOutcome added = Add(file, type);
-    EXPECT_EQ(added.hr, S_OK) << Narrow(type) << ": " << added.error.description;
+    EXPECT_EQ(added.hr, S_OK) << type << ": " << added.error.description;
     return added.item;
 }
 
-// A file with contents and no items, and a File bound to it.
-class FileItems : public ::testing::Test {
-protected:
-    void SetUp() override {
-        MakeFile(report_, "main stream");
-        file_ = BoundFile(report_);
-        ASSERT_TRUE(file_);
-    }
+TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc";
+    MakeFile(report, "main stream");
+    ComPtr<IFile> file = NewFile(), other = NewFile();
+    ASSERT_TRUE(Bind(file.get(), report) && Bind(other.get(), report));
 
-    TempDir dir_;
-    const fs::path report_ = dir_ / "report.doc";
-    ComPtr<IFile> file_;
-};
-
-TEST_F(FileItems, AddOfANewTypeStoresTheEmptyValueAndAnExistingTypeKeepsItsBytes) {
-    const Bytes keywords = {'k', 0, 'e', 0, 'y', 0, 0x01};
-    ASSERT_TRUE(SetUserAttribute(report_, "Keywords", keywords));
-
-    ComPtr<IMetaData> author = AddedItem(file_.get(), W("Author"));
+    // Add of a new type stores the empty value; of an existing one, keeps its bytes (below).
+    ComPtr<IMetaData> author = AddedItem(file.get(), "Author");
     ASSERT_TRUE(author);
-    EXPECT_EQ(UserAttribute(report_, "Author"), EmptyValueMarker());
+    EXPECT_EQ(UserAttribute(report, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(author.get()), "");
     EXPECT_EQ(LengthOf(author.get()), 32);
 
-    ComPtr<IMetaData> existing = AddedItem(file_.get(), W("Keywords"));
-    ASSERT_TRUE(existing);
-    EXPECT_EQ(UserAttribute(report_, "Keywords"), keywords);
-    EXPECT_EQ(LengthOf(existing.get()), 7);
-    UniqueBstr name;
-    ASSERT_EQ(existing->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "Keywords");
-
-    // Adding the Author item again keeps the value written in between.
+    // A held item keeps other items of its stream out, also of another File; once let go,
+    // the item is added again with the value written in between.
+    ExpectFileFailure(Add(other.get(), "Author"),
+                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
     author.reset();
-    ComPtr<IMetaData> again = AddedItem(file_.get(), W("Author"));
+    ComPtr<IMetaData> again = AddedItem(other.get(), "Author");
     ASSERT_TRUE(again);
     EXPECT_EQ(TextOf(again.get()), "Jane");
-    EXPECT_EQ(FileContent(report_), "main stream");
-}
+    // Items outlive Close and release of their File.
+    ASSERT_EQ(other->Close(), S_OK);
+    ExpectFileFailure(Open(other.get(), "Author"), "No file path assigned.");
+    ASSERT_EQ(PutText(again.get(), "after close"), S_OK);
+    other.reset();
+    EXPECT_EQ(TextOf(again.get()), "after close");
+    EXPECT_EQ(UserAttribute(report, "Author"), Utf16Bytes("after close"));
+    EXPECT_EQ(FileContent(report), "main stream");
 
-TEST_F(FileItems, OpenOfAMissingItemFailsAndCreatesNothing) {
-    ExpectFileFailure(Open(file_.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(UserAttributeNames(report_).empty());
-
-    // A missing file is not made by Open either, nor a missing folder.
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "missing.doc"));
-    EXPECT_FALSE(Exists(file_.get()));
-    ExpectFileFailure(Open(file_.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
-    ASSERT_TRUE(Bind(file_.get(), dir_ / "no-folder" / "missing.doc"));
-    ExpectFileFailure(Open(file_.get(), "Author"),
+    // Neither makes a missing folder; Add makes a missing file (Open: tests of hostile input).
+    ASSERT_TRUE(Bind(file.get(), dir / "no-folder" / "missing.doc"));
+    ExpectFileFailure(Open(file.get(), "Author"),
                       WithSystemText("Unable to open metadata.", ERROR_PATH_NOT_FOUND));
-    ExpectFileFailure(Add(file_.get(), "Author"),
+    ExpectFileFailure(Add(file.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Entries(dir_.path()), std::set<std::string>{"report.doc"});
-}
-
-TEST_F(FileItems, AddOnAMissingFileCreatesTheEmptyFile) {
-    const fs::path fresh = dir_ / "fresh.doc";
-    ASSERT_TRUE(Bind(file_.get(), fresh));
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"report.doc"});
+    const fs::path fresh = dir / "fresh.doc";
+    ASSERT_TRUE(Bind(file.get(), fresh));
     const mode_t old = umask(027);
-    ComPtr<IMetaData> added = AddedItem(file_.get(), W("Author"));
+    ComPtr<IMetaData> added = AddedItem(file.get(), "Author");
     umask(old);
     ASSERT_TRUE(added);
-    struct stat st;
-    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_size, 0);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(fresh)));
+    EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::file_size(fresh), 0u);
     EXPECT_EQ(UserAttribute(fresh, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(added.get()), "");
-    EXPECT_TRUE(Exists(file_.get()));
+    EXPECT_TRUE(Exists(file.get()));
+
+    // A file system without "user." attributes has no streams; the path is bound all the same.
+    EXPECT_FALSE(Bind(file.get(), fs::path("/proc/self/status")));
+    ExpectFileFailure(Open(file.get(), "Author"), "Volume does not support streams.");
+    ExpectFileFailure(Add(file.get(), "Author"), "Volume does not support streams.");
+    EXPECT_TRUE(Exists(file.get()));
 }
 
-TEST_F(FileItems, AHeldItemKeepsOtherItemsOfItsStreamOut) {
-    ComPtr<IMetaData> held = AddedItem(file_.get(), W("Author"));
-    ASSERT_TRUE(held);
-    ExpectFileFailure(Add(BoundFile(report_).get(), "Author"),
-                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
+const std::string kJane("J\0a\0n\0e\0", 8);
+
+// Author = "Jane" and T = "stored" of `report`, tried every way: one line, as a child reports.
+std::string TryEveryWay(const fs::path& report) {
+    const WString stream = StreamW(report, "T");
+    std::string line = "rw open=" + std::to_string(OpenItem(stream).error) +
+                       " | new stream=" + std::to_string(OpenItem(StreamW(report, "New")).error);
+    Opened reader = OpenReader(stream);
+    DWORD written = 0;
+    // One call with effects a statement, so that they come in this order.
+    line += " | reader value=" + GetValue(reader.handle.get()).value_or("?");
+    line += " | write=" +
+            std::to_string(ErrorOf(WriteFile(reader.handle.get(), "x", 1, &written, nullptr)));
+    line += " | cut=" + std::to_string(ErrorOf(SetEndOfFile(reader.handle.get())));
+    reader.handle.reset();
+    line += " | delete=" + std::to_string(ErrorOf(DeleteFileW(stream.c_str())));
+    line += " | T=" + RawStream(report, "T").value_or("absent");
+
+    ComPtr<IFile> file = NewFile();
+    line += std::string(" | streams=") + (Bind(file.get(), report) ? "yes" : "no");
+    ItemOutcome author = Add(file.get(), "Author");
+    line += " | add=" +
+            (author.item ? "ok | text=" + TextOf(author.item.get()) : author.error.description);
+    if (author.item) {
+        SetErrorInfo(0, nullptr);
+        line += " | put=" + std::to_string(PutText(author.item.get(), "Joan"));
+        const RichError error = TakeRichError();
+        line += " " + error.description + " from " + error.source;
+    }
+    author.item.reset();
+    ItemOutcome opened = Open(file.get(), "Author");
+    line += " | open=" + (opened.item ? TextOf(opened.item.get()) : opened.error.description);
+    opened.item.reset();
+    line += " | fresh=" + Add(file.get(), "Fresh").error.description;
+    line += " | Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
+            " Fresh=" + RawStream(report, "Fresh").value_or("absent");
+    std::replace(line.begin(), line.end(), '\n', '/');
+    return line;
 }
 
-TEST_F(FileItems, ItemsOutliveCloseAndReleaseOfTheirFile) {
-    ComPtr<IMetaData> item = AddedItem(file_.get(), W("Author"));
-    ASSERT_TRUE(item);
-    ASSERT_EQ(file_->Close(), S_OK);
-    ExpectFileFailure(Open(file_.get(), "Author"), "No file path assigned.");
-    ASSERT_EQ(PutText(item.get(), "after close"), S_OK);
-    file_.reset();
-    EXPECT_EQ(TextOf(item.get()), "after close");
-    EXPECT_EQ(UserAttribute(report_, "Author"), Utf16Bytes("after close"));
+std::string Expected() {
+    const std::string denied = std::to_string(ERROR_ACCESS_DENIED);
+    const std::string text = Narrow(SystemText(ERROR_ACCESS_DENIED));
+    std::string line =
+        "rw open=" + denied + " | new stream=" + denied +
+        " | reader value=stored | write=" + denied + " | cut=" + denied + " | delete=" + denied +
+        " | T=stored | streams=yes | add=ok | text=Jane | put=" + std::to_string(E_FAIL) +
+        " Unable to put text. " + text +
+        " from Quarrow2.MetaData.1 | open=Jane | fresh=Unable to add metadata. " + text +
+        " | Author kept=1 Fresh=absent";
+    std::replace(line.begin(), line.end(), '\n', '/');
+    return line;
 }
 
-TEST_F(FileItems, AFileSystemWithoutUserAttributesHasNoStreams) {
-    EXPECT_FALSE(Bind(file_.get(), fs::path("/proc/self/status")));
-    ExpectFileFailure(Open(file_.get(), "Author"), "Volume does not support streams.");
-    ExpectFileFailure(Add(file_.get(), "Author"), "Volume does not support streams.");
-    // The path is bound all the same.
-    EXPECT_TRUE(Exists(file_.get()));
+// Root writes anywhere, so a child makes the file immutable, mounts it read-only, or gives up root.
+TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc";
+    MakeFile(report, "contents");
+    SetRawStream(report, "Author", kJane);
+    SetRawStream(report, "T", "stored");
+    ASSERT_EQ(chmod(report.c_str(), 0644), 0);
+    const std::function<std::string()> ways[] = {
+        [&]() -> std::string {
+            Immutable immutable(report);
+            if (!immutable.set())
+                return "skip: cannot make a file immutable: " + immutable.reason();
+            return TryEveryWay(report);
+        },
+        [&]() -> std::string {
+            const std::string refused = MountReadOnly(dir.path());
+            if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
+            DWORD flags = 0;
+            const WString root = PathW(report) + W("\\");
+            GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+            return flags & FILE_READ_ONLY_VOLUME ? TryEveryWay(report) : "no read-only volume";
+        },
+        [&]() -> std::string {
+            // An ordinary user may not write another's file.
+            if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                return "skip: cannot become an ordinary user";
+            return TryEveryWay(report);
+        }};
+    size_t skipped = 0;
+    for (size_t i = 0; i < std::size(ways); ++i) {
+        SCOPED_TRACE("way " + std::to_string(i));
+        const std::string outcome = RunInChild(ways[i]);
+        if (outcome.rfind("skip: ", 0) == 0 && ++skipped)
+            std::cout << "[ skipped  ] " << outcome.substr(6) << std::endl;
+        else
+            EXPECT_EQ(outcome, Expected());
+        EXPECT_EQ(UserAttributeNames(report), (std::set<std::string>{"Author", "T"}));
+    }
+    if (skipped == std::size(ways)) GTEST_SKIP() << "no way to make a file read-only here";
+}
+
+// In the file system's order, names whole up to the longest, the main stream never read.
+TEST(DiscoveryRealFiles, ItemsOfOtherProgramsInListOrderWithTheirTotal) {
+    TempDir dir;
+    const auto file = dir / "report.doc";
+    const WString path = PathW(file);
+    MakeFile(file, std::string(1024 * 1024, 'M'));
+    const LONG locks = server::ModuleLockCount();
+
+    // Items as setfattr makes them: the empty-value marker counts 32 bytes, nothing 0.
+    if (!SetUserAttribute(file, "Author", Bytes(10, 'j')))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path();
+    ASSERT_TRUE(SetUserAttribute(file, "Keywords", Utf16Bytes("abc")));
+    ASSERT_TRUE(SetUserAttribute(file, "Empty", EmptyValueMarker()));
+    ASSERT_TRUE(SetUserAttribute(file, "Nothing", Bytes{}));
+    // The longest names, 250 bytes after "user.", of one-, two- and four-byte characters.
+    std::string accented, wide = "ab";
+    for (int i = 0; i < 125; ++i) accented += "\xC3\xA9";
+    for (int i = 0; i < 62; ++i) wide += "\xF0\x9F\x93\x84";
+    for (const std::string& name : {std::string(250, 'n'), accented, wide})
+        ASSERT_TRUE(SetUserAttribute(file, name, Bytes{'v'})) << "errno " << errno;
+    std::vector<std::string> listed;
+    for (const std::string& name : RawAttributeNames(file))
+        if (name.rfind("user.", 0) == 0) listed.push_back(name.substr(5));
+    ASSERT_EQ(listed.size(), 7u);
+
+    // While another handle writes (or holds without sharing) the main stream: no items, no error.
+    {
+        UniqueHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!writer.valid())
+            writer.reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(writer.valid()) << "error " << GetLastError();
+        EXPECT_EQ(TypesOf(path), std::vector<std::string>{});
+        EXPECT_EQ(LengthOf(path), 0);
+    }
+    EXPECT_EQ(LengthOf(path), 51) << "once the other handle is gone";
+    EXPECT_EQ(server::ModuleLockCount(), locks);
+
+    FileWatch watch(file, IN_ACCESS);
+    if (!watch.ok()) GTEST_SKIP() << "inotify is not available";
+    EXPECT_EQ(TypesOf(path), listed);
+    EXPECT_EQ(LengthOf(path), 10 + 6 + 32 + 0 + 3);
+    // Where the volume reads as without named streams, Types does not walk; Length does.
+    EXPECT_EQ(TypesOf(path, VARIANT_FALSE), std::vector<std::string>{});
+    EXPECT_EQ(LengthOf(path), 51);
+    EXPECT_FALSE(watch.Saw()) << "the walk read the main stream";
+
+    // The watch does see a read of the contents.
+    std::ifstream(file, std::ios::binary).get();
+    EXPECT_TRUE(watch.Saw());
 }
 
 }  // namespace

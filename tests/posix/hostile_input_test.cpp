@@ -1,297 +1,211 @@
-// Input chosen to break things, through the library's interfaces: missing out-arguments,
-// strings with zero units, names and paths of the greatest lengths, unpaired surrogates,
-// type names and bound paths that try to reach beyond the file they name. Each call gives a
-// clear result, and nothing but the named item of the named file is ever read or written.
+// Input chosen to break things: missing out-arguments, the longest names and paths,
+// lone surrogates, names and paths reaching beyond their file, files that are not regular.
+// Each call gives a clear result and touches nothing but the named item of the named file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <list>
+
 #include "file_attributes.h"
+#include "platform_fixture.h"
 #include "portable/file_fixture.h"
+#include "portable/file_properties_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-// Everything a test could change on disk below a folder: each entry, its contents and its
-// "user." attributes with their values.
+// Everything a test could change on disk below a folder: entries, contents, "user." values.
 std::string Snapshot(const fs::path& folder) {
     std::string state;
-    std::vector<fs::path> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        entries.push_back(entry.path());
-    std::sort(entries.begin(), entries.end());
-    for (const fs::path& path : entries) {
-        state += fs::relative(path, folder).string();
+    for (const std::string& name : Tree(folder)) {
+        const fs::path path = folder / name;
+        state += name;
         if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
-        for (const std::string& name : UserAttributeNames(path)) {
-            const std::optional<Bytes> value = UserAttribute(path, name);
-            state += " " + name + "=" + (value ? std::string(value->begin(), value->end()) : "?");
-        }
+        for (const std::string& attribute : UserAttributeNames(path))
+            state += " " + attribute + "=" + RawStream(path, attribute).value_or("?");
         state += "\n";
     }
     return state;
 }
 
-// A folder with the bound file, a neighbour, and a folder named like a stream of the bound
-// file holding a file that a separator in a type name would otherwise reach.
-struct BoundFile {
-    TempDir dir;
-    fs::path path = dir / "report.doc";
-    ComPtr<IFile> file = NewFile();
-    std::string before;
-
-    BoundFile() {
-        MakeFile(path, "contents");
-        MakeFile(dir / "neighbour.doc", "neighbour");
-        fs::create_directory(dir / "report.doc:x");
-        MakeFile(dir / "report.doc:x" / "victim", "victim");
-        before = Snapshot(dir.path());
-        EXPECT_TRUE(file && Bind(file.get(), path));
-    }
-    void ExpectUntouched() const { EXPECT_EQ(Snapshot(dir.path()), before); }
-};
-
-// Adds the item and, when that works, writes through it and removes it.
-void AddAndWrite(IFile* file, const WString& type, DWORD expectedCode) {
-    ItemOutcome added = Add(file, type);
-    if (expectedCode != ERROR_SUCCESS) {
-        ExpectFileFailure(added, WithSystemText("Unable to add metadata.", expectedCode));
-        ExpectFileFailure(Open(file, type),
-                          WithSystemText("Unable to open metadata.", expectedCode));
-        return;
-    }
-    ASSERT_EQ(added.hr, S_OK) << added.error.description;
-    EXPECT_EQ(PutText(added.item.get(), "written"), S_OK);
-    EXPECT_EQ(added.item->Delete(), S_OK);
+LONG FileLength(IFile* file) {
+    LONG length = -1;
+    EXPECT_EQ(file->get_Length(&length), S_OK);
+    return length;
 }
 
-TEST(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
-    BoundFile bound;
-    ItemOutcome author = Add(bound.file.get(), "Author");
+// Add and Open of the type both refused for the system's reason `code`. (Names of the main
+// stream: the portable name checks.)
+void ExpectRefused(IFile* file, const WString& type, DWORD code) {
+    SCOPED_TRACE(::testing::PrintToString(type));
+    ExpectFileFailure(Add(file, type), WithSystemText("Unable to add metadata.", code));
+    ExpectFileFailure(Open(file, type), WithSystemText("Unable to open metadata.", code));
+}
+
+// Only a call that waits forever takes this long.
+constexpr unsigned kWatchdogSeconds = 60;
+
+// Every call of File on the path, and of the item Add hands out, as one line.
+std::string EveryCall(const WString& path) {
+    ComPtr<IFile> file = NewFile();
+    std::string line = Bind(file.get(), path) ? "" : "no streams ";
+    line += Exists(file.get()) ? "exists" : "absent";
+    line += " | open: " + Open(file.get(), "T").error.description;
+    ItemOutcome added = Add(file.get(), "T");
+    line += " | add: " + added.error.description;
+    if (added.item && (PutText(added.item.get(), "x") != S_OK || TextOf(added.item.get()) != "x"))
+        line += " | the added item does not keep its value";
+    ComPtr<IStrings> types;
+    LONG count = -1;
+    if (file->get_Types(types.out()) != S_OK) return line + " | Types failed";
+    types->get_Count(&count);
+    line += " | types:";
+    for (LONG i = 1; i <= count; ++i) line += " " + ItemText(types.get(), i);
+    line += " | length " + std::to_string(FileLength(file.get()));
+    if (added.item && added.item->Delete() != S_OK) line += " | Delete failed";
+    return line;
+}
+
+// A child reports in lines: the line ends of the system's texts become '/'.
+std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', '/');
+    return text;
+}
+
+std::string Expected(bool exists, DWORD openCode, DWORD addCode, const std::string& types) {
+    return std::string(exists ? "exists" : "absent") +
+           " | open: " + (openCode ? WithSystemText("Unable to open metadata.", openCode) : "") +
+           " | add: " + (addCode ? WithSystemText("Unable to add metadata.", addCode) : "") +
+           " | types:" + types + " | length " + (types.empty() ? "0" : "2");
+}
+
+// Files a hostile name could reach instead of the bound one; nothing of it may change.
+class HostileInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeFile(path_, "contents");
+        MakeFile(dir_ / "neighbour.doc", "neighbour");
+        fs::create_directory(dir_ / "report.doc:x");
+        MakeFile(dir_ / "report.doc:x" / "victim", "victim");
+        MakeFile(dir_ / "a?b", "a?b");
+        MakeFile(dir_ / ":lead", "contents");
+        before_ = Snapshot(dir_.path());
+        ASSERT_TRUE(file_ && Bind(file_.get(), path_));
+    }
+    void TearDown() override { EXPECT_EQ(Snapshot(dir_.path()), before_); }
+
+    TempDir dir_;
+    const fs::path path_ = dir_ / "report.doc";
+    ComPtr<IFile> file_ = NewFile();
+    std::string before_;
+};
+
+TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
+    ItemOutcome author = Add(file_.get(), "Author");
     ASSERT_EQ(author.hr, S_OK);
     ASSERT_EQ(PutText(author.item.get(), "Jane"), S_OK);
     ComPtr<IStrings> types;
-    ASSERT_EQ(bound.file->get_Types(types.out()), S_OK);
-    const std::string before = Snapshot(bound.dir.path());
+    ASSERT_EQ(file_->get_Types(types.out()), S_OK);
+    ComPtr<IFile> unborn = NewFile();
+    ASSERT_TRUE(Bind(unborn.get(), dir_ / "missing.doc"));
     SetErrorInfo(0, nullptr);
 
-    // Neither a missing item nor a missing file is made for an out-argument that is missing.
-    UniqueBstr author2 = Bstr("Other");
-    EXPECT_EQ(bound.file->Add(author2.get(), nullptr), E_POINTER);
-    EXPECT_EQ(bound.file->Open(author2.get(), nullptr), E_POINTER);
-    ComPtr<IFile> unbornFile = NewFile();
-    ASSERT_TRUE(Bind(unbornFile.get(), bound.dir / "missing.doc"));
-    EXPECT_EQ(unbornFile->Add(author2.get(), nullptr), E_POINTER);
-    UniqueBstr elsewhere = Bstr((bound.dir / "elsewhere.doc").string());
-    EXPECT_EQ(bound.file->SetFile(elsewhere.get(), nullptr), E_POINTER);
-    EXPECT_EQ(bound.file->get_Supported(nullptr), E_POINTER);
-    EXPECT_EQ(bound.file->get_Exists(nullptr), E_POINTER);
-    EXPECT_EQ(bound.file->get_Length(nullptr), E_POINTER);
-    EXPECT_EQ(bound.file->get_Types(nullptr), E_POINTER);
-
-    EXPECT_EQ(author.item->get_Name(nullptr), E_POINTER);
-    EXPECT_EQ(author.item->get_Length(nullptr), E_POINTER);
-    EXPECT_EQ(author.item->get_Text(nullptr), E_POINTER);
-    EXPECT_EQ(author.item->get_Data(nullptr), E_POINTER);
-
-    EXPECT_EQ(types->get_Count(nullptr), E_POINTER);
-    EXPECT_EQ(types->get_Item(1, nullptr), E_POINTER);
-    EXPECT_EQ(types->get__NewEnum(nullptr), E_POINTER);
-
-    // The dispatch half of each dual interface, whether or not the type library loads. (The
-    // class factory, the enumerator, GetTypeInfo and QueryInterface: the portable suites.)
-    OLECHAR nameText[] = OLESTR("Text");
-    LPOLESTR names[] = {nameText};
-    IDispatch* dispatches[] = {bound.file.get(), author.item.get(), types.get()};
-    for (IDispatch* dispatch : dispatches) {
-        EXPECT_EQ(dispatch->GetTypeInfoCount(nullptr), E_POINTER);
+    UniqueBstr other = Bstr("Other"), elsewhere = Bstr((dir_ / "elsewhere.doc").string());
+    OLECHAR text[] = OLESTR("Text");
+    LPOLESTR names[] = {text};
+    IFile* f = file_.get();
+    IMetaData* m = author.item.get();
+    IStrings* s = types.get();
+    BSTR o = other.get();
+    // The dispatch half of each dual interface too, whether or not the type library loads.
+    int call = 0;
+    for (HRESULT hr :
+         {f->Add(o, nullptr), f->Open(o, nullptr), unborn->Add(o, nullptr),
+          f->SetFile(elsewhere.get(), nullptr), f->get_Supported(nullptr), f->get_Exists(nullptr),
+          f->get_Length(nullptr), f->get_Types(nullptr), f->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the file " << call++;
+    for (HRESULT hr : {m->get_Name(nullptr), m->get_Length(nullptr), m->get_Text(nullptr),
+                       m->get_Data(nullptr), m->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the item " << call++;
+    for (HRESULT hr : {s->get_Count(nullptr), s->get_Item(1, nullptr), s->get__NewEnum(nullptr),
+                       s->GetTypeInfoCount(nullptr)})
+        EXPECT_EQ(hr, E_POINTER) << "call on the types " << call++;
+    for (IDispatch* dispatch : std::initializer_list<IDispatch*>{f, m, s})
         EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_POINTER);
-    }
-
     EXPECT_FALSE(TakeRichError().present);
-    EXPECT_EQ(Snapshot(bound.dir.path()), before);
-    // The objects are as they were: still bound to the same file, the item still open.
-    EXPECT_EQ(TextOf(author.item.get()), "Jane");
+    // Still bound to the same file, the item still open.
+    EXPECT_EQ(TextOf(m), "Jane");
     LONG count = 0;
-    EXPECT_EQ(types->get_Count(&count), S_OK);
+    EXPECT_EQ(s->get_Count(&count), S_OK);
     EXPECT_EQ(count, 1);
-    ItemOutcome again = Open(bound.file.get(), "Author");
-    ExpectFileFailure(again, WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+    ExpectFileFailure(Open(f, "Author"),
+                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(m->Delete(), S_OK);
 }
 
-TEST(HostileInput, ZeroUnitsEmptyAndAbsentStringsStopWhereTheyShould) {
-    BoundFile bound;
+TEST_F(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
+    // The longest automation string (16-bit length) as a type name.
+    ExpectRefused(file_.get(), WString(65535, OLESTR('n')), ERROR_INVALID_NAME);
 
-    // A path is read up to its first zero unit: what follows never names a file.
-    WString path = PathW(bound.path);
-    path.push_back(0);
-    path += W("/../neighbour.doc");
-    ASSERT_TRUE(Bind(bound.file.get(), path));
-    ItemOutcome item = Add(bound.file.get(), WString{'T', 0, '/', '.', '.'});
-    ASSERT_EQ(item.hr, S_OK) << item.error.description;
-    UniqueBstr name;
-    ASSERT_EQ(item.item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()), "T");
-    // A value keeps its zero units.
-    const WString withZeros{'a', 0, 'b', 0};
-    UniqueBstr value = BstrOf(withZeros);
-    ASSERT_EQ(item.item->put_Text(value.get()), S_OK);
-    EXPECT_EQ(UserAttributeNames(bound.path), std::set<std::string>{"T"});
-    EXPECT_EQ(UserAttribute(bound.path, "T"), (Bytes{'a', 0, 0, 0, 'b', 0, 0, 0}));
-    ASSERT_EQ(item.item->Delete(), S_OK);
-
-    // (Absent and empty paths, type names and values: the portable binding, checks and
-    // stored-form suites.)
-    bound.ExpectUntouched();
-}
-
-TEST(HostileInput, TheLongestNamesAndPathsAndUnpairedSurrogatesFailClearly) {
-    BoundFile bound;
-    MakeFile(bound.dir / "a?b", "a file a lone surrogate could turn into");
-    bound.before = Snapshot(bound.dir.path());
-
-    // A type name of the greatest length an automation string of 16-bit length can have.
-    const WString longest(65535, OLESTR('n'));
-    ExpectFileFailure(Add(bound.file.get(), longest),
-                      WithSystemText("Unable to add metadata.", ERROR_INVALID_NAME));
-    ExpectFileFailure(Open(bound.file.get(), longest),
-                      WithSystemText("Unable to open metadata.", ERROR_INVALID_NAME));
-
-    // Paths of the greatest length Windows has, 32,767 units: one that leads back to the
-    // bound file through "./" steps, and one long name.
-    WString stepped = PathW(bound.dir.path()) + OLESTR("/");
+    // Paths of 32,767 units: "./" steps back to the bound file, and one long name.
+    const WString folder = PathW(dir_.path()) + OLESTR("/");
+    WString stepped = folder;
     while (stepped.size() + 2 + 10 <= 32767) stepped += OLESTR("./");
-    stepped += OLESTR("report.doc");
-    WString longName = PathW(bound.dir.path()) + OLESTR("/") +
-                       WString(32767 - PathW(bound.dir.path()).size() - 1, OLESTR('x'));
-    // Open of the long name finds no such file; Add cannot make one.
-    const struct {
-        WString path;
-        DWORD openCode;
-    } longPaths[] = {{stepped, ERROR_FILENAME_EXCED_RANGE}, {longName, ERROR_FILE_NOT_FOUND}};
-    for (const auto& [path, openCode] : longPaths) {
-        SCOPED_TRACE(path.size());
-        ComPtr<IFile> file = NewFile();
-        Bind(file.get(), path);
-        ExpectFileFailure(Add(file.get(), "T"),
-                          WithSystemText("Unable to add metadata.", ERROR_FILENAME_EXCED_RANGE));
-        ExpectFileFailure(Open(file.get(), "T"),
-                          WithSystemText("Unable to open metadata.", openCode));
-        VARIANT_BOOL exists = VARIANT_TRUE;
-        EXPECT_EQ(file->get_Exists(&exists), S_OK);
-        EXPECT_EQ(exists, VARIANT_FALSE);
-        LONG length = -1;
-        EXPECT_EQ(file->get_Length(&length), S_OK);
-        EXPECT_EQ(length, 0);
-    }
+    EXPECT_EQ(EveryCall(stepped + OLESTR("report.doc")),
+              Expected(false, ERROR_FILENAME_EXCED_RANGE, ERROR_FILENAME_EXCED_RANGE, ""));
+    EXPECT_EQ(EveryCall(folder + WString(32767 - folder.size(), OLESTR('x'))),
+              Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE, ""));
 
-    // An unpaired surrogate in the path: never "a?b", the file a conversion would reach.
-    // The volume probe cannot name the path's volume either, so items are refused first.
-    for (WCHAR lone : {static_cast<WCHAR>(0xD800), static_cast<WCHAR>(0xDFFF)}) {
-        ComPtr<IFile> file = NewFile();
-        EXPECT_FALSE(Bind(file.get(), PathW(bound.dir.path()) + WString{'/', 'a', lone, 'b'}));
-        ExpectFileFailure(Add(file.get(), "T"), "Volume does not support streams.");
-        VARIANT_BOOL exists = VARIANT_TRUE;
-        EXPECT_EQ(file->get_Exists(&exists), S_OK);
-        EXPECT_EQ(exists, VARIANT_FALSE);
-        ComPtr<IStrings> types;
-        ASSERT_EQ(file->get_Types(types.out()), S_OK);
-        LONG count = -1;
-        EXPECT_EQ(types->get_Count(&count), S_OK);
-        EXPECT_EQ(count, 0);
-    }
-    bound.ExpectUntouched();
+    // Never "a?b", which a conversion would reach; no volume is named, so items are refused.
+    const std::string noStreams = "Volume does not support streams.";
+    for (WCHAR lone : {static_cast<WCHAR>(0xD800), static_cast<WCHAR>(0xDFFF)})
+        EXPECT_EQ(EveryCall(folder + WString{'a', lone, 'b'}),
+                  "no streams absent | open: " + noStreams + " | add: " + noStreams +
+                      " | types: | length 0");
 }
 
-TEST(HostileInput, SeparatorsColonsAndUnstorableTypeNamesFailWithTheSystemsReason) {
-    BoundFile bound;
-    const struct {
-        const char* label;
-        WString type;
-        DWORD code;
-    } cases[] = {
-        {"a/b", W("a/b"), ERROR_INVALID_NAME},
-        {"a\\b", W("a\\b"), ERROR_INVALID_NAME},
-        {"x/victim", W("x/victim"), ERROR_INVALID_NAME},
-        {"x\\victim", W("x\\victim"), ERROR_INVALID_NAME},
-        {"../neighbour.doc", W("../neighbour.doc"), ERROR_INVALID_NAME},
-        {"/", W("/"), ERROR_INVALID_NAME},
-        {"a:b", W("a:b"), ERROR_INVALID_NAME},
-        {"x:victim", W("x:victim"), ERROR_INVALID_NAME},
-        {"300 units", WString(300, OLESTR('n')), ERROR_INVALID_NAME},
-        {"lone surrogate", WString{'a', 0xD800, 'b'}, ERROR_INVALID_NAME},
-        {"trailing lone surrogate", WString{0xDC00}, ERROR_INVALID_NAME},
-        // A legal stream name whose UTF-8 form is longer than an attribute name can be.
-        {"200 two-byte units", WString(200, static_cast<WCHAR>(0xE9)), ERROR_FILENAME_EXCED_RANGE},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        AddAndWrite(bound.file.get(), c.type, c.code);
-    }
-    // Windows trims dots and blanks off the end of a path: these name the file itself there,
-    // so they are refused here too.
-    for (const char* type : {":$DATA", ":$data", ":$Data", ":$DATA ", "::$DATA", ":", ":x", ".",
-                             "..", "...", " ", ". .", " . ", ".:$DATA"}) {
-        SCOPED_TRACE(type);
-        ExpectFileFailure(Add(bound.file.get(), type), "Access to this data type forbidden.");
-        ExpectFileFailure(Open(bound.file.get(), type), "Access to this data type forbidden.");
-    }
-    bound.ExpectUntouched();
+TEST_F(HostileInput, TypeNamesThatCannotBeItemsOfTheFileAreRefused) {
+    for (const char* type :
+         {"a/b", "a\\b", "x/victim", "x\\victim", "../neighbour.doc", "/", "a:b", "x:victim"})
+        ExpectRefused(file_.get(), W(type), ERROR_INVALID_NAME);
+    for (const WString& type :
+         {WString(300, OLESTR('n')), WString{'a', 0xD800, 'b'}, WString{0xDC00}})
+        ExpectRefused(file_.get(), type, ERROR_INVALID_NAME);
+    // A legal stream name whose UTF-8 form is longer than an attribute name can be.
+    ExpectRefused(file_.get(), WString(200, static_cast<WCHAR>(0xE9)), ERROR_FILENAME_EXCED_RANGE);
 }
 
-// Names that only look like the main stream, or end in dots, blanks or the stream kind, are
-// items of the bound file, also of one whose own name starts with a colon, as Linux allows.
-TEST(HostileInput, LookalikeTypeNamesAreItemsOfTheBoundFile) {
-    BoundFile bound;
-    MakeFile(bound.dir / ":lead", "contents");
-    bound.before = Snapshot(bound.dir.path());
+// Names that only look like the main stream are items, also of a file named ":lead".
+TEST_F(HostileInput, LookalikeTypeNamesAreItemsOfTheBoundFile) {
     const std::pair<const char*, const char*> cases[] = {
         {"$data", "$data"},     {"$Data", "$Data"}, {"$DATA ", "$DATA "}, {"Author.", "Author."},
         {"Author ", "Author "}, {". x", ". x"},     {"x:$DATA", "x"},     {"x:$data", "x"}};
-    for (const fs::path& path : {bound.path, bound.dir / ":lead"}) {
-        ASSERT_TRUE(Bind(bound.file.get(), path));
+    for (const fs::path& path : {path_, dir_ / ":lead"}) {
+        ASSERT_TRUE(Bind(file_.get(), path));
         for (const auto& [type, attribute] : cases) {
             SCOPED_TRACE(path.filename().string() + " " + type);
-            ItemOutcome added = Add(bound.file.get(), type);
+            ItemOutcome added = Add(file_.get(), type);
             ASSERT_EQ(added.hr, S_OK) << added.error.description;
             ASSERT_EQ(PutText(added.item.get(), "item"), S_OK);
             EXPECT_EQ(UserAttribute(path, attribute), Utf16Bytes("item"));
             EXPECT_EQ(added.item->Delete(), S_OK);
         }
     }
-    bound.ExpectUntouched();
 }
 
-// Bound paths that dress a stream, a parent or a separator up as part of a file name. Each
-// either fails, or binds the very file its Linux path names; nothing else is touched.
-TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
-    BoundFile bound;
-    const std::string folder = bound.dir.path().string();
-
-    const char* const suffixes[] = {
-        ":",
-        "::$DATA",
-        ":$DATA",
-        ":$data",
-        ":x:$DATA",
-        ":T",
-        ":../neighbour.doc",
-        "::T",
-        ":x:T",
-        "/.",
-        "/..",
-        "\\..\\neighbour.doc",
-        ":\\..\\neighbour.doc",
-        "::$DATA/../neighbour.doc",
-    };
-    for (const char* suffix : suffixes) {
+// Each fails, or binds the very file its Linux path names.
+TEST_F(HostileInput, BoundPathsNeverReachAnotherFile) {
+    for (const char* suffix :
+         {":", "::$DATA", ":$DATA", ":$data", ":x:$DATA", ":T", ":../neighbour.doc", "::T", ":x:T",
+          "/.", "/..", "\\..\\neighbour.doc", ":\\..\\neighbour.doc", "::$DATA/../neighbour.doc"}) {
         SCOPED_TRACE(suffix);
         ComPtr<IFile> file = NewFile();
-        const std::string path = folder + "/report.doc" + suffix;
+        const std::string path = path_.string() + suffix;
         Bind(file.get(), W(path));
         ItemOutcome added = Add(file.get(), "T");
         if (added.hr == S_OK) {
-            // Only a file that the path names as Linux reads it may carry the item.
             EXPECT_EQ(PutText(added.item.get(), "x"), S_OK);
             EXPECT_TRUE(UserAttribute(path, "T").has_value()) << "the item is not on " << path;
             EXPECT_EQ(added.item->Delete(), S_OK);
@@ -299,16 +213,81 @@ TEST(HostileInput, BoundPathsNeverReachAnotherFile) {
             EXPECT_EQ(added.error.description.rfind("Unable to add metadata. ", 0), 0u)
                 << added.error.description;
         }
-        ItemOutcome opened = Open(file.get(), "T");
-        EXPECT_NE(opened.hr, S_OK);
-        LONG length = -1;
-        EXPECT_EQ(file->get_Length(&length), S_OK);
-        EXPECT_EQ(length, 0);
-        std::error_code ignored;
-        if (fs::is_regular_file(path, ignored) && path.find("report.doc\\") != std::string::npos)
-            fs::remove(path);
+        EXPECT_NE(Open(file.get(), "T").hr, S_OK);
+        EXPECT_EQ(FileLength(file.get()), 0);
+        if (path.find("report.doc\\") != std::string::npos) fs::remove(path);
     }
-    bound.ExpectUntouched();
+}
+
+// No call waits on, opens, reads or writes a FIFO, socket or device (inotify would see it); a
+// link to a file is that file, a link to nothing stays so.
+TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
+    TempDir dir;
+    const fs::path fifo = dir / "fifo";
+    const fs::path socketPath = dir / "socket";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    ASSERT_EQ(mknod(socketPath.c_str(), S_IFSOCK | 0666, 0), 0);
+    MakeFile(dir / "file", "contents");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink("file", dir / "to-file");
+    fs::create_symlink("nothing", dir / "to-nothing");
+    fs::create_symlink("fifo", dir / "to-fifo");
+    fs::create_symlink("loop-b", dir / "loop-a");
+    fs::create_symlink("loop-a", dir / "loop-b");
+
+    const std::string denied = Expected(false, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, "");
+    std::vector<std::pair<fs::path, std::string>> kinds = {
+        {fifo, denied},
+        {socketPath, denied},
+        {dir / "to-fifo", denied},
+        {dir / "folder", Expected(false, ERROR_FILE_NOT_FOUND, 0, "")},
+        {dir / "to-file", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        // Creating the item would create the link's target, a file the path does not name.
+        {dir / "to-nothing", Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, "")},
+        {"/dev/null", denied},
+        {"/dev/zero", denied}};
+    std::vector<fs::path> watched = {fifo, socketPath};
+    // Device nodes of our own, so that inotify sees only what this test does to them.
+    for (const auto& [name, minor] : {std::pair<const char*, unsigned>{"null", 3}, {"zero", 5}}) {
+        const fs::path node = dir / ("device-" + std::string(name));
+        if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) {
+            kinds.emplace_back(node, denied);
+            watched.push_back(node);
+        } else {
+            std::cout << "[ skipped  ] " << node << ": mknod needs root (" << strerror(errno) << ")"
+                      << std::endl;
+        }
+    }
+    std::list<FileWatch> watches;
+    for (const fs::path& path : watched) {
+        watches.emplace_back(path, IN_ALL_EVENTS);
+        ASSERT_TRUE(watches.back().ok()) << path;
+    }
+
+    for (const auto& [path, expected] : kinds) {
+        SCOPED_TRACE(path.string());
+        EXPECT_EQ(RunInChild([&] {
+                      alarm(kWatchdogSeconds);
+                      return OneLine(EveryCall(PathW(path)));
+                  }),
+                  OneLine(expected));
+    }
+    for (FileWatch& watch : watches)
+        EXPECT_FALSE(watch.Saw()) << "a FIFO, socket or device was opened, read or written";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "nothing")));
+
+    // A loop of links names no volume; the layer below refuses it for the loop's own reason.
+    ComPtr<IFile> looped = NewFile();
+    EXPECT_FALSE(Bind(looped.get(), dir / "loop-a"));
+    for (DWORD disposition : {DWORD{OPEN_EXISTING}, DWORD{OPEN_ALWAYS}}) {
+        Opened stream = OpenItem(StreamW(dir / "loop-a", "T"), disposition);
+        EXPECT_FALSE(stream.ok());
+        EXPECT_EQ(stream.error, disposition == OPEN_ALWAYS ? DWORD{ERROR_CANT_RESOLVE_FILENAME}
+                                                           : DWORD{ERROR_FILE_NOT_FOUND});
+    }
+    EXPECT_EQ(FileContent(dir / "file"), "contents");
+    EXPECT_TRUE(UserAttributeNames(dir / "file").empty());
+    EXPECT_TRUE(UserAttributeNames(dir / "folder").empty());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // libquarrow2.so loaded and unloaded as a client program does it. (No type-library registry
-// on Linux: server_dispatch_test.cpp; ProgIDs from the class table: runtime_identifiers_test.cpp.)
+// on Linux, ProgIDs from the class table: the portable server and runtime suites.)
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -10,17 +10,11 @@
 namespace quarrow2::test {
 namespace {
 
-// libquarrow2.so is built beside the test programs.
-std::filesystem::path SharedLibrary() {
-    std::error_code ec;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    return self.parent_path() / "libquarrow2.so";
-}
-
 TEST(SharedLibraryTest, AClientLoadsCreatesAndUnloads) {
-    std::filesystem::path path = SharedLibrary();
-    if (path.empty() || !std::filesystem::exists(path))
+    // libquarrow2.so is built beside the test programs.
+    const auto path =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "libquarrow2.so";
+    if (!std::filesystem::exists(path))
         GTEST_SKIP() << "libquarrow2.so is not built beside the tests";
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();

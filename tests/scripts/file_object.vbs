@@ -12,13 +12,13 @@ Sub Check(condition, what)
     End If
 End Sub
 
-' The error a call left, as a script sees it; the error is cleared afterwards.
-Function ErrorText()
-    ErrorText = "[" & Err.Source & "] " & Err.Description
+' The error the last call left, as a script sees it, is the expected one; then cleared.
+Sub CheckError(description, what)
+    Check "[Quarrow2.File.1] " & description = "[" & Err.Source & "] " & Err.Description, what
     Err.Clear
-End Function
+End Sub
 
-Dim fso, path, file, item, types, t, n, name
+Dim fso, path, file, item, types, t, n, name, made
 Set fso = CreateObject("Scripting.FileSystemObject")
 path = fso.BuildPath(fso.GetSpecialFolder(2), "quarrow2-script-test.txt")
 fso.CreateTextFile(path, True).Close
@@ -32,9 +32,9 @@ Check file.Exists, "Exists for a file that is there"
 On Error Resume Next
 Set item = file.Add("Author")
 Check Err.Number = &H80004005, "Add fails with E_FAIL, not " & Hex(Err.Number)
-Check ErrorText() = "[Quarrow2.File.1] Volume does not support streams.", "Add on a volume without streams"
+CheckError "Volume does not support streams.", "Add on a volume without streams"
 Set item = file.Open("Author")
-Check ErrorText() = "[Quarrow2.File.1] Volume does not support streams.", "Open on a volume without streams"
+CheckError "Volume does not support streams.", "Open on a volume without streams"
 On Error GoTo 0
 
 Set types = file.Types
@@ -55,26 +55,23 @@ Check Not file.Exists, "Exists after Close"
 Check Not file.Supported, "Supported after Close"
 On Error Resume Next
 Set item = file.Open("Author")
-Check ErrorText() = "[Quarrow2.File.1] No file path assigned.", "Open after Close"
+CheckError "No file path assigned.", "Open after Close"
 Set item = file.Add("Author")
-Check ErrorText() = "[Quarrow2.File.1] No file path assigned.", "Add after Close"
+CheckError "No file path assigned.", "Add after Close"
 For Each name In Array("$DATA", "", ":$DATA", ":")
     Set item = file.Add(name)
-    Check ErrorText() = "[Quarrow2.File.1] Access to this data type forbidden.", "Add of '" & name & "'"
+    CheckError "Access to this data type forbidden.", "Add of '" & name & "'"
 Next
 On Error GoTo 0
-
 file.SetFile fso.BuildPath(fso.GetSpecialFolder(2), "quarrow2-no-such-file.txt")
 Check Not file.Exists, "Exists for a file that is not there"
 
 On Error Resume Next
-Dim made
-Set made = CreateObject("Quarrow2.MetaData")
-Check Err.Number <> 0, "CreateObject of Quarrow2.MetaData fails"
-Err.Clear
-Set made = CreateObject("Quarrow2.Strings")
-Check Err.Number <> 0, "CreateObject of Quarrow2.Strings fails"
-Err.Clear
+For Each name In Array("Quarrow2.MetaData", "Quarrow2.Strings")
+    Set made = CreateObject(name)
+    Check Err.Number <> 0, "CreateObject of " & name & " fails"
+    Err.Clear
+Next
 On Error GoTo 0
 
 fso.DeleteFile path

@@ -2,10 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 #include <utf8.h>
 
@@ -41,7 +39,7 @@ UniqueBstr Bstr(const std::string& utf8) {
 }
 
 WString PathW(const std::filesystem::path& p) {
-    std::u16string u = p.u16string();
+    const std::u16string u = p.u16string();
     return WString(u.begin(), u.end());
 }
 
@@ -50,8 +48,8 @@ WString SystemText(DWORD code) {
     DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
         nullptr, code, 0x0400, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    WString text = n && buffer ? WString(buffer, n) : WString();
-    if (buffer) LocalFree(buffer);
+    const WString text = n && buffer ? WString(buffer, n) : WString();
+    LocalFree(buffer);
     return text;
 }
 
@@ -83,20 +81,15 @@ TempDir::~TempDir() {
 
 std::string ProgIdOf(REFCLSID clsid) {
     LPOLESTR progId = nullptr;
-    if (FAILED(ProgIDFromCLSID(clsid, &progId)) || !progId) return std::string();
-    std::string text = Narrow(WString(progId));
+    const std::string text =
+        SUCCEEDED(ProgIDFromCLSID(clsid, &progId)) && progId ? Narrow(WString(progId)) : "";
     CoTaskMemFree(progId);
     return text;
 }
 
 RichError TakeRichError() {
     quarrow2::RichError taken = quarrow2::TakeRichError();
-    RichError r;
-    r.present = taken.present;
-    r.description = Narrow(taken.description.get());
-    r.source = Narrow(taken.source.get());
-    r.guid = taken.guid;
-    return r;
+    return {taken.present, Narrow(taken.description.get()), Narrow(taken.source.get()), taken.guid};
 }
 
 std::string WithSystemText(const std::string& message, DWORD code) {
@@ -106,10 +99,9 @@ std::string WithSystemText(const std::string& message, DWORD code) {
 
 Bytes Utf16Bytes(const WString& text) {
     Bytes out;
-    for (WCHAR unit : text) {
-        out.push_back(static_cast<unsigned char>(static_cast<uint16_t>(unit) & 0xFF));
-        out.push_back(static_cast<unsigned char>(static_cast<uint16_t>(unit) >> 8));
-    }
+    for (WCHAR unit : text)
+        out.insert(out.end(), {static_cast<unsigned char>(unit & 0xFF),
+                               static_cast<unsigned char>(unit >> 8)});
     return out;
 }
 

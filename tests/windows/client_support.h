@@ -1,62 +1,63 @@
-// What the client tests share: Quarrow2.dll loaded as a client loads it, its exports, and
-// a component apartment for each test.
+// What the client tests share: Quarrow2.dll of this build loaded as a client loads it, its
+// exports, and a component apartment for each test.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "portable/file_fixture.h"
 #include "quarrow2/client.h"
 
-namespace quarrow2::client {
+namespace quarrow2::test {
 
 // Quarrow2.dll of this build, which sits beside the test program.
-std::wstring DllPath();
+inline std::wstring DllPath() {
+    wchar_t self[MAX_PATH];
+    std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"Quarrow2.dll";
+}
 
 // The DLL, loaded once for the whole process and never unloaded.
-class Library {
-public:
-    static Library& Get();
+inline HMODULE Dll() {
+    static const HMODULE dll = LoadLibraryW(DllPath().c_str());
+    if (!dll) std::abort();
+    return dll;
+}
 
-    HMODULE module() const { return module_; }
-    HRESULT Register() const;
-    HRESULT Unregister() const;
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) const;
-    HRESULT CanUnloadNow() const;
+template <class F>
+F Export(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(Dll(), name)));
+}
+// DllRegisterServer, DllUnregisterServer or DllCanUnloadNow.
+inline HRESULT Call(const char* name) {
+    auto* f = Export<HRESULT(STDAPICALLTYPE*)()>(name);
+    return f ? f() : E_NOTIMPL;
+}
 
-private:
-    Library();
-    template <class F>
-    F Export(const char* name) const {
-        return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
-    }
-
-    HMODULE module_;
-};
-
-// One apartment per test; every object is released before it closes.
 class ClientTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
-private:
-    bool initialized_ = false;
+    void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
+    void TearDown() override { CoUninitialize(); }
 };
 
-std::wstring Text(BSTR s);
-UniqueBstr MakeBstr(const wchar_t* s);
-
 // A new File through the DLL's class object, without the registry.
-ComPtr<IFile> NewFileDirect();
+inline ComPtr<IFile> NewFileDirect() {
+    ComPtr<IClassFactory> factory;
+    ComPtr<IFile> file;
+    EXPECT_EQ(Export<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(
+                  CLSID_File, IID_IClassFactory, factory.out_void()),
+              S_OK);
+    if (factory) {
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IFile, file.out_void()), S_OK);
+    }
+    return file;
+}
 
-// The Types of a File bound to the temporary folder (empty under Wine, which reports no
-// named streams).
-ComPtr<IStrings> TypesOfTempFolder(IFile* file);
+inline WString TempFolder() {
+    wchar_t folder[MAX_PATH];
+    return WString(folder, GetTempPathW(MAX_PATH, folder));
+}
 
-// Late-bound call through IDispatch with the arguments given in reverse order, as
-// DISPPARAMS holds them.
-HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result,
-               EXCEPINFO* exception);
-
-}  // namespace quarrow2::client
+}  // namespace quarrow2::test

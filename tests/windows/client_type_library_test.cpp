@@ -1,17 +1,19 @@
-// The type library inside Quarrow2.dll: its six types, and the agreement of every member
-// with the interfaces that include/quarrow2/quarrow2.h declares.
+// What Quarrow2.dll carries besides its code, as a client or an installer reads it: the type
+// library, whose every member must agree with include/quarrow2/quarrow2.h, the version
+// information, its name and the three registration scripts.
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "client_support.h"
 
-namespace quarrow2::client {
+namespace quarrow2::test {
 namespace {
 
 // The byte offset of a virtual member in its interface's function table. GCC represents a
 // pointer to a virtual member function as 1 plus that offset.
 template <class Member>
-SHORT TableOffset(Member member) {
+SHORT Slot(Member member) {
     struct Raw {
         ptrdiff_t pointer;
         ptrdiff_t adjustment;
@@ -22,223 +24,177 @@ SHORT TableOffset(Member member) {
     return static_cast<SHORT>(raw.pointer - 1);
 }
 
-struct Member {
-    const wchar_t* name;
-    MEMBERID id;
-    INVOKEKIND kind;
-    SHORT offset;
-    SHORT params;
-    const wchar_t* help;
-};
-
-const Member kFileMembers[] = {
-    {L"SetFile", 1, INVOKE_FUNC, TableOffset(&IFile::SetFile), 2,
-     L"Use this method to specify the file to work with"},
-    {L"Close", 2, INVOKE_FUNC, TableOffset(&IFile::Close), 0,
-     L"Releases all resources associated with this object"},
-    {L"Open", 3, INVOKE_FUNC, TableOffset(&IFile::Open), 2, L"Opens an existing item of metadata"},
-    {L"Add", 4, INVOKE_FUNC, TableOffset(&IFile::Add), 2, L"Opens or creates an item of metadata"},
-    {L"Supported", 5, INVOKE_PROPERTYGET, TableOffset(&IFile::get_Supported), 1,
-     L"Whether the specified file supports metadata"},
-    {L"Exists", 6, INVOKE_PROPERTYGET, TableOffset(&IFile::get_Exists), 1,
-     L"Whether the file currently exists"},
-    {L"Length", 7, INVOKE_PROPERTYGET, TableOffset(&IFile::get_Length), 1,
-     L"The total number of bytes of metadata stored"},
-    {L"Types", 8, INVOKE_PROPERTYGET, TableOffset(&IFile::get_Types), 1,
-     L"The metadata types associated with this file"},
-};
-
-const Member kMetaDataMembers[] = {
-    {L"Name", 1, INVOKE_PROPERTYGET, TableOffset(&IMetaData::get_Name), 1,
-     L"The name of the metadata type"},
-    {L"Length", 2, INVOKE_PROPERTYGET, TableOffset(&IMetaData::get_Length), 1,
-     L"The length of the metadata in bytes"},
-    {L"Text", 3, INVOKE_PROPERTYGET, TableOffset(&IMetaData::get_Text), 1, L"The metadata as text"},
-    {L"Text", 3, INVOKE_PROPERTYPUT, TableOffset(&IMetaData::put_Text), 1, L"The metadata as text"},
-    {L"Data", 4, INVOKE_PROPERTYGET, TableOffset(&IMetaData::get_Data), 1,
-     L"The metadata as an array of bytes"},
-    {L"Data", 4, INVOKE_PROPERTYPUT, TableOffset(&IMetaData::put_Data), 1,
-     L"The metadata as an array of bytes"},
-    {L"Delete", 5, INVOKE_FUNC, TableOffset(&IMetaData::Delete), 0, L"Deletes the metadata"},
-    {L"Close", 6, INVOKE_FUNC, TableOffset(&IMetaData::Close), 0,
-     L"Releases all resources associated with this object"},
-};
-
-const Member kStringsMembers[] = {
-    {L"_NewEnum", DISPID_NEWENUM, INVOKE_PROPERTYGET, TableOffset(&IStrings::get__NewEnum), 1,
-     L"internal property _NewEnum"},
-    {L"Item", DISPID_VALUE, INVOKE_PROPERTYGET, TableOffset(&IStrings::get_Item), 2,
-     L"Returns a particular string referenced by index"},
-    {L"Count", 1, INVOKE_PROPERTYGET, TableOffset(&IStrings::get_Count), 1,
-     L"The number of strings available"},
-};
-
-std::wstring Name(ITypeInfo* info, MEMBERID id, std::wstring* help = nullptr) {
-    UniqueBstr name, doc;
-    EXPECT_EQ(info->GetDocumentation(id, name.out(), doc.out(), nullptr, nullptr), S_OK);
-    if (help) *help = Text(doc.get());
-    return Text(name.get());
+// "name: help" of the library (id -1), one of its types or a member.
+template <class T>
+std::wstring Doc(T* owner, LONG id) {
+    UniqueBstr name, help, file;
+    EXPECT_EQ(owner->GetDocumentation(id, name.out(), help.out(), nullptr, file.out()), S_OK);
+    EXPECT_EQ(file.get(), nullptr) << "no help file";
+    return std::wstring(name.get() ? name.get() : L"") + L": " + (help.get() ? help.get() : L"");
 }
 
-class TypeLibraryTest : public ClientTest {
-protected:
-    void SetUp() override {
-        ClientTest::SetUp();
-        ASSERT_EQ(LoadTypeLibEx(DllPath().c_str(), REGKIND_NONE, library_.out()), S_OK);
-    }
-    void TearDown() override {
-        library_.reset();
-        ClientTest::TearDown();
-    }
+// Each function: its slot, then "name DISPID invoke-kind parameters: help".
+using Function = std::pair<SHORT, std::wstring>;
+const std::vector<Function> kFile = {
+    {Slot(&IFile::SetFile), L"SetFile 1 1 2: Use this method to specify the file to work with"},
+    {Slot(&IFile::Close), L"Close 2 1 0: Releases all resources associated with this object"},
+    {Slot(&IFile::Open), L"Open 3 1 2: Opens an existing item of metadata"},
+    {Slot(&IFile::Add), L"Add 4 1 2: Opens or creates an item of metadata"},
+    {Slot(&IFile::get_Supported), L"Supported 5 2 1: Whether the specified file supports metadata"},
+    {Slot(&IFile::get_Exists), L"Exists 6 2 1: Whether the file currently exists"},
+    {Slot(&IFile::get_Length), L"Length 7 2 1: The total number of bytes of metadata stored"},
+    {Slot(&IFile::get_Types), L"Types 8 2 1: The metadata types associated with this file"}};
+const std::vector<Function> kMetaData = {
+    {Slot(&IMetaData::get_Name), L"Name 1 2 1: The name of the metadata type"},
+    {Slot(&IMetaData::get_Length), L"Length 2 2 1: The length of the metadata in bytes"},
+    {Slot(&IMetaData::get_Text), L"Text 3 2 1: The metadata as text"},
+    {Slot(&IMetaData::put_Text), L"Text 3 4 1: The metadata as text"},
+    {Slot(&IMetaData::get_Data), L"Data 4 2 1: The metadata as an array of bytes"},
+    {Slot(&IMetaData::put_Data), L"Data 4 4 1: The metadata as an array of bytes"},
+    {Slot(&IMetaData::Delete), L"Delete 5 1 0: Deletes the metadata"},
+    {Slot(&IMetaData::Close), L"Close 6 1 0: Releases all resources associated with this object"}};
+const std::vector<Function> kStrings = {
+    {Slot(&IStrings::get__NewEnum), L"_NewEnum -4 2 1: internal property _NewEnum"},
+    {Slot(&IStrings::get_Item), L"Item 0 2 2: Returns a particular string referenced by index"},
+    {Slot(&IStrings::get_Count), L"Count 1 2 1: The number of strings available"}};
 
-    ComPtr<ITypeLib> library_;
-};
-
-TEST_F(TypeLibraryTest, LibraryAttributes) {
-    TLIBATTR* attr = nullptr;
-    ASSERT_EQ(library_->GetLibAttr(&attr), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_Quarrow2));
-    EXPECT_EQ(attr->wMajorVerNum, 1);
-    EXPECT_EQ(attr->wMinorVerNum, 0);
-    EXPECT_EQ(attr->lcid, 0u);
-    EXPECT_EQ(attr->syskind, SYS_WIN32) << "one type library for both DLLs";
-    // The runtime adds LIBFLAG_FHASDISKIMAGE for a library it read from a file.
-    EXPECT_EQ(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0);
-    library_->ReleaseTLibAttr(attr);
-    UniqueBstr name, doc, helpFile;
-    ASSERT_EQ(library_->GetDocumentation(-1, name.out(), doc.out(), nullptr, helpFile.out()), S_OK);
-    EXPECT_EQ(Text(name.get()), L"Quarrow2");
-    EXPECT_EQ(Text(doc.get()), L"Quarrow 2.0 Library");
-    EXPECT_EQ(helpFile.get(), nullptr);
-}
-
-TEST_F(TypeLibraryTest, SixTypesInOrder) {
-    struct Type {
-        const wchar_t* name;
-        TYPEKIND kind;
-        WORD flags;
-        const wchar_t* help;
-        const GUID* guid;
-        const wchar_t* defaultInterface;
-    };
-    // The dispatch view of a dual interface; its function-table view carries
-    // TYPEFLAG_FOLEAUTOMATION as well (checked with the members below).
-    const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE;
-    const Type types[] = {
-        {L"File", TKIND_COCLASS, TYPEFLAG_FCANCREATE, L"An object that holds a reference to a file",
-         &CLSID_File, L"IFile"},
-        {L"IFile", TKIND_DISPATCH, dual, L"IFile Interface", &IID_IFile, nullptr},
-        {L"IMetaData", TKIND_DISPATCH, dual, L"IMetaData Interface", &IID_IMetaData, nullptr},
-        {L"IStrings", TKIND_DISPATCH, dual, L"IStrings Interface", &IID_IStrings, nullptr},
-        {L"MetaData", TKIND_COCLASS, 0, L"An item of metadata associated with a file",
-         &CLSID_MetaData, L"IMetaData"},
-        {L"Strings", TKIND_COCLASS, 0, L"A collection of strings", &CLSID_Strings, L"IStrings"},
-    };
-    ASSERT_EQ(library_->GetTypeInfoCount(), 6u);
-    for (UINT i = 0; i < 6; ++i) {
-        const Type& expected = types[i];
-        UniqueBstr name, help;
-        ASSERT_EQ(library_->GetDocumentation(static_cast<INT>(i), name.out(), help.out(), nullptr,
-                                             nullptr),
-                  S_OK);
-        EXPECT_EQ(Text(name.get()), expected.name) << i;
-        EXPECT_EQ(Text(help.get()), expected.help) << i;
-        ComPtr<ITypeInfo> info;
-        ASSERT_EQ(library_->GetTypeInfo(i, info.out()), S_OK);
-        TYPEATTR* attr = nullptr;
-        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-        EXPECT_EQ(attr->typekind, expected.kind) << expected.name;
-        EXPECT_EQ(attr->wTypeFlags, expected.flags) << expected.name;
-        EXPECT_TRUE(IsEqualGUID(attr->guid, *expected.guid)) << expected.name;
-        if (expected.defaultInterface) {
-            ASSERT_EQ(attr->cImplTypes, 1) << expected.name;
-            INT implFlags = 0;
-            ASSERT_EQ(info->GetImplTypeFlags(0, &implFlags), S_OK);
-            EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT) << expected.name;
-            HREFTYPE ref = 0;
-            ASSERT_EQ(info->GetRefTypeOfImplType(0, &ref), S_OK);
-            ComPtr<ITypeInfo> implemented;
-            ASSERT_EQ(info->GetRefTypeInfo(ref, implemented.out()), S_OK);
-            EXPECT_EQ(Name(implemented.get(), MEMBERID_NIL), expected.defaultInterface);
-        }
-        info->ReleaseTypeAttr(attr);
-    }
-}
-
-// For each interface, its function table as the type library records it must be the one
-// the header declares: same names, DISPIDs, kinds and slots, after IUnknown and IDispatch.
-void ExpectAgreement(ITypeLib* library, REFIID iid, const Member* members, size_t count) {
-    ComPtr<ITypeInfo> dispatch;
-    ASSERT_EQ(library->GetTypeInfoOfGuid(iid, dispatch.out()), S_OK);
+// "index name: help; kind flags", then the one type it implements, by name, and its flags.
+std::wstring Describe(ITypeLib* library, REFGUID guid) {
+    ComPtr<ITypeInfo> info, implemented;
+    ComPtr<ITypeLib> containing;
+    UINT index = 0;
     HREFTYPE ref = 0;
-    ASSERT_EQ(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK)
-        << "a dual interface has a function-table form";
-    ComPtr<ITypeInfo> table;
-    ASSERT_EQ(dispatch->GetRefTypeInfo(ref, table.out()), S_OK);
+    INT flags = -1;
     TYPEATTR* attr = nullptr;
-    ASSERT_EQ(table->GetTypeAttr(&attr), S_OK);
+    if (FAILED(library->GetTypeInfoOfGuid(guid, info.out())) ||
+        FAILED(info->GetContainingTypeLib(containing.out(), &index)) ||
+        FAILED(info->GetImplTypeFlags(0, &flags)) || FAILED(info->GetRefTypeOfImplType(0, &ref)) ||
+        FAILED(info->GetRefTypeInfo(ref, implemented.out())) || FAILED(info->GetTypeAttr(&attr)))
+        return L"missing";
+    const std::wstring doc = Doc(implemented.get(), MEMBERID_NIL);
+    const std::wstring text = std::to_wstring(index) + L" " + Doc(info.get(), MEMBERID_NIL) +
+                              L"; " + std::to_wstring(attr->typekind) + L" " +
+                              std::to_wstring(attr->wTypeFlags) + L", " +
+                              std::to_wstring(attr->cImplTypes) + L" " +
+                              doc.substr(0, doc.find(L':')) + L" " + std::to_wstring(flags);
+    info->ReleaseTypeAttr(attr);
+    return text;
+}
+
+// The function-table form of a dual interface, as the library records it.
+std::vector<Function> FunctionTable(ITypeLib* library, REFIID iid) {
+    std::vector<Function> functions;
+    ComPtr<ITypeInfo> dispatch, table;
+    HREFTYPE ref = 0;
+    TYPEATTR* attr = nullptr;
+    if (FAILED(library->GetTypeInfoOfGuid(iid, dispatch.out())) ||
+        FAILED(dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref)) ||
+        FAILED(dispatch->GetRefTypeInfo(ref, table.out())) || FAILED(table->GetTypeAttr(&attr)))
+        return functions;
     EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
     EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
-    EXPECT_EQ(attr->cFuncs, count);
-    // Recorded for 32-bit Windows: four bytes per slot, whatever the client's pointers.
-    EXPECT_EQ(attr->cbSizeVft, (7 + count) * 4);
-    UINT functions = attr->cFuncs;
-    table->ReleaseTypeAttr(attr);
-    ASSERT_EQ(functions, count);
-    for (UINT i = 0; i < functions; ++i) {
-        const Member& expected = members[i];
+    // Recorded for 32-bit Windows: four bytes per slot after IUnknown's and IDispatch's seven.
+    EXPECT_EQ(attr->cbSizeVft, (7 + attr->cFuncs) * 4);
+    for (UINT i = 0; i < attr->cFuncs; ++i) {
         FUNCDESC* f = nullptr;
-        ASSERT_EQ(table->GetFuncDesc(i, &f), S_OK);
-        std::wstring help;
-        EXPECT_EQ(Name(table.get(), f->memid, &help), expected.name) << i;
-        EXPECT_EQ(help, expected.help) << expected.name;
-        EXPECT_EQ(f->memid, expected.id) << expected.name;
-        EXPECT_EQ(f->invkind, expected.kind) << expected.name;
-        EXPECT_EQ(f->oVft, expected.offset) << expected.name << " sits in another slot";
-        EXPECT_EQ(f->cParams, expected.params) << expected.name;
-        EXPECT_EQ(f->callconv, CC_STDCALL) << expected.name;
-        EXPECT_EQ(f->wFuncFlags, 0) << expected.name;
-        EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT) << expected.name;
+        if (FAILED(table->GetFuncDesc(i, &f))) break;
+        EXPECT_EQ(std::make_tuple(f->callconv, f->wFuncFlags, f->elemdescFunc.tdesc.vt),
+                  std::make_tuple(CC_STDCALL, 0, VT_HRESULT));
+        std::wstring doc = Doc(table.get(), f->memid);
+        doc.insert(doc.find(L':'), L" " + std::to_wstring(f->memid) + L" " +
+                                       std::to_wstring(f->invkind) + L" " +
+                                       std::to_wstring(f->cParams));
+        functions.emplace_back(f->oVft, doc);
         table->ReleaseFuncDesc(f);
     }
+    table->ReleaseTypeAttr(attr);
+    return functions;
 }
 
-TEST_F(TypeLibraryTest, InterfacesAgreeWithTheHeader) {
-    ExpectAgreement(library_.get(), IID_IFile, kFileMembers, std::size(kFileMembers));
-    ExpectAgreement(library_.get(), IID_IMetaData, kMetaDataMembers, std::size(kMetaDataMembers));
-    ExpectAgreement(library_.get(), IID_IStrings, kStringsMembers, std::size(kStringsMembers));
+TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadTypeLibEx(DllPath().c_str(), REGKIND_NONE, library.out()), S_OK);
+    TLIBATTR* lib = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&lib), S_OK);
+    EXPECT_TRUE(IsEqualGUID(lib->guid, LIBID_Quarrow2));
+    // One library for both DLLs; the runtime adds LIBFLAG_FHASDISKIMAGE as it reads a file.
+    EXPECT_EQ(std::make_tuple(lib->wMajorVerNum, lib->wMinorVerNum, lib->lcid, lib->syskind,
+                              lib->wLibFlags & ~LIBFLAG_FHASDISKIMAGE),
+              std::make_tuple(1, 0, 0ul, SYS_WIN32, 0));
+    library->ReleaseTLibAttr(lib);
+    EXPECT_EQ(Doc(library.get(), -1), L"Quarrow2: Quarrow 2.0 Library");
+
+    // TKIND_COCLASS is 5, TKIND_DISPATCH 4; 4160 is TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE,
+    // the dispatch view of a dual interface.
+    const std::pair<const GUID*, std::wstring> types[] = {
+        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 1 IFile 1"},
+        {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IMetaData, L"2 IMetaData: IMetaData Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IStrings, L"3 IStrings: IStrings Interface; 4 4160, 1 IDispatch 0"},
+        {&CLSID_MetaData,
+         L"4 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
+        {&CLSID_Strings, L"5 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
+    EXPECT_EQ(library->GetTypeInfoCount(), std::size(types));
+    for (const auto& [guid, expected] : types) EXPECT_EQ(Describe(library.get(), *guid), expected);
+    EXPECT_EQ(FunctionTable(library.get(), IID_IFile), kFile);
+    EXPECT_EQ(FunctionTable(library.get(), IID_IMetaData), kMetaData);
+    EXPECT_EQ(FunctionTable(library.get(), IID_IStrings), kStrings);
 }
 
-// Runs in a process of its own: the type information is loaded once per process.
-TEST_F(ClientTest, TypeLibraryRegistrationLateBindingFollowsIt) {
-    const Library& dll = Library::Get();
-    EXPECT_EQ(dll.Unregister(), S_OK);
-    ComPtr<ITypeLib> registered;
-    HRESULT platform = LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out());
-    ASSERT_TRUE(FAILED(platform));
+TEST(ResourcesTest, VersionNameTypeLibraryAndScripts) {
+    const std::wstring path = DllPath();
+    std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
+    ASSERT_FALSE(block.empty());
+    ASSERT_TRUE(
+        GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    auto query = [&block](const std::wstring& what, UINT* length = nullptr) -> void* {
+        void* value = nullptr;
+        UINT size = 0;
+        if (!VerQueryValueW(block.data(), what.c_str(), &value, &size)) return nullptr;
+        if (length) *length = size;
+        return value;
+    };
+    const auto* fixed = static_cast<VS_FIXEDFILEINFO*>(query(L"\\"));
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(
+        std::make_tuple(fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS,
+                        fixed->dwProductVersionLS, fixed->dwFileOS, fixed->dwFileType),
+        std::make_tuple(0x20000ul, 1ul, 0x20000ul, 1ul, DWORD{VOS__WINDOWS32}, DWORD{VFT_DLL}));
+    UINT length = 0;
+    const auto* translation = static_cast<WORD*>(query(L"\\VarFileInfo\\Translation", &length));
+    ASSERT_EQ(length, 4u);
+    EXPECT_EQ(std::make_pair(translation[0], translation[1]),
+              std::make_pair(WORD{0x409}, WORD{1200}));
+    // OLESelfRegister, present and empty, marks the DLL self-registering.
+    const std::pair<const wchar_t*, std::wstring> strings[] = {
+        {L"FileDescription", L"Quarrow MetaData Library"},
+        {L"FileVersion", L"2.0.0.1"},
+        {L"ProductVersion", L"2.0.0.1"},
+        {L"InternalName", L"Quarrow"},
+        {L"ProductName", L"Quarrow"},
+        {L"OriginalFilename", L"Quarrow2.DLL"},
+        {L"OLESelfRegister", L""}};
+    for (const auto& [name, value] : strings) {
+        const auto* text = static_cast<const wchar_t*>(
+            query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name, &length));
+        EXPECT_EQ(!text ? L"<missing>" : std::wstring(length ? text : L""), value);
+    }
 
-    ComPtr<IFile> file = NewFileDirect();
-    ASSERT_TRUE(file);
-    wchar_t folder[MAX_PATH];
-    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-    UniqueBstr path = MakeBstr(folder);
-    VARIANT_BOOL supported = VARIANT_TRUE;
-    EXPECT_EQ(file->SetFile(path.get(), &supported), S_OK) << "early binding needs no library";
-    std::wstring name = L"SetFile";
-    LPOLESTR names[] = {&name[0]};
-    DISPID id = 0;
-    EXPECT_EQ(file->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), platform);
-    ComPtr<ITypeInfo> info;
-    EXPECT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), platform);
-
-    HMODULE before = dll.module();
-    ASSERT_EQ(dll.Register(), S_OK);
-    EXPECT_EQ(LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out()), S_OK)
-        << "this process finds the type library it registered";
-    EXPECT_EQ(file->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-    EXPECT_EQ(id, 1);
-    EXPECT_EQ(GetModuleHandleW(DllPath().c_str()), before);
+    HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    wchar_t name[32] = {};
+    EXPECT_EQ(LoadStringW(dll, 100, name, 32), 7);
+    EXPECT_STREQ(name, L"Quarrow");
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    for (WORD id : {101, 102, 103}) {
+        HRSRC script = FindResourceExW(dll, L"REGISTRY", MAKEINTRESOURCEW(id), english);
+        ASSERT_NE(script, nullptr) << id;
+        const char* text = static_cast<const char*>(LockResource(LoadResource(dll, script)));
+        std::string body(text, SizeofResource(dll, script));
+        EXPECT_NE(body.find("key CLSID keep"), std::string::npos) << id;
+    }
+    FreeLibrary(dll);
 }
 
 }  // namespace
-}  // namespace quarrow2::client
+}  // namespace quarrow2::test

@@ -1,5 +1,5 @@
 // Registry entries written and removed under a key of the test's own: what the real
-// registry cannot show (an empty key marked keep, a failed write).
+// registry cannot show (an empty key marked keep, a failed write, the removal's result).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,90 +12,63 @@
 namespace quarrow2::test {
 namespace {
 
-using server::RegistryKey;
+const wchar_t kRoot[] = L"Software\\Quarrow2Tests";
 
-// A key under HKEY_CURRENT_USER that exists for one test and is deleted afterwards.
-class ScratchKey {
-public:
-    ScratchKey() {
-        name_ = L"Software\\Quarrow2Tests\\" + std::to_wstring(GetCurrentProcessId());
-        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key_, nullptr),
+class RegistryEntriesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &root_, nullptr),
                   ERROR_SUCCESS);
     }
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
-    ~ScratchKey() {
-        RegCloseKey(key_);
-        RegDeleteTreeW(HKEY_CURRENT_USER, name_.c_str());
+    void TearDown() override {
+        RegCloseKey(root_);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
     }
-    HKEY get() const { return key_; }
-
     bool Has(const wchar_t* path) const {
-        HKEY k = nullptr;
-        if (RegOpenKeyExW(key_, path, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-        RegCloseKey(k);
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root_, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
         return true;
     }
-    void Add(const wchar_t* path) const {
-        HKEY k = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(key_, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(k);
+    static std::vector<server::RegistryKey> Script(const std::string& text) {
+        std::vector<server::RegistryKey> keys;
+        server::ScriptError error;
+        EXPECT_TRUE(server::ParseRegistrationScript(text, W("C:\\dir\\Quarrow2.dll"), keys, error))
+            << error.line << ": " << error.reason;
+        return keys;
     }
 
-private:
-    std::wstring name_;
-    HKEY key_ = nullptr;
+    HKEY root_ = nullptr;
 };
 
-std::vector<RegistryKey> Script(const std::string& text) {
-    std::vector<RegistryKey> keys;
-    server::ScriptError error;
-    EXPECT_TRUE(server::ParseRegistrationScript(text, W("C:\\dir\\Quarrow2.dll"), keys, error))
-        << error.line << ": " << error.reason;
-    return keys;
+TEST_F(RegistryEntriesTest, RemovalLeavesKeysMarkedKeepAndThoseHeldByOthers) {
+    const auto keys = Script("key CLSID keep\n  key {id} = \"Class\"\n");
+    ASSERT_EQ(server::WriteRegistryEntries(root_, keys), S_OK);
+    ASSERT_EQ(RegSetKeyValueW(root_, L"CLSID\\{id}\\Foreign", nullptr, REG_SZ, L"", 2),
+              ERROR_SUCCESS);
+    ASSERT_EQ(server::RemoveRegistryEntries(root_, keys), S_OK);
+    EXPECT_TRUE(Has(L"CLSID\\{id}\\Foreign"));
+    ASSERT_EQ(RegDeleteKeyW(root_, L"CLSID\\{id}\\Foreign"), ERROR_SUCCESS);
+    ASSERT_EQ(server::RemoveRegistryEntries(root_, keys), S_OK);
+    EXPECT_FALSE(Has(L"CLSID\\{id}"));
+    EXPECT_TRUE(Has(L"CLSID"));
+    EXPECT_EQ(server::RemoveRegistryEntries(root_, keys), S_OK) << "nothing left to remove";
 }
 
-// Replacing and keeping what others put beside the entries: registration_test.sh shows it
-// on the real registry. Here, what it cannot show there: an empty key marked keep, and a
-// removal that succeeds while a foreign subkey holds its key.
-TEST(RegistryEntriesTest, RemovalLeavesKeysMarkedKeepAndThoseHeldByOthers) {
-    ScratchKey root;
-    std::vector<RegistryKey> keys = Script("key CLSID keep\n  key {id} = \"Class\"\n");
-    ASSERT_EQ(server::WriteRegistryEntries(root.get(), keys), S_OK);
-    root.Add(L"CLSID\\{id}\\Foreign");
-    ASSERT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_TRUE(root.Has(L"CLSID\\{id}\\Foreign"));
-    ASSERT_EQ(RegDeleteKeyW(root.get(), L"CLSID\\{id}\\Foreign"), ERROR_SUCCESS);
-    ASSERT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
-    EXPECT_FALSE(root.Has(L"CLSID\\{id}"));
-    EXPECT_TRUE(root.Has(L"CLSID"));
-    // Removing what is not there changes nothing and succeeds.
-    EXPECT_EQ(server::RemoveRegistryEntries(root.get(), keys), S_OK);
-}
-
-TEST(RegistryEntriesTest, AFailedWriteStopsAndIsUndoneByRemoval) {
-    ScratchKey root;
+TEST_F(RegistryEntriesTest, AFailedWriteStopsAndIsUndoneByRemoval) {
     // Key names are limited to 255 characters; the third key cannot be made.
-    std::string tooLong(300, 'x');
-    std::vector<RegistryKey> keys = Script(
-        "key First = \"1\"\n"
-        "key Second\n"
-        "  value V = \"2\"\n"
-        "key " +
-        tooLong +
-        "\n"
-        "key Fourth\n");
-    HRESULT hr = server::WriteRegistryEntries(root.get(), keys);
+    const auto keys = Script("key First = \"1\"\nkey Second\n  value V = \"2\"\nkey " +
+                             std::string(300, 'x') + "\nkey Fourth\n");
+    const HRESULT hr = server::WriteRegistryEntries(root_, keys);
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(HRESULT_FACILITY(hr), FACILITY_WIN32) << std::hex << hr;
-    EXPECT_TRUE(root.Has(L"Second"));
-    EXPECT_FALSE(root.Has(L"Fourth")) << "writing stops at the failure";
+    EXPECT_TRUE(Has(L"Second"));
+    EXPECT_FALSE(Has(L"Fourth")) << "writing stops at the failure";
     // Removal goes as far as the key that could not be made, which it cannot open either.
-    EXPECT_EQ(server::RemoveRegistryEntries(root.get(), keys), hr);
-    EXPECT_FALSE(root.Has(L"First"));
-    EXPECT_FALSE(root.Has(L"Second"));
+    EXPECT_EQ(server::RemoveRegistryEntries(root_, keys), hr);
+    EXPECT_FALSE(Has(L"First"));
+    EXPECT_FALSE(Has(L"Second"));
 }
 
 }  // namespace
