@@ -107,8 +107,8 @@ HRESULT GetClassObject(REFCLSID clsid, REFIID iid) {
     return Handed([&](void** out) { return DllGetClassObject(clsid, iid, out); });
 }
 
-// Only File has a class object (aggregation and null pointers are refused by the Windows
-// client suite); it stays cached when released, counts once, and LockServer until balanced.
+// Only File has a class object; it refuses aggregation, stays cached when released, counts
+// once, and keeps the library loaded until every LockServer(TRUE) is balanced.
 TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     for (const CLSID* clsid :
          {&CLSID_MetaData, &CLSID_Strings, &IID_IFile, &LIBID_Quarrow2, &IID_NULL}) {
@@ -125,9 +125,14 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     ComPtr<IClassFactory> factory = GetFileClassObject();
     ASSERT_TRUE(factory);
     EXPECT_EQ(static_cast<IUnknown*>(factory.get()), raw);
-    for (const IID* iid : {&IID_IClassFactory, &IID_IMetaData, &IID_IEnumVARIANT})
-        EXPECT_EQ(Handed([&](void** out) { return factory->CreateInstance(nullptr, *iid, out); }),
-                  E_NOINTERFACE);
+    auto create = [&](IUnknown* outer, const IID* iid) {
+        return Handed([&](void** out) { return factory->CreateInstance(outer, *iid, out); });
+    };
+    // Any non-null outer object is a request to aggregate, whatever the interface asked.
+    for (const IID* iid : {&IID_IUnknown, &IID_IFile, &IID_IDispatch})
+        EXPECT_EQ(create(factory.get(), iid), CLASS_E_NOAGGREGATION);
+    for (const IID* iid : {&IID_IClassFactory, &IID_IStrings, &IID_IMetaData, &IID_IEnumVARIANT})
+        EXPECT_EQ(create(nullptr, iid), E_NOINTERFACE);
     EXPECT_EQ(factory->CreateInstance(factory.get(), IID_IUnknown, nullptr), E_POINTER);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, a.out_void()), S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, b.out_void()), S_OK);
