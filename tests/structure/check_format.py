@@ -23,10 +23,8 @@ def main():
                             capture_output=True, text=True)
     unformatted = sorted({line.split(":", 1)[0] for line in result.stderr.splitlines()
                           if "-Wclang-format-violations" in line})
-    for path in unformatted:
-        print(f"{os.path.relpath(path, root)}: not formatted; run clang-format -i on it")
-    if result.returncode != 0 and not unformatted:
-        print(result.stderr)
+    print("\n".join(f"{os.path.relpath(path, root)}: not formatted; run clang-format -i on it"
+                    for path in unformatted) or result.stderr)
     return 1 if result.returncode != 0 else 0
 
 

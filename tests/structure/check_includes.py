@@ -1,37 +1,25 @@
 #!/usr/bin/env python3
-"""Fails, naming the file and the include, on an #include "..." of the library that leaves
-the platform layer for the library above it or joins folders ALLOWED does not list, and on
-any cycle of includes between files. Usage: check_includes.py [ROOT]"""
+"""Fails, naming the file and the include, on an #include "..." of the library that leaves the
+platform layer for the library above it or joins folders ALLOWED does not list, and on any
+include cycle. Usage: check_includes.py [ROOT]"""
 import graphlib
 import os
 import re
 import sys
 
-# The library's folders, bottom first. include/ is the public interface; platform/ knows
-# the system; the four above it are the library's subsystems.
+# Bottom first: the public interface, the platform layer, then the four subsystems.
 FOLDERS = ["include", "platform", "store", "items", "discovery", "server"]
-
-# Every folder may include the public interface (include/), and every subsystem the platform
-# layer; beyond that, folder -> what it may include (a folder, or one file) and why.
-LOCK = "every live object holds one count of the library lock count"
-SERVES = "the server answers for every class it serves"
-ALLOWED = {
-    "include": {},
-    "platform": {},
-    "store": {"items": "File and stream opening hand out MetaData items",
-              "discovery/file_properties.h": "File's Types and Length are the stream walk's",
-              "server/module_lock.h": LOCK,
-              "server/type_info_holder.h": "late-bound calls go through the type information"},
-    "items": {"store": "items report their failures as rich errors, as File does",
-              "server/module_lock.h": LOCK},
-    "discovery": {"store": "Strings shares the objects' dual-interface plumbing; the walk reads "
-                           "File's streams", "server/module_lock.h": LOCK},
-    "server": {"store": "the class object makes File objects", "items": SERVES, "discovery": SERVES},
-}
-
-# Headers the build generates (cmake/Identifiers.cmake), found in its own include folder.
-GENERATED = {"resource_ids.h"}
-
+# Beyond include/ and platform/ (the latter for all but include/), folder -> what it may
+# include (a folder, or one file). Every live object holds a count of the library lock.
+LOCK = "server/module_lock.h"
+ALLOWED = {"include": set(), "platform": set(),
+           # File and stream opening hand out items; File's Types and Length are the walk's;
+           # late-bound calls go through the type information.
+           "store": {"items", "discovery/file_properties.h", LOCK, "server/type_info_holder.h"},
+           # Items report rich errors as File does; Strings shares the dual-interface plumbing.
+           "items": {"store", LOCK}, "discovery": {"store", LOCK},
+           "server": {"store", "items", "discovery"}}  # the server answers for every class
+GENERATED = {"resource_ids.h"}  # made by cmake/Identifiers.cmake in the build's include folder
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
@@ -54,12 +42,12 @@ def main():
     for source in sources:
         with open(os.path.join(root, source), encoding="utf-8") as f:
             names = INCLUDE.findall(f.read())
-        here, rules = source.split("/")[0], ALLOWED[source.split("/")[0]]
+        here = source.split("/")[0]
         for name in names:
             target = resolve(root, source, name)
-            if target is None and name not in GENERATED:
-                problems.append(f'{source}: #include "{name}" names no file of the library')
             if target is None:
+                if name not in GENERATED:
+                    problems.append(f'{source}: #include "{name}" names no file of the library')
                 continue
             graph.setdefault(source, set()).add(target)
             there = target.split("/")[0]
@@ -67,17 +55,14 @@ def main():
                 problems.append(f'{source}: #include "{name}": the platform layer includes '
                                 f"nothing of the library built on it")
             elif there not in (here, "include", "platform" if here != "include" else here) \
-                    and there not in rules and target not in rules:
+                    and there not in ALLOWED[here] and target not in ALLOWED[here]:
                 problems.append(f'{source}: #include "{name}": {here}/ may not include {there}/ '
                                 f"(allowed edges: ALLOWED in {os.path.relpath(__file__, root)})")
     try:
         graphlib.TopologicalSorter(graph).prepare()
     except graphlib.CycleError as error:
         problems.append("include cycle: " + " -> ".join(reversed(error.args[1])))
-    for problem in problems:
-        print(problem)
-    if not problems:
-        print(f"{len(graph)} files, their includes follow the allowed edges, no cycle")
+    print("\n".join(problems) or f"{len(graph)} files, their includes follow the allowed edges")
     return 1 if problems else 0
 
 
