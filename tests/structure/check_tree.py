@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
-"""Fails, naming the file and the include, on an #include "..." of the library that leaves the
-platform layer for the library above it or joins folders ALLOWED does not list, and on any
-include cycle. Usage: check_includes.py [ROOT]"""
+"""Checks of the tree's sources. `includes`: fails, naming the file and the include, on an
+#include "..." of the library that leaves the platform layer for the library above it or joins
+folders ALLOWED does not list, and on any include cycle. `format`: fails on any C++ file that
+clang-format (.clang-format at the root) would change, naming each; 77 (skipped) without
+clang-format. Usage: check_tree.py includes|format ROOT"""
 import graphlib
 import os
 import re
+import shutil
+import subprocess
 import sys
 
 # Bottom first: the public interface, the platform layer, then the four subsystems.
-FOLDERS = ["include", "platform", "store", "items", "discovery", "server"]
+LIBRARY = ["include", "platform", "store", "items", "discovery", "server"]
+FORMATTED = LIBRARY + ["tools", "bench", "examples", "tests"]
 # Beyond include/ and platform/ (the latter for all but include/), folder -> what it may
 # include (a folder, or one file). Every live object holds a count of the library lock.
 LOCK = "server/module_lock.h"
@@ -32,14 +37,17 @@ def resolve(root, including, name):
     return None
 
 
-def main():
-    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
-                           os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def sources(root, folders):
+    return sorted(os.path.relpath(os.path.join(folder, name), root) for top in folders
+                  for folder, _, names in os.walk(os.path.join(root, top))
+                  for name in names if name.endswith((".h", ".cpp")))
+
+
+def check_includes(root):
     problems, graph = [], {}
-    sources = sorted(os.path.relpath(os.path.join(folder, name), root) for top in FOLDERS
-                     for folder, _, names in os.walk(os.path.join(root, top))
-                     for name in names if name.endswith((".h", ".cpp")))
-    for source in sources:
+    for source in sources(root, LIBRARY):
         with open(os.path.join(root, source), encoding="utf-8") as f:
             names = INCLUDE.findall(f.read())
         here = source.split("/")[0]
@@ -66,5 +74,19 @@ def main():
     return 1 if problems else 0
 
 
+def check_format(root):
+    if not shutil.which("clang-format"):
+        print("skipped: clang-format is not installed (scripts/install-packages installs it)")
+        return 77
+    result = subprocess.run(["clang-format", "--dry-run", "-Werror", *sources(root, FORMATTED)],
+                            cwd=root, capture_output=True, text=True)
+    unformatted = sorted({line.split(":", 1)[0] for line in result.stderr.splitlines()
+                          if "-Wclang-format-violations" in line})
+    print("\n".join(f"{path}: not formatted; run clang-format -i on it" for path in unformatted)
+          or result.stderr)
+    return 1 if result.returncode != 0 else 0
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit({"includes": check_includes, "format": check_format}[sys.argv[1]](
+        os.path.abspath(sys.argv[2])))
