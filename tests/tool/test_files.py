@@ -189,11 +189,10 @@ class FilesTest(ToolTestCase):
             (["get", missing, "Author"], "Unable to open metadata."),
             (["rm", missing, "Author"], "Unable to open metadata."),
             (["list", missing], "File not found."), (["length", missing], "File not found."))]
-        rows += [(arguments, 1, None, "quarrow2: Access to this data type forbidden.",
-                  'type "%s"' % arguments[-2 if arguments[0] == "set" else -1])
-                 for item_type in ["$DATA", ":$DATA", ":", ""]
-                 for arguments in (["get", path, item_type], ["set", path, item_type, "x"],
-                                   ["set", "--bytes", missing, item_type, "x"], ["rm", path, item_type])]
+        rows += [(arguments, 1, None, "quarrow2: Access to this data type forbidden.", 'type "%s"' % t)
+                 for t, arguments in (("$DATA", ["get", path, "$DATA"]), (":", ["rm", path, ":"]),
+                                      ("", ["set", path, "", "x"]),
+                                      (":$DATA", ["set", "--bytes", missing, ":$DATA", "x"]))]
         rows += [(arguments, 1, None, "quarrow2: Volume does not support streams.", NO_STREAMS)
                  for arguments in (["list", NO_STREAMS], ["list", "-r", NO_STREAMS],
                                    ["length", NO_STREAMS], ["get", NO_STREAMS, "Author"],
