@@ -1,4 +1,4 @@
-// Items and other processes on one file (holders, lockers, many at once, killed writers), and
+// Items and other processes on one file (many at once, killed writers), and
 // values at the file system's limits. QUARROW2_STRESS_SEED picks another seed.
 #include <gtest/gtest.h>
 
@@ -160,47 +160,6 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
             << name;
     }
     EXPECT_EQ(FileContent(file), "the shared file's contents");
-}
-
-TEST(MetaDataXattr, AnotherProcessMeetsTheItemsShareModeAndKeepsPutsOutWithARangeLock) {
-    metadata::ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
-    const WString path = file.streamPath();
-    const std::string old = Raw(Utf16Bytes(W("old")));
-    {
-        // Unlocking is the portable suites'; a killed locker's range goes with it.
-        Child locker([&](Child& self) {
-            Opened reader = OpenReader(path);
-            if (!reader.ok() || !LockFile(reader.handle.get(), 0, 0, 4, 0)) return 1;
-            self.Send("locked");
-            self.Receive();
-            return 0;
-        });
-        ASSERT_EQ(locker.Receive(), "locked");
-        EXPECT_EQ(metadata::PutText(item.get(), W("new value")), E_FAIL);
-        EXPECT_TRUE(metadata::IsMetaDataError("Unable to put text.", ERROR_LOCK_VIOLATION));
-        EXPECT_EQ(metadata::PutData(item.get(), {1, 2}), E_FAIL);
-        EXPECT_TRUE(metadata::IsMetaDataError("Unable to put data.", ERROR_LOCK_VIOLATION));
-        EXPECT_EQ(RawStream(file.file(), "T"), old);
-    }
-    EXPECT_EQ(metadata::PutText(item.get(), W("new value")), S_OK);
-    EXPECT_EQ(RawStream(file.file(), "T"), Raw(Utf16Bytes(W("new value"))));
-    ASSERT_EQ(metadata::PutText(item.get(), W("old")), S_OK);
-
-    // The library's opens and the removal are refused; a reader sharing writes reads it whole.
-    const std::string sharing = std::to_string(ERROR_SHARING_VIOLATION) + " ";
-    EXPECT_EQ(
-        RunInChild([&] {
-            Opened reader = OpenReader(path);
-            return std::to_string(OpenItem(path).error) + " " +
-                   std::to_string(Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING).error) +
-                   " " + std::to_string(ErrorOf(DeleteFileW(path.c_str()))) +
-                   (GetValue(reader.handle.get()) == old ? " whole" : " not whole");
-        }),
-        sharing + sharing + sharing + "whole");
-    ASSERT_EQ(item->Close(), S_OK);
-    EXPECT_EQ(RunInChild([&] { return OpenItem(path).ok() ? "" : "no open after Close"; }), "");
 }
 
 // A child putting a short and a long value in turn, killed at random moments, leaves one of
