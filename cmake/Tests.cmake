@@ -57,11 +57,7 @@ else()
     posix/hostile_input_test.cpp
     posix/platform_backup_test.cpp
     posix/platform_open_test.cpp
-    posix/platform_range_locks_test.cpp
-    posix/platform_sharing_test.cpp
-    posix/platform_stream_path_test.cpp
-    posix/platform_volume_test.cpp
-    posix/platform_writes_test.cpp
+    posix/platform_locks_test.cpp
     posix/server_linux_test.cpp
     posix/stress_processes_test.cpp)
 endif()

@@ -76,23 +76,13 @@ inline bool Supported(IFile* file) {
     return supported == VARIANT_TRUE;
 }
 
-// The source a File failure names: its registered ProgID, or nothing where the class is
-// not registered (Wine before DllRegisterServer).
-inline std::string ExpectedFileSource() {
-    const std::string source = ProgIdOf(CLSID_File);
-    if (!source.empty()) {
-        EXPECT_EQ(source, "Quarrow2.File.1");
-    }
-    return source;
-}
-
 // Checks a reported failure of File: E_FAIL, the description, the class and interface.
 inline void ExpectFileFailure(const ItemOutcome& o, const std::string& description) {
     EXPECT_EQ(o.hr, E_FAIL);
     EXPECT_FALSE(o.item);
     ASSERT_TRUE(o.error.present) << description;
     EXPECT_EQ(o.error.description, description);
-    EXPECT_EQ(o.error.source, ExpectedFileSource());
+    EXPECT_EQ(o.error.source, ProgIdOf(CLSID_File));
     EXPECT_TRUE(IsEqualGUID(o.error.guid, IID_IFile));
 }
 

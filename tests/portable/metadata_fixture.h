@@ -28,16 +28,12 @@ inline Bytes BstrBytes(BSTR s) {
     return s ? Bytes(p, p + SysStringByteLen(s)) : Bytes();
 }
 
-inline SAFEARRAY* NewArray(VARTYPE type, ULONG elements, LONG lowerBound) {
-    SAFEARRAYBOUND bound = {elements, lowerBound};
-    return SafeArrayCreate(type, 1, &bound);
-}
-
 // A by-value byte-array variant that owns its array of `bytes`.
 inline void SetByteArray(VARIANT* v, const Bytes& bytes, LONG lowerBound = 0) {
     VariantClear(v);
+    SAFEARRAYBOUND bound = {static_cast<ULONG>(bytes.size()), lowerBound};
     v->vt = VT_ARRAY | VT_UI1;
-    v->parray = NewArray(VT_UI1, static_cast<ULONG>(bytes.size()), lowerBound);
+    v->parray = SafeArrayCreate(VT_UI1, 1, &bound);
     ArrayAccess access(v->parray);
     if (access.granted() && access.data())
         std::copy(bytes.begin(), bytes.end(), static_cast<BYTE*>(access.data()));
@@ -120,21 +116,15 @@ inline LONG Length(IMetaData* item) {
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
-    ItemFile() : file_(dir_ / "F"), streams_{PathW(file_) + OLESTR(":T")} {}
+    ItemFile() : file_(dir_ / "F"), stream_(PathW(file_) + OLESTR(":T")) {}
     ItemFile(const ItemFile&) = delete;
     ItemFile& operator=(const ItemFile&) = delete;
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
-    // cope with them, so they go first.
-    ~ItemFile() {
-        for (const WString& path : streams_) DeleteFileW(path.c_str());
-    }
+    // cope with them, so the stream goes first.
+    ~ItemFile() { DeleteFileW(stream_.c_str()); }
 
     const std::filesystem::path& file() const { return file_; }
-    const WString& streamPath() const { return streams_.front(); }
-    WString otherStreamPath(const std::string& type) {
-        streams_.push_back(PathW(file_) + OLESTR(":") + W(type));
-        return streams_.back();
-    }
+    const WString& streamPath() const { return stream_; }
 
     // A handle on the stream, made if missing.
     HANDLE OpenStream(DWORD access, DWORD share = FILE_SHARE_READ,
@@ -182,7 +172,7 @@ private:
 
     TempDir dir_;
     std::filesystem::path file_;
-    std::vector<WString> streams_;  // the stream first, then any other the test made
+    WString stream_;
 };
 
 }  // namespace quarrow2::test::metadata

@@ -20,26 +20,19 @@ bool IsOne(const Bytes& bytes) { return bytes == Utf16Bytes(kLonger) || bytes ==
 // One put or get, by turns, and the length; `whole` tells whether what they read was one of
 // the values.
 HRESULT Round(IMetaData* item, int turn, const std::atomic<bool>& closing, bool* whole) {
-    HRESULT hr = S_OK;
-    Bytes read = kShorterBytes;
-    if (turn % 4 == 0) {
-        hr = PutText(item, kLonger);
-    } else if (turn % 4 == 1) {
-        hr = PutData(item, kShorterBytes);
-    } else if (turn % 4 == 2) {
-        UniqueBstr text;
-        hr = item->get_Text(text.out());
-        read = BstrBytes(text.get());
-    } else {
-        UniqueVariant data;
-        hr = item->get_Data(data.get());
-        if (data->vt == (VT_ARRAY | VT_UI1)) read = ArrayBytes(*data);
-    }
+    UniqueBstr text;
+    UniqueVariant data;
+    const HRESULT hr = turn % 4 == 0   ? PutText(item, kLonger)
+                       : turn % 4 == 1 ? PutData(item, kShorterBytes)
+                       : turn % 4 == 2 ? item->get_Text(text.out())
+                                       : item->get_Data(data.get());
+    const Bytes read = turn % 4 == 2                     ? BstrBytes(text.get())
+                       : data->vt == (VT_ARRAY | VT_UI1) ? ArrayBytes(*data)
+                                                         : kShorterBytes;
     LONG length = 0;
     const HRESULT lengthHr = item->get_Length(&length);
-    *whole = FAILED(hr) || IsOne(read);
     // Once closed, the length reads 0; before, only one of the two values' lengths.
-    *whole = *whole &&
+    *whole = (FAILED(hr) || IsOne(read)) &&
              (FAILED(lengthHr) || length == 80 || length == 14 || (closing.load() && length == 0));
     return FAILED(hr) ? hr : lengthHr;
 }
@@ -78,14 +71,8 @@ TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem)
         for (std::thread& t : threads) t.join();
         EXPECT_EQ(failedBeforeClose.load(), 0);
         EXPECT_EQ(torn.load(), 0);
-        if (ending[0] == 'D') {
-            EXPECT_FALSE(file.StreamExists());
-        } else {
-            EXPECT_TRUE(IsOne(file.Stored()));
-        }
-        if (ending[0] != 'n') {
-            EXPECT_EQ(Length(item.get()), 0);
-        }
+        EXPECT_TRUE(ending[0] == 'D' ? !file.StreamExists() : IsOne(file.Stored()));
+        EXPECT_TRUE(ending[0] == 'n' || Length(item.get()) == 0);
     }
 }
 

@@ -14,19 +14,11 @@
 namespace quarrow2::test {
 namespace {
 
-constexpr DWORD kHeaderBytes = 20;
-
-struct Record {
-    DWORD id = 0;
-    uint64_t size = 0;
-    std::string name;     // UTF-8
-    std::string content;  // when read
-};
-
 // A walk of the kind the library makes: a header, the name, then the content skipped or
-// read. Empty with `error` set when a call fails.
+// read in pieces. Each stream as "id name size", its content when read, and the error of
+// the call that failed.
 struct Walk {
-    std::vector<Record> records;
+    std::vector<std::string> records, contents;
     DWORD error = 0;
 };
 
@@ -35,58 +27,48 @@ Walk WalkStreams(HANDLE h, bool readContents, DWORD piece = 1 << 20) {
     LPVOID context = nullptr;
     auto read = [&](void* into, DWORD wanted) -> DWORD {
         DWORD got = 0;
-        if (!BackupRead(h, static_cast<LPBYTE>(into), wanted, &got, FALSE, FALSE, &context)) {
-            walk.error = GetLastError();
-            return 0;
-        }
-        return got;
+        if (BackupRead(h, static_cast<LPBYTE>(into), wanted, &got, FALSE, FALSE, &context))
+            return got;
+        walk.error = GetLastError();
+        return DWORD{0};
     };
-    for (;;) {
-        unsigned char header[kHeaderBytes];
-        DWORD got = read(header, kHeaderBytes);
-        if (got != kHeaderBytes) break;
-        Record record;
-        DWORD nameBytes = 0;
-        std::memcpy(&record.id, header, 4);
-        std::memcpy(&record.size, header + 8, 8);
-        std::memcpy(&nameBytes, header + 16, 4);
-        WString name(nameBytes / 2, 0);
-        if (nameBytes && read(name.data(), nameBytes) != nameBytes) break;
-        record.name = Narrow(name);
-        if (readContents) {
-            std::string chunk(piece, '\0');
-            while (record.content.size() < record.size) {
-                DWORD n = read(chunk.data(), piece);
-                if (n == 0) break;
-                record.content.append(chunk, 0, n);
-            }
-        } else {
-            DWORD low = 0, high = 0;
-            if (!BackupSeek(h, static_cast<DWORD>(record.size),
-                            static_cast<DWORD>(record.size >> 32), &low, &high, &context)) {
-                walk.error = GetLastError();
-                break;
-            }
+    struct {
+        DWORD id, attributes;
+        uint64_t size;
+        DWORD nameBytes;
+    } header;
+    static_assert(sizeof header == 24 && offsetof(decltype(header), nameBytes) == 16);
+    while (read(&header, 20) == 20) {
+        WString name(header.nameBytes / 2, 0);
+        if (header.nameBytes && read(name.data(), header.nameBytes) != header.nameBytes) break;
+        walk.records.push_back(std::to_string(header.id) + " " + Narrow(name) + " " +
+                               std::to_string(header.size));
+        std::string content, chunk(readContents ? piece : 0, '\0');
+        while (readContents && content.size() < header.size) {
+            DWORD n = read(chunk.data(), piece);
+            if (n == 0) break;
+            content.append(chunk, 0, n);
         }
-        walk.records.push_back(std::move(record));
+        walk.contents.push_back(content);
+        DWORD low = 0, high = 0;
+        if (!readContents &&
+            !BackupSeek(h, static_cast<DWORD>(header.size), static_cast<DWORD>(header.size >> 32),
+                        &low, &high, &context)) {
+            walk.error = GetLastError();
+            break;
+        }
     }
     EXPECT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
     EXPECT_EQ(context, nullptr);
     return walk;
 }
 
-// A file with a large main stream and attributes the walk must report, skip or pass by.
-struct SampleFile {
-    fs::path path;
-    std::string main;
-    std::vector<std::pair<std::string, std::string>> streams;  // in the file system's order
-};
-
-SampleFile MakeSample(const fs::path& path) {
-    SampleFile sample{path, std::string(1 << 20, '\0'), {}};
-    for (size_t i = 0; i < sample.main.size(); ++i)
-        sample.main[i] = static_cast<char>(i * 7 + i / 251);
-    MakeFile(path, sample.main);
+// A file with a large main stream and attributes the walk must report, skip or pass by;
+// the walk it must give.
+Walk MakeSample(const fs::path& path) {
+    std::string main(1 << 20, '\0');
+    for (size_t i = 0; i < main.size(); ++i) main[i] = static_cast<char>(i * 7 + i / 251);
+    MakeFile(path, main);
     SetRawStream(path, "Zeta", "last letter");
     SetRawStream(path, "alpha", "");
     SetRawStream(path, "\xC3\xA9t\xC3\xA9", std::string(300, 'e'));
@@ -94,98 +76,15 @@ SampleFile MakeSample(const fs::path& path) {
     // Not streams: another namespace, and a name UTF-16 cannot carry.
     setxattr(path.c_str(), "trusted.hidden", "x", 1, 0);
     setxattr(path.c_str(), "user.\xFF\xFE", "bad name", 8, 0);
+    Walk sample{{"1  " + std::to_string(main.size())}, {main}, 0};
     for (const std::string& name : RawAttributeNames(path)) {
         if (name.rfind("user.", 0) != 0 || name == "user.\xFF\xFE") continue;
-        sample.streams.emplace_back(name.substr(5), *RawStream(path, name.substr(5)));
+        std::string value = *RawStream(path, name.substr(5));
+        sample.records.push_back("4 :" + name.substr(5) + ":$DATA " + std::to_string(value.size()));
+        sample.contents.push_back(value);
     }
+    EXPECT_EQ(sample.records.size(), 5u);
     return sample;
-}
-
-void ExpectSample(const Walk& walk, const SampleFile& sample, bool withContents) {
-    ASSERT_EQ(walk.error, 0u);
-    ASSERT_EQ(walk.records.size(), sample.streams.size() + 1);
-    EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_DATA));
-    EXPECT_EQ(walk.records[0].name, "");
-    EXPECT_EQ(walk.records[0].size, sample.main.size());
-    if (withContents) {
-        EXPECT_TRUE(walk.records[0].content == sample.main);
-    }
-    for (size_t i = 0; i < sample.streams.size(); ++i) {
-        const Record& record = walk.records[i + 1];
-        EXPECT_EQ(record.id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
-        EXPECT_EQ(record.name, ":" + sample.streams[i].first + ":$DATA");
-        EXPECT_EQ(record.size, sample.streams[i].second.size());
-        if (withContents) {
-            EXPECT_EQ(record.content, sample.streams[i].second);
-        }
-    }
-}
-
-TEST(PlatformBackup, StreamsInTheFileSystemsOrder) {
-    TempDir dir;
-    SampleFile sample = MakeSample(dir / "doc");
-    ASSERT_EQ(sample.streams.size(), 4u);
-    Opened file = OpenReader(PathW(sample.path), FILE_SHARE_READ);
-    ASSERT_TRUE(file.ok());
-    ExpectSample(WalkStreams(file.handle.get(), false), sample, false);
-    ExpectSample(WalkStreams(file.handle.get(), true), sample, true);
-    ExpectSample(WalkStreams(file.handle.get(), true, 7), sample, true);
-
-    // A file with nothing: one empty main stream, then the end.
-    MakeFile(dir / "empty");
-    Walk walk = WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true);
-    ASSERT_EQ(walk.records.size(), 1u);
-    EXPECT_EQ(walk.records[0].size, 0u);
-
-    // Folders have only named streams.
-    fs::create_directory(dir / "folder");
-    SetRawStream(dir / "folder", "A", "on the folder");
-    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_TRUE(folder.ok());
-    walk = WalkStreams(folder.handle.get(), true);
-    ASSERT_EQ(walk.records.size(), 1u);
-    EXPECT_EQ(walk.records[0].id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
-    EXPECT_EQ(walk.records[0].name, ":A:$DATA");
-    EXPECT_EQ(walk.records[0].content, "on the folder");
-}
-
-TEST(PlatformBackup, ReadsAndSeeksStayWithinOneStream) {
-    TempDir dir;
-    MakeFile(dir / "doc", "0123456789");
-    SetRawStream(dir / "doc", "A", "first");
-    SetRawStream(dir / "doc", "B", "second");
-    Opened file = OpenReader(PathW(dir / "doc"));
-    HANDLE h = file.handle.get();
-    LPVOID context = nullptr;
-    std::vector<DWORD> sizes;
-    unsigned char buffer[4096];
-    for (DWORD got = 1; got;) {
-        ASSERT_TRUE(BackupRead(h, buffer, sizeof buffer, &got, FALSE, FALSE, &context));
-        sizes.push_back(got);
-    }
-    // Header and content of the main stream; then header, ":A:$DATA" and "first"; ...
-    EXPECT_EQ(sizes, (std::vector<DWORD>{20 + 10, 20 + 16 + 5, 20 + 16 + 6, 0}));
-    ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-
-    DWORD low = 9, high = 9, got = 0;
-    EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);  // no stream begun
-    ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));        // half a header
-    EXPECT_EQ(ErrorOf(BackupSeek(h, 1, 0, &low, &high, &context)), ERROR_SEEK);
-    ASSERT_TRUE(BackupRead(h, buffer, 10, &got, FALSE, FALSE, &context));
-    EXPECT_TRUE(BackupSeek(h, 3, 0, &low, &high, &context));
-    EXPECT_EQ(low, 3u);
-    ASSERT_TRUE(BackupRead(h, buffer, 2, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "34");
-    // Past the end: as far as the end, then the next header.
-    EXPECT_EQ(ErrorOf(BackupSeek(h, 100, 0, &low, &high, &context)), ERROR_SEEK);
-    EXPECT_EQ(low, 5u);
-    EXPECT_EQ(high, 0u);
-    ASSERT_TRUE(BackupRead(h, buffer, 20, &got, FALSE, FALSE, &context));
-    DWORD id = 0;
-    std::memcpy(&id, buffer, 4);
-    EXPECT_EQ(id, static_cast<DWORD>(BACKUP_ALTERNATE_DATA));
-    ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
 }
 
 // Installs a filter in the calling process under which reading a main stream or the value
@@ -215,69 +114,100 @@ bool ForbidContentReads() {
 #endif
 }
 
-TEST(PlatformBackup, SkippedContentsAreNeverRead) {
+TEST(PlatformBackup, StreamsInTheFileSystemsOrderWithContentsSkippedUnread) {
     TempDir dir;
-    SampleFile sample = MakeSample(dir / "doc");
-    const WString path = PathW(sample.path);
+    const Walk sample = MakeSample(dir / "doc");
+    const WString path = PathW(dir / "doc");
+    Opened file = OpenReader(path, FILE_SHARE_READ);
+    for (DWORD piece : {0u, 1u << 20, 7u}) {
+        Walk walk = WalkStreams(file.handle.get(), piece != 0, piece ? piece : 1);
+        EXPECT_EQ(walk.error, 0u) << piece;
+        EXPECT_EQ(walk.records, sample.records) << piece;
+        EXPECT_TRUE(!piece || walk.contents == sample.contents) << piece;
+    }
+    // A file with nothing: one empty main stream. Folders have only named streams.
+    MakeFile(dir / "empty");
+    EXPECT_EQ(WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true).records,
+              std::vector<std::string>{"1  0"});
+    fs::create_directory(dir / "folder");
+    SetRawStream(dir / "folder", "A", "on the folder");
+    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+    Walk walk = WalkStreams(folder.handle.get(), true);
+    EXPECT_EQ(walk.records, std::vector<std::string>{"4 :A:$DATA 13"});
+    EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
+
     // In a child whose every content read fails: a walk that skips must still see it all,
     // and one that reads must fail, which shows the filter works.
     std::string report = RunInChild([&]() -> std::string {
-        Opened file = OpenReader(path, FILE_SHARE_READ);
-        if (!file.ok()) return "open failed";
+        Opened own = OpenReader(path, FILE_SHARE_READ);  // the child keeps no descriptor of ours
+        if (!own.ok()) return "open failed";
         if (!ForbidContentReads()) return "skip: no system-call filter on this machine";
-        Walk skipped = WalkStreams(file.handle.get(), false);
-        if (skipped.error || skipped.records.size() != sample.streams.size() + 1)
+        Walk skipped = WalkStreams(own.handle.get(), false);
+        if (skipped.error || skipped.records != sample.records)
             return "the skipping walk failed with " + std::to_string(skipped.error);
-        Walk reading = WalkStreams(file.handle.get(), true);
-        if (reading.error != ERROR_IO_DEVICE) return "a content was read under the filter";
+        if (WalkStreams(own.handle.get(), true).error != ERROR_IO_DEVICE)
+            return "a content was read under the filter";
         return std::string();
     });
     if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
     EXPECT_EQ(report, "");
 }
 
-TEST(PlatformBackup, ContextsAndHandles) {
+TEST(PlatformBackup, ReadsSeeksAndContexts) {
     TempDir dir;
-    MakeFile(dir / "doc", "main");
-    SetRawStream(dir / "doc", "A", "value");
-    Opened file = OpenReader(PathW(dir / "doc"));
+    MakeFile(dir / "doc", "0123456789");
+    SetRawStream(dir / "doc", "A", "first");
+    SetRawStream(dir / "doc", "B", "second");
+    Opened file = OpenReader(PathW(dir / "doc")), other = OpenReader(PathW(dir / "doc"));
+    Opened noRead = Open(PathW(dir / "doc"), 0, FILE_SHARE_READ, OPEN_EXISTING);
     HANDLE h = file.handle.get();
-    unsigned char buffer[kHeaderBytes];
-    DWORD got = 0;
+    LPVOID context = nullptr, unknown = &context;
+    char buffer[4096];
+    DWORD got = 0, low = 9, high = 9;
+    auto read = [&](HANDLE from, DWORD size, LPVOID* walk) {
+        BOOL ok =
+            BackupRead(from, reinterpret_cast<LPBYTE>(buffer), size, &got, FALSE, FALSE, walk);
+        return ok ? std::string(buffer, got) : Err(GetLastError());
+    };
+    auto end = [&](LPVOID* walk) {
+        return ErrorOf(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, walk));
+    };
+    auto seek = [&](DWORD size) { return ErrorOf(BackupSeek(h, size, 0, &low, &high, &context)); };
 
+    // Header and content of the main stream; then header, ":A:$DATA" and "first"; ...
+    std::vector<size_t> sizes;
+    for (got = 1; got;) sizes.push_back(read(h, sizeof buffer, &context).size());
+    EXPECT_EQ(sizes, (std::vector<size_t>{20 + 10, 20 + 16 + 5, 20 + 16 + 6, 0}));
+    EXPECT_EQ(end(&context), 0);
+    EXPECT_EQ(seek(1), ERROR_SEEK);  // no stream begun
+    read(h, 10, &context);           // half a header
+    EXPECT_EQ(seek(1), ERROR_SEEK);
+    read(h, 10, &context);
+    EXPECT_EQ(seek(3), 0);
+    EXPECT_EQ(low, 3u);
+    EXPECT_EQ(read(h, 2, &context), "34");
+    // Past the end: as far as the end, then the next header.
+    EXPECT_EQ(seek(100), ERROR_SEEK);
+    EXPECT_EQ(uint64_t{high} << 32 | low, 5u);
+    EXPECT_EQ(read(h, 20, &context).substr(0, 4), std::string("\4\0\0\0", 4));
+    // A context belongs to the handle it started on.
+    EXPECT_EQ(read(other.handle.get(), 20, &context), Err(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(end(&context), 0);
     // Walks ended early, their contexts freed by the abort call (a leak would show in the
     // sanitised build).
     for (int i = 0; i < 100; ++i) {
-        LPVOID context = nullptr;
-        ASSERT_TRUE(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
+        ASSERT_EQ(read(h, 20, &context).size(), 20u);
         ASSERT_NE(context, nullptr);
-        ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
+        ASSERT_EQ(end(&context), 0);
         EXPECT_EQ(context, nullptr);
     }
-    LPVOID unknown = buffer;
-    EXPECT_EQ(ErrorOf(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &unknown)),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(ErrorOf(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &unknown)),
-              ERROR_INVALID_PARAMETER);
-    LPVOID context = nullptr;
-    EXPECT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-
-    // A context belongs to the handle it started on.
-    Opened other = OpenReader(PathW(dir / "doc"));
-    ASSERT_TRUE(BackupRead(h, buffer, kHeaderBytes, &got, FALSE, FALSE, &context));
-    EXPECT_EQ(
-        ErrorOf(BackupRead(other.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE, &context)),
-        ERROR_INVALID_PARAMETER);
-    ASSERT_TRUE(BackupRead(nullptr, nullptr, 0, nullptr, TRUE, FALSE, &context));
-
+    EXPECT_EQ(read(h, 20, &unknown), Err(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(end(&unknown), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(end(&context), 0);
     // Handles that cannot be walked.
-    Opened noRead = Open(PathW(dir / "doc"), 0, FILE_SHARE_READ, OPEN_EXISTING);
-    EXPECT_EQ(ErrorOf(BackupRead(noRead.handle.get(), buffer, kHeaderBytes, &got, FALSE, FALSE,
-                                 &context)),
-              ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ErrorOf(BackupRead(INVALID_HANDLE_VALUE, buffer, kHeaderBytes, &got, FALSE, FALSE,
-                                 &context)),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(read(noRead.handle.get(), 20, &context), Err(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(read(INVALID_HANDLE_VALUE, 20, &context), Err(ERROR_INVALID_HANDLE));
     EXPECT_EQ(context, nullptr);
 }
 

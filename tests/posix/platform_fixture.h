@@ -1,18 +1,19 @@
-// Helpers for the tests of the Linux file layer: stream paths in a fresh folder, raw
-// attribute access that bypasses the layer, whole-value puts and gets made the way the
-// library makes them, and child processes that hold handles of their own.
+// Helpers for the tests of the Linux file layer: raw attribute access past the layer,
+// opens and whole-value puts and gets made the way the library makes them, tables of calls
+// on several handles, and child processes that hold handles of their own.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <sys/inotify.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -21,7 +22,6 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,20 +39,18 @@ inline WString StreamW(const fs::path& file, const std::string& stream = std::st
     return stream.empty() ? PathW(file) : PathW(file) + W(":" + stream);
 }
 
-// The raw attribute "user." + name, read past the layer; nothing when absent.
+// The raw attribute "user." + name; nothing when absent.
 inline std::optional<std::string> RawStream(const fs::path& file, const std::string& name) {
-    std::string attribute = "user." + name;
     std::string value(65536, '\0');
-    ssize_t got = getxattr(file.c_str(), attribute.c_str(), value.data(), value.size());
+    ssize_t got = getxattr(file.c_str(), ("user." + name).c_str(), value.data(), value.size());
     if (got < 0) return std::nullopt;
     value.resize(static_cast<size_t>(got));
     return value;
 }
 
 inline void SetRawStream(const fs::path& file, const std::string& name, const std::string& value) {
-    std::string attribute = "user." + name;
-    ASSERT_EQ(setxattr(file.c_str(), attribute.c_str(), value.data(), value.size(), 0), 0)
-        << attribute << " on " << file;
+    ASSERT_EQ(setxattr(file.c_str(), ("user." + name).c_str(), value.data(), value.size(), 0), 0)
+        << name << " on " << file;
 }
 
 // Every attribute name of the file, in the order the file system lists them.
@@ -60,10 +58,8 @@ inline std::vector<std::string> RawAttributeNames(const fs::path& file) {
     std::vector<std::string> names;
     std::string list(65536, '\0');
     ssize_t got = listxattr(file.c_str(), list.data(), list.size());
-    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got);) {
+    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got); at += names.back().size() + 1)
         names.emplace_back(list.c_str() + at);
-        at += names.back().size() + 1;
-    }
     return names;
 }
 
@@ -86,15 +82,13 @@ struct Opened {
 inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposition,
                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
     SetLastError(0xBAD);
-    Opened opened;
-    opened.handle.reset(
-        CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
+    Opened opened{UniqueHandle(
+        CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr))};
     opened.error = GetLastError();
     return opened;
 }
 
-// The library's own opens: an item for reading and writing that shares reading only, and
-// its read-only fallback.
+// The library's own opens: an item shares reading only; its fallback only reads.
 inline Opened OpenItem(const WString& path, DWORD disposition = OPEN_ALWAYS) {
     return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition);
 }
@@ -108,11 +102,8 @@ inline DWORD PutValue(HANDLE h, const std::string& value) {
     SetFilePointer(h, 0, nullptr, FILE_BEGIN);
     DWORD length = static_cast<DWORD>(value.size());
     if (!LockFile(h, 0, 0, length, 0)) return GetLastError();
-    DWORD written = 0;
-    DWORD error = 0;
-    if (!WriteFile(h, value.data(), length, &written, nullptr))
-        error = GetLastError();
-    else if (!SetEndOfFile(h))
+    DWORD written = 0, error = 0;
+    if (!WriteFile(h, value.data(), length, &written, nullptr) || !SetEndOfFile(h))
         error = GetLastError();
     UnlockFile(h, 0, 0, length, 0);
     return error;
@@ -121,14 +112,10 @@ inline DWORD PutValue(HANDLE h, const std::string& value) {
 // A whole-value get as an item makes it: size, then one read from the start.
 inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
     DWORD size = GetFileSize(h, nullptr);
-    if (size == INVALID_FILE_SIZE) {
-        if (error) *error = GetLastError();
-        return std::nullopt;
-    }
-    std::string value(size, '\0');
-    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
     DWORD got = 0;
-    if (!ReadFile(h, value.data(), size, &got, nullptr) || got != size) {
+    std::string value(size == INVALID_FILE_SIZE ? 0 : size, '\0');
+    if (size == INVALID_FILE_SIZE || SetFilePointer(h, 0, nullptr, FILE_BEGIN) != 0 ||
+        !ReadFile(h, value.data(), size, &got, nullptr) || got != size) {
         if (error) *error = GetLastError();
         return std::nullopt;
     }
@@ -138,25 +125,82 @@ inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
 // The last error a failed call left, or 0 when it succeeded.
 inline long ErrorOf(BOOL ok) { return ok ? 0 : static_cast<long>(GetLastError()); }
 
-// Reads `size` bytes at `offset`: the bytes read, or "error N".
-inline std::string ReadAt(HANDLE h, LONG offset, DWORD size) {
-    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
-    std::string out(size, '\0');
-    DWORD got = 0;
-    if (!ReadFile(h, out.data(), size, &got, nullptr))
-        return "error " + std::to_string(GetLastError());
-    out.resize(got);
-    return out;
-}
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const std::string kOk = "ok";
 
-// Writes at `offset`: "ok", "short", or "error N".
-inline std::string WriteAt(HANDLE h, LONG offset, const std::string& bytes) {
-    SetFilePointer(h, offset, nullptr, FILE_BEGIN);
-    DWORD put = 0;
-    if (!WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr))
-        return "error " + std::to_string(GetLastError());
-    return put == bytes.size() ? "ok" : "short";
-}
+inline std::string Err(DWORD error) { return "error " + std::to_string(error); }
+
+// One call on one of a test's handles and what it must give: "ok", the bytes read or
+// "error N". L locks and U unlocks [at, at + n); R reads n bytes at `at`; W writes `bytes`
+// at `at`; E sets the end at `at`; G gets and P puts the whole value; C closes; O opens
+// again; V sets the stream's value past the layer and opens again.
+struct Step {
+    size_t h;
+    char op;
+    uint64_t at, n;
+    std::string bytes, expected;
+    std::optional<std::string> stored = std::nullopt;  // what the stream then holds
+};
+
+class Steps {
+public:
+    Steps(const fs::path& file, const std::string& stream, std::vector<DWORD> accesses)
+        : file_(file), stream_(stream), accesses_(std::move(accesses)) {
+        for (size_t h = 0; h < accesses_.size(); ++h) Do({h, 'O', 0, 0, "", ""});
+    }
+
+    void Run(const std::vector<Step>& steps) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(Do(steps[i]), steps[i].expected) << "step " << i;
+            if (steps[i].stored) {
+                EXPECT_EQ(stream_.empty() ? FileContent(file_)
+                                          : RawStream(file_, stream_).value_or("none"),
+                          steps[i].stored)
+                    << "step " << i;
+            }
+        }
+    }
+
+private:
+    std::string Do(const Step& s) {
+        handles_.resize(std::max(handles_.size(), s.h + 1));
+        HANDLE h = handles_[s.h].get();
+        const DWORD low = static_cast<DWORD>(s.at), high = static_cast<DWORD>(s.at >> 32);
+        const DWORD n = static_cast<DWORD>(s.n), nHigh = static_cast<DWORD>(s.n >> 32);
+        std::string read(n, '\0');
+        DWORD done = 0, error = 0;
+        SetFilePointer(h, static_cast<LONG>(low), nullptr, FILE_BEGIN);
+        BOOL ok = TRUE;
+        if (s.op == 'L') ok = LockFile(h, low, high, n, nHigh);
+        if (s.op == 'U') ok = UnlockFile(h, low, high, n, nHigh);
+        const DWORD size = static_cast<DWORD>(s.bytes.size());
+        if (s.op == 'R') ok = ReadFile(h, read.data(), n, &done, nullptr);
+        if (s.op == 'R' && ok) return read.substr(0, done);
+        if (s.op == 'W') ok = WriteFile(h, s.bytes.data(), size, &done, nullptr);
+        if (s.op == 'W' && ok && done != size) return "short";
+        if (s.op == 'E') ok = SetEndOfFile(h);
+        std::optional<std::string> value;
+        if (s.op == 'G' && !(value = GetValue(h, &error))) ok = FALSE;
+        if (value) return *value;
+        if (s.op == 'P') ok = (error = PutValue(h, s.bytes)) == 0;
+        if (s.op == 'C') ok = CloseHandle(handles_[s.h].release());
+        if (s.op == 'V') handles_[s.h].reset();
+        if (s.op == 'V') SetRawStream(file_, stream_, s.bytes);
+        if (s.op == 'V' || s.op == 'O') {
+            Opened opened = Open(StreamW(file_, stream_), accesses_[s.h], kShareAll, OPEN_ALWAYS);
+            handles_[s.h] = std::move(opened.handle);
+            ok = handles_[s.h].valid();
+            error = opened.error;
+        }
+        return ok ? "ok" : Err(error ? error : GetLastError());
+    }
+
+    fs::path file_;
+    std::string stream_;
+    std::vector<DWORD> accesses_;
+    std::vector<UniqueHandle> handles_;
+};
 
 // A process of its own, forked from the test, that talks to it in lines. It keeps no
 // descriptor of the test's, so the locks it holds are its own alone. Killed at the end of
@@ -166,110 +210,57 @@ public:
     using Body = std::function<int(Child&)>;
 
     explicit Child(Body body) {
-        int down[2], up[2];
-        if (pipe2(down, O_CLOEXEC) != 0 || pipe2(up, O_CLOEXEC) != 0) return;
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
         pid_ = fork();
+        fd_ = ends[pid_ == 0 ? 1 : 0];
+        close(ends[pid_ == 0 ? 0 : 1]);
         if (pid_ == 0) {
-            in_ = down[0];
-            out_ = up[1];
-            CloseAllBut(in_, out_);
+            close_range(3, static_cast<unsigned>(fd_ - 1), 0);
+            close_range(static_cast<unsigned>(fd_ + 1), ~0U, 0);
             _exit(body(*this));
         }
-        in_ = up[0];
-        out_ = down[1];
-        close(down[0]);
-        close(up[1]);
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     ~Child() {
         Kill();
-        close(in_);
-        close(out_);
+        close(fd_);
     }
 
     bool started() const { return pid_ > 0; }
 
     void Send(const std::string& line) {
         std::string text = line + "\n";
-        for (size_t done = 0; done < text.size();) {
-            ssize_t put = write(out_, text.data() + done, text.size() - done);
-            if (put <= 0) return;
-            done += static_cast<size_t>(put);
-        }
+        for (ssize_t put = 0, done = 0; done < static_cast<ssize_t>(text.size()); done += put)
+            if ((put = write(fd_, text.data() + done, text.size() - done)) <= 0) return;
     }
 
     // The next line; empty when the other side has gone.
     std::string Receive() {
         std::string line;
-        char c;
-        while (read(in_, &c, 1) == 1) {
-            if (c == '\n') return line;
-            line += c;
-        }
+        for (char c; read(fd_, &c, 1) == 1 && c != '\n';) line += c;
         return line;
     }
 
     // Ends the child at once, the way a crash would, and waits for it.
     void Kill() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        if (pid_ > 0) kill(pid_, SIGKILL);
+        Wait();
     }
 
     // Waits for the child to finish; its exit code, or -1 when a signal ended it.
     int Wait() {
-        if (pid_ <= 0) return -1;
         int status = 0;
+        if (pid_ <= 0) return -1;
         waitpid(pid_, &status, 0);
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
 private:
-    static void CloseAllBut(int a, int b) {
-        if (a > b) std::swap(a, b);
-        close_range(3, static_cast<unsigned>(a - 1), 0);
-        close_range(static_cast<unsigned>(a + 1), static_cast<unsigned>(b - 1), 0);
-        close_range(static_cast<unsigned>(b + 1), ~0U, 0);
-    }
-
     pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-};
-
-// Tells whether processes forked from the test ever hold something at the same time that
-// only one may hold: each calls Hold() while it holds it.
-class ExclusionCheck {
-public:
-    ExclusionCheck()
-        : shared_(mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE,
-                       MAP_SHARED | MAP_ANONYMOUS, -1, 0)) {
-        if (shared_ != MAP_FAILED) counters_ = new (shared_) Counters();
-    }
-    ExclusionCheck(const ExclusionCheck&) = delete;
-    ExclusionCheck& operator=(const ExclusionCheck&) = delete;
-    ~ExclusionCheck() {
-        if (shared_ != MAP_FAILED) munmap(shared_, sizeof(Counters));
-    }
-
-    bool ready() const { return counters_ != nullptr; }
-    void Hold() {
-        if (counters_->holders.fetch_add(1) != 0) counters_->overlaps.fetch_add(1);
-        sched_yield();
-        counters_->holders.fetch_sub(1);
-    }
-    int overlaps() const { return counters_->overlaps.load(); }
-
-private:
-    struct Counters {
-        std::atomic<int> holders{0};
-        std::atomic<int> overlaps{0};
-    };
-    void* shared_;
-    Counters* counters_ = nullptr;
+    int fd_ = -1;
 };
 
 // Runs `check` in a child process and returns what it reports: empty for success, else
@@ -286,6 +277,32 @@ inline std::string RunInChild(std::function<std::string()> check) {
     return report == "ok" ? std::string() : report.empty() ? "the child died" : report;
 }
 
+// Two processes forked from the test, 0 and 1, run `race` at once, each calling `hold`
+// while it holds what only one may hold: how often both held it together, or -1.
+inline int RaceOverlaps(const std::function<void(int, const std::function<void()>& hold)>& race) {
+    void* shared = mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return -1;
+    auto* counters = new (shared) std::atomic<int>[2] {};
+    auto hold = [counters] {
+        if (counters[0].fetch_add(1) != 0) counters[1].fetch_add(1);
+        sched_yield();
+        counters[0].fetch_sub(1);
+    };
+    auto racer = [&](int which) {
+        return [&, which](Child& self) {
+            race(which, hold);
+            self.Send("done");
+            return 0;
+        };
+    };
+    Child first(racer(0)), second(racer(1));
+    bool done = first.Receive() == "done" && second.Receive() == "done";
+    int overlaps = done ? counters[1].load() : -1;
+    munmap(shared, 2 * sizeof(std::atomic<int>));
+    return overlaps;
+}
+
 // Makes a file immutable for the life of the scope: root may write anything else.
 class Immutable {
 public:
@@ -296,8 +313,6 @@ public:
                 ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
         if (!set_) error_ = errno;
     }
-    Immutable(const Immutable&) = delete;
-    Immutable& operator=(const Immutable&) = delete;
     ~Immutable() {
         if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
     }

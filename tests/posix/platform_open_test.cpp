@@ -1,83 +1,145 @@
-// Opening and creating: dispositions and the last errors they leave, main streams,
-// directories, and handles that were never handed out or are closed. (What cannot carry
-// streams: hostile_special_files_test.cpp; unwritable files: file_read_only_test.cpp.)
-#include <sys/stat.h>
-
+// Which file and stream a path names and how it opens: dispositions and the last errors
+// they leave, colons in file names, the ":$DATA" forms, names NTFS refuses (among them
+// names that try to reach another file), main streams, folders, handles never handed out,
+// and the volumes roots name. (What cannot carry streams: hostile_input_test.cpp;
+// unwritable files: file_items_test.cpp.)
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
 namespace {
 
-TEST(PlatformOpen, DispositionsOnNamedStreams) {
-    TempDir dir;
-    MakeFile(dir / "doc", "main");
-    const WString stream = StreamW(dir / "doc", "T");
-    const DWORD rw = GENERIC_READ | GENERIC_WRITE;
-
-    EXPECT_EQ(Open(stream, rw, 0, OPEN_EXISTING).error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(RawStream(dir / "doc", "T"));
-
-    Opened created = Open(stream, rw, 0, OPEN_ALWAYS);
-    ASSERT_TRUE(created.ok());
-    EXPECT_EQ(created.error, 0u);
-    EXPECT_EQ(PutValue(created.handle.get(), "content"), 0u);
-    created.handle.reset();
-
-    Opened existing = Open(stream, rw, 0, OPEN_EXISTING);
-    ASSERT_TRUE(existing.ok());
-    EXPECT_EQ(existing.error, 0u);
-    EXPECT_EQ(GetValue(existing.handle.get()), "content");
-    existing.handle.reset();
-
-    Opened always = Open(stream, rw, 0, OPEN_ALWAYS);
-    EXPECT_EQ(always.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    always.handle.reset();
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
-
-    // Only the two dispositions the library opens with; none that replaces or empties.
-    for (DWORD refused :
-         {DWORD(CREATE_NEW), DWORD(CREATE_ALWAYS), DWORD(TRUNCATE_EXISTING), 0u, 6u})
-        EXPECT_EQ(Open(stream, rw, 0, refused).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER))
-            << refused;
-    EXPECT_EQ(Open(stream, rw, 8, OPEN_ALWAYS).error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "content");
-
-    // Names are case-sensitive, as attribute names are.
-    EXPECT_EQ(Open(StreamW(dir / "doc", "t"), rw, 0, OPEN_ALWAYS).error, 0u);
-    EXPECT_EQ(RawStream(dir / "doc", "t"), std::string());
-    EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"doc"});
-    EXPECT_EQ(FileContent(dir / "doc"), "main");
+// Every name below a folder with its attribute names: what a test left on disk.
+std::vector<std::string> Snapshot(const fs::path& dir) {
+    std::vector<std::string> names = Tree(dir);
+    for (std::string& name : names) {
+        std::vector<std::string> attributes = RawAttributeNames(dir / name);
+        std::sort(attributes.begin(), attributes.end());
+        for (const std::string& attribute : attributes) name += " " + attribute;
+    }
+    return names;
 }
 
-TEST(PlatformOpen, MainStreams) {
+struct OpenCase {
+    WString path;  // below the test's folder
+    DWORD error;
+    const char* value;  // read through the handle
+    DWORD disposition = OPEN_ALWAYS;
+    DWORD share = FILE_SHARE_READ;
+    DWORD access = kReadWrite;
+};
+
+TEST(PlatformOpen, PathsAndDispositions) {
+    TempDir dir;
+    MakeFile(dir / "doc", "main content");
+    SetRawStream(dir / "doc", "T", "value of T");
+    MakeFile(dir / "a:b", "colon file");
+    for (const char* name : {"x", "x:y", "back\\slash"}) MakeFile(dir / name);
+    fs::create_directory(dir / "folder");
+    const WString lone(1, static_cast<WCHAR>(0xD800));
+    const DWORD exists = ERROR_ALREADY_EXISTS, bad = ERROR_INVALID_NAME;
+    const DWORD tooLong = ERROR_FILENAME_EXCED_RANGE, invalid = ERROR_INVALID_PARAMETER;
+    const std::vector<OpenCase> cases = {
+        {W("doc:U"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
+        {W("doc:T"), 0, "value of T", OPEN_EXISTING},
+        {W("doc:T"), exists, "value of T"},
+        {W("doc:T:$DATA"), exists, "value of T"},
+        {W("doc:T:$data"), 0, "value of T", OPEN_EXISTING},
+        {W("doc:T:$DaTa"), exists, "value of T"},
+        // Only the two dispositions the library opens with; none that replaces or empties.
+        {W("doc:T"), invalid, nullptr, CREATE_NEW},
+        {W("doc:T"), invalid, nullptr, CREATE_ALWAYS},
+        {W("doc:T"), invalid, nullptr, TRUNCATE_EXISTING},
+        {W("doc:T"), invalid, nullptr, 0},
+        {W("doc:T"), invalid, nullptr, 6},
+        {W("doc:T"), invalid, nullptr, OPEN_ALWAYS, 8},
+        // Names are case-sensitive, as attribute names are.
+        {W("doc:t"), 0, ""},
+        // "F::$DATA" is the main stream; "F:$DATA" the stream named "$DATA".
+        {W("doc::$DATA"), exists, "main content"},
+        {W("doc:$DATA"), 0, ""},
+        // No "a": the file "a:b" itself, and its streams.
+        {W("a:b"), 0, "colon file", OPEN_EXISTING},
+        {W("a:b:T"), 0, ""},
+        {W("a:b::$DATA"), 0, "colon file", OPEN_EXISTING},
+        // Both "x" and "x:y" exist: the rightmost existing prefix carries the stream.
+        {W("x:y:T"), 0, ""},
+        {W("x:y"), 0, ""},
+        // Nothing exists: the last colon separates, after a ":$DATA" suffix is dropped.
+        {W("new:T"), 0, ""},
+        {W("new2:a:b"), 0, ""},
+        {W("new3:T:$DATA"), 0, ""},
+        // Backslashes are ordinary characters of Linux names.
+        {W("back\\slash:T"), 0, ""},
+        // Folders carry named streams, as on NTFS, and those need no backup semantics.
+        {W("folder:T"), 0, ""},
+        {W("folder"), ERROR_ACCESS_DENIED, nullptr, OPEN_EXISTING, FILE_SHARE_READ, GENERIC_READ},
+        // Names NTFS refuses; separators never lead to another file, made or opened.
+        {W("doc:"), bad, nullptr},
+        {W("doc:a:b"), bad, nullptr},
+        {W("doc:../victim"), bad, nullptr},
+        {W("doc:x/../../victim"), bad, nullptr},
+        {W("doc:/victim"), bad, nullptr},
+        {W("doc:../victim:T"), bad, nullptr},
+        {W("doc:a\\b"), bad, nullptr},
+        {W("doc:."), bad, nullptr},
+        {W("doc:.."), bad, nullptr},
+        {W("doc:x") + lone, bad, nullptr},
+        {W("f") + lone + W(":T"), bad, nullptr},
+        {W("doc:" + std::string(256, 'n')), bad, nullptr},
+        // Legal for NTFS, too long for an attribute name; then the longest that fit.
+        {W("doc:" + std::string(251, 'n')), tooLong, nullptr},
+        {W("doc:" + std::string(252, 'n')), tooLong, nullptr},
+        {W("doc:") + WString(126, u'\u00e9'), tooLong, nullptr},
+        {W("doc:" + std::string(250, 'n')), 0, ""},
+        {W("doc:\xF0\x9F\x98\x80\xC3\xA9"), 0, ""},
+        {W("doc/inner:T"), ERROR_PATH_NOT_FOUND, nullptr},
+        {W("nofile"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
+        {W("nofile:T"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
+    };
+    for (const OpenCase& c : cases) {
+        const WString path = PathW(dir.path()) + W("/") + c.path;
+        SCOPED_TRACE(Narrow(c.path) + " disposition " + std::to_string(c.disposition));
+        Opened opened = Open(path, c.access, c.share, c.disposition);
+        EXPECT_EQ(opened.error, c.error);
+        EXPECT_EQ(opened.ok(), c.value != nullptr);
+        if (c.value) {
+            EXPECT_EQ(GetValue(opened.handle.get()), c.value);
+        }
+        if (!c.value && c.error != invalid && c.path.find(u':') != WString::npos) {
+            EXPECT_EQ(ErrorOf(DeleteFileW(path.c_str())), c.error);
+        }
+    }
+    EXPECT_EQ(Snapshot(dir.path()),
+              (std::vector<std::string>{"a:b user.T", "back\\slash user.T",
+                                        "doc user.$DATA user.T user." + std::string(250, 'n') +
+                                            " user.t user.\xF0\x9F\x98\x80\xC3\xA9",
+                                        "folder user.T", "new user.T", "new2:a user.b",
+                                        "new3 user.T", "x user.y", "x:y user.T"}));
+    EXPECT_EQ(FileContent(dir / "doc"), "main content");
+    EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error,
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     TempDir dir;
     MakeFile(dir / "doc", "0123456789");
-    Opened reader = OpenReader(PathW(dir / "doc"));
-    ASSERT_TRUE(reader.ok());
-    HANDLE h = reader.handle.get();
-    DWORD high = 7;
-    EXPECT_EQ(GetFileSize(h, &high), 10u);
-    EXPECT_EQ(high, 0u);
-    EXPECT_EQ(SetFilePointer(h, 4, nullptr, FILE_BEGIN), 4u);
-    char part[4] = {};
+    Steps(dir / "doc", "", {GENERIC_READ, GENERIC_WRITE})
+        .Run({
+            {0, 'R', 4, 4, "", "4567"},
+            {0, 'R', 8, 4, "", "89"},
+            {0, 'R', 10, 4, "", ""},
+            {1, 'W', 0, 0, "abcdef", kOk},
+            {1, 'E', 4, 0, "", kOk, "abcd"},
+        });
+    Opened writer = Open(PathW(dir / "doc"), GENERIC_WRITE, 0, OPEN_EXISTING);
     DWORD got = 0;
-    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
-    EXPECT_EQ(std::string(part, got), "4567");
-    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
-    EXPECT_EQ(std::string(part, got), "89");
-    ASSERT_TRUE(ReadFile(h, part, 4, &got, nullptr));
-    EXPECT_EQ(got, 0u);
-    EXPECT_EQ(ErrorOf(WriteFile(h, "x", 1, &got, nullptr)), ERROR_ACCESS_DENIED);
-
-    // Written through a handle opened for writing.
-    MakeFile(dir / "out");
-    Opened writer = Open(PathW(dir / "out"), GENERIC_WRITE, 0, OPEN_EXISTING);
-    ASSERT_TRUE(writer.ok());
     ASSERT_TRUE(WriteFile(writer.handle.get(), "abcdef", 6, &got, nullptr));
     EXPECT_EQ(SetFilePointer(writer.handle.get(), -2, nullptr, FILE_CURRENT), 4u);
-    ASSERT_TRUE(SetEndOfFile(writer.handle.get()));
     writer.handle.reset();
-    EXPECT_EQ(FileContent(dir / "out"), "abcd");
 
     // Sizes past 32 bits come with their high half.
     {
@@ -85,7 +147,7 @@ TEST(PlatformOpen, MainStreams) {
         ASSERT_EQ(ftruncate(sparse.get(), (int64_t{5} << 32) + 3), 0);
     }
     Opened big = OpenReader(PathW(dir / "big"));
-    ASSERT_TRUE(big.ok());
+    DWORD high = 7;
     EXPECT_EQ(GetFileSize(big.handle.get(), &high), 3u);
     EXPECT_EQ(high, 5u);
     LONG moveHigh = -1;  // the high half of a 64-bit distance of -1
@@ -95,58 +157,90 @@ TEST(PlatformOpen, MainStreams) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(SetFilePointer(big.handle.get(), -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
-}
 
-TEST(PlatformOpen, HandlesAreCheckedBeforeUse) {
+    // Folders open only with backup semantics, have no content, and are never removed.
+    fs::create_directory(dir / "folder");
+    Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS);
+    EXPECT_EQ(GetFileSize(folder.handle.get(), nullptr), 0u);
     char buffer[4];
-    DWORD count = 0;
+    EXPECT_EQ(ErrorOf(ReadFile(folder.handle.get(), buffer, 1, &got, nullptr)),
+              ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(PutValue(OpenItem(StreamW(dir / "folder", "T")).handle.get(), "on a folder"), 0u);
+    EXPECT_EQ(RawStream(dir / "folder", "T"), "on a folder");
+    EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "folder").c_str())), ERROR_ACCESS_DENIED);
+
     for (HANDLE bad : {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr),
                        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10004)),
                        reinterpret_cast<HANDLE>(buffer)}) {
-        EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &count, nullptr)), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &got, nullptr)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_EQ(ErrorOf(LockFile(bad, 0, 0, 1, 0)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf(CloseHandle(bad)), ERROR_INVALID_HANDLE);
     }
-    // A closed handle stays invalid: its value is never handed out again.
-    TempDir dir;
-    MakeFile(dir / "doc");
-    HANDLE h = CreateFileW(PathW(dir / "doc").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(h) % 4, 0u);
-    EXPECT_TRUE(CloseHandle(h));
+    // Handles are multiples of 4; a closed one stays invalid, its value never handed out again.
+    Opened first = OpenReader(PathW(dir / "doc")), second = OpenReader(PathW(dir / "doc"));
+    HANDLE h = first.handle.get();
+    EXPECT_EQ(
+        (reinterpret_cast<uintptr_t>(h) | reinterpret_cast<uintptr_t>(second.handle.get())) % 4,
+        0u);
+    first.handle.reset();
     EXPECT_EQ(ErrorOf(CloseHandle(h)), ERROR_INVALID_HANDLE);
-    UniqueHandle next(CreateFileW(PathW(dir / "doc").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    EXPECT_NE(next.get(), h);
+    EXPECT_NE(OpenReader(PathW(dir / "doc")).handle.get(), h);
 }
 
-TEST(PlatformOpen, FoldersOpenOnlyWithBackupSemantics) {
+// The error of a volume query for `root` and the flags it gave, with named streams and
+// the case flags checked where it succeeds; the label always cleared.
+std::pair<long, DWORD> Query(const WCHAR* root) {
+    WCHAR name[MAX_PATH] = {}, label[MAX_PATH] = {u'x'};
+    DWORD serial = 0, maxComponent = 0, flags = 0;
+    long error = ErrorOf(GetVolumeInformationW(root, label, MAX_PATH, &serial, &maxComponent,
+                                               &flags, name, MAX_PATH));
+    const DWORD expected = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES |
+                           FILE_UNICODE_ON_DISK | FILE_NAMED_STREAMS;
+    if (!error) {
+        EXPECT_TRUE(label[0] == 0 && maxComponent == 255 && name[0] &&
+                    (flags & expected) == expected);
+    }
+    return {error, flags};
+}
+
+// Named streams where the file system takes "user." attributes (none elsewhere:
+// file_items_test.cpp); roots that name no Linux volume (drive, UNC and relative roots:
+// the portable file tests).
+TEST(PlatformOpen, Volumes) {
     TempDir dir;
-    fs::create_directory(dir / "folder");
-    Opened plain = OpenReader(PathW(dir / "folder"));
-    EXPECT_FALSE(plain.ok());
-    EXPECT_EQ(plain.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-
-    Opened backup = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS);
-    ASSERT_TRUE(backup.ok()) << backup.error;
-    EXPECT_EQ(GetFileSize(backup.handle.get(), nullptr), 0u);
-    char byte;
-    DWORD got = 0;
-    EXPECT_EQ(ErrorOf(ReadFile(backup.handle.get(), &byte, 1, &got, nullptr)),
-              ERROR_INVALID_FUNCTION);
-
-    // Folders carry named streams, as on NTFS, and those need no backup semantics.
-    Opened item = OpenItem(StreamW(dir / "folder", "T"));
-    ASSERT_TRUE(item.ok()) << item.error;
-    EXPECT_EQ(PutValue(item.handle.get(), "on a folder"), 0u);
-    EXPECT_EQ(RawStream(dir / "folder", "T"), "on a folder");
-
-    EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / "folder").c_str())), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    MakeFile(dir / "doc");
+    const WString doc = PathW(dir / "doc"), surrogate(1, static_cast<WCHAR>(0xDC00));
+    for (const auto& [root, error] : std::vector<std::pair<WString, long>>{
+             {doc + W("\\"), 0},
+             {PathW(dir.path()) + W("\\"), 0},
+             {PathW(dir / "missing" / "deeper" / "file.txt") + W("\\"), 0},
+             // Cut in the middle of a name, as a 244-character root can be.
+             {doc.substr(0, doc.size() - 1) + W("\\"), 0},
+             {W("C:"), ERROR_INVALID_NAME},
+             {W("C:r"), ERROR_INVALID_NAME},
+             {PathW(dir.path()), ERROR_INVALID_NAME},
+             {W("/tmp/") + surrogate + W("\\"), ERROR_INVALID_NAME},
+         }) {
+        const auto [got, flags] = Query(root.c_str());
+        EXPECT_TRUE(got == error && (!error || !flags)) << Narrow(root) << " " << got;
+    }
+    // An empty root probes the current folder.
+    const WString here = PathW(fs::current_path()) + W("\\"), empty = W("\\");
+    EXPECT_EQ(Query(nullptr), Query(here.c_str()));
+    EXPECT_EQ(Query(empty.c_str()), Query(here.c_str()));
+    // Outputs left out, or too small for the file system's name.
+    const WString root = PathW(dir.path()) + W("\\");
+    DWORD flags = 0;
+    WCHAR tiny[2];
+    EXPECT_TRUE(
+        GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_TRUE(flags & FILE_NAMED_STREAMS);
+    EXPECT_EQ(ErrorOf(GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr,
+                                            tiny, 2)),
+              ERROR_MORE_DATA);
 }
 
 }  // namespace

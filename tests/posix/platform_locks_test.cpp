@@ -1,0 +1,256 @@
+// Share modes and byte-range locks among all handles on the machine, and the writes locks
+// hold back. Locks are exclusive, refused at once and mandatory for every other handle;
+// writes inside the handle's own lock are held until the end is set, the range unlocked or
+// the handle closed, stored at once elsewhere, and refused whole where the file system says
+// no. Streams that others hold are removed only when they share deletion; files never. (A
+// holder or writer in another process, alive or killed: stress_processes_test.cpp.)
+#include <sys/file.h>
+
+#include "platform_fixture.h"
+
+namespace quarrow2::test {
+namespace {
+
+const std::string violation = Err(ERROR_LOCK_VIOLATION), unheld = Err(ERROR_NOT_LOCKED);
+
+TEST(PlatformLocks, ExclusiveRefusedAtOnceAndMandatoryForOtherHandles) {
+    TempDir dir;
+    MakeFile(dir / "doc", "0123456789");
+    SetRawStream(dir / "doc", "T", "0123456789abcdef");
+    Steps(dir / "doc", "T", {kReadWrite, kReadWrite, 0})
+        .Run({
+            {0, 'L', 0, 8, "", kOk},
+            {1, 'R', 0, 4, "", violation},
+            {1, 'R', 6, 4, "", violation},
+            {1, 'R', 8, 8, "", "89abcdef"},
+            {0, 'R', 0, 4, "", "0123"},
+            {1, 'G', 0, 0, "", violation},
+            {1, 'W', 2, 0, "XY", violation},
+            {1, 'P', 0, 0, "whole", violation, "0123456789abcdef"},
+            {1, 'W', 10, 0, "XY", kOk, "0123456789XYcdef"},
+            {1, 'L', 4, 1, "", violation},
+            {1, 'L', 0, 100, "", violation},
+            {1, 'L', 8, 8, "", kOk},
+            // Not even the holder may lock a byte twice.
+            {0, 'L', 0, 8, "", violation},
+            {0, 'L', 7, 2, "", violation},
+            // Zero-length locks exist and conflict with nothing.
+            {0, 'L', 4, 0, "", kOk},
+            {1, 'L', 4, 0, "", kOk},
+            {0, 'U', 4, 0, "", kOk},
+            {0, 'U', 4, 0, "", unheld},
+            // Unlocking must name a held range exactly.
+            {0, 'U', 0, 4, "", unheld},
+            {0, 'U', 8, 8, "", unheld},
+            {0, 'U', 0, 8, "", kOk},
+            {1, 'L', 0, 8, "", kOk},
+            // Closing a handle gives back its locks.
+            {1, 'C', 0, 0, "", kOk},
+            {0, 'L', 0, 16, "", kOk},
+            {2, 'L', 100, 1, "", Err(ERROR_ACCESS_DENIED)},
+        });
+
+    // The main stream has locks of its own, mandatory in the same way, as far as 64 bits go.
+    const uint64_t tera = uint64_t{1} << 40, exa = uint64_t{1} << 62;
+    Steps(dir / "doc", "", {kReadWrite, kReadWrite, GENERIC_READ, GENERIC_READ})
+        .Run({
+            {0, 'L', 2, 2, "", kOk},
+            {1, 'R', 0, 10, "", violation},
+            {1, 'W', 3, 0, "x", violation},
+            {1, 'R', 4, 6, "", "456789"},
+            {1, 'L', 0, 8, "", violation, "0123456789"},
+            {0, 'L', tera, 16, "", kOk},
+            {1, 'L', tera + 15, 1, "", violation},
+            {1, 'L', tera + 16, 1, "", kOk},
+            {1, 'L', UINT64_MAX - 4, 4, "", kOk},
+            {0, 'L', UINT64_MAX - 1, 1, "", violation},
+            // Two ranges of one handle past what any file system stores; giving back one
+            // keeps the other.
+            {0, 'C', 0, 0, "", kOk},
+            {1, 'C', 0, 0, "", kOk},
+            {2, 'L', exa, 1, "", kOk},
+            {2, 'L', exa * 2, 1, "", kOk},
+            {2, 'U', exa, 1, "", kOk},
+            {3, 'L', exa * 2, 1, "", violation},
+        });
+}
+
+TEST(PlatformLocks, WritesInsideTheOwnLockAreHeldBack) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "old value here");
+    const std::string zeros("\0\0", 2);
+    Steps(dir / "doc", "T", {kReadWrite, GENERIC_READ})
+        .Run({
+            {0, 'L', 0, 3, "", kOk},
+            {0, 'W', 0, 0, "new", kOk, "old value here"},
+            // The writer sees its own bytes; nobody else may look where they are.
+            {0, 'G', 0, 0, "", "new value here"},
+            {1, 'G', 0, 0, "", violation},
+            {0, 'E', 3, 0, "", kOk, "new"},
+            {0, 'U', 0, 3, "", kOk},
+            {1, 'G', 0, 0, "", "new"},
+            // Unlocking stores them; past the end the gap reads as zeros.
+            {0, 'V', 0, 0, "0123456789", kOk},
+            {0, 'L', 0, 100, "", kOk},
+            {0, 'W', 0, 0, "abc", kOk},
+            {0, 'W', 12, 0, "Z", kOk},
+            {0, 'G', 0, 0, "", "abc3456789" + zeros + "Z", "0123456789"},
+            {0, 'U', 0, 100, "", kOk, "abc3456789" + zeros + "Z"},
+            // So does closing.
+            {0, 'L', 0, 2, "", kOk},
+            {0, 'W', 0, 0, "XY", kOk, "abc3456789" + zeros + "Z"},
+            {0, 'C', 0, 0, "", kOk, "XYc3456789" + zeros + "Z"},
+            // Outside the own locks, stored at once, and the held bytes along with them.
+            {0, 'V', 0, 0, "0123456789", kOk},
+            {0, 'W', 2, 0, "AB", kOk, "01AB456789"},
+            {0, 'L', 0, 2, "", kOk},
+            {0, 'W', 0, 0, "ab", kOk},
+            {0, 'W', 8, 0, "!", kOk, "abAB4567!9"},
+            {0, 'E', 4, 0, "", kOk, "abAB"},
+            {0, 'E', 6, 0, "", kOk, "abAB" + zeros},
+        });
+}
+
+TEST(PlatformLocks, WritesRefusedWholeWhenTheAttributeSpaceIsFull) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    // ext4 without large attributes refuses 5000 bytes.
+    const std::string big(5000, 'x');
+    if (setxattr((dir / "doc").c_str(), "user.probe", big.data(), big.size(), 0) == 0)
+        GTEST_SKIP() << "the temporary folder's file system takes attributes of 5000 bytes";
+    SetRawStream(dir / "doc", "T", "old");
+    const std::string full = Err(ERROR_DISK_FULL), tooLarge = Err(ERROR_FILE_TOO_LARGE);
+    Steps steps(dir / "doc", "T", {kReadWrite});
+    steps.Run({
+        {0, 'P', 0, 0, big, full, "old"},
+        {0, 'G', 0, 0, "", "old"},  // nothing of the refused value stays held
+        {0, 'W', 0, 0, big, full, "old"},
+        // Past what any Linux attribute holds.
+        {0, 'P', 0, 0, std::string(70000, 'z'), tooLarge},
+        {0, 'W', 65536, 0, "z", tooLarge, "old"},
+        // Held back, then refused when the handle closes: the close says so, and leaves
+        // the stream free.
+        {0, 'L', 0, 5000, "", kOk},
+        {0, 'W', 0, 0, big, kOk},
+        {0, 'C', 0, 0, "", full, "old"},
+        {0, 'O', 0, 0, "", kOk},
+    });
+    // The space is shared by all of a file's attributes.
+    SetRawStream(dir / "doc", "Other", std::string(3500, 'o'));
+    steps.Run({
+        {0, 'P', 0, 0, std::string(1000, 'x'), full, "old"},
+        {0, 'P', 0, 0, "fits", kOk, "fits"},
+    });
+}
+
+TEST(PlatformLocks, RacingProcessesNeverBothHold) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "0123456789");
+    const WString item = StreamW(dir / "doc", "T");
+    // Exclusive opens, then overlapping ranges [0, 4) and [2, 6).
+    EXPECT_EQ(RaceOverlaps([&](int, const std::function<void()>& hold) {
+                  for (int i = 0; i < 400; ++i) {
+                      Opened opened = Open(item, kReadWrite, 0, OPEN_EXISTING);
+                      if (opened.ok()) hold();
+                  }
+              }),
+              0);
+    EXPECT_EQ(RaceOverlaps([&](int which, const std::function<void()>& hold) {
+                  Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
+                  for (int i = 0; opened.ok() && i < 2000; ++i) {
+                      if (!LockFile(opened.handle.get(), 2 * which, 0, 4, 0)) continue;
+                      hold();
+                      UnlockFile(opened.handle.get(), 2 * which, 0, 4, 0);
+                  }
+              }),
+              0);
+}
+
+// Windows' rule: a second open fails when it asks for an access the first does not share,
+// or refuses to share an access the first holds. Opens without data access take no part.
+bool Conflict(DWORD access1, DWORD share1, DWORD access2, DWORD share2) {
+    auto kinds = [](DWORD access) {
+        return ((access & GENERIC_READ) ? FILE_SHARE_READ : 0u) |
+               ((access & GENERIC_WRITE) ? FILE_SHARE_WRITE : 0u) |
+               ((access & DELETE) ? FILE_SHARE_DELETE : 0u);
+    };
+    DWORD held1 = kinds(access1), held2 = kinds(access2);
+    return held1 && held2 && ((held2 & ~share1) || (held1 & ~share2));
+}
+
+TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "v");
+    const DWORD accesses[] = {0, GENERIC_READ, GENERIC_WRITE, kReadWrite, DELETE};
+    const DWORD shares[] = {0,
+                            FILE_SHARE_READ,
+                            FILE_SHARE_WRITE,
+                            FILE_SHARE_DELETE,
+                            kShareAll,
+                            kShareAll | FILE_SHARE_DELETE};
+    for (const std::string& stream : {std::string("T"), std::string()})
+        for (DWORD access1 : accesses)
+            for (DWORD share1 : shares) {
+                Opened first = Open(StreamW(dir / "doc", stream), access1, share1, OPEN_EXISTING);
+                ASSERT_TRUE(first.ok()) << first.error;
+                for (DWORD access2 : accesses)
+                    for (DWORD share2 : shares) {
+                        bool conflict = Conflict(access1, share1, access2, share2);
+                        EXPECT_EQ(Open(StreamW(dir / "doc", stream), access2, share2, OPEN_EXISTING)
+                                      .error,
+                                  conflict ? ERROR_SHARING_VIOLATION : 0u)
+                            << "stream '" << stream << "' first " << std::hex << access1 << "/"
+                            << share1 << " second " << access2 << "/" << share2;
+                    }
+            }
+
+    // Streams of one file are independent; a refused open leaves nothing behind.
+    Opened exclusive = Open(StreamW(dir / "doc", "T"), kReadWrite | DELETE, 0, OPEN_EXISTING);
+    EXPECT_TRUE(Open(StreamW(dir / "doc", "U"), kReadWrite, 0, OPEN_ALWAYS).ok());
+    EXPECT_TRUE(Open(PathW(dir / "doc"), kReadWrite, 0, OPEN_EXISTING).ok());
+    EXPECT_EQ(Open(StreamW(dir / "doc", "T"), GENERIC_READ, 7, OPEN_EXISTING).error,
+              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    exclusive.handle.reset();
+    EXPECT_TRUE(Open(StreamW(dir / "doc", "T"), kReadWrite, 0, OPEN_EXISTING).ok());
+
+    // Another program's flock on the file stops no open.
+    UniqueFd foreign(open((dir / "doc").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
+    Opened item = OpenItem(StreamW(dir / "doc", "T"));
+    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error,
+              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
+}
+
+TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {
+    TempDir dir;
+    MakeFile(dir / "doc", "main");
+    SetRawStream(dir / "doc", "T", "value");
+    const WString item = StreamW(dir / "doc", "T");
+
+    Opened held = Open(item, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
+    held.handle.reset();
+
+    Opened sharing = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
+    EXPECT_TRUE(DeleteFileW(item.c_str()));
+    EXPECT_FALSE(RawStream(dir / "doc", "T"));
+    EXPECT_EQ(GetValue(sharing.handle.get()), std::string());  // gone, so empty
+    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_FILE_NOT_FOUND);
+
+    // Only streams go: the file itself, or a symbolic link to it, is refused and stays.
+    MakeFile(dir / "target", "kept");
+    fs::create_symlink(dir / "target", dir / "link");
+    for (const char* name : {"doc", "link"})
+        EXPECT_EQ(ErrorOf(DeleteFileW(PathW(dir / name).c_str())), ERROR_ACCESS_DENIED) << name;
+    EXPECT_EQ(FileContent(dir / "doc"), "main");
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+}
+
+}  // namespace
+}  // namespace quarrow2::test
