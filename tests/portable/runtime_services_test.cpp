@@ -31,41 +31,39 @@ ULONG References(IUnknown* object) {
     return object->Release();
 }
 
+std::string Failed(DWORD error) { return "failed " + std::to_string(error); }
+
 // Every field of an error object, as "description|source|help file|guid|help context".
 std::string Fields(IErrorInfo* info) {
     UniqueBstr description, source, helpFile;
     GUID guid{};
     DWORD context = 99;
-    const bool read = info->GetDescription(description.out()) == S_OK &&
-                      info->GetSource(source.out()) == S_OK &&
-                      info->GetHelpFile(helpFile.out()) == S_OK && info->GetGUID(&guid) == S_OK &&
-                      info->GetHelpContext(&context) == S_OK;
+    if (info->GetDescription(description.out()) || info->GetSource(source.out()) ||
+        info->GetHelpFile(helpFile.out()) || info->GetGUID(&guid) || info->GetHelpContext(&context))
+        return "unreadable";
     auto text = [](const UniqueBstr& s) { return s.get() ? Narrow(s.get()) : "null"; };
-    return read ? text(description) + "|" + text(source) + "|" + text(helpFile) + "|" +
-                      GuidText(guid) + "|" + std::to_string(context)
-                : "unreadable";
+    return text(description) + "|" + text(source) + "|" + text(helpFile) + "|" + GuidText(guid) +
+           "|" + std::to_string(context);
 }
 
 TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     ComPtr<IErrorInfo> info = NewErrorInfo();
-    ASSERT_TRUE(info);
     ComPtr<ICreateErrorInfo> create;
     ComPtr<IUnknown> fromCreate, fromInfo;
-    ASSERT_EQ(info->QueryInterface(IID_ICreateErrorInfo, create.out_void()), S_OK);
+    ASSERT_TRUE(info && info->QueryInterface(IID_ICreateErrorInfo, create.out_void()) == S_OK);
     ASSERT_EQ(create->QueryInterface(IID_IUnknown, fromCreate.out_void()), S_OK);
     ASSERT_EQ(info->QueryInterface(IID_IUnknown, fromInfo.out_void()), S_OK);
     EXPECT_EQ(fromCreate.get(), fromInfo.get()) << "one identity behind every view";
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(create->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
     EXPECT_EQ(other, nullptr);
-    const std::string unset = "null|null|null|{00000000-0000-0000-0000-000000000000}|";
-    EXPECT_EQ(Fields(info.get()), unset + "0");
-
+    EXPECT_EQ(Fields(info.get()), "null|null|null|{00000000-0000-0000-0000-000000000000}|0");
     OLECHAR description[] = OLESTR("Unable to get text. Access is denied.\r\n");
-    ASSERT_EQ(create->SetDescription(description), S_OK);
-    ASSERT_EQ(create->SetSource(Bstr("Quarrow2.File.1").get()), S_OK);
-    ASSERT_EQ(create->SetGUID(IID_ISupportErrorInfo), S_OK);
-    ASSERT_EQ(create->SetHelpContext(7), S_OK);
+    EXPECT_EQ(
+        std::vector<HRESULT>({create->SetDescription(description),
+                              create->SetSource(Bstr("Quarrow2.File.1").get()),
+                              create->SetGUID(IID_ISupportErrorInfo), create->SetHelpContext(7)}),
+        std::vector<HRESULT>(4, S_OK));
     description[0] = 'X';  // the object keeps its own copy
     EXPECT_EQ(Fields(info.get()),
               "Unable to get text. Access is denied.\r\n|Quarrow2.File.1|null|"
@@ -80,31 +78,23 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     EXPECT_EQ(References(info.get()), 4u) << "refused calls keep no reference";
 }
 
+// The current error is handed over and cleared, replaced by a new one, and per thread.
 TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
-    SetErrorInfo(0, nullptr);
     ComPtr<IErrorInfo> error = NewErrorInfo(), second = NewErrorInfo();
     ASSERT_TRUE(error && second);
-    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
-    EXPECT_EQ(References(error.get()), 2u);
     IErrorInfo* taken = nullptr;
+    ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     ASSERT_EQ(GetErrorInfo(0, &taken), S_OK);
     EXPECT_EQ(taken, error.get());
     EXPECT_EQ(References(error.get()), 2u) << "the thread's reference went to the caller";
     taken->Release();
-    taken = reinterpret_cast<IErrorInfo*>(1);
-    EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
-    EXPECT_EQ(taken, nullptr);
-
-    // A new report replaces the old one, and SetErrorInfo(0, null) clears.
     ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     ASSERT_EQ(SetErrorInfo(0, second.get()), S_OK);
-    EXPECT_EQ(References(error.get()), 1u);
-    EXPECT_EQ(References(second.get()), 2u);
+    EXPECT_EQ(std::vector<ULONG>({References(error.get()), References(second.get())}),
+              std::vector<ULONG>({1, 2}));
     ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);
     EXPECT_EQ(References(second.get()), 1u);
-    EXPECT_EQ(GetErrorInfo(0, &taken), S_FALSE);
 
-    // Each thread has its own current error, released when the thread ends.
     ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     HRESULT seenByWorker = E_FAIL;
     std::thread([&] {
@@ -112,14 +102,13 @@ TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
         SetErrorInfo(0, second.get());
     }).join();
     EXPECT_EQ(seenByWorker, S_FALSE);
-    EXPECT_EQ(taken, nullptr);
     EXPECT_EQ(References(second.get()), 1u) << "a thread's error is released when it ends";
     ComPtr<IErrorInfo> mine;
     ASSERT_EQ(GetErrorInfo(0, mine.out()), S_OK);
     EXPECT_EQ(mine.get(), error.get()) << "the worker's report did not replace this thread's";
 }
 
-TEST(RuntimeIdentifiers, RegistryFormOfIdentifiers) {
+TEST(RuntimeIdentifiers, RegistryFormProgIdsAndNoUnregisteredTypeLibraries) {
     // Against the Windows runtime these are the system's own values, so this pins ours.
     const std::pair<const GUID*, const char*> known[] = {
         {&IID_NULL, "{00000000-0000-0000-0000-000000000000}"},
@@ -140,35 +129,34 @@ TEST(RuntimeIdentifiers, RegistryFormOfIdentifiers) {
     EXPECT_EQ(StringFromGUID2(CLSID_File, text, 39), 39);
     EXPECT_EQ(text[38], OLECHAR(0));
     EXPECT_EQ(StringFromGUID2(CLSID_File, text, 38), 0) << "no room for the terminator";
-    CLSID parsed{};
-    for (const char* good :
-         {"{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}", "{a89dac1f-6d90-4460-90d4-b50da2c488f8}"}) {
-        parsed = IID_NULL;
-        EXPECT_EQ(CLSIDFromString(W(good).c_str(), &parsed), S_OK);
-        EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File)) << good;
+    // Either case parses; a null string is the null identifier.
+    const std::pair<const OLECHAR*, const CLSID*> parses[] = {
+        {text, &CLSID_File},
+        {OLESTR("{a89dac1f-6d90-4460-90d4-b50da2c488f8}"), &CLSID_File},
+        {nullptr, &IID_NULL}};
+    for (const auto& [good, clsid] : parses) {
+        CLSID parsed = CLSID_MetaData;
+        EXPECT_EQ(CLSIDFromString(good, &parsed), S_OK);
+        EXPECT_TRUE(IsEqualGUID(parsed, *clsid)) << (good ? Narrow(WString(good)) : "null");
     }
-    ASSERT_EQ(CLSIDFromString(nullptr, &parsed), S_OK);
-    EXPECT_TRUE(IsEqualGUID(parsed, IID_NULL)) << "a null string is the null identifier";
+    CLSID parsed{};
     for (const char* bad :
          {"", "A89DAC1F-6D90-4460-90D4-B50DA2C488F8", "{A89DAC1F-6D90-4460-90D4-B50DA2C488F}",
           "{A89DAC1F-6D90-4460-90D4-B50DA2C488FG}", "{A89DAC1F-6D90-4460-90D4+B50DA2C488F8}",
           "{A89DAC1F-6D90-4460-90D4-B50DA2C488F8}x", "No.Such.Class"})
         EXPECT_EQ(CLSIDFromString(W(bad).c_str(), &parsed), CO_E_CLASSSTRING) << bad;
     EXPECT_EQ(CLSIDFromString(text, nullptr), E_INVALIDARG);
-}
 
-TEST(RuntimeIdentifiers, ProgIdsOfRegisteredClassesAndNoUnregisteredTypeLibraries) {
     const CLSID unknown = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
     LPOLESTR progId = reinterpret_cast<LPOLESTR>(1);
-    EXPECT_EQ(ProgIDFromCLSID(unknown, &progId), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(progId, nullptr);
-    EXPECT_EQ(ProgIDFromCLSID(unknown, nullptr), E_INVALIDARG);
     ITypeLib* typeLib = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_EQ(LoadRegTypeLib(unknown, 1, 0, 0, &typeLib), TYPE_E_LIBNOTREGISTERED);
-    EXPECT_EQ(typeLib, nullptr);
+    EXPECT_EQ(
+        std::vector<HRESULT>({ProgIDFromCLSID(unknown, &progId), ProgIDFromCLSID(unknown, nullptr),
+                              LoadRegTypeLib(unknown, 1, 0, 0, &typeLib)}),
+        std::vector<HRESULT>({REGDB_E_CLASSNOTREG, E_INVALIDARG, TYPE_E_LIBNOTREGISTERED}));
+    EXPECT_TRUE(!progId && !typeLib);
     typeLib = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_TRUE(FAILED(LoadTypeLib(W("no-such-library.tlb").c_str(), &typeLib)));
-    EXPECT_EQ(typeLib, nullptr);
+    EXPECT_TRUE(FAILED(LoadTypeLib(OLESTR("no-such-library.tlb"), &typeLib)) && !typeLib);
     if (!kOwnRuntime) return;
     // The library's classes are known without registration: the class table answers.
     for (const auto& [clsid, name] : {std::pair{&CLSID_File, "Quarrow2.File.1"},
@@ -177,50 +165,38 @@ TEST(RuntimeIdentifiers, ProgIdsOfRegisteredClassesAndNoUnregisteredTypeLibrarie
         EXPECT_EQ(Narrow(WString(progId)), name);
         CoTaskMemFree(progId);
     }
-    CLSID parsed{};
-    ASSERT_EQ(CLSIDFromString(W("quarrow2.file").c_str(), &parsed), S_OK);
+    ASSERT_EQ(CLSIDFromString(OLESTR("quarrow2.file"), &parsed), S_OK);
     EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File));
-}
-
-template <class Body>
-void OnFourThreads(Body body) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i) body();
-        });
-    for (std::thread& t : threads) t.join();
 }
 
 TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
     CRITICAL_SECTION section;
     InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EnterCriticalSection(&section);  // the owner enters again without blocking
-    LeaveCriticalSection(&section);
-    LeaveCriticalSection(&section);
-    // Fully left, other threads can take it (a section still held would hang this test).
     long unguarded = 0;
     volatile LONG count = 0;
-    OnFourThreads([&] {
-        InterlockedIncrement(&count);
-        InterlockedIncrement(&count);
-        InterlockedDecrement(&count);
-        CriticalSectionGuard guard(section);
-        CriticalSectionGuard again(section);
-        unguarded = unguarded + 1;
-    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                InterlockedIncrement(&count);
+                InterlockedIncrement(&count);
+                InterlockedDecrement(&count);
+                CriticalSectionGuard guard(section);
+                CriticalSectionGuard again(section);  // the owner enters again without blocking
+                unguarded = unguarded + 1;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
     EXPECT_EQ(unguarded, 80000);
     EXPECT_EQ(count, 80000);
     DeleteCriticalSection(&section);
-    volatile LONG value = 5;
-    EXPECT_EQ(InterlockedIncrement(&value), 6) << "returns the new value";
-    EXPECT_EQ(InterlockedDecrement(&value), 5);
-    EXPECT_EQ(InterlockedExchange(&value, 9), 5) << "returns the old value";
-    EXPECT_EQ(InterlockedCompareExchange(&value, 1, 8), 9) << "no match: unchanged";
-    EXPECT_EQ(value, 9);
-    EXPECT_EQ(InterlockedCompareExchange(&value, 1, 9), 9);
-    EXPECT_EQ(value, 1);
+    // New values from increments, old ones from exchanges; no match leaves the value alone.
+    volatile LONG v = 5;
+    EXPECT_EQ(std::vector<LONG>({InterlockedIncrement(&v), InterlockedDecrement(&v),
+                                 InterlockedExchange(&v, 9), InterlockedCompareExchange(&v, 1, 8),
+                                 v, InterlockedCompareExchange(&v, 1, 9), v}),
+              std::vector<LONG>({6, 5, 5, 9, 9, 9, 1}));
 }
 
 constexpr DWORD kSystemText =
@@ -296,7 +272,7 @@ std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DW
     const DWORD n =
         FormatMessageW(flags, nullptr, code, language,
                        allocate ? reinterpret_cast<LPWSTR>(&allocated) : &buffer[0], size, nullptr);
-    if (!n) return "failed " + std::to_string(GetLastError());
+    if (!n) return Failed(GetLastError());
     const WCHAR* text = allocate ? allocated : buffer.c_str();
     std::string out = std::to_string(n) + " " + Narrow(WString(text));
     EXPECT_TRUE(!allocated || LocalFree(allocated) == nullptr);
@@ -306,11 +282,10 @@ std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DW
 TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
         const std::string text = Narrow(SystemText(code));
-        const std::string n = std::to_string(text.size()) + " ";
         ASSERT_GT(text.size(), 2u) << code;
         EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line, ending in CR LF";
         EXPECT_EQ(text[text.size() - 2], '\r');
-        EXPECT_EQ(Format(code), n + text) << "language 0 is the neutral default";
+        EXPECT_EQ(Format(code), std::to_string(text.size()) + " " + text) << "0 is neutral";
         // Without the line end, at the maximum width a blank stands in for it.
         EXPECT_EQ(Format(code, kSystemText | FORMAT_MESSAGE_MAX_WIDTH_MASK),
                   std::to_string(text.size() - 1) + " " + text.substr(0, text.size() - 2) + " ");
@@ -324,23 +299,19 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const std::string text = Narrow(SystemText(ERROR_SHARING_VIOLATION));
     const DWORD size = static_cast<DWORD>(text.size());
-    const std::string tooSmall = "failed " + std::to_string(ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size + 1),
               std::to_string(size) + " " + text);
-    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size), tooSmall);
-    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, 0), tooSmall);
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, size), Failed(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(Format(ERROR_SHARING_VIOLATION, flags, 0, 0), Failed(ERROR_INSUFFICIENT_BUFFER));
     SetLastError(0);
     EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_SHARING_VIOLATION, 0, nullptr, 100, nullptr),
               0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
 
-TEST(RuntimeSystemMessages, UnknownCodesAndMissingInsertsFail) {
-    EXPECT_EQ(Format(0x12345, kSystemText, kNeutralLanguage),
-              "failed " + std::to_string(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(Format(0x12345, kSystemText, kNeutralLanguage), Failed(ERROR_MR_MID_NOT_FOUND));
     // The text for a missing message has inserts, which need arguments unless ignored.
     EXPECT_EQ(Format(ERROR_MR_MID_NOT_FOUND, kSystemText & ~FORMAT_MESSAGE_IGNORE_INSERTS),
-              "failed " + std::to_string(ERROR_INVALID_PARAMETER));
+              Failed(ERROR_INVALID_PARAMETER));
     EXPECT_NE(SystemText(ERROR_MR_MID_NOT_FOUND).find('%'), WString::npos);
 }
 
@@ -350,8 +321,7 @@ TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
         EXPECT_EQ(Narrow(SystemText(code)), std::string(text) + "\r\n") << code;
     // English sublanguages are served; a language without texts is refused.
     EXPECT_EQ(Format(5, kSystemText, 0x0409), "19 Access is denied.\r\n");
-    EXPECT_EQ(Format(5, kSystemText, 0x0407),
-              "failed " + std::to_string(ERROR_RESOURCE_LANG_NOT_FOUND));
+    EXPECT_EQ(Format(5, kSystemText, 0x0407), Failed(ERROR_RESOURCE_LANG_NOT_FOUND));
 }
 
 }  // namespace

@@ -18,18 +18,6 @@ inline ComPtr<IClassFactory> GetFileClassObject() {
     return factory;
 }
 
-// A File bound to an existing file in `dir`, made as CoCreateInstance makes it.
-inline ComPtr<IFile> CreateBoundFile(const TempDir& dir) {
-    MakeFile(dir / "bound.txt", "x");
-    ComPtr<IFile> file;
-    ComPtr<IClassFactory> factory = GetFileClassObject();
-    VARIANT_BOOL supported = VARIANT_FALSE;
-    UniqueBstr path = Bstr(Narrow(PathW(dir / "bound.txt")));
-    EXPECT_TRUE(factory && factory->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK &&
-                file->SetFile(path.get(), &supported) == S_OK);
-    return file;
-}
-
 // A call's result; what it hands out is released, and a refusal must leave null behind.
 inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
     void* out = reinterpret_cast<void*>(static_cast<uintptr_t>(0x10));

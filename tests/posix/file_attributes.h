@@ -30,19 +30,22 @@ inline bool SetUserAttribute(const std::filesystem::path& file, const std::strin
     return setxattr(file.c_str(), ("user." + name).c_str(), value.data(), value.size(), 0) == 0;
 }
 
-// Every "user." attribute name of the file, without the prefix.
-inline std::set<std::string> UserAttributeNames(const std::filesystem::path& file) {
-    std::set<std::string> names;
+// Every attribute name of the file, in the order the file system lists them.
+inline std::vector<std::string> RawAttributeNames(const std::filesystem::path& file) {
+    std::vector<std::string> names;
     std::string list(65536, '\0');
-    const ssize_t got = listxattr(file.c_str(), list.data(), list.size());
-    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got); at = list.find('\0', at) + 1)
-        if (list.compare(at, 5, "user.") == 0) names.insert(list.c_str() + at + 5);
+    ssize_t got = listxattr(file.c_str(), list.data(), list.size());
+    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got); at += names.back().size() + 1)
+        names.emplace_back(list.c_str() + at);
     return names;
 }
 
-inline std::string Contents(const std::filesystem::path& file) { return FileContent(file); }
-inline void WriteContents(const std::filesystem::path& file, const std::string& content) {
-    MakeFile(file, content);
+// Every "user." attribute name of the file, without the prefix.
+inline std::set<std::string> UserAttributeNames(const std::filesystem::path& file) {
+    std::set<std::string> names;
+    for (const std::string& name : RawAttributeNames(file))
+        if (name.rfind("user.", 0) == 0) names.insert(name.substr(5));
+    return names;
 }
 
 // The names in a folder.

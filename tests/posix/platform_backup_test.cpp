@@ -193,15 +193,9 @@ TEST(PlatformBackup, ReadsSeeksAndContexts) {
     EXPECT_EQ(read(h, 20, &context).substr(0, 4), std::string("\4\0\0\0", 4));
     // A context belongs to the handle it started on.
     EXPECT_EQ(read(other.handle.get(), 20, &context), Err(ERROR_INVALID_PARAMETER));
+    // A walk ended early: the abort call frees its context (a leak shows in the sanitised build).
     EXPECT_EQ(end(&context), 0);
-    // Walks ended early, their contexts freed by the abort call (a leak would show in the
-    // sanitised build).
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(read(h, 20, &context).size(), 20u);
-        ASSERT_NE(context, nullptr);
-        ASSERT_EQ(end(&context), 0);
-        EXPECT_EQ(context, nullptr);
-    }
+    EXPECT_EQ(context, nullptr);
     EXPECT_EQ(read(h, 20, &unknown), Err(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(end(&unknown), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(end(&context), 0);

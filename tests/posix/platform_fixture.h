@@ -1,6 +1,5 @@
-// Helpers for the tests of the Linux file layer: raw attribute access past the layer,
-// opens and whole-value puts and gets made the way the library makes them, tables of calls
-// on several handles, and child processes that hold handles of their own.
+// Helpers for the tests of the Linux file layer: raw attributes, the library's own opens,
+// tables of calls on several handles, and child processes with handles of their own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,18 +14,15 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "file_attributes.h"
 #include "platform/posix/files/unique_fd.h"
 #include "support/test_support.h"
 
@@ -41,26 +37,14 @@ inline WString StreamW(const fs::path& file, const std::string& stream = std::st
 
 // The raw attribute "user." + name; nothing when absent.
 inline std::optional<std::string> RawStream(const fs::path& file, const std::string& name) {
-    std::string value(65536, '\0');
-    ssize_t got = getxattr(file.c_str(), ("user." + name).c_str(), value.data(), value.size());
-    if (got < 0) return std::nullopt;
-    value.resize(static_cast<size_t>(got));
-    return value;
+    std::optional<Bytes> value = UserAttribute(file, name);
+    return value ? std::optional<std::string>(std::string(value->begin(), value->end()))
+                 : std::nullopt;
 }
 
 inline void SetRawStream(const fs::path& file, const std::string& name, const std::string& value) {
-    ASSERT_EQ(setxattr(file.c_str(), ("user." + name).c_str(), value.data(), value.size(), 0), 0)
+    ASSERT_TRUE(SetUserAttribute(file, name, Bytes(value.begin(), value.end())))
         << name << " on " << file;
-}
-
-// Every attribute name of the file, in the order the file system lists them.
-inline std::vector<std::string> RawAttributeNames(const fs::path& file) {
-    std::vector<std::string> names;
-    std::string list(65536, '\0');
-    ssize_t got = listxattr(file.c_str(), list.data(), list.size());
-    for (size_t at = 0; got > 0 && at < static_cast<size_t>(got); at += names.back().size() + 1)
-        names.emplace_back(list.c_str() + at);
-    return names;
 }
 
 // Every name below a folder, relative to it, so a test can see that nothing appeared.
@@ -202,9 +186,8 @@ private:
     std::vector<UniqueHandle> handles_;
 };
 
-// A process of its own, forked from the test, that talks to it in lines. It keeps no
-// descriptor of the test's, so the locks it holds are its own alone. Killed at the end of
-// the scope if it is still running.
+// A forked process that talks to the test in lines and keeps none of its descriptors, so
+// its locks are its own; killed, as a crash would end it, if still running at scope end.
 class Child {
 public:
     using Body = std::function<int(Child&)>;
@@ -230,11 +213,8 @@ public:
 
     bool started() const { return pid_ > 0; }
 
-    void Send(const std::string& line) {
-        std::string text = line + "\n";
-        for (ssize_t put = 0, done = 0; done < static_cast<ssize_t>(text.size()); done += put)
-            if ((put = write(fd_, text.data() + done, text.size() - done)) <= 0) return;
-    }
+    // A blocking stream socket takes the whole line in one write.
+    void Send(const std::string& line) { (void)!write(fd_, (line + "\n").data(), line.size() + 1); }
 
     // The next line; empty when the other side has gone.
     std::string Receive() {
@@ -243,13 +223,12 @@ public:
         return line;
     }
 
-    // Ends the child at once, the way a crash would, and waits for it.
     void Kill() {
         if (pid_ > 0) kill(pid_, SIGKILL);
         Wait();
     }
 
-    // Waits for the child to finish; its exit code, or -1 when a signal ended it.
+    // The exit code, or -1 when a signal ended the child.
     int Wait() {
         int status = 0;
         if (pid_ <= 0) return -1;
@@ -263,9 +242,8 @@ private:
     int fd_ = -1;
 };
 
-// Runs `check` in a child process and returns what it reports: empty for success, else
-// what went wrong. For tests that change what only a child may change (its user, its
-// mounts), or that must be able to end without taking the test run with them.
+// Runs `check` in a child process (which may change its user or mounts, or die alone):
+// empty for success, else what went wrong.
 inline std::string RunInChild(std::function<std::string()> check) {
     Child child([&](Child& self) {
         std::string report = check();
@@ -275,32 +253,6 @@ inline std::string RunInChild(std::function<std::string()> check) {
     std::string report = child.Receive();
     child.Wait();
     return report == "ok" ? std::string() : report.empty() ? "the child died" : report;
-}
-
-// Two processes forked from the test, 0 and 1, run `race` at once, each calling `hold`
-// while it holds what only one may hold: how often both held it together, or -1.
-inline int RaceOverlaps(const std::function<void(int, const std::function<void()>& hold)>& race) {
-    void* shared = mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
-                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) return -1;
-    auto* counters = new (shared) std::atomic<int>[2] {};
-    auto hold = [counters] {
-        if (counters[0].fetch_add(1) != 0) counters[1].fetch_add(1);
-        sched_yield();
-        counters[0].fetch_sub(1);
-    };
-    auto racer = [&](int which) {
-        return [&, which](Child& self) {
-            race(which, hold);
-            self.Send("done");
-            return 0;
-        };
-    };
-    Child first(racer(0)), second(racer(1));
-    bool done = first.Receive() == "done" && second.Receive() == "done";
-    int overlaps = done ? counters[1].load() : -1;
-    munmap(shared, 2 * sizeof(std::atomic<int>));
-    return overlaps;
 }
 
 // Makes a file immutable for the life of the scope: root may write anything else.

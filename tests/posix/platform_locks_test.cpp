@@ -1,9 +1,6 @@
-// Share modes and byte-range locks among all handles on the machine, and the writes locks
-// hold back. Locks are exclusive, refused at once and mandatory for every other handle;
-// writes inside the handle's own lock are held until the end is set, the range unlocked or
-// the handle closed, stored at once elsewhere, and refused whole where the file system says
-// no. Streams that others hold are removed only when they share deletion; files never. (A
-// holder or writer in another process, alive or killed: stress_processes_test.cpp.)
+// Share modes and byte-range locks among all handles on the machine, the writes locks hold
+// back, and removing streams. (Holders and writers in other processes, alive or
+// killed: stress_processes_test.cpp.)
 #include <sys/file.h>
 
 #include "platform_fixture.h"
@@ -13,7 +10,7 @@ namespace {
 
 const std::string violation = Err(ERROR_LOCK_VIOLATION), unheld = Err(ERROR_NOT_LOCKED);
 
-TEST(PlatformLocks, ExclusiveRefusedAtOnceAndMandatoryForOtherHandles) {
+TEST(PlatformLocks, ExclusiveMandatoryForOtherHandlesAndHoldingBackOwnWrites) {
     TempDir dir;
     MakeFile(dir / "doc", "0123456789");
     SetRawStream(dir / "doc", "T", "0123456789abcdef");
@@ -73,11 +70,8 @@ TEST(PlatformLocks, ExclusiveRefusedAtOnceAndMandatoryForOtherHandles) {
             {2, 'U', exa, 1, "", kOk},
             {3, 'L', exa * 2, 1, "", violation},
         });
-}
 
-TEST(PlatformLocks, WritesInsideTheOwnLockAreHeldBack) {
-    TempDir dir;
-    MakeFile(dir / "doc");
+    // Writes inside the handle's own lock are held back.
     SetRawStream(dir / "doc", "T", "old value here");
     const std::string zeros("\0\0", 2);
     Steps(dir / "doc", "T", {kReadWrite, GENERIC_READ})
@@ -149,23 +143,36 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
+    // Holders now, how often two held at once, and racers past their exclusive opens, in
+    // memory both processes share.
+    auto* counts = static_cast<std::atomic<int>*>(mmap(nullptr, 3 * sizeof(std::atomic<int>),
+                                                       PROT_READ | PROT_WRITE,
+                                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(counts, MAP_FAILED);
+    auto hold = [counts] {
+        if (counts[0].fetch_add(1) != 0) counts[1].fetch_add(1);
+        sched_yield();
+        counts[0].fetch_sub(1);
+    };
     // Exclusive opens, then overlapping ranges [0, 4) and [2, 6).
-    EXPECT_EQ(RaceOverlaps([&](int, const std::function<void()>& hold) {
-                  for (int i = 0; i < 400; ++i) {
-                      Opened opened = Open(item, kReadWrite, 0, OPEN_EXISTING);
-                      if (opened.ok()) hold();
-                  }
-              }),
-              0);
-    EXPECT_EQ(RaceOverlaps([&](int which, const std::function<void()>& hold) {
-                  Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
-                  for (int i = 0; opened.ok() && i < 2000; ++i) {
-                      if (!LockFile(opened.handle.get(), 2 * which, 0, 4, 0)) continue;
-                      hold();
-                      UnlockFile(opened.handle.get(), 2 * which, 0, 4, 0);
-                  }
-              }),
-              0);
+    auto race = [&](DWORD at, Child& self) {
+        for (int i = 0; i < 400; ++i)
+            if (Opened exclusive = Open(item, kReadWrite, 0, OPEN_EXISTING); exclusive.ok()) hold();
+        for (counts[2].fetch_add(1); counts[2].load() < 2;) sched_yield();
+        Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
+        for (int i = 0; opened.ok() && i < 2000; ++i)
+            if (LockFile(opened.handle.get(), at, 0, 4, 0)) {
+                hold();
+                UnlockFile(opened.handle.get(), at, 0, 4, 0);
+            }
+        self.Send("done");
+        return 0;
+    };
+    Child first([&](Child& self) { return race(0, self); });
+    Child second([&](Child& self) { return race(2, self); });
+    EXPECT_EQ(first.Receive() + second.Receive(), "donedone");
+    EXPECT_EQ(counts[1].load(), 0);
+    munmap(counts, 3 * sizeof(std::atomic<int>));
 }
 
 // Windows' rule: a second open fails when it asks for an access the first does not share,
@@ -185,12 +192,7 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "v");
     const DWORD accesses[] = {0, GENERIC_READ, GENERIC_WRITE, kReadWrite, DELETE};
-    const DWORD shares[] = {0,
-                            FILE_SHARE_READ,
-                            FILE_SHARE_WRITE,
-                            FILE_SHARE_DELETE,
-                            kShareAll,
-                            kShareAll | FILE_SHARE_DELETE};
+    const DWORD shares[] = {0, 1, 2, 4, 3, 7};  // FILE_SHARE_READ 1, WRITE 2, DELETE 4
     for (const std::string& stream : {std::string("T"), std::string()})
         for (DWORD access1 : accesses)
             for (DWORD share1 : shares) {
@@ -232,11 +234,7 @@ TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {
     SetRawStream(dir / "doc", "T", "value");
     const WString item = StreamW(dir / "doc", "T");
 
-    Opened held = Open(item, GENERIC_READ, kShareAll, OPEN_EXISTING);
-    EXPECT_EQ(ErrorOf(DeleteFileW(item.c_str())), ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
-    held.handle.reset();
-
+    // A holder that shares deletion (holders that do not: the item-level tests).
     Opened sharing = Open(item, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
     EXPECT_TRUE(DeleteFileW(item.c_str()));
     EXPECT_FALSE(RawStream(dir / "doc", "T"));
