@@ -1,13 +1,7 @@
-// Input chosen to break things: missing out-arguments, the longest names and paths,
-// lone surrogates, names reaching beyond their file, files that are not regular.
-// Each call gives a clear result and touches nothing but the named item of the named file.
-#include <gtest/gtest.h>
-
+// Missing out-arguments, the longest names and paths, lone surrogates, names reaching beyond
+// their file, files that are not regular: clear results, and nothing else on disk touched.
 #include <sys/stat.h>
 
-#include <list>
-
-#include "file_attributes.h"
 #include "platform_fixture.h"
 #include "portable/file_fixture.h"
 #include "portable/file_properties_fixture.h"
@@ -29,16 +23,12 @@ std::string Snapshot(const fs::path& folder) {
     return state;
 }
 
-// Add and Open of the type both refused for the system's reason `code`. (Names of the main
-// stream: the portable name checks.)
+// Add and Open of the type both refused for the system's reason `code`.
 void ExpectRefused(IFile* file, const WString& type, DWORD code) {
     SCOPED_TRACE(::testing::PrintToString(type));
     ExpectFileFailure(Add(file, type), WithSystemText("Unable to add metadata.", code));
     ExpectFileFailure(Open(file, type), WithSystemText("Unable to open metadata.", code));
 }
-
-// Only a call that waits forever takes this long.
-constexpr unsigned kWatchdogSeconds = 60;
 
 // Every call of File on the path, and of the item Add hands out, as one line.
 std::string EveryCall(const WString& path) {
@@ -60,12 +50,6 @@ std::string EveryCall(const WString& path) {
     line += " | length " + std::to_string(length);
     if (added.item && added.item->Delete() != S_OK) line += " | Delete failed";
     return line;
-}
-
-// A child reports in lines: the line ends of the system's texts become '/'.
-std::string OneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', '/');
-    return text;
 }
 
 std::string Expected(bool exists, DWORD openCode, DWORD addCode, const std::string& types) {
@@ -167,8 +151,7 @@ TEST_F(HostileInput, TypeNamesAndPathsThatCannotNameAnItemOfTheFileAreRefused) {
 // device; a link to a file is that file, a link to nothing stays so.
 TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     TempDir dir;
-    const fs::path fifo = dir / "fifo";
-    const fs::path socketPath = dir / "socket";
+    const fs::path fifo = dir / "fifo", socketPath = dir / "socket";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
     ASSERT_EQ(mknod(socketPath.c_str(), S_IFSOCK | 0666, 0), 0);
     MakeFile(dir / "file", "contents");
@@ -190,16 +173,13 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
         {dir / "to-nothing", Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, "")},
         {"/dev/null", denied},
         {"/dev/zero", denied}};
-    std::list<FileWatch> watches;
-    for (const fs::path& path : {fifo, socketPath}) {
-        watches.emplace_back(path, IN_ALL_EVENTS);
-        ASSERT_TRUE(watches.back().ok()) << path;
-    }
+    FileWatch watches[] = {{fifo, IN_ALL_EVENTS}, {socketPath, IN_ALL_EVENTS}};
+    for (FileWatch& watch : watches) ASSERT_TRUE(watch.ok());
 
     for (const auto& [path, expected] : kinds) {
         SCOPED_TRACE(path.string());
         EXPECT_EQ(RunInChild([&] {
-                      alarm(kWatchdogSeconds);
+                      alarm(60);  // only a call that waits forever takes this long
                       return OneLine(EveryCall(PathW(path)));
                   }),
                   OneLine(expected));

@@ -1,6 +1,5 @@
-// A real NTFS volume for tests: an image made with mkntfs, mounted with ntfs-3g (FUSE).
-// Through the default mount named streams are "user." attributes; a mount with
-// streams_interface=windows shows the same streams as "file:stream" files.
+// A real NTFS image (mkntfs) mounted with ntfs-3g: streams are "user." attributes, or with
+// streams_interface=windows "file:stream" files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,11 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/test_support.h"
 

@@ -1,7 +1,10 @@
 // Share modes and byte-range locks among all handles on the machine, the writes locks hold
-// back, and removing streams. (Holders and writers in other processes, alive or
-// killed: stress_processes_test.cpp.)
+// back, and removing streams. (Killed holders: stress_processes_test.cpp.)
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+
+#include <atomic>
 
 #include "platform_fixture.h"
 
@@ -61,8 +64,7 @@ TEST(PlatformLocks, ExclusiveMandatoryForOtherHandlesAndHoldingBackOwnWrites) {
             {1, 'L', tera + 16, 1, "", kOk},
             {1, 'L', UINT64_MAX - 4, 4, "", kOk},
             {0, 'L', UINT64_MAX - 1, 1, "", violation},
-            // Two ranges of one handle past what any file system stores; giving back one
-            // keeps the other.
+            // Giving back one of two ranges past any file's end keeps the other.
             {0, 'C', 0, 0, "", kOk},
             {1, 'C', 0, 0, "", kOk},
             {2, 'L', exa, 1, "", kOk},

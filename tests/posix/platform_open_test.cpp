@@ -1,6 +1,5 @@
 // Which file and stream a path names, how it opens and the last errors it leaves; main
-// streams, folders, handles and volumes. (What cannot carry streams: hostile_input_test.cpp;
-// unwritable files: file_items_test.cpp.)
+// streams, folders, handles and volumes.
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -174,8 +173,7 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     EXPECT_NE(OpenReader(PathW(dir / "doc")).handle.get(), h);
 }
 
-// The error of a volume query for `root` and its flags; where it succeeds, named streams,
-// the case flags and a name length of 255 are checked and the label must be cleared.
+// The error and flags of a volume query; a success must give streams, case, 255 and no label.
 std::pair<long, DWORD> Query(const WCHAR* root, DWORD nameSize = MAX_PATH) {
     WCHAR name[MAX_PATH] = {}, label[MAX_PATH] = {u'x'};
     DWORD maxComponent = 0, flags = 0;
@@ -188,8 +186,7 @@ std::pair<long, DWORD> Query(const WCHAR* root, DWORD nameSize = MAX_PATH) {
     return {error, flags};
 }
 
-// Roots that name a Linux path (none without "user." attributes: file_items_test.cpp;
-// drive, UNC and relative roots: the portable file tests).
+// Roots that name a Linux path (drive, UNC and relative roots: the portable file tests).
 TEST(PlatformOpen, Volumes) {
     TempDir dir;
     MakeFile(dir / "doc");

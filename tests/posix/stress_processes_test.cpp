@@ -1,14 +1,12 @@
 // Items and other processes on one file (many at once, killed writers), and
 // values at the file system's limits. QUARROW2_STRESS_SEED picks another seed.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
 #include <random>
 
-#include "file_attributes.h"
 #include "platform_fixture.h"
 #include "portable/file_fixture.h"
 #include "portable/metadata_fixture.h"
@@ -98,8 +96,7 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
             if ((asText ? item->put_Text(text.get()) : metadata::PutData(item.get(), value)) ==
                 S_OK)
                 continue;
-            // Read-only when the read-write open met another holder and the read-only one did
-            // not; let go of it, so that read-only holders do not keep writers out.
+            // A read-only fallback item is let go, so that it does not keep writers out.
             const std::string message = asText ? "Unable to put text." : "Unable to put data.";
             const std::string description = TakeRichError().description;
             expectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
