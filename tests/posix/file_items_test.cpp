@@ -1,5 +1,4 @@
-// Items, Types and Length on real files, also read-only ones: the "user." attributes, and
-// what each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
+// Items, Types and Length on real and read-only files: the "user." attributes, the failures.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sched.h>
@@ -107,8 +106,8 @@ std::string TryEveryWay(const fs::path& report) {
 }
 
 std::string Expected() {
-    const std::string denied = std::to_string(ERROR_ACCESS_DENIED);
-    const std::string text = Narrow(SystemText(ERROR_ACCESS_DENIED));
+    const std::string denied = std::to_string(ERROR_ACCESS_DENIED),
+                      text = Narrow(SystemText(ERROR_ACCESS_DENIED));
     return OneLine("rw open=" + denied + " | delete=" + denied +
                    " | T=stored | streams=yes | add=ok | text=Jane | put=" +
                    std::to_string(E_FAIL) + " Unable to put text. " + text +
@@ -195,8 +194,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsInListOrderWithTheirTotal) {
 
     // While another handle writes the main stream: no items, no error.
     {
-        Opened writer =
-            Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        Opened writer = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
         ASSERT_TRUE(writer.ok()) << "error " << writer.error;
         EXPECT_EQ(TypesOf(path), std::vector<std::string>{});
         EXPECT_EQ(LengthOf(path), 0);

@@ -9,20 +9,6 @@
 namespace quarrow2::test {
 namespace {
 
-// Everything a test could change on disk below a folder: entries, contents, "user." values.
-std::string Snapshot(const fs::path& folder) {
-    std::string state;
-    for (const std::string& name : Tree(folder)) {
-        const fs::path path = folder / name;
-        state += name;
-        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
-        for (const std::string& attribute : UserAttributeNames(path))
-            state += " " + attribute + "=" + RawStream(path, attribute).value_or("?");
-        state += "\n";
-    }
-    return state;
-}
-
 // Add and Open of the type both refused for the system's reason `code`.
 void ExpectRefused(IFile* file, const WString& type, DWORD code) {
     SCOPED_TRACE(::testing::PrintToString(type));
@@ -147,8 +133,7 @@ TEST_F(HostileInput, TypeNamesAndPathsThatCannotNameAnItemOfTheFileAreRefused) {
                       " | types: | length 0");
 }
 
-// No call waits on, opens, reads or writes a FIFO or socket (inotify would see it), nor a
-// device; a link to a file is that file, a link to nothing stays so.
+// No call waits on or touches a FIFO, socket or device; a link to nothing stays so.
 TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     TempDir dir;
     const fs::path fifo = dir / "fifo", socketPath = dir / "socket";

@@ -81,8 +81,7 @@ private:
     bool mounted_ = false;
 };
 
-// A fresh 16 MiB image, mounted by each test as it needs, one mount at a time; skips where
-// NTFS cannot be mounted.
+// A fresh 16 MiB image, mounted one at a time; skips where NTFS cannot be mounted.
 class NtfsVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -13,8 +13,7 @@
 namespace quarrow2::test {
 namespace {
 
-// A walk as the library makes it. Each stream as "id name size", its content when read, and
-// the error of the call that failed.
+// A walk as the library makes it: "id name size", contents read, the failed call's error.
 struct Walk {
     std::vector<std::string> records, contents;
     DWORD error = 0;

@@ -47,6 +47,23 @@ inline std::vector<std::string> Tree(const fs::path& folder) {
     return names;
 }
 
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Everything a test could change on disk below a folder: entries, contents, "user." values.
+inline std::string Snapshot(const fs::path& folder) {
+    std::string state;
+    for (const std::string& name : Tree(folder)) {
+        const fs::path path = folder / name;
+        state += name;
+        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
+        for (const std::string& attribute : UserAttributeNames(path))
+            state += " " + attribute + "=" + RawStream(path, attribute).value_or("?");
+        state += "\n";
+    }
+    return state;
+}
+
 // An open, with the last error it left.
 struct Opened {
     UniqueHandle handle;
@@ -65,9 +82,9 @@ inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposi
 
 // The library's own opens: an item shares reading only; its fallback only reads.
 inline Opened OpenItem(const WString& path, DWORD disposition = OPEN_ALWAYS) {
-    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition);
+    return Open(path, kReadWrite, FILE_SHARE_READ, disposition);
 }
-inline Opened OpenReader(const WString& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+inline Opened OpenReader(const WString& path, DWORD share = kShareAll) {
     return Open(path, GENERIC_READ, share, OPEN_EXISTING);
 }
 
@@ -99,8 +116,6 @@ inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
 // The last error a failed call left, or 0 when it succeeded.
 inline long ErrorOf(BOOL ok) { return ok ? 0 : static_cast<long>(GetLastError()); }
 
-constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const std::string kOk = "ok";
 
 inline std::string Err(DWORD error) { return "error " + std::to_string(error); }

@@ -1,5 +1,4 @@
-// Items and other processes on one file (many at once, killed writers), and
-// values at the file system's limits. QUARROW2_STRESS_SEED picks another seed.
+// Many processes and killed writers on one file, and values at the file system's limits.
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -159,8 +158,7 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     EXPECT_EQ(FileContent(file), "the shared file's contents");
 }
 
-// A child putting a short and a long value in turn, killed at random moments, leaves one of
-// them whole, and the item opens for writing again at once.
+// The item opens for writing again at once.
 TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     constexpr int kKills = 200;
     TempDir dir;
