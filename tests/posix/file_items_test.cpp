@@ -37,8 +37,7 @@ TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     EXPECT_EQ(TextOf(author.get()), "");
     EXPECT_EQ(LengthOf(author.get()), 32);
 
-    // A held item keeps other items of its stream out, also of another File; once let go,
-    // the item is added again with the value written in between.
+    // A held item keeps out other items of its stream, also of another File, until let go.
     ExpectFileFailure(Add(other.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);

@@ -1,5 +1,4 @@
-// Missing out-arguments, the longest names and paths, lone surrogates, names reaching beyond
-// their file, files that are not regular: clear results, and nothing else on disk touched.
+// Hostile names, paths, out-arguments and special files: clear results, nothing else touched.
 #include <sys/stat.h>
 
 #include "platform_fixture.h"

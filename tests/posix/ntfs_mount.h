@@ -1,5 +1,4 @@
-// A real NTFS image (mkntfs) mounted with ntfs-3g: streams are "user." attributes, or with
-// streams_interface=windows "file:stream" files.
+// A real NTFS image mounted with ntfs-3g: streams as "user." attributes or "file:stream" files.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The backup stream of a file: the main stream, then its "user." attributes in the file
-// system's order; contents read in any pieces or skipped unread; contexts freed on abort.
+// Backup streams: the main stream, then "user." attributes in the file system's order.
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>

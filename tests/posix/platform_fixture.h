@@ -191,8 +191,7 @@ private:
     std::vector<UniqueHandle> handles_;
 };
 
-// A forked process that talks to the test in lines and keeps none of its descriptors, so
-// its locks are its own; killed, as a crash would end it, if still running at scope end.
+// A forked process talking in lines, with no descriptor (nor lock) of ours; killed at scope end.
 class Child {
 public:
     using Body = std::function<int(Child&)>;

@@ -1,5 +1,4 @@
-// Which file and stream a path names, how it opens and the last errors it leaves; main
-// streams, folders, handles and volumes.
+// Which file and stream a path names, how it opens, the errors it leaves; handles, volumes.
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -89,12 +88,11 @@ TEST(PlatformOpen, PathsAndDispositions) {
                   std::string(250, 'n') +
                   "= t= \xF0\x9F\x98\x80\xC3\xA9=\nfolder T=\nnew [] T=\n"
                   "new2:a [] b=\nnew3 [] T=\nx [] y=\nx:y [] T=\n");
-    EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error,
-              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error, DWORD{ERROR_PATH_NOT_FOUND});
     SetLastError(0);
     EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
 }
 
 TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
@@ -125,9 +123,9 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     EXPECT_EQ(SetFilePointer(big.handle.get(), -1, &moveHigh, FILE_END), 2u);
     EXPECT_EQ(moveHigh, 5);
     EXPECT_EQ(SetFilePointer(big.handle.get(), 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_EQ(SetFilePointer(big.handle.get(), -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_NEGATIVE_SEEK});
 
     // Folders open only with backup semantics, have no content, and are never removed.
     fs::create_directory(dir / "folder");
@@ -146,7 +144,7 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
                        reinterpret_cast<HANDLE>(buffer)}) {
         EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &got, nullptr)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
         EXPECT_EQ(ErrorOf(LockFile(bad, 0, 0, 1, 0)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf(CloseHandle(bad)), ERROR_INVALID_HANDLE);
     }

@@ -158,7 +158,6 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     EXPECT_EQ(FileContent(file), "the shared file's contents");
 }
 
-// The item opens for writing again at once.
 TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     constexpr int kKills = 200;
     TempDir dir;
