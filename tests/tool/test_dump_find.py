@@ -73,10 +73,9 @@ class DumpRestoreTest(ToolTestCase):
         expected = self.make_tree(source, TREE + [("notes.txt", "we=ird", b"=", None)])
         for encoding in ("text", "hex", "base64"):
             with self.subTest(encoding=encoding):
-                dump = self.path(encoding + ".txt")
-                with open(dump, "wb") as f:
-                    subprocess.run(["getfattr", "-R", "--dump", "-e", encoding, "."], cwd=source,
-                                   check=True, stdout=f)
+                dump = self.make_file(encoding + ".txt", subprocess.run(
+                    ["getfattr", "-R", "--dump", "-e", encoding, "."], cwd=source, check=True,
+                    capture_output=True).stdout)
                 ours, theirs = self.path("ours-" + encoding), self.path("theirs-" + encoding)
                 copy_tree(source, ours)
                 copy_tree(source, theirs)
