@@ -1,7 +1,5 @@
-// Quarrow2.dll as an automation server: registered in the real registry and read back key
-// by key, and late bound through the registered type library.
+// Quarrow2.dll registered in the real registry, read back key by key, and late bound.
 #include <map>
-#include <vector>
 
 #include "client_support.h"
 
@@ -53,11 +51,10 @@ const std::wstring kFileKey = L"CLSID\\" + Guid(CLSID_File);
 // What the three classes register, or with `withTypeLibrary` everything the DLL registers.
 Entries Registered(bool withTypeLibrary = false) {
     Entries entries;
-    for (const auto& [name, clsid] : kClasses) {
+    for (const auto& [name, clsid] : kClasses)
         for (const std::wstring& root :
              {L"Quarrow2." + name + L".1", L"Quarrow2." + name, L"CLSID\\" + Guid(*clsid)})
             Dump(root, entries);
-    }
     if (withTypeLibrary) Dump(L"TypeLib\\" + Guid(LIBID_Quarrow2), entries);
     return entries;
 }
@@ -112,8 +109,7 @@ TEST_F(RegistrationTest, EntriesWrittenKeptAndRemovedAndLateBindingFollows) {
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);
     EXPECT_EQ(Registered(true), all) << "a second registration changes nothing";
 
-    // A foreign subkey under a class key is replaced; one beside the entries stays. Either
-    // holds its key when the entries go.
+    // A foreign subkey under a class key is replaced, one beside it kept; either keeps its key.
     Put(kFileKey + L"\\Foreign", L"stale");
     Put(L"Quarrow2.File\\Foreign", L"kept");
     ASSERT_EQ(Call("DllRegisterServer"), S_OK);

@@ -1,10 +1,7 @@
 // Quarrow2.dll of this build loaded as clients load it, its exports, an apartment per test.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <string>
 
 #include "portable/file_fixture.h"
 #include "quarrow2/client.h"

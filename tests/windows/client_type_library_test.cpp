@@ -1,8 +1,6 @@
-// What Quarrow2.dll carries besides its code, as clients and installers read it: the type
-// library, agreeing member by member with quarrow2.h, version, name and registration scripts.
+// Quarrow2.dll's type library, member by member against quarrow2.h; version, name, scripts.
 #include <cstring>
 #include <tuple>
-#include <vector>
 
 #include "client_support.h"
 
@@ -13,14 +11,10 @@ namespace {
 // pointer to a virtual member function as 1 plus that offset.
 template <class Member>
 SHORT Slot(Member member) {
-    struct Raw {
-        ptrdiff_t pointer;
-        ptrdiff_t adjustment;
-    };
-    static_assert(sizeof(Member) == sizeof(Raw), "a pointer to member of the Itanium ABI");
-    Raw raw;
-    std::memcpy(&raw, &member, sizeof raw);
-    return static_cast<SHORT>(raw.pointer - 1);
+    ptrdiff_t raw[2];  // the pointer and the adjustment
+    static_assert(sizeof(Member) == sizeof raw, "a pointer to member of the Itanium ABI");
+    std::memcpy(raw, &member, sizeof raw);
+    return static_cast<SHORT>(raw[0] - 1);
 }
 
 // "name: help" of the library (id -1), one of its types or a member.
@@ -123,8 +117,7 @@ TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
     library->ReleaseTLibAttr(lib);
     EXPECT_EQ(Doc(library.get(), -1), L"Quarrow2: Quarrow 2.0 Library");
 
-    // TKIND_COCLASS is 5, TKIND_DISPATCH 4; 4160 is TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE,
-    // the dispatch view of a dual interface.
+    // TKIND_COCLASS 5, TKIND_DISPATCH 4; 4160 = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE.
     const std::pair<const GUID*, std::wstring> types[] = {
         {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 1 IFile 1"},
         {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, 1 IDispatch 0"},
@@ -175,7 +168,7 @@ TEST(ResourcesTest, VersionNameAndScripts) {
             query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name));
         EXPECT_EQ(!text ? L"<missing>" : std::wstring(length ? text : L""), value);
     }
-    HMODULE dll = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HMODULE dll = Dll();
     wchar_t name[32] = {};
     EXPECT_EQ(LoadStringW(dll, 100, name, 32), 7);
     EXPECT_STREQ(name, L"Quarrow");
@@ -187,7 +180,6 @@ TEST(ResourcesTest, VersionNameAndScripts) {
                   std::string::npos)
             << id;
     }
-    FreeLibrary(dll);
 }
 
 }  // namespace

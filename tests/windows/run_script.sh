@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Registers Quarrow2.dll and runs one VBScript with Wine's cscript of the DLL's bitness,
-# printing what it prints; the CTest entry judges the output.
+# Registers Quarrow2.dll and runs one VBScript with the cscript of its bitness; CTest judges.
 # Usage: run_script.sh WINE_RUN DLL VIEW SCRIPT, VIEW being 64 or 32.
 set -eu
 source "$(dirname "$0")/wine_view.sh"

@@ -1,9 +1,5 @@
-// Under a key of the test's own, what the real registry round trip of the client tests
-// cannot show: a write that fails part way, and an emptied key marked keep.
+// What the client tests' real registry round trip cannot show: a write failing part way.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "server/registration_script.h"
 #include "server/registry_entries_win.h"

@@ -1,6 +1,4 @@
-# Sourced by the server's Wine tests. Wine's own programs (regsvr32, reg, cscript) started
-# by name run with the bitness of the loader that starts them, and each bitness sees its
-# own registry view; so they are started with the loader of the DLL's bitness.
+# Sourced. Wine's regsvr32, reg and cscript see the registry view of their loader's bitness.
 # Usage: wine_for_view WINE_RUN VIEW (64 or 32); then run "$WINE_LOADER" PROGRAM ARGS...
 wine_for_view() {
   # The project's wine-run makes the prefix on first use.

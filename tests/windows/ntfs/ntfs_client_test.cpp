@@ -1,8 +1,6 @@
-// Quarrow2.dll on a real NTFS volume (ntfs-3g, Windows stream names) through Wine's Z: drive;
-// ntfs_wine_test.py prepares its files from Linux and checks from Linux what this left.
+// Quarrow2.dll on the ntfs-3g volume that ntfs_wine_test.py prepares and checks from Linux.
 #include <numeric>
 #include <optional>
-#include <vector>
 
 #include "../client_support.h"
 #include "portable/metadata_fixture.h"
@@ -30,8 +28,7 @@ BOOL WINAPI WithNamedStreams(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD 
     return ok;
 }
 
-// The DLL's slot for the function in its import address table is the one that holds the
-// address the loader bound, which GetProcAddress gives as well.
+// The DLL's import slot holds the address the loader bound, which GetProcAddress gives too.
 bool ReportNamedStreams(HMODULE dll) {
     realVolumeInformation =
         reinterpret_cast<decltype(realVolumeInformation)>(reinterpret_cast<void*>(
@@ -53,11 +50,9 @@ bool ReportNamedStreams(HMODULE dll) {
     return false;
 }
 
-// A file or stream of the folder on the volume that ntfs_wine_test.py names.
 WString OnVolume(const char* name) { return _wgetenv(L"QUARROW2_NTFS_DIR") + (L"\\" + W(name)); }
 
-// The bytes of a file or stream, read past any item that holds it; nothing where it cannot be
-// opened, GetLastError telling why.
+// Shared past any item that holds it; nothing where it cannot be opened, GetLastError says why.
 std::optional<Bytes> Read(const char* name) {
     UniqueHandle h(CreateFileW(OnVolume(name).c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -79,7 +74,6 @@ protected:
         ClientTest::SetUp();
     }
 
-    // A File of the DLL bound to a file of the volume, which must read as one with streams.
     ComPtr<IFile> BoundTo(const char* name) {
         ComPtr<IFile> file = NewFileDirect();
         EXPECT_TRUE(file && Bind(file.get(), OnVolume(name))) << name;
@@ -92,8 +86,7 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     ComPtr<IFile> file = BoundTo("doc.txt");
     ASSERT_TRUE(file);
     EXPECT_TRUE(Exists(file.get()));
-    // Types and Length walk the streams with BackupRead, which Wine does not implement: the
-    // walk finds nothing there, and fails nothing.
+    // Types and Length walk the streams with BackupRead, which Wine lacks: nothing, no failure.
     ComPtr<IStrings> types;
     LONG count = -1, length = -1;
     ASSERT_EQ(file->get_Types(types.out()), S_OK);
@@ -103,9 +96,8 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     ExpectFileFailure(Open(file.get(), "Missing"),
                       WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
 
-    // An item holds its stream for writing and admits readers only. Wine keeps share modes per
-    // inode, which ntfs-3g gives a file and its streams alike: so a second item of the file is
-    // refused too, its stream made all the same and left empty.
+    // An item admits readers only. Wine keeps share modes per inode, one for all of ntfs-3g's
+    // streams of a file: a second item is refused too, its stream made and left empty.
     ItemOutcome held = Add(file.get(), "Held");
     ASSERT_EQ(held.hr, S_OK);
     for (const auto& [add, type] : {std::pair{false, "Held"}, {true, "Held"}, {true, "Second"}}) {
@@ -114,7 +106,6 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
             WithSystemText(add ? "Unable to add metadata." : "Unable to open metadata.",
                            ERROR_SHARING_VIOLATION));
     }
-    // Close lets go of the stream: it opens for writing again at once.
     ASSERT_EQ(held.item->Close(), S_OK);
     held = Open(file.get(), "Held");
     ASSERT_EQ(held.hr, S_OK) << held.error.description;
@@ -122,8 +113,7 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     EXPECT_EQ(Read("doc.txt:Second"), Bytes());
     EXPECT_TRUE(DeleteFileW(OnVolume("doc.txt:Second").c_str()));
 
-    // The system trims trailing dots and blanks: "Trail. " is the stream Trail. Wine keeps
-    // ":$DATA" as part of a name, which Windows would take for the stream's type.
+    // Trailing dots and blanks are trimmed; Wine keeps ":$DATA" that Windows takes for a type.
     for (const auto& [type, stream] :
          {std::pair{"Trail. ", "doc.txt:Trail"}, std::pair{"Kind:$DATA", "doc.txt:Kind:$DATA"}}) {
         ItemOutcome added = Add(file.get(), type);
@@ -161,8 +151,7 @@ TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
     EXPECT_TRUE(DeleteFileW(stream.c_str()));
 }
 
-// linux.txt's items were written with the Linux library before this run; dll.txt's, written
-// here, are read with it after. One item open at a time, for Wine's sake (see above).
+// linux.txt's items come from the Linux library; dll.txt's go to it. One item open at a time.
 TEST_F(NtfsClientTest, ItemsInNamedStreamsSharedWithTheLinuxLibrary) {
     ComPtr<IFile> linux = BoundTo("linux.txt");
     ComPtr<IFile> windows = BoundTo("dll.txt");
@@ -185,7 +174,6 @@ TEST_F(NtfsClientTest, ItemsInNamedStreamsSharedWithTheLinuxLibrary) {
             EXPECT_EQ(TextOf(read.item.get()), kText);
         }
         EXPECT_EQ(read.item->Close(), S_OK);
-
         // A new item holds the empty value; text is put as text, the rest as bytes.
         const std::string stream = "dll.txt:" + type;
         ItemOutcome written = Add(windows.get(), type.c_str());

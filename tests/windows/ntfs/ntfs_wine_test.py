@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Quarrow2.dll under Wine and libquarrow2.so on one fresh NTFS image: files and items written
-from Linux, ntfs_client_test.exe run under Wine on a mount with Windows stream names, then
-every file's bytes and items checked from Linux. Exits 0 passed, 1 failed, 77 skipped.
+"""Quarrow2.dll under Wine and libquarrow2.so on one fresh NTFS image, written and checked
+from Linux around ntfs_client_test.exe. Exits 0 passed, 1 failed, 77 skipped.
 
 usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL"""
 import contextlib
@@ -25,16 +24,11 @@ ITEMS = {"doc.txt": {"Keep": b"kept"},
 
 
 def unavailable(tool):
-    if os.geteuid() != 0:
-        return "mounting an NTFS image needs root"
-    for program in ("mkntfs", "ntfs-3g", "wine"):
-        if not shutil.which(program):
-            return program + " is not installed"
-    if not os.access("/dev/fuse", os.R_OK | os.W_OK):
-        return "/dev/fuse is not usable"
-    if not os.access(tool, os.X_OK):
-        return tool + " is missing: build the linux-release preset first"
-    return None
+    needs = [(os.geteuid() == 0, "mounting an NTFS image needs root"),
+             *((shutil.which(p), p + " is not installed") for p in ("mkntfs", "ntfs-3g", "wine")),
+             (os.access("/dev/fuse", os.R_OK | os.W_OK), "/dev/fuse is not usable"),
+             (os.access(tool, os.X_OK), tool + " is missing: build the linux-release preset first")]
+    return next((reason for met, reason in needs if not met), None)
 
 
 @contextlib.contextmanager
@@ -62,19 +56,14 @@ def mounted(image, where, options="no_detach"):
         driver.stderr.close()
 
 
-def tool_run(tool, *arguments):
-    return subprocess.run([tool, *arguments], capture_output=True, text=True)
-
-
 def write_from_linux(tool, folder, failures):
     for name, body in BODIES.items():
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(body)
+        open(os.path.join(folder, name), "wb").write(body)
     os.setxattr(os.path.join(folder, "doc.txt"), "user.Keep", ITEMS["doc.txt"]["Keep"])
     linux = os.path.join(folder, "linux.txt")
     for arguments in (["set", linux, "Text", TEXT], ["set", "--hex", linux, "Bytes", ALL_BYTES.hex()],
                       ["set", linux, "Empty", ""]):
-        result = tool_run(tool, *arguments)
+        result = subprocess.run([tool, *arguments], capture_output=True, text=True)
         if result.returncode != 0:
             failures.append("quarrow2 %s: %s" % (" ".join(arguments[:2]), result.stderr.strip()))
 
@@ -84,15 +73,15 @@ def check_from_linux(tool, folder, failures):
         failures.append("the volume holds %s" % sorted(os.listdir(folder)))
     for name, body in BODIES.items():
         path = os.path.join(folder, name)
-        with open(path, "rb") as f:
-            if f.read() != body:
-                failures.append(name + ": its own bytes changed")
+        if open(path, "rb").read() != body:
+            failures.append(name + ": its own bytes changed")
         items = {n[len("user."):]: os.getxattr(path, n) for n in os.listxattr(path)}
         if items != ITEMS["linux.txt" if name == "dll.txt" else name]:
             failures.append("%s: items %r" % (name, items))
     # The DLL wrote the very bytes the Linux tool writes; libquarrow2.so reads them back.
     dll = os.path.join(folder, "dll.txt")
-    if tool_run(tool, "get", dll, "Text").stdout.rstrip("\n") != TEXT:
+    got = subprocess.run([tool, "get", dll, "Text"], capture_output=True, text=True).stdout
+    if got.rstrip("\n") != TEXT:
         failures.append("quarrow2 get dll.txt Text")
 
 
