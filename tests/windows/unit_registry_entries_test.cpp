@@ -11,9 +11,7 @@ namespace {
 TEST(RegistryEntriesTest, AFailedWriteStopsAndRemovalKeepsWhatIsMarkedKeep) {
     const wchar_t kRoot[] = L"Software\\Quarrow2Tests";
     HKEY root = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &root, nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, kRoot, &root), ERROR_SUCCESS);
     auto has = [root](const wchar_t* path) {
         HKEY key = nullptr;
         const bool opened = RegOpenKeyExW(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS;

@@ -16,9 +16,9 @@ const Bytes kAllBytes = [] {
     return bytes;
 }();
 
-// Wine's GetVolumeInformationW never reports FILE_NAMED_STREAMS, not even for ntfs-3g, so
-// the DLL's import of it is pointed at a wrapper that adds the flag.
-decltype(&GetVolumeInformationW) realVolumeInformation = nullptr;
+// Wine's GetVolumeInformationW never reports FILE_NAMED_STREAMS, not even for ntfs-3g: the
+// DLL's import slot, bound as this program's own import is, is pointed at a wrapper adding it.
+const decltype(&GetVolumeInformationW) realVolumeInformation = &GetVolumeInformationW;
 
 BOOL WINAPI WithNamedStreams(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
                              LPDWORD maxComponent, LPDWORD flags, LPWSTR fs, DWORD fsSize) {
@@ -28,11 +28,7 @@ BOOL WINAPI WithNamedStreams(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD 
     return ok;
 }
 
-// The DLL's import slot holds the address the loader bound, which GetProcAddress gives too.
 bool ReportNamedStreams(HMODULE dll) {
-    realVolumeInformation =
-        reinterpret_cast<decltype(realVolumeInformation)>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetVolumeInformationW")));
     BYTE* base = reinterpret_cast<BYTE*>(dll);
     const IMAGE_DATA_DIRECTORY& table =
         reinterpret_cast<const IMAGE_NT_HEADERS*>(

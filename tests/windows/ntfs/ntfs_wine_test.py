@@ -98,8 +98,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="quarrow2-ntfs-") as work:
         image, folder = os.path.join(work, "volume.ntfs"), os.path.join(work, "mnt")
         os.mkdir(folder)
-        with open(image, "wb") as f:
-            f.truncate(16 << 20)
+        open(image, "wb").truncate(16 << 20)
         subprocess.run(["mkntfs", "-F", "-Q", "-q", image], check=True)
         try:
             with mounted(image, folder):
