@@ -90,8 +90,7 @@ def main():
         print(__doc__)
         return 2
     wine_run, client, tool = (os.path.abspath(a) for a in sys.argv[1:])
-    reason = unavailable(tool)
-    if reason:
+    if reason := unavailable(tool):
         print("skipped:", reason)
         return 77
     failures = []
