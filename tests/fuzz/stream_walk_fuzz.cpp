@@ -3,8 +3,6 @@
 // names and total that a plain visitor sees.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <vector>
-
 #include "discovery/stream_walk.h"
 #include "fuzz/fuzz_target.h"
 #include "portable/stream_walk_composed.h"

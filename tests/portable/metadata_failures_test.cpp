@@ -1,10 +1,7 @@
 // The item as an automation object: its life, what it does once it has no stream, and its
 // failures: each reports its message with the system's text for the call that failed, and
 // none of them loses the stored value.
-#include <gtest/gtest.h>
-
 #include "metadata_fixture.h"
-#include "server/module_lock.h"
 
 namespace quarrow2::test::metadata {
 namespace {

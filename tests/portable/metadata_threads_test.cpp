@@ -1,10 +1,7 @@
 // One item used by several threads at once: values are read and written whole, and a Close
 // or Delete from one thread never pulls the handle from under another thread's call.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
-#include <vector>
 
 #include "metadata_fixture.h"
 

@@ -1,6 +1,4 @@
 // Automation strings, variants and safe arrays: layout, bounds, locks and what values own.
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "portable/runtime_test_objects.h"

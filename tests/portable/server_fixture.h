@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 
 #include "quarrow2/quarrow2.h"
 #include "server/module_lock.h"

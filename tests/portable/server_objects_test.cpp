@@ -1,7 +1,6 @@
 // The server's objects as a client meets them: the one class object (File's), what each object
 // answers to, late binding without a type library, and when the library may be unloaded.
 #include <thread>
-#include <vector>
 
 #include "items/metadata.h"
 #include "server/library_state.h"

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <string>
 
 #include "server/registration_script.h"
 #include "support/test_support.h"

@@ -1,17 +1,10 @@
 // The stream walk over backup streams composed byte by byte: names of every legal length
 // arrive whole, cut and malformed records end the walk cleanly, contents are skipped by
 // their full 64-bit size and never read, and sizes add up modulo 2^32.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "discovery/stream_walk.h"
 #include "file_properties_fixture.h"
-#include "server/module_lock.h"
 #include "stream_walk_composed.h"
 
 namespace quarrow2::test {

@@ -1,17 +1,13 @@
 // The Strings collection: reading by 1-based index, counting, the enumeration protocol
 // (Next, Skip, Reset, Clone) and the library lock count its objects hold. (Its interface
 // table: server_objects_test.cpp.)
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstring>
 #include <limits>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 #include "file_properties_fixture.h"
-#include "server/module_lock.h"
 
 namespace quarrow2::test {
 namespace {
