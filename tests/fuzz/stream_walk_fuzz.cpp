@@ -63,7 +63,6 @@ Composed::Composed(const uint8_t* data, size_t size) {
     }
 }
 
-// What a plain visitor sees: each named data stream's type name, and their total.
 struct Seen {
     std::vector<WString> names;
     LONG total = 0;

@@ -25,8 +25,7 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenBeforeNoPathBeforeUnsupporte
     ExpectFileFailure(Add(file.get(), ""), kForbidden);
     ExpectFileFailure(Open(file.get(), "Author"), kNoPath);
     ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
-    // A relative path's root cannot be queried: bound, but without named streams, and so
-    // without items.
+    // A relative path's root cannot be queried: no named streams, so no items.
     EXPECT_FALSE(Bind(file.get(), W("report.doc")));
     // On NTFS stream types ignore case and the system trims dots and blanks from the end of
     // a path; an absent name is the empty name; a name ends at its first zero unit.
@@ -42,8 +41,7 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenBeforeNoPathBeforeUnsupporte
         ExpectFileFailure(Add(file.get(), name), kForbidden);
     }
     ExpectFileFailure(OpenOrAdd(file.get(), true, nullptr), kForbidden);
-    // Case matters without a colon, and so does a trailing blank: these pass the name check
-    // and meet the volume check.
+    // Case matters without a colon, as does a trailing blank: past the name check.
     for (const char* name :
          {"$data", "$DATA ", "$Data", "DATA", "a:b", "Author:$DATA", "Author.", ". a", ".:x"}) {
         SCOPED_TRACE(name);
@@ -65,8 +63,7 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenBeforeNoPathBeforeUnsupporte
     ExpectFileFailure({file->get_Types(&untouched), {}, TakeRichError()}, kNoPath);
     EXPECT_EQ(untouched, reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20)));
 
-    // An empty or absent path is stored and counts as none; the answer is that of the current
-    // drive's volume, repeated by Supported.
+    // An empty or absent path counts as none; the answer is the current drive's volume's.
     const bool streams = Bind(file.get(), WString());
     EXPECT_EQ(Supported(file.get()), streams);
     EXPECT_FALSE(Exists(file.get()));

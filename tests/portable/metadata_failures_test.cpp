@@ -6,8 +6,7 @@
 namespace quarrow2::test::metadata {
 namespace {
 
-// Every operation on an item without a handle, with the thread's last error set to `code`
-// beforehand: the reports name whatever the thread last recorded.
+// An item without a handle: the reports name whatever error the thread last recorded.
 void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     SetErrorInfo(0, nullptr);
     UniqueBstr name;

@@ -104,8 +104,6 @@ inline LONG Length(IMetaData* item) { return LengthOf(item); }
 class ItemFile {
 public:
     ItemFile() : file_(dir_ / "F"), stream_(PathW(file_) + OLESTR(":T")) {}
-    ItemFile(const ItemFile&) = delete;
-    ItemFile& operator=(const ItemFile&) = delete;
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
     // cope with them, so the stream goes first.
     ~ItemFile() { DeleteFileW(stream_.c_str()); }

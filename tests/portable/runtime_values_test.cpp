@@ -15,7 +15,6 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-    // Passes a call's result on, noting the count the call left.
     HRESULT Noted(HRESULT hr) {
         noted_.push_back(references_);
         return hr;

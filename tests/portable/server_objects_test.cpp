@@ -32,7 +32,6 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
         EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid), iid == richErrors ? S_OK : S_FALSE);
 }
 
-// What a client meets: a bound File, its Types collection, an enumerator of it and an item.
 struct Objects {
     TempDir dir;
     ComPtr<IFile> file;
