@@ -66,11 +66,10 @@ endif()
 # native release build.
 if(NOT WIN32 AND NOT QUARROW2_SANITIZE)
   find_program(QUARROW2_PYTHON3_FOR_CHECKS python3 NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-  add_test(NAME ${QUARROW2_TEST_PREFIX}structure.includes
-           COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_includes.py
-                   ${PROJECT_SOURCE_DIR})
-  add_test(NAME ${QUARROW2_TEST_PREFIX}structure.format
-           COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_format.py
-                   ${PROJECT_SOURCE_DIR})
+  foreach(check includes format)
+    add_test(NAME ${QUARROW2_TEST_PREFIX}structure.${check}
+             COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_tree.py
+                     ${check} ${PROJECT_SOURCE_DIR})
+  endforeach()
   set_tests_properties(${QUARROW2_TEST_PREFIX}structure.format PROPERTIES SKIP_RETURN_CODE 77)
 endif()

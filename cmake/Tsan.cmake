@@ -1,6 +1,6 @@
 # The concurrency tests alone, for the linux-tsan preset (QUARROW2_SANITIZE=thread): threads
 # on one item, one collection, the class object, error information and critical sections,
-# and processes on one file. The rest of the suites, and the killed writers and lockers
+# and processes on one file. The rest of the suites, and the killed writers and the limits
 # that share a file with the processes, gain nothing from ThreadSanitizer.
 enable_testing()
 find_package(GTest REQUIRED)
@@ -19,6 +19,6 @@ quarrow2_strict_warnings(quarrow2_tsan_tests)
 target_link_libraries(quarrow2_tsan_tests PRIVATE quarrow2_core GTest::gtest quarrow2_utfcpp)
 target_include_directories(quarrow2_tsan_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 gtest_discover_tests(quarrow2_tsan_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "${QUARROW2_TEST_PREFIX}"
-                     TEST_FILTER "-StressKills.*:StressLimits.*:MetaDataXattr.*"
+                     TEST_FILTER "-StressKills.*:StressLimits.*"
                      PROPERTIES TIMEOUT 900 LABELS tsan
                      ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")

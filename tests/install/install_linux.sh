@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Installs the build as its users would and uses it: cmake --install with DESTDIR, the
-# example built against it through find_package and pkg-config, the .deb unpacked into a
-# throwaway root. Items go on files of the build tree (tmpfs may refuse user attributes).
-# Usage: install_linux.sh BUILD_DIR SOURCE_DIR. Exits 77 when a tool it needs is missing.
+# Installs the build as users would (cmake --install with DESTDIR, the .deb unpacked) and uses
+# it, the example built against it through find_package and pkg-config. Items go on files of
+# the build tree (tmpfs may refuse them). Usage: install_linux.sh BUILD_DIR SOURCE_DIR.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 for tool in cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cached CMAKE_PROJECT_VERSION) lib=$(cached CMAKE_INSTALL_LIBDIR)
-config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]'; }
+version=$(cached CMAKE_PROJECT_VERSION) lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE)
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 failed=0
@@ -29,8 +27,7 @@ expected_files() {
     share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz
 }
 
-# A program run against the library installed under a prefix.
-with_prefix() { local prefix=$1; shift; LD_LIBRARY_PATH="$prefix/$lib" "$@"; }
+with_prefix() { LD_LIBRARY_PATH="$1/$lib" "${@:2}"; }  # run against the library under a prefix
 
 # The library by its soname, the tool through it, neither with a search path of its own;
 # then the tool on a real file.
@@ -46,9 +43,8 @@ check_installed() {
   file=$(mktemp "$scratch/tagged.XXXXXX")
   with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
   expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version; \
-               with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "quarrow2 $version
-$file
-  16  Author" "$prefix/bin/quarrow2 --version and list"
+    with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "quarrow2 $version"$'\n'"$file"$'\n'"  16  Author" \
+    "$prefix/bin/quarrow2 --version and list"
 }
 
 # Tags a real file with the example and reads the tag back with the installed tool.
@@ -56,8 +52,7 @@ check_example() {
   local file
   file=$(mktemp "$scratch/example.XXXXXX")
   expect_eq "$(with_prefix "$2" "$1" "$file"; with_prefix "$2" "$2/bin/quarrow2" get "$file" Author)" \
-    "Author has 8 characters in 16 bytes
-Jane Doe" "$1, then the installed tool reading its item"
+    "Author has 8 characters in 16 bytes"$'\n'"Jane Doe" "$1, then the installed tool reading its item"
 }
 
 echo "== cmake --install with DESTDIR"
@@ -93,7 +88,6 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort > "
 diff -u "$scratch/expected" "$scratch/packaged" || fail "the .deb's files differ"
 # Its dependencies are the system's libraries the binaries use, never itself.
 depends=$(dpkg-deb -f "$deb" Depends)
-echo "Depends: $depends"
 for package in libc6 libstdc++6 libgcc-s1; do
   [[ ", $depends," == *", $package ("* ]] || fail "Depends lacks $package"
 done

@@ -1,7 +1,5 @@
-// A client of the public interface alone through every object and most of their paths,
-// failures included, for memcheck to count what it lost. Usage: client_walkthrough FILE (a
-// new file with user extended attributes). Exit status 0 when every answer was the
-// expected one, 1 otherwise, 2 for bad usage.
+// Every object of the public interface and most of their paths, failures included, for memcheck
+// to count what it lost. Usage: client_walkthrough NEW_FILE. Exit status 1 on a wrong answer.
 #include <cstdio>
 #include <string>
 
@@ -23,8 +21,10 @@ void Check(bool ok, const char* what) {
 
 UniqueBstr Bstr(const char16_t* s) { return UniqueBstr(SysAllocString(s)); }
 
-// Takes the thread's rich error; true when there was one with a description.
-bool TakeRichError() { return quarrow2::TakeRichError().description.length() > 0; }
+// A failure that left a rich error with a description, which it takes.
+bool Failed(HRESULT hr) {
+    return hr == E_FAIL && quarrow2::TakeRichError().description.length() > 0;
+}
 
 ComPtr<IMetaData> AddItem(IFile* file, const char16_t* type) {
     ComPtr<IMetaData> item;
@@ -37,9 +37,9 @@ void Items(IFile* file) {
     if (!author) return;
     Check(author->put_Text(Bstr(u"Jane Doe").get()) == S_OK, "put_Text");
     UniqueBstr text;
+    LONG length = 0;
     Check(author->get_Text(text.out()) == S_OK && text.length() == 8, "get_Text");
     Check(author->get_Name(text.out()) == S_OK, "get_Name");
-    LONG length = 0;
     Check(author->get_Length(&length) == S_OK && length == 16, "get_Length");
 
     SAFEARRAYBOUND bound{6, 1};  // six zero bytes
@@ -52,12 +52,11 @@ void Items(IFile* file) {
     // Failures: a value that is not a byte array, a second opener, a closed item.
     UniqueVariant number;
     V_VT(number.get()) = VT_I4;
-    Check(author->put_Data(*number) == E_FAIL && TakeRichError(), "put_Data of a number");
+    Check(Failed(author->put_Data(*number)), "put_Data of a number");
     ComPtr<IMetaData> second;
-    Check(file->Open(Bstr(u"Author").get(), second.out()) == E_FAIL && !second && TakeRichError(),
-          "a second Open");
+    Check(Failed(file->Open(Bstr(u"Author").get(), second.out())) && !second, "a second Open");
     Check(author->Close() == S_OK, "Close");
-    Check(author->get_Text(text.out()) == E_FAIL && TakeRichError(), "get_Text after Close");
+    Check(Failed(author->get_Text(text.out())), "get_Text after Close");
 
     ComPtr<IMetaData> empty = AddItem(file, u"Empty");  // released without Close: that closes it
     ComPtr<IMetaData> gone = AddItem(file, u"Gone");
@@ -92,13 +91,11 @@ void Refusals(IFile* file) {
     VARIANT_BOOL exists = VARIANT_FALSE;
     Check(file->get_Exists(&exists) == S_OK && exists == VARIANT_TRUE, "Exists");
     ComPtr<IMetaData> item;
-    Check(file->Add(Bstr(u":$DATA").get(), item.out()) == E_FAIL && TakeRichError(),
-          "Add of a forbidden type");
-    Check(file->Open(Bstr(u"Missing").get(), item.out()) == E_FAIL && TakeRichError(),
-          "Open of a missing item");
+    Check(Failed(file->Add(Bstr(u":$DATA").get(), item.out())), "Add of a forbidden type");
+    Check(Failed(file->Open(Bstr(u"Missing").get(), item.out())), "Open of a missing item");
     Check(file->Close() == S_OK, "Close of the file");
     LONG total = 0;
-    Check(file->get_Length(&total) == E_FAIL && TakeRichError(), "Length without a path");
+    Check(Failed(file->get_Length(&total)), "Length without a path");
 }
 
 }  // namespace

@@ -45,9 +45,8 @@ inline pid_t StartQuietly(const std::vector<std::string>& argv) {
 inline int RunQuietly(const std::vector<std::string>& argv) {
     const pid_t child = StartQuietly(argv);
     int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)
-               ? WEXITSTATUS(status)
-               : -1;
+    const bool ended = child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status);
+    return ended ? WEXITSTATUS(status) : -1;
 }
 
 // One ntfs-3g mount; its driver is waited for, so the next mount sees all written through it.
@@ -56,42 +55,34 @@ public:
     NtfsMount(const std::filesystem::path& image, const std::filesystem::path& where,
               const std::string& options)
         : where_(where),
-          driver_(
-              StartQuietly({"ntfs-3g", "-o", "no_detach" + (options.empty() ? "" : "," + options),
-                            image.string(), where.string()})) {
-        // The driver mounts in the background; wait for it, or for its end.
-        int status = 0;
+          driver_(StartQuietly(
+              {"ntfs-3g", "-o", "no_detach" + options, image.string(), where.string()})) {
+        struct statfs info {};
         for (int tries = 0; driver_ > 0 && !mounted_ && tries < 1000; ++tries) {
-            struct statfs info {};
-            constexpr long kFuseMagic = 0x65735546;
-            mounted_ = statfs(where.c_str(), &info) == 0 && info.f_type == kFuseMagic;
-            if (!mounted_ && waitpid(driver_, &status, WNOHANG) == driver_) driver_ = -1;
+            mounted_ = statfs(where.c_str(), &info) == 0 && info.f_type == 0x65735546;  // FUSE
+            if (!mounted_ && waitpid(driver_, nullptr, WNOHANG) == driver_) driver_ = -1;
             if (!mounted_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        if (!mounted_)
-            failure_ = driver_ > 0
-                           ? "ntfs-3g did not mount"
-                           : "ntfs-3g did not start or ended with " + std::to_string(status);
     }
     NtfsMount(const NtfsMount&) = delete;
     NtfsMount& operator=(const NtfsMount&) = delete;
     ~NtfsMount() {
         // A busy mount is given 5 s to become free, then detached.
-        int tries = 0;
-        while (mounted_ && umount2(where_.c_str(), tries++ < 100 ? 0 : MNT_DETACH) != 0 &&
-               errno == EBUSY)
+        for (int tries = 0;
+             mounted_ && umount2(where_.c_str(), tries < 100 ? 0 : MNT_DETACH) != 0 &&
+             errno == EBUSY;
+             ++tries)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (driver_ > 0 && !mounted_) kill(driver_, SIGTERM);
         if (driver_ > 0) waitpid(driver_, nullptr, 0);
     }
     bool mounted() const { return mounted_; }
-    const std::string& failure() const { return failure_; }
+    std::string failure() const { return driver_ > 0 ? "ntfs-3g did not mount" : "ntfs-3g ended"; }
 
 private:
     std::filesystem::path where_;
     pid_t driver_;
     bool mounted_ = false;
-    std::string failure_;
 };
 
 // A fresh 16 MiB image, mounted by each test as it needs, one mount at a time; skips where
@@ -106,14 +97,14 @@ protected:
         std::filesystem::create_directory(mountPoint_);
         ASSERT_EQ(RunQuietly({"sh", "-c", "truncate -s 16M \"$0\" && mkntfs -F -Q -q \"$0\"",
                               image_.string()}),
-                  0)
-            << "mkntfs failed";
-        NtfsMount probe(image_, mountPoint_, "");
-        if (!probe.mounted()) GTEST_SKIP() << "cannot mount with ntfs-3g: " << probe.failure();
+                  0);
+        if (NtfsMount probe(image_, mountPoint_, ""); !probe.mounted())
+            GTEST_SKIP() << "cannot mount with ntfs-3g: " << probe.failure();
     }
 
     std::unique_ptr<NtfsMount> Mount(const std::string& options = "") {
-        auto m = std::make_unique<NtfsMount>(image_, mountPoint_, options);
+        auto m =
+            std::make_unique<NtfsMount>(image_, mountPoint_, options.empty() ? "" : "," + options);
         EXPECT_TRUE(m->mounted()) << m->failure();
         return m;
     }

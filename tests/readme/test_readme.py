@@ -1,8 +1,7 @@
 """Runs every command the README shows, so it cannot go stale: console blocks in order in one
-scratch folder (`./quarrow2` standing for the built tool), output checked where the README
-shows it; the Install section's blocks from the top of the repository against
-build/linux-release, a scratch folder as `~`. Its examples must be the files the build runs.
-"""
+scratch folder (`./quarrow2` standing for the built tool), output checked where shown; the
+Install section's blocks from the top of the repository against build/linux-release, a
+scratch folder as `~`. Its examples must be the files the build runs."""
 import os
 import re
 import shutil
@@ -14,8 +13,7 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
     README = readme.read()
-INSTALL_START = README.index("## Install\n")
-INSTALL_END = README.index("\n## ", INSTALL_START + 1) + 1
+INSTALL = slice(README.index("## Install\n"), README.index("\n## ", README.index("## Install\n")) + 1)
 SCRATCH = os.environ.get("QUARROW2_SCRATCH")
 
 
@@ -34,23 +32,19 @@ def console_steps(indent, body):
     return [(command, "\n".join(shown) if shown else None) for command, shown in steps]
 
 
-def run_step(test, command, expected, **options):
-    run = subprocess.run(["bash", "-c", command], capture_output=True, text=True, **options)
-    output = (run.stdout + run.stderr).rstrip("\n")
-    if expected is not None:
-        test.assertEqual(output, expected, command)
-    test.assertEqual(run.returncode, 1 if output.startswith("quarrow2: ") else 0,
-                     command + "\n" + output)
-
-
 class ReadmeTest(unittest.TestCase):
+    def run_step(self, command, expected, **options):
+        run = subprocess.run(["bash", "-c", command], capture_output=True, text=True, **options)
+        output = (run.stdout + run.stderr).rstrip("\n")
+        self.assertTrue(expected is None or output == expected, command + "\n" + output)
+        self.assertEqual(run.returncode, 1 if output.startswith("quarrow2: ") else 0,
+                         command + "\n" + output)
+
     def test_console_blocks(self):
         tool = os.environ.get("QUARROW2_TOOL")
-        if not tool:
-            raise unittest.SkipTest("QUARROW2_TOOL is not set")
-        if not shutil.which("getfattr"):
-            raise unittest.SkipTest("getfattr (package attr) is not installed")
-        steps = [step for block in blocks("console", README[:INSTALL_START] + README[INSTALL_END:])
+        if not tool or not shutil.which("getfattr"):
+            raise unittest.SkipTest("QUARROW2_TOOL is not set or getfattr (package attr) is missing")
+        steps = [step for block in blocks("console", README[:INSTALL.start] + README[INSTALL.stop:])
                  for step in console_steps(*block)]
         self.assertGreater(len(steps), 5)
         with tempfile.TemporaryDirectory(dir=SCRATCH) as scratch:
@@ -59,29 +53,27 @@ class ReadmeTest(unittest.TestCase):
                                                     "mkdir", "cp ", "(cd ")),
                                 "a README command this test does not know how to run: " + command)
                 line = re.sub(r"(^|\| |&& )\./quarrow2", lambda m: m.group(1) + tool, command)
-                run_step(self, line, expected, cwd=scratch)
+                self.run_step(line, expected, cwd=scratch)
 
     def test_install_blocks(self):
         build = os.environ.get("QUARROW2_BUILD_DIR", "")
         if os.path.realpath(build) != os.path.join(os.path.realpath(ROOT), "build", "linux-release"):
             raise unittest.SkipTest("the Install commands run in build/linux-release alone")
         with tempfile.TemporaryDirectory(dir=SCRATCH) as home:
-            for indent, body in blocks("console", README[INSTALL_START:INSTALL_END]):
+            for indent, body in blocks("console", README[INSTALL]):
                 steps = console_steps(indent, body)
+                windows = re.search(r"build/windows-[a-z0-9]+", body)
                 with self.subTest(steps[0][0]):
-                    windows = re.search(r"build/windows-[a-z0-9]+", body)
-                    if windows and not os.path.exists(os.path.join(ROOT, windows.group(0),
-                                                                   "CPackConfig.cmake")):
-                        self.skipTest(windows.group(0) + " is not built")
+                    if windows and not os.path.exists(os.path.join(ROOT, windows[0], "CPackConfig.cmake")):
+                        self.skipTest(windows[0] + " is not built")
                     for command, expected in steps:
-                        run_step(self, command, expected, cwd=ROOT, env=dict(os.environ, HOME=home))
+                        self.run_step(command, expected, cwd=ROOT, env=dict(os.environ, HOME=home))
 
     def test_examples_are_the_ones_the_suites_run(self):
         for kind, name in (("cpp", "hello_metadata.cpp"), ("vb", "hello_metadata.vbs"),
                            ("cmake", "CMakeLists.txt")):
-            [(_, code)] = blocks(kind)
             with open(os.path.join(ROOT, "examples", name), encoding="utf-8") as f:
-                self.assertEqual(code, f.read(), name)
+                self.assertEqual([code for _, code in blocks(kind)], [f.read()], name)
 
 
 if __name__ == "__main__":

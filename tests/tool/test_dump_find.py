@@ -5,80 +5,67 @@ import json
 import os
 import shutil
 import subprocess
-import unittest
 
 from tool_support import EMPTY_MARKER, ToolTestCase, folder_taking, run, tool_path, user_items, utf16
 
 LARGEST = 65536  # the largest attribute value Linux takes, on file systems that take it
 QUOTED = b'say "hi" \\ \n\xff='  # getfattr's escapes
-
-# file, type, value as stored, as dumped (text, or bytes given as base64): every kind of
-# value a dump must carry.
-TREE = [
-    ("notes.txt", "Author", utf16("Jane Doe"), "Jane Doe"),
-    ("notes.txt", "Keywords", utf16("budget, 2027"), "budget, 2027"),
-    ("Grüße/bericht 😀.txt", "Größe 😀", utf16("Über\nzweite Zeile"), "Über\nzweite Zeile"),
-    ("Grüße/bericht 😀.txt", "Empty", EMPTY_MARKER, ""),
-    ("bin/data.bin", "Checksum", b"\0\xff\x01", b"\0\xff\x01"),  # odd count: bytes
-    ("bin/data.bin", "Lone", b"\x00\xd8A\x00", b"\x00\xd8A\x00"),  # unpaired surrogate
-    ("bin/data.bin", "Nul", utf16("a\0b"), "a\0b"),  # text with a zero unit
-    ("bin/data.bin", "Quoted", QUOTED, QUOTED.decode("utf-16-le")),
-]
-
-
-def dumped(value):
-    return {"text": value} if isinstance(value, str) else {"bytes": base64.b64encode(value).decode()}
+# file, type, value as stored, as dumped (text, or bytes): every kind of value a dump carries.
+TREE = [("notes.txt", "Author", utf16("Jane Doe"), "Jane Doe"),
+        ("notes.txt", "Keywords", utf16("budget, 2027"), "budget, 2027"),
+        ("Grüße/bericht 😀.txt", "Größe 😀", utf16("Über\nzweite Zeile"), "Über\nzweite Zeile"),
+        ("Grüße/bericht 😀.txt", "Empty", EMPTY_MARKER, ""),
+        ("bin/data.bin", "Checksum", b"\0\xff\x01", b"\0\xff\x01"),  # odd count: bytes
+        ("bin/data.bin", "Lone", b"\x00\xd8A\x00", b"\x00\xd8A\x00"),  # unpaired surrogate
+        ("bin/data.bin", "Nul", utf16("a\0b"), "a\0b"),  # text with a zero unit
+        ("bin/data.bin", "Quoted", QUOTED, QUOTED.decode("utf-16-le"))]
 
 
 def dump_of(files, version=1, form="quarrow2-dump"):
     return json.dumps({"format": form, "version": version, "files": files}).encode()
 
 
+def copy_tree(source, copy):
+    subprocess.run(["cp", "-r", source, copy], check=True)
+
+
 class DumpRestoreTest(ToolTestCase):
     def make_tree(self, root, tree):
-        """The tree's files and items under root, and a file without items; the names of
-        the files with items."""
+        """The tree's files and items under root, and a file without items; {file: items}."""
         for name, item_type, value, _ in tree:
             os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
             open(os.path.join(root, name), "ab").close()
             os.setxattr(os.path.join(root, name), "user." + item_type, value)
         open(os.path.join(root, "no items.txt"), "wb").close()
-        return sorted({row[0] for row in tree})
+        return self.tree_items(root, sorted({row[0] for row in tree}))
 
     def tree_items(self, root, names):
         return {name: user_items(os.path.join(root, name)) for name in names}
 
     def test_dump_then_restore_onto_a_plain_copy_and_find_in_a_long_value(self):
-        root = folder_taking(LARGEST)
-        if root is None:
-            root = self.folder
+        root = folder_taking(LARGEST) or self.folder
+        if root == self.folder:
             print("no file system here keeps a 64 KiB value: the long value is left out")
-        else:
-            self.addCleanup(shutil.rmtree, root, True)
+        self.addCleanup(shutil.rmtree, root, True)
         # Every byte value, with units that are unpaired surrogates: bytes.
-        tree = TREE + [("large.bin", "Large", bytes(range(256)) * 256, bytes(range(256)) * 256)
-                       ] * (root != self.folder)
-        source = os.path.join(root, "source")
-        names = self.make_tree(source, tree)
-        expected = self.tree_items(source, names)
-
+        large = bytes(range(256)) * 256
+        tree = TREE + [("large.bin", "Large", large, large)] * (root != self.folder)
+        source, copy = os.path.join(root, "source"), os.path.join(root, "copy")
+        expected = self.make_tree(source, tree)
         result = self.expect(["dump", "-r", "."], cwd=source)
         document = json.loads(result.stdout)
         self.assertEqual((document["format"], document["version"]), ("quarrow2-dump", 1))
-        files = {entry["path"]: entry["items"] for entry in document["files"]}
-        self.assertEqual(sorted(files), ["./" + name for name in names])
-        for name in names:
-            self.assertEqual([item["type"] for item in files["./" + name]], list(expected[name]))
-        by_file_type = {(path[2:], item.pop("type")): item
-                        for path, items in files.items() for item in items}
+        self.assertEqual([(e["path"], [i["type"] for i in e["items"]]) for e in document["files"]],
+                         [("./" + name, list(items)) for name, items in expected.items()])
+        by_file_type = {(e["path"][2:], item.pop("type")): item
+                        for e in document["files"] for item in e["items"]}
         for name, item_type, _, value in tree:
-            self.assertEqual(by_file_type[name, item_type], dumped(value), (name, item_type))
-
-        copy = os.path.join(root, "copy")
-        subprocess.run(["cp", "-r", source, copy], check=True)
+            self.assertEqual(by_file_type[name, item_type], {"text": value} if isinstance(value, str)
+                             else {"bytes": base64.b64encode(value).decode()}, (name, item_type))
+        copy_tree(source, copy)
         self.assertEqual(user_items(os.path.join(copy, "notes.txt")), {})
         self.expect(["restore"], stdin=result.stdout, cwd=copy)
-        self.assertEqual(self.tree_items(copy, names), expected)
+        self.assertEqual(self.tree_items(copy, expected), expected)
         if root != self.folder:  # A long value is searched in one pass.
             path = os.path.join(root, "long.txt")
             open(path, "wb").close()
@@ -90,9 +77,7 @@ class DumpRestoreTest(ToolTestCase):
         if not shutil.which("getfattr") or not shutil.which("setfattr"):
             self.skipTest("getfattr and setfattr (package attr) are not installed")
         source = self.path("source")
-        names = self.make_tree(source, TREE)
-        os.setxattr(os.path.join(source, "notes.txt"), "user.we=ird", b"=")
-        expected = self.tree_items(source, names)
+        expected = self.make_tree(source, TREE + [("notes.txt", "we=ird", b"=", None)])
         for encoding in ("text", "hex", "base64"):
             with self.subTest(encoding=encoding):
                 dump = self.path(encoding + ".txt")
@@ -100,35 +85,33 @@ class DumpRestoreTest(ToolTestCase):
                     subprocess.run(["getfattr", "-R", "--dump", "-e", encoding, "."], cwd=source,
                                    check=True, stdout=f)
                 ours, theirs = self.path("ours-" + encoding), self.path("theirs-" + encoding)
-                for copy in (ours, theirs):
-                    subprocess.run(["cp", "-r", source, copy], check=True)
+                copy_tree(source, ours)
+                copy_tree(source, theirs)
                 self.expect(["restore", dump], cwd=ours)
                 subprocess.run(["setfattr", "--restore=" + dump], cwd=theirs, check=True)
-                self.assertEqual(self.tree_items(ours, names), self.tree_items(theirs, names))
+                self.assertEqual(self.tree_items(ours, expected), self.tree_items(theirs, expected))
                 # Text drops a value's last zero byte (getfattr writes values as C strings).
                 if encoding != "text":
-                    self.assertEqual(self.tree_items(ours, names), expected)
+                    self.assertEqual(self.tree_items(ours, expected), expected)
 
     def test_restore_changes_nothing_on_bad_input_and_goes_on_past_a_file_it_cannot_write(self):
-        kept = self.make_file("kept.txt", items=[("Author", utf16("old")), ("Other", b"1")])
+        old = {"Author": utf16("old"), "Other": b"1"}
+        kept = self.make_file("kept.txt", items=old.items())
         good = {"path": "kept.txt", "items": [{"type": "Author", "text": "new"},
                                               {"type": "Bytes", "bytes": "AAE="}]}
-        for bad in (b"{", dump_of([], form="x"), dump_of([good], version=2),
-                    dump_of([good, {"path": "kept.txt", "items": [{"type": "X", "bytes": "A"}]}]),
-                    dump_of([good, {"path": "kept.txt",
-                                    "items": [{"type": "X", "text": "", "bytes": ""}]}]),
-                    b"# file: kept.txt\nuser.Author=0x4\n", b"hello\n"):
-            with self.subTest(bad):
-                self.expect(["restore"], 2, "restore", stdin=bad, cwd=self.folder)
-        self.assertEqual(user_items(kept), {"Author": utf16("old"), "Other": b"1"})
-
+        bad = [{"type": "X", "bytes": "A"}, {"type": "X", "text": "", "bytes": ""}]
+        for stdin in [b"{", dump_of([], form="x"), dump_of([good], version=2),
+                      b"# file: kept.txt\nuser.Author=0x4\n", b"hello\n"] + [
+                dump_of([good, {"path": "kept.txt", "items": [item]}]) for item in bad]:
+            with self.subTest(stdin):
+                self.expect(["restore"], 2, "restore", stdin=stdin, cwd=self.folder)
+        self.assertEqual(user_items(kept), old)
         dump = dump_of([{"path": "missing.txt", "items": [{"type": "Author", "text": "x"}]}, good])
         self.expect(["restore", "--dry-run", "-"], 1, "File not found.", "missing.txt",
                     out="kept.txt\n  Author\n  Bytes\n", stdin=dump, cwd=self.folder)
-        self.assertEqual(user_items(kept), {"Author": utf16("old"), "Other": b"1"})
+        self.assertEqual(user_items(kept), old)
         self.expect(["restore"], 1, "File not found.", stdin=dump, cwd=self.folder)
-        self.assertEqual(user_items(kept),
-                         {"Author": utf16("new"), "Other": b"1", "Bytes": b"\x00\x01"})
+        self.assertEqual(user_items(kept), {**old, "Author": utf16("new"), "Bytes": b"\x00\x01"})
         self.assertFalse(os.path.exists(self.path("missing.txt")))
         self.expect(["restore", "--create"], stdin=dump, cwd=self.folder)
         self.assertEqual(user_items(self.path("missing.txt")), {"Author": utf16("x")})
@@ -159,7 +142,6 @@ class CopyListFindTest(ToolTestCase):
         items = {item["type"]: item for item in document["files"][0]["items"]}
         self.assertEqual(items["Long"], {"type": "Long", "length": 400, "text": long_text})
         self.assertEqual(items["Bin"], {"type": "Bin", "length": 3, "hex": "00ff01"})
-
         self.table([(["rm", "--all", source, every], 0, None),
                     (["rm", "--all", self.path("missing")], 1, None, "File not found.")])
         self.assertEqual((os.listxattr(source), os.listxattr(every)), ([], []))
@@ -174,39 +156,28 @@ class CopyListFindTest(ToolTestCase):
         docs = self.path("docs")
         self.table([(["find", "-r", docs, "--type", *arguments], 0 if found else 1,
                      "".join(path + "\n" for path in found)) for arguments, found in [
-            (["Author"], [jane, john, binary]),
-            (["Author", "--value", "Jane Doe"], [jane]),
-            (["Author", "--value", "Jane"], []),
-            (["Author", "--match", "J*n ?oe"], [john]),
-            (["Author", "--match", "[!J]*"], []),
-            (["Author", "--regex", "o[eh]"], [jane, john]),
+            (["Author"], [jane, john, binary]), (["Author", "--value", "Jane Doe"], [jane]),
+            (["Author", "--value", "Jane"], []), (["Author", "--match", "J*n ?oe"], [john]),
+            (["Author", "--match", "[!J]*"], []), (["Author", "--regex", "o[eh]"], [jane, john]),
             (["Missing"], [])]] + [
             (["find", "-r", "-0", docs, "--type", "Author", "--regex", "^J"], 0,
              jane + "\0" + john + "\0"),
             (["find", "-r", docs, "--type", "Author", "--regex", "("], 2, None, "regular"),
             (["find", docs, "--type", "Author"], 1, None, "Is a folder", "-r")])
         document = json.loads(run("find", "--json", jane, binary, "--type", "Author").stdout)
-        self.assertEqual(document["files"], [
-            {"path": jane, "type": "Author", "text": "Jane Doe"},
-            {"path": binary, "type": "Author", "hex": "00d8"}])
+        self.assertEqual(document["files"], [{"path": jane, "type": "Author", "text": "Jane Doe"},
+                                             {"path": binary, "type": "Author", "hex": "00d8"}])
 
     def test_an_unprivileged_list_of_an_unreadable_file_says_access_is_denied(self):
         path = self.make_file("secret.txt", items=[("Author", utf16("Jane"))])
         os.chmod(path, 0)
         os.chmod(self.folder, 0o755)
-        prefix = ()
-        if os.geteuid() == 0:
-            if not shutil.which("setpriv"):
-                self.skipTest("running as root without setpriv to become nobody")
-            prefix = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups")
-            if subprocess.run([*prefix, "test", "-x", tool_path()]).returncode != 0:
-                self.skipTest("nobody may not run the tool at " + tool_path())
+        prefix = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups") * (os.geteuid() == 0)
+        if prefix and not shutil.which("setpriv"):
+            self.skipTest("running as root without setpriv to become nobody")
+        if prefix and subprocess.run([*prefix, "test", "-x", tool_path()]).returncode != 0:
+            self.skipTest("nobody may not run the tool at " + tool_path())
         for arguments, message in ((["list", path], "quarrow2: Access is denied."),
                                    (["get", path, "Author"], "Access is denied.")):
-            with self.subTest(arguments=arguments):
-                result = self.expect(arguments, 1, message, prefix=prefix)
-                self.assertNotIn(b"Volume does not support streams", result.stderr)
-
-
-if __name__ == "__main__":
-    unittest.main()
+            result = self.expect(arguments, 1, message, prefix=prefix)
+            self.assertNotIn(b"Volume does not support streams", result.stderr)

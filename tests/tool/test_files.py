@@ -1,11 +1,12 @@
-"""set, get, rm and length on real files; help; the refusals (status 2) and failures (status 1)
-that change nothing."""
+"""set, get, rm, length, list and help on real files; the refusals (status 2) and failures
+(status 1) that change nothing."""
 import json
 import os
 import re
-import unittest
+import shlex
+import subprocess
 
-from tool_support import EMPTY_MARKER, ToolTestCase, user_items, utf16
+from tool_support import EMPTY_MARKER, ToolTestCase, tool_path, user_items, utf16
 
 TEXTS = ["Jane Doe", "Grüße aus Zürich, Ελληνικά, 東京", "emoji 😀🎉 and a flag 🇳🇴",
          "two\nlines\tand a tab", 'quote " and backslash \\']
@@ -13,17 +14,19 @@ BYTES = bytes(range(256)) * 3
 ABSTRACT = "Résumé 😀\nsecond line\n"
 NO_STREAMS = "/proc/self/status"
 TOO_LARGE = "x" * 40000  # beyond the 64 KiB any Linux file system keeps in one attribute
-COMMANDS = {
-    "list": ["PATH", "--recursive", "--json"],
-    "get": ["PATH", "TYPE", "--bytes", "--hex", "--json"],
-    "set": ["PATH", "TYPE", "VALUE", "--file", "--bytes", "--hex"],
-    "rm": ["PATH", "TYPE", "--all"],
-    "length": ["PATH", "--json"],
-    "dump": ["PATH", "--recursive", "--output"],
-    "restore": ["FILE", "--dry-run", "--create"],
-    "cp": ["SRC", "DEST", "--type"],
-    "find": ["PATH", "--type", "--value", "--match", "--regex", "--json", "-0", "--recursive"],
-}
+HELP = {"list": "PATH --recursive --json", "get": "PATH TYPE --bytes --hex --json",
+        "set": "PATH TYPE VALUE --file --bytes --hex", "rm": "PATH TYPE --all",
+        "length": "PATH --json", "dump": "PATH --recursive --output",
+        "restore": "FILE --dry-run --create", "cp": "SRC DEST --type",
+        "find": "PATH --type --value --match --regex --json -0 --recursive"}
+
+
+def on_terminal(*words, redirect=""):
+    """The exit status and all the terminal showed, the tool run on one by script(1)."""
+    command = " ".join(shlex.quote(word) for word in [tool_path(), *words]) + redirect
+    result = subprocess.run(["script", "-qec", command, "/dev/null"], stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=600)
+    return result.returncode, result.stdout
 
 
 class FilesTest(ToolTestCase):
@@ -57,20 +60,19 @@ class FilesTest(ToolTestCase):
                                           (["--hex"], "Thumb", {"hex": BYTES.hex()})):
             document = json.loads(self.expect(["get", "--json", *options, P, item_type]).stdout)
             self.assertEqual(document, {"path": P, "type": item_type, **value})
-        # Bytes that are not text are refused as text and shown as bytes.
+        # Bytes that are not text (odd count, unpaired surrogate) are refused as text.
         os.setxattr(P, "user.Odd", b"\x01\x02\x03")
-        os.setxattr(P, "user.Lone", b"\x00\xd8")  # an unpaired surrogate
+        os.setxattr(P, "user.Lone", b"\x00\xd8")
         self.table([(["get", P, "Odd"], 1, None, "not text", "--bytes", '"Odd"'),
                     (["get", P, "Lone"], 1, None, "not text", '"Lone"'),
                     (["get", "--bytes", P, "Odd"], 0, b"\x01\x02\x03"),
-                    (["get", "--hex", P, "Lone"], 0, "00d8\n")])
+                    (["get", "--hex", P, "Lone"], 0, "00d8\n"),
+                    # set creates a missing file; get does not.
+                    (["get", "new.txt", "Author"], 1, None, "Unable to open metadata."),
+                    (["set", "new.txt", "Author", "Jane"], 0, b""),
+                    (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
         with open(P, "rb") as handle:
             self.assertEqual(handle.read(), b"main content")
-        # set creates a missing file; get does not.
-        self.expect(["get", "new.txt", "Author"], 1, "Unable to open metadata.", cwd=self.folder)
-        self.assertFalse(os.path.exists(self.path("new.txt")))
-        self.table([(["set", "new.txt", "Author", "Jane"], 0, b""),
-                    (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
         self.assertEqual(os.path.getsize(self.path("new.txt")), 0)
 
     def test_rm_removes_only_the_types_named_and_length_totals_the_items(self):
@@ -86,8 +88,7 @@ class FilesTest(ToolTestCase):
             self.assertEqual(handle.read(), b"content")
         big = self.make_file("a.bin", b"\0" * 1000000, [("Author", b"x" * 10), ("K", b"y" * 6)])
         empty, missing = self.path("c.txt"), self.path("missing.txt")
-        self.expect(["set", empty, "Keywords", ""])
-        self.table([(["length", empty], 0, "32\n"),
+        self.table([(["set", empty, "Keywords", ""], 0, b""), (["length", empty], 0, "32\n"),
                     (["length", big, path, empty], 0, "16  %s\n0  %s\n32  %s\n" % (big, path, empty))])
         result = self.expect(["length", "--json", big, missing, path], 1, "File not found.", missing)
         self.assertEqual(json.loads(result.stdout), {"files": [
@@ -96,13 +97,73 @@ class FilesTest(ToolTestCase):
         self.assertFalse(os.path.exists(missing))
 
     def test_help_names_every_command_its_arguments_and_the_version(self):
-        for arguments, words in [(["--help"], list(COMMANDS) + ["--version", "Exit status"])] + \
-                [([command, "--help"], [command] + words) for command, words in COMMANDS.items()]:
-            with self.subTest(arguments=arguments):
-                shown = self.expect(arguments).stdout.decode()
-                for word in words:
-                    self.assertIn(word, shown)
+        for arguments, words in [(["--help"], [*HELP, "--version", "Exit status"])] + \
+                [([command, "--help"], [command, *words.split()]) for command, words in HELP.items()]:
+            shown = self.expect(arguments).stdout.decode()
+            for word in words:
+                self.assertIn(word, shown, arguments)
         self.expect(["--version"], out="quarrow2 2.0.0.1\n")
+
+    def test_list_shows_types_and_lengths_and_what_it_cannot_list_does_not_stop_the_rest(self):
+        path = self.make_file("report.doc", b"x" * 100000, [
+            ("Zeta", utf16("last name first")), ("Author", utf16("Jane")),
+            ("Keywords", b"abc"), ("Grüße 😀", utf16("hi"))])
+        lines = self.expect(["list", path]).stdout.decode().splitlines()
+        self.assertEqual([path] + [(t, len(v)) for t, v in user_items(path).items()],
+                         [lines[0]] + [(n, int(k)) for k, n in (l.split(None, 1) for l in lines[1:])])
+        plain, missing = self.make_file("plain.txt", b"content"), self.path("missing.txt")
+        self.expect(["list", plain], out=plain + "\n  (no items)\n")
+        first = self.make_file("a.txt", items=[("Author", utf16("Jane")), ('Say "hi"', b"1")])
+        result = self.expect(["list", "--json", first, missing, plain], 1, "File not found.", missing)
+        self.assertEqual(json.loads(result.stdout), {"files": [
+            {"path": first, "items": [{"type": "Author", "length": 8},
+                                      {"type": 'Say "hi"', "length": 1}]},
+            {"path": missing, "error": "File not found."}, {"path": plain, "items": []}]})
+        # Other programs may name an attribute in a way no named stream can be named.
+        path = self.make_file("notes.txt", items=[("a:b", b"hello"), ("Author", b"xx")])
+        rows = {"a:b": "  ?  a:b\n", "Author": "  2  Author\n"}
+        self.expect(["list", path], 1, "Unable to open metadata.", 'type "a:b"',
+                    out=path + "\n" + "".join(rows[name] for name in user_items(path)))
+        items = json.loads(self.expect(["list", "--json", path], 1).stdout)["files"][0]["items"]
+        self.assertEqual(items[[i["type"] for i in items].index("Author")], {"type": "Author", "length": 2})
+        self.assertTrue(items[[i["type"] for i in items].index("a:b")]["error"].startswith(
+            "Unable to open metadata. "))
+        # A folder needs recursion; a name in it that is not UTF-8 is reported, the rest listed.
+        good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
+        tree = self.path("tree")
+        self.expect(["list", tree], 1, "Is a folder", "-r", tree)
+        open(os.path.join(os.fsencode(tree), b"bad\xff.txt"), "wb").close()
+        os.mkfifo(self.path("tree/pipe"))
+        result = self.expect(["list", "-r", "--json", tree], 1, "The path is not valid UTF-8.")
+        self.assertEqual(json.loads(result.stdout)["files"], [
+            {"path": self.path("tree/bad\ufffd.txt"), "error": "The path is not valid UTF-8."},
+            {"path": good, "items": [{"type": "Author", "length": 2}]}])
+
+    def test_list_a_thousand_files_in_json_text_and_with_progress(self):
+        counts = {}  # path -> how many items; every seventh file carries two
+        for index in range(1000):
+            name = os.path.join("tree", *["level%d" % d for d in range(index % 4)],
+                                "group%d" % (index % 10), "file%04d.txt" % index)
+            items = [("Author", utf16("A%d" % index)), ("Index", b"%d" % index)] * (index % 7 == 0)
+            counts[self.make_file(name, b"", items)] = len(items)
+        tree = self.path("tree")
+        os.symlink(tree, os.path.join(tree, "loop"))
+        files = json.loads(self.expect(["list", "-r", "--json", tree]).stdout)["files"]
+        self.assertEqual(sorted((entry["path"], len(entry["items"])) for entry in files),
+                         sorted(counts.items()))
+        # Text leaves out files without items; depth first, by name within each folder.
+        shown = [line for line in self.expect(["list", "--recursive", tree]).stdout.decode()
+                 .splitlines() if not line.startswith("  ")]
+        self.assertEqual(shown, sorted((path for path in counts if counts[path]),
+                                       key=lambda path: path.split(os.sep)))
+        # Progress only when a person watches both streams: not with output redirected.
+        quiet = on_terminal("list", "-r", tree, redirect=" > " + shlex.quote(self.path("out")))
+        self.assertEqual(quiet[0], 0)
+        self.assertNotIn(b"files seen", quiet[1])
+        status, screen = on_terminal("list", "-r", "--json", tree)
+        self.assertEqual(status, 0)
+        for shown in (b"files seen: ", b"items found: ", b'"files"'):
+            self.assertIn(shown, screen)
 
     def test_refusals_and_failures_change_nothing(self):
         path = self.make_file("notes.txt", b"content", [("Author", utf16("Jane"))])
@@ -128,39 +189,24 @@ class FilesTest(ToolTestCase):
             (["get", missing, "Author"], "Unable to open metadata."),
             (["rm", missing, "Author"], "Unable to open metadata."),
             (["list", missing], "File not found."), (["length", missing], "File not found."))]
-        for item_type in ["$DATA", ":$DATA", ":", ""]:
-            rows += [(arguments, 1, None, "quarrow2: Access to this data type forbidden.",
-                      'type "%s"' % item_type)
-                     for arguments in (["get", path, item_type], ["set", path, item_type, "x"],
-                                       ["set", "--bytes", missing, item_type, "x"],
-                                       ["rm", path, item_type])]
-        if os.path.exists(NO_STREAMS):
-            rows += [(arguments, 1, None, "quarrow2: Volume does not support streams.", NO_STREAMS)
-                     for arguments in (["list", NO_STREAMS], ["list", "-r", NO_STREAMS],
-                                       ["length", NO_STREAMS], ["get", NO_STREAMS, "Author"],
-                                       ["set", NO_STREAMS, "Author", "Jane"],
-                                       ["rm", NO_STREAMS, "Author"])]
-            result = self.expect(["list", "--json", NO_STREAMS], 1, "Volume does not support streams.")
-            self.assertEqual(json.loads(result.stdout), {"files": [
-                {"path": NO_STREAMS, "error": "Volume does not support streams."}]})
-        else:
-            print(NO_STREAMS + " is missing (no /proc file system): the volume cases are left out")
-        # A value too large keeps the old one and leaves nothing new. ext4 without ea_inode
-        # keeps about 4 KiB of attributes per file: there 5 KiB is refused too.
-        large = [(path, "Author", TOO_LARGE), (path, "Abstract", TOO_LARGE),
-                 (missing, "Abstract", TOO_LARGE)]
-        try:
-            os.setxattr(other, "user.probe", b"z" * 10240)
-            os.removexattr(other, "user.probe")
-        except OSError:
-            large.append((path, "Author", "z" * 5120))
-        rows += [(["set", file, item_type, value], 1, None, re.compile(r"^quarrow2: Unable to put "
-                  r"text\. \S"), '(file "%s", type "%s")' % (file, item_type))
-                 for file, item_type, value in large]
+        rows += [(arguments, 1, None, "quarrow2: Access to this data type forbidden.", 'type "%s"' % t)
+                 for t, arguments in (("$DATA", ["get", path, "$DATA"]), (":", ["rm", path, ":"]),
+                                      ("", ["set", path, "", "x"]),
+                                      (":$DATA", ["set", "--bytes", missing, ":$DATA", "x"]))]
+        rows += [(arguments, 1, None, "quarrow2: Volume does not support streams.", NO_STREAMS)
+                 for arguments in (["list", NO_STREAMS], ["list", "-r", NO_STREAMS],
+                                   ["length", NO_STREAMS], ["get", NO_STREAMS, "Author"],
+                                   ["set", NO_STREAMS, "Author", "Jane"], ["rm", NO_STREAMS, "Author"])]
+        result = self.expect(["list", "--json", NO_STREAMS], 1, "Volume does not support streams.")
+        self.assertEqual(json.loads(result.stdout), {"files": [
+            {"path": NO_STREAMS, "error": "Volume does not support streams."}]})
+        # A value too large keeps the old one and leaves nothing new.
+        rows += [(["set", file, item_type, TOO_LARGE], 1, None, re.compile(r"^quarrow2: Unable to "
+                  r"put text\. \S"), '(file "%s", type "%s")' % (file, item_type))
+                 for file, item_type in [(path, "Author"), (path, "Abstract"), (missing, "Abstract")]]
         self.table(rows, stdin=bad)
         self.expect(["set", "--bytes", path, "Author", "-"], 1, re.compile(r"^quarrow2: Unable to put data\. \S"),
                     '(file "%s", type "Author")' % path, stdin=b"y" * 70000)
-
         self.assertEqual(user_items(path), {"Author": utf16("Jane")})
         with open(path, "rb") as handle:
             self.assertEqual(handle.read(), b"content")
@@ -168,7 +214,3 @@ class FilesTest(ToolTestCase):
         self.assertEqual(self.expect(["bogus"], 2).stderr, b"quarrow2: unknown command 'bogus'\n")
         self.expect(["set", missing, "$data", "allowed"])
         self.assertEqual(os.getxattr(missing, "user.$data"), utf16("allowed"))
-
-
-if __name__ == "__main__":
-    unittest.main()

@@ -2,12 +2,10 @@
 error, no leak."""
 import os
 import shutil
-import unittest
 
 from tool_support import ToolTestCase, run
 
-ERRORS = 99
-VALGRIND = ["valgrind", "--quiet", "--error-exitcode=%d" % ERRORS, "--leak-check=full",
+VALGRIND = ["valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
             "--errors-for-leak-kinds=definite,indirect", "--show-leak-kinds=definite,indirect"]
 
 
@@ -16,39 +14,32 @@ class MemcheckTest(ToolTestCase):
         if not shutil.which("valgrind"):
             self.skipTest("valgrind is not installed")
         if os.environ.get("QUARROW2_SANITIZE"):
-            self.skipTest("this build uses sanitizers, which valgrind cannot run beside; "
-                          "their leak checker covers it")
+            self.skipTest("valgrind cannot run beside this build's sanitizers; their leak "
+                          "checker covers it")
         path = self.make_file("notes.txt", b"content", [("Odd", b"\x01\x02\x03")])
         copy, folder = self.make_file("copy.txt"), self.folder
-        # arguments, standard input, exit status
-        steps = [(["set", path, "Author", "Jane Doe 😀"], b"", 0),
-                 (["set", "--bytes", path, "Thumbnail", "-"], bytes(range(256)), 0),
-                 (["set", "--hex", path, "Checksum", "00ff"], b"", 0),
-                 (["list", path], b"", 0), (["list", "--json", "-r", folder], b"", 0),
-                 (["get", path, "Author"], b"", 0), (["get", "--hex", path, "Thumbnail"], b"", 0),
-                 (["get", "--json", path, "Author"], b"", 0), (["length", path], b"", 0),
-                 (["list", "-l", path], b"", 0), (["dump", "-r", folder], b"", 0),
-                 (["cp", "--type", "Checksum", path, copy], b"", 0),
-                 (["find", "-r", folder, "--type", "Author", "--regex", "D.e"], b"", 0),
-                 (["rm", "--all", copy], b"", 0),
-                 (["restore", "-"], b"# file: notes.txt\nuser.A=0x4\n", 2),
-                 (["get", path, "Missing"], b"", 1), (["get", path, "Odd"], b"", 1),
-                 (["set", path, ":$DATA", "x"], b"", 1), (["set", path, "Big", "x" * 40000], b"", 1),
-                 (["list", self.path("missing.txt")], b"", 1), (["rm", path, "Missing"], b"", 1),
-                 (["set", path, "Author"], b"", 2)]
+        # exit status, arguments (standard input after "<")
+        steps = [(0, "set", path, "Author", "Jane Doe 😀"), (0, "set", "--hex", path, "Checksum", "00ff"),
+                 (0, "set", "--bytes", path, "Thumbnail", "-", "<", bytes(range(256))),
+                 (0, "list", path), (0, "list", "--json", "-r", folder), (0, "get", path, "Author"),
+                 (0, "get", "--hex", path, "Thumbnail"), (0, "get", "--json", path, "Author"),
+                 (0, "length", path), (0, "list", "-l", path), (0, "dump", "-r", folder),
+                 (0, "cp", "--type", "Checksum", path, copy), (0, "rm", "--all", copy),
+                 (0, "find", "-r", folder, "--type", "Author", "--regex", "D.e"),
+                 (2, "restore", "-", "<", b"# file: notes.txt\nuser.A=0x4\n"),
+                 (1, "get", path, "Missing"), (1, "get", path, "Odd"), (1, "set", path, ":$DATA", "x"),
+                 (1, "set", path, "Big", "x" * 40000), (1, "list", self.path("missing.txt")),
+                 (1, "rm", path, "Missing"), (2, "set", path, "Author"), (0, "restore", "-", "<", None),
+                 (0, "rm", path, "Author", "Thumbnail", "Checksum")]
         outputs = {}
-        for arguments, stdin, status in steps + [(["restore", "-"], None, 0),
-                                                 (["rm", path, "Author", "Thumbnail", "Checksum"], b"", 0)]:
+        for status, *arguments in steps:
+            arguments, stdin = (arguments[:-2], arguments[-1]) if "<" in arguments else (arguments, b"")
             with self.subTest(arguments=arguments[:2]):
-                stdin = outputs[("dump", "-r", folder)] if stdin is None else stdin
-                result = run(*arguments, stdin=stdin, prefix=VALGRIND)
-                self.assertNotEqual(result.returncode, ERRORS,
-                                    "valgrind found errors or leaks:\n" + result.stderr.decode())
+                result = run(*arguments, stdin=outputs["dump"] if stdin is None else stdin,
+                             prefix=VALGRIND)
+                self.assertNotEqual(result.returncode, 99, "valgrind found errors or leaks:\n" +
+                                    result.stderr.decode())
                 self.assertEqual(result.returncode, status, result.stderr.decode())
-                outputs[tuple(arguments)] = result.stdout
-        self.assertEqual(outputs[("get", path, "Author")], "Jane Doe 😀\n".encode())
+                outputs.setdefault(arguments[0], result.stdout)
+        self.assertEqual(outputs["get"], "Jane Doe 😀\n".encode())
         self.assertEqual(os.listxattr(path), ["user.Odd"])
-
-
-if __name__ == "__main__":
-    unittest.main()

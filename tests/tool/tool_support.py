@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""What the tool's suites share: the built tool (QUARROW2_TOOL) run on real files.
-
-`tool_support.py MODULE` runs one suite for CTest: 0 when it passed, 1 when a test failed or
-none ran, 77 (skipped, the reasons in the output) when every test was skipped.
-"""
+"""The built tool (QUARROW2_TOOL) run on real files. `tool_support.py MODULE` runs one suite
+for CTest: 1 when a test failed or none ran, 77 (skipped, reasons shown) when all skipped."""
 import os
 import re
 import shutil
@@ -27,27 +24,22 @@ def tool_path():
 
 
 def run(*arguments, stdin=b"", cwd=None, prefix=()):
-    """The tool run with these arguments (str or bytes); its output as bytes."""
     return subprocess.run([*prefix, tool_path(), *arguments], input=stdin, capture_output=True,
                           cwd=cwd, timeout=600)
 
 
 def user_items(path):
     """The file's items as the file system lists them: {type: raw bytes}, in order."""
-    return {name[5:]: os.getxattr(path, name) for name in os.listxattr(path)
-            if name.startswith("user.")}
+    return {n[5:]: os.getxattr(path, n) for n in os.listxattr(path) if n.startswith("user.")}
 
 
 def folder_taking(value_size, parents=(None, "/dev/shm")):
     """A new folder whose file system keeps a user attribute of this size, or None."""
-    for parent in parents:
-        if parent and not os.path.isdir(parent):
-            continue
+    for parent in [p for p in parents if p is None or os.path.isdir(p)]:
         folder = tempfile.mkdtemp(prefix="quarrow2-tool-", dir=parent)
         try:
-            open(os.path.join(folder, "probe"), "wb").close()
-            os.setxattr(os.path.join(folder, "probe"), "user.probe", b"x" * value_size)
-            os.remove(os.path.join(folder, "probe"))
+            os.setxattr(folder, "user.probe", b"x" * value_size)
+            os.removexattr(folder, "user.probe")
             return folder
         except OSError:
             shutil.rmtree(folder)
@@ -101,13 +93,8 @@ class ToolTestCase(unittest.TestCase):
                 self.expect(arguments, status, *fragments, out=out, **options)
 
 
-def main(module):
-    suite = unittest.defaultTestLoader.loadTestsFromName(module)
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
-    if not result.wasSuccessful() or result.testsRun == 0:
-        return 1
-    return 77 if len(result.skipped) >= result.testsRun else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(
+        unittest.defaultTestLoader.loadTestsFromName(sys.argv[1]))
+    sys.exit(1 if not result.wasSuccessful() or not result.testsRun else
+             77 if len(result.skipped) >= result.testsRun else 0)

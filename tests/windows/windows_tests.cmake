@@ -1,12 +1,10 @@
-# Tests that drive the built Quarrow2.dll as Windows clients do, under Wine: C++ clients and
-# VBScript run by cscript. They change the registry, so they share a Wine prefix of their
-# own (not the one of the other suites) and run one at a time.
+# Quarrow2.dll driven under Wine as Windows clients drive it (C++ and VBScript). They change
+# the registry, so they share a Wine prefix of their own and run one at a time.
 set(quarrow2_wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run)
 math(EXPR quarrow2_registry_view "${CMAKE_SIZEOF_VOID_P} * 8")
 
-# The clients know the DLL only by its exports, its registry entries and the public header.
-# The portable fixtures they share declare the library's File, which GCC would otherwise
-# guess to be behind each IFile call, needing its code in the client.
+# The clients know the DLL only by its exports, registry entries and public header; GCC must
+# not guess the fixtures' File behind each IFile call, which would need its code here.
 function(quarrow2_windows_client name)
   add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
                  ${CMAKE_BINARY_DIR}/generated/identifiers.cpp
@@ -37,8 +35,7 @@ function(quarrow2_server_test name)
 endfunction()
 
 quarrow2_server_test(registry_entries quarrow2_windows_unit_tests)
-# Registration starts from nothing registered, before the process first loads the type
-# information, so it has a process of its own.
+# Registration starts before the process first loads the type information: its own process.
 quarrow2_server_test(registration quarrow2_client_tests --gtest_filter=RegistrationTest.*)
 quarrow2_server_test(client quarrow2_client_tests --gtest_filter=-RegistrationTest.*)
 
@@ -56,9 +53,8 @@ set_tests_properties(${QUARROW2_TEST_PREFIX}server.example.hello_metadata PROPER
   PASS_REGULAR_EXPRESSION "keeps no named streams|Author: Jane Doe \\(16 bytes\\)"
   FAIL_REGULAR_EXPRESSION "error|Error")
 
-# The DLL on a real NTFS volume (an ntfs-3g mount reached through Wine's Z: drive), sharing
-# it with libquarrow2.so of the linux-release build, which ./test builds first; skipped (77)
-# where FUSE, mkntfs, root or that Linux build is missing.
+# The DLL on a real NTFS volume shared with the linux-release build's tool, which ./test
+# builds first; skipped (77) where FUSE, mkntfs, root or that build is missing.
 quarrow2_windows_client(quarrow2_ntfs_client ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_client_test.cpp)
 find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
 add_test(NAME ${QUARROW2_TEST_PREFIX}ntfs_wine
