@@ -138,8 +138,7 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     EXPECT_EQ(server::ModuleLockCount(), 3) << "two Files and the class object";
     a.reset();
     b.reset();
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(Results({factory->LockServer(TRUE), factory->LockServer(TRUE)}), Results(2, S_OK));
     factory.reset();
     for (int unlock = 0; unlock < 2; ++unlock) {
         EXPECT_FALSE(CanUnload()) << "a LockServer(TRUE) is still unbalanced";
