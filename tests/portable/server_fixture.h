@@ -25,9 +25,6 @@ inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
     EXPECT_TRUE(hr == S_OK || out == nullptr) << "refused with " << std::hex << hr;
     return hr;
 }
-inline HRESULT Query(IUnknown* object, REFIID iid) {
-    return Handed([&](void** out) { return object->QueryInterface(iid, out); });
-}
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
 
