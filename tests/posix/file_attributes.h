@@ -3,10 +3,8 @@
 
 #include <sys/xattr.h>
 
-#include <filesystem>
 #include <optional>
 #include <set>
-#include <string>
 
 #include "support/test_support.h"
 
@@ -45,14 +43,6 @@ inline std::set<std::string> UserAttributeNames(const std::filesystem::path& fil
     std::set<std::string> names;
     for (const std::string& name : RawAttributeNames(file))
         if (name.rfind("user.", 0) == 0) names.insert(name.substr(5));
-    return names;
-}
-
-// The names in a folder.
-inline std::set<std::string> Entries(const std::filesystem::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
     return names;
 }
 

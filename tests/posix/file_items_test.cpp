@@ -1,11 +1,14 @@
-// Items, Types and Length on real files, also read-only ones: the "user." attributes, and
-// what each failure says. (The bytes as getfattr and ntfs-3g show them: tests/peers.)
-#include <gtest/gtest.h>
+// Items, Types and Length on real and read-only files: the "user." attributes, the failures.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 
-#include "file_attributes.h"
 #include "platform_fixture.h"
 #include "server/module_lock.h"
 #include "portable/file_fixture.h"
@@ -34,8 +37,7 @@ TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     EXPECT_EQ(TextOf(author.get()), "");
     EXPECT_EQ(LengthOf(author.get()), 32);
 
-    // A held item keeps other items of its stream out, also of another File; once let go,
-    // the item is added again with the value written in between.
+    // A held item keeps out other items of its stream, also of another File, until let go.
     ExpectFileFailure(Add(other.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
@@ -58,7 +60,7 @@ TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
                       WithSystemText("Unable to open metadata.", ERROR_PATH_NOT_FOUND));
     ExpectFileFailure(Add(file.get(), "Author"),
                       WithSystemText("Unable to add metadata.", ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"report.doc"});
+    EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"report.doc"});
     const fs::path fresh = dir / "fresh.doc";
     ASSERT_TRUE(Bind(file.get(), fresh));
     const mode_t old = umask(027);
@@ -99,21 +101,17 @@ std::string TryEveryWay(const fs::path& report) {
     line += " | fresh=" + Add(file.get(), "Fresh").error.description;
     line += " | Author kept=" + std::to_string(RawStream(report, "Author") == kJane) +
             " Fresh=" + RawStream(report, "Fresh").value_or("absent");
-    std::replace(line.begin(), line.end(), '\n', '/');
-    return line;
+    return OneLine(line);
 }
 
 std::string Expected() {
-    const std::string denied = std::to_string(ERROR_ACCESS_DENIED);
-    const std::string text = Narrow(SystemText(ERROR_ACCESS_DENIED));
-    std::string line =
-        "rw open=" + denied + " | delete=" + denied +
-        " | T=stored | streams=yes | add=ok | text=Jane | put=" + std::to_string(E_FAIL) +
-        " Unable to put text. " + text +
-        " from Quarrow2.MetaData.1 | open=Jane | fresh=Unable to add metadata. " + text +
-        " | Author kept=1 Fresh=absent";
-    std::replace(line.begin(), line.end(), '\n', '/');
-    return line;
+    const std::string denied = std::to_string(ERROR_ACCESS_DENIED),
+                      text = Narrow(SystemText(ERROR_ACCESS_DENIED));
+    return OneLine("rw open=" + denied + " | delete=" + denied +
+                   " | T=stored | streams=yes | add=ok | text=Jane | put=" +
+                   std::to_string(E_FAIL) + " Unable to put text. " + text +
+                   " from Quarrow2.MetaData.1 | open=Jane | fresh=Unable to add metadata. " + text +
+                   " | Author kept=1 Fresh=absent");
 }
 
 // Root writes anywhere, so a child makes the file immutable, mounts it read-only, or gives up root.
@@ -126,14 +124,25 @@ TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
     ASSERT_EQ(chmod(report.c_str(), 0644), 0);
     const std::function<std::string()> ways[] = {
         [&]() -> std::string {
-            Immutable immutable(report);
-            if (!immutable.set())
-                return "skip: cannot make a file immutable: " + immutable.reason();
-            return TryEveryWay(report);
+            // The flag stays on disk after the child, so it is taken back.
+            UniqueFd fd(open(report.c_str(), O_RDONLY | O_CLOEXEC));
+            int flags = 0, immutable = 0;
+            if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0 ||
+                (immutable = flags | FS_IMMUTABLE_FL,
+                 ioctl(fd.get(), FS_IOC_SETFLAGS, &immutable) != 0))
+                return "skip: cannot make a file immutable: " + std::string(std::strerror(errno));
+            const std::string outcome = TryEveryWay(report);
+            ioctl(fd.get(), FS_IOC_SETFLAGS, &flags);
+            return outcome;
         },
         [&]() -> std::string {
-            const std::string refused = MountReadOnly(dir.path());
-            if (!refused.empty()) return "skip: no read-only bind mount: " + refused;
+            // A bind mount in a private namespace, which goes with the child.
+            const char* folder = dir.path().c_str();
+            if (unshare(CLONE_NEWNS) != 0 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount(folder, folder, nullptr, MS_BIND, nullptr) != 0 ||
+                mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+                return "skip: no read-only bind mount: " + std::string(std::strerror(errno));
             DWORD flags = 0;
             const WString root = PathW(report) + W("\\");
             GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
@@ -184,8 +193,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsInListOrderWithTheirTotal) {
 
     // While another handle writes the main stream: no items, no error.
     {
-        Opened writer =
-            Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        Opened writer = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
         ASSERT_TRUE(writer.ok()) << "error " << writer.error;
         EXPECT_EQ(TypesOf(path), std::vector<std::string>{});
         EXPECT_EQ(LengthOf(path), 0);

@@ -1,13 +1,6 @@
-// Input chosen to break things: missing out-arguments, the longest names and paths,
-// lone surrogates, names reaching beyond their file, files that are not regular.
-// Each call gives a clear result and touches nothing but the named item of the named file.
-#include <gtest/gtest.h>
-
+// Hostile names, paths, out-arguments and special files: clear results, nothing else touched.
 #include <sys/stat.h>
 
-#include <list>
-
-#include "file_attributes.h"
 #include "platform_fixture.h"
 #include "portable/file_fixture.h"
 #include "portable/file_properties_fixture.h"
@@ -15,30 +8,12 @@
 namespace quarrow2::test {
 namespace {
 
-// Everything a test could change on disk below a folder: entries, contents, "user." values.
-std::string Snapshot(const fs::path& folder) {
-    std::string state;
-    for (const std::string& name : Tree(folder)) {
-        const fs::path path = folder / name;
-        state += name;
-        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
-        for (const std::string& attribute : UserAttributeNames(path))
-            state += " " + attribute + "=" + RawStream(path, attribute).value_or("?");
-        state += "\n";
-    }
-    return state;
-}
-
-// Add and Open of the type both refused for the system's reason `code`. (Names of the main
-// stream: the portable name checks.)
+// Add and Open of the type both refused for the system's reason `code`.
 void ExpectRefused(IFile* file, const WString& type, DWORD code) {
     SCOPED_TRACE(::testing::PrintToString(type));
     ExpectFileFailure(Add(file, type), WithSystemText("Unable to add metadata.", code));
     ExpectFileFailure(Open(file, type), WithSystemText("Unable to open metadata.", code));
 }
-
-// Only a call that waits forever takes this long.
-constexpr unsigned kWatchdogSeconds = 60;
 
 // Every call of File on the path, and of the item Add hands out, as one line.
 std::string EveryCall(const WString& path) {
@@ -60,12 +35,6 @@ std::string EveryCall(const WString& path) {
     line += " | length " + std::to_string(length);
     if (added.item && added.item->Delete() != S_OK) line += " | Delete failed";
     return line;
-}
-
-// A child reports in lines: the line ends of the system's texts become '/'.
-std::string OneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', '/');
-    return text;
 }
 
 std::string Expected(bool exists, DWORD openCode, DWORD addCode, const std::string& types) {
@@ -163,12 +132,10 @@ TEST_F(HostileInput, TypeNamesAndPathsThatCannotNameAnItemOfTheFileAreRefused) {
                       " | types: | length 0");
 }
 
-// No call waits on, opens, reads or writes a FIFO or socket (inotify would see it), nor a
-// device; a link to a file is that file, a link to nothing stays so.
+// No call waits on or touches a FIFO, socket or device; a link to nothing stays so.
 TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     TempDir dir;
-    const fs::path fifo = dir / "fifo";
-    const fs::path socketPath = dir / "socket";
+    const fs::path fifo = dir / "fifo", socketPath = dir / "socket";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
     ASSERT_EQ(mknod(socketPath.c_str(), S_IFSOCK | 0666, 0), 0);
     MakeFile(dir / "file", "contents");
@@ -190,16 +157,13 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
         {dir / "to-nothing", Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, "")},
         {"/dev/null", denied},
         {"/dev/zero", denied}};
-    std::list<FileWatch> watches;
-    for (const fs::path& path : {fifo, socketPath}) {
-        watches.emplace_back(path, IN_ALL_EVENTS);
-        ASSERT_TRUE(watches.back().ok()) << path;
-    }
+    FileWatch watches[] = {{fifo, IN_ALL_EVENTS}, {socketPath, IN_ALL_EVENTS}};
+    for (FileWatch& watch : watches) ASSERT_TRUE(watch.ok());
 
     for (const auto& [path, expected] : kinds) {
         SCOPED_TRACE(path.string());
         EXPECT_EQ(RunInChild([&] {
-                      alarm(kWatchdogSeconds);
+                      alarm(60);  // only a call that waits forever takes this long
                       return OneLine(EveryCall(PathW(path)));
                   }),
                   OneLine(expected));

@@ -1,6 +1,4 @@
-// A real NTFS volume for tests: an image made with mkntfs, mounted with ntfs-3g (FUSE).
-// Through the default mount named streams are "user." attributes; a mount with
-// streams_interface=windows shows the same streams as "file:stream" files.
+// A real NTFS image mounted with ntfs-3g: streams as "user." attributes or "file:stream" files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,11 +13,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/test_support.h"
 
@@ -85,8 +80,7 @@ private:
     bool mounted_ = false;
 };
 
-// A fresh 16 MiB image, mounted by each test as it needs, one mount at a time; skips where
-// NTFS cannot be mounted.
+// A fresh 16 MiB image, mounted one at a time; skips where NTFS cannot be mounted.
 class NtfsVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,6 +1,4 @@
-// The backup stream of a file: the main stream, then every "user." attribute as a named
-// stream, in the file system's order; contents read in any pieces, or skipped without
-// ever being read; read contexts freed by the abort call.
+// Backup streams: the main stream, then "user." attributes in the file system's order.
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -14,9 +12,7 @@
 namespace quarrow2::test {
 namespace {
 
-// A walk of the kind the library makes: a header, the name, then the content skipped or
-// read in pieces. Each stream as "id name size", its content when read, and the error of
-// the call that failed.
+// A walk as the library makes it: "id name size", contents read, the failed call's error.
 struct Walk {
     std::vector<std::string> records, contents;
     DWORD error = 0;
@@ -63,8 +59,7 @@ Walk WalkStreams(HANDLE h, bool readContents, DWORD piece = 1 << 20) {
     return walk;
 }
 
-// A file with a large main stream and attributes the walk must report, skip or pass by;
-// the walk it must give.
+// A file with a large main stream and attributes to report, skip or pass by; its walk.
 Walk MakeSample(const fs::path& path) {
     std::string main(1 << 20, '\0');
     for (size_t i = 0; i < main.size(); ++i) main[i] = static_cast<char>(i * 7 + i / 251);
@@ -87,8 +82,7 @@ Walk MakeSample(const fs::path& path) {
     return sample;
 }
 
-// Installs a filter in the calling process under which reading a main stream or the value
-// of an attribute fails with EIO; size queries still work.
+// From now on reading a main stream or an attribute's value fails with EIO; sizes still come.
 bool ForbidContentReads() {
 #if defined(__x86_64__)
     struct sock_filter program[] = {
@@ -137,8 +131,7 @@ TEST(PlatformBackup, StreamsInTheFileSystemsOrderWithContentsSkippedUnread) {
     EXPECT_EQ(walk.records, std::vector<std::string>{"4 :A:$DATA 13"});
     EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
 
-    // In a child whose every content read fails: a walk that skips must still see it all,
-    // and one that reads must fail, which shows the filter works.
+    // Where every content read fails, a skipping walk sees all; a reading one shows the filter.
     std::string report = RunInChild([&]() -> std::string {
         Opened own = OpenReader(path, FILE_SHARE_READ);  // the child keeps no descriptor of ours
         if (!own.ok()) return "open failed";

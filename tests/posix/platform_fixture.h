@@ -1,24 +1,15 @@
-// Helpers for the tests of the Linux file layer: raw attributes, the library's own opens,
-// tables of calls on several handles, and child processes with handles of their own.
+// The Linux file layer seen by tests: raw attributes, opens, call tables, child processes.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -56,6 +47,23 @@ inline std::vector<std::string> Tree(const fs::path& folder) {
     return names;
 }
 
+constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// Everything a test could change on disk below a folder: entries, contents, "user." values.
+inline std::string Snapshot(const fs::path& folder) {
+    std::string state;
+    for (const std::string& name : Tree(folder)) {
+        const fs::path path = folder / name;
+        state += name;
+        if (fs::is_regular_file(fs::symlink_status(path))) state += " [" + FileContent(path) + "]";
+        for (const std::string& attribute : UserAttributeNames(path))
+            state += " " + attribute + "=" + RawStream(path, attribute).value_or("?");
+        state += "\n";
+    }
+    return state;
+}
+
 // An open, with the last error it left.
 struct Opened {
     UniqueHandle handle;
@@ -74,14 +82,13 @@ inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposi
 
 // The library's own opens: an item shares reading only; its fallback only reads.
 inline Opened OpenItem(const WString& path, DWORD disposition = OPEN_ALWAYS) {
-    return Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, disposition);
+    return Open(path, kReadWrite, FILE_SHARE_READ, disposition);
 }
-inline Opened OpenReader(const WString& path, DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+inline Opened OpenReader(const WString& path, DWORD share = kShareAll) {
     return Open(path, GENERIC_READ, share, OPEN_EXISTING);
 }
 
-// A whole-value put as an item makes it: lock the new length, write, cut, unlock. 0 or
-// the error of the step that failed.
+// A whole-value put as an item makes it; 0 or the error of the step that failed.
 inline DWORD PutValue(HANDLE h, const std::string& value) {
     SetFilePointer(h, 0, nullptr, FILE_BEGIN);
     DWORD length = static_cast<DWORD>(value.size());
@@ -109,8 +116,6 @@ inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
 // The last error a failed call left, or 0 when it succeeded.
 inline long ErrorOf(BOOL ok) { return ok ? 0 : static_cast<long>(GetLastError()); }
 
-constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const std::string kOk = "ok";
 
 inline std::string Err(DWORD error) { return "error " + std::to_string(error); }
@@ -186,8 +191,7 @@ private:
     std::vector<UniqueHandle> handles_;
 };
 
-// A forked process that talks to the test in lines and keeps none of its descriptors, so
-// its locks are its own; killed, as a crash would end it, if still running at scope end.
+// A forked process talking in lines, with no descriptor (nor lock) of ours; killed at scope end.
 class Child {
 public:
     using Body = std::function<int(Child&)>;
@@ -242,8 +246,13 @@ private:
     int fd_ = -1;
 };
 
-// Runs `check` in a child process (which may change its user or mounts, or die alone):
-// empty for success, else what went wrong.
+// A child reports in lines: the line ends of the system's texts become '/'.
+inline std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', '/');
+    return text;
+}
+
+// Runs `check` in a child process, which may change its user or mounts: empty, or what failed.
 inline std::string RunInChild(std::function<std::string()> check) {
     Child child([&](Child& self) {
         std::string report = check();
@@ -255,42 +264,7 @@ inline std::string RunInChild(std::function<std::string()> check) {
     return report == "ok" ? std::string() : report.empty() ? "the child died" : report;
 }
 
-// Makes a file immutable for the life of the scope: root may write anything else.
-class Immutable {
-public:
-    explicit Immutable(const fs::path& file) : fd_(open(file.c_str(), O_RDONLY | O_CLOEXEC)) {
-        int immutable = 0;
-        set_ = ioctl(fd_.get(), FS_IOC_GETFLAGS, &flags_) == 0 &&
-               (immutable = flags_ | FS_IMMUTABLE_FL,
-                ioctl(fd_.get(), FS_IOC_SETFLAGS, &immutable) == 0);
-        if (!set_) error_ = errno;
-    }
-    ~Immutable() {
-        if (set_) ioctl(fd_.get(), FS_IOC_SETFLAGS, &flags_);
-    }
-    bool set() const { return set_; }
-    std::string reason() const { return std::strerror(error_); }
-
-private:
-    UniqueFd fd_;
-    int flags_ = 0;
-    int error_ = 0;
-    bool set_ = false;
-};
-
-// For a child process: remounts `folder` read-only in a private mount namespace, which goes
-// with the child. Empty, or why it cannot be done.
-inline std::string MountReadOnly(const fs::path& folder) {
-    if (unshare(CLONE_NEWNS) != 0 ||
-        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-        mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-        return std::strerror(errno);
-    return std::string();
-}
-
-// Watches a file for inotify events of `mask` (IN_OPEN, IN_ACCESS); an O_PATH look and
-// attribute calls cause neither.
+// Watches a file for inotify events of `mask`; an O_PATH look and attribute calls cause none.
 class FileWatch {
 public:
     FileWatch(const fs::path& file, uint32_t mask) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {

@@ -1,7 +1,9 @@
-// Share modes and byte-range locks among all handles on the machine, the writes locks hold
-// back, and removing streams. (Holders and writers in other processes, alive or
-// killed: stress_processes_test.cpp.)
+// Share modes, byte-range locks and the writes they hold back, and removing streams.
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+
+#include <atomic>
 
 #include "platform_fixture.h"
 
@@ -61,8 +63,7 @@ TEST(PlatformLocks, ExclusiveMandatoryForOtherHandlesAndHoldingBackOwnWrites) {
             {1, 'L', tera + 16, 1, "", kOk},
             {1, 'L', UINT64_MAX - 4, 4, "", kOk},
             {0, 'L', UINT64_MAX - 1, 1, "", violation},
-            // Two ranges of one handle past what any file system stores; giving back one
-            // keeps the other.
+            // Giving back one of two ranges past any file's end keeps the other.
             {0, 'C', 0, 0, "", kOk},
             {1, 'C', 0, 0, "", kOk},
             {2, 'L', exa, 1, "", kOk},
@@ -123,8 +124,7 @@ TEST(PlatformLocks, WritesRefusedWholeWhenTheAttributeSpaceIsFull) {
         // Past what any Linux attribute holds.
         {0, 'P', 0, 0, std::string(70000, 'z'), tooLarge},
         {0, 'W', 65536, 0, "z", tooLarge, "old"},
-        // Held back, then refused when the handle closes: the close says so, and leaves
-        // the stream free.
+        // Held back, then refused at close, which says so and leaves the stream free.
         {0, 'L', 0, 5000, "", kOk},
         {0, 'W', 0, 0, big, kOk},
         {0, 'C', 0, 0, "", full, "old"},
@@ -143,8 +143,7 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
-    // Holders now, how often two held at once, and racers past their exclusive opens, in
-    // memory both processes share.
+    // Holders now, overlaps seen and racers ready, in memory both processes share.
     auto* counts = static_cast<std::atomic<int>*>(mmap(nullptr, 3 * sizeof(std::atomic<int>),
                                                        PROT_READ | PROT_WRITE,
                                                        MAP_SHARED | MAP_ANONYMOUS, -1, 0));
@@ -214,7 +213,7 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     EXPECT_TRUE(Open(StreamW(dir / "doc", "U"), kReadWrite, 0, OPEN_ALWAYS).ok());
     EXPECT_TRUE(Open(PathW(dir / "doc"), kReadWrite, 0, OPEN_EXISTING).ok());
     EXPECT_EQ(Open(StreamW(dir / "doc", "T"), GENERIC_READ, 7, OPEN_EXISTING).error,
-              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+              DWORD{ERROR_SHARING_VIOLATION});
     exclusive.handle.reset();
     EXPECT_TRUE(Open(StreamW(dir / "doc", "T"), kReadWrite, 0, OPEN_EXISTING).ok());
 
@@ -222,8 +221,7 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     UniqueFd foreign(open((dir / "doc").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
     Opened item = OpenItem(StreamW(dir / "doc", "T"));
-    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error,
-              static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error, DWORD{ERROR_SHARING_VIOLATION});
     EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
     EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
 }

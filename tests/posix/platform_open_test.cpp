@@ -1,21 +1,8 @@
-// Which file and stream a path names, how it opens and the last errors it leaves; main
-// streams, folders, handles and volumes. (What cannot carry streams: hostile_input_test.cpp;
-// unwritable files: file_items_test.cpp.)
+// Which file and stream a path names, how it opens, the errors it leaves; handles, volumes.
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
 namespace {
-
-// Every name below a folder with its attribute names: what a test left on disk.
-std::vector<std::string> Snapshot(const fs::path& dir) {
-    std::vector<std::string> names = Tree(dir);
-    for (std::string& name : names) {
-        std::vector<std::string> attributes = RawAttributeNames(dir / name);
-        std::sort(attributes.begin(), attributes.end());
-        for (const std::string& attribute : attributes) name += " " + attribute;
-    }
-    return names;
-}
 
 struct OpenCase {
     WString path;  // below the test's folder
@@ -96,18 +83,16 @@ TEST(PlatformOpen, PathsAndDispositions) {
         }
     }
     EXPECT_EQ(Snapshot(dir.path()),
-              (std::vector<std::string>{"a:b user.T", "back\\slash user.T",
-                                        "doc user.$DATA user.T user." + std::string(250, 'n') +
-                                            " user.t user.\xF0\x9F\x98\x80\xC3\xA9",
-                                        "folder user.T", "new user.T", "new2:a user.b",
-                                        "new3 user.T", "x user.y", "x:y user.T"}));
-    EXPECT_EQ(FileContent(dir / "doc"), "main content");
-    EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error,
-              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+              "a:b [colon file] T=\nback\\slash [] T=\ndoc [main content] $DATA= "
+              "T=value of T " +
+                  std::string(250, 'n') +
+                  "= t= \xF0\x9F\x98\x80\xC3\xA9=\nfolder T=\nnew [] T=\n"
+                  "new2:a [] b=\nnew3 [] T=\nx [] y=\nx:y [] T=\n");
+    EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error, DWORD{ERROR_PATH_NOT_FOUND});
     SetLastError(0);
     EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
 }
 
 TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
@@ -138,9 +123,9 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     EXPECT_EQ(SetFilePointer(big.handle.get(), -1, &moveHigh, FILE_END), 2u);
     EXPECT_EQ(moveHigh, 5);
     EXPECT_EQ(SetFilePointer(big.handle.get(), 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_EQ(SetFilePointer(big.handle.get(), -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_NEGATIVE_SEEK});
 
     // Folders open only with backup semantics, have no content, and are never removed.
     fs::create_directory(dir / "folder");
@@ -159,7 +144,7 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
                        reinterpret_cast<HANDLE>(buffer)}) {
         EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &got, nullptr)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
         EXPECT_EQ(ErrorOf(LockFile(bad, 0, 0, 1, 0)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(ErrorOf(CloseHandle(bad)), ERROR_INVALID_HANDLE);
     }
@@ -174,8 +159,7 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     EXPECT_NE(OpenReader(PathW(dir / "doc")).handle.get(), h);
 }
 
-// The error of a volume query for `root` and its flags; where it succeeds, named streams,
-// the case flags and a name length of 255 are checked and the label must be cleared.
+// The error and flags of a volume query; a success must give streams, case, 255 and no label.
 std::pair<long, DWORD> Query(const WCHAR* root, DWORD nameSize = MAX_PATH) {
     WCHAR name[MAX_PATH] = {}, label[MAX_PATH] = {u'x'};
     DWORD maxComponent = 0, flags = 0;
@@ -188,8 +172,7 @@ std::pair<long, DWORD> Query(const WCHAR* root, DWORD nameSize = MAX_PATH) {
     return {error, flags};
 }
 
-// Roots that name a Linux path (none without "user." attributes: file_items_test.cpp;
-// drive, UNC and relative roots: the portable file tests).
+// Roots that name a Linux path (drive, UNC and relative roots: the portable file tests).
 TEST(PlatformOpen, Volumes) {
     TempDir dir;
     MakeFile(dir / "doc");

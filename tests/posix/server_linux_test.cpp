@@ -1,8 +1,5 @@
-// libquarrow2.so loaded and unloaded as a client program does it. (No type-library registry
-// on Linux, ProgIDs from the class table: the portable server and runtime suites.)
+// libquarrow2.so loaded and unloaded as a client program does it.
 #include <dlfcn.h>
-
-#include <filesystem>
 
 #include "../portable/server_fixture.h"
 

@@ -1,14 +1,11 @@
-// Items and other processes on one file (many at once, killed writers), and
-// values at the file system's limits. QUARROW2_STRESS_SEED picks another seed.
-#include <gtest/gtest.h>
-
+// Many processes and killed writers on one file, and values at the file system's limits.
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
 #include <random>
 
-#include "file_attributes.h"
 #include "platform_fixture.h"
 #include "portable/file_fixture.h"
 #include "portable/metadata_fixture.h"
@@ -98,8 +95,7 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
             if ((asText ? item->put_Text(text.get()) : metadata::PutData(item.get(), value)) ==
                 S_OK)
                 continue;
-            // Read-only when the read-write open met another holder and the read-only one did
-            // not; let go of it, so that read-only holders do not keep writers out.
+            // A read-only fallback item is let go, so that it does not keep writers out.
             const std::string message = asText ? "Unable to put text." : "Unable to put data.";
             const std::string description = TakeRichError().description;
             expectRefusal(description, message, {ERROR_LOCK_VIOLATION, ERROR_ACCESS_DENIED});
@@ -162,8 +158,6 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     EXPECT_EQ(FileContent(file), "the shared file's contents");
 }
 
-// A child putting a short and a long value in turn, killed at random moments, leaves one of
-// them whole, and the item opens for writing again at once.
 TEST(StressKills, AWriterKilledAtRandomMomentsLeavesOneWholeValue) {
     constexpr int kKills = 200;
     TempDir dir;

@@ -23,13 +23,9 @@ def blocks(kind, text=README):
 
 def console_steps(indent, body):
     """(command, expected output or None) for each `$ ` line of a console block."""
-    steps = []
-    for line in [line[len(indent):] for line in body.splitlines()]:
-        if line.startswith("$ "):
-            steps.append((line[2:], []))
-        else:
-            steps[-1][1].append(line)
-    return [(command, "\n".join(shown) if shown else None) for command, shown in steps]
+    body = "".join(line[len(indent):] + "\n" for line in body.splitlines())
+    return [(command, shown[:-1] if shown else None)
+            for command, shown in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", body, re.M)]
 
 
 class ReadmeTest(unittest.TestCase):

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Checks of the tree's sources. `includes`: fails, naming the file and the include, on an
-#include "..." of the library that leaves the platform layer for the library above it or joins
-folders ALLOWED does not list, and on any include cycle. `format`: fails on any C++ file that
-clang-format (.clang-format at the root) would change, naming each; 77 (skipped) without
-clang-format. Usage: check_tree.py includes|format ROOT"""
+"""Checks of the tree's sources. `includes`: fails, naming file and include, on an #include "..."
+of the library that leaves the platform layer for the library above it, joins folders ALLOWED
+does not list, or closes a cycle. `format`: fails, naming each, on any C++ file clang-format
+would change; 77 (skipped) without clang-format. Usage: check_tree.py includes|format ROOT"""
 import graphlib
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -48,10 +48,8 @@ def sources(root, folders):
 def check_includes(root):
     problems, graph = [], {}
     for source in sources(root, LIBRARY):
-        with open(os.path.join(root, source), encoding="utf-8") as f:
-            names = INCLUDE.findall(f.read())
         here = source.split("/")[0]
-        for name in names:
+        for name in INCLUDE.findall(pathlib.Path(root, source).read_text(encoding="utf-8")):
             target = resolve(root, source, name)
             if target is None:
                 if name not in GENERATED:

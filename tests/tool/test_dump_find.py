@@ -33,10 +33,8 @@ class DumpRestoreTest(ToolTestCase):
     def make_tree(self, root, tree):
         """The tree's files and items under root, and a file without items; {file: items}."""
         for name, item_type, value, _ in tree:
-            os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
-            open(os.path.join(root, name), "ab").close()
-            os.setxattr(os.path.join(root, name), "user." + item_type, value)
-        open(os.path.join(root, "no items.txt"), "wb").close()
+            self.make_file(os.path.join(root, name), items=[(item_type, value)])
+        self.make_file(os.path.join(root, "no items.txt"))
         return self.tree_items(root, sorted({row[0] for row in tree}))
 
     def tree_items(self, root, names):
@@ -52,24 +50,19 @@ class DumpRestoreTest(ToolTestCase):
         tree = TREE + [("large.bin", "Large", large, large)] * (root != self.folder)
         source, copy = os.path.join(root, "source"), os.path.join(root, "copy")
         expected = self.make_tree(source, tree)
-        result = self.expect(["dump", "-r", "."], cwd=source)
-        document = json.loads(result.stdout)
-        self.assertEqual((document["format"], document["version"]), ("quarrow2-dump", 1))
-        self.assertEqual([(e["path"], [i["type"] for i in e["items"]]) for e in document["files"]],
-                         [("./" + name, list(items)) for name, items in expected.items()])
-        by_file_type = {(e["path"][2:], item.pop("type")): item
-                        for e in document["files"] for item in e["items"]}
-        for name, item_type, _, value in tree:
-            self.assertEqual(by_file_type[name, item_type], {"text": value} if isinstance(value, str)
-                             else {"bytes": base64.b64encode(value).decode()}, (name, item_type))
+        dumped = {(name, t): {"text": v} if isinstance(v, str) else {"bytes": base64.b64encode(v).decode()}
+                  for name, t, _, v in tree}
+        result = self.expect(["dump", "-r", "."], cwd=source, out={
+            "format": "quarrow2-dump", "version": 1, "files": [
+                {"path": "./" + name, "items": [{"type": t, **dumped[name, t]} for t in items]}
+                for name, items in expected.items()]})
         copy_tree(source, copy)
         self.assertEqual(user_items(os.path.join(copy, "notes.txt")), {})
         self.expect(["restore"], stdin=result.stdout, cwd=copy)
         self.assertEqual(self.tree_items(copy, expected), expected)
         if root != self.folder:  # A long value is searched in one pass.
-            path = os.path.join(root, "long.txt")
-            open(path, "wb").close()
-            os.setxattr(path, "user.Body", utf16("a" * 32000 + "b"))
+            path = self.make_file(os.path.join(root, "long.txt"),
+                                  items=[("Body", utf16("a" * 32000 + "b"))])
             self.table([(["find", path, "--type", "Body", "--regex", pattern], status, None)
                         for pattern, status in (("a.*b", 0), ("(a|b)*c", 1), ("^b", 1), ("b$", 0))])
 
@@ -80,10 +73,9 @@ class DumpRestoreTest(ToolTestCase):
         expected = self.make_tree(source, TREE + [("notes.txt", "we=ird", b"=", None)])
         for encoding in ("text", "hex", "base64"):
             with self.subTest(encoding=encoding):
-                dump = self.path(encoding + ".txt")
-                with open(dump, "wb") as f:
-                    subprocess.run(["getfattr", "-R", "--dump", "-e", encoding, "."], cwd=source,
-                                   check=True, stdout=f)
+                dump = self.make_file(encoding + ".txt", subprocess.run(
+                    ["getfattr", "-R", "--dump", "-e", encoding, "."], cwd=source, check=True,
+                    capture_output=True).stdout)
                 ours, theirs = self.path("ours-" + encoding), self.path("theirs-" + encoding)
                 copy_tree(source, ours)
                 copy_tree(source, theirs)
@@ -164,9 +156,9 @@ class CopyListFindTest(ToolTestCase):
              jane + "\0" + john + "\0"),
             (["find", "-r", docs, "--type", "Author", "--regex", "("], 2, None, "regular"),
             (["find", docs, "--type", "Author"], 1, None, "Is a folder", "-r")])
-        document = json.loads(run("find", "--json", jane, binary, "--type", "Author").stdout)
-        self.assertEqual(document["files"], [{"path": jane, "type": "Author", "text": "Jane Doe"},
-                                             {"path": binary, "type": "Author", "hex": "00d8"}])
+        self.expect(["find", "--json", jane, binary, "--type", "Author"], out={"files": [
+            {"path": jane, "type": "Author", "text": "Jane Doe"},
+            {"path": binary, "type": "Author", "hex": "00d8"}]})
 
     def test_an_unprivileged_list_of_an_unreadable_file_says_access_is_denied(self):
         path = self.make_file("secret.txt", items=[("Author", utf16("Jane"))])

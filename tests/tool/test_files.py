@@ -2,6 +2,7 @@
 (status 1) that change nothing."""
 import json
 import os
+import pathlib
 import re
 import shlex
 import subprocess
@@ -58,8 +59,8 @@ class FilesTest(ToolTestCase):
         for options, item_type, value in (([], "Title", {"text": text}),
                                           (["--bytes"], "Thumb", {"hex": BYTES.hex()}),
                                           (["--hex"], "Thumb", {"hex": BYTES.hex()})):
-            document = json.loads(self.expect(["get", "--json", *options, P, item_type]).stdout)
-            self.assertEqual(document, {"path": P, "type": item_type, **value})
+            self.expect(["get", "--json", *options, P, item_type],
+                        out={"path": P, "type": item_type, **value})
         # Bytes that are not text (odd count, unpaired surrogate) are refused as text.
         os.setxattr(P, "user.Odd", b"\x01\x02\x03")
         os.setxattr(P, "user.Lone", b"\x00\xd8")
@@ -71,8 +72,7 @@ class FilesTest(ToolTestCase):
                     (["get", "new.txt", "Author"], 1, None, "Unable to open metadata."),
                     (["set", "new.txt", "Author", "Jane"], 0, b""),
                     (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
-        with open(P, "rb") as handle:
-            self.assertEqual(handle.read(), b"main content")
+        self.assertEqual(pathlib.Path(P).read_bytes(), b"main content")
         self.assertEqual(os.path.getsize(self.path("new.txt")), 0)
 
     def test_rm_removes_only_the_types_named_and_length_totals_the_items(self):
@@ -84,14 +84,12 @@ class FilesTest(ToolTestCase):
         self.expect(["rm", path, "Title", "Missing", "Last"], 1,
                     "quarrow2: Unable to open metadata.", 'type "Missing"')
         self.assertEqual(os.listxattr(path), [])
-        with open(path, "rb") as handle:
-            self.assertEqual(handle.read(), b"content")
+        self.assertEqual(pathlib.Path(path).read_bytes(), b"content")
         big = self.make_file("a.bin", b"\0" * 1000000, [("Author", b"x" * 10), ("K", b"y" * 6)])
         empty, missing = self.path("c.txt"), self.path("missing.txt")
         self.table([(["set", empty, "Keywords", ""], 0, b""), (["length", empty], 0, "32\n"),
                     (["length", big, path, empty], 0, "16  %s\n0  %s\n32  %s\n" % (big, path, empty))])
-        result = self.expect(["length", "--json", big, missing, path], 1, "File not found.", missing)
-        self.assertEqual(json.loads(result.stdout), {"files": [
+        self.expect(["length", "--json", big, missing, path], 1, "File not found.", missing, out={"files": [
             {"path": big, "length": 16}, {"path": missing, "error": "File not found."},
             {"path": path, "length": 0}]})
         self.assertFalse(os.path.exists(missing))
@@ -114,8 +112,7 @@ class FilesTest(ToolTestCase):
         plain, missing = self.make_file("plain.txt", b"content"), self.path("missing.txt")
         self.expect(["list", plain], out=plain + "\n  (no items)\n")
         first = self.make_file("a.txt", items=[("Author", utf16("Jane")), ('Say "hi"', b"1")])
-        result = self.expect(["list", "--json", first, missing, plain], 1, "File not found.", missing)
-        self.assertEqual(json.loads(result.stdout), {"files": [
+        self.expect(["list", "--json", first, missing, plain], 1, "File not found.", missing, out={"files": [
             {"path": first, "items": [{"type": "Author", "length": 8},
                                       {"type": 'Say "hi"', "length": 1}]},
             {"path": missing, "error": "File not found."}, {"path": plain, "items": []}]})
@@ -125,19 +122,18 @@ class FilesTest(ToolTestCase):
         self.expect(["list", path], 1, "Unable to open metadata.", 'type "a:b"',
                     out=path + "\n" + "".join(rows[name] for name in user_items(path)))
         items = json.loads(self.expect(["list", "--json", path], 1).stdout)["files"][0]["items"]
-        self.assertEqual(items[[i["type"] for i in items].index("Author")], {"type": "Author", "length": 2})
-        self.assertTrue(items[[i["type"] for i in items].index("a:b")]["error"].startswith(
-            "Unable to open metadata. "))
+        items = {item.pop("type"): item for item in items}
+        self.assertEqual(items["Author"], {"length": 2})
+        self.assertRegex(items["a:b"]["error"], r"^Unable to open metadata\. ")
         # A folder needs recursion; a name in it that is not UTF-8 is reported, the rest listed.
         good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
         tree = self.path("tree")
         self.expect(["list", tree], 1, "Is a folder", "-r", tree)
         open(os.path.join(os.fsencode(tree), b"bad\xff.txt"), "wb").close()
         os.mkfifo(self.path("tree/pipe"))
-        result = self.expect(["list", "-r", "--json", tree], 1, "The path is not valid UTF-8.")
-        self.assertEqual(json.loads(result.stdout)["files"], [
+        self.expect(["list", "-r", "--json", tree], 1, "The path is not valid UTF-8.", out={"files": [
             {"path": self.path("tree/bad\ufffd.txt"), "error": "The path is not valid UTF-8."},
-            {"path": good, "items": [{"type": "Author", "length": 2}]}])
+            {"path": good, "items": [{"type": "Author", "length": 2}]}]})
 
     def test_list_a_thousand_files_in_json_text_and_with_progress(self):
         counts = {}  # path -> how many items; every seventh file carries two
@@ -157,9 +153,8 @@ class FilesTest(ToolTestCase):
         self.assertEqual(shown, sorted((path for path in counts if counts[path]),
                                        key=lambda path: path.split(os.sep)))
         # Progress only when a person watches both streams: not with output redirected.
-        quiet = on_terminal("list", "-r", tree, redirect=" > " + shlex.quote(self.path("out")))
-        self.assertEqual(quiet[0], 0)
-        self.assertNotIn(b"files seen", quiet[1])
+        status, screen = on_terminal("list", "-r", tree, redirect=" > " + shlex.quote(self.path("out")))
+        self.assertEqual((status, b"files seen" in screen), (0, False), screen)
         status, screen = on_terminal("list", "-r", "--json", tree)
         self.assertEqual(status, 0)
         for shown in (b"files seen: ", b"items found: ", b'"files"'):
@@ -193,13 +188,13 @@ class FilesTest(ToolTestCase):
                  for t, arguments in (("$DATA", ["get", path, "$DATA"]), (":", ["rm", path, ":"]),
                                       ("", ["set", path, "", "x"]),
                                       (":$DATA", ["set", "--bytes", missing, ":$DATA", "x"]))]
-        rows += [(arguments, 1, None, "quarrow2: Volume does not support streams.", NO_STREAMS)
+        streams = "Volume does not support streams."
+        rows += [(arguments, 1, None, "quarrow2: " + streams, NO_STREAMS)
                  for arguments in (["list", NO_STREAMS], ["list", "-r", NO_STREAMS],
                                    ["length", NO_STREAMS], ["get", NO_STREAMS, "Author"],
                                    ["set", NO_STREAMS, "Author", "Jane"], ["rm", NO_STREAMS, "Author"])]
-        result = self.expect(["list", "--json", NO_STREAMS], 1, "Volume does not support streams.")
-        self.assertEqual(json.loads(result.stdout), {"files": [
-            {"path": NO_STREAMS, "error": "Volume does not support streams."}]})
+        rows.append((["list", "--json", NO_STREAMS], 1, {"files": [{"path": NO_STREAMS, "error": streams}]},
+                     streams))
         # A value too large keeps the old one and leaves nothing new.
         rows += [(["set", file, item_type, TOO_LARGE], 1, None, re.compile(r"^quarrow2: Unable to "
                   r"put text\. \S"), '(file "%s", type "%s")' % (file, item_type))
@@ -208,8 +203,7 @@ class FilesTest(ToolTestCase):
         self.expect(["set", "--bytes", path, "Author", "-"], 1, re.compile(r"^quarrow2: Unable to put data\. \S"),
                     '(file "%s", type "Author")' % path, stdin=b"y" * 70000)
         self.assertEqual(user_items(path), {"Author": utf16("Jane")})
-        with open(path, "rb") as handle:
-            self.assertEqual(handle.read(), b"content")
+        self.assertEqual(pathlib.Path(path).read_bytes(), b"content")
         self.assertEqual(sorted(os.listdir(self.folder)), ["latin1.txt", "notes.txt", "value.txt"])
         self.assertEqual(self.expect(["bogus"], 2).stderr, b"quarrow2: unknown command 'bogus'\n")
         self.expect(["set", missing, "$data", "allowed"])

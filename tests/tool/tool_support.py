@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The built tool (QUARROW2_TOOL) run on real files. `tool_support.py MODULE` runs one suite
 for CTest: 1 when a test failed or none ran, 77 (skipped, reasons shown) when all skipped."""
+import json
 import os
 import re
 import shutil
@@ -60,7 +61,8 @@ class ToolTestCase(unittest.TestCase):
         return os.path.join(self.folder, name)
 
     def make_file(self, name, content=b"", items=()):
-        """A real file with this content and these items, set behind the tool's back."""
+        """A real file (name under the folder, or absolute) with this content and these items,
+        set behind the tool's back."""
         path = self.path(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as handle:
@@ -70,12 +72,15 @@ class ToolTestCase(unittest.TestCase):
         return path
 
     def expect(self, arguments, status=0, *fragments, out=None, **options):
-        """Runs the tool; checks the status, the output when given, and that a failure is
-        one line 'quarrow2: ...' (a refusal, status 2, may add usage) holding every fragment."""
+        """Runs the tool; checks the status, the output when given (a dict: the JSON document),
+        and that a failure is one line 'quarrow2: ...' (a refusal, status 2, may add usage)
+        holding every fragment."""
         result = run(*arguments, **options)
         message = result.stderr.decode("utf-8", "surrogateescape")
         self.assertEqual(result.returncode, status, "%s: %r" % (arguments, message))
-        if out is not None:
+        if isinstance(out, dict):
+            self.assertEqual(json.loads(result.stdout), out)
+        elif out is not None:
             self.assertEqual(result.stdout, out if isinstance(out, bytes) else out.encode())
         if status == 0 or (status == 1 and arguments[0] == "find" and not fragments):
             self.assertEqual(message, "")  # success, or find's quiet "nothing found"
