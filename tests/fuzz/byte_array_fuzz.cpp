@@ -73,7 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     for (unsigned i = 0; i < heldLocks; ++i) SafeArrayUnlock(array);
     if (array) Require(SafeArrayDestroy(array) == S_OK);
 
-    // PtrToVARIANT, then AccessVARIANT of what it made: the same bytes come back.
     const std::vector<uint8_t> bytes =
         in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
     count = in.ConsumeBool() ? static_cast<LONG>(bytes.size())

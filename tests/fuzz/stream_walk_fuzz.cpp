@@ -3,8 +3,6 @@
 // names and total that a plain visitor sees.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <vector>
-
 #include "discovery/stream_walk.h"
 #include "fuzz/fuzz_target.h"
 #include "portable/stream_walk_composed.h"
@@ -65,7 +63,6 @@ Composed::Composed(const uint8_t* data, size_t size) {
     }
 }
 
-// What a plain visitor sees: each named data stream's type name, and their total.
 struct Seen {
     std::vector<WString> names;
     LONG total = 0;

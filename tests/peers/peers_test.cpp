@@ -144,7 +144,6 @@ Items WriteAsQuarrow2(const fs::path& file) {
     return expected;
 }
 
-// Runs the shell command on the path, as $0, with no input; its output.
 std::string RunProgram(const std::string& command, const fs::path& path) {
     const std::string out = path.string() + ".out";
     const int status = RunQuietly(
@@ -153,7 +152,6 @@ std::string RunProgram(const std::string& command, const fs::path& path) {
     return FileContent(out);
 }
 
-// A program that dumps a file's items and restores them from a dump, and what it needs.
 struct ProgramPeer {
     std::string name, dump, restore, programs, package;
 };

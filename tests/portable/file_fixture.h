@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-
 #include "store/file.h"
 #include "support/test_support.h"
 
@@ -100,6 +97,9 @@ inline LONG LengthOf(IMetaData* item) {
 
 inline HRESULT PutText(IMetaData* item, const std::string& text) {
     return item->put_Text(Bstr(text).get());
+}
+inline HRESULT PutText(IMetaData* item, const WString& text) {
+    return item->put_Text(BstrOf(text).get());
 }
 
 }  // namespace quarrow2::test

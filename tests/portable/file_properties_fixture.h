@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "discovery/file_properties.h"
 #include "discovery/strings.h"
 #include "support/test_support.h"

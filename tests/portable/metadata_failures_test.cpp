@@ -1,16 +1,12 @@
 // The item as an automation object: its life, what it does once it has no stream, and its
 // failures: each reports its message with the system's text for the call that failed, and
 // none of them loses the stored value.
-#include <gtest/gtest.h>
-
 #include "metadata_fixture.h"
-#include "server/module_lock.h"
 
 namespace quarrow2::test::metadata {
 namespace {
 
-// Every operation on an item without a handle, with the thread's last error set to `code`
-// beforehand: the reports name whatever the thread last recorded.
+// An item without a handle: the reports name whatever error the thread last recorded.
 void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     SetErrorInfo(0, nullptr);
     UniqueBstr name;

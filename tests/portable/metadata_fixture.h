@@ -2,15 +2,10 @@
 // arrays built and read back; the rich error a MetaData failure is expected to leave.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <string>
-#include <vector>
 
+#include "file_fixture.h"
 #include "items/metadata.h"
-#include "support/test_support.h"
 
 // A namespace of its own: other suites linked into the same programs have helpers of the
 // same names.
@@ -18,6 +13,7 @@ namespace quarrow2::test::metadata {
 
 using test::Bytes;
 using test::EmptyValueMarker;
+using test::PutText;
 using test::Utf16Bytes;
 
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -96,29 +92,18 @@ inline std::string Text(IMetaData* item, HRESULT* result = nullptr) {
     return Narrow(text.get());
 }
 
-inline HRESULT PutText(IMetaData* item, const WString& text) {
-    UniqueBstr s(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    return item->put_Text(s.get());
-}
-
 inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0) {
     UniqueVariant value;
     SetByteArray(value.get(), bytes, lowerBound);
     return item->put_Data(*value);
 }
 
-inline LONG Length(IMetaData* item) {
-    LONG length = -1;
-    EXPECT_EQ(item->get_Length(&length), S_OK);
-    return length;
-}
+inline LONG Length(IMetaData* item) { return LengthOf(item); }
 
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
     ItemFile() : file_(dir_ / "F"), stream_(PathW(file_) + OLESTR(":T")) {}
-    ItemFile(const ItemFile&) = delete;
-    ItemFile& operator=(const ItemFile&) = delete;
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
     // cope with them, so the stream goes first.
     ~ItemFile() { DeleteFileW(stream_.c_str()); }

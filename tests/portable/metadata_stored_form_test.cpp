@@ -1,7 +1,5 @@
 // What an item stores in its stream and how the stream's bytes read back as text and bytes;
 // clients' byte arrays opened in place and byte arrays built from raw bytes.
-#include <gtest/gtest.h>
-
 #include "items/byte_array.h"
 #include "metadata_fixture.h"
 

@@ -1,10 +1,7 @@
 // One item used by several threads at once: values are read and written whole, and a Close
 // or Delete from one thread never pulls the handle from under another thread's call.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <thread>
-#include <vector>
 
 #include "metadata_fixture.h"
 
@@ -17,8 +14,7 @@ const Bytes kShorterBytes = Utf16Bytes(WString(7, OLESTR('b')));
 
 bool IsOne(const Bytes& bytes) { return bytes == Utf16Bytes(kLonger) || bytes == kShorterBytes; }
 
-// One put or get, by turns, and the length; `whole` tells whether what they read was one of
-// the values.
+// One put or get, by turns, and the length; `whole` tells whether they read whole values.
 HRESULT Round(IMetaData* item, int turn, const std::atomic<bool>& closing, bool* whole) {
     UniqueBstr text;
     UniqueVariant data;
@@ -52,7 +48,6 @@ TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem)
                     bool whole = true;
                     const HRESULT hr = Round(item.get(), worker + round, closing, &whole);
                     if (hr == S_OK) ++succeeded;
-                    // A call can only fail once the item is being closed.
                     if (hr != S_OK && !closing.load()) ++failedBeforeClose;
                     if (!whole) ++torn;
                     UniqueBstr name;

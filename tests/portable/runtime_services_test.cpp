@@ -1,10 +1,7 @@
 // Error information, identifiers, type libraries, system message texts, critical sections and
 // interlocked counts. Runtimes word message texts differently (Wine's are shorter), so portable
 // checks compare their structure; the exact English only against this project's runtime.
-#include <gtest/gtest.h>
-
 #include <thread>
-#include <vector>
 
 #include "portable/runtime_test_objects.h"
 #include "quarrow2/quarrow2.h"

@@ -1,6 +1,8 @@
 // The runtime tests run against this project's Linux runtime, and under Wine against Wine's.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "support/test_support.h"
 
 namespace quarrow2::test {

@@ -1,6 +1,4 @@
 // Automation strings, variants and safe arrays: layout, bounds, locks and what values own.
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "portable/runtime_test_objects.h"
@@ -17,7 +15,6 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
     ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-    // Passes a call's result on, noting the count the call left.
     HRESULT Noted(HRESULT hr) {
         noted_.push_back(references_);
         return hr;

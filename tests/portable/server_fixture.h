@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 
 #include "quarrow2/quarrow2.h"
 #include "server/module_lock.h"
@@ -25,9 +24,6 @@ inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
     if (hr == S_OK) static_cast<IUnknown*>(out)->Release();
     EXPECT_TRUE(hr == S_OK || out == nullptr) << "refused with " << std::hex << hr;
     return hr;
-}
-inline HRESULT Query(IUnknown* object, REFIID iid) {
-    return Handed([&](void** out) { return object->QueryInterface(iid, out); });
 }
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }

@@ -1,7 +1,6 @@
 // The server's objects as a client meets them: the one class object (File's), what each object
 // answers to, late binding without a type library, and when the library may be unloaded.
 #include <thread>
-#include <vector>
 
 #include "items/metadata.h"
 #include "server/library_state.h"
@@ -23,7 +22,9 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
         ASSERT_EQ(view->QueryInterface(IID_IUnknown, back.out_void()), S_OK);
         EXPECT_EQ(back.get(), identity.get());
     }
-    for (const IID* iid : refused) EXPECT_EQ(Query(object, *iid), E_NOINTERFACE);
+    for (const IID* iid : refused)
+        EXPECT_EQ(Handed([&](void** out) { return object->QueryInterface(*iid, out); }),
+                  E_NOINTERFACE);
     EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
     if (!richErrors) return;
     ComPtr<ISupportErrorInfo> support;
@@ -33,7 +34,6 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
         EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid), iid == richErrors ? S_OK : S_FALSE);
 }
 
-// What a client meets: a bound File, its Types collection, an enumerator of it and an item.
 struct Objects {
     TempDir dir;
     ComPtr<IFile> file;
@@ -140,8 +140,7 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     EXPECT_EQ(server::ModuleLockCount(), 3) << "two Files and the class object";
     a.reset();
     b.reset();
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(Results({factory->LockServer(TRUE), factory->LockServer(TRUE)}), Results(2, S_OK));
     factory.reset();
     for (int unlock = 0; unlock < 2; ++unlock) {
         EXPECT_FALSE(CanUnload()) << "a LockServer(TRUE) is still unbalanced";

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <string>
 
 #include "server/registration_script.h"
 #include "support/test_support.h"
@@ -44,7 +43,6 @@ std::string Parse(const std::string& text) {
     return "refused at " + std::to_string(error.line);
 }
 
-// Each script with its tree or the line it is refused at.
 TEST(RegistrationScriptTest, ScriptsDescribeTheirTreesOrAreRefusedWithTheLine) {
     const std::pair<std::string, std::string> cases[] = {
         {"# the entries of one class\n"

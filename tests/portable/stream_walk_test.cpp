@@ -1,17 +1,10 @@
 // The stream walk over backup streams composed byte by byte: names of every legal length
 // arrive whole, cut and malformed records end the walk cleanly, contents are skipped by
 // their full 64-bit size and never read, and sizes add up modulo 2^32.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include "discovery/stream_walk.h"
 #include "file_properties_fixture.h"
-#include "server/module_lock.h"
 #include "stream_walk_composed.h"
 
 namespace quarrow2::test {
@@ -36,8 +29,7 @@ LONG Record(const WIN32_STREAM_ID& header, const WCHAR* name, void* context) {
     return ++r.visits == r.stopAfter ? 1 : 0;
 }
 
-// Every read asked for a header, or for a name no longer than the walk's buffer, and no
-// content byte was read.
+// Every read fits the walk's buffer, and no content byte was read.
 void ExpectReadsWithinBuffers(const ComposedBackup& backup) {
     for (size_t i = 0; i < backup.requested.size(); ++i)
         EXPECT_LE(backup.requested[i], kLongestRawNameBytes) << "read " << i;
@@ -139,8 +131,7 @@ TEST(StreamWalkComposed, CutMalformedAndOverlongRecordsEndTheWalkKeepingWhatCame
         {kLater, 4, kFailRead, before, 0},  // a header read
         {kLater, 5, kFailRead, before, 0},  // a name read
         {kLater, 4, kLoseAtRead, before, 0},
-        // A name read that loses the context, and a skip that does, end the walk before the
-        // next visit and the next read.
+        // A lost context ends the walk before the next visit and the next read.
         {kLater, 3, kLoseAtRead, "1  100", 4},
         {kLater, 1, kLoseAtSkip, before, 4},
         // Raw names longer than any file system makes: no part of them is read.

@@ -1,17 +1,13 @@
 // The Strings collection: reading by 1-based index, counting, the enumeration protocol
 // (Next, Skip, Reset, Clone) and the library lock count its objects hold. (Its interface
 // table: server_objects_test.cpp.)
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstring>
 #include <limits>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 #include "file_properties_fixture.h"
-#include "server/module_lock.h"
 
 namespace quarrow2::test {
 namespace {
@@ -19,8 +15,7 @@ namespace {
 constexpr LONG kMin = std::numeric_limits<LONG>::min();
 constexpr LONG kMax = std::numeric_limits<LONG>::max();
 
-// Item's text at each index, "refused" where it failed and left the receiving variant as it
-// was; joined by blanks.
+// Item's text at each index, "refused" where it failed leaving the variant as it was.
 std::string Items(const std::vector<std::string>& entries, const std::vector<LONG>& indexes) {
     ComPtr<IStrings> strings = MakeStrings(entries);
     LONG count = -1;
@@ -96,8 +91,7 @@ TEST(StringsCollection, NextFetchesWhatIsLeftAndSkipAndResetMove) {
     EXPECT_EQ(Steps(walk.get(), "n0 n1 n3 n3 r s0 s1 s2 n1 r n1 s3 n1 s4294967295 r n4"),
               "+ Author,+ Keywords,Title,- - + + + + - + Author,+ - - - + "
               "Author,Keywords,Title,- ");
-    // One at a time without a place for the count is allowed; more than one needs the
-    // count, and nothing moves when it is missing.
+    // Only a fetch of one may omit the count; nothing moves when it is missing.
     UniqueVariant v;
     VARIANT batch[2];
     EXPECT_EQ(walk->Reset(), S_OK);
