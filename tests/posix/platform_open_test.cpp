@@ -195,6 +195,12 @@ TEST(PlatformOpen, Volumes) {
     EXPECT_EQ(Query(nullptr), Query(here.c_str()));
     EXPECT_EQ(Query(empty.c_str()), Query(here.c_str()));
     EXPECT_EQ(Query(here.c_str(), 2).first, ERROR_MORE_DATA);
+    // A file system without user attributes is named, and has no named streams.
+    WCHAR name[MAX_PATH] = {};
+    DWORD flags = FILE_NAMED_STREAMS;
+    EXPECT_TRUE(GetVolumeInformationW(W("/proc/self/status\\").c_str(), nullptr, 0, nullptr,
+                                      nullptr, &flags, name, MAX_PATH));
+    EXPECT_EQ(Narrow(WString(name)) + " " + std::to_string(flags & FILE_NAMED_STREAMS), "proc 0");
 }
 
 }  // namespace
