@@ -172,7 +172,7 @@ std::pair<long, DWORD> Query(const WCHAR* root, DWORD nameSize = MAX_PATH) {
     return {error, flags};
 }
 
-// Roots that name a Linux path (drive, UNC and relative roots: the portable file tests).
+// Roots that name a Linux path, and drive, UNC and relative roots, which name none.
 TEST(PlatformOpen, Volumes) {
     TempDir dir;
     MakeFile(dir / "doc");
@@ -182,6 +182,9 @@ TEST(PlatformOpen, Volumes) {
              {PathW(dir / "missing" / "deeper" / "file.txt") + W("\\"), 0},
              // Cut in the middle of a name, as a 244-character root can be.
              {doc.substr(0, doc.size() - 1) + W("\\"), 0},
+             {W("C:\\"), ERROR_PATH_NOT_FOUND},
+             {W("relative\\"), ERROR_PATH_NOT_FOUND},
+             {W("\\\\server\\share\\"), ERROR_PATH_NOT_FOUND},
              {W("C:"), ERROR_INVALID_NAME},
              {W("C:r"), ERROR_INVALID_NAME},
              {PathW(dir.path()), ERROR_INVALID_NAME},
