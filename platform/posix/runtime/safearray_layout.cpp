@@ -115,6 +115,7 @@ VARTYPE HiddenVartype(const SAFEARRAY* psa) {
 }
 
 bool CellCount(const SAFEARRAY* psa, uint64_t* cells) {
+    *cells = 0;  // set on every path: no caller reads an unset count
     uint64_t total = 1;
     for (USHORT i = 0; i < psa->cDims; ++i) {
         const uint64_t n = psa->rgsabound[i].cElements;
