@@ -119,10 +119,7 @@ bool CellCount(const SAFEARRAY* psa, uint64_t* cells) {
     uint64_t total = 1;
     for (USHORT i = 0; i < psa->cDims; ++i) {
         const uint64_t n = psa->rgsabound[i].cElements;
-        if (n == 0) {
-            *cells = 0;
-            return true;
-        }
+        if (n == 0) return true;
         if (total > kMaxDataBytes / n) return false;
         total *= n;
     }
