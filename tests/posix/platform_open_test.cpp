@@ -45,6 +45,8 @@ TEST(PlatformOpen, PathsAndDispositions) {
         {W("new:T"), 0, ""},
         {W("new2:a:b"), 0, ""},
         {W("new3:T:$DATA"), 0, ""},
+        // Nor does a name without a colon: the file itself is made, where it was named.
+        {W("made"), 0, ""},
         // Backslashes are ordinary characters of Linux names.
         {W("back\\slash:T"), 0, ""},
         // Folders carry named streams, as on NTFS, and those need no backup semantics.
@@ -86,7 +88,7 @@ TEST(PlatformOpen, PathsAndDispositions) {
               "a:b [colon file] T=\nback\\slash [] T=\ndoc [main content] $DATA= "
               "T=value of T " +
                   std::string(250, 'n') +
-                  "= t= \xF0\x9F\x98\x80\xC3\xA9=\nfolder T=\nnew [] T=\n"
+                  "= t= \xF0\x9F\x98\x80\xC3\xA9=\nfolder T=\nmade []\nnew [] T=\n"
                   "new2:a [] b=\nnew3 [] T=\nx [] y=\nx:y [] T=\n");
     EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error, DWORD{ERROR_PATH_NOT_FOUND});
     SetLastError(0);
