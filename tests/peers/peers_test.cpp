@@ -17,7 +17,8 @@ using Items = std::map<std::string, std::string>;  // type name -> its bytes
 
 std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-const std::string kUnicodeType = "Näme ✓ 😀";  // a blank, and a character outside the BMP
+// A blank, the first and the last character of two UTF-8 bytes, one outside the BMP.
+const std::string kUnicodeType = "Näme \xC2\x80\xDF\xBF ✓ 😀";
 const std::string kMainContent = "the file's own bytes";
 
 // What a peer writes: text, every byte value, an odd length, the empty value's marker, the
