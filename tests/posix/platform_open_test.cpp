@@ -145,6 +145,7 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
                        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10004)),
                        reinterpret_cast<HANDLE>(buffer)}) {
         EXPECT_EQ(ErrorOf(ReadFile(bad, buffer, 4, &got, nullptr)), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(ErrorOf(WriteFile(bad, buffer, 4, &got, nullptr)), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
         EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
         EXPECT_EQ(ErrorOf(LockFile(bad, 0, 0, 1, 0)), ERROR_INVALID_HANDLE);
