@@ -45,7 +45,7 @@ TEST(PlatformOpen, PathsAndDispositions) {
         {W("new:T"), 0, ""},
         {W("new2:a:b"), 0, ""},
         {W("new3:T:$DATA"), 0, ""},
-        // Nor does a name without a colon: the file itself is made, where it was named.
+        // A missing name without a colon is the file itself, made where it was named.
         {W("made"), 0, ""},
         // Backslashes are ordinary characters of Linux names.
         {W("back\\slash:T"), 0, ""},
