@@ -15,8 +15,6 @@ namespace {
 
 using Items = std::map<std::string, std::string>;  // type name -> its bytes
 
-std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 // A blank, the first and the last character of two UTF-8 bytes, one outside the BMP.
 const std::string kUnicodeType = "Näme \xC2\x80\xDF\xBF ✓ 😀";
 const std::string kMainContent = "the file's own bytes";

@@ -11,6 +11,7 @@
 namespace quarrow2::test {
 
 inline Bytes Utf16Bytes(const std::string& utf8) { return Utf16Bytes(W(utf8)); }
+inline std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // The value of the attribute "user." + name, or nothing when the file has none.
 inline std::optional<Bytes> UserAttribute(const std::filesystem::path& file,

@@ -12,13 +12,14 @@
 namespace quarrow2::test {
 namespace {
 
-// A walk as the library makes it: "id name size", contents read, the failed call's error.
+// A walk as the library makes it: "id name size", contents read in pieces of `piece` bytes
+// (or skipped when 0), the failed call's error.
 struct Walk {
     std::vector<std::string> records, contents;
     DWORD error = 0;
 };
 
-Walk WalkStreams(HANDLE h, bool readContents, DWORD piece = 1 << 20) {
+Walk WalkStreams(HANDLE h, DWORD piece = 1 << 20) {
     Walk walk;
     LPVOID context = nullptr;
     auto read = [&](void* into, DWORD wanted) -> DWORD {
@@ -39,17 +40,16 @@ Walk WalkStreams(HANDLE h, bool readContents, DWORD piece = 1 << 20) {
         if (header.nameBytes && read(name.data(), header.nameBytes) != header.nameBytes) break;
         walk.records.push_back(std::to_string(header.id) + " " + Narrow(name) + " " +
                                std::to_string(header.size));
-        std::string content, chunk(readContents ? piece : 0, '\0');
-        while (readContents && content.size() < header.size) {
+        std::string content, chunk(piece, '\0');
+        while (piece && content.size() < header.size) {
             DWORD n = read(chunk.data(), piece);
             if (n == 0) break;
             content.append(chunk, 0, n);
         }
         walk.contents.push_back(content);
         DWORD low = 0, high = 0;
-        if (!readContents &&
-            !BackupSeek(h, static_cast<DWORD>(header.size), static_cast<DWORD>(header.size >> 32),
-                        &low, &high, &context)) {
+        if (!piece && !BackupSeek(h, static_cast<DWORD>(header.size),
+                                  static_cast<DWORD>(header.size >> 32), &low, &high, &context)) {
             walk.error = GetLastError();
             break;
         }
@@ -114,20 +114,20 @@ TEST(PlatformBackup, StreamsInTheFileSystemsOrderWithContentsSkippedUnread) {
     const WString path = PathW(dir / "doc");
     Opened file = OpenReader(path, FILE_SHARE_READ);
     for (DWORD piece : {0u, 1u << 20, 7u}) {
-        Walk walk = WalkStreams(file.handle.get(), piece != 0, piece ? piece : 1);
+        Walk walk = WalkStreams(file.handle.get(), piece);
         EXPECT_EQ(walk.error, 0u) << piece;
         EXPECT_EQ(walk.records, sample.records) << piece;
         EXPECT_TRUE(!piece || walk.contents == sample.contents) << piece;
     }
     // A file with nothing: one empty main stream. Folders have only named streams.
     MakeFile(dir / "empty");
-    EXPECT_EQ(WalkStreams(OpenReader(PathW(dir / "empty")).handle.get(), true).records,
+    EXPECT_EQ(WalkStreams(OpenReader(PathW(dir / "empty")).handle.get()).records,
               std::vector<std::string>{"1  0"});
     fs::create_directory(dir / "folder");
     SetRawStream(dir / "folder", "A", "on the folder");
     Opened folder = Open(PathW(dir / "folder"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS);
-    Walk walk = WalkStreams(folder.handle.get(), true);
+    Walk walk = WalkStreams(folder.handle.get());
     EXPECT_EQ(walk.records, std::vector<std::string>{"4 :A:$DATA 13"});
     EXPECT_EQ(walk.contents, std::vector<std::string>{"on the folder"});
 
@@ -136,10 +136,10 @@ TEST(PlatformBackup, StreamsInTheFileSystemsOrderWithContentsSkippedUnread) {
         Opened own = OpenReader(path, FILE_SHARE_READ);  // the child keeps no descriptor of ours
         if (!own.ok()) return "open failed";
         if (!ForbidContentReads()) return "skip: no system-call filter on this machine";
-        Walk skipped = WalkStreams(own.handle.get(), false);
+        Walk skipped = WalkStreams(own.handle.get(), 0);
         if (skipped.error || skipped.records != sample.records)
             return "the skipping walk failed with " + std::to_string(skipped.error);
-        if (WalkStreams(own.handle.get(), true).error != ERROR_IO_DEVICE)
+        if (WalkStreams(own.handle.get()).error != ERROR_IO_DEVICE)
             return "a content was read under the filter";
         return std::string();
     });

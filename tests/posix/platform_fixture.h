@@ -28,9 +28,8 @@ inline WString StreamW(const fs::path& file, const std::string& stream = std::st
 
 // The raw attribute "user." + name; nothing when absent.
 inline std::optional<std::string> RawStream(const fs::path& file, const std::string& name) {
-    std::optional<Bytes> value = UserAttribute(file, name);
-    return value ? std::optional<std::string>(std::string(value->begin(), value->end()))
-                 : std::nullopt;
+    const std::optional<Bytes> value = UserAttribute(file, name);
+    return value ? std::optional<std::string>(Raw(*value)) : std::nullopt;
 }
 
 inline void SetRawStream(const fs::path& file, const std::string& name, const std::string& value) {
@@ -102,8 +101,7 @@ inline DWORD PutValue(HANDLE h, const std::string& value) {
 
 // A whole-value get as an item makes it: size, then one read from the start.
 inline std::optional<std::string> GetValue(HANDLE h, DWORD* error = nullptr) {
-    DWORD size = GetFileSize(h, nullptr);
-    DWORD got = 0;
+    DWORD size = GetFileSize(h, nullptr), got = 0;
     std::string value(size == INVALID_FILE_SIZE ? 0 : size, '\0');
     if (size == INVALID_FILE_SIZE || SetFilePointer(h, 0, nullptr, FILE_BEGIN) != 0 ||
         !ReadFile(h, value.data(), size, &got, nullptr) || got != size) {
@@ -141,12 +139,12 @@ public:
 
     void Run(const std::vector<Step>& steps) {
         for (size_t i = 0; i < steps.size(); ++i) {
-            EXPECT_EQ(Do(steps[i]), steps[i].expected) << "step " << i;
+            SCOPED_TRACE("step " + std::to_string(i));
+            EXPECT_EQ(Do(steps[i]), steps[i].expected);
             if (steps[i].stored) {
                 EXPECT_EQ(stream_.empty() ? FileContent(file_)
                                           : RawStream(file_, stream_).value_or("none"),
-                          steps[i].stored)
-                    << "step " << i;
+                          steps[i].stored);
             }
         }
     }

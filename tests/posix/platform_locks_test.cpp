@@ -144,9 +144,9 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
     // Holders now, overlaps seen and racers ready, in memory both processes share.
-    auto* counts = static_cast<std::atomic<int>*>(mmap(nullptr, 3 * sizeof(std::atomic<int>),
-                                                       PROT_READ | PROT_WRITE,
-                                                       MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    constexpr size_t kBytes = 3 * sizeof(std::atomic<int>);
+    auto* counts = static_cast<std::atomic<int>*>(
+        mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(counts, MAP_FAILED);
     auto hold = [counts] {
         if (counts[0].fetch_add(1) != 0) counts[1].fetch_add(1);
@@ -171,57 +171,55 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     Child second([&](Child& self) { return race(2, self); });
     EXPECT_EQ(first.Receive() + second.Receive(), "donedone");
     EXPECT_EQ(counts[1].load(), 0);
-    munmap(counts, 3 * sizeof(std::atomic<int>));
+    munmap(counts, kBytes);
 }
 
 // Windows' rule: a second open fails when it asks for an access the first does not share,
 // or refuses to share an access the first holds. Opens without data access take no part.
-bool Conflict(DWORD access1, DWORD share1, DWORD access2, DWORD share2) {
+DWORD SharingError(DWORD access1, DWORD share1, DWORD access2, DWORD share2) {
     auto kinds = [](DWORD access) {
         return ((access & GENERIC_READ) ? FILE_SHARE_READ : 0u) |
                ((access & GENERIC_WRITE) ? FILE_SHARE_WRITE : 0u) |
                ((access & DELETE) ? FILE_SHARE_DELETE : 0u);
     };
     DWORD held1 = kinds(access1), held2 = kinds(access2);
-    return held1 && held2 && ((held2 & ~share1) || (held1 & ~share2));
+    const bool conflict = held1 && held2 && ((held2 & ~share1) || (held1 & ~share2));
+    return conflict ? ERROR_SHARING_VIOLATION : 0u;
 }
 
 TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     TempDir dir;
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "v");
+    const WString stream = StreamW(dir / "doc", "T");
     const DWORD accesses[] = {0, GENERIC_READ, GENERIC_WRITE, kReadWrite, DELETE};
     const DWORD shares[] = {0, 1, 2, 4, 3, 7};  // FILE_SHARE_READ 1, WRITE 2, DELETE 4
-    for (const std::string& stream : {std::string("T"), std::string()})
+    for (const WString& path : {stream, PathW(dir / "doc")})
         for (DWORD access1 : accesses)
             for (DWORD share1 : shares) {
-                Opened first = Open(StreamW(dir / "doc", stream), access1, share1, OPEN_EXISTING);
+                Opened first = Open(path, access1, share1, OPEN_EXISTING);
                 ASSERT_TRUE(first.ok()) << first.error;
                 for (DWORD access2 : accesses)
-                    for (DWORD share2 : shares) {
-                        bool conflict = Conflict(access1, share1, access2, share2);
-                        EXPECT_EQ(Open(StreamW(dir / "doc", stream), access2, share2, OPEN_EXISTING)
-                                      .error,
-                                  conflict ? ERROR_SHARING_VIOLATION : 0u)
-                            << "stream '" << stream << "' first " << std::hex << access1 << "/"
-                            << share1 << " second " << access2 << "/" << share2;
-                    }
+                    for (DWORD share2 : shares)
+                        EXPECT_EQ(Open(path, access2, share2, OPEN_EXISTING).error,
+                                  SharingError(access1, share1, access2, share2))
+                            << Narrow(path) << " first " << std::hex << access1 << "/" << share1
+                            << " second " << access2 << "/" << share2;
             }
 
     // Streams of one file are independent; a refused open leaves nothing behind.
-    Opened exclusive = Open(StreamW(dir / "doc", "T"), kReadWrite | DELETE, 0, OPEN_EXISTING);
+    Opened exclusive = Open(stream, kReadWrite | DELETE, 0, OPEN_EXISTING);
     EXPECT_TRUE(Open(StreamW(dir / "doc", "U"), kReadWrite, 0, OPEN_ALWAYS).ok());
     EXPECT_TRUE(Open(PathW(dir / "doc"), kReadWrite, 0, OPEN_EXISTING).ok());
-    EXPECT_EQ(Open(StreamW(dir / "doc", "T"), GENERIC_READ, 7, OPEN_EXISTING).error,
-              DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_EQ(Open(stream, GENERIC_READ, 7, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
     exclusive.handle.reset();
-    EXPECT_TRUE(Open(StreamW(dir / "doc", "T"), kReadWrite, 0, OPEN_EXISTING).ok());
+    EXPECT_TRUE(Open(stream, kReadWrite, 0, OPEN_EXISTING).ok());
 
     // Another program's flock on the file stops no open.
     UniqueFd foreign(open((dir / "doc").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
-    Opened item = OpenItem(StreamW(dir / "doc", "T"));
-    EXPECT_EQ(OpenItem(StreamW(dir / "doc", "T")).error, DWORD{ERROR_SHARING_VIOLATION});
+    Opened item = OpenItem(stream);
+    EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION});
     EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
     EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
 }

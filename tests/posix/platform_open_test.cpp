@@ -79,8 +79,7 @@ TEST(PlatformOpen, PathsAndDispositions) {
         EXPECT_EQ(opened.ok(), c.value != nullptr);
         if (c.value) {
             EXPECT_EQ(GetValue(opened.handle.get()), c.value);
-        }
-        if (!c.value && c.error != invalid && c.path.find(u':') != WString::npos) {
+        } else if (c.error != invalid && c.path.find(u':') != WString::npos) {
             EXPECT_EQ(ErrorOf(DeleteFileW(path.c_str())), c.error);
         }
     }

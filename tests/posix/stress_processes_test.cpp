@@ -43,8 +43,6 @@ std::string CheckValue(const Bytes& value) {
     return whole ? "" : "a torn or foreign value of " + std::to_string(value.size()) + " bytes";
 }
 
-std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
 size_t OpenDescriptors() {
     return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
@@ -76,8 +74,7 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
         if (!item) {
             // Open finds the item missing when another process has just deleted it.
             const bool add = choice % 3 != 0;
-            ItemOutcome outcome =
-                add ? Add(file.get(), name.c_str()) : Open(file.get(), name.c_str());
+            ItemOutcome outcome = OpenOrAdd(file.get(), add, Bstr(name).get());
             item = std::move(outcome.item);
             if (!item)
                 expectRefusal(
