@@ -223,8 +223,7 @@ TEST(StressLimits, TheLargestValueTheFileSystemTakesAndOneByteMore) {
     int refusal = E2BIG;
     while (refused - fits > 1) {
         const size_t middle = fits + (refused - fits) / 2;
-        const bool stored =
-            setxattr(path.c_str(), "user.T", std::string(middle, 'p').data(), middle, 0) == 0;
+        const bool stored = SetUserAttribute(path, "T", Bytes(middle, 'p'));
         if (!stored) refusal = errno;
         (stored ? fits : refused) = middle;
     }
