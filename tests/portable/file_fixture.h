@@ -20,15 +20,20 @@ inline UniqueBstr BstrOf(const WString& s) {
     return UniqueBstr(SysAllocStringLen(s.data(), static_cast<UINT>(s.size())));
 }
 
-// SetFile's answer for the path.
+// A boolean answer of File (SetFile's, Exists, Supported): S_OK and one of the two values.
+template <class Method, class... Args>
+bool Answer(IFile* file, Method method, Args... args) {
+    VARIANT_BOOL value = 1;
+    EXPECT_EQ((file->*method)(args..., &value), S_OK);
+    EXPECT_TRUE(value == VARIANT_TRUE || value == VARIANT_FALSE);
+    return value == VARIANT_TRUE;
+}
 inline bool Bind(IFile* file, const WString& path) {
-    VARIANT_BOOL supported = 1;
-    UniqueBstr p = BstrOf(path);
-    EXPECT_EQ(file->SetFile(p.get(), &supported), S_OK);
-    EXPECT_TRUE(supported == VARIANT_TRUE || supported == VARIANT_FALSE);
-    return supported == VARIANT_TRUE;
+    return Answer(file, &IFile::SetFile, BstrOf(path).get());
 }
 inline bool Bind(IFile* file, const std::filesystem::path& path) { return Bind(file, PathW(path)); }
+inline bool Exists(IFile* file) { return Answer(file, &IFile::get_Exists); }
+inline bool Supported(IFile* file) { return Answer(file, &IFile::get_Supported); }
 
 // What Open or Add gave: the status, the item, and the rich error of a failure.
 struct ItemOutcome {
@@ -60,19 +65,6 @@ inline ItemOutcome Add(IFile* file, const WString& type) {
 inline ItemOutcome Open(IFile* file, const char* type) { return Open(file, W(type)); }
 inline ItemOutcome Add(IFile* file, const char* type) { return Add(file, W(type)); }
 
-// Exists and Supported of a File: S_OK and one of the two boolean values, always.
-inline bool Exists(IFile* file) {
-    VARIANT_BOOL exists = 1;
-    EXPECT_EQ(file->get_Exists(&exists), S_OK);
-    EXPECT_TRUE(exists == VARIANT_TRUE || exists == VARIANT_FALSE);
-    return exists == VARIANT_TRUE;
-}
-inline bool Supported(IFile* file) {
-    VARIANT_BOOL supported = 1;
-    EXPECT_EQ(file->get_Supported(&supported), S_OK);
-    return supported == VARIANT_TRUE;
-}
-
 // Checks a reported failure of File: E_FAIL, the description, the class and interface.
 inline void ExpectFileFailure(const ItemOutcome& o, const std::string& description) {
     EXPECT_EQ(o.hr, E_FAIL);
@@ -82,6 +74,18 @@ inline void ExpectFileFailure(const ItemOutcome& o, const std::string& descripti
     EXPECT_EQ(o.error.source, ProgIdOf(CLSID_File));
     EXPECT_TRUE(IsEqualGUID(o.error.guid, IID_IFile));
 }
+
+// A file "report.doc" holding "contents" in a fresh folder and a File that SetUp binds to it,
+// on a volume with named streams. Suites that must see the folder first call SetUp last.
+class BoundFileTest : public ::testing::Test {
+protected:
+    BoundFileTest() { MakeFile(path, "contents"); }
+    void SetUp() override { ASSERT_TRUE(file && Bind(file.get(), path)); }
+
+    TempDir dir;
+    const std::filesystem::path path = dir / "report.doc";
+    ComPtr<IFile> file = NewFile();
+};
 
 inline std::string TextOf(IMetaData* item) {
     UniqueBstr text;

@@ -12,7 +12,7 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     UniqueBstr name;
     EXPECT_EQ(item->get_Name(name.out()), S_OK);
     EXPECT_TRUE(name.get() && SysStringLen(name.get()) == 0);
-    EXPECT_EQ(Length(item), 0);
+    EXPECT_EQ(LengthOf(item), 0);
     EXPECT_EQ(item->Delete(), S_OK);
     EXPECT_EQ(item->Close(), S_OK);
     EXPECT_FALSE(TakeRichError().present);
@@ -41,14 +41,11 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
 TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStreamAndHoldTheLibrary) {
     ItemFile file;
     const LONG before = server::ModuleLockCount();
-    const auto streamIsFree = [&] {
-        return UniqueHandle(file.OpenStream(GENERIC_READ | GENERIC_WRITE)).valid();
-    };
+    const auto streamIsFree = [&] { return UniqueHandle(file.OpenStream()).valid(); };
     ComPtr<MetaData> made = New<MetaData>();
     ASSERT_TRUE(made);
     EXPECT_EQ(server::ModuleLockCount(), before + 1);
-    made->Attach(file.OpenStream(GENERIC_READ | GENERIC_WRITE), file.streamPath().c_str(),
-                 OLESTR("T"));
+    made->Attach(file.OpenStream(), file.streamPath().c_str(), OLESTR("T"));
     made.reset();
     EXPECT_TRUE(streamIsFree());
     ComPtr<IMetaData> item = file.Item();
@@ -82,7 +79,7 @@ TEST(MetaDataFailures, DeleteClosesTheItemEvenWhenRefused) {
     EXPECT_TRUE(Refused(item->Delete(), "Unable to delete file.", ERROR_SHARING_VIOLATION));
     UniqueBstr name;
     EXPECT_EQ(item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()) + std::to_string(Length(item.get())), "0");
+    EXPECT_EQ(Narrow(name.get()) + std::to_string(LengthOf(item.get())), "0");
     EXPECT_EQ(item->Delete(), S_OK);
     other.reset();
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("held")));

@@ -11,10 +11,8 @@
 // same names.
 namespace quarrow2::test::metadata {
 
-using test::Bytes;
-using test::EmptyValueMarker;
+using test::EmptyValueMarker;  // also named through this namespace by other suites
 using test::PutText;
-using test::Utf16Bytes;
 
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -67,8 +65,10 @@ inline bool ArrayIsUnlocked(SAFEARRAY* array) {
     return SafeArrayRedim(array, &bound) == S_OK;
 }
 
-// Takes the thread's rich error and checks it against a MetaData report.
-inline ::testing::AssertionResult IsMetaDataError(const std::string& message, DWORD code) {
+// A call that failed with E_FAIL and left the thread the MetaData report of `message` and
+// `code` (the report is taken, and so cleared).
+inline ::testing::AssertionResult Refused(HRESULT hr, const std::string& message, DWORD code) {
+    if (hr != E_FAIL) return ::testing::AssertionFailure() << "status " << hr;
     const RichError e = TakeRichError();
     const std::string expected = WithSystemText(message, code);
     if (e.present && e.description == expected && e.source == ProgIdOf(CLSID_MetaData) &&
@@ -78,41 +78,23 @@ inline ::testing::AssertionResult IsMetaDataError(const std::string& message, DW
                                          << e.source << "\", expected \"" << expected << "\"";
 }
 
-// A call that failed with E_FAIL and the MetaData report of `message` and `code`.
-inline ::testing::AssertionResult Refused(HRESULT hr, const std::string& message, DWORD code) {
-    if (hr != E_FAIL) return ::testing::AssertionFailure() << "status " << hr;
-    return IsMetaDataError(message, code);
-}
-
-// The item's Text in UTF-8; `result` receives the status of the get.
-inline std::string Text(IMetaData* item, HRESULT* result = nullptr) {
-    UniqueBstr text;
-    const HRESULT hr = item->get_Text(text.out());
-    if (result) *result = hr;
-    return Narrow(text.get());
-}
-
 inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0) {
     UniqueVariant value;
     SetByteArray(value.get(), bytes, lowerBound);
     return item->put_Data(*value);
 }
 
-inline LONG Length(IMetaData* item) { return LengthOf(item); }
-
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
-    ItemFile() : file_(dir_ / "F"), stream_(PathW(file_) + OLESTR(":T")) {}
     // Where streams are plain files named "F:T" (Wine), the folder's removal does not
     // cope with them, so the stream goes first.
     ~ItemFile() { DeleteFileW(stream_.c_str()); }
 
-    const std::filesystem::path& file() const { return file_; }
     const WString& streamPath() const { return stream_; }
 
     // A handle on the stream, made if missing.
-    HANDLE OpenStream(DWORD access, DWORD share = FILE_SHARE_READ,
+    HANDLE OpenStream(DWORD access = GENERIC_READ | GENERIC_WRITE, DWORD share = FILE_SHARE_READ,
                       DWORD disposition = OPEN_ALWAYS) const {
         return CreateFileW(streamPath().c_str(), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -156,8 +138,7 @@ private:
     }
 
     TempDir dir_;
-    std::filesystem::path file_;
-    WString stream_;
+    const WString stream_ = PathW(dir_ / "F") + OLESTR(":T");
 };
 
 }  // namespace quarrow2::test::metadata

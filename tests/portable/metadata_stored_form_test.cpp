@@ -9,12 +9,10 @@ namespace {
 TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMarker) {
     ItemFile file;
     ComPtr<IMetaData> item = file.Item();  // the stream is made, and left empty
-    HRESULT hr = E_FAIL;
-    EXPECT_EQ(Text(item.get(), &hr), "");
-    EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(TextOf(item.get()), "");
     UniqueVariant none;
     ExpectEmptyByteArray(item->get_Data(none.get()), *none);
-    EXPECT_EQ(Length(item.get()), 0);
+    EXPECT_EQ(LengthOf(item.get()), 0);
     const Bytes marker = EmptyValueMarker();
     ASSERT_EQ(marker.size(), 32u);
     Bytes terminated = marker;
@@ -53,11 +51,11 @@ TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMar
             c.put == kData ? PutData(item.get(), c.value, c.lower) : item->put_Text(text.get()),
             S_OK);
         EXPECT_EQ(file.Stored(), c.stored);
-        EXPECT_EQ(Length(item.get()), static_cast<LONG>(c.stored.size()));
+        EXPECT_EQ(LengthOf(item.get()), static_cast<LONG>(c.stored.size()));
         EXPECT_EQ(item->get_Text(text.out()), S_OK);
         ASSERT_NE(text.get(), nullptr);
         UniqueVariant data;
-        hr = item->get_Data(data.get());
+        const HRESULT hr = item->get_Data(data.get());
         if (c.stored == marker) {
             EXPECT_EQ(SysStringByteLen(text.get()), 0u);
             ExpectEmptyByteArray(hr, *data);
@@ -78,7 +76,7 @@ TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMar
     byReference.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
     byReference.pparray = &array;
     ASSERT_EQ(item->put_Data(byReference), S_OK);
-    EXPECT_EQ(Text(item.get()), "AC");
+    EXPECT_EQ(TextOf(item.get()), "AC");
     EXPECT_EQ(ArrayBytes(*owner), (Bytes{0x41, 0x00, 0x43, 0x00}));
     EXPECT_TRUE(ArrayIsUnlocked(array));
 }

@@ -67,7 +67,7 @@ TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem)
         EXPECT_EQ(failedBeforeClose.load(), 0);
         EXPECT_EQ(torn.load(), 0);
         EXPECT_TRUE(ending[0] == 'D' ? !file.StreamExists() : IsOne(file.Stored()));
-        EXPECT_TRUE(ending[0] == 'n' || Length(item.get()) == 0);
+        EXPECT_TRUE(ending[0] == 'n' || LengthOf(item.get()) == 0);
     }
 }
 

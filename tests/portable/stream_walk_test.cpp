@@ -16,10 +16,10 @@ using Skips = std::vector<ULONGLONG>;
 constexpr ULONGLONG kGiB = 1ull << 30;
 constexpr DWORD kLongestRawNameBytes = discovery::kMaxRawStreamNameUnits * sizeof(WCHAR);
 
+// "id name size" of each visit, joined by "|"; the walk is stopped after `stopAfter` if not 0.
 struct Recorder {
-    std::string seen;  // "id name size" of each visit, joined by "|"
-    size_t visits = 0;
-    size_t stopAfter = 0;
+    std::string seen;
+    size_t visits = 0, stopAfter = 0;
 };
 
 LONG Record(const WIN32_STREAM_ID& header, const WCHAR* name, void* context) {
@@ -36,10 +36,8 @@ void ExpectReadsWithinBuffers(const ComposedBackup& backup) {
     EXPECT_EQ(backup.contentBytesRead, 0u) << "a content byte was read";
 }
 
-// What the walk visited, the visitor stopping it after `stopAfter` visits if not 0.
 std::string Walk(ComposedBackup& backup, size_t stopAfter = 0) {
-    Recorder recorder;
-    recorder.stopAfter = stopAfter;
+    Recorder recorder{"", 0, stopAfter};
     WalkBackupStream(backup, Record, &recorder);
     ExpectReadsWithinBuffers(backup);
     return recorder.seen;
@@ -158,9 +156,7 @@ TEST(StreamWalkComposed, CutMalformedAndOverlongRecordsEndTheWalkKeepingWhatCame
         if (c.fault == kLoseAtRead) backup.LoseContextAtRead(c.n);
         if (c.fault == kLoseAtSkip) backup.LoseContextAtSkip(c.n);
         EXPECT_EQ(Walk(backup), c.seen);
-        if (c.reads) {
-            EXPECT_EQ(backup.requested.size(), c.reads);
-        }
+        EXPECT_EQ(c.reads ? backup.requested.size() : 0, c.reads);
     }
 }
 

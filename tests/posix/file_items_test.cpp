@@ -23,17 +23,16 @@ ComPtr<IMetaData> AddedItem(IFile* file, const char* type) {
     return added.item;
 }
 
-TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
-    TempDir dir;
-    const fs::path report = dir / "report.doc";
-    MakeFile(report, "main stream");
-    ComPtr<IFile> file = NewFile(), other = NewFile();
-    ASSERT_TRUE(Bind(file.get(), report) && Bind(other.get(), report));
+using FileItems = BoundFileTest;
+
+TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
+    ComPtr<IFile> other = NewFile();
+    ASSERT_TRUE(Bind(other.get(), path));
 
     // Add of a new type stores the empty value; of an existing one, keeps its bytes (below).
     ComPtr<IMetaData> author = AddedItem(file.get(), "Author");
     ASSERT_TRUE(author);
-    EXPECT_EQ(UserAttribute(report, "Author"), EmptyValueMarker());
+    EXPECT_EQ(UserAttribute(path, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(author.get()), "");
     EXPECT_EQ(LengthOf(author.get()), 32);
 
@@ -51,8 +50,8 @@ TEST(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     ASSERT_EQ(PutText(again.get(), "after close"), S_OK);
     other.reset();
     EXPECT_EQ(TextOf(again.get()), "after close");
-    EXPECT_EQ(UserAttribute(report, "Author"), Utf16Bytes("after close"));
-    EXPECT_EQ(FileContent(report), "main stream");
+    EXPECT_EQ(UserAttribute(path, "Author"), Utf16Bytes("after close"));
+    EXPECT_EQ(FileContent(path), "contents");
 
     // Neither makes a missing folder; Add makes a missing file (Open: tests of hostile input).
     ASSERT_TRUE(Bind(file.get(), dir / "no-folder" / "missing.doc"));
@@ -115,23 +114,22 @@ std::string Expected() {
 }
 
 // Root writes anywhere, so a child makes the file immutable, mounts it read-only, or gives up root.
-TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
-    TempDir dir;
-    const fs::path report = dir / "report.doc";
-    MakeFile(report, "contents");
-    SetRawStream(report, "Author", kJane);
-    SetRawStream(report, "T", "stored");
-    ASSERT_EQ(chmod(report.c_str(), 0644), 0);
+using FileReadOnly = BoundFileTest;
+
+TEST_F(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
+    SetRawStream(path, "Author", kJane);
+    SetRawStream(path, "T", "stored");
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     const std::function<std::string()> ways[] = {
         [&]() -> std::string {
             // The flag stays on disk after the child, so it is taken back.
-            UniqueFd fd(open(report.c_str(), O_RDONLY | O_CLOEXEC));
+            UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
             int flags = 0, immutable = 0;
             if (ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0 ||
                 (immutable = flags | FS_IMMUTABLE_FL,
                  ioctl(fd.get(), FS_IOC_SETFLAGS, &immutable) != 0))
                 return "skip: cannot make a file immutable: " + std::string(std::strerror(errno));
-            const std::string outcome = TryEveryWay(report);
+            const std::string outcome = TryEveryWay(path);
             ioctl(fd.get(), FS_IOC_SETFLAGS, &flags);
             return outcome;
         },
@@ -144,15 +142,15 @@ TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
                 mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return "skip: no read-only bind mount: " + std::string(std::strerror(errno));
             DWORD flags = 0;
-            const WString root = PathW(report) + W("\\");
+            const WString root = PathW(path) + W("\\");
             GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
-            return flags & FILE_READ_ONLY_VOLUME ? TryEveryWay(report) : "no read-only volume";
+            return flags & FILE_READ_ONLY_VOLUME ? TryEveryWay(path) : "no read-only volume";
         },
         [&]() -> std::string {
             // An ordinary user may not write another's file.
             if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
                 return "skip: cannot become an ordinary user";
-            return TryEveryWay(report);
+            return TryEveryWay(path);
         }};
     size_t skipped = 0;
     for (size_t i = 0; i < std::size(ways); ++i) {
@@ -162,7 +160,7 @@ TEST(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
             std::cout << "[ skipped  ] " << outcome.substr(6) << std::endl;
         else
             EXPECT_EQ(outcome, Expected());
-        EXPECT_EQ(UserAttributeNames(report), (std::set<std::string>{"Author", "T"}));
+        EXPECT_EQ(UserAttributeNames(path), (std::set<std::string>{"Author", "T"}));
     }
     if (skipped == std::size(ways)) GTEST_SKIP() << "no way to make a file read-only here";
 }

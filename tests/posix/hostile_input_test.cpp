@@ -45,38 +45,34 @@ std::string Expected(bool exists, DWORD openCode, DWORD addCode, const std::stri
 }
 
 // Files a hostile name could reach instead of the bound one; nothing of it may change.
-class HostileInput : public ::testing::Test {
+class HostileInput : public BoundFileTest {
 protected:
     void SetUp() override {
-        MakeFile(path_, "contents");
-        MakeFile(dir_ / "neighbour.doc", "neighbour");
-        fs::create_directory(dir_ / "report.doc:x");
-        MakeFile(dir_ / "report.doc:x" / "victim", "victim");
-        MakeFile(dir_ / "a?b", "a?b");
-        before_ = Snapshot(dir_.path());
-        ASSERT_TRUE(file_ && Bind(file_.get(), path_));
+        MakeFile(dir / "neighbour.doc", "neighbour");
+        fs::create_directory(dir / "report.doc:x");
+        MakeFile(dir / "report.doc:x" / "victim", "victim");
+        MakeFile(dir / "a?b", "a?b");
+        before_ = Snapshot(dir.path());
+        BoundFileTest::SetUp();
     }
-    void TearDown() override { EXPECT_EQ(Snapshot(dir_.path()), before_); }
+    void TearDown() override { EXPECT_EQ(Snapshot(dir.path()), before_); }
 
-    TempDir dir_;
-    const fs::path path_ = dir_ / "report.doc";
-    ComPtr<IFile> file_ = NewFile();
     std::string before_;
 };
 
 TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
-    ItemOutcome author = Add(file_.get(), "Author");
+    ItemOutcome author = Add(file.get(), "Author");
     ASSERT_EQ(author.hr, S_OK);
     ASSERT_EQ(PutText(author.item.get(), "Jane"), S_OK);
     ComPtr<IStrings> types;
-    ASSERT_EQ(file_->get_Types(types.out()), S_OK);
+    ASSERT_EQ(file->get_Types(types.out()), S_OK);
     ComPtr<IFile> unborn = NewFile();
-    ASSERT_TRUE(Bind(unborn.get(), dir_ / "missing.doc"));
+    ASSERT_TRUE(Bind(unborn.get(), dir / "missing.doc"));
     SetErrorInfo(0, nullptr);
 
-    UniqueBstr o = Bstr("Other"), elsewhere = Bstr((dir_ / "elsewhere.doc").string());
+    UniqueBstr o = Bstr("Other"), elsewhere = Bstr((dir / "elsewhere.doc").string());
     LPOLESTR names[] = {const_cast<LPOLESTR>(OLESTR("Text"))};
-    IFile* f = file_.get();
+    IFile* f = file.get();
     IMetaData* m = author.item.get();
     IStrings* s = types.get();
     // The dispatch half of each dual interface too, whether or not the type library loads.
@@ -107,16 +103,16 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
 TEST_F(HostileInput, TypeNamesAndPathsThatCannotNameAnItemOfTheFileAreRefused) {
     for (const char* type :
          {"a/b", "a\\b", "x/victim", "x\\victim", "../neighbour.doc", "/", "a:b", "x:victim"})
-        ExpectRefused(file_.get(), W(type), ERROR_INVALID_NAME);
+        ExpectRefused(file.get(), W(type), ERROR_INVALID_NAME);
     // The longest automation string (16-bit length) among them.
     for (const WString& type : {WString(300, OLESTR('n')), WString(65535, OLESTR('n')),
                                 WString{'a', 0xD800, 'b'}, WString{0xDC00}})
-        ExpectRefused(file_.get(), type, ERROR_INVALID_NAME);
+        ExpectRefused(file.get(), type, ERROR_INVALID_NAME);
     // A legal stream name whose UTF-8 form is longer than an attribute name can be.
-    ExpectRefused(file_.get(), WString(200, static_cast<WCHAR>(0xE9)), ERROR_FILENAME_EXCED_RANGE);
+    ExpectRefused(file.get(), WString(200, static_cast<WCHAR>(0xE9)), ERROR_FILENAME_EXCED_RANGE);
 
     // Paths of 32,767 units: "./" steps back to the bound file, and one long name.
-    const WString folder = PathW(dir_.path()) + OLESTR("/");
+    const WString folder = PathW(dir.path()) + OLESTR("/");
     WString stepped = folder;
     while (stepped.size() + 2 + 10 <= 32767) stepped += OLESTR("./");
     EXPECT_EQ(EveryCall(stepped + OLESTR("report.doc")),
