@@ -1,6 +1,5 @@
-// Binding a File to a path: the volume root its streams probe asks about, the streams
-// answer, Exists on real files, Close; and what a File refuses before it touches the file
-// system, and in which order.
+// Binding a File: the volume root its streams probe asks about, the answer, Exists on real
+// files, Close; what a File refuses before it touches the file system, and in which order.
 #include <algorithm>
 #include <iterator>
 
@@ -9,8 +8,6 @@
 
 namespace quarrow2::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kForbidden[] = "Access to this data type forbidden.";
 const char kNoPath[] = "No file path assigned.";
@@ -68,9 +65,7 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenBeforeNoPathBeforeUnsupporte
     EXPECT_EQ(Supported(file.get()), streams);
     EXPECT_FALSE(Exists(file.get()));
     ExpectFileFailure(Add(file.get(), "Author"), kNoPath);
-    VARIANT_BOOL answer = 1;
-    EXPECT_EQ(file->SetFile(nullptr, &answer), S_OK);
-    EXPECT_EQ(answer == VARIANT_TRUE, streams);
+    EXPECT_EQ(Answer(file.get(), &IFile::SetFile, BSTR{}), streams);
     ExpectFileFailure(Open(file.get(), "Author"), kNoPath);
 }
 

@@ -1,6 +1,5 @@
-// The item as an automation object: its life, what it does once it has no stream, and its
-// failures: each reports its message with the system's text for the call that failed, and
-// none of them loses the stored value.
+// The item as an automation object: its life, what it does without a stream, its failures:
+// each reports its message with the system's text of the failed call; none loses the value.
 #include "metadata_fixture.h"
 
 namespace quarrow2::test::metadata {
@@ -17,13 +16,12 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
     EXPECT_EQ(item->Close(), S_OK);
     EXPECT_FALSE(TakeRichError().present);
 
-    BSTR given = SysAllocString(OLESTR("stale"));  // the get must not free it
-    BSTR received = given;
+    const UniqueBstr given(SysAllocString(OLESTR("stale")));  // the get must not free it
+    BSTR received = given.get();
     SetLastError(code);
     EXPECT_TRUE(Refused(item->get_Text(&received), "Unable to get text.", code));
-    EXPECT_TRUE(received && received != given && SysStringLen(received) == 0);
+    EXPECT_TRUE(received && received != given.get() && SysStringLen(received) == 0);
     SysFreeString(received);
-    SysFreeString(given);
     UniqueVariant data, value;
     SetByteArray(value.get(), {1, 2});
     SetLastError(code);
@@ -69,28 +67,10 @@ TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStreamAndHoldTheLi
     ExpectNoStreamBehaviour(item.get(), 0);
 }
 
-// A refused Delete closes the item all the same. (What a Delete leaves of the file and its
-// other items: tests/posix/hostile_input_test.cpp.)
-TEST(MetaDataFailures, DeleteClosesTheItemEvenWhenRefused) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(PutText(item.get(), W("held")), S_OK);
-    UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    EXPECT_TRUE(Refused(item->Delete(), "Unable to delete file.", ERROR_SHARING_VIOLATION));
-    UniqueBstr name;
-    EXPECT_EQ(item->get_Name(name.out()), S_OK);
-    EXPECT_EQ(Narrow(name.get()) + std::to_string(LengthOf(item.get())), "0");
-    EXPECT_EQ(item->Delete(), S_OK);
-    other.reset();
-    EXPECT_EQ(file.Stored(), Utf16Bytes(W("held")));
-    item = file.Item();
-    EXPECT_EQ(item->Delete(), S_OK);
-    EXPECT_FALSE(file.StreamExists());
-}
-
 // Each handle lacks a right, or is no handle the system knows: reads hand out zeroes or
-// nothing, never old memory; puts keep the stored value.
-TEST(MetaDataFailures, HandlesWithoutTheRightRefuseAndKeepTheValue) {
+// nothing, never old memory; puts keep the stored value. A refused Delete closes the item all
+// the same (what a Delete leaves of the file and its other items: hostile_input_test.cpp).
+TEST(MetaDataFailures, RefusalsKeepTheValueAndARefusedDeleteClosesTheItem) {
     ItemFile file;
     const Bytes stored = Utf16Bytes(W("secret value"));
     ASSERT_EQ(PutData(file.Item().get(), stored), S_OK);
@@ -122,6 +102,19 @@ TEST(MetaDataFailures, HandlesWithoutTheRightRefuseAndKeepTheValue) {
     EXPECT_TRUE(Refused(item->get_Data(data.out()), "Unable to get data.", ERROR_INVALID_HANDLE));
     EXPECT_EQ(data->vt, VT_EMPTY);
     EXPECT_TRUE(Refused(PutText(item.get(), W("x")), "Unable to put text.", ERROR_INVALID_HANDLE));
+
+    item = file.Item();
+    ASSERT_EQ(PutText(item.get(), W("held")), S_OK);
+    UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    EXPECT_TRUE(Refused(item->Delete(), "Unable to delete file.", ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(item->get_Name(text.out()), S_OK);
+    EXPECT_EQ(Narrow(text.get()) + std::to_string(LengthOf(item.get())), "0");
+    EXPECT_EQ(item->Delete(), S_OK);
+    other.reset();
+    EXPECT_EQ(file.Stored(), Utf16Bytes(W("held")));
+    item = file.Item();
+    EXPECT_EQ(item->Delete(), S_OK);
+    EXPECT_FALSE(file.StreamExists());
 }
 
 }  // namespace

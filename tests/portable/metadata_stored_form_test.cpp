@@ -6,7 +6,7 @@
 namespace quarrow2::test::metadata {
 namespace {
 
-TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMarker) {
+TEST(MetaDataStoredForm, TextAndBytesViewTheStoredValueEmptyIsTheMarkerOnlyByteArraysPut) {
     ItemFile file;
     ComPtr<IMetaData> item = file.Item();  // the stream is made, and left empty
     EXPECT_EQ(TextOf(item.get()), "");
@@ -79,6 +79,23 @@ TEST(MetaDataStoredForm, TextAndBytesAreTwoViewsOfTheStoredValueAndEmptyIsTheMar
     EXPECT_EQ(TextOf(item.get()), "AC");
     EXPECT_EQ(ArrayBytes(*owner), (Bytes{0x41, 0x00, 0x43, 0x00}));
     EXPECT_TRUE(ArrayIsUnlocked(array));
+
+    // A put of anything but a one-dimensional byte array changes nothing.
+    UniqueVariant twoDimensions, longs, text, empty;
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    twoDimensions.get()->vt = VT_ARRAY | VT_UI1;
+    twoDimensions.get()->parray = SafeArrayCreate(VT_UI1, 2, bounds);
+    longs.get()->vt = VT_ARRAY | VT_I4;
+    longs.get()->parray = SafeArrayCreate(VT_I4, 1, bounds);
+    text.get()->vt = VT_BSTR;
+    text.get()->bstrVal = SysAllocString(OLESTR("AB"));
+    for (const UniqueVariant* value : {&twoDimensions, &longs, &text, &empty}) {
+        SetLastError(0);
+        EXPECT_TRUE(Refused(item->put_Data(**value), "Unable to put data.", 0));
+    }
+    EXPECT_EQ(file.Stored(), Utf16Bytes(W("AC")));
+    EXPECT_EQ(SafeArrayDestroy(twoDimensions->parray), S_OK) << "nothing was left open";
+    twoDimensions.get()->vt = VT_EMPTY;
 }
 
 // (A copy of its own each time: the sanitizers see a double free otherwise.)
@@ -114,28 +131,6 @@ TEST(ByteArrayConversion, OpensAClientArrayInPlaceAndBuildsNoneFromMissingBytes)
     EXPECT_EQ(PtrToVARIANT(nullptr, 4, none.out()), E_POINTER);
     EXPECT_EQ(none->vt, VT_EMPTY);
     EXPECT_EQ(PtrToVARIANT("ab", 2, nullptr), E_POINTER);
-}
-
-// An item's put of anything but a one-dimensional byte array changes nothing.
-TEST(ByteArrayConversion, AnItemRefusesEverythingButAOneDimensionalByteArray) {
-    ItemFile file;
-    ComPtr<IMetaData> item = file.Item();
-    ASSERT_EQ(PutText(item.get(), W("old")), S_OK);
-    UniqueVariant twoDimensions, longs, text, empty;
-    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-    twoDimensions.get()->vt = VT_ARRAY | VT_UI1;
-    twoDimensions.get()->parray = SafeArrayCreate(VT_UI1, 2, bounds);
-    longs.get()->vt = VT_ARRAY | VT_I4;
-    longs.get()->parray = SafeArrayCreate(VT_I4, 1, bounds);
-    text.get()->vt = VT_BSTR;
-    text.get()->bstrVal = SysAllocString(OLESTR("AB"));
-    for (const UniqueVariant* value : {&twoDimensions, &longs, &text, &empty}) {
-        SetLastError(0);
-        EXPECT_TRUE(Refused(item->put_Data(**value), "Unable to put data.", 0));
-    }
-    EXPECT_EQ(file.Stored(), Utf16Bytes(W("old")));
-    EXPECT_EQ(SafeArrayDestroy(twoDimensions.get()->parray), S_OK) << "nothing was left open";
-    twoDimensions.get()->vt = VT_EMPTY;
 }
 
 }  // namespace

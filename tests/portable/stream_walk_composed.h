@@ -1,6 +1,5 @@
-// A backup stream composed by a test, byte by byte, for the stream walk to read: stream
-// headers and raw names as real bytes, contents only as a length. It records what the walk
-// asked of it, so a test can tell that no content byte was ever read.
+// A backup stream composed byte by byte for the stream walk: headers and raw names as real
+// bytes, contents only as a length, and a record of every read and skip the walk asked for.
 #pragma once
 
 #include <algorithm>
@@ -96,9 +95,7 @@ private:
     std::vector<Segment> segments_;
     size_t segment_ = 0;
     ULONGLONG offset_ = 0;
-    size_t failRead_ = SIZE_MAX;
-    size_t loseAtRead_ = SIZE_MAX;
-    size_t loseAtSkip_ = SIZE_MAX;
+    size_t failRead_ = SIZE_MAX, loseAtRead_ = SIZE_MAX, loseAtSkip_ = SIZE_MAX;
 };
 
 }  // namespace quarrow2::test

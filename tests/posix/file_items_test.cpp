@@ -17,12 +17,6 @@
 namespace quarrow2::test {
 namespace {
 
-ComPtr<IMetaData> AddedItem(IFile* file, const char* type) {
-    ItemOutcome added = Add(file, type);
-    EXPECT_EQ(added.hr, S_OK) << type << ": " << added.error.description;
-    return added.item;
-}
-
 using FileItems = BoundFileTest;
 
 TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
@@ -30,7 +24,7 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     ASSERT_TRUE(Bind(other.get(), path));
 
     // Add of a new type stores the empty value; of an existing one, keeps its bytes (below).
-    ComPtr<IMetaData> author = AddedItem(file.get(), "Author");
+    ComPtr<IMetaData> author = Add(file.get(), "Author").item;
     ASSERT_TRUE(author);
     EXPECT_EQ(UserAttribute(path, "Author"), EmptyValueMarker());
     EXPECT_EQ(TextOf(author.get()), "");
@@ -41,7 +35,7 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
                       WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
     author.reset();
-    ComPtr<IMetaData> again = AddedItem(other.get(), "Author");
+    ComPtr<IMetaData> again = Add(other.get(), "Author").item;
     ASSERT_TRUE(again);
     EXPECT_EQ(TextOf(again.get()), "Jane");
     // Items outlive Close and release of their File.
@@ -63,7 +57,7 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     const fs::path fresh = dir / "fresh.doc";
     ASSERT_TRUE(Bind(file.get(), fresh));
     const mode_t old = umask(027);
-    ComPtr<IMetaData> added = AddedItem(file.get(), "Author");
+    ComPtr<IMetaData> added = Add(file.get(), "Author").item;
     umask(old);
     ASSERT_TRUE(added);
     EXPECT_EQ(fs::symlink_status(fresh).type(), fs::file_type::regular);
