@@ -7,8 +7,7 @@
 #include "file_fixture.h"
 #include "items/metadata.h"
 
-// A namespace of its own: other suites linked into the same programs have helpers of the
-// same names.
+// A namespace of its own: other suites linked into the same programs have helpers so named.
 namespace quarrow2::test::metadata {
 
 using test::EmptyValueMarker;  // also named through this namespace by other suites

@@ -42,7 +42,7 @@ TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem)
         std::atomic<bool> closing{false};
         std::atomic<int> succeeded{0}, failedBeforeClose{0}, torn{0};
         std::vector<std::thread> threads;
-        for (int worker = 0; worker < 4; ++worker) {
+        for (int worker = 0; worker < 4; ++worker)
             threads.emplace_back([&, worker] {
                 for (int round = 0; round < 150; ++round) {
                     bool whole = true;
@@ -50,19 +50,16 @@ TEST(MetaDataThreads, PutsAndGetsSeeOnlyWholeValuesAndCloseOrDeleteWaitsForThem)
                     if (hr == S_OK) ++succeeded;
                     if (hr != S_OK && !closing.load()) ++failedBeforeClose;
                     if (!whole) ++torn;
-                    UniqueBstr name;
-                    item->get_Name(name.out());
+                    item->get_Name(UniqueBstr().out());
                 }
                 SetErrorInfo(0, nullptr);
             });
-        }
-        if (ending[0] != 'n') {
+        if (ending[0] != 'n')
             threads.emplace_back([&] {
                 while (succeeded.load() < 20) std::this_thread::yield();
                 closing.store(true);
                 EXPECT_EQ(ending[0] == 'D' ? item->Delete() : item->Close(), S_OK);
             });
-        }
         for (std::thread& t : threads) t.join();
         EXPECT_EQ(failedBeforeClose.load(), 0);
         EXPECT_EQ(torn.load(), 0);

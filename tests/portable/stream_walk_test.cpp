@@ -43,17 +43,6 @@ std::string Walk(ComposedBackup& backup, size_t stopAfter = 0) {
     return recorder.seen;
 }
 
-std::vector<WString> TypeNames(ComposedBackup& backup) {
-    discovery::TypeNameList list;
-    discovery::TypeNameCollector collector{list};
-    WalkBackupStream(backup, discovery::TypeNameVisitor, &collector);
-    EXPECT_EQ(collector.status, S_OK);
-    ExpectReadsWithinBuffers(backup);
-    std::vector<WString> names;
-    for (const UniqueBstr& name : list) names.emplace_back(name.get(), name.length());
-    return names;
-}
-
 // Raw names as the platform reports named data streams.
 WString Raw(const WString& typeName) { return W(":") + typeName + W(":$DATA"); }
 
@@ -96,13 +85,16 @@ TEST(StreamWalkComposed, TypeNamesDropOneColonCutAtTheFirstDataSuffixAndArriveWh
     ComposedBackup backup;
     backup.Stream(BACKUP_DATA, W(":main:$DATA"), 5);  // not named data streams: ignored
     backup.Stream(BACKUP_SECURITY_DATA, W(":sec:$DATA"), 1);
-    std::vector<WString> expected;
-    for (const auto& name : names) {
-        backup.Stream(BACKUP_ALTERNATE_DATA, name.first, 3);
-        expected.push_back(name.second);
-    }
-    EXPECT_EQ(TypeNames(backup), expected);
+    for (const auto& name : names) backup.Stream(BACKUP_ALTERNATE_DATA, name.first, 3);
+    discovery::TypeNameList list;
+    discovery::TypeNameCollector collector{list};
+    WalkBackupStream(backup, discovery::TypeNameVisitor, &collector);
+    EXPECT_EQ(collector.status, S_OK);
+    ExpectReadsWithinBuffers(backup);
     EXPECT_EQ(backup.skips.size(), names.size() + 2);
+    ASSERT_EQ(list.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(WString(list[i].get(), list[i].length()), names[i].second) << i;
 }
 
 // Each case follows a main stream of 100 bytes and the item "Author" of 10.

@@ -140,7 +140,7 @@ TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) 
     strings = MakeStrings({"Author", "Keywords", "Title"});
     std::vector<std::thread> readers;
     std::atomic<int> mismatches{0};
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         readers.emplace_back([&strings, &mismatches] {
             for (int round = 0; round < 500; ++round) {
                 ComPtr<IStrings> mine = strings;  // shares the atomic reference count
@@ -149,7 +149,6 @@ TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) 
                 if (ItemText(mine.get(), 2) != "Keywords") ++mismatches;
             }
         });
-    }
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(server::ModuleLockCount(), start + 1);
