@@ -86,8 +86,7 @@ inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0)
 // A file "F" in a fresh folder and its stream "T".
 class ItemFile {
 public:
-    // Where streams are plain files named "F:T" (Wine), the folder's removal does not
-    // cope with them, so the stream goes first.
+    // Where streams are plain files "F:T" (Wine), the folder's removal does not cope with them.
     ~ItemFile() { DeleteFileW(stream_.c_str()); }
 
     const WString& streamPath() const { return stream_; }

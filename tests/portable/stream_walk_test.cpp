@@ -153,9 +153,8 @@ TEST(StreamWalkComposed, CutMalformedAndOverlongRecordsEndTheWalkKeepingWhatCame
 }
 
 TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
-    // Only named data streams count; a stream of 4 GiB and more adds its size modulo 2^32
-    // and the walk still reaches the stream after it; a total above 2147483647 reads
-    // negative, one of 2^32 wraps to 0.
+    // Only named data streams count; one of 4 GiB or more adds its size modulo 2^32 and the
+    // walk still reaches the stream after it; totals above 2147483647 read negative, 2^32 is 0.
     const DWORD kMain = BACKUP_DATA, kNamed = BACKUP_ALTERNATE_DATA,
                 kSecurity = BACKUP_SECURITY_DATA;
     const struct {
