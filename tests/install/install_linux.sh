@@ -1,24 +1,15 @@
 #!/usr/bin/env bash
 # Installs the build as users would (cmake --install with DESTDIR, the .deb unpacked) and uses
 # it, the example built against it through find_package and pkg-config. Items go on files of
-# the build tree (tmpfs may refuse them). Usage: install_linux.sh BUILD_DIR SOURCE_DIR.
-set -euo pipefail
-build=$(cd "$1" && pwd)
-source=$(cd "$2" && pwd)
-for tool in cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]'; }
-version=$(cached CMAKE_PROJECT_VERSION) lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE)
-scratch=$(mktemp -d "$build/install-test.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-failed=0
-fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
+# the build tree (tmpfs may refuse them). Usage: install_linux.sh BUILD_DIR.
+source "$(dirname "$0")/install_support.sh" "$1" \
+  cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++
+lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
 
 # The files every install holds, relative to the prefix, the man page included.
 expected_files() {
-  (cd "$source/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+  headers
   printf '%s\n' bin/quarrow2 \
     "$lib/libquarrow2.so" "$lib/libquarrow2.so.2" "$lib/libquarrow2.so.$version" \
     "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
@@ -95,5 +86,4 @@ done
 dpkg -x "$deb" "$scratch/debroot"
 check_installed "$scratch/debroot/usr"
 
-echo "$failed failed"
-exit $((failed > 0))
+finish

@@ -2,19 +2,9 @@
 # Makes the Windows zip, checks what it holds, runs its quarrow2.exe under Wine and registers
 # and unregisters its DLL with its register.cmd.
 # Usage: install_windows.sh BUILD_DIR WINE_RUN POINTER_SIZE. Exits 77 when a tool is missing.
-set -euo pipefail
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/install_support.sh" "$1" cpack unzip wine
 wine_run=$2
 if [ "$3" = 8 ]; then arch=win64 view=64; else arch=win32 view=32; fi
-for tool in cpack unzip wine; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-version=$(sed -n "s/^CMAKE_PROJECT_VERSION:[A-Z]*=//p" "$build/CMakeCache.txt")
-src=$(sed -n "s/^CMAKE_HOME_DIRECTORY:[A-Z]*=//p" "$build/CMakeCache.txt")
-scratch=$(mktemp -d "$build/install-test.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-failed=0
-fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
 
 cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
 zip="$scratch/quarrow2-$version-$arch.zip"
@@ -22,7 +12,7 @@ zip="$scratch/quarrow2-$version-$arch.zip"
 unzip -Z1 "$zip" | grep -v '/$' | sort > "$scratch/listed"
 {
   printf '%s\n' LICENSE Quarrow2.dll Quarrow2.tlb README.md quarrow2.exe register.cmd
-  (cd "$src/include" && find quarrow2 -name '*.h' | sed 's|^|include/|')
+  headers
 } | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/listed" || fail "the zip's files differ"
 
@@ -46,5 +36,4 @@ dll=$("$WINE_LOADER" winepath -w "$unpacked/Quarrow2.dll" 2>/dev/null | tr -d '\
   fail "register.cmd /u /s exited with $?"
 [ -z "$(server)" ] || fail "File's server is still registered after register.cmd /u"
 
-echo "$failed failed"
-exit $((failed > 0))
+finish
