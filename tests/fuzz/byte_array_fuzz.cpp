@@ -38,19 +38,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     for (unsigned i = 0; i < heldLocks; ++i) Require(SafeArrayLock(array) == S_OK);
     const ULONG locksBefore = array ? array->cLocks : 0;
 
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     const int form = in.ConsumeIntegralInRange<int>(0, 2);
     value.vt = form == 2 ? in.ConsumeIntegral<VARTYPE>()
                          : static_cast<VARTYPE>(VT_ARRAY | (form ? VT_BYREF : 0) | elementType);
     if (in.ConsumeBool()) value.vt = static_cast<VARTYPE>((value.vt & ~0xFFF) | VT_UI1);
     // The data field points at something valid whatever the type says.
     SAFEARRAY* byReference = array;
-    if (value.vt & VT_BYREF) {
+    if (value.vt & VT_BYREF)
         value.pparray = &byReference;
-    } else {
+    else
         value.parray = array;
-    }
 
     data = reinterpret_cast<void*>(1);
     LONG count = -1;

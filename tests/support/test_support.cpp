@@ -56,11 +56,10 @@ WString SystemText(DWORD code) {
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    for (;;) {
+    do {
         path_ = std::filesystem::temp_directory_path() /
                 ("quarrow2-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-        if (std::filesystem::create_directory(path_)) break;
-    }
+    } while (!std::filesystem::create_directory(path_));
 }
 
 TempDir::~TempDir() {

@@ -55,23 +55,22 @@ class FilesTest(ToolTestCase):
                 self.assertEqual(os.getxattr(P, "user." + item_type), stored)
                 self.expect(["get", *options, P, "--", item_type], out=shown)
         text = 'emoji 😀, "quotes", \\, control \x01 and\nnewline'
-        self.expect(["set", P, "Title", text])
-        for options, item_type, value in (([], "Title", {"text": text}),
-                                          (["--bytes"], "Thumb", {"hex": BYTES.hex()}),
-                                          (["--hex"], "Thumb", {"hex": BYTES.hex()})):
-            self.expect(["get", "--json", *options, P, item_type],
-                        out={"path": P, "type": item_type, **value})
-        # Bytes that are not text (odd count, unpaired surrogate) are refused as text.
         os.setxattr(P, "user.Odd", b"\x01\x02\x03")
         os.setxattr(P, "user.Lone", b"\x00\xd8")
-        self.table([(["get", P, "Odd"], 1, None, "not text", "--bytes", '"Odd"'),
-                    (["get", P, "Lone"], 1, None, "not text", '"Lone"'),
-                    (["get", "--bytes", P, "Odd"], 0, b"\x01\x02\x03"),
-                    (["get", "--hex", P, "Lone"], 0, "00d8\n"),
-                    # set creates a missing file; get does not.
-                    (["get", "new.txt", "Author"], 1, None, "Unable to open metadata."),
-                    (["set", "new.txt", "Author", "Jane"], 0, b""),
-                    (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
+        self.table([(["set", P, "Title", text], 0, None)] + [
+            (["get", "--json", *options, P, item_type], 0, {"path": P, "type": item_type, **value})
+            for options, item_type, value in (([], "Title", {"text": text}),
+                                              (["--bytes"], "Thumb", {"hex": BYTES.hex()}),
+                                              (["--hex"], "Thumb", {"hex": BYTES.hex()}))] + [
+            # Bytes that are not text (odd count, unpaired surrogate) are refused as text.
+            (["get", P, "Odd"], 1, None, "not text", "--bytes", '"Odd"'),
+            (["get", P, "Lone"], 1, None, "not text", '"Lone"'),
+            (["get", "--bytes", P, "Odd"], 0, b"\x01\x02\x03"),
+            (["get", "--hex", P, "Lone"], 0, "00d8\n"),
+            # set creates a missing file; get does not.
+            (["get", "new.txt", "Author"], 1, None, "Unable to open metadata."),
+            (["set", "new.txt", "Author", "Jane"], 0, b""),
+            (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
         self.assertEqual(pathlib.Path(P).read_bytes(), b"main content")
         self.assertEqual(os.path.getsize(self.path("new.txt")), 0)
 

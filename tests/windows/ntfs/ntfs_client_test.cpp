@@ -149,8 +149,7 @@ TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
 
 // linux.txt's items come from the Linux library; dll.txt's go to it. One item open at a time.
 TEST_F(NtfsClientTest, ItemsInNamedStreamsSharedWithTheLinuxLibrary) {
-    ComPtr<IFile> linux = BoundTo("linux.txt");
-    ComPtr<IFile> windows = BoundTo("dll.txt");
+    ComPtr<IFile> linux = BoundTo("linux.txt"), windows = BoundTo("dll.txt");
     ASSERT_TRUE(linux && windows);
     const std::pair<std::string, Bytes> items[] = {
         {"Text", Utf16Bytes(W(kText))}, {"Bytes", kAllBytes}, {"Empty", Bytes()}};
