@@ -3,6 +3,7 @@ scratch folder (`./quarrow2` standing for the built tool), output checked where 
 Install section's blocks from the top of the repository against build/linux-release, a
 scratch folder as `~`. Its examples must be the files the build runs."""
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -11,8 +12,7 @@ import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-    README = readme.read()
+README = pathlib.Path(ROOT, "README.md").read_text(encoding="utf-8")
 INSTALL = slice(README.index("## Install\n"), README.index("\n## ", README.index("## Install\n")) + 1)
 SCRATCH = os.environ.get("QUARROW2_SCRATCH")
 
@@ -68,8 +68,8 @@ class ReadmeTest(unittest.TestCase):
     def test_examples_are_the_ones_the_suites_run(self):
         for kind, name in (("cpp", "hello_metadata.cpp"), ("vb", "hello_metadata.vbs"),
                            ("cmake", "CMakeLists.txt")):
-            with open(os.path.join(ROOT, "examples", name), encoding="utf-8") as f:
-                self.assertEqual([code for _, code in blocks(kind)], [f.read()], name)
+            example = pathlib.Path(ROOT, "examples", name).read_text(encoding="utf-8")
+            self.assertEqual([code for _, code in blocks(kind)], [example], name)
 
 
 if __name__ == "__main__":

@@ -30,11 +30,9 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 def resolve(root, including, name):
     """The include's path from the root, as the build's include folders find it."""
-    for base in (os.path.dirname(including), "", "include"):
-        candidate = os.path.normpath(os.path.join(base, name))
-        if os.path.isfile(os.path.join(root, candidate)):
-            return candidate
-    return None
+    candidates = (os.path.normpath(os.path.join(base, name))
+                  for base in (os.path.dirname(including), "", "include"))
+    return next((path for path in candidates if os.path.isfile(os.path.join(root, path))), None)
 
 
 
