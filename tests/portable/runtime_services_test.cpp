@@ -56,11 +56,10 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     EXPECT_EQ(other, nullptr);
     EXPECT_EQ(Fields(info.get()), "null|null|null|{00000000-0000-0000-0000-000000000000}|0");
     OLECHAR description[] = OLESTR("Unable to get text. Access is denied.\r\n");
-    EXPECT_EQ(
-        std::vector<HRESULT>({create->SetDescription(description),
-                              create->SetSource(Bstr("Quarrow2.File.1").get()),
-                              create->SetGUID(IID_ISupportErrorInfo), create->SetHelpContext(7)}),
-        std::vector<HRESULT>(4, S_OK));
+    EXPECT_EQ(Results({create->SetDescription(description),
+                       create->SetSource(Bstr("Quarrow2.File.1").get()),
+                       create->SetGUID(IID_ISupportErrorInfo), create->SetHelpContext(7)}),
+              Results(4, S_OK));
     description[0] = 'X';  // the object keeps its own copy
     EXPECT_EQ(Fields(info.get()),
               "Unable to get text. Access is denied.\r\n|Quarrow2.File.1|null|"
@@ -68,10 +67,10 @@ TEST(RuntimeErrorInfo, FieldsSetThroughOneViewReadThroughTheOther) {
     ASSERT_EQ(create->SetDescription(nullptr), S_OK);
     EXPECT_EQ(Fields(info.get()).substr(0, 5), "null|");
     IErrorInfo* taken = nullptr;
-    EXPECT_EQ(std::vector<HRESULT>({info->GetDescription(nullptr), info->GetGUID(nullptr),
-                                    CreateErrorInfo(nullptr), SetErrorInfo(1, info.get()),
-                                    GetErrorInfo(1, &taken), GetErrorInfo(0, nullptr)}),
-              std::vector<HRESULT>(6, E_INVALIDARG));
+    EXPECT_EQ(
+        Results({info->GetDescription(nullptr), info->GetGUID(nullptr), CreateErrorInfo(nullptr),
+                 SetErrorInfo(1, info.get()), GetErrorInfo(1, &taken), GetErrorInfo(0, nullptr)}),
+        Results(6, E_INVALIDARG));
     EXPECT_EQ(References(info.get()), 4u) << "refused calls keep no reference";
 }
 
@@ -87,8 +86,7 @@ TEST(RuntimeErrorInfo, GetErrorInfoHandsTheCurrentErrorOverAndClearsIt) {
     taken->Release();
     ASSERT_EQ(SetErrorInfo(0, error.get()), S_OK);
     ASSERT_EQ(SetErrorInfo(0, second.get()), S_OK);
-    EXPECT_EQ(std::vector<ULONG>({References(error.get()), References(second.get())}),
-              std::vector<ULONG>({1, 2}));
+    EXPECT_EQ(Counts({References(error.get()), References(second.get())}), Counts({1, 2}));
     ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);
     EXPECT_EQ(References(second.get()), 1u);
 
@@ -147,10 +145,9 @@ TEST(RuntimeIdentifiers, RegistryFormProgIdsAndNoUnregisteredTypeLibraries) {
     const CLSID unknown = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
     LPOLESTR progId = reinterpret_cast<LPOLESTR>(1);
     ITypeLib* typeLib = reinterpret_cast<ITypeLib*>(1);
-    EXPECT_EQ(
-        std::vector<HRESULT>({ProgIDFromCLSID(unknown, &progId), ProgIDFromCLSID(unknown, nullptr),
-                              LoadRegTypeLib(unknown, 1, 0, 0, &typeLib)}),
-        std::vector<HRESULT>({REGDB_E_CLASSNOTREG, E_INVALIDARG, TYPE_E_LIBNOTREGISTERED}));
+    EXPECT_EQ(Results({ProgIDFromCLSID(unknown, &progId), ProgIDFromCLSID(unknown, nullptr),
+                       LoadRegTypeLib(unknown, 1, 0, 0, &typeLib)}),
+              Results({REGDB_E_CLASSNOTREG, E_INVALIDARG, TYPE_E_LIBNOTREGISTERED}));
     EXPECT_TRUE(!progId && !typeLib);
     typeLib = reinterpret_cast<ITypeLib*>(1);
     EXPECT_TRUE(FAILED(LoadTypeLib(OLESTR("no-such-library.tlb"), &typeLib)) && !typeLib);
@@ -172,7 +169,7 @@ TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
     long unguarded = 0;
     volatile LONG count = 0;
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 20000; ++i) {
                 InterlockedIncrement(&count);
@@ -183,7 +180,6 @@ TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
                 unguarded = unguarded + 1;
             }
         });
-    }
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(unguarded, 80000);
     EXPECT_EQ(count, 80000);
@@ -276,7 +272,7 @@ std::string Format(DWORD code, DWORD flags = kSystemText, DWORD language = 0, DW
     return out;
 }
 
-TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
+TEST(RuntimeSystemMessages, OneLineTextsBuffersThatHoldThemAndThePlatformCodesPublishedTexts) {
     for (DWORD code : {2u, 3u, 5u, 32u, 33u, 87u, 183u}) {
         const std::string text = Narrow(SystemText(code));
         ASSERT_GT(text.size(), 2u) << code;
@@ -310,10 +306,7 @@ TEST(RuntimeSystemMessages, TextsEndInOneLineEndAndBuffersMustHoldThem) {
     EXPECT_EQ(Format(ERROR_MR_MID_NOT_FOUND, kSystemText & ~FORMAT_MESSAGE_IGNORE_INSERTS),
               Failed(ERROR_INVALID_PARAMETER));
     EXPECT_NE(SystemText(ERROR_MR_MID_NOT_FOUND).find('%'), WString::npos);
-}
-
-TEST(RuntimeSystemMessages, EveryCodeOfThePlatformLayerHasItsPublishedText) {
-    if (!kOwnRuntime) GTEST_SKIP() << "the texts of the Windows runtime under test are its own";
+    if (!kOwnRuntime) return;  // the texts of the Windows runtime under test are its own
     for (const auto& [code, text] : kPublished)
         EXPECT_EQ(Narrow(SystemText(code)), std::string(text) + "\r\n") << code;
     // English sublanguages are served; a language without texts is refused.

@@ -14,4 +14,7 @@ constexpr bool kOwnRuntime = false;
 constexpr bool kOwnRuntime = true;
 #endif
 
+using Results = std::vector<HRESULT>;
+using Counts = std::vector<ULONG>;
+
 }  // namespace quarrow2::test

@@ -36,9 +36,6 @@ std::string Raw(BSTR s, size_t n) {
     return std::string(reinterpret_cast<const char*>(s) - 4, 4 + n);
 }
 
-using Results = std::vector<HRESULT>;
-using Counts = std::vector<ULONG>;
-
 TEST(RuntimeBstr, LayoutLengthsAndReallocation) {
     const OLECHAR text[] = {'a', 0, 'c'};  // embedded zeros are content
     UniqueBstr s(SysAllocStringLen(text, 3)), odd(SysAllocStringByteLen("abc", 3));
@@ -143,9 +140,12 @@ std::string Bounds(SAFEARRAY* array, UINT dim) {
 }
 
 TEST(RuntimeSafeArray, BoundsAndLayout) {
-    ArrayOwner owner{SafeArrayCreateVector(VT_UI1, -5, 4)};
+    // The first index varies fastest, and the descriptor keeps the bounds in reverse.
+    SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};  // [1..2, 10..12]
+    ArrayOwner owner{SafeArrayCreateVector(VT_UI1, -5, 4)}, grid{SafeArrayCreate(VT_I4, 2, bounds)};
+    ArrayOwner empty{SafeArrayCreateVector(VT_UI1, 0, 0)};
     SAFEARRAY* array = owner.array;
-    ASSERT_NE(array, nullptr);
+    ASSERT_TRUE(array && grid.array && empty.array);
     EXPECT_EQ(SafeArrayGetDim(array), 1u);
     EXPECT_EQ(Bounds(array, 1), "-5..-2");
     for (LONG i = -5; i <= -2; ++i) {
@@ -168,10 +168,6 @@ TEST(RuntimeSafeArray, BoundsAndLayout) {
     EXPECT_EQ(std::memcmp(access.data(), "\x15\x14\x13\x12", 4), 0) << "-5 is the first";
     EXPECT_EQ(element, static_cast<BYTE*>(access.data()) + 2);
 
-    // The first index varies fastest, and the descriptor keeps the bounds in reverse.
-    SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 10}};  // [1..2, 10..12]
-    ArrayOwner grid{SafeArrayCreate(VT_I4, 2, bounds)};
-    ASSERT_NE(grid.array, nullptr);
     EXPECT_EQ(Counts({grid.array->rgsabound[0].cElements, ULONG(grid.array->rgsabound[1].lLbound)}),
               Counts({3, 1}));
     EXPECT_EQ(Bounds(grid.array, 1) + " " + Bounds(grid.array, 2), "1..2 10..12");
@@ -196,8 +192,6 @@ TEST(RuntimeSafeArray, BoundsAndLayout) {
     EXPECT_EQ(ignored, 0);
 
     // An empty array grows by resizing.
-    ArrayOwner empty{SafeArrayCreateVector(VT_UI1, 0, 0)};
-    ASSERT_NE(empty.array, nullptr);
     LONG first = 0, third = 2;
     SAFEARRAYBOUND three = {3, 0};
     EXPECT_EQ(Results({SafeArrayPutElement(empty.array, &first, &byte),
@@ -225,7 +219,7 @@ TEST(RuntimeSafeArray, LocksRefuseDestroyAndRedim) {
     EXPECT_EQ(Bounds(array, 1), "0..7");
 }
 
-TEST(RuntimeSafeArray, MissingArraysAndBadArguments) {
+TEST(RuntimeSafeArray, MissingArraysBadArgumentsAndSizesThatOverflowAreRefused) {
     void* data = nullptr;
     LONG bound, index = 0;
     VARTYPE vt;
@@ -249,6 +243,15 @@ TEST(RuntimeSafeArray, MissingArraysAndBadArguments) {
     for (VARTYPE unsupported : {VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(15), VARTYPE(VT_VOID),
                                 VARTYPE(VT_HRESULT), VARTYPE(VT_LPSTR)})
         EXPECT_EQ(SafeArrayCreate(unsupported, 1, &one), nullptr) << unsupported;
+    if (!kOwnRuntime) return;  // the Windows runtime's limits for huge arrays are its own
+    SAFEARRAYBOUND huge[2] = {{0xFFFFFFFFu, 0}, {0xFFFFFFFFu, 0}};
+    EXPECT_EQ(SafeArrayCreate(VT_VARIANT, 2, huge), nullptr);
+    EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, huge), nullptr);
+    SAFEARRAYBOUND small[2] = {{16, 0}, {16, 0}}, tooMany = {0xFFFFFFFFu, 0};
+    ArrayOwner grid{SafeArrayCreate(VT_VARIANT, 2, small)};
+    ASSERT_NE(grid.array, nullptr);
+    EXPECT_EQ(SafeArrayRedim(grid.array, &tooMany), E_OUTOFMEMORY);
+    EXPECT_EQ(Bounds(grid.array, 2), "0..15") << "a failed resize changes nothing";
 }
 
 TEST(RuntimeSafeArray, ElementSizesAndKinds) {
@@ -279,16 +282,15 @@ TEST(RuntimeSafeArray, ElementSizesAndKinds) {
             DWORD hidden = vt;
             const char* descriptor = reinterpret_cast<const char*>(owner.array);
             if (row.features & FADF_HAVEVARTYPE) std::memcpy(&hidden, descriptor - 4, 4);
-            EXPECT_EQ(std::vector<ULONG>({SafeArrayGetElemsize(owner.array),
-                                          ULONG(owner.array->fFeatures & kindBits), got, hidden}),
-                      std::vector<ULONG>({row.size, row.features, vt, vt}))
+            EXPECT_EQ(Counts({SafeArrayGetElemsize(owner.array),
+                              ULONG(owner.array->fFeatures & kindBits), got, hidden}),
+                      Counts({row.size, row.features, vt, vt}))
                 << vt;
         }
     }
 }
 
-// Owned elements are copied in and out, and freed when replaced, dropped or destroyed.
-TEST(RuntimeSafeArray, OwningElementsAreCopiedAndFreed) {
+TEST(RuntimeSafeArray, OwnedElementsAreCopiedInAndOutAndFreed) {
     ArrayOwner strings{SafeArrayCreateVector(VT_BSTR, 0, 3)};
     ASSERT_NE(strings.array, nullptr);
     UniqueBstr mine(SysAllocStringByteLen("odd", 3)), got, gone, other = Bstr("replacement");
@@ -326,8 +328,7 @@ TEST(RuntimeSafeArray, OwningElementsAreCopiedAndFreed) {
         << "a copy and a read hold their own references; replacing and dropping release";
 }
 
-// A variant holding an array copies the array deeply, and the copy starts unlocked.
-TEST(RuntimeSafeArray, CopiesAreDeepAndUnlocked) {
+TEST(RuntimeSafeArray, VariantsCopyTheirArraysDeepAndUnlocked) {
     CountedUnknown object;
     UniqueVariant source, copy, first;
     *source.get() = Holding(VT_ARRAY | VT_VARIANT);
@@ -361,18 +362,6 @@ TEST(RuntimeSafeArray, CopiesAreDeepAndUnlocked) {
     EXPECT_EQ(Raw(text, 5), std::string("\3\0\0\0abc\0\0", 9)) << "outlives it";
     EXPECT_EQ(VariantClear(copy.get()), S_OK);
     EXPECT_EQ(object.references_, 1u);
-}
-
-TEST(RuntimeSafeArray, SizesThatOverflowAreRefused) {
-    if (!kOwnRuntime) GTEST_SKIP() << "the Windows runtime's limits for huge arrays are its own";
-    SAFEARRAYBOUND huge[2] = {{0xFFFFFFFFu, 0}, {0xFFFFFFFFu, 0}};
-    EXPECT_EQ(SafeArrayCreate(VT_VARIANT, 2, huge), nullptr);
-    EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, huge), nullptr);
-    SAFEARRAYBOUND small[2] = {{16, 0}, {16, 0}}, tooMany = {0xFFFFFFFFu, 0};
-    ArrayOwner owner{SafeArrayCreate(VT_VARIANT, 2, small)};
-    ASSERT_NE(owner.array, nullptr);
-    EXPECT_EQ(SafeArrayRedim(owner.array, &tooMany), E_OUTOFMEMORY);
-    EXPECT_EQ(Bounds(owner.array, 2), "0..15") << "a failed resize changes nothing";
 }
 
 }  // namespace
