@@ -9,22 +9,17 @@
 namespace quarrow2::test {
 namespace {
 
-using server::ParseRegistrationScript;
-using server::RegistryKey;
-using server::RemovalRule;
-using server::ScriptError;
-
 // Put in for %MODULE% after parsing: its backslashes, quotes and percent signs stay.
 const char kModule[] = "D:\\a\"b%MODULE%\\é";
 
 // Per key: name, "=data", rule, " value:data" and the subkeys in braces.
-std::string Describe(const std::vector<RegistryKey>& keys) {
+std::string Describe(const std::vector<server::RegistryKey>& keys) {
     std::string out;
-    for (const RegistryKey& key : keys) {
+    for (const server::RegistryKey& key : keys) {
         out += Narrow(key.name);
         if (key.hasDefault) out += "=" + Narrow(key.defaultData);
-        if (key.removal == RemovalRule::Keep) out += " keep";
-        if (key.removal == RemovalRule::Replace) out += " replace";
+        if (key.removal == server::RemovalRule::Keep) out += " keep";
+        if (key.removal == server::RemovalRule::Replace) out += " replace";
         for (const auto& value : key.values)
             out += " " + Narrow(value.name) + ":" + Narrow(value.data);
         if (!key.subkeys.empty()) out += "{" + Describe(key.subkeys) + "}";
@@ -35,9 +30,9 @@ std::string Describe(const std::vector<RegistryKey>& keys) {
 
 // The tree a script describes, or "refused at <line>"; a refusal says why and builds nothing.
 std::string Parse(const std::string& text) {
-    std::vector<RegistryKey> keys;
-    ScriptError error;
-    if (ParseRegistrationScript(text, W(kModule), keys, error)) return Describe(keys);
+    std::vector<server::RegistryKey> keys;
+    server::ScriptError error;
+    if (server::ParseRegistrationScript(text, W(kModule), keys, error)) return Describe(keys);
     EXPECT_TRUE(keys.empty());
     EXPECT_FALSE(error.reason.empty());
     return "refused at " + std::to_string(error.line);
