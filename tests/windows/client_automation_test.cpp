@@ -24,7 +24,6 @@ void Dump(const std::wstring& path, Entries& out) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     out[path];
-    std::vector<std::wstring> subkeys;
     wchar_t name[256], data[1024];
     for (DWORD i = 0, nameSize = 256, size = sizeof data;
          RegEnumValueW(key, i, name, &nameSize, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
@@ -34,9 +33,8 @@ void Dump(const std::wstring& path, Entries& out) {
     for (DWORD i = 0, nameSize = 256; RegEnumKeyExW(key, i, name, &nameSize, nullptr, nullptr,
                                                     nullptr, nullptr) == ERROR_SUCCESS;
          ++i, nameSize = 256)
-        subkeys.emplace_back(name);
+        Dump(path + L"\\" + name, out);
     RegCloseKey(key);
-    for (const std::wstring& subkey : subkeys) Dump(path + L"\\" + subkey, out);
 }
 
 std::wstring Guid(REFGUID guid) {

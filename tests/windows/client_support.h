@@ -8,7 +8,6 @@
 
 namespace quarrow2::test {
 
-// Quarrow2.dll of this build, which sits beside the test program.
 inline std::wstring DllPath() {
     wchar_t self[MAX_PATH];
     std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
