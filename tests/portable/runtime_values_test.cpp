@@ -31,6 +31,8 @@ VARIANT Holding(VARTYPE vt, IUnknown* object = nullptr) {
     return v;
 }
 
+using Types = std::vector<VARTYPE>;
+
 // A string's bytes from its length prefix on, `n` bytes of content and terminator included.
 std::string Raw(BSTR s, size_t n) {
     return std::string(reinterpret_cast<const char*>(s) - 4, 4 + n);
@@ -108,9 +110,8 @@ TEST(RuntimeVariant, CopiesOwnWhatTheyHoldAndBadTypesChangeNothing) {
     EXPECT_TRUE(!kOwnRuntime || holder.vt == (VT_ARRAY | VT_I4));
     EXPECT_EQ(holder.vt == VT_EMPTY ? SafeArrayDestroy(array) : VariantClear(&holder), S_OK);
 
-    for (VARTYPE bad :
-         {VARTYPE(15), VARTYPE(VT_VOID), VARTYPE(VT_HRESULT), VARTYPE(VT_ARRAY | VT_EMPTY),
-          VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_RESERVED | VT_I4), VARTYPE(0x1000 | VT_I4)}) {
+    for (VARTYPE bad : Types{15, VT_VOID, VT_HRESULT, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL,
+                             VT_RESERVED | VT_I4, 0x1000 | VT_I4}) {
         VARIANT v = Holding(bad), target = Holding(VT_I4);
         target.lVal = 42;
         EXPECT_EQ(Results({VariantClear(&v), VariantCopy(&target, &v)}),
@@ -118,8 +119,8 @@ TEST(RuntimeVariant, CopiesOwnWhatTheyHoldAndBadTypesChangeNothing) {
             << std::hex << bad;
         EXPECT_EQ(Counts({v.vt, target.vt, ULONG(target.lVal)}), Counts({bad, VT_I4, 42}));
     }
-    for (VARTYPE good : {VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(VT_DECIMAL), VARTYPE(VT_UINT),
-                         VARTYPE(VT_BYREF | VT_I4), VARTYPE(VT_BYREF | VT_VARIANT)}) {
+    for (VARTYPE good :
+         Types{VT_EMPTY, VT_NULL, VT_DECIMAL, VT_UINT, VT_BYREF | VT_I4, VT_BYREF | VT_VARIANT}) {
         VARIANT v = Holding(good);
         EXPECT_EQ(VariantClear(&v), S_OK) << std::hex << good;
         EXPECT_EQ(v.vt, VT_EMPTY);
@@ -154,13 +155,12 @@ TEST(RuntimeSafeArray, BoundsAndLayout) {
     }
     BYTE byte = 1;
     void* element = nullptr;
-    for (LONG outside : {-6, -1, 0, 1000}) {
+    for (LONG outside : {-6, -1, 0, 1000})
         EXPECT_EQ(Results({SafeArrayPutElement(array, &outside, &byte),
                            SafeArrayGetElement(array, &outside, &byte),
                            SafeArrayPtrOfIndex(array, &outside, &element)}),
                   Results(3, DISP_E_BADINDEX))
             << outside;
-    }
     LONG index = -3;
     EXPECT_EQ(SafeArrayPtrOfIndex(array, &index, &element), S_OK);
     ArrayAccess access(array);
@@ -240,8 +240,7 @@ TEST(RuntimeSafeArray, MissingArraysBadArgumentsAndSizesThatOverflowAreRefused) 
     SAFEARRAYBOUND one = {1, 0};
     EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &one), nullptr);
     EXPECT_EQ(SafeArrayCreate(VT_I4, 1, nullptr), nullptr);
-    for (VARTYPE unsupported : {VARTYPE(VT_EMPTY), VARTYPE(VT_NULL), VARTYPE(15), VARTYPE(VT_VOID),
-                                VARTYPE(VT_HRESULT), VARTYPE(VT_LPSTR)})
+    for (VARTYPE unsupported : Types{VT_EMPTY, VT_NULL, 15, VT_VOID, VT_HRESULT, VT_LPSTR})
         EXPECT_EQ(SafeArrayCreate(unsupported, 1, &one), nullptr) << unsupported;
     if (!kOwnRuntime) return;  // the Windows runtime's limits for huge arrays are its own
     SAFEARRAYBOUND huge[2] = {{0xFFFFFFFFu, 0}, {0xFFFFFFFFu, 0}};
@@ -258,7 +257,7 @@ TEST(RuntimeSafeArray, ElementSizesAndKinds) {
     const USHORT kindBits = FADF_HAVEVARTYPE | FADF_HAVEIID | FADF_BSTR | FADF_VARIANT |
                             FADF_UNKNOWN | FADF_DISPATCH | FADF_RECORD;
     const struct {
-        std::vector<VARTYPE> types;
+        Types types;
         ULONG size;
         USHORT features;
     } table[] = {
