@@ -136,9 +136,8 @@ TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
 TEST(ResourcesTest, VersionNameAndScripts) {
     const std::wstring path = DllPath();
     std::vector<BYTE> block(GetFileVersionInfoSizeW(path.c_str(), nullptr));
-    ASSERT_TRUE(
-        !block.empty() &&
-        GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+    const DWORD size = static_cast<DWORD>(block.size());
+    ASSERT_TRUE(size && GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
     UINT length = 0;
     auto query = [&](const std::wstring& what) {
         void* value = nullptr;
