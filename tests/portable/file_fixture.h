@@ -76,7 +76,8 @@ inline void ExpectFileFailure(const ItemOutcome& o, const std::string& descripti
 }
 
 // A file "report.doc" holding "contents" in a fresh folder and a File that SetUp binds to it,
-// on a volume with named streams. Suites that must see the folder first call SetUp last.
+// on a volume with named streams. A suite that records the folder before the bind calls this
+// SetUp at the end of its own.
 class BoundFileTest : public ::testing::Test {
 protected:
     BoundFileTest() { MakeFile(path, "contents"); }

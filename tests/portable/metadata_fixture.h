@@ -10,7 +10,6 @@
 // A namespace of its own: other suites linked into the same programs have helpers so named.
 namespace quarrow2::test::metadata {
 
-using test::EmptyValueMarker;  // also named through this namespace by other suites
 using test::PutText;
 
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }

@@ -148,7 +148,9 @@ TEST(StreamWalkComposed, CutMalformedAndOverlongRecordsEndTheWalkKeepingWhatCame
         if (c.fault == kLoseAtRead) backup.LoseContextAtRead(c.n);
         if (c.fault == kLoseAtSkip) backup.LoseContextAtSkip(c.n);
         EXPECT_EQ(Walk(backup), c.seen);
-        EXPECT_EQ(c.reads ? backup.requested.size() : 0, c.reads);
+        if (c.reads) {
+            EXPECT_EQ(backup.requested.size(), c.reads);
+        }
     }
 }
 

@@ -149,8 +149,7 @@ TEST(StressProcesses, EightProcessesShareOneFileAndSeeOnlyWholeValues) {
     EXPECT_TRUE(std::includes(types.begin(), types.end(), names.begin(), names.end()));
     for (const std::string& name : names) {
         const Bytes stored = UserAttribute(file, name).value_or(Bytes{'?'});
-        EXPECT_EQ(CheckValue(stored == metadata::EmptyValueMarker() ? Bytes() : stored), "")
-            << name;
+        EXPECT_EQ(CheckValue(stored == EmptyValueMarker() ? Bytes() : stored), "") << name;
     }
     EXPECT_EQ(FileContent(file), "the shared file's contents");
 }
