@@ -9,6 +9,8 @@ namespace quarrow2::tool {
 namespace {
 
 constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
+// The unit that stands for the stray byte 0x80 of a name; 0xFF has 0xDCFF.
+constexpr std::uint32_t kFirstEscapedByte = 0xDC80;
 
 bool is_lead_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_trail_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -75,6 +77,42 @@ std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length) {
     });
     if (!valid) return std::nullopt;
     return result;
+}
+
+WString name_utf16(std::string_view bytes) {
+    WString text;
+    text.reserve(bytes.size());
+    auto next = bytes.begin();
+    while (next != bytes.end()) {
+        auto invalid = utf8::find_invalid(next, bytes.end());
+        utf8::utf8to16(next, invalid, std::back_inserter(text));
+        if (invalid == bytes.end()) break;
+        text.push_back(static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) -
+                                            0x80));
+        next = invalid + 1;
+    }
+    return text;
+}
+
+std::optional<std::string> name_bytes(const OLECHAR* text, size_t length) {
+    std::string result;
+    result.reserve(length);
+    bool valid = true;
+    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
+        if (!valid) return;
+        if (!unpaired)
+            utf8::append(code_point, std::back_inserter(result));
+        else if (code_point >= kFirstEscapedByte && code_point <= kFirstEscapedByte + 0x7F)
+            result.push_back(static_cast<char>(code_point - kFirstEscapedByte + 0x80));
+        else
+            valid = false;
+    });
+    if (!valid) return std::nullopt;
+    return result;
+}
+
+std::optional<std::string> name_bytes(const WString& text) {
+    return name_bytes(text.data(), text.size());
 }
 
 std::string displayable_utf8(const OLECHAR* text, size_t length) {

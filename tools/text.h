@@ -25,6 +25,14 @@ WString utf16_from_utf8(std::string_view utf8);
 // UTF-8 from UTF-16, or nothing when the text holds an unpaired surrogate.
 std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length);
 
+// Names as the file system keeps them (paths, item types): bytes, mostly UTF-8. Lossless
+// both ways, as the library's platform layer maps them: each byte that is not part of
+// well-formed UTF-8 becomes one unit U+DC80-U+DCFF, and each such unit its byte again.
+WString name_utf16(std::string_view bytes);
+// The bytes of a name; nothing when it holds an unpaired surrogate outside that range.
+std::optional<std::string> name_bytes(const OLECHAR* text, size_t length);
+std::optional<std::string> name_bytes(const WString& text);
+
 // UTF-8 for showing a name to a person: unpaired surrogates become U+FFFD.
 std::string displayable_utf8(const OLECHAR* text, size_t length);
 std::string displayable_utf8(const WString& text);
