@@ -7,11 +7,11 @@
 namespace quarrow2::discovery {
 namespace {
 
-// The walk only ever reads, and lets others read alongside it.
+// The walk only ever reads, and lets others read alongside it. The path names the file
+// itself, whole: a colon in its name is part of it, not a stream separator.
 UniqueHandle OpenForWalk(LPCWSTR path) {
     if (!path) return UniqueHandle();
-    return UniqueHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueHandle(OpenFileItself(path));
 }
 
 std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName) {

@@ -83,14 +83,10 @@ HRESULT File::get_Supported(VARIANT_BOOL* outTruth) {
 
 HRESULT File::get_Exists(VARIANT_BOOL* outTruth) {
     if (!outTruth) return E_POINTER;
-    // The very path the items are opened by, in UTF-16: no conversion that could name
-    // another file.
+    // The very path the items are opened by, in UTF-16 and whole: no conversion, and no
+    // colon taken for a stream separator, that could name another file.
     bool exists = false;
-    if (HasPath()) {
-        UniqueHandle handle(CreateFileW(path_.get(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        exists = handle.valid();
-    }
+    if (HasPath()) exists = UniqueHandle(OpenFileItself(path_.get())).valid();
     *outTruth = exists ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

@@ -120,6 +120,9 @@ BOOL UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
                 DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh);
 BOOL SetEndOfFile(HANDLE hFile);
 BOOL DeleteFileW(LPCWSTR lpFileName);
+// The file or folder the whole path names, for reading with FILE_SHARE_READ, never split at
+// a colon. Not a Windows call: the library's own, one per platform (platform/windows).
+HANDLE OpenFileItself(LPCWSTR lpFileName);
 BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                            LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer,

@@ -5,3 +5,10 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
+
+// The file a path names, for reading, as the library walks and probes it. Windows parses a
+// path for streams itself; a folder needs backup semantics, which the library never asks for.
+inline HANDLE OpenFileItself(LPCWSTR path) {
+    return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}

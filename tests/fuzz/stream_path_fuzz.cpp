@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fs::remove_all(sandbox);
     fs::create_directories(sandbox / "dir" / "sub");
     fs::create_directories(sandbox / "doc:x");
-    for (const char* name : {"doc", "a:b", "a:b:c", "dir/doc", "doc:x/victim", "dir/sub/f:$DATA"})
+    for (const char* name :
+         {"doc", "a:b", "a:b:c", "dir/doc", "doc:x/victim", "dir/sub/f:$DATA", "doc:Author"})
         std::ofstream(sandbox / name) << "contents";
     fs::create_symlink("doc", sandbox / "link");
     fs::create_symlink("missing", sandbox / "dangling");
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StreamPath out, again;
     const DWORD result = ResolveStreamPath(path.c_str(), out);
     std::string whole;
-    const bool convertible = Utf8FromUtf16(path.data(), path.size(), whole);
+    const bool convertible = NameBytesFromUtf16(path.data(), path.size(), whole);
     if (path.empty()) Require(result == ERROR_PATH_NOT_FOUND);
     if (!convertible) Require(result == ERROR_INVALID_NAME);
     if (result == 0) {
@@ -49,13 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::string name = out.attribute.substr(5);
             Require(out.attribute.compare(0, 5, "user.") == 0 && !name.empty() &&
                     name.size() <= 250);
-            Require(name != "." && name != ".." && Utf16UnitCount(name) <= 255 &&
+            Require(name != "." && name != ".." &&
+                    NameUtf16FromBytes(name.data(), name.size()).size() <= 255 &&
                     name.find_first_of(std::string(":/\\\0", 4)) == std::string::npos);
             const std::string after = rest.substr(std::min(rest.size(), name.size() + 1));
             Require(rest.compare(0, name.size() + 1, ":" + name) == 0 &&
                     (after.empty() || strcasecmp(after.c_str(), ":$DATA") == 0));
         } else {
             Require(rest.empty() || strcasecmp(rest.c_str(), "::$DATA") == 0);
+            // A colon inside the last component separates a stream; never the whole name.
+            const size_t start = out.file.rfind('/') + 1;  // 0 when there is no slash
+            Require(!rest.empty() || out.file.find(':', start + 1) == std::string::npos);
         }
         if (out.file_fd.valid()) Require(fcntl(out.file_fd.get(), F_GETFD) != -1);
     }

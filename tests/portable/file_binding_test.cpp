@@ -85,7 +85,6 @@ TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPathAndItemsFollowTheVolumesAnsw
     const std::pair<WString, bool> cases[] = {
         {PathW(plain), true},
         {PathW(dir / "missing.txt"), false},
-        {PathW(dir.path()), false},  // a folder is not a file that opens for reading
         {PathW(plain) + WString{0} + OLESTR(".missing"), true},  // the path ends at a zero unit
         {PathW(cyrillic), true},
         {PathW(fullwidth), true},

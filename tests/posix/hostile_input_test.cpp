@@ -141,13 +141,20 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     fs::create_symlink("fifo", dir / "to-fifo");
     fs::create_symlink("loop-b", dir / "loop-a");
     fs::create_symlink("loop-a", dir / "loop-b");
+    // Names with colons, with and without a file before the colon; a name that is not UTF-8.
+    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF"}) MakeFile(dir / name, name);
 
     const std::string denied = Expected(false, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, "");
     const std::pair<fs::path, std::string> kinds[] = {
         {fifo, denied},
         {socketPath, denied},
         {dir / "to-fifo", denied},
-        {dir / "folder", Expected(false, ERROR_FILE_NOT_FOUND, 0, "")},
+        // Folders carry items, as files do.
+        {dir / "folder", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        // The item T of "doc" is never the file "doc:T": Add makes "doc" and its item.
+        {dir / "doc", Expected(false, ERROR_FILE_NOT_FOUND, 0, " T")},
+        {dir / "a:b", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        {dir / "c:d", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
         {dir / "to-file", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
         // Creating the item would create the link's target, a file the path does not name.
         {dir / "to-nothing", Expected(false, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND, "")},
@@ -164,6 +171,12 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
                   }),
                   OneLine(expected));
     }
+    EXPECT_EQ(EveryCall(PathW(dir.path()) + W("/") + WString{0xDCFF}),
+              Expected(true, ERROR_FILE_NOT_FOUND, 0, " T"));
+    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF"}) {
+        EXPECT_EQ(FileContent(dir / name), name);
+        EXPECT_TRUE(UserAttributeNames(dir / name).empty()) << name;
+    }
     for (FileWatch& watch : watches)
         EXPECT_FALSE(watch.Saw()) << "a FIFO or socket was opened, read or written";
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "nothing")));
@@ -174,8 +187,7 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     for (DWORD disposition : {DWORD{OPEN_EXISTING}, DWORD{OPEN_ALWAYS}}) {
         Opened stream = OpenItem(StreamW(dir / "loop-a", "T"), disposition);
         EXPECT_FALSE(stream.ok());
-        EXPECT_EQ(stream.error, disposition == OPEN_ALWAYS ? DWORD{ERROR_CANT_RESOLVE_FILENAME}
-                                                           : DWORD{ERROR_FILE_NOT_FOUND});
+        EXPECT_EQ(stream.error, DWORD{ERROR_CANT_RESOLVE_FILENAME});
     }
     EXPECT_EQ(FileContent(dir / "file"), "contents");
     EXPECT_TRUE(UserAttributeNames(dir / "file").empty());

@@ -68,17 +68,20 @@ Walk MakeSample(const fs::path& path) {
     SetRawStream(path, "alpha", "");
     SetRawStream(path, "\xC3\xA9t\xC3\xA9", std::string(300, 'e'));
     SetRawStream(path, "\xF0\x9F\x98\x80", "beyond the basic plane");
-    // Not streams: another namespace, and a name UTF-16 cannot carry.
+    // Not a stream: another namespace. A name that is not UTF-8 is one, its stray bytes as
+    // U+DC80-U+DCFF.
     setxattr(path.c_str(), "trusted.hidden", "x", 1, 0);
     setxattr(path.c_str(), "user.\xFF\xFE", "bad name", 8, 0);
     Walk sample{{"1  " + std::to_string(main.size())}, {main}, 0};
     for (const std::string& name : RawAttributeNames(path)) {
-        if (name.rfind("user.", 0) != 0 || name == "user.\xFF\xFE") continue;
+        if (name.rfind("user.", 0) != 0) continue;
         std::string value = *RawStream(path, name.substr(5));
-        sample.records.push_back("4 :" + name.substr(5) + ":$DATA " + std::to_string(value.size()));
+        const std::string shown =
+            name == "user.\xFF\xFE" ? Narrow(WString{0xDCFF, 0xDCFE}) : name.substr(5);
+        sample.records.push_back("4 :" + shown + ":$DATA " + std::to_string(value.size()));
         sample.contents.push_back(value);
     }
-    EXPECT_EQ(sample.records.size(), 5u);
+    EXPECT_EQ(sample.records.size(), 6u);
     return sample;
 }
 

@@ -18,6 +18,11 @@ TEST(PlatformOpen, PathsAndDispositions) {
     MakeFile(dir / "doc", "main content");
     SetRawStream(dir / "doc", "T", "value of T");
     MakeFile(dir / "a:b", "colon file");
+    MakeFile(dir / "doc2:Author", "precious");
+    // Not UTF-8: each stray byte is one unit U+DC80-U+DCFF.
+    MakeFile(dir / "\xFF\xFEraw", "raw");
+    SetRawStream(dir / "\xFF\xFEraw", "\xE9t\xE9", "latin");
+    const WString raw = WString{0xDCFF, 0xDCFE} + W("raw");
     for (const char* name : {"x", "x:y", "back\\slash"}) MakeFile(dir / name);
     fs::create_directory(dir / "folder");
     const WString lone(1, static_cast<WCHAR>(0xD800));
@@ -34,11 +39,15 @@ TEST(PlatformOpen, PathsAndDispositions) {
         // "F::$DATA" is the main stream; "F:$DATA" the stream named "$DATA".
         {W("doc::$DATA"), exists, "main content"},
         {W("doc:$DATA"), 0, ""},
-        // No "a": the file "a:b" itself, and its streams.
-        {W("a:b"), 0, "colon file", OPEN_EXISTING},
+        // The last colon separates, whatever exists: never the file "a:b" or "doc2:Author"
+        // itself, whose main streams open as "::$DATA" (and by OpenFileItself, below).
+        {W("a:b"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
+        {W("doc2:Author"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
+        {W("doc2:Author"), 0, ""},
+        {W("doc:a:b"), 0, ""},
         {W("a:b:T"), 0, ""},
         {W("a:b::$DATA"), 0, "colon file", OPEN_EXISTING},
-        // Both "x" and "x:y" exist: the rightmost existing prefix carries the stream.
+        // Both "x" and "x:y" exist.
         {W("x:y:T"), 0, ""},
         {W("x:y"), 0, ""},
         // Nothing exists: the last colon separates, after a ":$DATA" suffix is dropped.
@@ -57,6 +66,8 @@ TEST(PlatformOpen, PathsAndDispositions) {
         {W("doc:") + WString(126, u'\u00e9'), tooLong, nullptr},
         {W("doc:" + std::string(250, 'n')), 0, ""},
         {W("doc:\xF0\x9F\x98\x80\xC3\xA9"), 0, ""},
+        {raw + W(":") + WString{0xDCE9, 't', 0xDCE9}, 0, "latin", OPEN_EXISTING},
+        {raw + W(":") + WString{0xDCFF}, 0, ""},
         {W("doc/inner:T"), ERROR_PATH_NOT_FOUND, nullptr},
         {W("nofile"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
         {W("nofile:T"), ERROR_FILE_NOT_FOUND, nullptr, OPEN_EXISTING},
@@ -65,11 +76,12 @@ TEST(PlatformOpen, PathsAndDispositions) {
     for (DWORD disposition : std::vector<DWORD>{CREATE_NEW, CREATE_ALWAYS, TRUNCATE_EXISTING, 0, 6})
         cases.push_back({W("doc:T"), invalid, nullptr, disposition});
     cases.push_back({W("doc:T"), invalid, nullptr, OPEN_ALWAYS, 8});
-    // Names NTFS refuses; separators never lead to another file, made or opened.
-    for (const WString& name :
-         {W("doc:"), W("doc:a:b"), W("doc:../victim"), W("doc:x/../../victim"), W("doc:/victim"),
-          W("doc:../victim:T"), W("doc:a\\b"), W("doc:."), W("doc:.."), W("doc:x") + lone,
-          W("f") + lone + W(":T"), W("doc:" + std::string(256, 'n'))})
+    // Names NTFS refuses; separators never lead to another file, made or opened. Escapes
+    // that spell UTF-8 ("\xC3\xA9") would come back as the character they spell.
+    for (const WString& name : {W("doc:"), W("doc:") + WString{0xDCC3, 0xDCA9}, W("doc:../victim"),
+                                W("doc:x/../../victim"), W("doc:/victim"), W("doc:../victim:T"),
+                                W("doc:a\\b"), W("doc:."), W("doc:.."), W("doc:x") + lone,
+                                W("f") + lone + W(":T"), W("doc:" + std::string(256, 'n'))})
         cases.push_back({name, bad, nullptr});
     for (const OpenCase& c : cases) {
         const WString path = PathW(dir.path()) + W("/") + c.path;
@@ -87,8 +99,24 @@ TEST(PlatformOpen, PathsAndDispositions) {
               "a:b [colon file] T=\nback\\slash [] T=\ndoc [main content] $DATA= "
               "T=value of T " +
                   std::string(250, 'n') +
-                  "= t= \xF0\x9F\x98\x80\xC3\xA9=\nfolder T=\nmade []\nnew [] T=\n"
-                  "new2:a [] b=\nnew3 [] T=\nx [] y=\nx:y [] T=\n");
+                  "= t= \xF0\x9F\x98\x80\xC3\xA9=\ndoc2 [] Author=\ndoc2:Author [precious]\n"
+                  "doc:a [] b=\nfolder T=\nmade []\nnew [] T=\nnew2:a [] b=\nnew3 [] T=\nx [] "
+                  "y=\nx:y [] T=\n\xFF\xFEraw [raw] \xE9t\xE9=latin \xFF=\n");
+    // The file or folder itself, whole, as the walk and Exists open it; nothing that waits.
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    for (const auto& [name, error] :
+         std::vector<std::pair<WString, DWORD>>{{W("a:b"), 0},
+                                                {W("doc2:Author"), 0},
+                                                {W("folder"), 0},
+                                                {raw, 0},
+                                                {W("a"), ERROR_FILE_NOT_FOUND},
+                                                {W("fifo"), ERROR_ACCESS_DENIED},
+                                                {W("x") + lone, ERROR_INVALID_NAME}}) {
+        SetLastError(0xBAD);
+        UniqueHandle whole(OpenFileItself((PathW(dir.path()) + W("/") + name).c_str()));
+        EXPECT_EQ(GetLastError(), error) << Narrow(name);
+        EXPECT_EQ(whole.valid(), error == 0) << Narrow(name);
+    }
     EXPECT_EQ(Open(W(""), GENERIC_READ, 0, OPEN_EXISTING).error, DWORD{ERROR_PATH_NOT_FOUND});
     SetLastError(0);
     EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),

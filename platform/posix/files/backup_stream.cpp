@@ -113,9 +113,7 @@ DWORD ListAttributes(int fd, std::vector<Attribute>& out) {
         at += name.size() + 1;
         if (name.size() <= prefix || name.compare(0, prefix, kStreamAttributePrefix) != 0) continue;
         Attribute attribute;
-        // A name that UTF-16 cannot carry has no stream name to report.
-        if (!Utf16FromUtf8(name.data() + prefix, name.size() - prefix, attribute.streamName))
-            continue;
+        attribute.streamName = NameUtf16FromBytes(name.data() + prefix, name.size() - prefix);
         attribute.streamName.insert(attribute.streamName.begin(), u':');
         attribute.streamName.append(u":$DATA");
         attribute.name = std::move(name);

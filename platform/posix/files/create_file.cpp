@@ -159,10 +159,34 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
     return handle;
 }
 
+// The file or folder itself, for reading, as a walk of its streams needs it: a folder
+// needs no backup semantics here, since on Linux its items are as much the caller's as a
+// file's; anything else is refused without being opened.
+HANDLE OpenWhole(LPCWSTR name) {
+    OpenRequest request;
+    request.access = kReadAccess;
+    request.share = FILE_SHARE_READ;
+    request.disposition = OPEN_EXISTING;
+    request.backupSemantics = true;
+    auto object = std::make_shared<FileObject>();
+    StreamPath path;
+    bool existed = false;
+    DWORD error = ResolveWholePath(name, path);
+    if (!error) error = OpenResolved(path, false, request, *object, existed);
+    if (error) return FailWith(error, INVALID_HANDLE_VALUE);
+    HANDLE handle = AddHandle(std::move(object));
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
 }  // namespace
 }  // namespace quarrow2::posix
 
 using namespace quarrow2::posix;
+
+HANDLE OpenFileItself(LPCWSTR lpFileName) {
+    return Guarded(INVALID_HANDLE_VALUE, [&] { return OpenWhole(lpFileName); });
+}
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,

@@ -33,7 +33,8 @@ DWORD CheckStreamName(std::string_view name) {
     // '/' cannot occur here (it ends a path component); a zero unit ended the path.
     if (name.find_first_of(":\\") != name.npos) return ERROR_INVALID_NAME;
     if (name == "." || name == "..") return ERROR_INVALID_NAME;
-    if (Utf16UnitCount(std::string(name)) > kMaxStreamNameUnits) return ERROR_INVALID_NAME;
+    if (NameUtf16FromBytes(name.data(), name.size()).size() > kMaxStreamNameUnits)
+        return ERROR_INVALID_NAME;
     if (name.size() > kMaxStreamNameBytes) return ERROR_FILENAME_EXCED_RANGE;
     return 0;
 }
@@ -78,6 +79,39 @@ DWORD TakeStreamName(std::string_view name, bool explicitData, StreamPath& out) 
     return 0;
 }
 
+// The file itself, whole: 0 with `file_fd` valid, 0 with it invalid when only the file is
+// missing in an existing folder, or why the folder part leads nowhere.
+DWORD OpenCarryingFile(const std::string& whole, size_t componentStart, StreamPath& out) {
+    int fd = ::open(out.file.c_str(), O_PATH | O_CLOEXEC);
+    if (fd >= 0) {
+        out.file_fd.reset(fd);
+        return 0;
+    }
+    if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG)
+        return Win32ErrorFromErrno(errno);
+    std::string folder = componentStart ? whole.substr(0, componentStart) : std::string(".");
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return 0;
+    } else if (errno == EACCES) {
+        return ERROR_ACCESS_DENIED;
+    }
+    out.attribute.clear();
+    return WhyFolderIsMissing(whole, componentStart);
+}
+
+DWORD ToLinuxPath(LPCWSTR path, std::string& out) {
+    if (!path || !*path) return ERROR_PATH_NOT_FOUND;
+    if (!NameBytesFromUtf16(path, std::char_traits<WCHAR>::length(path), out))
+        return ERROR_INVALID_NAME;
+    return 0;
+}
+
+size_t ComponentStart(const std::string& whole) {
+    const size_t lastSlash = whole.rfind('/');
+    return lastSlash == whole.npos ? 0 : lastSlash + 1;
+}
+
 }  // namespace
 
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -86,13 +120,10 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
     out.file.clear();
     out.attribute.clear();
     out.file_fd.reset();
-    if (!path || !*path) return ERROR_PATH_NOT_FOUND;
     std::string whole;
-    if (!Utf8FromUtf16(path, std::char_traits<WCHAR>::length(path), whole))
-        return ERROR_INVALID_NAME;
+    if (DWORD error = ToLinuxPath(path, whole)) return error;
 
-    const size_t lastSlash = whole.rfind('/');
-    const size_t componentStart = lastSlash == whole.npos ? 0 : lastSlash + 1;
+    const size_t componentStart = ComponentStart(whole);
     size_t componentEnd = whole.size();
     bool explicitData = false;
     if (EndsWithDataSuffix(whole)) {
@@ -106,58 +137,34 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
         }
     }
 
-    // A colon at the start of a component has no file before it: it is part of a name.
-    size_t lastCandidate = whole.npos;
-    for (size_t c = componentEnd; c-- > componentStart + 1;) {
-        if (whole[c] != ':') continue;
-        if (lastCandidate == whole.npos) lastCandidate = c;
-        std::string file = whole.substr(0, c);
-        int fd = ::open(file.c_str(), O_PATH | O_CLOEXEC);
-        if (fd >= 0) {
-            UniqueFd owned(fd);
-            std::string_view rest(whole);
-            if (DWORD error =
-                    TakeStreamName(rest.substr(c + 1, componentEnd - c - 1), explicitData, out))
-                return error;
-            out.file = std::move(file);
-            out.file_fd = std::move(owned);
-            return 0;
+    // Stream names never hold a colon, so the last one separates, whatever exists on disk:
+    // "doc:Author" is the stream Author of "doc", never a file of that name, and "a:b:T" the
+    // stream T of the file "a:b". A colon that starts the component has no file before it.
+    size_t separator = whole.npos;
+    for (size_t c = componentEnd; c-- > componentStart + 1;)
+        if (whole[c] == ':') {
+            separator = c;
+            break;
         }
-        if (errno == ENOTDIR) break;
-        if (errno != ENOENT && errno != ENAMETOOLONG && errno != ELOOP)
-            return Win32ErrorFromErrno(errno);
-    }
-
-    // No prefix exists: a file whose own name holds the colons, or a file still to be made.
-    int fd = ::open(whole.c_str(), O_PATH | O_CLOEXEC);
-    if (fd >= 0) {
-        out.file = std::move(whole);
-        out.file_fd.reset(fd);
-        return 0;
-    }
-    if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG)
-        return Win32ErrorFromErrno(errno);
-
-    if (lastCandidate != whole.npos) {
+    if (separator != whole.npos) {
         std::string_view rest(whole);
-        if (DWORD error =
-                TakeStreamName(rest.substr(lastCandidate + 1, componentEnd - lastCandidate - 1),
-                               explicitData, out))
+        if (DWORD error = TakeStreamName(rest.substr(separator + 1, componentEnd - separator - 1),
+                                         explicitData, out))
             return error;
-        out.file = whole.substr(0, lastCandidate);
+        out.file = whole.substr(0, separator);
     } else {
-        out.file = whole.substr(0, componentEnd);
+        out.file = whole;
     }
+    return OpenCarryingFile(whole, componentStart, out);
+}
 
-    std::string folder = componentStart ? whole.substr(0, componentStart) : std::string(".");
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return 0;
-    } else if (errno == EACCES) {
-        return ERROR_ACCESS_DENIED;
-    }
+DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
+    out.file.clear();
     out.attribute.clear();
-    return WhyFolderIsMissing(whole, componentStart);
+    out.file_fd.reset();
+    if (DWORD error = ToLinuxPath(path, out.file)) return error;
+    if (DWORD error = OpenCarryingFile(out.file, ComponentStart(out.file), out)) return error;
+    return out.file_fd.valid() ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace quarrow2::posix

@@ -20,17 +20,22 @@ struct StreamPath {
     bool named() const { return !attribute.empty(); }
 };
 
-// Splits `path` (zero-terminated UTF-16) at its stream separator: the rightmost colon of
-// the last component whose prefix names an existing file; when none does, a file that the
-// whole path names; else the last colon (a trailing ":$DATA" after another colon dropped
-// first, in any case). Opens the carrying file when it exists.
+// Splits `path` (zero-terminated UTF-16) at its stream separator: the last colon of the
+// last component, after a trailing ":$DATA" that follows another colon is dropped (in any
+// case). Stream names hold no colon, so this is the colon the library put between a file
+// and a type name; what exists on disk never moves it. Opens the carrying file when it
+// exists.
 //
 // Returns 0 with `file_fd` valid when the file exists, 0 with `file_fd` invalid when only
 // the file is missing (its folder exists, so it can be created), or the Windows code:
 // ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME (a stream name that NTFS refuses, or a path
-// part that UTF-8 cannot carry), ERROR_FILENAME_EXCED_RANGE (a legal stream name too long
-// for an attribute), or the mapped cause of an open that failed otherwise.
+// that names no bytes), ERROR_FILENAME_EXCED_RANGE (a legal stream name too long for an
+// attribute), or the mapped cause of an open that failed otherwise.
 DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out);
+
+// The file or folder that the whole of `path` names, colons and all, with no stream part:
+// 0 with `file_fd` valid, or the Windows code (ERROR_FILE_NOT_FOUND when it is missing).
+DWORD ResolveWholePath(LPCWSTR path, StreamPath& out);
 
 // "/proc/self/fd/N": reopens, or checks access to, the very inode that `fd` refers to.
 std::string DescriptorPath(int fd);

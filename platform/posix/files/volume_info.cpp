@@ -48,7 +48,7 @@ DWORD PathOfRoot(LPCWSTR root, std::string& path) {
         path = ".";
         return 0;
     }
-    if (!Utf8FromUtf16(root, std::char_traits<WCHAR>::length(root), path))
+    if (!NameBytesFromUtf16(root, std::char_traits<WCHAR>::length(root), path))
         return ERROR_INVALID_NAME;
     if (path.empty() || path.back() != '\\') return ERROR_INVALID_NAME;
     path.pop_back();

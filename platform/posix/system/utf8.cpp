@@ -61,33 +61,44 @@ bool DecodeUtf8(const unsigned char* s, size_t n, size_t& i, uint32_t& cp) {
     return true;
 }
 
+// The unit that stands for the stray byte 0x80; 0xFF has U+DCFF.
+constexpr uint32_t kFirstEscapedByte = 0xDC80;
+
+bool IsEscapedByte(uint32_t u) { return u >= kFirstEscapedByte && u <= kFirstEscapedByte + 0x7F; }
+
 }  // namespace
 
-bool Utf8FromUtf16(const WCHAR* s, size_t units, std::string& out) {
+bool NameBytesFromUtf16(const WCHAR* s, size_t units, std::string& out) {
     out.clear();
     out.reserve(units);
+    bool escaped = false;
     for (size_t i = 0; i < units; ++i) {
         uint32_t u = static_cast<uint16_t>(s[i]);
-        if (IsHighSurrogate(u)) {
-            if (i + 1 >= units || !IsLowSurrogate(static_cast<uint16_t>(s[i + 1]))) return false;
+        if (IsHighSurrogate(u) && i + 1 < units &&
+            IsLowSurrogate(static_cast<uint16_t>(s[i + 1]))) {
             u = 0x10000 + ((u - 0xD800) << 10) + (static_cast<uint16_t>(s[i + 1]) - 0xDC00);
             ++i;
-        } else if (IsLowSurrogate(u)) {
+        } else if (IsEscapedByte(u)) {
+            out.push_back(static_cast<char>(u - kFirstEscapedByte + 0x80));
+            escaped = true;
+            continue;
+        } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
             return false;
         }
         AppendUtf8(u, out);
     }
-    return true;
+    return !escaped || NameUtf16FromBytes(out.data(), out.size()) == WString(s, units);
 }
 
-bool Utf16FromUtf8(const char* s, size_t bytes, WString& out) {
-    out.clear();
+WString NameUtf16FromBytes(const char* s, size_t bytes) {
+    WString out;
     out.reserve(bytes);
     const auto* p = reinterpret_cast<const unsigned char*>(s);
     for (size_t i = 0; i < bytes;) {
         uint32_t cp;
-        if (!DecodeUtf8(p, bytes, i, cp)) return false;
-        if (cp >= 0x10000) {
+        if (!DecodeUtf8(p, bytes, i, cp)) {
+            out.push_back(static_cast<WCHAR>(kFirstEscapedByte + p[i++] - 0x80));
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<WCHAR>(0xD800 + (cp >> 10)));
             out.push_back(static_cast<WCHAR>(0xDC00 + (cp & 0x3FF)));
@@ -95,16 +106,7 @@ bool Utf16FromUtf8(const char* s, size_t bytes, WString& out) {
             out.push_back(static_cast<WCHAR>(cp));
         }
     }
-    return true;
-}
-
-size_t Utf16UnitCount(const std::string& s) {
-    size_t units = 0;
-    for (unsigned char c : s) {
-        if ((c & 0xC0) != 0x80) ++units;  // one per lead byte
-        if (c >= 0xF0) ++units;           // a surrogate pair for four-byte forms
-    }
-    return units;
+    return out;
 }
 
 }  // namespace quarrow2::posix

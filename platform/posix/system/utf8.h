@@ -1,5 +1,7 @@
-// Lossless conversions between UTF-16 and UTF-8 for names that reach the file system: a
-// name that cannot be carried over unchanged is refused, never patched with a stand-in.
+// The one codec between the UTF-16 names of the interface and the byte names of Linux.
+// Well-formed UTF-8 maps to its UTF-16 form; each byte that is not part of well-formed
+// UTF-8 maps to one unit U+DC80-U+DCFF (byte 0x80-0xFF) and back, so that every file and
+// every attribute another program made can be named, and comes back byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -9,14 +11,12 @@
 
 namespace quarrow2::posix {
 
-// False when `s` holds a lone surrogate.
-bool Utf8FromUtf16(const WCHAR* s, size_t units, std::string& out);
+// The bytes of the name `s`. False for a lone surrogate outside U+DC80-U+DCFF, and for
+// units U+DC80-U+DCFF that would not come back as given (escapes that spell well-formed
+// UTF-8 name another name, the one with the characters they spell).
+bool NameBytesFromUtf16(const WCHAR* s, size_t units, std::string& out);
 
-// False when `s` is not well-formed UTF-8 (stray or missing continuation bytes, overlong
-// forms, encoded surrogates, code points past U+10FFFF).
-bool Utf16FromUtf8(const char* s, size_t bytes, WString& out);
-
-// How many UTF-16 units well-formed UTF-8 `s` takes.
-size_t Utf16UnitCount(const std::string& s);
+// The UTF-16 form of the byte name `s`; never fails.
+WString NameUtf16FromBytes(const char* s, size_t bytes);
 
 }  // namespace quarrow2::posix
