@@ -115,7 +115,7 @@ TEST(PlatformLocks, WritesRefusedWholeWhenTheAttributeSpaceIsFull) {
     if (setxattr((dir / "doc").c_str(), "user.probe", big.data(), big.size(), 0) == 0)
         GTEST_SKIP() << "the temporary folder's file system takes attributes of 5000 bytes";
     SetRawStream(dir / "doc", "T", "old");
-    const std::string full = Err(ERROR_DISK_FULL), tooLarge = Err(ERROR_FILE_TOO_LARGE);
+    const std::string full = Err(ERROR_EA_TABLE_FULL), tooLarge = Err(ERROR_FILE_TOO_LARGE);
     Steps steps(dir / "doc", "T", {kReadWrite});
     steps.Run({
         {0, 'P', 0, 0, big, full, "old"},

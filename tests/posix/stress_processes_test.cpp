@@ -228,7 +228,7 @@ TEST(StressLimits, TheLargestValueTheFileSystemTakesAndOneByteMore) {
     }
     SetRawStream(path, "T", Raw(Utf16Bytes(W(kOld))));
     const DWORD code = refusal == E2BIG    ? ERROR_FILE_TOO_LARGE
-                       : refusal == ENOSPC ? ERROR_DISK_FULL
+                       : refusal == ENOSPC ? ERROR_EA_TABLE_FULL
                                            : 0;
     ASSERT_NE(code, 0u) << "one byte more is refused with errno " << refusal;
     std::cout << "[ limits   ] the temporary folder takes values of up to " << fits << " bytes"

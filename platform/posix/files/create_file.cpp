@@ -98,7 +98,7 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
 
     if (!existed) {
         if (::fsetxattr(fd, object.attribute.c_str(), "", 0, XATTR_CREATE) == 0) return 0;
-        if (errno != EEXIST) return Win32ErrorFromErrno(errno);
+        if (errno != EEXIST) return WhyValueWasRefused(fd, errno);
         // Made by someone else since the query, with whatever they put in.
         existed = true;
     }

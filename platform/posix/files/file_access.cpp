@@ -24,8 +24,7 @@ DWORD ReopenDescriptor(int pathFd, bool directory, bool writable, UniqueFd& out)
 
 DWORD CheckMayChange(int fd) {
     if (::faccessat(AT_FDCWD, DescriptorPath(fd).c_str(), W_OK, AT_EACCESS) == 0) return 0;
-    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)
-        return ERROR_ACCESS_DENIED;
+    if (errno == EACCES || errno == EPERM || errno == ETXTBSY) return ERROR_ACCESS_DENIED;
     return Win32ErrorFromErrno(errno);
 }
 

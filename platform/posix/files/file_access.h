@@ -14,7 +14,8 @@ namespace quarrow2::posix {
 DWORD ReopenDescriptor(int pathFd, bool directory, bool writable, UniqueFd& out);
 
 // 0 when the caller may change the file's content and attributes; ERROR_ACCESS_DENIED when
-// it lacks write permission, or the file is immutable, or its mount is read-only.
+// it lacks write permission or the file is immutable, ERROR_WRITE_PROTECT when its mount is
+// read-only.
 DWORD CheckMayChange(int fd);
 
 }  // namespace quarrow2::posix

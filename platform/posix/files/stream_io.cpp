@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/posix/files/file_access.h"
 #include "platform/posix/files/handle_table.h"
 #include "platform/posix/files/positional_io.h"
 #include "platform/posix/files/stream_content.h"
@@ -96,6 +97,13 @@ BOOL Read(HANDLE hFile, LPVOID buffer, DWORD size, LPDWORD bytesRead, LPOVERLAPP
     return TRUE;
 }
 
+// A handle without write access refuses writes; on a read-only mount that is the reason
+// worth naming, as no handle could write there.
+DWORD WriteRefusal(const FileObject& file) {
+    return CheckMayChange(file.fd.get()) == ERROR_WRITE_PROTECT ? ERROR_WRITE_PROTECT
+                                                                : ERROR_ACCESS_DENIED;
+}
+
 BOOL Write(HANDLE hFile, LPCVOID buffer, DWORD size, LPDWORD bytesWritten,
            LPOVERLAPPED overlapped) {
     if (bytesWritten) *bytesWritten = 0;
@@ -103,7 +111,7 @@ BOOL Write(HANDLE hFile, LPCVOID buffer, DWORD size, LPDWORD bytesWritten,
     std::shared_ptr<FileObject> file = FindHandle(hFile);
     if (!file) return FALSE;
     std::lock_guard<std::mutex> guard(file->mutex);
-    if (!(file->access & kWriteAccess)) return FailWith(ERROR_ACCESS_DENIED, FALSE);
+    if (!(file->access & kWriteAccess)) return FailWith(WriteRefusal(*file), FALSE);
     if (file->directory) return FailWith(ERROR_INVALID_FUNCTION, FALSE);
     if (size == 0) return TRUE;
     if (!buffer) return FailWith(ERROR_NOACCESS, FALSE);
@@ -121,7 +129,7 @@ BOOL SetEnd(HANDLE hFile) {
     std::shared_ptr<FileObject> file = FindHandle(hFile);
     if (!file) return FALSE;
     std::lock_guard<std::mutex> guard(file->mutex);
-    if (!(file->access & kWriteAccess)) return FailWith(ERROR_ACCESS_DENIED, FALSE);
+    if (!(file->access & kWriteAccess)) return FailWith(WriteRefusal(*file), FALSE);
     if (file->directory) return FailWith(ERROR_INVALID_FUNCTION, FALSE);
     if (file->named()) {
         if (DWORD error = StoreContentEndingAt(*file, file->pointer)) return FailWith(error, FALSE);

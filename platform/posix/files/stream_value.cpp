@@ -1,5 +1,6 @@
 #include "platform/posix/files/stream_value.h"
 
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -65,7 +66,16 @@ DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data
     static const unsigned char kNothing = 0;
     if (size > kMaxStreamValue) return ERROR_FILE_TOO_LARGE;
     if (::fsetxattr(fd, attribute.c_str(), size ? data : &kNothing, size, 0) == 0) return 0;
-    return Win32ErrorFromErrno(errno);
+    return WhyValueWasRefused(fd, errno);
+}
+
+DWORD WhyValueWasRefused(int fd, int err) {
+    // ext4 without large attributes keeps all of a file's attributes in one block and says
+    // ENOSPC when that is full, however much room the disk has.
+    struct statvfs volume;
+    if (err == ENOSPC && ::fstatvfs(fd, &volume) == 0 && volume.f_bavail > 0)
+        return ERROR_EA_TABLE_FULL;
+    return Win32ErrorFromErrno(err);
 }
 
 }  // namespace quarrow2::posix

@@ -25,8 +25,11 @@ DWORD ReadStoredValueInto(int fd, const std::string& attribute, void* buffer, si
 
 // Replaces the value in one atomic step: readers see the old value or the new one, never a
 // mix, whatever happens to this process. A value over the limits is refused with
-// ERROR_FILE_TOO_LARGE, or ERROR_DISK_FULL when the file's attribute space is full, and
-// the old value stays.
+// ERROR_FILE_TOO_LARGE, or ERROR_EA_TABLE_FULL when the file's attribute space is full
+// (ERROR_DISK_FULL when the disk is), and the old value stays.
 DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data, size_t size);
+
+// The Windows code for `err`, the errno of a refused attribute write on `fd`.
+DWORD WhyValueWasRefused(int fd, int err);
 
 }  // namespace quarrow2::posix

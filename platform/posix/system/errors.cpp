@@ -16,21 +16,23 @@ DWORD Win32ErrorFromErrno(int err) {
             return ERROR_FILE_NOT_FOUND;
         case ENOTDIR:
             return ERROR_PATH_NOT_FOUND;
-        // A read-only mount or an immutable file refuses changes the way a missing
-        // permission does; callers fall back to reading on this one code.
+        // An immutable file refuses changes the way a missing permission does.
         case EACCES:
         case EPERM:
-        case EROFS:
         case EISDIR:
             return ERROR_ACCESS_DENIED;
+        // What Windows says of a volume that takes no writes at all.
+        case EROFS:
+            return ERROR_WRITE_PROTECT;
         case ENAMETOOLONG:
         case ERANGE:
             return ERROR_FILENAME_EXCED_RANGE;
         case ELOOP:
             return ERROR_CANT_RESOLVE_FILENAME;
         case ENOSPC:
-        case EDQUOT:
             return ERROR_DISK_FULL;
+        case EDQUOT:
+            return ERROR_NOT_ENOUGH_QUOTA;
         case E2BIG:
         case EFBIG:
             return ERROR_FILE_TOO_LARGE;

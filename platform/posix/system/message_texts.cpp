@@ -58,6 +58,7 @@ const SystemMessage kMessages[] = {
     {ERROR_NO_MORE_ITEMS, OLESTR("No more data is available.\r\n")},
     {ERROR_DIRECTORY, OLESTR("The directory name is invalid.\r\n")},
     {ERROR_EAS_DIDNT_FIT, OLESTR("The extended attributes did not fit in the buffer.\r\n")},
+    {ERROR_EA_TABLE_FULL, OLESTR("The extended attribute table file is full.\r\n")},
     {ERROR_EAS_NOT_SUPPORTED,
      OLESTR("The mounted file system does not support extended attributes.\r\n")},
     {ERROR_MR_MID_NOT_FOUND, OLESTR("The system cannot find message text for message number 0x%1 "
@@ -71,6 +72,7 @@ const SystemMessage kMessages[] = {
      OLESTR("The request could not be performed because of an I/O device error.\r\n")},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      OLESTR("The specified resource language ID cannot be found in the image file.\r\n")},
+    {ERROR_NOT_ENOUGH_QUOTA, OLESTR("Not enough quota is available to process this command.\r\n")},
     {ERROR_CANT_ACCESS_FILE, OLESTR("The file cannot be accessed by the system.\r\n")},
     {ERROR_CANT_RESOLVE_FILENAME,
      OLESTR("The name of the file cannot be resolved by the system.\r\n")},
