@@ -22,6 +22,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
+  ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp
   ${PROJECT_SOURCE_DIR}/tools/text.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)

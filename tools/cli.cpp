@@ -122,7 +122,13 @@ void define_commands(CLI::App& app, Commands& c) {
     c.restore_command->add_flag(
         "--dry-run", c.restore.dry_run,
         "Show the files and types that would be written, and write nothing");
-    c.restore_command->add_flag("--create", c.restore.create, "Create files that are missing");
+    c.restore_command->add_flag("--create", c.restore.create,
+                                "Create files and folders that are missing");
+    c.restore_command->add_option("-C,--directory", c.restore.directory,
+                                  "Restore under this folder instead of the current one");
+    c.restore_command->add_flag(
+        "-P,--absolute-paths", c.restore.absolute_paths,
+        "Write absolute paths and paths with '..' as they are, even outside the folder");
     c.restore_command->add_option(
         "FILE", c.restore.input,
         "The dump, or getfattr --dump text; - or none reads standard input");
@@ -211,6 +217,7 @@ int run_selected(Commands& c) {
     }
     if (*c.restore_command) {
         require_path(c.restore.input);
+        if (!c.restore.directory.empty()) require_path(c.restore.directory);
         Library library;
         return run_restore(library, c.restore);
     }
