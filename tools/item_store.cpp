@@ -84,15 +84,15 @@ bool store_together(MetadataFile& file, const std::vector<std::pair<WString, Ite
             changes.store(type, shown, value);
             ++stored;
         } catch (const Failure& failure) {
-            report_failure(failure.what());
-            bool undone = changes.undo();
+            bool undone = changes.undo();  // reports each step that fails
+            std::string message = failure.what();
+            // One line: the cause and what became of the items written before it.
             if (stored > 0 || !undone)
-                report_failure(Failure(undone ? "The items already written to this file were "
-                                                "put back as they were."
-                                              : "Not every item of this file could be put back "
-                                                "as it was (see above).",
-                                       file.path())
-                                   .what());
+                message += undone ? "; the items already written to this file were put back "
+                                    "as they were."
+                                  : "; not every item of this file could be put back as it "
+                                    "was (see above).";
+            report_failure(message);
             return false;
         }
     }
