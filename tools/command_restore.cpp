@@ -13,8 +13,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Whether `target`, with every link on its way followed, is `base` or below it.
+bool stays_under(const fs::path& base, const fs::path& target) {
+    std::error_code error;
+    fs::path real_base = fs::weakly_canonical(fs::absolute(base, error), error);
+    fs::path real_target = fs::weakly_canonical(fs::absolute(target, error), error);
+    if (error) return false;
+    fs::path relative = real_target.lexically_relative(real_base);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
 // What both runs check before a file is written; a dry run's verdict is the real run's.
-void check_target(const fs::path& target, const std::string& shown, bool create) {
+void check_target(const fs::path& target, const std::string& shown, const RestoreOptions& options) {
+    fs::path base = options.directory.empty() ? fs::path(".") : fs::u8path(options.directory);
+    if (!options.absolute_paths && !stays_under(base, target))
+        throw Failure("The path leads out of the folder restored into through a link.", shown);
+    bool create = options.create;
     std::error_code error;
     fs::file_status status = fs::symlink_status(target, error);
     if (fs::is_symlink(status) && !fs::exists(fs::status(target, error)))
@@ -45,7 +59,7 @@ bool restore_file(const Library& library, const RestoredFile& restored,
                   const RestoreOptions& options) {
     fs::path target = fs::u8path(options.directory) / fs::u8path(restored.path);
     std::string shown = target.u8string();
-    check_target(target, shown, options.create);
+    check_target(target, shown, options);
     if (!options.dry_run && options.create) make_missing(target, restored.folder, shown);
     MetadataFile file(library, shown);
     if (!file.supports_streams()) throw Failure("Volume does not support streams.", shown);

@@ -59,6 +59,12 @@ class RestoreSafetyTest(ToolTestCase):
                     real = self.expect(["restore", *extra], 2, fragment, stdin=stdin, cwd=work)
                     dry = run("restore", "--dry-run", *extra, stdin=stdin, cwd=work)
                     self.assertEqual((dry.returncode, dry.stderr, dry.stdout), (2, real.stderr, b""))
+        # A link in the tree does not lead restore out of it either.
+        os.symlink(under, os.path.join(work, "link"))
+        linked = dump_of([{"path": "link/x.txt", "items": [{"type": "A", "text": "1"}]}])
+        for extra in ([], ["--dry-run"]):
+            self.expect(["restore", "--create", *extra], 1, "through a link", stdin=linked, cwd=work)
+        os.remove(os.path.join(work, "link"))
         self.assertEqual((sorted(os.walk(self.folder)), os.path.exists("/tmp/quarrow2-absolute.txt")), before)
         self.assertEqual(user_items(kept), {"Author": utf16("old")})
         # Allowed: a byte-order mark; -C; and "..", only with --absolute-paths.
