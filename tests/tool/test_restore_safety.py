@@ -76,6 +76,8 @@ class RestoreSafetyTest(ToolTestCase):
         self.assertEqual([user_items(os.path.join(f, "kept.txt"))["New"] for f in (work, under)],
                          [utf16("written")] * 2)
         self.assertEqual(user_items(self.path("out/x.txt")), {"A": utf16("1")})
+        titled = dump_of([{"path": "kept.txt", "items": [{"type": "\x1b]0;x\x07\n", "text": "1"}]}])
+        self.expect(["restore", "--dry-run"], out="kept.txt\n  \\x1b]0;x\\x07\\n\n", stdin=titled, cwd=work)
 
     def test_a_failure_part_way_through_a_file_puts_its_items_back(self):
         big = folder_taking(8192, ("/dev/shm",))  # the source keeps what ext4 here cannot
