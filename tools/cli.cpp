@@ -111,7 +111,9 @@ void define_commands(CLI::App& app, Commands& c) {
         "dump", "Write every item of the files as one JSON document, for restore");
     c.dump_command->add_flag("-r,--recursive", c.dump.recursive,
                              "Dump the files in folders and their subfolders (those with items)");
-    c.dump_command->add_option("-o,--output", c.dump.output, "Write the document to this file");
+    c.dump_command->add_option("-o,--output", c.dump.output,
+                               "Write the document to this file, replaced only when the dump "
+                               "succeeds; - is standard output");
     c.dump_command
         ->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
         ->required();
