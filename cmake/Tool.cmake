@@ -22,6 +22,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
+  ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp
   ${PROJECT_SOURCE_DIR}/tools/text.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)
@@ -93,7 +94,7 @@ if(QUARROW2_BUILD_TESTS)
   if(WIN32)
     set(quarrow2_tool_suites test_wine)
   else()
-    set(quarrow2_tool_suites test_dump_find test_files test_valgrind)
+    set(quarrow2_tool_suites test_dump_find test_files test_restore_safety test_valgrind)
   endif()
   foreach(module ${quarrow2_tool_suites})
     set(name ${QUARROW2_TEST_PREFIX}tool.${module})

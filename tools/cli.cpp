@@ -111,7 +111,9 @@ void define_commands(CLI::App& app, Commands& c) {
         "dump", "Write every item of the files as one JSON document, for restore");
     c.dump_command->add_flag("-r,--recursive", c.dump.recursive,
                              "Dump the files in folders and their subfolders (those with items)");
-    c.dump_command->add_option("-o,--output", c.dump.output, "Write the document to this file");
+    c.dump_command->add_option("-o,--output", c.dump.output,
+                               "Write the document to this file, replaced only when the dump "
+                               "succeeds; - is standard output");
     c.dump_command
         ->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
         ->required();
@@ -122,7 +124,13 @@ void define_commands(CLI::App& app, Commands& c) {
     c.restore_command->add_flag(
         "--dry-run", c.restore.dry_run,
         "Show the files and types that would be written, and write nothing");
-    c.restore_command->add_flag("--create", c.restore.create, "Create files that are missing");
+    c.restore_command->add_flag("--create", c.restore.create,
+                                "Create files and folders that are missing");
+    c.restore_command->add_option("-C,--directory", c.restore.directory,
+                                  "Restore under this folder instead of the current one");
+    c.restore_command->add_flag(
+        "-P,--absolute-paths", c.restore.absolute_paths,
+        "Write absolute paths and paths with '..' as they are, even outside the folder");
     c.restore_command->add_option(
         "FILE", c.restore.input,
         "The dump, or getfattr --dump text; - or none reads standard input");
@@ -211,6 +219,7 @@ int run_selected(Commands& c) {
     }
     if (*c.restore_command) {
         require_path(c.restore.input);
+        if (!c.restore.directory.empty()) require_path(c.restore.directory);
         Library library;
         return run_restore(library, c.restore);
     }

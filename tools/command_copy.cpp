@@ -13,21 +13,29 @@ int run_copy(const Library& library, const CopyOptions& options) {
     MetadataFile destination = bind_readable_file(library, options.destination);
     if (!options.types.empty()) {
         types.clear();
-        for (const std::string& type : options.types) types.push_back(utf16_from_utf8(type));
+        for (const std::string& type : options.types) types.push_back(name_utf16(type));
     }
 
+    // Every value is read before the first is written, so DEST changes only when all of them
+    // can be copied, and then as a whole.
+    std::vector<std::pair<WString, ItemValue>> values;
+    size_t empty_values = 0;
     int status = kSuccess;
     for (const WString& type : types) {
         std::string shown = displayable_utf8(type);
         try {
+            MetadataItem item = source.open(type, shown);
             // As bytes: an empty value (the marker) is written as the marker again.
-            ItemValue value{std::nullopt, source.open(type, shown).bytes()};
-            store_value(destination, type, shown, value);
+            ItemValue value{std::nullopt, item.bytes()};
+            if (value.bytes.empty() && item.length() == 0) ++empty_values;
+            values.emplace_back(type, std::move(value));
         } catch (const Failure& failure) {
             report_failure(failure.what());
             status = kFailure;
         }
     }
+    if (status == kSuccess && !store_together(destination, values)) status = kFailure;
+    if (status == kSuccess) report_marker_note(empty_values);
     return status;
 }
 

@@ -52,9 +52,16 @@ int run_set(const Library& library, const SetOptions& options) {
         bytes.assign(raw.begin(), raw.end());
 
     MetadataFile file(library, options.path);
-    store_value(file, utf16_from_utf8(options.type), options.type,
-                options.form == ValueForm::kText ? ItemValue{std::move(text), {}}
-                                                 : ItemValue{std::nullopt, std::move(bytes)});
+    FileChanges changes(file);
+    try {
+        changes.store(name_utf16(options.type), options.type,
+                      options.form == ValueForm::kText ? ItemValue{std::move(text), {}}
+                                                       : ItemValue{std::nullopt, std::move(bytes)});
+    } catch (const Failure&) {
+        // The old value stays, and an item made only for this value goes again.
+        changes.undo();
+        throw;
+    }
     return kSuccess;
 }
 

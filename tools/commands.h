@@ -53,8 +53,10 @@ struct DumpOptions {
 
 struct RestoreOptions {
     bool dry_run = false;
-    bool create = false;
-    std::string input = "-";  // "-" is standard input
+    bool create = false;          // makes missing files and folders
+    bool absolute_paths = false;  // lets paths leave the folder restored into
+    std::string directory;        // -C: the folder paths are taken from; none: the current one
+    std::string input = "-";      // "-" is standard input
 };
 
 struct CopyOptions {

@@ -21,16 +21,25 @@ std::string where(size_t file, std::optional<size_t> item = std::nullopt) {
 std::string utf8_field(const Json& object, const char* key, const std::string& at) {
     auto found = object.find(key);
     if (found == object.end() || !found->is_string()) unusable(at + " has no text \"" + key + "\"");
-    const std::string& value = found->get_ref<const std::string&>();
-    if (find_invalid_utf8(value)) unusable(at + "." + key + " is not valid UTF-8");
-    return value;
+    return found->get_ref<const std::string&>();
+}
+
+// A name in `key` (UTF-8) or in `key`_bytes (base64 of any bytes), never both.
+std::string name_field(const Json& object, const std::string& key, const std::string& at) {
+    std::string bytes_key = key + "_bytes";
+    if (object.contains(key) == object.contains(bytes_key))
+        unusable(at + " needs either \"" + key + "\" or \"" + bytes_key + "\"");
+    if (object.contains(key)) return utf8_field(object, key.c_str(), at);
+    std::optional<Bytes> bytes = bytes_from_base64(utf8_field(object, bytes_key.c_str(), at));
+    if (!bytes) unusable(at + "." + bytes_key + " is not base64");
+    return std::string(bytes->begin(), bytes->end());
 }
 
 RestoredItem json_item(const Json& entry, const std::string& at) {
     if (!entry.is_object()) unusable(at + " is not an object");
     RestoredItem item;
-    item.type = utf8_field(entry, "type", at);
-    if (item.type.empty()) unusable(at + " has an empty type");
+    item.where = at;
+    item.type = name_field(entry, "type", at);
     bool has_text = entry.contains("text");
     if (has_text == entry.contains("bytes")) unusable(at + " needs either \"text\" or \"bytes\"");
     if (has_text) {
@@ -39,13 +48,20 @@ RestoredItem json_item(const Json& entry, const std::string& at) {
         std::optional<Bytes> bytes = bytes_from_base64(utf8_field(entry, "bytes", at));
         if (!bytes) unusable(at + ".bytes is not base64");
         item.value.bytes = std::move(*bytes);
+        // dump writes the marker as the empty text; no bytes were 0 bytes on disk.
+        item.zero_bytes = item.value.bytes.empty();
     }
     return item;
 }
 
 std::vector<RestoredFile> read_json_dump(const std::string& input) {
-    Json document = Json::parse(input, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) unusable("it is not a JSON object");
+    Json document;
+    try {
+        document = Json::parse(input);
+    } catch (const Json::parse_error& error) {
+        unusable(error.what());
+    }
+    if (!document.is_object()) unusable("it is not a JSON object");
     if (document.value("format", "") != kDumpFormat)
         unusable(std::string("its \"format\" is not \"") + kDumpFormat + "\"");
     auto version = document.find("version");
@@ -59,8 +75,11 @@ std::vector<RestoredFile> read_json_dump(const std::string& input) {
     for (size_t f = 0; f < files->size(); ++f) {
         const Json& file = (*files)[f];
         if (!file.is_object()) unusable(where(f) + " is not an object");
-        RestoredFile entry{utf8_field(file, "path", where(f)), {}};
-        if (entry.path.empty()) unusable(where(f) + " has an empty path");
+        RestoredFile entry{name_field(file, "path", where(f)), false, {}, where(f)};
+        auto folder = file.find("folder");
+        if (folder != file.end() && !folder->is_boolean())
+            unusable(where(f) + ".folder is not true or false");
+        entry.folder = folder != file.end() && folder->get<bool>();
         auto items = file.find("items");
         if (items == file.end() || !items->is_array())
             unusable(where(f) + " has no \"items\" list");
@@ -99,7 +118,7 @@ std::string unescaped(std::string_view text) {
     return result;
 }
 
-Bytes attribute_value(std::string_view encoded, size_t line) {
+Bytes attribute_value(std::string_view encoded, size_t line, bool& quoted) {
     std::optional<Bytes> bytes;
     if (encoded.substr(0, 2) == "0s" || encoded.substr(0, 2) == "0S") {
         bytes = bytes_from_base64(encoded.substr(2));
@@ -110,6 +129,7 @@ Bytes attribute_value(std::string_view encoded, size_t line) {
             unusable_line(line, "the value has no closing quote");
         std::string text = unescaped(encoded.substr(1, encoded.size() - 2));
         bytes.emplace(text.begin(), text.end());
+        quoted = true;
     } else {
         bytes.emplace(encoded.begin(), encoded.end());
     }
@@ -121,6 +141,7 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
     constexpr std::string_view kFileLine = "# file: ";
     constexpr std::string_view kUserPrefix = "user.";
     std::vector<RestoredFile> restored;
+    bool quoted = false;
     size_t number = 0;
     for (size_t start = 0; start < input.size();) {
         size_t end = input.find('\n', start);
@@ -129,11 +150,9 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
         start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        std::string at = "line " + std::to_string(number);
         if (line.substr(0, kFileLine.size()) == kFileLine) {
-            RestoredFile file{unescaped(line.substr(kFileLine.size())), {}};
-            if (file.path.empty() || find_invalid_utf8(file.path))
-                unusable_line(number, "the file name is empty or not valid UTF-8");
-            restored.push_back(std::move(file));
+            restored.push_back({unescaped(line.substr(kFileLine.size())), false, {}, at});
             continue;
         }
         if (line.empty() || line.front() == '#') continue;
@@ -145,20 +164,35 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
         if (name.compare(0, kUserPrefix.size(), kUserPrefix) != 0) continue;
         RestoredItem item;
         item.type = name.substr(kUserPrefix.size());
-        if (item.type.empty() || find_invalid_utf8(item.type))
-            unusable_line(number, "the attribute name is empty or not valid UTF-8");
+        item.where = at;
         if (equals != std::string_view::npos)
-            item.value.bytes = attribute_value(line.substr(equals + 1), number);
+            item.value.bytes = attribute_value(line.substr(equals + 1), number, quoted);
+        // getfattr shows the marker's 32 bytes; an empty value here was empty on disk.
+        item.zero_bytes = item.value.bytes.empty();
         restored.back().items.push_back(std::move(item));
     }
     if (restored.empty())
         throw UsageError("The input holds no file: neither a dump nor getfattr text.");
+    if (quoted)
+        report_failure(
+            "warning: the getfattr text holds values as quoted text, a form that drops a "
+            "value's last zero byte (user.Rating=\"5\" for the UTF-16 text \"5\"); dump with "
+            "getfattr -e hex or -e base64 to carry every value exactly.");
     return restored;
 }
 
 }  // namespace
 
-std::vector<RestoredFile> read_dump(const std::string& input) {
+std::vector<RestoredFile> read_dump(std::string input) {
+    constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+    if (input.compare(0, kUtf8Mark.size(), kUtf8Mark) == 0) input.erase(0, kUtf8Mark.size());
+    // Neither a dump nor getfattr text holds a zero byte; UTF-16 text holds many.
+    bool utf16_mark = input.size() >= 2 && ((input[0] == '\xFF' && input[1] == '\xFE') ||
+                                            (input[0] == '\xFE' && input[1] == '\xFF'));
+    if (utf16_mark || input.find('\0') != std::string::npos)
+        throw UsageError(
+            "The input is UTF-16 text (or holds zero bytes), as a Windows editor or a "
+            "PowerShell redirection saves it; save it as UTF-8 and restore that.");
     size_t first = input.find_first_not_of(" \t\r\n");
     if (first != std::string::npos && input[first] == '{') return read_json_dump(input);
     return read_getfattr_text(input);

@@ -1,9 +1,11 @@
-// Storing one value on one item, the way set, cp and restore all store: the item is
-// created when missing, and a put that fails leaves nothing new behind.
+// Storing values on one file's items the way set, cp and restore all store: the item is
+// created when missing, and the changes to one file are kept until that file is done, so a
+// failure part way through its items can take all of them back.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "metadata_client.h"
 #include "text.h"
@@ -15,13 +17,46 @@ namespace quarrow2::tool {
 struct ItemValue {
     std::optional<WString> text;
     Bytes bytes;
+    bool is_empty() const { return text ? text->empty() : bytes.empty(); }
 };
 
-// Puts `value` on the item `type` of `file`, adding the item (and the file) when missing.
-// A failed put of a new item removes it again, and the file when this call created it
-// empty, so the failure changes nothing; an existing item keeps its old value. Failure on
-// failure.
-void store_value(MetadataFile& file, const WString& type, const std::string& shown_type,
-                 const ItemValue& value);
+// The items one run changes on one file, in order. Whether an item existed is learnt from the
+// file's own list of types, never from a failed Open (a moment's sharing violation is no
+// proof of absence), and an existing item's old value is read before it is overwritten: an
+// undo removes only the items this run created and puts the old values back.
+class FileChanges {
+public:
+    explicit FileChanges(MetadataFile& file);
+    FileChanges(const FileChanges&) = delete;
+    FileChanges& operator=(const FileChanges&) = delete;
+
+    // Puts `value` on the item `type`, adding the item (and the file) when missing. Failure on
+    // failure; what was changed stays recorded for undo().
+    void store(const WString& type, const std::string& shown_type, const ItemValue& value);
+
+    // Takes back every change, newest first, and removes the file when this run created it
+    // and it is still empty. Each step that fails is reported; returns whether all went back.
+    bool undo();
+
+private:
+    struct Change {
+        WString type;
+        std::string shown_type;
+        std::optional<Bytes> old_value;  // none: this run created the item
+    };
+
+    MetadataFile& file_;
+    bool file_was_present_;
+    std::optional<std::vector<WString>> present_types_;
+    std::vector<Change> changes_;
+};
+
+// Stores each value on `file` in order; on the first failure reports it, takes back what was
+// changed on the file, says so, and returns false.
+bool store_together(MetadataFile& file, const std::vector<std::pair<WString, ItemValue>>& values);
+
+// One note on standard error when items of 0 bytes (made by another program) were stored as
+// the empty-value marker in this run; nothing when there were none.
+void report_marker_note(size_t empty_values);
 
 }  // namespace quarrow2::tool

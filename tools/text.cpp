@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 #include <utf8.h>
@@ -126,6 +127,38 @@ std::string displayable_utf8(const OLECHAR* text, size_t length) {
 
 std::string displayable_utf8(const WString& text) {
     return displayable_utf8(text.data(), text.size());
+}
+
+std::string escaped_for_display(std::string_view text) {
+    std::string shown;
+    auto append_escape = [&shown](const char* format, unsigned value) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, format, value);
+        shown += escape;
+    };
+    auto next = text.begin();
+    while (next != text.end()) {
+        auto invalid = utf8::find_invalid(next, text.end());
+        while (next != invalid) {
+            std::uint32_t code_point = utf8::next(next, invalid);
+            if (code_point == '\n')
+                shown += "\\n";
+            else if (code_point == '\t')
+                shown += "\\t";
+            else if (code_point == '\\')
+                shown += "\\\\";
+            else if (code_point < 0x20 || code_point == 0x7F)
+                append_escape("\\x%02x", code_point);
+            else if (code_point >= 0x80 && code_point < 0xA0)
+                append_escape("\\u%04x", code_point);
+            else
+                utf8::append(code_point, std::back_inserter(shown));
+        }
+        if (invalid == text.end()) break;
+        append_escape("\\x%02x", static_cast<unsigned char>(*invalid));
+        next = invalid + 1;
+    }
+    return shown;
 }
 
 std::string hex_from_bytes(const Bytes& bytes) {

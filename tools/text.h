@@ -37,6 +37,10 @@ std::optional<std::string> name_bytes(const WString& text);
 std::string displayable_utf8(const OLECHAR* text, size_t length);
 std::string displayable_utf8(const WString& text);
 
+// Text safe to write to a terminal: control characters (C0, DEL, C1), a backslash and bytes
+// that are not UTF-8 are written as escapes (\n, \t, \\, \xNN, \u0085); the rest as it is.
+std::string escaped_for_display(std::string_view text);
+
 // Lower-case hex digits, two per byte, nothing between them.
 std::string hex_from_bytes(const Bytes& bytes);
 
