@@ -57,4 +57,13 @@ if(QUARROW2_BUILD_TESTS)
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
                          ENVIRONMENT "${quarrow2_python_env}")
   endforeach()
+
+  # The README's Python example, on a new file.
+  set(example_file ${CMAKE_BINARY_DIR}/examples-scratch/hello-python.txt)
+  add_test(NAME ${QUARROW2_TEST_PREFIX}examples.hello_metadata_py
+           COMMAND sh -c "mkdir -p \"$(dirname \"$1\")\" && rm -f \"$1\" && exec \"$0\" \"$2\" \"$1\""
+                   ${Python3_EXECUTABLE} ${example_file} ${PROJECT_SOURCE_DIR}/examples/hello_metadata.py)
+  set_tests_properties(${QUARROW2_TEST_PREFIX}examples.hello_metadata_py PROPERTIES
+    ENVIRONMENT "${quarrow2_python_env}"
+    PASS_REGULAR_EXPRESSION "Author: Jane Doe \\(16 bytes\\)\nitem: Author\n\\['Author', 'Rating'\\] Jane Doe b'\\\\x05'\nQuarrow2.File.1: Unable to open metadata. The system cannot find the file specified.\n$")
 endif()
