@@ -4,8 +4,8 @@
 # python/quarrow2/, so PYTHONPATH=<build>/python imports it without installing.
 # Built for the system's Python (Debian's python3 and python3-dev), whatever else is first on
 # PATH; -DPython3_EXECUTABLE=... chooses another.
-if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
-  set(Python3_EXECUTABLE /usr/bin/python3)
+if(EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "The Python the module is built for")
 endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter Development.Module)
 find_package(pybind11 CONFIG REQUIRED)
