@@ -50,11 +50,13 @@ def test_with_blocks_close_and_failures_leave_nothing_open(path):
     pytest.raises(quarrow2.Error, lambda: item.Text)
     pytest.raises(quarrow2.Error, f.Open, "Item")
     f = quarrow2.File(path)
-    with pytest.raises(quarrow2.Error):
+    with pytest.raises(quarrow2.Error) as put_failed:
         f.items["Item"] = "x" * 40000
-    with pytest.raises(quarrow2.Error):
+    with pytest.raises(quarrow2.Error) as data_failed:
         with f.Open("Item") as item:
             item.Data = b"x" * 70000
-    # Open for writing admits other readers only: an item left open would refuse this.
+    # While the failures (and their tracebacks' frames) live, nothing they touched is open:
+    # Open for writing admits other readers only, so an item left open would refuse this.
+    assert put_failed.value and data_failed.value
     quarrow2.File(path).items["Item"] = "after"
     assert quarrow2.File(path).texts["Item"] == "after"

@@ -57,4 +57,4 @@ def test_memory_stays_flat_over_100000_operations(path):
     assert growth < 64 * 1024, f"Python objects grew by {growth} bytes"
     if os.environ.get("QUARROW2_SANITIZE"):
         pytest.skip("AddressSanitizer's quarantine keeps freed memory; RSS is checked in release")
-    assert rss_kib() - rss_before < 2048, "the process grew by more than 2 MiB"
+    assert rss_kib() - rss_before < 256, "the process grew by more than 256 KiB"
