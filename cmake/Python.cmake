@@ -44,9 +44,16 @@ if(QUARROW2_BUILD_TESTS)
       "PYTHONPATH=${CMAKE_BINARY_DIR}/python" "PYTHONDONTWRITEBYTECODE=1"
       "QUARROW2_TOOL=$<TARGET_FILE:quarrow2_tool>" "QUARROW2_SANITIZE=${QUARROW2_SANITIZE}")
   if(QUARROW2_SANITIZE MATCHES "address")
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
-                    OUTPUT_VARIABLE quarrow2_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
-    list(APPEND quarrow2_python_env "LD_PRELOAD=${quarrow2_asan}" "ASAN_OPTIONS=detect_leaks=0")
+    # The C++ runtime too, or the sanitizer finds no __cxa_throw to forward to (the
+    # interpreter does not link it) and aborts at the first exception thrown.
+    set(quarrow2_preload)
+    foreach(runtime libasan.so libstdc++.so)
+      execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+      list(APPEND quarrow2_preload ${path})
+    endforeach()
+    list(JOIN quarrow2_preload ":" quarrow2_preload)
+    list(APPEND quarrow2_python_env "LD_PRELOAD=${quarrow2_preload}" "ASAN_OPTIONS=detect_leaks=0")
   endif()
   foreach(suite mapping objects peers threads)
     set(name ${QUARROW2_TEST_PREFIX}python.${suite})
