@@ -42,7 +42,8 @@ LibraryError TakeFailure(IUnknown* object, REFIID iid, HRESULT status) {
 
 // One call into the library, with the GIL released for its whole length.
 template <class Interface, class Call>
-void Invoke(const ComPtr<Interface>& object, REFIID iid, Call call) {
+void Invoke(const Reference<Interface>& reference, REFIID iid, Call call) {
+    const ComPtr<Interface>& object = reference.get();
     std::optional<LibraryError> failure;
     {
         py::gil_scoped_release unlocked;
@@ -53,7 +54,7 @@ void Invoke(const ComPtr<Interface>& object, REFIID iid, Call call) {
 }
 
 template <class Interface, class Value>
-Value Get(const ComPtr<Interface>& object, REFIID iid,
+Value Get(const Reference<Interface>& object, REFIID iid,
           HRESULT (STDMETHODCALLTYPE Interface::*getter)(Value*)) {
     Value value{};
     Invoke(object, iid, [&](Interface* o) { return (o->*getter)(&value); });
@@ -61,15 +62,20 @@ Value Get(const ComPtr<Interface>& object, REFIID iid,
 }
 
 ComPtr<IFile> CreateFileObject() {
-    ComPtr<IClassFactory> factory;
     ComPtr<IFile> file;
-    HRESULT status = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
-    if (SUCCEEDED(status)) status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+    HRESULT status;
+    {
+        py::gil_scoped_release unlocked;
+        ComPtr<IClassFactory> factory;
+        status = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+        if (SUCCEEDED(status))
+            status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+    }
     if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}};
     return file;
 }
 
-Item OpenItem(const ComPtr<IFile>& file, py::handle type,
+Item OpenItem(const Reference<IFile>& file, py::handle type,
               HRESULT (STDMETHODCALLTYPE IFile::*method)(BSTR, IMetaData**)) {
     UniqueBstr name = BstrFromName(type);
     ComPtr<IMetaData> item;

@@ -1,7 +1,8 @@
 // The library's objects as the module hands them to Python: File, MetaData and Strings,
 // each holding one reference to its interface and nothing else, so two threads sharing
 // one object never race on the holder. Every call into the library runs with the GIL
-// released; a failure throws LibraryError with the rich error the call left.
+// released, the last Release too (it closes the object's handles); a failure throws
+// LibraryError with the rich error the call left.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -11,6 +12,23 @@
 #include "quarrow2/client.h"
 
 namespace quarrow2::python {
+
+// Holds one reference, dropped with the GIL released.
+template <class Interface>
+class Reference {
+public:
+    explicit Reference(ComPtr<Interface> object) : object_(std::move(object)) {}
+    Reference(Reference&&) = default;
+    ~Reference() {
+        if (!object_) return;
+        pybind11::gil_scoped_release unlocked;
+        object_.reset();
+    }
+    const ComPtr<Interface>& get() const { return object_; }
+
+private:
+    ComPtr<Interface> object_;
+};
 
 // A failed call: its status and, when the object offers one, its rich error. The message
 // is the description as the C++ tool reads it (line ends trimmed), or an account of the
@@ -35,7 +53,7 @@ public:
     void Close() const;
 
 private:
-    ComPtr<IMetaData> item_;
+    Reference<IMetaData> item_;
 };
 
 class Strings {
@@ -49,7 +67,7 @@ public:
     pybind11::list All() const;
 
 private:
-    ComPtr<IStrings> strings_;
+    Reference<IStrings> strings_;
 };
 
 class File {
@@ -66,7 +84,7 @@ public:
     Strings Types() const;
 
 private:
-    ComPtr<IFile> file_;
+    Reference<IFile> file_;
 };
 
 }  // namespace quarrow2::python
