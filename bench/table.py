@@ -9,7 +9,9 @@ loops in the same bench/run, on the same volumes and values.
 
 The tool's walks over a tree (TREE.jsonl, from bench/tree/tree_walks.py) follow as rows of
 their own: Quarrow2 is the tool's CPU time per file, raw getfattr's over the same tree, run in
-turn with it.
+turn with it. So do the Python module's gets and puts (runner "Python module" in PEERS.jsonl,
+from bench/python/module_loops.py): Quarrow2 is the module's time, raw os.getxattr's or
+os.setxattr's on the same file, in blocks taken in turn.
 
 Usage: table.py BENCHMARKS.json ALLOCATIONS.json PEERS.jsonl [TREE.jsonl]
 """
@@ -101,6 +103,16 @@ def main():
     tree_skips = []
     for record in load_records(tree_path):
         name = f"{record['volume']} · tool {record['operation']} (raw: getfattr -R -d) · {record['size']}"
+        if "skipped" in record:
+            tree_skips.append(f"{name}: {record['skipped']}")
+            continue
+        rows.append([name, nanoseconds(record["cpu_ns"]), nanoseconds(record["raw_ns"]),
+                     f"{record['ratio']:.2f}×", "—", "—"])
+    for key, record in peers.items():
+        if key is None or key[0] != "Python module":
+            continue
+        raw = "os.getxattr" if record["operation"].endswith("get") else "os.setxattr"
+        name = f"{record['volume']} · Python module {record['operation']} (raw: {raw}) · {record['size']}"
         if "skipped" in record:
             tree_skips.append(f"{name}: {record['skipped']}")
             continue

@@ -5,6 +5,8 @@
 source "$(dirname "$0")/install_support.sh" "$1" \
   cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++
 lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
+python=$(cached Python3_EXECUTABLE) pydir=$(cached QUARROW2_PYTHON_INSTALL_DIR)
+extension=$pydir/quarrow2/_quarrow2$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
 
 # The files every install holds, relative to the prefix, the man page included.
@@ -15,7 +17,8 @@ expected_files() {
     "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
     "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
     "$lib/pkgconfig/quarrow2.pc" \
-    share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz
+    share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz \
+    "$extension" "$pydir/quarrow2/__init__.py" "$pydir/quarrow2/_quarrow2.pyi" "$pydir/quarrow2/py.typed"
 }
 
 with_prefix() { LD_LIBRARY_PATH="$1/$lib" "${@:2}"; }  # run against the library under a prefix
@@ -29,13 +32,16 @@ check_installed() {
   readelf -d "$so.$version" | grep -q 'SONAME.*\[libquarrow2\.so\.2\]' || fail "soname is not .so.2"
   readelf -d "$prefix/bin/quarrow2" | grep -q 'NEEDED.*\[libquarrow2\.so\.2\]' ||
     fail "the tool does not link libquarrow2.so.2"
-  ! readelf -d "$prefix/bin/quarrow2" "$so.$version" | grep -E 'RPATH|RUNPATH' ||
+  ! readelf -d "$prefix/bin/quarrow2" "$so.$version" "$prefix/$extension" | grep -E 'RPATH|RUNPATH' ||
     fail "an installed binary carries a library search path"
   file=$(mktemp "$scratch/tagged.XXXXXX")
   with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
   expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version; \
     with_prefix "$prefix" "$prefix/bin/quarrow2" list "$file")" "quarrow2 $version"$'\n'"$file"$'\n'"  16  Author" \
     "$prefix/bin/quarrow2 --version and list"
+  expect_eq "$(PYTHONPATH="$prefix/$pydir" with_prefix "$prefix" "$python" -c \
+    'import quarrow2, sys; print(quarrow2.__file__, quarrow2.File(sys.argv[1]).texts["Author"])' "$file")" \
+    "$prefix/$pydir/quarrow2/__init__.py Jane Doe" "the installed module reading the tool's item"
 }
 
 # Tags a real file with the example and reads the tag back with the installed tool.

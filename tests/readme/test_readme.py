@@ -67,7 +67,7 @@ class ReadmeTest(unittest.TestCase):
 
     def test_examples_are_the_ones_the_suites_run(self):
         for kind, name in (("cpp", "hello_metadata.cpp"), ("vb", "hello_metadata.vbs"),
-                           ("cmake", "CMakeLists.txt")):
+                           ("cmake", "CMakeLists.txt"), ("python", "hello_metadata.py")):
             example = pathlib.Path(ROOT, "examples", name).read_text(encoding="utf-8")
             self.assertEqual([code for _, code in blocks(kind)], [example], name)
 

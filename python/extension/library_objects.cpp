@@ -1,0 +1,189 @@
+#include "library_objects.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "values.h"
+
+namespace quarrow2::python {
+namespace {
+
+namespace py = pybind11;
+
+std::u16string Units(const UniqueBstr& text) {
+    return text.get() ? std::u16string(text.get(), text.length()) : std::u16string();
+}
+
+std::u16string DescribeStatus(HRESULT status) {
+    if (status == E_OUTOFMEMORY) return u"Not enough memory.";
+    if (status == E_INVALIDARG) return u"Invalid argument.";
+    char text[64];
+    std::snprintf(text, sizeof text, "The library failed with status 0x%08X.",
+                  static_cast<unsigned>(status));
+    return std::u16string(text, text + std::char_traits<char>::length(text));
+}
+
+// Runs on the thread of the failed call, before anything else can leave a rich error there.
+LibraryError TakeFailure(IUnknown* object, REFIID iid, HRESULT status) {
+    LibraryError error{status, {}, {}};
+    if (OffersRichErrors(object, iid)) {
+        RichError rich = TakeRichError();
+        error.message = Units(rich.description);
+        while (!error.message.empty() &&
+               (error.message.back() == u'\n' || error.message.back() == u'\r' ||
+                error.message.back() == u' '))
+            error.message.pop_back();
+        error.source = Units(rich.source);
+    }
+    if (error.message.empty()) error.message = DescribeStatus(status);
+    return error;
+}
+
+// One call into the library, with the GIL released for its whole length.
+template <class Interface, class Call>
+void Invoke(const Reference<Interface>& reference, REFIID iid, Call call) {
+    const ComPtr<Interface>& object = reference.get();
+    std::optional<LibraryError> failure;
+    {
+        py::gil_scoped_release unlocked;
+        const HRESULT status = call(object.get());
+        if (FAILED(status)) failure = TakeFailure(object.get(), iid, status);
+    }
+    if (failure) throw *failure;
+}
+
+template <class Interface, class Value>
+Value Get(const Reference<Interface>& object, REFIID iid,
+          HRESULT (STDMETHODCALLTYPE Interface::*getter)(Value*)) {
+    Value value{};
+    Invoke(object, iid, [&](Interface* o) { return (o->*getter)(&value); });
+    return value;
+}
+
+ComPtr<IFile> CreateFileObject() {
+    ComPtr<IFile> file;
+    HRESULT status;
+    {
+        py::gil_scoped_release unlocked;
+        ComPtr<IClassFactory> factory;
+        status = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+        if (SUCCEEDED(status))
+            status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+    }
+    if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}};
+    return file;
+}
+
+Item OpenItem(const Reference<IFile>& file, py::handle type,
+              HRESULT (STDMETHODCALLTYPE IFile::*method)(BSTR, IMetaData**)) {
+    UniqueBstr name = BstrFromName(type);
+    ComPtr<IMetaData> item;
+    Invoke(file, IID_IFile, [&](IFile* f) { return (f->*method)(name.get(), item.out()); });
+    return Item(std::move(item));
+}
+
+}  // namespace
+
+py::str Item::Name() const {
+    UniqueBstr name;
+    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Name(name.out()); });
+    return StrFromBstr(name);
+}
+
+LONG Item::Length() const { return Get(item_, IID_IMetaData, &IMetaData::get_Length); }
+
+py::str Item::Text() const {
+    UniqueBstr text;
+    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Text(text.out()); });
+    return StrFromBstr(text);
+}
+
+void Item::SetText(py::handle text) const {
+    UniqueBstr value = BstrFromStr(text);
+    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->put_Text(value.get()); });
+}
+
+py::bytes Item::Data() const {
+    UniqueVariant data;
+    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Data(data.out()); });
+    return BytesFromByteArray(data.value());
+}
+
+void Item::SetData(py::handle data) const {
+    UniqueVariant value;
+    ByteArrayFromBuffer(data, value.get());
+    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->put_Data(value.value()); });
+}
+
+void Item::Delete() const {
+    Invoke(item_, IID_IMetaData, [](IMetaData* i) { return i->Delete(); });
+}
+
+void Item::Close() const {
+    Invoke(item_, IID_IMetaData, [](IMetaData* i) { return i->Close(); });
+}
+
+LONG Strings::Count() const { return Get(strings_, IID_IStrings, &IStrings::get_Count); }
+
+py::str Strings::Item(LONG index) const {
+    UniqueVariant entry;
+    Invoke(strings_, IID_IStrings, [&](IStrings* s) { return s->get_Item(index, entry.out()); });
+    if (entry->vt != VT_BSTR)
+        throw py::type_error("the collection holds something other than text");
+    return StrFromUtf16(entry->bstrVal, SysStringByteLen(entry->bstrVal));
+}
+
+py::list Strings::All() const {
+    std::vector<UniqueBstr> names;
+    Invoke(strings_, IID_IStrings, [&](IStrings* s) {
+        LONG count = 0;
+        HRESULT status = s->get_Count(&count);
+        for (LONG i = 1; SUCCEEDED(status) && i <= count; ++i) {
+            UniqueVariant entry;
+            status = s->get_Item(i, entry.out());
+            if (SUCCEEDED(status) && entry->vt != VT_BSTR) status = DISP_E_TYPEMISMATCH;
+            if (SUCCEEDED(status)) {
+                names.emplace_back(entry.get()->bstrVal);
+                entry.get()->vt = VT_EMPTY;  // the string is the list's now
+            }
+        }
+        return status;
+    });
+    py::list result(names.size());
+    for (size_t i = 0; i < names.size(); ++i) result[i] = StrFromBstr(names[i]);
+    return result;
+}
+
+File::File() : file_(CreateFileObject()) {}
+
+bool File::SetFile(py::handle path) const {
+    UniqueBstr library_path = BstrFromName(path);
+    VARIANT_BOOL streams = VARIANT_FALSE;
+    Invoke(file_, IID_IFile, [&](IFile* f) { return f->SetFile(library_path.get(), &streams); });
+    return streams != VARIANT_FALSE;
+}
+
+void File::Close() const {
+    Invoke(file_, IID_IFile, [](IFile* f) { return f->Close(); });
+}
+
+Item File::Open(py::handle type) const { return OpenItem(file_, type, &IFile::Open); }
+
+Item File::Add(py::handle type) const { return OpenItem(file_, type, &IFile::Add); }
+
+bool File::Supported() const {
+    return Get(file_, IID_IFile, &IFile::get_Supported) != VARIANT_FALSE;
+}
+
+bool File::Exists() const { return Get(file_, IID_IFile, &IFile::get_Exists) != VARIANT_FALSE; }
+
+LONG File::Length() const { return Get(file_, IID_IFile, &IFile::get_Length); }
+
+Strings File::Types() const {
+    ComPtr<IStrings> strings;
+    Invoke(file_, IID_IFile, [&](IFile* f) { return f->get_Types(strings.out()); });
+    return Strings(std::move(strings));
+}
+
+}  // namespace quarrow2::python
