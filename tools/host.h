@@ -44,4 +44,9 @@ bool attended_terminal();
 // Whether standard output is a terminal.
 bool output_is_terminal();
 
+// Has the library keep items in the layout named ("native" or "samba") on every file system,
+// as its QUARROW2_LAYOUT variable does; called before the library is first used. Throws
+// UsageError where the system keeps streams one way only (Windows).
+void choose_storage_layout(const std::string& layout);
+
 }  // namespace quarrow2::tool

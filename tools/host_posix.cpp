@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "host.h"
 
@@ -26,5 +27,9 @@ void prepare_standard_streams() {}
 bool attended_terminal() { return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1; }
 
 bool output_is_terminal() { return isatty(fileno(stdout)) == 1; }
+
+void choose_storage_layout(const std::string& layout) {
+    ::setenv("QUARROW2_LAYOUT", layout.c_str(), 1);
+}
 
 }  // namespace quarrow2::tool
