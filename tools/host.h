@@ -49,4 +49,8 @@ bool output_is_terminal();
 // UsageError where the system keeps streams one way only (Windows).
 void choose_storage_layout(const std::string& layout);
 
+// Whether the file carries items in both of the library's Linux layouts (user.T and Samba's
+// user.DosStream.T:$DATA), of which a listing shows one; never on Windows.
+bool carries_both_layouts(const std::string& path);
+
 }  // namespace quarrow2::tool

@@ -87,8 +87,8 @@ WString name_utf16(std::string_view bytes) {
         auto invalid = utf8::find_invalid(next, bytes.end());
         utf8::utf8to16(next, invalid, std::back_inserter(text));
         if (invalid == bytes.end()) break;
-        text.push_back(static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) -
-                                            0x80));
+        text.push_back(
+            static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) - 0x80));
         next = invalid + 1;
     }
     return text;

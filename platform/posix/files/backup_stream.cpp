@@ -109,11 +109,9 @@ DWORD ListAttributes(int fd, StreamLayout layout, std::vector<Attribute>& out) {
         }
         if (errno != ERANGE) return Win32ErrorFromErrno(errno);
     }
-    LayoutCensus census;
     for (size_t at = 0; at < list.size();) {
         std::string name(list.data() + at);
         at += name.size() + 1;
-        census.Count(name);
         std::string stream;
         if (!StreamNameOf(layout, name, stream)) continue;
         Attribute attribute;
@@ -124,7 +122,7 @@ DWORD ListAttributes(int fd, StreamLayout layout, std::vector<Attribute>& out) {
         attribute.name = std::move(name);
         out.push_back(std::move(attribute));
     }
-    return census.Mixed() ? ERROR_EA_LIST_INCONSISTENT : 0;
+    return 0;
 }
 
 void BeginRecord(BackupWalk& walk, DWORD kind, const WString& name, uint64_t size,

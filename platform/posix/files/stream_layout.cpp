@@ -183,26 +183,20 @@ const unsigned char* StoredForm(StreamLayout layout, const unsigned char* data, 
     return scratch.data();
 }
 
-void LayoutCensus::Count(const std::string& attribute) {
-    std::string name;
-    if (StreamNameOf(StreamLayout::kSamba, attribute, name))
-        samba_ = true;
-    else if (StartsWith(attribute, kStreamAttributePrefix) &&
-             !StartsWith(attribute, kSambaPrefix) && attribute != kSambaAttributes &&
-             attribute != kLayoutMarker)
-        native_ = true;
-}
-
 DWORD RefuseMixing(int fd, StreamLayout layout) {
     std::vector<char> list;
     if (DWORD error = ListAttributeNames(fd, list)) return error;
-    LayoutCensus census;
     for (size_t at = 0; at < list.size();) {
-        std::string name(list.data() + at);
+        const std::string name(list.data() + at);
         at += name.size() + 1;
-        census.Count(name);
+        std::string stream;
+        const bool samba = StreamNameOf(StreamLayout::kSamba, name, stream);
+        const bool native = !samba && StartsWith(name, kStreamAttributePrefix) &&
+                            !StartsWith(name, kSambaPrefix) && name != kSambaAttributes &&
+                            name != kLayoutMarker;
+        if (layout == StreamLayout::kSamba ? native : samba) return ERROR_EA_LIST_INCONSISTENT;
     }
-    return census.MixedBy(layout) ? ERROR_EA_LIST_INCONSISTENT : 0;
+    return 0;
 }
 
 }  // namespace quarrow2::posix

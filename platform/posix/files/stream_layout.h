@@ -57,25 +57,10 @@ inline uint64_t ContentSizeOf(StreamLayout layout, uint64_t storedSize) {
 const unsigned char* StoredForm(StreamLayout layout, const unsigned char* data, size_t size,
                                 std::vector<unsigned char>& scratch, size_t& storedSize);
 
-// Tells apart, over a file's attribute names, the native items and Samba's streams. A file
-// that carries both is refused by walks and by the creation of a stream, with
-// ERROR_EA_LIST_INCONSISTENT, rather than shown as half of what it holds.
-class LayoutCensus {
-public:
-    void Count(const std::string& attribute);
-    bool Mixed() const { return native_ && samba_; }
-    // Whether a new stream in `layout` would make the file mixed.
-    bool MixedBy(StreamLayout layout) const {
-        return layout == StreamLayout::kSamba ? native_ : samba_;
-    }
-
-private:
-    bool native_ = false;
-    bool samba_ = false;
-};
-
 // ERROR_EA_LIST_INCONSISTENT when a new stream in `layout` would give the file of `fd`
-// items in both layouts.
+// items in both layouts: a native item is any "user." attribute but Samba's own
+// ("user.DOSATTRIB", "user.DosStream.*") and the marker; a Samba item is a
+// "user.DosStream.T:$DATA" attribute. A walk shows the items of its file system's layout.
 DWORD RefuseMixing(int fd, StreamLayout layout);
 
 }  // namespace quarrow2::posix
