@@ -136,11 +136,14 @@ class SambaShareTest(unittest.TestCase):
 
     def test_names_follow_samba_rules(self):
         open(os.path.join(self.state, "local.bin"), "wb").close()
-        for item_type, taken in [("a" * 234, True), ("b" * 235, False), ("q?m <|>*", True),
-                                 ("back\\slash", False)]:
+        for item_type, refusal in [("a" * 234, None), ("q?m <|>*", None),
+                                   ("b" * 235, "The filename or extension is too long."),
+                                   ("back\\slash", "The filename, directory name, or volume")]:
             self.smb('put local.bin "%s:%s"' % (os.path.basename(self.doc), item_type),
-                     fails=not taken)
-            self.tool("set", self.doc, "ours" + item_type[4:], "x", status=0 if taken else 1)
+                     fails=bool(refusal))
+            result = run("set", self.doc, "ours" + item_type[4:], "x")
+            self.assertEqual(result.returncode, 1 if refusal else 0, result.stderr)
+            self.assertIn((refusal or "").encode(), result.stderr)
 
     def test_file_with_items_in_both_layouts_is_reported(self):
         os.setxattr(self.doc, "user.Native", b"x")
