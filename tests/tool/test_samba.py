@@ -82,7 +82,9 @@ class SambaShareTest(unittest.TestCase):
             if server.poll() is not None:
                 break
             time.sleep(0.1)
-        raise unittest.SkipTest("smbd did not start (see %s/smbd.log)" % cls.state)
+        log = os.path.join(cls.state, "smbd.log")
+        lines = open(log, errors="replace").read().split("\n") if os.path.exists(log) else []
+        raise unittest.SkipTest("smbd did not start: " + " ".join(lines[-3:]).strip())
 
     def setUp(self):
         os.environ.pop("QUARROW2_LAYOUT", None)
