@@ -74,7 +74,7 @@ class SambaShareTest(unittest.TestCase):
                                   process_group=0, stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL)
         cls.addClassCleanup(server.wait)
-        cls.addClassCleanup(os.killpg, server.pid, signal.SIGTERM)
+        cls.addClassCleanup(lambda: server.poll() is None and os.killpg(server.pid, signal.SIGTERM))
         for _ in range(100):
             with socket.socket() as client:
                 if client.connect_ex(("127.0.0.1", int(cls.port))) == 0:
@@ -104,9 +104,9 @@ class SambaShareTest(unittest.TestCase):
         pairs = [line[10:].rsplit(":$DATA], ", 1) for line in lines if line.startswith("stream: [:")]
         return {name: int(size.split()[0]) for name, size in pairs if name}
 
-    def tool(self, *arguments, status=0, stdin=b"", cwd=None):
+    def tool(self, *arguments, stdin=b"", cwd=None):
         result = run(*arguments, stdin=stdin, cwd=cwd)
-        self.assertEqual(result.returncode, status, result.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
         return result.stdout
 
     def test_streams_smbclient_puts_are_items(self):
