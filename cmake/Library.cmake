@@ -55,6 +55,7 @@ set(QUARROW2_POSIX_FILES_SOURCES
   platform/posix/files/share_locks.cpp
   platform/posix/files/stream_content.cpp
   platform/posix/files/stream_io.cpp
+  platform/posix/files/stream_layout.cpp
   platform/posix/files/stream_path.cpp
   platform/posix/files/stream_value.cpp
   platform/posix/files/volume_info.cpp)

@@ -60,6 +60,11 @@ else()
     posix/platform_locks_test.cpp
     posix/server_linux_test.cpp
     posix/stress_processes_test.cpp)
+  # The portable cases reach items through the library alone, so they run once more with
+  # every file system in Samba's layout: each guarantee holds there too.
+  gtest_discover_tests(quarrow2_portable_tests DISCOVERY_MODE PRE_TEST
+                       TEST_PREFIX "${QUARROW2_TEST_PREFIX}samba_layout."
+                       PROPERTIES TIMEOUT 600 ENVIRONMENT QUARROW2_LAYOUT=samba)
 endif()
 
 # The structure and format of the tree, the same for every build: checked once, in the

@@ -250,6 +250,11 @@ int run_command_line(const std::vector<std::string>& arguments) {
                  "quarrow2");
     Commands commands;
     define_commands(app, commands);
+    std::string layout;
+    app.add_option("--layout", layout,
+                   "Keep items in this layout on every file system: native (user.T) or samba "
+                   "(Samba's streams_xattr); else as each file system is marked")
+        ->check(CLI::IsMember({"native", "samba"}));
     try {
         refuse_unknown_command(app, arguments);
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -264,6 +269,7 @@ int run_command_line(const std::vector<std::string>& arguments) {
         return kUsageError;
     }
     try {
+        if (!layout.empty()) choose_storage_layout(layout);
         return run_selected(commands);
     } catch (const UsageError& error) {
         report_failure(error.what());

@@ -44,4 +44,13 @@ bool attended_terminal();
 // Whether standard output is a terminal.
 bool output_is_terminal();
 
+// Has the library keep items in the layout named ("native" or "samba") on every file system,
+// as its QUARROW2_LAYOUT variable does; called before the library is first used. Throws
+// UsageError where the system keeps streams one way only (Windows).
+void choose_storage_layout(const std::string& layout);
+
+// Whether the file carries items in both of the library's Linux layouts (user.T and Samba's
+// user.DosStream.T:$DATA), of which a listing shows one; never on Windows.
+bool carries_both_layouts(const std::string& path);
+
 }  // namespace quarrow2::tool

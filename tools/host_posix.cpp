@@ -1,8 +1,12 @@
 // Linux: the tool links libquarrow2.so, so the class object is one call away; the command
 // line and file names are already UTF-8.
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <cstdio>
+#include <cstdlib>
 
 #include "host.h"
 
@@ -26,5 +30,26 @@ void prepare_standard_streams() {}
 bool attended_terminal() { return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1; }
 
 bool output_is_terminal() { return isatty(fileno(stdout)) == 1; }
+
+void choose_storage_layout(const std::string& layout) {
+    ::setenv("QUARROW2_LAYOUT", layout.c_str(), 1);
+}
+
+bool carries_both_layouts(const std::string& path) {
+    ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
+    std::string names(static_cast<size_t>(std::max<ssize_t>(size, 0)), '\0');
+    if (size > 0) size = ::listxattr(path.c_str(), names.data(), names.size());
+    bool native = false, samba = false;
+    for (size_t at = 0; size > 0 && at < static_cast<size_t>(size);) {
+        const std::string name(names.c_str() + at);
+        at += name.size() + 1;
+        const bool sambaOwn = name.rfind("user.DosStream.", 0) == 0 || name == "user.DOSATTRIB";
+        samba = samba || (name.size() > 21 && name.rfind("user.DosStream.", 0) == 0 &&
+                          name.compare(name.size() - 6, 6, ":$DATA") == 0);
+        native =
+            native || (!sambaOwn && name.rfind("user.", 0) == 0 && name != "user.quarrow2.layout");
+    }
+    return native && samba;
+}
 
 }  // namespace quarrow2::tool

@@ -97,4 +97,10 @@ bool attended_terminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(st
 
 bool output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
 
+bool carries_both_layouts(const std::string&) { return false; }
+
+void choose_storage_layout(const std::string&) {
+    throw UsageError("--layout applies to Linux file systems; NTFS keeps named streams itself.");
+}
+
 }  // namespace quarrow2::tool

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 
+#include "console.h"
 #include "failure.h"
 
 namespace quarrow2::tool {
@@ -177,6 +178,11 @@ std::vector<WString> MetadataFile::types() {
         types.push_back(value.bstrVal ? WString(value.bstrVal, SysStringLen(value.bstrVal))
                                       : WString());
     }
+    if (carries_both_layouts(path_))
+        report_failure(
+            "warning: \"" + path_ +
+            "\" carries items in both layouts (user.T and Samba's "
+            "user.DosStream.T:$DATA); only those of its file system's layout are shown.");
     return types;
 }
 

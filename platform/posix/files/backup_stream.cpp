@@ -22,6 +22,7 @@
 #include "platform/posix/files/handle_table.h"
 #include "platform/posix/files/positional_io.h"
 #include "platform/posix/system/utf8.h"
+#include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
@@ -43,6 +44,7 @@ struct BackupWalk {
     bool mainStreamDone = false;
     std::vector<Attribute> attributes;
     size_t nextAttribute = 0;
+    StreamLayout layout = StreamLayout::kNative;  // of the file's streams; a named handle's own
 
     // The record being read: header and name, then `size` bytes of content.
     bool inRecord = false;
@@ -93,7 +95,7 @@ bool EndWalk(LPVOID context) {
     return true;
 }
 
-DWORD ListAttributes(int fd, std::vector<Attribute>& out) {
+DWORD ListAttributes(int fd, StreamLayout layout, std::vector<Attribute>& out) {
     std::vector<char> list;
     for (;;) {
         ssize_t size = ::flistxattr(fd, nullptr, 0);
@@ -107,13 +109,13 @@ DWORD ListAttributes(int fd, std::vector<Attribute>& out) {
         }
         if (errno != ERANGE) return Win32ErrorFromErrno(errno);
     }
-    const size_t prefix = sizeof kStreamAttributePrefix - 1;
     for (size_t at = 0; at < list.size();) {
         std::string name(list.data() + at);
         at += name.size() + 1;
-        if (name.size() <= prefix || name.compare(0, prefix, kStreamAttributePrefix) != 0) continue;
+        std::string stream;
+        if (!StreamNameOf(layout, name, stream)) continue;
         Attribute attribute;
-        attribute.streamName = NameUtf16FromBytes(name.data() + prefix, name.size() - prefix);
+        attribute.streamName = NameUtf16FromBytes(stream.data(), stream.size());
         attribute.streamName.insert(attribute.streamName.begin(), u':');
         attribute.streamName.append(u":$DATA");
         attribute.name = std::move(name);
@@ -147,8 +149,11 @@ DWORD NextRecord(BackupWalk& walk, FileObject& file, bool& found) {
     const int fd = file.fd.get();
     if (!walk.listed) {
         // The streams of a named stream's handle are that stream alone.
-        if (!file.named())
-            if (DWORD error = ListAttributes(fd, walk.attributes)) return error;
+        walk.layout = file.layout;
+        if (!file.named()) {
+            if (DWORD error = StreamLayoutOf(fd, walk.layout)) return error;
+            if (DWORD error = ListAttributes(fd, walk.layout, walk.attributes)) return error;
+        }
         walk.listed = true;
     }
     if (!walk.mainStreamDone) {
@@ -157,7 +162,7 @@ DWORD NextRecord(BackupWalk& walk, FileObject& file, bool& found) {
         if (!file.directory) {
             uint64_t size = 0;
             if (file.named()) {
-                DWORD error = StoredValueSize(fd, file.attribute, size);
+                DWORD error = StoredValueSize(fd, file.attribute, size, file.layout);
                 if (error && error != ERROR_FILE_NOT_FOUND) return error;
             } else {
                 struct stat st;
@@ -172,7 +177,7 @@ DWORD NextRecord(BackupWalk& walk, FileObject& file, bool& found) {
     while (walk.nextAttribute < walk.attributes.size()) {
         const Attribute& attribute = walk.attributes[walk.nextAttribute++];
         uint64_t size = 0;
-        DWORD error = StoredValueSize(fd, attribute.name, size);
+        DWORD error = StoredValueSize(fd, attribute.name, size, walk.layout);
         if (error == ERROR_FILE_NOT_FOUND) continue;  // removed since the listing
         if (error) return error;
         BeginRecord(walk, BACKUP_ALTERNATE_DATA, attribute.streamName, size, attribute.name);
@@ -192,7 +197,7 @@ DWORD ReadRecordContent(BackupWalk& walk, FileObject& file, unsigned char* out, 
     }
     if (!walk.value) {
         std::vector<unsigned char> value;
-        DWORD error = ReadStoredValue(file.fd.get(), walk.source, value);
+        DWORD error = ReadStoredValue(file.fd.get(), walk.source, value, walk.layout);
         if (error && error != ERROR_FILE_NOT_FOUND) return error;
         walk.value = std::move(value);
     }

@@ -12,6 +12,7 @@
 #include "platform/posix/files/file_access.h"
 #include "platform/posix/files/handle_table.h"
 #include "platform/posix/files/share_locks.h"
+#include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
@@ -87,7 +88,7 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
         if (DWORD error = CheckMayChange(fd)) return error;
 
     uint64_t size = 0;
-    DWORD query = StoredValueSize(fd, object.attribute, size);
+    DWORD query = StoredValueSize(fd, object.attribute, size, object.layout);
     if (query && query != ERROR_FILE_NOT_FOUND) return query;
     existed = query == 0;
     if (!existed && request.disposition == OPEN_EXISTING) return ERROR_FILE_NOT_FOUND;
@@ -97,7 +98,11 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
         return error;
 
     if (!existed) {
-        if (::fsetxattr(fd, object.attribute.c_str(), "", 0, XATTR_CREATE) == 0) return 0;
+        if (DWORD error = RefuseMixing(fd, object.layout)) return error;
+        const char empty[] = "";  // the layout's suffix, if it has one, is this zero byte
+        if (::fsetxattr(fd, object.attribute.c_str(), empty, StoredSuffixBytes(object.layout),
+                        XATTR_CREATE) == 0)
+            return 0;
         if (errno != EEXIST) return WhyValueWasRefused(fd, errno);
         // Made by someone else since the query, with whatever they put in.
         existed = true;
@@ -113,6 +118,7 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
     const bool directory = S_ISDIR(st.st_mode);
     if (!directory && !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
     object.attribute = path.attribute;
+    object.layout = path.layout;
     object.access = request.access;
     if (path.named())
         return OpenNamedStream(path.file_fd.get(), directory, request, object, existed);
@@ -137,7 +143,7 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
     // A second round only when a missing file appeared between the look and the creation.
     for (int round = 0; round < 2; ++round) {
         StreamPath path;
-        if ((error = ResolveStreamPath(name, path))) break;
+        if ((error = ResolveStreamPath(name, path)) || (error = PlaceInLayout(path))) break;
         bool fileIsNew = false;
         if (!path.file_fd.valid()) {
             if (disposition == OPEN_EXISTING) {

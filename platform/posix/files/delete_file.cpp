@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/file_access.h"
 #include "platform/posix/files/share_locks.h"
+#include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
@@ -40,6 +41,7 @@ DWORD DeleteNamedStream(const StreamPath& path) {
 BOOL Delete(LPCWSTR name) {
     StreamPath path;
     if (DWORD error = ResolveStreamPath(name, path)) return FailWith(error, FALSE);
+    if (DWORD error = PlaceInLayout(path)) return FailWith(error, FALSE);
     // Only items are ever removed here; a file itself is not this layer's to remove.
     if (!path.named()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
     if (!path.file_fd.valid()) return FailWith(ERROR_FILE_NOT_FOUND, FALSE);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix/files/share_locks.h"
+#include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::posix {
@@ -25,6 +26,7 @@ struct FileObject {
     UniqueFd fd;
     // "user." and the stream name; empty for the file's main stream.
     std::string attribute;
+    StreamLayout layout = StreamLayout::kNative;  // how `attribute` holds the content
     LockSlot slot;
     unsigned access = 0;  // AccessKind bits
     bool directory = false;

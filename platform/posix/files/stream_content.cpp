@@ -12,13 +12,13 @@ namespace {
 // again.
 DWORD StoredSizeOrNothing(FileObject& file, uint64_t& size) {
     size = 0;
-    DWORD error = StoredValueSize(file.fd.get(), file.attribute, size);
+    DWORD error = StoredValueSize(file.fd.get(), file.attribute, size, file.layout);
     return error == ERROR_FILE_NOT_FOUND ? 0 : error;
 }
 
 DWORD StoredValueOrNothing(FileObject& file, std::vector<unsigned char>& value) {
     value.clear();
-    DWORD error = ReadStoredValue(file.fd.get(), file.attribute, value);
+    DWORD error = ReadStoredValue(file.fd.get(), file.attribute, value, file.layout);
     return error == ERROR_FILE_NOT_FOUND ? 0 : error;
 }
 
@@ -57,7 +57,7 @@ void Overlay(std::vector<unsigned char>& value, uint64_t offset, const unsigned 
 }
 
 DWORD Store(FileObject& file, const std::vector<unsigned char>& value) {
-    return StoreValue(file.fd.get(), file.attribute, value.data(), value.size());
+    return StoreValue(file.fd.get(), file.attribute, value.data(), value.size(), file.layout);
 }
 
 }  // namespace
@@ -77,8 +77,8 @@ DWORD ReadContent(FileObject& file, uint64_t offset, void* buffer, size_t capaci
     if (offset == 0 && !file.held) {
         // The usual whole-value read: straight into the caller's buffer.
         bool fits = true;
-        DWORD error =
-            ReadStoredValueInto(file.fd.get(), file.attribute, buffer, capacity, count, fits);
+        DWORD error = ReadStoredValueInto(file.fd.get(), file.attribute, buffer, capacity, count,
+                                          fits, file.layout);
         if (error == ERROR_FILE_NOT_FOUND) return 0;
         if (error || fits) return error;
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::posix {
@@ -16,6 +17,7 @@ struct StreamPath {
     std::string file;       // the carrying file, as a Linux path
     std::string attribute;  // "user." and the stream name; empty for the file's main stream
     UniqueFd file_fd;       // O_PATH descriptor of `file` (symbolic links followed) when it exists
+    StreamLayout layout = StreamLayout::kNative;  // set, with `attribute`, by PlaceInLayout
 
     bool named() const { return !attribute.empty(); }
 };

@@ -4,6 +4,7 @@
 #include <sys/xattr.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/posix/system/errors.h"
 
@@ -16,14 +17,15 @@ constexpr int kReadRounds = 64;
 
 }  // namespace
 
-DWORD StoredValueSize(int fd, const std::string& attribute, uint64_t& size) {
+DWORD StoredValueSize(int fd, const std::string& attribute, uint64_t& size, StreamLayout layout) {
     ssize_t n = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
     if (n < 0) return Win32ErrorFromErrno(errno);
-    size = static_cast<uint64_t>(n);
+    size = ContentSizeOf(layout, static_cast<uint64_t>(n));
     return 0;
 }
 
-DWORD ReadStoredValue(int fd, const std::string& attribute, std::vector<unsigned char>& value) {
+DWORD ReadStoredValue(int fd, const std::string& attribute, std::vector<unsigned char>& value,
+                      StreamLayout layout) {
     for (int round = 0; round < kReadRounds; ++round) {
         ssize_t size = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
         if (size < 0) return Win32ErrorFromErrno(errno);
@@ -32,7 +34,7 @@ DWORD ReadStoredValue(int fd, const std::string& attribute, std::vector<unsigned
         if (size == 0) return 0;
         ssize_t got = ::fgetxattr(fd, attribute.c_str(), value.data(), value.size());
         if (got >= 0) {
-            value.resize(static_cast<size_t>(got));
+            value.resize(static_cast<size_t>(ContentSizeOf(layout, static_cast<uint64_t>(got))));
             return 0;
         }
         if (errno != ERANGE) return Win32ErrorFromErrno(errno);
@@ -40,10 +42,27 @@ DWORD ReadStoredValue(int fd, const std::string& attribute, std::vector<unsigned
     return ERROR_READ_FAULT;
 }
 
+namespace {
+
+// A value stored with a suffix cannot be read straight into a buffer sized for the content.
+DWORD ReadThroughCopy(int fd, const std::string& attribute, void* buffer, size_t capacity,
+                      size_t& count, bool& fits, StreamLayout layout) {
+    std::vector<unsigned char> value;
+    if (DWORD error = ReadStoredValue(fd, attribute, value, layout)) return error;
+    fits = value.size() <= capacity;
+    if (fits && !value.empty()) std::memcpy(buffer, value.data(), value.size());
+    count = fits ? value.size() : 0;
+    return 0;
+}
+
+}  // namespace
+
 DWORD ReadStoredValueInto(int fd, const std::string& attribute, void* buffer, size_t capacity,
-                          size_t& count, bool& fits) {
+                          size_t& count, bool& fits, StreamLayout layout) {
     count = 0;
     fits = true;
+    if (StoredSuffixBytes(layout))
+        return ReadThroughCopy(fd, attribute, buffer, capacity, count, fits, layout);
     if (capacity == 0) {
         uint64_t size = 0;
         DWORD error = StoredValueSize(fd, attribute, size);
@@ -62,10 +81,15 @@ DWORD ReadStoredValueInto(int fd, const std::string& attribute, void* buffer, si
     return Win32ErrorFromErrno(errno);
 }
 
-DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data, size_t size) {
+DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data, size_t size,
+                 StreamLayout layout) {
     static const unsigned char kNothing = 0;
-    if (size > kMaxStreamValue) return ERROR_FILE_TOO_LARGE;
-    if (::fsetxattr(fd, attribute.c_str(), size ? data : &kNothing, size, 0) == 0) return 0;
+    std::vector<unsigned char> scratch;
+    size_t storedSize = 0;
+    const unsigned char* stored =
+        StoredForm(layout, size ? data : &kNothing, size, scratch, storedSize);
+    if (storedSize > kMaxStreamValue) return ERROR_FILE_TOO_LARGE;
+    if (::fsetxattr(fd, attribute.c_str(), stored, storedSize, 0) == 0) return 0;
     return WhyValueWasRefused(fd, errno);
 }
 

@@ -20,6 +20,7 @@ const SystemMessage kMessages[] = {
     {ERROR_INVALID_HANDLE, OLESTR("The handle is invalid.\r\n")},
     {ERROR_NOT_ENOUGH_MEMORY,
      OLESTR("Not enough memory resources are available to process this command.\r\n")},
+    {ERROR_BAD_ENVIRONMENT, OLESTR("The environment is incorrect.\r\n")},
     {ERROR_INVALID_DATA, OLESTR("The data is invalid.\r\n")},
     {ERROR_OUTOFMEMORY, OLESTR("Not enough storage is available to complete this operation.\r\n")},
     {ERROR_WRITE_PROTECT, OLESTR("The media is write protected.\r\n")},
