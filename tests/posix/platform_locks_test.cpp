@@ -285,6 +285,17 @@ TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
         EXPECT_TRUE(fs::is_regular_file(name));
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(name)));
+    {
+        // A child closing a handle it inherited (descriptors and all) leaves the parent's
+        // claim in force.
+        Opened held = OpenItem(stream);
+        const pid_t child = fork();
+        if (child == 0) _exit(CloseHandle(held.handle.get()) ? 0 : 1);
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION});
+    }
 
     const std::function<void(const char*)> hostile[] = {
         [&](const char* at) { fs::create_symlink(dir / "doc", at); },

@@ -1,6 +1,7 @@
 #include "platform/posix/files/lock_files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -8,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <mutex>
@@ -72,6 +74,16 @@ int PublishLockFile(const std::string& path) {
     return fd.release();
 }
 
+// Counts forks: a lock file descriptor opened before the last fork is shared with the
+// other process, whose locks in it a closing handle cannot tell from its own, so it does
+// not remove the lock file then.
+std::atomic<unsigned> forks{0};
+
+unsigned ForksSoFar() {
+    static const bool counting = pthread_atfork(nullptr, nullptr, [] { ++forks; }) == 0;
+    return counting ? forks.load() : 0;
+}
+
 bool OthersLockAnything(int fd) {
     struct flock probe = {};
     probe.l_type = F_WRLCK;
@@ -88,6 +100,7 @@ DWORD LockFile::Open(int fileFd) {
     struct stat st;
     if (::fstat(fileFd, &st) != 0) return Win32ErrorFromErrno(errno);
     if (!LockFolderReady()) return ERROR_NOT_SUPPORTED;
+    forks_ = ForksSoFar();
     char name[40];
     snprintf(name, sizeof name, "%" PRIx64 "-%" PRIx64, static_cast<uint64_t>(st.st_dev),
              static_cast<uint64_t>(st.st_ino));
@@ -126,7 +139,7 @@ void LockFile::Forget() {
 }
 
 LockFile::~LockFile() {
-    if (!checked_) return;
+    if (!checked_ || forks_ != ForksSoFar()) return;
     // Without the turn the file stays: a claim may be checking that it is still there.
     ClaimTurn turn(fd_.get(), false);
     if (turn.held() && !OthersLockAnything(fd_.get())) {

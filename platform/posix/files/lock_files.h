@@ -48,6 +48,9 @@
 // - Only the folder's owner and root can remove others' lock files; one who does so
 //   breaks share modes only between the layer's own handles, which the file's own
 //   permissions (setfattr works as ever) never depended on.
+// - After a fork, parent and child share each lock file descriptor, and with it the
+//   locks of the handle; a handle closed in either then leaves the lock file in place,
+//   since the locks the other still holds in it look like its own.
 // - The folder belongs to the machine as /dev/shm is seen: processes in containers or
 //   mount namespaces with a /dev/shm of their own share modes only among themselves, as
 //   if on other machines. Device numbers are the same in every mount namespace.
@@ -84,6 +87,8 @@ private:
     std::string path_;
     // Found to be a lock file, not something else under its name: only then is it removed.
     bool checked_ = false;
+    // Forks counted when it was opened: after a fork the descriptor is shared.
+    unsigned forks_ = 0;
 };
 
 // Concurrent claims on one lock file take turns behind an exclusive flock on it, held for
