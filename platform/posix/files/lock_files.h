@@ -44,7 +44,10 @@
 //   descriptor holds any lock in it, and a claim that finds its lock file removed (no link
 //   left) starts over with a new one. In a sticky folder only the lock file's maker may
 //   remove it; a lock file made by another user therefore stays until one of that user's
-//   handles closes last, which bounds what is left to files shared between users.
+//   handles closes last, which bounds what is left to files shared between users. A
+//   process killed while it holds handles leaves their lock files too: the next handle on
+//   the same file removes them, and one of a file deleted meanwhile stays, empty, until
+//   /dev/shm is cleared at boot (a few hundred bytes each, and only after kills).
 // - Only the folder's owner and root can remove others' lock files; one who does so
 //   breaks share modes only between the layer's own handles, which the file's own
 //   permissions (setfattr works as ever) never depended on.
