@@ -2,8 +2,11 @@
 #include <sched.h>
 #include <sys/mount.h>
 
+#include <atomic>
 #include <cstring>
 #include <iostream>
+#include <thread>
+#include <vector>
 
 #include "platform_fixture.h"
 
@@ -212,6 +215,26 @@ TEST(PlatformOpen, Volumes) {
     EXPECT_TRUE(GetVolumeInformationW(W("/proc/self/status\\").c_str(), nullptr, 0, nullptr,
                                       nullptr, &flags, name, MAX_PATH));
     EXPECT_EQ(Narrow(WString(name)) + " " + std::to_string(flags & FILE_NAMED_STREAMS), "proc 0");
+
+    // Threads asking at once, of one mount and of others, get what one thread gets.
+    const WString roots[] = {doc + W("\\"), here, W("/proc/self/status\\")};
+    const auto flagsOf = [](const WString& root) {
+        DWORD flags = 0;
+        GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+        return flags;
+    };
+    std::vector<DWORD> alone;
+    for (const WString& root : roots) alone.push_back(flagsOf(root));
+    std::atomic<int> differing{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int round = 0; round < 200; ++round)
+                for (size_t i = 0; i < std::size(roots); ++i)
+                    if (flagsOf(roots[i]) != alone[i]) ++differing;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(differing.load(), 0);
 
     // Answers are kept per mount, yet a read-only bind mount of the same device answers for
     // itself, and a remount read-only and back is seen at once.
