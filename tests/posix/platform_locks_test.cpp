@@ -2,11 +2,14 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 
 #include "platform_fixture.h"
 #include "portable/file_properties_fixture.h"
@@ -310,6 +313,25 @@ TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
         fs::remove(name);
     }
     EXPECT_TRUE(OpenItem(stream).ok());
+
+    // Without a fit folder for lock files (a file in its place, or a folder others may not
+    // write), claims fail clearly and nothing opens unlocked.
+    const std::string unfit = RunInChild([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/dev/shm", "tmpfs", 0, nullptr) != 0)
+            return "skip: no private /dev/shm: " + std::string(std::strerror(errno));
+        MakeFile("/dev/shm/quarrow2-locks");
+        std::string errors = std::to_string(OpenItem(stream).error);
+        fs::remove("/dev/shm/quarrow2-locks");
+        fs::create_directory("/dev/shm/quarrow2-locks");
+        fs::permissions("/dev/shm/quarrow2-locks", fs::perms::owner_all);
+        return errors + " " + std::to_string(OpenItem(stream).error);
+    });
+    if (unfit.rfind("skip: ", 0) == 0)
+        std::cout << "[ skipped  ] " << unfit.substr(6) << std::endl;
+    else
+        EXPECT_EQ(unfit, "50 50");
 }
 
 TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {

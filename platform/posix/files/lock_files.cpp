@@ -110,9 +110,12 @@ DWORD LockFile::Open(int fileFd) {
         if (fd < 0 && errno == ENOENT) {
             fd = PublishLockFile(path);
             if (fd < 0 && errno == EEXIST) continue;
-            // The folder itself gone (removed by its owner or an administrator): made anew.
-            if (fd < 0 && errno == ENOENT && LockFolderReady(true)) continue;
-            if (fd < 0) return ERROR_NOT_SUPPORTED;
+        }
+        // The folder itself gone or replaced by something else (by its owner or an
+        // administrator): looked at again, and made anew when missing.
+        if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            if (LockFolderReady(true)) continue;
+            return ERROR_NOT_SUPPORTED;
         }
         if (fd < 0)
             return errno == EACCES || errno == EPERM || errno == ELOOP ? ERROR_ACCESS_DENIED

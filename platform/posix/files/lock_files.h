@@ -19,11 +19,12 @@
 //   without replacing anything (RENAME_NOREPLACE), so nobody ever sees it half made, and a
 //   umask never leaves it without write permission for others. What is found there is used
 //   only when it is a real directory (not a symbolic link) with at least those mode bits,
-//   as seen at a process's first claim (and again if it goes missing); otherwise, or when
-//   /dev/shm is missing or full, every claim fails with ERROR_NOT_SUPPORTED. Handles are
-//   never opened unlocked. Lock files are reached by full path, not through a kept
-//   descriptor of the folder, which a program closing every descriptor it did not open
-//   (as children do after fork) could take away or swap for another file.
+//   as seen at a process's first claim (and again when it is found gone or not a directory);
+//   otherwise, or when /dev/shm is missing, every claim fails with ERROR_NOT_SUPPORTED (and
+//   with ERROR_DISK_FULL when /dev/shm is full). Handles are never opened unlocked. Lock
+//   files are reached by full path, not through a kept descriptor of the folder, which a
+//   program closing every descriptor it did not open (as children do after fork) could
+//   take away or swap for another file.
 // - Lock files are made the same way: an unnamed file (O_TMPFILE), chmod 0444 whatever the
 //   umask, then linked under its name, failing with EEXIST if another process was first
 //   (whose file is then used). A made-then-chmodded file would, between the two calls, be
@@ -42,8 +43,11 @@
 //   removal and the check that the file is still there both happen in the claim turn (an
 //   exclusive flock on the lock file): a closing handle removes the file only when no other
 //   descriptor holds any lock in it, and a claim that finds its lock file removed (no link
-//   left) starts over with a new one. In a sticky folder only the lock file's maker may
-//   remove it; a lock file made by another user therefore stays until one of that user's
+//   left) starts over with a new one. A handle always holds locks in its lock file while
+//   it keeps it; one whose claim is refused holds none and lets go of it at once, since
+//   the file could be removed and a new one made under the name, which its close would
+//   then remove from under the new file's holders. In a sticky folder only the lock file's
+//   maker may remove it; a lock file made by another user therefore stays until one of that user's
 //   handles closes last, which bounds what is left to files shared between users. A
 //   process killed while it holds handles leaves their lock files too: the next handle on
 //   the same file removes them, and one of a file deleted meanwhile stays, empty, until

@@ -131,6 +131,10 @@ DWORD AcquireShareMode(LockFile& lock, int fileFd, LockSlot slot, unsigned acces
         if (!lock.valid())
             if (DWORD error = lock.Open(fileFd)) return error;
         DWORD error = ClaimInTurn(lock, slot, access, share);
+        // A refused handle holds no lock, so others may remove its lock file and make a
+        // new one under the name: it gives the descriptor up now, and so never removes
+        // the new one when it closes.
+        if (error && error != ERROR_FILE_NOT_FOUND) lock.Forget();
         if (error != ERROR_FILE_NOT_FOUND) return error;
         lock.Forget();
     }
