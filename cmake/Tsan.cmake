@@ -1,6 +1,7 @@
 # The concurrency tests alone, for the linux-tsan preset (QUARROW2_SANITIZE=thread): threads
 # on one item, one collection, the class object, error information and critical sections,
-# and processes on one file. The rest of the suites, and the killed writers and the limits
+# processes on one file, and volume queries from several threads (in the platform's open
+# and volume tests). The rest of the suites, and the killed writers and the limits
 # that share a file with the processes, gain nothing from ThreadSanitizer.
 enable_testing()
 find_package(GTest REQUIRED)
@@ -13,6 +14,7 @@ add_executable(quarrow2_tsan_tests
   ${PROJECT_SOURCE_DIR}/tests/portable/runtime_services_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/portable/server_objects_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/portable/strings_collection_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/posix/platform_open_test.cpp
   ${PROJECT_SOURCE_DIR}/tests/posix/stress_processes_test.cpp
   ${QUARROW2_TSAN_SUPPORT})
 quarrow2_strict_warnings(quarrow2_tsan_tests)

@@ -2,10 +2,17 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 
 #include "platform_fixture.h"
+#include "portable/file_properties_fixture.h"
 
 namespace quarrow2::test {
 namespace {
@@ -215,13 +222,116 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     exclusive.handle.reset();
     EXPECT_TRUE(Open(stream, kReadWrite, 0, OPEN_EXISTING).ok());
 
-    // Another program's flock on the file stops no open.
-    UniqueFd foreign(open((dir / "doc").c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_EQ(flock(foreign.get(), LOCK_EX), 0);
-    Opened item = OpenItem(stream);
-    EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION});
-    EXPECT_EQ(PutValue(item.handle.get(), "value"), 0u);
-    EXPECT_EQ(RawStream(dir / "doc", "T"), "value");
+    // Another program's locks on the file itself (whole-file POSIX locks, shared or
+    // exclusive, and flocks) stop nothing: items still list, open, read, write and go, and
+    // the layer's own share modes still hold.
+    struct ForeignLock {
+        const char* name;
+        int mode;
+        std::function<int(int)> take;
+    };
+    const auto wholeFile = [](short type) {
+        return [type](int fd) {
+            struct flock all = {};
+            all.l_type = type;
+            return fcntl(fd, F_SETLK, &all);
+        };
+    };
+    const ForeignLock foreignLocks[] = {
+        {"fcntl F_RDLCK, l_len 0", O_RDONLY, wholeFile(F_RDLCK)},
+        {"fcntl F_WRLCK, l_len 0", O_RDWR, wholeFile(F_WRLCK)},
+        {"lockf F_LOCK 0", O_RDWR, [](int fd) { return lockf(fd, F_LOCK, 0); }},
+        {"flock LOCK_SH", O_RDONLY, [](int fd) { return flock(fd, LOCK_SH); }},
+        {"flock LOCK_EX", O_RDONLY, [](int fd) { return flock(fd, LOCK_EX); }},
+    };
+    for (const ForeignLock& foreign : foreignLocks) {
+        Child holder([&](Child& self) {
+            UniqueFd fd(open((dir / "doc").c_str(), foreign.mode | O_CLOEXEC));
+            self.Send(foreign.take(fd.get()) == 0 ? "held" : "not held");
+            self.Receive();  // holds until killed
+            return 0;
+        });
+        ASSERT_EQ(holder.Receive(), "held") << foreign.name;
+        SetRawStream(dir / "doc", "Gone", "x");
+        std::vector<std::string> types = TypesOf(PathW(dir / "doc"));
+        std::sort(types.begin(), types.end());
+        EXPECT_EQ(types, (std::vector<std::string>{"Gone", "T", "U"})) << foreign.name;
+        Opened item = OpenItem(stream);
+        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION}) << foreign.name;
+        EXPECT_EQ(PutValue(item.handle.get(), foreign.name), 0u) << foreign.name;
+        EXPECT_EQ(GetValue(item.handle.get()), foreign.name);
+        EXPECT_EQ(RawStream(dir / "doc", "T"), foreign.name);
+        EXPECT_TRUE(DeleteFileW(StreamW(dir / "doc", "Gone").c_str())) << foreign.name;
+        EXPECT_FALSE(RawStream(dir / "doc", "Gone")) << foreign.name;
+    }
+}
+
+// Claims live in a lock file of the file's own, made for the first handle with data access
+// and removed with the last; whatever else is found under its name refuses the claim.
+TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "v");
+    const WString stream = StreamW(dir / "doc", "T");
+    struct stat st;
+    ASSERT_EQ(stat((dir / "doc").c_str(), &st), 0);
+    char name[96];
+    snprintf(name, sizeof name, "/dev/shm/quarrow2-locks/%llx-%llx",
+             static_cast<unsigned long long>(st.st_dev),
+             static_cast<unsigned long long>(st.st_ino));
+    {
+        Opened first = OpenItem(stream),
+               second = Open(stream, GENERIC_READ, kShareAll, OPEN_EXISTING);
+        ASSERT_TRUE(first.ok() && second.ok());
+        EXPECT_TRUE(fs::is_regular_file(name));
+        first.handle.reset();
+        EXPECT_TRUE(fs::is_regular_file(name));
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(name)));
+    {
+        // A child closing a handle it inherited (descriptors and all) leaves the parent's
+        // claim in force.
+        Opened held = OpenItem(stream);
+        const pid_t child = fork();
+        if (child == 0) _exit(CloseHandle(held.handle.get()) ? 0 : 1);
+        int status = -1;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION});
+    }
+
+    const std::function<void(const char*)> hostile[] = {
+        [&](const char* at) { fs::create_symlink(dir / "doc", at); },
+        [](const char* at) { mkfifo(at, 0666); },
+        [](const char* at) { fs::create_directory(at); },
+    };
+    for (const auto& plant : hostile) {
+        plant(name);
+        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_ACCESS_DENIED}) << name;
+        EXPECT_TRUE(Open(stream, 0, 0, OPEN_EXISTING).ok());  // no data access, no claim
+        EXPECT_TRUE(fs::exists(fs::symlink_status(name)));    // left alone
+        fs::remove(name);
+    }
+    EXPECT_TRUE(OpenItem(stream).ok());
+
+    // Without a fit folder for lock files (a file in its place, or a folder others may not
+    // write), claims fail clearly and nothing opens unlocked.
+    const std::string unfit = RunInChild([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/dev/shm", "tmpfs", 0, nullptr) != 0)
+            return "skip: no private /dev/shm: " + std::string(std::strerror(errno));
+        MakeFile("/dev/shm/quarrow2-locks");
+        std::string errors = std::to_string(OpenItem(stream).error);
+        fs::remove("/dev/shm/quarrow2-locks");
+        fs::create_directory("/dev/shm/quarrow2-locks");
+        fs::permissions("/dev/shm/quarrow2-locks", fs::perms::owner_all);
+        return errors + " " + std::to_string(OpenItem(stream).error);
+    });
+    if (unfit.rfind("skip: ", 0) == 0)
+        std::cout << "[ skipped  ] " << unfit.substr(6) << std::endl;
+    else
+        EXPECT_EQ(unfit, "50 50");
 }
 
 TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {

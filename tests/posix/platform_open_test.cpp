@@ -1,4 +1,13 @@
 // Which file and stream a path names, how it opens, the errors it leaves; handles, volumes.
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <atomic>
+#include <cstring>
+#include <iostream>
+#include <thread>
+#include <vector>
+
 #include "platform_fixture.h"
 
 namespace quarrow2::test {
@@ -234,6 +243,55 @@ TEST(PlatformOpen, Volumes) {
     EXPECT_TRUE(GetVolumeInformationW(W("/proc/self/status\\").c_str(), nullptr, 0, nullptr,
                                       nullptr, &flags, name, MAX_PATH));
     EXPECT_EQ(Narrow(WString(name)) + " " + std::to_string(flags & FILE_NAMED_STREAMS), "proc 0");
+
+    // Threads asking at once, of one mount and of others, get what one thread gets.
+    const WString roots[] = {doc + W("\\"), here, W("/proc/self/status\\")};
+    const auto flagsOf = [](const WString& root) {
+        DWORD flags = 0;
+        GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+        return flags;
+    };
+    std::vector<DWORD> alone;
+    for (const WString& root : roots) alone.push_back(flagsOf(root));
+    std::atomic<int> differing{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int round = 0; round < 200; ++round)
+                for (size_t i = 0; i < std::size(roots); ++i)
+                    if (flagsOf(roots[i]) != alone[i]) ++differing;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(differing.load(), 0);
+
+    // Answers are kept per mount, yet a read-only bind mount of the same device answers for
+    // itself, and a remount read-only and back is seen at once.
+    const std::string remounts = RunInChild([&]() -> std::string {
+        const fs::path rw = dir / "rw", ro = dir / "ro";
+        fs::create_directory(rw);
+        fs::create_directory(ro);
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", rw.c_str(), "tmpfs", 0, nullptr) != 0 ||
+            mount(rw.c_str(), ro.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(nullptr, ro.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return "skip: no private tmpfs mounts: " + std::string(std::strerror(errno));
+        const auto seen = [](const fs::path& at) -> std::string {
+            DWORD flags = 0;
+            const WString root = PathW(at / "file") + W("\\");
+            GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+            return flags & FILE_READ_ONLY_VOLUME ? "ro " : "rw ";
+        };
+        std::string answers = seen(rw) + seen(ro) + seen(rw) + seen(ro);
+        mount(nullptr, rw.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+        answers += seen(rw);
+        mount(nullptr, rw.c_str(), nullptr, MS_REMOUNT, nullptr);
+        return answers + seen(rw) + seen(ro);
+    });
+    if (remounts.rfind("skip: ", 0) == 0)
+        std::cout << "[ skipped  ] " << remounts.substr(6) << std::endl;
+    else
+        EXPECT_EQ(remounts, "rw ro rw ro ro rw ro ");
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenReque
 
     object.directory = directory;
     object.slot = LockSlotFor(object.attribute);
-    if (DWORD error = AcquireShareMode(object.fd.get(), object.slot, request.access, request.share))
+    if (DWORD error = AcquireShareMode(object.lock, object.fd.get(), object.slot, request.access,
+                                       request.share))
         return error;
     return 0;
 }
@@ -94,7 +95,7 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
     if (!existed && request.disposition == OPEN_EXISTING) return ERROR_FILE_NOT_FOUND;
 
     object.slot = LockSlotFor(object.attribute);
-    if (DWORD error = AcquireShareMode(fd, object.slot, request.access, request.share))
+    if (DWORD error = AcquireShareMode(object.lock, fd, object.slot, request.access, request.share))
         return error;
 
     if (!existed) {

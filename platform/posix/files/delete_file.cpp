@@ -18,9 +18,9 @@ namespace quarrow2::posix {
 namespace {
 
 // Removal is an open for DELETE that lets everyone else in: it fails only against handles
-// that refuse to share deletion.
-DWORD ClaimDeletion(int fd, const std::string& attribute) {
-    return AcquireShareMode(fd, LockSlotFor(attribute), kDeleteAccess, kEveryAccess);
+// that refuse to share deletion. The claim lasts as long as `lock`.
+DWORD ClaimDeletion(LockFile& lock, int fd, const std::string& attribute) {
+    return AcquireShareMode(lock, fd, LockSlotFor(attribute), kDeleteAccess, kEveryAccess);
 }
 
 DWORD DeleteNamedStream(const StreamPath& path) {
@@ -33,7 +33,8 @@ DWORD DeleteNamedStream(const StreamPath& path) {
     uint64_t size = 0;
     if (DWORD error = StoredValueSize(fd.get(), path.attribute, size)) return error;
     if (DWORD error = CheckMayChange(fd.get())) return error;
-    if (DWORD error = ClaimDeletion(fd.get(), path.attribute)) return error;
+    LockFile lock;
+    if (DWORD error = ClaimDeletion(lock, fd.get(), path.attribute)) return error;
     if (::fremovexattr(fd.get(), path.attribute.c_str()) != 0) return Win32ErrorFromErrno(errno);
     return 0;
 }

@@ -35,7 +35,7 @@ BOOL Lock(HANDLE hFile, ByteRange range) {
         if (Overlap(held, range)) return FailWith(ERROR_LOCK_VIOLATION, FALSE);
     file->locks.reserve(file->locks.size() + 1);
     if (range.length)
-        if (DWORD error = LockByteRange(file->fd.get(), file->slot, range))
+        if (DWORD error = LockByteRange(file->lock.fd(), file->slot, range))
             return FailWith(error, FALSE);
     file->locks.push_back(range);
     return TRUE;
@@ -52,7 +52,7 @@ BOOL Unlock(HANDLE hFile, ByteRange range) {
     // What was held back under the lock is stored before anyone else can look there.
     DWORD error = file->named() ? StoreHeldWrites(*file) : 0;
     file->locks.erase(found);
-    if (range.length) UnlockByteRange(file->fd.get(), file->slot, range, file->locks);
+    if (range.length) UnlockByteRange(file->lock.fd(), file->slot, range, file->locks);
     if (error) return FailWith(error, FALSE);
     return TRUE;
 }

@@ -1,8 +1,6 @@
 #include "platform/posix/files/share_locks.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,8 +10,8 @@
 namespace quarrow2::posix {
 namespace {
 
-// Slots fill [2^62, 2^63): past the largest file any Linux file system stores, and within
-// what a lock offset can reach. The main stream has the first half to itself, so that its
+// Slots fill [2^62, 2^63) of the lock file, within what a lock offset can reach (the lock
+// file's start is free for other uses). The main stream has the first half to itself, so that its
 // locks map one to one up to 2 EiB; named streams, whose values stay below 64 KiB, share
 // the second half in slots of 1 MiB.
 constexpr uint64_t kMainStreamSlot = uint64_t{1} << 62;
@@ -28,13 +26,6 @@ constexpr off_t kMarkBytes = 6;
 // Byte-range locks map one to one onto the rest of the slot; offsets beyond it share its
 // last byte, which can only make ranges overlap that did not.
 constexpr uint64_t kRangeAreaStart = 4096;
-
-// Concurrent claims on one file take turns behind a whole-file flock while they take and
-// check their marks. Holders keep it for a few system calls; a program that keeps its own
-// flock on the file is waited for only this long, and the claim then goes ahead without
-// the turn, which is still safe.
-constexpr int kTurnAttempts = 200;
-constexpr long kTurnPauseNanoseconds = 100 * 1000;
 
 bool SetLock(int fd, short type, off_t start, off_t length) {
     struct flock lock = {};
@@ -70,30 +61,6 @@ bool EveryRun(unsigned kinds, Visit visit) {
     return true;
 }
 
-class ClaimTurn {
-public:
-    explicit ClaimTurn(int fd) : fd_(fd) {
-        for (int attempt = 0; attempt < kTurnAttempts; ++attempt) {
-            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-                held_ = true;
-                return;
-            }
-            if (errno != EWOULDBLOCK && errno != EINTR) return;
-            struct timespec pause = {0, kTurnPauseNanoseconds};
-            ::nanosleep(&pause, nullptr);
-        }
-    }
-    ClaimTurn(const ClaimTurn&) = delete;
-    ClaimTurn& operator=(const ClaimTurn&) = delete;
-    ~ClaimTurn() {
-        if (held_) ::flock(fd_, LOCK_UN);
-    }
-
-private:
-    int fd_;
-    bool held_ = false;
-};
-
 struct MappedRange {
     off_t start;
     off_t length;
@@ -107,6 +74,34 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
     uint64_t last = std::max(std::min(end, area), first + 1);
     return {static_cast<off_t>(slot.base + kRangeAreaStart + first),
             static_cast<off_t>(last - first)};
+}
+
+// Takes the marks and checks the others', in the turn. ERROR_FILE_NOT_FOUND when the lock
+// file turns out to have been removed before the turn came.
+DWORD ClaimInTurn(LockFile& lock, LockSlot slot, unsigned access, unsigned share) {
+    const int fd = lock.fd();
+    ClaimTurn turn(fd, true);
+    if (!turn.held()) return ERROR_SHARING_VIOLATION;
+    if (DWORD error = lock.CheckStillNamed()) return error;
+    const unsigned refused = ~share & kEveryAccess;
+    bool taken = EveryRun(access,
+                          [&](off_t first, off_t count) {
+                              return SetLock(fd, F_RDLCK, slot.base + kHeldMarks + first, count);
+                          }) &&
+                 EveryRun(refused, [&](off_t first, off_t count) {
+                     return SetLock(fd, F_RDLCK, slot.base + kRefusedMarks + first, count);
+                 });
+    bool clear = taken &&
+                 EveryRun(access,
+                          [&](off_t first, off_t count) {
+                              return !OthersHold(fd, slot.base + kRefusedMarks + first, count);
+                          }) &&
+                 EveryRun(refused, [&](off_t first, off_t count) {
+                     return !OthersHold(fd, slot.base + kHeldMarks + first, count);
+                 });
+    if (clear) return 0;
+    SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
+    return ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
@@ -127,30 +122,22 @@ LockSlot LockSlotFor(const std::string& attribute) {
                     kNamedSlotSize};
 }
 
-DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share) {
+DWORD AcquireShareMode(LockFile& lock, int fileFd, LockSlot slot, unsigned access, unsigned share) {
     access &= kEveryAccess;
     // As on Windows, a handle without data access neither asks for nor refuses anything.
     if (!access) return 0;
-    const unsigned refused = ~share & kEveryAccess;
-    ClaimTurn turn(fd);
-
-    bool taken = EveryRun(access,
-                          [&](off_t first, off_t count) {
-                              return SetLock(fd, F_RDLCK, slot.base + kHeldMarks + first, count);
-                          }) &&
-                 EveryRun(refused, [&](off_t first, off_t count) {
-                     return SetLock(fd, F_RDLCK, slot.base + kRefusedMarks + first, count);
-                 });
-    bool clear = taken &&
-                 EveryRun(access,
-                          [&](off_t first, off_t count) {
-                              return !OthersHold(fd, slot.base + kRefusedMarks + first, count);
-                          }) &&
-                 EveryRun(refused, [&](off_t first, off_t count) {
-                     return !OthersHold(fd, slot.base + kHeldMarks + first, count);
-                 });
-    if (clear) return 0;
-    SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
+    // A lock file removed by a closing handle between opening and the turn is opened anew.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!lock.valid())
+            if (DWORD error = lock.Open(fileFd)) return error;
+        DWORD error = ClaimInTurn(lock, slot, access, share);
+        // A refused handle holds no lock, so others may remove its lock file and make a
+        // new one under the name: it gives the descriptor up now, and so never removes
+        // the new one when it closes.
+        if (error && error != ERROR_FILE_NOT_FOUND) lock.Forget();
+        if (error != ERROR_FILE_NOT_FOUND) return error;
+        lock.Forget();
+    }
     return ERROR_SHARING_VIOLATION;
 }
 

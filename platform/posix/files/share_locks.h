@@ -1,8 +1,8 @@
 // Share modes and byte-range locks among all handles on this machine, kept as
-// open-file-description locks in a range of the file far past any real data: they need no
-// files of their own and vanish with the handle's descriptor, also when a process dies.
+// open-file-description locks in the file's own lock file (lock_files.h), which no other
+// program locks: they vanish with the handle's descriptor of it, also when a process dies.
 //
-// Every lock is a read lock, because handles hold read-only descriptors. A handle shows
+// Every lock is a read lock, because lock files are opened read-only. A handle shows
 // what it holds by locking a byte and finds the others' marks with F_OFD_GETLK for a write
 // lock, which reports any lock of another open file description. Each claim first takes its
 // own marks and only then looks for conflicting ones, so two claims that race can at worst
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/files/lock_files.h"
 
 namespace quarrow2::posix {
 
@@ -27,7 +28,7 @@ enum AccessKind : unsigned {
 };
 constexpr unsigned kEveryAccess = kReadAccess | kWriteAccess | kDeleteAccess;
 
-// The reserved range of one stream of a file: its share-mode marks, then its byte-range
+// The range of one stream in the lock file: its share-mode marks, then its byte-range
 // locks. Named streams are told apart by a hash of their names; two names that share a
 // slot only ever cause a refusal too many.
 struct LockSlot {
@@ -36,16 +37,20 @@ struct LockSlot {
 };
 LockSlot LockSlotFor(const std::string& attribute);
 
-// Takes the marks of a handle that wants `access` and lets others have `share`, on `fd`,
-// a descriptor of its own. ERROR_SHARING_VIOLATION, with no mark left behind, when a
-// handle on the same stream refuses that access or holds an access this one refuses.
-DWORD AcquireShareMode(int fd, LockSlot slot, unsigned access, unsigned share);
+// Takes the marks of a handle that wants `access` and lets others have `share`, in
+// `lock`, which it opens for the file behind `fileFd` (and keeps for as long as the handle
+// keeps `fileFd`). ERROR_SHARING_VIOLATION, with no mark left behind, when a handle on the
+// same stream refuses that access or holds an access this one refuses. A handle without
+// data access takes part in nothing and opens no lock file.
+DWORD AcquireShareMode(LockFile& lock, int fileFd, LockSlot slot, unsigned access, unsigned share);
 
 // A byte range of a stream, as LockFile takes it.
 struct ByteRange {
     uint64_t offset = 0;
     uint64_t length = 0;
 };
+
+// The functions below take the descriptor of a handle's lock file.
 
 // Locks [offset, offset + length) of the stream for `fd` alone, failing at once with
 // ERROR_LOCK_VIOLATION when another handle holds any part of it. `length` is not 0, and

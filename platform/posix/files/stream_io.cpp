@@ -28,7 +28,7 @@ DWORD SizeOf(FileObject& file, uint64_t& size) {
 // Locks are mandatory: no handle reads or writes a range that another one has locked.
 bool LockedByOthers(const FileObject& file, uint64_t offset, uint64_t length) {
     return !InsideOwnLock(file, offset, length) &&
-           ByteRangeLockedByOthers(file.fd.get(), file.slot, ByteRange{offset, length});
+           ByteRangeLockedByOthers(file.lock.fd(), file.slot, ByteRange{offset, length});
 }
 
 DWORD FileSize(HANDLE hFile, LPDWORD high) {

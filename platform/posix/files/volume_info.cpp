@@ -1,12 +1,28 @@
 // GetVolumeInformationW: what the file system under a root path can do. Named streams are
 // there when it takes "user." extended attributes.
+//
+// A walk asks for every file, so each mount's answer is kept, keyed by device and mount
+// id (which tells a read-only bind mount from the writable mount of the same device), and
+// a query costs a statx and a poll instead of a statfs and an attribute probe. The poll
+// watches /proc/self/mountinfo, which the kernel marks on every mount, unmount and
+// remount in the process's mount namespace; any of them empties the cache, so a file
+// system remounted read-only, or unmounted and another mounted on the same device
+// number, is asked afresh. Without /proc, or without mount ids, nothing is kept.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <tuple>
 
 #include "platform/platform.h"
 #include "platform/posix/system/utf8.h"
@@ -68,21 +84,116 @@ std::string ParentOf(std::string path) {
 }
 
 // The volume of a path that does not exist (yet) is that of its nearest existing ancestor.
-DWORD NearestExisting(std::string& path, struct statfs& fs) {
+DWORD NearestExisting(std::string& path, struct statx& found) {
     for (;;) {
-        if (::statfs(path.c_str(), &fs) == 0) return 0;
+        if (::statx(AT_FDCWD, path.c_str(), 0, STATX_TYPE | STATX_MNT_ID, &found) == 0) return 0;
+        // Where statx is not let through, stat tells the kind, and nothing is kept.
+        struct stat st;
+        if (errno == ENOSYS && ::stat(path.c_str(), &st) == 0) {
+            found = {};
+            found.stx_mode = static_cast<uint16_t>(st.st_mode);
+            return 0;
+        }
         if ((errno != ENOENT && errno != ENOTDIR) || path == "/" || path == ".")
             return Win32ErrorFromErrno(errno);
         path = ParentOf(path);
     }
 }
 
+enum class Probe { kTakes, kRefused, kFileSystemTakes };
+
 // A probe refused for want of permission (a file without read permission, a folder the
 // caller may not search) says nothing against the file system: counted as support, so that
-// the caller's own open meets the refusal and reports the file's reason.
-bool TakesNamedStreams(const std::string& path) {
-    if (::getxattr(path.c_str(), kProbeAttribute, nullptr, 0) >= 0) return true;
-    return errno == ENODATA || errno == EACCES || errno == EPERM;
+// the caller's own open meets the refusal and reports the file's reason. Only an answer
+// about a regular file or a directory comes from the file system itself (the kernel
+// answers for other kinds before asking it), and only that one is kept for the mount.
+Probe ProbeNamedStreams(const std::string& path, const struct statx& found) {
+    if (::getxattr(path.c_str(), kProbeAttribute, nullptr, 0) >= 0 || errno == ENODATA) {
+        const bool fromFileSystem = S_ISREG(found.stx_mode) || S_ISDIR(found.stx_mode);
+        return fromFileSystem ? Probe::kFileSystemTakes : Probe::kTakes;
+    }
+    return errno == EACCES || errno == EPERM ? Probe::kTakes : Probe::kRefused;
+}
+
+struct VolumeFacts {
+    struct statfs fs = {};
+    bool takesStreams = false;
+};
+
+class VolumeCache {
+public:
+    // The facts kept for the mount `found` is on, if any.
+    bool Find(const struct statx& found, VolumeFacts& facts) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!Usable(found)) return false;
+        auto entry = entries_.find(KeyOf(found));
+        if (entry == entries_.end()) return false;
+        facts = entry->second;
+        return true;
+    }
+    void Keep(const struct statx& found, const VolumeFacts& facts) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (Usable(found)) entries_[KeyOf(found)] = facts;
+    }
+    static VolumeCache& Instance() {
+        // Never destroyed: queries may come from other static destructors.
+        static VolumeCache* cache = new VolumeCache;
+        return *cache;
+    }
+
+private:
+    using Key = std::tuple<uint32_t, uint32_t, uint64_t>;
+    static Key KeyOf(const struct statx& found) {
+        return Key{found.stx_dev_major, found.stx_dev_minor, found.stx_mnt_id};
+    }
+
+    VolumeCache() {
+        // A child shares the parent's mountinfo descriptor and so its change marks; it
+        // starts over with a descriptor of its own.
+        pthread_atfork([] { Instance().mutex_.lock(); }, [] { Instance().mutex_.unlock(); },
+                       [] {
+                           VolumeCache& cache = Instance();
+                           if (cache.mounts_ >= 0) ::close(cache.mounts_);
+                           cache.mounts_ = kNotOpened;
+                           cache.entries_.clear();
+                           cache.mutex_.unlock();
+                       });
+    }
+
+    // Whether entries can be trusted, after forgetting them all if the mounts changed.
+    bool Usable(const struct statx& found) {
+        if (!(found.stx_mask & STATX_MNT_ID)) return false;
+        if (mounts_ == kNotOpened) {
+            mounts_ = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+            entries_.clear();
+        }
+        if (mounts_ < 0) return false;
+        struct pollfd watch = {mounts_, POLLPRI, 0};
+        if (::poll(&watch, 1, 0) < 0 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL)))
+            entries_.clear();
+        return true;
+    }
+
+    static constexpr int kNotOpened = -2;
+    std::mutex mutex_;
+    int mounts_ = kNotOpened;
+    std::map<Key, VolumeFacts> entries_;
+};
+
+DWORD FactsOf(std::string& path, VolumeFacts& facts) {
+    struct statx found = {};
+    if (DWORD error = NearestExisting(path, found)) return error;
+    VolumeCache& cache = VolumeCache::Instance();
+    const bool known = cache.Find(found, facts);
+    if (known && facts.takesStreams) return 0;
+    if (!known && ::statfs(path.c_str(), &facts.fs) != 0) return Win32ErrorFromErrno(errno);
+    const Probe probe = ProbeNamedStreams(path, found);
+    facts.takesStreams = probe == Probe::kFileSystemTakes;
+    // The file system's own "no" is not kept: an unreadable file on it still counts as
+    // taking streams, and the next file asks again.
+    if (!known || facts.takesStreams) cache.Keep(found, facts);
+    facts.takesStreams = probe != Probe::kRefused;
+    return 0;
 }
 
 BOOL QueryVolume(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
@@ -90,15 +201,16 @@ BOOL QueryVolume(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD 
                  DWORD fileSystemNameSize) {
     std::string path;
     if (DWORD error = PathOfRoot(root, path)) return FailWith(error, FALSE);
-    struct statfs fs;
-    if (DWORD error = NearestExisting(path, fs)) return FailWith(error, FALSE);
+    VolumeFacts facts;
+    if (DWORD error = FactsOf(path, facts)) return FailWith(error, FALSE);
+    const struct statfs& fs = facts.fs;
 
     const char* name = FileSystemName(static_cast<unsigned long>(fs.f_type));
     const size_t nameLength = std::strlen(name);
     if (fileSystemName && fileSystemNameSize <= nameLength) return FailWith(ERROR_MORE_DATA, FALSE);
 
     DWORD flags = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-    if (TakesNamedStreams(path)) flags |= FILE_NAMED_STREAMS;
+    if (facts.takesStreams) flags |= FILE_NAMED_STREAMS;
     if (fs.f_flags & ST_RDONLY) flags |= FILE_READ_ONLY_VOLUME;
 
     if (volumeName && volumeNameSize) volumeName[0] = 0;  // Linux volumes carry no label here
