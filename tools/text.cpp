@@ -52,7 +52,51 @@ int base64_digit_value(char c) {
     return -1;
 }
 
+void append_octal_escape(std::uint8_t byte, std::string& out) {
+    out += '\\';
+    out += static_cast<char>('0' + (byte >> 6));
+    out += static_cast<char>('0' + ((byte >> 3) & 7));
+    out += static_cast<char>('0' + (byte & 7));
+}
+
+bool is_control(std::uint32_t code_point) {
+    return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
+}
+
+// Each character of the well-formed UTF-8 runs is kept unless `escape` says otherwise; each
+// stray byte between them is escaped.
+template <class Escape>
+std::string escaped(std::string_view bytes, Escape escape) {
+    std::string out;
+    out.reserve(bytes.size());
+    auto next = bytes.begin();
+    while (next != bytes.end()) {
+        auto invalid = utf8::find_invalid(next, bytes.end());
+        while (next != invalid) {
+            auto start = next;
+            if (!escape(utf8::unchecked::next(next))) {
+                out.append(start, next);
+                continue;
+            }
+            for (; start != next; ++start)
+                append_octal_escape(static_cast<std::uint8_t>(*start), out);
+        }
+        if (invalid == bytes.end()) break;
+        append_octal_escape(static_cast<std::uint8_t>(*invalid), out);
+        next = invalid + 1;
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string escaped_for_display(std::string_view bytes) {
+    return escaped(bytes, [](std::uint32_t c) { return is_control(c) || c == '\\'; });
+}
+
+std::string terminal_safe(std::string_view text) {
+    return escaped(text, [](std::uint32_t c) { return is_control(c) && c != '\n' && c != '\t'; });
+}
 
 std::optional<size_t> find_invalid_utf8(std::string_view utf8) {
     auto invalid = utf8::find_invalid(utf8.begin(), utf8.end());
@@ -87,8 +131,8 @@ WString name_utf16(std::string_view bytes) {
         auto invalid = utf8::find_invalid(next, bytes.end());
         utf8::utf8to16(next, invalid, std::back_inserter(text));
         if (invalid == bytes.end()) break;
-        text.push_back(static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) -
-                                            0x80));
+        text.push_back(
+            static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) - 0x80));
         next = invalid + 1;
     }
     return text;
@@ -113,6 +157,19 @@ std::optional<std::string> name_bytes(const OLECHAR* text, size_t length) {
 
 std::optional<std::string> name_bytes(const WString& text) {
     return name_bytes(text.data(), text.size());
+}
+
+std::string name_for_display(const WString& text) {
+    if (std::optional<std::string> bytes = name_bytes(text)) return *bytes;
+    return displayable_utf8(text);
+}
+
+std::optional<std::string> type_name_fault(std::string_view name) {
+    if (name.empty() || name == "." || name == "..")
+        return "A type name must not be empty, \".\" or \"..\".";
+    if (name.find_first_of(std::string_view(":\\/\0", 4)) != std::string_view::npos)
+        return "A type name must not hold ':', '\\', '/' or a zero byte.";
+    return std::nullopt;
 }
 
 std::string displayable_utf8(const OLECHAR* text, size_t length) {
