@@ -270,7 +270,8 @@ std::string MetadataFile::clarification(bool opening, const WString& type) {
         default:
             break;
     }
-    if (!opening) return "";
+    // Without named streams the library's own text says all.
+    if (!opening || !supports_streams_) return "";
     try {
         std::vector<WString> present = types();
         if (std::find(present.begin(), present.end(), type) == present.end())
