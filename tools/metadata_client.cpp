@@ -170,6 +170,8 @@ void MetadataItem::put(const std::function<HRESULT()>& call) {
             }
         }
         if (Clock::now() >= deadline) throw *refused;
+        // Let go first: the read-only handle itself would keep the item from being written.
+        item_ = ComPtr<IMetaData>();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         item_ = reopen_();
     }

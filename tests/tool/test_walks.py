@@ -111,7 +111,7 @@ class WalkTest(ToolTestCase):
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         outputs = [process.communicate(timeout=600)[0] for process in writers + [reader]]
         for output in outputs[:2]:
-            self.assertEqual(output, b"")
+            self.assertEqual(output, b"", output.decode("utf-8", "replace")[:2000])
         values = outputs[2].splitlines()
         self.assertEqual(len(values), rounds, outputs[2][:300])
         self.assertEqual(set(values) - {b"A" * 2000, b"B" * 2000}, set())
