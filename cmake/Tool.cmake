@@ -27,9 +27,11 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)
 if(WIN32)
-  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp)
+  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp)
 else()
-  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp)
+  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp)
 endif()
 
 # Header-only libraries from Debian: CLI11 and nlohmann/json (utfcpp: cmake/Utfcpp.cmake).
@@ -94,7 +96,7 @@ if(QUARROW2_BUILD_TESTS)
   if(WIN32)
     set(quarrow2_tool_suites test_wine)
   else()
-    set(quarrow2_tool_suites test_dump_find test_files test_restore_safety test_samba test_valgrind)
+    set(quarrow2_tool_suites test_dump_find test_files test_restore_safety test_samba test_valgrind test_walks)
   endif()
   foreach(module ${quarrow2_tool_suites})
     set(name ${QUARROW2_TEST_PREFIX}tool.${module})

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "console.h"
 #include "failure.h"
+#include "metadata_client.h"
 #include "text.h"
 
 namespace quarrow2::tool {
@@ -15,16 +16,19 @@ namespace {
 
 constexpr const char* kFooter =
     "Exit status: 0 success, 1 an operation failed (the message says which file and type),\n"
-    "2 the command line cannot be used. A value, type or path starting with '-' follows '--'.\n";
+    "2 the command line cannot be used (find: 0 found, 1 none found, 2 an error). A value,\n"
+    "type or path starting with '-' follows '--'. Names are shown with control characters,\n"
+    "bytes that are not UTF-8 and backslashes as \\ooo (octal), as getfattr shows them.\n";
 
 void require_utf8(const std::string& value, const char* what) {
     if (find_invalid_utf8(value))
         throw UsageError(std::string("The ") + what + " is not valid UTF-8.");
 }
 
+// Paths and the types of items read or removed are names as the file system keeps them,
+// bytes that need not be UTF-8; they reach the library through name_utf16.
 void require_path(const std::string& path) {
     if (path.empty()) throw UsageError("A path must not be empty.");
-    require_utf8(path, "path");
 }
 
 struct Commands {
@@ -38,6 +42,7 @@ struct Commands {
     CopyOptions copy;
     FindOptions find;
     std::string remove_path;
+    double wait_seconds = kDefaultBusyWait.count() / 1000.0;
     bool get_bytes = false, get_hex = false, set_bytes = false, set_hex = false;
     CLI::App* list_command = nullptr;
     CLI::App* get_command = nullptr;
@@ -55,6 +60,12 @@ void define_commands(CLI::App& app, Commands& c) {
                          "Show the version and exit");
     app.require_subcommand(1);
     app.footer(kFooter);
+    app.add_option("--wait", c.wait_seconds,
+                   "Seconds to wait for an item another process holds before calling it busy "
+                   "(default 5; 0 fails at once); before or after the command")
+        ->check(CLI::NonNegativeNumber);
+    // Lets the commands take --wait after their name too.
+    app.fallthrough();
 
     c.list_command = app.add_subcommand(
         "list",
@@ -175,6 +186,7 @@ ValueForm value_form(bool bytes, bool hex) {
 
 // Checks that CLI11 cannot express, then the command's run.
 int run_selected(Commands& c) {
+    set_busy_wait(std::chrono::milliseconds(static_cast<long long>(c.wait_seconds * 1000)));
     if (*c.list_command) {
         for (const std::string& path : c.list.paths) require_path(path);
         Library library;
@@ -182,7 +194,6 @@ int run_selected(Commands& c) {
     }
     if (*c.get_command) {
         require_path(c.get.path);
-        require_utf8(c.get.type, "type");
         c.get.form = value_form(c.get_bytes, c.get_hex);
         Library library;
         return run_get(library, c.get);
@@ -207,7 +218,6 @@ int run_selected(Commands& c) {
             throw UsageError("rm needs the TYPE of each item to remove, or --all.");
         }
         for (const std::string& path : c.remove.paths) require_path(path);
-        for (const std::string& type : c.remove.types) require_utf8(type, "type");
         Library library;
         return run_remove(library, c.remove);
     }
@@ -232,7 +242,8 @@ int run_selected(Commands& c) {
     }
     if (*c.find_command) {
         for (const std::string& path : c.find.paths) require_path(path);
-        require_utf8(c.find.type, "type");
+        if (std::optional<std::string> fault = type_name_fault(c.find.type))
+            throw UsageError("find --type: " + *fault);
         for (const auto* text : {&c.find.value, &c.find.glob, &c.find.regex})
             if (*text) require_utf8(**text, "value or pattern");
         Library library;

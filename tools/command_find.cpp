@@ -11,6 +11,8 @@
 namespace quarrow2::tool {
 namespace {
 
+constexpr int kSearchFailed = 2;
+
 struct Found {
     std::string path;
     std::optional<Bytes> value;  // read only when a condition on it was given
@@ -21,7 +23,7 @@ public:
     Search(const Library& library, const FindOptions& options)
         : library_(library),
           options_(options),
-          type_(utf16_from_utf8(options.type)),
+          type_(name_utf16(options.type)),
           match_(options.value, options.glob, options.regex) {}
 
     void look_at(const std::string& path) {
@@ -46,9 +48,10 @@ public:
         failed_ = true;
     }
 
+    // As grep: 0 found, 1 none found, 2 something could not be searched (found or not).
     int finish() {
         if (options_.json) print_json(Json{{"files", std::move(files_)}});
-        if (failed_) return kFailure;
+        if (failed_) return kSearchFailed;
         return matched_ ? kSuccess : kFailure;
     }
 
@@ -63,7 +66,8 @@ private:
                 entry["hex"] = hex_from_bytes(*found.value);
             files_.push_back(std::move(entry));
         } else {
-            print_raw(found.path + (options_.null_separated ? '\0' : '\n'));
+            print_raw(options_.null_separated ? found.path + '\0'
+                                              : escaped_for_display(found.path) + '\n');
         }
     }
 

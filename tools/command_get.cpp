@@ -9,7 +9,7 @@ namespace quarrow2::tool {
 int run_get(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
     // Open, never Add: reading must not create the file or the item.
-    MetadataItem item = file.open(utf16_from_utf8(options.type), options.type);
+    MetadataItem item = file.open(name_utf16(options.type), options.type);
 
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};

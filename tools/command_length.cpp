@@ -17,7 +17,7 @@ int run_length(const Library& library, const LengthOptions& options) {
             else if (options.paths.size() == 1)
                 print_raw(std::to_string(length) + "\n");
             else
-                print_raw(std::to_string(length) + "  " + path + "\n");
+                print_raw(std::to_string(length) + "  " + escaped_for_display(path) + "\n");
         } catch (const Failure& failure) {
             report_failure(failure.what());
             if (options.json) files.push_back({{"path", path}, {"error", failure.description()}});

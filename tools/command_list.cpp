@@ -54,7 +54,7 @@ std::vector<ListedItem> list_items(ReadableFile& readable, bool with_values,
     MetadataFile& file = readable.file;
     std::vector<ListedItem> items;
     for (const WString& type : readable.types) {
-        ListedItem item{displayable_utf8(type), std::nullopt, std::nullopt, {}};
+        ListedItem item{name_for_display(type), std::nullopt, std::nullopt, {}};
         try {
             MetadataItem opened = file.open(type, item.type);
             item.length = opened.length();
@@ -97,22 +97,25 @@ size_t characters(const std::string& utf8) {
     return count;
 }
 
+// Names and values escaped (escaped_for_display), so a listing is safe on a terminal and a
+// name cannot forge a line of its own.
 std::string file_text(const ListedFile& file, bool cut_values) {
-    std::string text = file.path + "\n";
+    std::string text = escaped_for_display(file.path) + "\n";
     if (file.items.empty()) return text + "  (no items)\n";
     size_t width = 1;
     size_t type_width = 0;
     for (const ListedItem& item : file.items) {
         if (item.length) width = std::max(width, std::to_string(*item.length).size());
-        type_width = std::max(type_width, characters(item.type));
+        type_width = std::max(type_width, characters(escaped_for_display(item.type)));
     }
     for (const ListedItem& item : file.items) {
         std::string length = item.length ? std::to_string(*item.length) : "?";
-        text += "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " +
-                item.type;
+        std::string type = escaped_for_display(item.type);
+        text +=
+            "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
-            std::string value = value_form(*item.value).second;
-            text += std::string(type_width - characters(item.type) + 2, ' ') +
+            std::string value = escaped_for_display(value_form(*item.value).second);
+            text += std::string(type_width - characters(type) + 2, ' ') +
                     (cut_values ? cut_for_terminal(value) : value);
         }
         text += "\n";

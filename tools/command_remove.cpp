@@ -12,7 +12,7 @@ namespace {
 bool remove_types(MetadataFile& file, const std::vector<WString>& types) {
     bool complete = true;
     for (const WString& type : types) {
-        std::string shown = displayable_utf8(type);
+        std::string shown = name_for_display(type);
         try {
             // Open, never Add: removing must not create the file or the item first.
             file.open(type, shown).remove();
@@ -30,7 +30,7 @@ int run_remove(const Library& library, const RemoveOptions& options) {
     if (!options.all) {
         MetadataFile file(library, options.paths.front());
         std::vector<WString> types;
-        for (const std::string& type : options.types) types.push_back(utf16_from_utf8(type));
+        for (const std::string& type : options.types) types.push_back(name_utf16(type));
         return remove_types(file, types) ? kSuccess : kFailure;
     }
     int status = kSuccess;

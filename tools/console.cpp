@@ -2,11 +2,14 @@
 
 #include <cstdio>
 
+#include "text.h"
+
 namespace quarrow2::tool {
 
 void report_failure(const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "quarrow2: %s\n", message.c_str());
+    std::string line = "quarrow2: " + terminal_safe(message) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void print_json(const Json& document) {

@@ -10,7 +10,8 @@ namespace quarrow2::tool {
 // JSON objects keep their keys in the order written: path first, then what was found.
 using Json = nlohmann::ordered_json;
 
-// "quarrow2: " and the message, on one line of standard error.
+// "quarrow2: " and the message, on one line of standard error; control characters and
+// bytes that are not UTF-8 are escaped (terminal_safe), so no name can reach the terminal raw.
 void report_failure(const std::string& message);
 
 // One JSON document on standard output. Names that are not valid UTF-8 are written with

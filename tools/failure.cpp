@@ -8,18 +8,12 @@
 namespace quarrow2::tool {
 namespace {
 
-// Keeps the message on one line whatever the name holds.
+// Keeps the message on one line, and the terminal safe, whatever the name holds.
 std::string quoted(const std::string& name) {
     std::string result = "\"";
-    for (char c : name) {
-        if (c == '\n')
-            result += "\\n";
-        else if (c == '\r')
-            result += "\\r";
-        else if (c == '"' || c == '\\')
-            result += std::string("\\") + c;
-        else
-            result += c;
+    for (char c : escaped_for_display(name)) {
+        if (c == '"') result += '\\';
+        result += c;
     }
     return result + "\"";
 }

@@ -1,30 +1,60 @@
 #include "metadata_client.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
+#include <random>
+#include <thread>
 
 #include "console.h"
 #include "failure.h"
+#include "file_system.h"
 
 namespace quarrow2::tool {
 namespace {
 
-namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds busy_wait = kDefaultBusyWait;
+
+// A sharing or a lock violation: another process holds the item for a moment. The system's
+// own texts of both begin so, on Windows and in the library's Linux layer alike.
+bool is_busy(const std::string& description) {
+    return description.find("The process cannot access the file because") != std::string::npos;
+}
+
+// Calls `call` until it succeeds, fails for another reason than a busy item, or the wait
+// runs out: nothing, or the description of the failure. Pauses grow from 1 ms to 16 ms,
+// with a random part so that processes that collided once do not collide again in step.
+std::optional<std::string> attempt(IUnknown* object, REFIID iid,
+                                   const std::function<HRESULT()>& call) {
+    static std::minstd_rand jitter(std::random_device{}());
+    const Clock::time_point deadline = Clock::now() + busy_wait;
+    std::chrono::milliseconds pause(1);
+    for (;;) {
+        HRESULT status = call();
+        if (SUCCEEDED(status)) return std::nullopt;
+        std::string description = take_error_description(object, iid, status);
+        if (!is_busy(description)) return description;
+        if (Clock::now() >= deadline) {
+            char waited[64];
+            std::snprintf(waited, sizeof waited, "%g", busy_wait.count() / 1000.0);
+            return description + " The item is busy: another process still held it after " +
+                   waited + " s (--wait SECONDS waits longer).";
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(
+            pause + std::chrono::milliseconds(jitter() % (pause.count() + 1)),
+            deadline - Clock::now()));
+        pause = std::min(pause * 2, std::chrono::milliseconds(16));
+    }
+}
 
 UniqueBstr make_bstr(const WString& text) {
     UniqueBstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     if (!result.get()) throw std::bad_alloc();
     return result;
-}
-
-WString absolute_library_path(const std::string& path) {
-    std::error_code error;
-    fs::path absolute = fs::absolute(fs::u8path(path), error);
-    if (error) throw Failure("Unable to resolve the path: " + error.message() + ".", path);
-    std::string utf8 = absolute.u8string();
-    if (find_invalid_utf8(utf8)) throw Failure("The path is not valid UTF-8.", path);
-    return utf16_from_utf8(utf8);
 }
 
 ComPtr<IFile> create_file_object(const Library& library, const std::string& path) {
@@ -45,24 +75,29 @@ ComPtr<IFile> create_file_object(const Library& library, const std::string& path
 
 }  // namespace
 
-MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
-    : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
+void set_busy_wait(std::chrono::milliseconds wait) { busy_wait = wait; }
 
-void MetadataItem::fail(HRESULT status) {
-    throw Failure(take_error_description(item_.get(), IID_IMetaData, status), path_, type_);
+MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
+                           std::function<ComPtr<IMetaData>()> reopen)
+    : item_(std::move(item)),
+      path_(std::move(path)),
+      type_(std::move(type)),
+      reopen_(std::move(reopen)) {}
+
+void MetadataItem::run(const std::function<HRESULT()>& call) {
+    if (std::optional<std::string> failure = attempt(item_.get(), IID_IMetaData, call))
+        throw Failure(*failure, path_, type_);
 }
 
 std::uint32_t MetadataItem::length() {
     LONG length = 0;
-    HRESULT status = item_->get_Length(&length);
-    if (FAILED(status)) fail(status);
+    run([&] { return item_->get_Length(&length); });
     return static_cast<std::uint32_t>(length);
 }
 
 std::string MetadataItem::text_utf8() {
     UniqueBstr text;
-    HRESULT status = item_->get_Text(text.out());
-    if (FAILED(status)) fail(status);
+    run([&] { return item_->get_Text(text.out()); });
     const char* not_text = nullptr;
     std::optional<std::string> utf8;
     if (text.byte_length() % 2 != 0)
@@ -76,8 +111,7 @@ std::string MetadataItem::text_utf8() {
 
 Bytes MetadataItem::bytes() {
     UniqueVariant data;
-    HRESULT status = item_->get_Data(data.out());
-    if (FAILED(status)) fail(status);
+    run([&] { return item_->get_Data(data.out()); });
     const VARIANT& value = data.value();
     if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
         throw Failure("The library returned something other than a byte array.", path_, type_);
@@ -98,8 +132,7 @@ Bytes MetadataItem::bytes() {
 
 void MetadataItem::put_text(const WString& text) {
     UniqueBstr value = make_bstr(text);
-    HRESULT status = item_->put_Text(value.get());
-    if (FAILED(status)) fail(status);
+    put([&] { return item_->put_Text(value.get()); });
 }
 
 void MetadataItem::put_bytes(const Bytes& bytes) {
@@ -114,44 +147,78 @@ void MetadataItem::put_bytes(const Bytes& bytes) {
         if (!access.granted() || !access.data()) throw std::bad_alloc();
         std::memcpy(access.data(), bytes.data(), bytes.size());
     }
-    HRESULT status = item_->put_Data(data.value());
-    if (FAILED(status)) fail(status);
+    put([&] { return item_->put_Data(data.value()); });
+}
+
+// The library opens an item for reading only when it cannot have it for writing, which
+// is also so while another process holds it a moment; the put then fails "Access is
+// denied." on a file the caller may write. Such an item is opened again until the wait
+// runs out.
+void MetadataItem::put(const std::function<HRESULT()>& call) {
+    const Clock::time_point deadline = Clock::now() + busy_wait;
+    std::optional<Failure> refused;
+    for (;;) {
+        if (item_) {
+            try {
+                run(call);
+                return;
+            } catch (const Failure& failure) {
+                if (!reopen_ ||
+                    failure.description().find("Access is denied.") == std::string::npos ||
+                    !access_refusal(path_, true).empty())
+                    throw;
+                refused = failure;
+            }
+        }
+        if (Clock::now() >= deadline) throw *refused;
+        // Let go first: the read-only handle itself would keep the item from being written.
+        item_ = ComPtr<IMetaData>();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        item_ = reopen_();
+    }
 }
 
 void MetadataItem::remove() {
-    HRESULT status = item_->Delete();
-    if (FAILED(status)) fail(status);
+    try {
+        run([&] { return item_->Delete(); });
+    } catch (const Failure& failure) {
+        // The library's text carries no cause; the file system tells the common ones.
+        std::string refusal = access_refusal(path_, true);
+        if (refusal.empty()) throw;
+        throw Failure(failure.description() + " " + refusal, path_, type_);
+    }
 }
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path)
     : file_(create_file_object(library, path)), path_(path) {
-    UniqueBstr library_path = make_bstr(absolute_library_path(path));
+    LibraryPath reached = library_path(path);
+    holder_ = std::move(reached.holder);
+    UniqueBstr text = make_bstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
-    HRESULT status = file_->SetFile(library_path.get(), &supported);
-    if (FAILED(status)) fail(status);
+    run([&] { return file_->SetFile(text.get(), &supported); });
     supports_streams_ = supported != VARIANT_FALSE;
 }
 
-void MetadataFile::fail(HRESULT status, const std::optional<std::string>& type) {
-    throw Failure(take_error_description(file_.get(), IID_IFile, status), path_, type);
+void MetadataFile::run(const std::function<HRESULT()>& call,
+                       const std::optional<std::string>& type) {
+    if (std::optional<std::string> failure = attempt(file_.get(), IID_IFile, call))
+        throw Failure(*failure, path_, type);
 }
 
 bool MetadataFile::exists() {
     VARIANT_BOOL exists = VARIANT_FALSE;
-    HRESULT status = file_->get_Exists(&exists);
-    if (FAILED(status)) fail(status);
+    run([&] { return file_->get_Exists(&exists); });
     return exists != VARIANT_FALSE;
 }
 
 std::vector<WString> MetadataFile::types() {
     ComPtr<IStrings> strings;
-    HRESULT status = file_->get_Types(strings.out());
-    if (FAILED(status)) fail(status);
+    run([&] { return file_->get_Types(strings.out()); });
 
     // Walked as a script's For Each walks it, through the collection's enumerator.
     ComPtr<IUnknown> unknown;
     ComPtr<IEnumVARIANT> walk;
-    status = strings->get__NewEnum(unknown.out());
+    HRESULT status = strings->get__NewEnum(unknown.out());
     if (SUCCEEDED(status)) status = unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void());
     if (FAILED(status))
         throw Failure(
@@ -188,8 +255,7 @@ std::vector<WString> MetadataFile::types() {
 
 std::uint32_t MetadataFile::total_length() {
     LONG length = 0;
-    HRESULT status = file_->get_Length(&length);
-    if (FAILED(status)) fail(status);
+    run([&] { return file_->get_Length(&length); });
     return static_cast<std::uint32_t>(length);
 }
 
@@ -201,13 +267,45 @@ MetadataItem MetadataFile::add(const WString& type, const std::string& shown_typ
     return item(&IFile::Add, type, shown_type);
 }
 
+std::string MetadataFile::clarification(bool opening, const WString& type) {
+    PathState state = path_state(path_);
+    switch (state.kind) {
+        case PathKind::kUnreachable:
+        case PathKind::kSpecial:
+            return " " + state.reason;
+        case PathKind::kMissing:
+            return opening ? " The file does not exist." : "";
+        default:
+            break;
+    }
+    // Without named streams the library's own text says all.
+    if (!opening || !supports_streams_) return "";
+    try {
+        std::vector<WString> present = types();
+        if (std::find(present.begin(), present.end(), type) == present.end())
+            return " The file has no item of this type.";
+    } catch (const Failure&) {
+    }
+    return "";
+}
+
 MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
                                 const std::string& shown_type) {
     UniqueBstr name = make_bstr(type);
     ComPtr<IMetaData> item;
-    HRESULT status = (file_.get()->*method)(name.get(), item.out());
-    if (FAILED(status)) fail(status, shown_type);
-    return MetadataItem(std::move(item), path_, shown_type);
+    auto reopen = [file = file_, method, type] {
+        UniqueBstr again = make_bstr(type);
+        ComPtr<IMetaData> item;
+        (file.get()->*method)(again.get(), item.out());
+        return item;
+    };
+    try {
+        run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shown_type);
+    } catch (const Failure& failure) {
+        throw Failure(failure.description() + clarification(method == &IFile::Open, type), path_,
+                      shown_type);
+    }
+    return MetadataItem(std::move(item), path_, shown_type, reopen);
 }
 
 }  // namespace quarrow2::tool

@@ -3,7 +3,10 @@
 // becomes a Failure whose message names the file and the type it concerned.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,10 +17,18 @@
 
 namespace quarrow2::tool {
 
+// How long each call waits for an item that another process holds (a sharing or lock
+// violation), retrying with growing pauses, before it fails naming the item busy; 0 fails
+// at once.
+constexpr std::chrono::milliseconds kDefaultBusyWait(5000);
+void set_busy_wait(std::chrono::milliseconds wait);
+
 // One item of one file.
 class MetadataItem {
 public:
-    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type);
+    // `reopen` opens the item again, for a put that met it opened for reading only.
+    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
+                 std::function<ComPtr<IMetaData>()> reopen = {});
 
     const std::string& type() const { return type_; }
 
@@ -33,18 +44,20 @@ public:
     void remove();
 
 private:
-    [[noreturn]] void fail(HRESULT status);
+    // Runs one call of the library, waiting out a busy item; Failure when it fails.
+    void run(const std::function<HRESULT()>& call);
+    void put(const std::function<HRESULT()>& call);
 
     ComPtr<IMetaData> item_;
     std::string path_;
     std::string type_;
+    std::function<ComPtr<IMetaData>()> reopen_;
 };
 
 // A File object bound to one path.
 class MetadataFile {
 public:
-    // `path` is shown in messages as given; the library is handed its absolute form, since
-    // only an absolute path names the volume whose support for named streams it probes.
+    // `path` is shown in messages as given; the library is handed its library_path().
     MetadataFile(const Library& library, const std::string& path);
 
     const std::string& path() const { return path_; }
@@ -65,10 +78,15 @@ public:
 private:
     using ItemMethod = HRESULT (STDMETHODCALLTYPE IFile::*)(BSTR, IMetaData**);
     MetadataItem item(ItemMethod method, const WString& type, const std::string& shown_type);
-    [[noreturn]] void fail(HRESULT status, const std::optional<std::string>& type = std::nullopt);
+    // What the file system says about a failed open or add of an item, after the library's
+    // text: the reason the path cannot be reached, or whether the file is there at all.
+    std::string clarification(bool opening, const WString& type);
+    void run(const std::function<HRESULT()>& call,
+             const std::optional<std::string>& type = std::nullopt);
 
     ComPtr<IFile> file_;
     std::string path_;
+    std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
     bool supports_streams_ = false;
 };
 

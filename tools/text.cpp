@@ -1,7 +1,6 @@
 #include "text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 
 #include <utf8.h>
@@ -53,7 +52,51 @@ int base64_digit_value(char c) {
     return -1;
 }
 
+void append_octal_escape(std::uint8_t byte, std::string& out) {
+    out += '\\';
+    out += static_cast<char>('0' + (byte >> 6));
+    out += static_cast<char>('0' + ((byte >> 3) & 7));
+    out += static_cast<char>('0' + (byte & 7));
+}
+
+bool is_control(std::uint32_t code_point) {
+    return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
+}
+
+// Each character of the well-formed UTF-8 runs is kept unless `escape` says otherwise; each
+// stray byte between them is escaped.
+template <class Escape>
+std::string escaped(std::string_view bytes, Escape escape) {
+    std::string out;
+    out.reserve(bytes.size());
+    auto next = bytes.begin();
+    while (next != bytes.end()) {
+        auto invalid = utf8::find_invalid(next, bytes.end());
+        while (next != invalid) {
+            auto start = next;
+            if (!escape(utf8::unchecked::next(next))) {
+                out.append(start, next);
+                continue;
+            }
+            for (; start != next; ++start)
+                append_octal_escape(static_cast<std::uint8_t>(*start), out);
+        }
+        if (invalid == bytes.end()) break;
+        append_octal_escape(static_cast<std::uint8_t>(*invalid), out);
+        next = invalid + 1;
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string escaped_for_display(std::string_view bytes) {
+    return escaped(bytes, [](std::uint32_t c) { return is_control(c) || c == '\\'; });
+}
+
+std::string terminal_safe(std::string_view text) {
+    return escaped(text, [](std::uint32_t c) { return is_control(c) && c != '\n' && c != '\t'; });
+}
 
 std::optional<size_t> find_invalid_utf8(std::string_view utf8) {
     auto invalid = utf8::find_invalid(utf8.begin(), utf8.end());
@@ -116,6 +159,19 @@ std::optional<std::string> name_bytes(const WString& text) {
     return name_bytes(text.data(), text.size());
 }
 
+std::string name_for_display(const WString& text) {
+    if (std::optional<std::string> bytes = name_bytes(text)) return *bytes;
+    return displayable_utf8(text);
+}
+
+std::optional<std::string> type_name_fault(std::string_view name) {
+    if (name.empty() || name == "." || name == "..")
+        return "A type name must not be empty, \".\" or \"..\".";
+    if (name.find_first_of(std::string_view(":\\/\0", 4)) != std::string_view::npos)
+        return "A type name must not hold ':', '\\', '/' or a zero byte.";
+    return std::nullopt;
+}
+
 std::string displayable_utf8(const OLECHAR* text, size_t length) {
     std::string result;
     result.reserve(length);
@@ -127,38 +183,6 @@ std::string displayable_utf8(const OLECHAR* text, size_t length) {
 
 std::string displayable_utf8(const WString& text) {
     return displayable_utf8(text.data(), text.size());
-}
-
-std::string escaped_for_display(std::string_view text) {
-    std::string shown;
-    auto append_escape = [&shown](const char* format, unsigned value) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, format, value);
-        shown += escape;
-    };
-    auto next = text.begin();
-    while (next != text.end()) {
-        auto invalid = utf8::find_invalid(next, text.end());
-        while (next != invalid) {
-            std::uint32_t code_point = utf8::next(next, invalid);
-            if (code_point == '\n')
-                shown += "\\n";
-            else if (code_point == '\t')
-                shown += "\\t";
-            else if (code_point == '\\')
-                shown += "\\\\";
-            else if (code_point < 0x20 || code_point == 0x7F)
-                append_escape("\\x%02x", code_point);
-            else if (code_point >= 0x80 && code_point < 0xA0)
-                append_escape("\\u%04x", code_point);
-            else
-                utf8::append(code_point, std::back_inserter(shown));
-        }
-        if (invalid == text.end()) break;
-        append_escape("\\x%02x", static_cast<unsigned char>(*invalid));
-        next = invalid + 1;
-    }
-    return shown;
 }
 
 std::string hex_from_bytes(const Bytes& bytes) {

@@ -33,13 +33,27 @@ WString name_utf16(std::string_view bytes);
 std::optional<std::string> name_bytes(const OLECHAR* text, size_t length);
 std::optional<std::string> name_bytes(const WString& text);
 
+// The bytes of a name for messages and listings (escaped_for_display before they are
+// shown), with U+FFFD for a unit name_bytes cannot take back.
+std::string name_for_display(const WString& text);
+
+// Why a type name can name no item, as a sentence; nothing when it can. The library takes
+// none with ':', '\\', '/' or a zero unit in it, and none that is empty, "." or "..".
+std::optional<std::string> type_name_fault(std::string_view name);
+
 // UTF-8 for showing a name to a person: unpaired surrogates become U+FFFD.
 std::string displayable_utf8(const OLECHAR* text, size_t length);
 std::string displayable_utf8(const WString& text);
 
-// Text safe to write to a terminal: control characters (C0, DEL, C1), a backslash and bytes
-// that are not UTF-8 are written as escapes (\n, \t, \\, \xNN, \u0085); the rest as it is.
-std::string escaped_for_display(std::string_view text);
+// A name, value or path made safe for a terminal: every byte of a control character (C0,
+// DEL, C1), every byte that is not part of well-formed UTF-8, and the backslash itself are
+// written as a backslash and three octal digits (\012 for a line feed, \134 for a
+// backslash), as getfattr writes them; all else, printable UTF-8, is kept. Distinct inputs
+// stay distinct, so the form can be read back.
+std::string escaped_for_display(std::string_view bytes);
+// The same for a whole message that may hold line ends of its own: they and tabs are kept,
+// and backslashes too, since the names in it are escaped already.
+std::string terminal_safe(std::string_view text);
 
 // Lower-case hex digits, two per byte, nothing between them.
 std::string hex_from_bytes(const Bytes& bytes);

@@ -124,14 +124,14 @@ class FilesTest(ToolTestCase):
         items = {item.pop("type"): item for item in items}
         self.assertEqual(items["Author"], {"length": 2})
         self.assertRegex(items["a:b"]["error"], r"^Unable to open metadata\. ")
-        # A folder needs recursion; a name in it that is not UTF-8 is reported, the rest listed.
+        # A folder shows its own items; a FIFO in a walk is named, never opened, the rest listed.
         good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
         tree = self.path("tree")
-        self.expect(["list", tree], 1, "Is a folder", "-r", tree)
-        open(os.path.join(os.fsencode(tree), b"bad\xff.txt"), "wb").close()
+        self.expect(["list", tree], out=tree + "\n  (no items)\n")
         os.mkfifo(self.path("tree/pipe"))
-        self.expect(["list", "-r", "--json", tree], 1, "The path is not valid UTF-8.", out={"files": [
-            {"path": self.path("tree/bad\ufffd.txt"), "error": "The path is not valid UTF-8."},
+        self.expect(["list", "-r", "--json", tree], 1, "Is a FIFO", "pipe", out={"files": [
+            {"path": tree, "items": []},
+            {"path": self.path("tree/pipe"), "error": "Is a FIFO, not a file or folder; its items are not read."},
             {"path": good, "items": [{"type": "Author", "length": 2}]}]})
 
     def test_list_a_thousand_files_in_json_text_and_with_progress(self):
@@ -144,8 +144,8 @@ class FilesTest(ToolTestCase):
         tree = self.path("tree")
         os.symlink(tree, os.path.join(tree, "loop"))
         files = json.loads(self.expect(["list", "-r", "--json", tree]).stdout)["files"]
-        self.assertEqual(sorted((entry["path"], len(entry["items"])) for entry in files),
-                         sorted(counts.items()))
+        self.assertEqual({entry["path"]: len(entry["items"]) for entry in files
+                          if os.path.isfile(entry["path"])}, counts)
         # Text leaves out files without items; depth first, by name within each folder.
         shown = [line for line in self.expect(["list", "--recursive", tree]).stdout.decode()
                  .splitlines() if not line.startswith("  ")]
@@ -174,8 +174,7 @@ class FilesTest(ToolTestCase):
         rows = [(arguments, 2, b"") for arguments in usage] + [
             (arguments, 2, b"", "not valid UTF-8") for arguments in (
                 ["set", path, "Author", bad], ["set", path, "Author", "--file", latin1],
-                ["set", path, "Author", "-"], ["set", path, b"Aut\xffhor", "x"],
-                ["set", os.fsencode(path) + b"\xff", "Author", "x"])] + [
+                ["set", path, "Author", "-"], ["set", path, b"Aut\xffhor", "x"])] + [
             (["set", path, "Author", "--file", missing], 2, b"", "missing.txt"),
             (["set", path, "Author", "--file", self.folder], 2, b"", "folder")] + [
             (["set", "--hex", path, "Sum", value], 2, b"", "not hex") for value in ["0", "zz", "0x10"]]

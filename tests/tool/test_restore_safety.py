@@ -77,7 +77,7 @@ class RestoreSafetyTest(ToolTestCase):
                          [utf16("written")] * 2)
         self.assertEqual(user_items(self.path("out/x.txt")), {"A": utf16("1")})
         titled = dump_of([{"path": "kept.txt", "items": [{"type": "\x1b]0;x\x07\n", "text": "1"}]}])
-        self.expect(["restore", "--dry-run"], out="kept.txt\n  \\x1b]0;x\\x07\\n\n", stdin=titled, cwd=work)
+        self.expect(["restore", "--dry-run"], out="kept.txt\n  \\033]0;x\\007\\012\n", stdin=titled, cwd=work)
 
     def test_a_failure_part_way_through_a_file_puts_its_items_back(self):
         big = folder_taking(8192, ("/dev/shm",))  # the source keeps what ext4 here cannot

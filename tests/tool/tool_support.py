@@ -5,6 +5,8 @@ import json
 import os
 import re
 import shutil
+import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -24,9 +26,9 @@ def tool_path():
     return path
 
 
-def run(*arguments, stdin=b"", cwd=None, prefix=()):
+def run(*arguments, stdin=b"", cwd=None, prefix=(), timeout=600):
     return subprocess.run([*prefix, tool_path(), *arguments], input=stdin, capture_output=True,
-                          cwd=cwd, timeout=600)
+                          cwd=cwd, timeout=timeout)
 
 
 def user_items(path):
@@ -45,6 +47,86 @@ def folder_taking(value_size, parents=(None, "/dev/shm")):
         except OSError:
             shutil.rmtree(folder)
     return None
+
+
+def make_hostile_tree(root):
+    """Under root (bytes or str), every kind of path a tree walk may meet. Returns
+    {"items": {path: {name: value}}, the files and folders with items, names as bytes;
+     "skipped": {path: reason}, what no unprivileged walk can carry (as nobody);
+     "deep": the path over 4,096 bytes}. The folders' permissions hold only for non-root."""
+    root = os.fsencode(root)
+    items = {}
+
+    def made(relative, content=b"", attributes=(), folder=False):
+        path = os.path.join(root, relative)
+        (os.mkdir(path) if folder else open(path, "wb").write(content))
+        for name, value in attributes:
+            os.setxattr(path, b"user." + name, value)
+        if attributes:
+            items[path] = dict(attributes)
+        return path
+
+    made(b"album", folder=True, attributes=[(b"Album", utf16("Summer"))])
+    made(b"album/beach.jpg", b"photo", [(b"Author", utf16("Jane"))])
+    made(b"caf\xe9.txt", b"latin-1 name", [(b"\xffRating", b"\x05"), (b"Author", utf16("Jo"))])
+    made(b"doc:Author", b"precious contents", [(b"Note", utf16("kept"))])
+    made(b"a", b"a", [(b"Mark", b"A")])
+    made(b"a:b", b"a:b", [(b"Mark", b"AB")])
+    made(b"esc.txt", attributes=[(b"Evil\nline", utf16("hello\x1b]0;pwned\x07"))])
+    skipped = {}
+    for name, mode in ((b"unreadable", 0o311), (b"unsearchable", 0o644)):
+        folder = made(name, folder=True)
+        inner = made(name + b"/inside.txt", attributes=[(b"Author", utf16("hidden"))])
+        del items[inner]
+        skipped[folder if mode == 0o311 else inner] = "Permission denied"
+        os.chmod(folder, mode)
+    os.mkfifo(os.path.join(root, b"pipe"))
+    skipped[os.path.join(root, b"pipe")] = "Is a FIFO"
+    with socket.socket(socket.AF_UNIX) as bound:
+        bound.bind(os.path.join(root, b"sock"))
+    skipped[os.path.join(root, b"sock")] = "Is a socket"
+    if os.geteuid() == 0:
+        os.mknod(os.path.join(root, b"null"), stat.S_IFCHR | 0o600, os.makedev(1, 3))
+        skipped[os.path.join(root, b"null")] = "Is a device"
+    os.symlink(b"nowhere", os.path.join(root, b"dangling"))
+    skipped[os.path.join(root, b"dangling")] = "No such file or directory"
+    # Over PATH_MAX: built through open folders, as no single path reaches it.
+    deep, fd = root, os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    for level in range(18):
+        name = b"%02d" % level + b"d" * 240
+        os.mkdir(name, dir_fd=fd)
+        inner = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        os.close(fd)
+        fd, deep = inner, os.path.join(deep, name)
+    file = os.open(b"deep.txt", os.O_WRONLY | os.O_CREAT, dir_fd=fd)
+    os.setxattr(file, b"user.Deep", utf16("bottom"))
+    os.close(file)
+    os.close(fd)
+    deep = os.path.join(deep, b"deep.txt")
+    items[deep] = {b"Deep": utf16("bottom")}
+    return {"items": items, "skipped": skipped, "deep": deep}
+
+
+def getfattr_tree(root, prefix=(), cwd=None):
+    """{path: {name: value}} of every file and folder below root with user attributes, as
+    `getfattr -R -d -e hex -m -` shows them (run with prefix), or None without getfattr."""
+    if not shutil.which("getfattr"):
+        return None
+    text = subprocess.run([*prefix, "getfattr", "-R", "-d", "-e", "hex", "-m", "^user\\.", root],
+                          capture_output=True, cwd=cwd).stdout
+    found = {}
+    for block in text.split(b"\n\n"):
+        lines = block.strip(b"\n").split(b"\n")
+        if lines and lines[0].startswith(b"# file: "):
+            attributes = dict(line.split(b"=", 1) for line in lines[1:])
+            found[unquoted(lines[0][8:])] = {unquoted(n[5:]): bytes.fromhex(v[2:].decode())
+                                             for n, v in attributes.items()}
+    return found
+
+
+def unquoted(name):
+    """A name as getfattr writes it, with \\ooo octal escapes, back to its bytes."""
+    return re.sub(rb"\\([0-7]{3})", lambda m: bytes([int(m.group(1), 8)]), name)
 
 
 class ToolTestCase(unittest.TestCase):
