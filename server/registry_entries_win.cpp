@@ -1,29 +1,7 @@
 #include "server/registry_entries_win.h"
 
-#include <utility>
-
 namespace quarrow2::server {
 namespace {
-
-class RegistryHandle {
-public:
-    RegistryHandle() = default;
-    RegistryHandle(const RegistryHandle&) = delete;
-    RegistryHandle& operator=(const RegistryHandle&) = delete;
-    ~RegistryHandle() { reset(); }
-
-    HKEY get() const { return key_; }
-    HKEY* out() {
-        reset();
-        return &key_;
-    }
-    void reset() {
-        if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 LONG SetString(HKEY key, const WCHAR* name, const WString& data) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
@@ -79,6 +57,17 @@ LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
 }
 
 }  // namespace
+
+HRESULT OpenClassesRoot(RegistryScope scope, RegistryHandle& userRoot, HKEY& root) {
+    root = HKEY_CLASSES_ROOT;
+    if (scope == RegistryScope::Machine) return S_OK;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                              userRoot.out(), nullptr);
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+    root = userRoot.get();
+    return S_OK;
+}
 
 HRESULT WriteRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
     for (const RegistryKey& key : keys) {
