@@ -5,7 +5,7 @@
 # module. Items go on files of the build tree (tmpfs may refuse them).
 # Usage: install_linux.sh BUILD_DIR.
 source "$(dirname "$0")/install_support.sh" "$1" \
-  cpack dpkg-deb dpkg-shlibdeps lintian man pkg-config readelf c++
+  cpack dpkg-deb dpkg-shlibdeps lintian man zsh fish pkg-config readelf c++
 lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
 commands=(list get set rm length dump restore cp find)
@@ -111,9 +111,17 @@ quarrow2 cp -t Author notes.t|notes.txt
 EOF
 }
 
+# zsh's script parses; fish completes a command from its script.
+check_other_shells() {
+  zsh -n "$1/share/zsh/vendor-completions/_quarrow2" || fail "zsh cannot read its completion"
+  expect_eq "$(fish -c "source '$1/share/fish/vendor_completions.d/quarrow2.fish'
+    complete -C 'quarrow2 d'" | cut -f1)" dump "fish completion of 'quarrow2 d'"
+}
+
 echo "== man pages and completion, installed"
 check_pages "$staged"
 check_completion "$staged"
+check_other_shells "$staged"
 
 echo "== the Debian packages"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >/dev/null
