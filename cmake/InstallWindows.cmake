@@ -5,7 +5,7 @@ install(FILES $<TARGET_FILE:Quarrow2> $<TARGET_FILE:quarrow2_tool> ${QUARROW2_TY
               ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${CMAKE_BINARY_DIR}/package/register.cmd ${CMAKE_BINARY_DIR}/generated/Quarrow2_i.cpp
         DESTINATION .)
-install(FILES $<TARGET_LINKER_FILE:Quarrow2> DESTINATION lib)
+install(FILES ${QUARROW2_IMPORT_LIBRARY} DESTINATION lib)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quarrow2
         DESTINATION include FILES_MATCHING PATTERN "*.h")
 # cmd.exe wants its scripts with CRLF line ends.

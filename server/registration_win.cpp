@@ -136,7 +136,7 @@ HRESULT RegisterServer(RegistryScope scope) {
         if (FAILED(hr)) return hr;
         hr = WriteRegistryEntries(root, keys);
         if (FAILED(hr)) {
-            RemoveRegistryEntries(root, keys);
+            RemoveRegistryEntries(root, keys, scope);
             return hr;
         }
     }
@@ -150,7 +150,8 @@ void UnregisterServer(RegistryScope scope) {
     if (FAILED(ModulePath(modulePath)) || FAILED(OpenClassesRoot(scope, userRoot, root))) return;
     for (const ClassEntry* row = ClassTableBegin(); row != ClassTableEnd(); ++row) {
         std::vector<RegistryKey> keys;
-        if (SUCCEEDED(ClassEntries(*row, modulePath, keys))) RemoveRegistryEntries(root, keys);
+        if (SUCCEEDED(ClassEntries(*row, modulePath, keys)))
+            RemoveRegistryEntries(root, keys, scope);
     }
     UnregisterOwnTypeLib(modulePath, scope);
 }

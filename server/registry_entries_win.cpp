@@ -32,7 +32,7 @@ LONG WriteKey(HKEY parent, const RegistryKey& entry) {
     return ERROR_SUCCESS;
 }
 
-LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
+LONG RemoveKey(HKEY parent, const RegistryKey& entry, RegistryScope scope) {
     RegistryHandle key;
     LONG rc = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_READ | KEY_WRITE, key.out());
     if (rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
@@ -42,10 +42,10 @@ LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
     }
     for (const RegistryKey& subkey : entry.subkeys) {
-        rc = RemoveKey(key.get(), subkey);
+        rc = RemoveKey(key.get(), subkey, scope);
         if (rc != ERROR_SUCCESS) return rc;
     }
-    if (entry.removal == RemovalRule::Keep) return ERROR_SUCCESS;
+    if (entry.removal == RemovalRule::Keep && scope == RegistryScope::Machine) return ERROR_SUCCESS;
     DWORD subkeysLeft = 0;
     rc = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeysLeft, nullptr, nullptr,
                           nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -77,9 +77,10 @@ HRESULT WriteRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
     return S_OK;
 }
 
-HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
+HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys,
+                              RegistryScope scope) {
     for (const RegistryKey& key : keys) {
-        LONG rc = RemoveKey(root, key);
+        LONG rc = RemoveKey(root, key, scope);
         if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
     }
     return S_OK;

@@ -42,6 +42,9 @@ HRESULT WriteRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys);
 // Depth first: a key that is missing is skipped with all listed beneath it; listed values
 // are deleted; a key not marked keep is deleted once no subkey is left under it, so a
 // subkey that the script does not list holds its key in place. Stops at the first failure.
-HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys);
+// Keys marked keep are the system's own in the machine's classes; in the user's classes
+// (RegistryScope::User) registration made them, and they go as well once empty.
+HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys,
+                              RegistryScope scope = RegistryScope::Machine);
 
 }  // namespace quarrow2::server

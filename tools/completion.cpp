@@ -172,7 +172,7 @@ std::string bash_script(const Command& top, const std::vector<Command>& commands
 std::string zsh_spec(const Argument& argument, const std::string& position) {
     std::string description;
     for (char c : argument.description) {
-        if (c == '[' || c == ']' || c == '\\') description += '\\';
+        if (c == '[' || c == ']' || c == ':' || c == '\\') description += '\\';
         description += c;
     }
     std::string value = argument.path ? ":file:_files" : argument.takes_value ? ":value: " : "";

@@ -60,6 +60,8 @@ register_for_user() {
   (cd "$scratch" && "$WINE_LOADER" cmd /c 'unpacked folder\register.cmd' /user "$@" /s) ||
     fail "register.cmd /user $* /s exited with $?"
 }
+# Windows always has the user's classes key; a fresh Wine prefix may not, in the 32-bit view.
+"$WINE_LOADER" reg add 'HKCU\Software\Classes' /f "/reg:$view" >/dev/null 2>&1
 classes 'HKCU\Software\Classes' user-before && classes 'HKLM\Software\Classes' machine-before
 register_for_user
 classes 'HKLM\Software\Classes' machine-registered
