@@ -56,6 +56,16 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/identifiers.cpp CONTENT
 extern \"C\" {
 @quarrow2_definitions@}
 " @ONLY)
+# The same definitions for clients of Quarrow2.dll, which exports none: the Windows zip
+# ships this file for a client to compile once into its program.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/Quarrow2_i.cpp CONTENT
+"// The identifiers quarrow2.h declares, for a C++ client of Quarrow2.dll: compile this file
+// once into the program, with the folder that holds quarrow2/ on the include path.
+#include \"quarrow2/quarrow2.h\"
+
+extern \"C\" {
+@quarrow2_definitions@}
+" @ONLY)
 
 # Each class with the resource number of its registration script.
 set(QUARROW2_CLASSES File MetaData Strings)

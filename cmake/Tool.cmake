@@ -13,6 +13,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/command_remove.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_restore.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_set.cpp
+  ${PROJECT_SOURCE_DIR}/tools/completion.cpp
   ${PROJECT_SOURCE_DIR}/tools/console.cpp
   ${PROJECT_SOURCE_DIR}/tools/dump_input.cpp
   ${PROJECT_SOURCE_DIR}/tools/failure.cpp

@@ -49,7 +49,28 @@ set(quarrow2_rc ${PROJECT_SOURCE_DIR}/server/Quarrow2.rc)
 set_source_files_properties(${quarrow2_rc} PROPERTIES
   OBJECT_DEPENDS "${quarrow2_generated}/Quarrow2.tlb;${quarrow2_scripts}")
 
-add_library(Quarrow2 SHARED ${quarrow2_rc} ${PROJECT_SOURCE_DIR}/server/Quarrow2.def)
+# x64 has no stdcall decoration: its .def is server/Quarrow2.def without the @bytes suffixes.
+set(quarrow2_def ${PROJECT_SOURCE_DIR}/server/Quarrow2.def)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  file(READ ${quarrow2_def} def_text)
+  string(REGEX REPLACE "([A-Za-z]+)@[0-9]+( +@)" "\\1\\2" def_text "${def_text}")
+  set(quarrow2_def ${quarrow2_generated}/Quarrow2.def)
+  file(CONFIGURE OUTPUT ${quarrow2_def} CONTENT "${def_text}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/server/Quarrow2.def)
+endif()
+add_library(Quarrow2 SHARED ${quarrow2_rc} ${quarrow2_def})
+# The import library for clients (the Windows zip's lib/libQuarrow2.dll.a), made by dlltool:
+# on x86 its symbols keep their stdcall decoration, as a client's references carry it.
+find_program(QUARROW2_DLLTOOL ${QUARROW2_MINGW_TRIPLE}-dlltool REQUIRED)
+set(QUARROW2_IMPORT_LIBRARY ${quarrow2_generated}/libQuarrow2.dll.a)
+add_custom_command(
+  OUTPUT ${QUARROW2_IMPORT_LIBRARY}
+  COMMAND ${QUARROW2_DLLTOOL} --kill-at --input-def ${quarrow2_def} --dllname Quarrow2.dll
+          --output-lib ${QUARROW2_IMPORT_LIBRARY}
+  DEPENDS ${quarrow2_def}
+  COMMENT "Making the import library for clients"
+  VERBATIM)
+add_custom_target(quarrow2_import_library ALL DEPENDS ${QUARROW2_IMPORT_LIBRARY})
 quarrow2_strict_warnings(Quarrow2)
 set_target_properties(Quarrow2 PROPERTIES OUTPUT_NAME Quarrow2 PREFIX "" LINKER_LANGUAGE CXX)
 target_include_directories(Quarrow2 PRIVATE ${quarrow2_generated} ${CMAKE_BINARY_DIR}/generated)

@@ -1,5 +1,7 @@
 // DllRegisterServer and DllUnregisterServer: the registry entries of the three classes,
-// from the registration scripts the DLL carries, and the type library it carries.
+// from the registration scripts the DLL carries, and the type library it carries, for the
+// whole machine. DllInstall with the command line "user" writes and removes the same
+// entries for the current user alone (regsvr32 /n /i:user, regsvr32 /u /n /i:user).
 #include <new>
 #include <string>
 #include <vector>
@@ -94,71 +96,102 @@ HRESULT LoadOwnTypeLib(const WString& modulePath, ITypeLib** library, WString& l
     return LoadTypeLib(loadedFrom.c_str(), library);
 }
 
-HRESULT RegisterOwnTypeLib(const WString& modulePath) {
+HRESULT RegisterOwnTypeLib(const WString& modulePath, RegistryScope scope) {
     ComPtr<ITypeLib> library;
     WString path;
     HRESULT hr = LoadOwnTypeLib(modulePath, library.out(), path);
     if (FAILED(hr)) return hr;
     size_t cut = path.find_last_of(L"\\/:");
     WString helpDir = cut == WString::npos ? WString() : path.substr(0, cut + 1);
-    return RegisterTypeLib(library.get(), &path[0], helpDir.empty() ? nullptr : &helpDir[0]);
+    OLECHAR* help = helpDir.empty() ? nullptr : &helpDir[0];
+    if (scope == RegistryScope::User) return RegisterTypeLibForUser(library.get(), &path[0], help);
+    return RegisterTypeLib(library.get(), &path[0], help);
 }
 
-void UnregisterOwnTypeLib(const WString& modulePath) {
+void UnregisterOwnTypeLib(const WString& modulePath, RegistryScope scope) {
     ComPtr<ITypeLib> library;
     WString path;
     if (FAILED(LoadOwnTypeLib(modulePath, library.out(), path))) return;
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes)) || !attributes) return;
     // The target system the library records (SYS_WIN32), under which it was registered.
-    UnRegisterTypeLib(attributes->guid, 1, 0, 0, attributes->syskind);
+    if (scope == RegistryScope::User)
+        UnRegisterTypeLibForUser(attributes->guid, 1, 0, 0, attributes->syskind);
+    else
+        UnRegisterTypeLib(attributes->guid, 1, 0, 0, attributes->syskind);
     library->ReleaseTLibAttr(attributes);
 }
 
-HRESULT RegisterServer() {
+HRESULT RegisterServer(RegistryScope scope) {
     WString modulePath;
     HRESULT hr = ModulePath(modulePath);
+    if (FAILED(hr)) return hr;
+    RegistryHandle userRoot;
+    HKEY root = nullptr;
+    hr = OpenClassesRoot(scope, userRoot, root);
     if (FAILED(hr)) return hr;
     for (const ClassEntry* row = ClassTableBegin(); row != ClassTableEnd(); ++row) {
         std::vector<RegistryKey> keys;
         hr = ClassEntries(*row, modulePath, keys);
         if (FAILED(hr)) return hr;
-        hr = WriteRegistryEntries(HKEY_CLASSES_ROOT, keys);
+        hr = WriteRegistryEntries(root, keys);
         if (FAILED(hr)) {
-            RemoveRegistryEntries(HKEY_CLASSES_ROOT, keys);
+            RemoveRegistryEntries(root, keys, scope);
             return hr;
         }
     }
-    return RegisterOwnTypeLib(modulePath);
+    return RegisterOwnTypeLib(modulePath, scope);
 }
 
-void UnregisterServer() {
+void UnregisterServer(RegistryScope scope) {
     WString modulePath;
-    if (FAILED(ModulePath(modulePath))) return;
+    RegistryHandle userRoot;
+    HKEY root = nullptr;
+    if (FAILED(ModulePath(modulePath)) || FAILED(OpenClassesRoot(scope, userRoot, root))) return;
     for (const ClassEntry* row = ClassTableBegin(); row != ClassTableEnd(); ++row) {
         std::vector<RegistryKey> keys;
         if (SUCCEEDED(ClassEntries(*row, modulePath, keys)))
-            RemoveRegistryEntries(HKEY_CLASSES_ROOT, keys);
+            RemoveRegistryEntries(root, keys, scope);
     }
-    UnregisterOwnTypeLib(modulePath);
+    UnregisterOwnTypeLib(modulePath, scope);
+}
+
+HRESULT Register(RegistryScope scope) {
+    try {
+        return RegisterServer(scope);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT Unregister(RegistryScope scope) {
+    try {
+        UnregisterServer(scope);
+    } catch (const std::bad_alloc&) {
+        // Whatever could not be removed stays; unregistration reports no failures.
+    }
+    return S_OK;
 }
 
 }  // namespace
 }  // namespace quarrow2::server
 
 STDAPI DllRegisterServer() {
-    try {
-        return quarrow2::server::RegisterServer();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return quarrow2::server::Register(quarrow2::server::RegistryScope::Machine);
 }
 
 STDAPI DllUnregisterServer() {
-    try {
-        quarrow2::server::UnregisterServer();
-    } catch (const std::bad_alloc&) {
-        // Whatever could not be removed stays; unregistration reports no failures.
+    return quarrow2::server::Unregister(quarrow2::server::RegistryScope::Machine);
+}
+
+// regsvr32 /i:CMDLINE passes CMDLINE: "user" for the current user alone; none, or an empty
+// one, for the machine as DllRegisterServer does.
+STDAPI DllInstall(BOOL install, PCWSTR commandLine) {
+    using namespace quarrow2::server;
+    RegistryScope scope = RegistryScope::Machine;
+    if (commandLine && commandLine[0] != L'\0') {
+        if (lstrcmpiW(commandLine, L"user") != 0) return E_INVALIDARG;
+        scope = RegistryScope::User;
     }
-    return S_OK;
+    return install ? Register(scope) : Unregister(scope);
 }

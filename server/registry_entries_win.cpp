@@ -1,29 +1,7 @@
 #include "server/registry_entries_win.h"
 
-#include <utility>
-
 namespace quarrow2::server {
 namespace {
-
-class RegistryHandle {
-public:
-    RegistryHandle() = default;
-    RegistryHandle(const RegistryHandle&) = delete;
-    RegistryHandle& operator=(const RegistryHandle&) = delete;
-    ~RegistryHandle() { reset(); }
-
-    HKEY get() const { return key_; }
-    HKEY* out() {
-        reset();
-        return &key_;
-    }
-    void reset() {
-        if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 LONG SetString(HKEY key, const WCHAR* name, const WString& data) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
@@ -54,7 +32,7 @@ LONG WriteKey(HKEY parent, const RegistryKey& entry) {
     return ERROR_SUCCESS;
 }
 
-LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
+LONG RemoveKey(HKEY parent, const RegistryKey& entry, RegistryScope scope) {
     RegistryHandle key;
     LONG rc = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_READ | KEY_WRITE, key.out());
     if (rc == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
@@ -64,10 +42,10 @@ LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
         if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
     }
     for (const RegistryKey& subkey : entry.subkeys) {
-        rc = RemoveKey(key.get(), subkey);
+        rc = RemoveKey(key.get(), subkey, scope);
         if (rc != ERROR_SUCCESS) return rc;
     }
-    if (entry.removal == RemovalRule::Keep) return ERROR_SUCCESS;
+    if (entry.removal == RemovalRule::Keep && scope == RegistryScope::Machine) return ERROR_SUCCESS;
     DWORD subkeysLeft = 0;
     rc = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeysLeft, nullptr, nullptr,
                           nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -80,6 +58,17 @@ LONG RemoveKey(HKEY parent, const RegistryKey& entry) {
 
 }  // namespace
 
+HRESULT OpenClassesRoot(RegistryScope scope, RegistryHandle& userRoot, HKEY& root) {
+    root = HKEY_CLASSES_ROOT;
+    if (scope == RegistryScope::Machine) return S_OK;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                              userRoot.out(), nullptr);
+    if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+    root = userRoot.get();
+    return S_OK;
+}
+
 HRESULT WriteRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
     for (const RegistryKey& key : keys) {
         LONG rc = WriteKey(root, key);
@@ -88,9 +77,10 @@ HRESULT WriteRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
     return S_OK;
 }
 
-HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys) {
+HRESULT RemoveRegistryEntries(HKEY root, const std::vector<RegistryKey>& keys,
+                              RegistryScope scope) {
     for (const RegistryKey& key : keys) {
-        LONG rc = RemoveKey(root, key);
+        LONG rc = RemoveKey(root, key, scope);
         if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
     }
     return S_OK;

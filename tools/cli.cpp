@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "completion.h"
 #include "console.h"
 #include "failure.h"
 #include "metadata_client.h"
@@ -98,7 +99,8 @@ void define_commands(CLI::App& app, Commands& c) {
                                             "The value is hex digits of the bytes to store");
     set_bytes->excludes(set_hex);
     auto* file =
-        c.set_command->add_option("--file", c.set.value_file, "Read the value from this file");
+        c.set_command->add_option("--file", c.set.value_file, "Read the value from this file")
+            ->type_name("FILE");
     c.set_command->add_option("PATH", c.set.path, "The file")->required();
     c.set_command->add_option("TYPE", c.set.type, "The item's type name")->required();
     auto* value = c.set_command->add_option(
@@ -122,9 +124,11 @@ void define_commands(CLI::App& app, Commands& c) {
         "dump", "Write every item of the files as one JSON document, for restore");
     c.dump_command->add_flag("-r,--recursive", c.dump.recursive,
                              "Dump the files in folders and their subfolders (those with items)");
-    c.dump_command->add_option("-o,--output", c.dump.output,
-                               "Write the document to this file, replaced only when the dump "
-                               "succeeds; - is standard output");
+    c.dump_command
+        ->add_option("-o,--output", c.dump.output,
+                     "Write the document to this file, replaced only when the dump succeeds; - "
+                     "is standard output")
+        ->type_name("FILE");
     c.dump_command
         ->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
         ->required();
@@ -266,6 +270,7 @@ int run_command_line(const std::vector<std::string>& arguments) {
                    "Keep items in this layout on every file system: native (user.T) or samba "
                    "(Samba's streams_xattr); else as each file system is marked")
         ->check(CLI::IsMember({"native", "samba"}));
+    add_completion_option(app);
     try {
         refuse_unknown_command(app, arguments);
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());

@@ -12,3 +12,11 @@ inline HANDLE OpenFileItself(LPCWSTR path) {
     return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
+
+// oleaut32 exports the per-user type library registration (Windows Vista and later), but
+// MinGW-w64's oleauto.h does not declare it.
+extern "C" {
+HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* fullPath, OLECHAR* helpDir);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libraryId, WORD majorVersion, WORD minorVersion,
+                                        LCID locale, SYSKIND system);
+}

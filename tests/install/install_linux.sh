@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Installs the build as users would (cmake --install with DESTDIR, the .deb unpacked) and uses
-# it, the example built against it through find_package and pkg-config. Items go on files of
-# the build tree (tmpfs may refuse them). Usage: install_linux.sh BUILD_DIR.
+# Installs the build as users would (cmake --install with DESTDIR, the Debian packages checked
+# by lintian and unpacked into one root) and uses it: the tool, its man pages and its bash
+# completion, the example built against it through find_package and pkg-config, the Python
+# module. Items go on files of the build tree (tmpfs may refuse them).
+# Usage: install_linux.sh BUILD_DIR.
 source "$(dirname "$0")/install_support.sh" "$1" \
-  cpack dpkg-deb dpkg-shlibdeps pkg-config readelf c++
+  cpack dpkg-deb dpkg-shlibdeps lintian man zsh fish pkg-config readelf c++
 lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 python=$(cached Python3_EXECUTABLE) pydir=$(cached QUARROW2_PYTHON_INSTALL_DIR)
 extension=$pydir/quarrow2/_quarrow2$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
+commands=(list get set rm length dump restore cp find)
 
-# The files every install holds, relative to the prefix, the man page included.
+# The files every install holds, relative to the prefix, man pages and completions included.
 expected_files() {
   headers
-  printf '%s\n' bin/quarrow2 \
+  printf 'share/man/man1/quarrow2-%s.1.gz\n' "${commands[@]}"
+  printf '%s\n' bin/quarrow2 share/bash-completion/completions/quarrow2 \
+    share/zsh/vendor-completions/_quarrow2 share/fish/vendor_completions.d/quarrow2.fish \
     "$lib/libquarrow2.so" "$lib/libquarrow2.so.2" "$lib/libquarrow2.so.$version" \
     "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
     "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
@@ -52,11 +57,26 @@ check_example() {
     "Author has 8 characters in 16 bytes"$'\n'"Jane Doe" "$1, then the installed tool reading its item"
 }
 
+# The example built against the files under PREFIX, through find_package(Quarrow2 CONFIG)
+# and through pkg-config, then run. Usage: check_examples PREFIX NAME.
+check_examples() {
+  cmake -S "$source/examples" -B "$scratch/$2-cmake" -DCMAKE_PREFIX_PATH="$1" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$scratch/$2-cmake" >/dev/null
+  check_example "$scratch/$2-cmake/hello_metadata" "$1"
+  flags=$(PKG_CONFIG_PATH="$1/$lib/pkgconfig" pkg-config --define-variable=prefix="$1" \
+    --cflags --libs quarrow2)
+  # shellcheck disable=SC2086 # the flags are words
+  c++ -std=c++17 -o "$scratch/$2-pc" "$source/examples/hello_metadata.cpp" $flags
+  check_example "$scratch/$2-pc" "$1"
+}
+
 echo "== cmake --install with DESTDIR"
 prefix=/opt/quarrow2-install-test staged="$scratch/destdir/opt/quarrow2-install-test"
 DESTDIR="$scratch/destdir" cmake --install "$build" --prefix "$prefix" >/dev/null
 [ ! -e "$prefix" ] || fail "$prefix was written outside DESTDIR"
-(cd "$staged" && find . ! -type d | sed 's|^\./||' | sort) > "$scratch/installed"
+# The Python module's files are its own suite's to check.
+(cd "$staged" && find . ! -type d | sed 's|^\./||' | grep -v '^lib/python3' | sort) > "$scratch/installed"
 expected_files | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/installed" || fail "the installed files differ"
 ! grep -rlF -e "$build" -e "$source" "$staged" || fail "installed files name the build or source tree"
@@ -64,32 +84,85 @@ expect_eq "$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --variable=pref
   "$prefix" "quarrow2.pc's prefix"
 check_installed "$staged"
 
-echo "== the example through find_package(Quarrow2 CONFIG)"
-cmake -S "$source/examples" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$staged" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$scratch/consumer" >/dev/null
-check_example "$scratch/consumer/hello_metadata" "$staged"
+check_examples "$staged" installed
 
-echo "== the example through pkg-config"
-flags=$(PKG_CONFIG_PATH="$staged/$lib/pkgconfig" pkg-config --define-variable=prefix="$staged" \
-  --cflags --libs quarrow2)
-# shellcheck disable=SC2086 # the flags are words
-c++ -std=c++17 -o "$scratch/hello_pc" "$source/examples/hello_metadata.cpp" $flags
-check_example "$scratch/hello_pc" "$staged"
+# Every man page renders without a warning from man or groff.
+check_pages() {
+  local page warnings
+  for page in "$1"/share/man/man1/*.1.gz; do
+    warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$(basename "$page") renders with warnings: $warnings"
+  done
+}
 
-echo "== the .deb"
+# bash's completion function, driven as bash drives it: the words of the line with the word
+# under the cursor last, and what it offers, sorted.
+check_completion() {
+  local words expected got
+  mkdir -p "$scratch/completing/notes.d" && touch "$scratch/completing/notes.txt"
+  while IFS='|' read -r words expected; do
+    got=$(cd "$scratch/completing" && bash -c 'source "$1"; eval "COMP_WORDS=($2)"
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quarrow2; printf "%s\n" "${COMPREPLY[@]}" | sort' \
+      _ "$1/share/bash-completion/completions/quarrow2" "$words" | paste -sd' ')
+    expect_eq "$got" "$expected" "bash completion of '$words'"
+  done <<'EOF'
+quarrow2 d|dump
+quarrow2 --v|--version
+quarrow2 restore --|--create --dry-run --help
+quarrow2 list -r no|notes.d notes.txt
+quarrow2 dump -o notes.t|notes.txt
+quarrow2 set --file notes.t|notes.txt
+quarrow2 set notes.txt Author no|
+quarrow2 cp -t Author notes.t|notes.txt
+EOF
+}
+
+# zsh's script parses; fish completes a command from its script.
+check_other_shells() {
+  zsh -n "$1/share/zsh/vendor-completions/_quarrow2" || fail "zsh cannot read its completion"
+  expect_eq "$(fish -c "source '$1/share/fish/vendor_completions.d/quarrow2.fish'
+    complete -C 'quarrow2 d'" | cut -f1)" dump "fish completion of 'quarrow2 d'"
+}
+
+echo "== man pages and completion, installed"
+check_pages "$staged"
+check_completion "$staged"
+check_other_shells "$staged"
+
+echo "== the Debian packages"
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >/dev/null
-deb="$scratch/deb/quarrow2_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || { fail "no $(basename "$deb")"; exit 1; }
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | sort > "$scratch/packaged"
-diff -u "$scratch/expected" "$scratch/packaged" || fail "the .deb's files differ"
-# Its dependencies are the system's libraries the binaries use, never itself.
-depends=$(dpkg-deb -f "$deb" Depends)
-for package in libc6 libstdc++6 libgcc-s1; do
-  [[ ", $depends," == *", $package ("* ]] || fail "Depends lacks $package"
+arch=$(dpkg --print-architecture) release=$(sed -n '1s/.*(\(.*\)).*/\1/p' "$source/cmake/debian/changelog")
+packages=(libquarrow2-2 libquarrow2-dev quarrow2)
+python=$(grep -c '^set(CPACK_COMPONENTS_ALL .*python' "$build/CPackConfig.cmake" || true)
+[ "$python" = 0 ] || packages+=(python3-quarrow2)
+for package in "${packages[@]}"; do
+  deb="$scratch/deb/${package}_${release}_$arch.deb"
+  [ -f "$deb" ] || { fail "no $(basename "$deb")"; continue; }
+  lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian finds errors in $package"
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' > "$scratch/$package"
+  for doc in copyright changelog.Debian.gz; do
+    grep -qx "share/doc/$package/$doc" "$scratch/$package" || fail "$package lacks $doc"
+  done
+  grep -vE "^share/doc/$package/(copyright|changelog.Debian.gz)$" "$scratch/$package" >> "$scratch/packaged"
+  depends=$(dpkg-deb -f "$deb" Depends)
+  [ "$package" = libquarrow2-2 ] || [[ ", $depends," == *", libquarrow2-2 (= $release),"* ]] ||
+    fail "$package does not depend on libquarrow2-2 (= $release): $depends"
+  dpkg-deb -x "$deb" "$scratch/debroot"
 done
-[[ $depends != *quarrow2* ]] || fail "the package depends on itself"
-dpkg -x "$deb" "$scratch/debroot"
+[ "$python" != 0 ] || echo "skipped: python3-quarrow2, the build installs no Python module"
+expect_eq "$(dpkg-deb -I "$scratch/deb/libquarrow2-2_${release}_$arch.deb" shlibs)" \
+  "libquarrow2 2 libquarrow2-2 (>= $release)" "the shlibs file"
+# The packages hold the install's files between them, the library's link in -dev alone.
+expected_files | grep -v '/LICENSE$' | sort > "$scratch/expected-packaged"
+grep -v '^lib/python3' "$scratch/packaged" | sort | diff -u "$scratch/expected-packaged" - ||
+  fail "the packages' files differ"
+grep -qx "$lib/libquarrow2.so" "$scratch/libquarrow2-dev" || fail "libquarrow2-dev lacks libquarrow2.so"
 check_installed "$scratch/debroot/usr"
+check_pages "$scratch/debroot/usr"
+check_examples "$scratch/debroot/usr" packaged
+if [ "$python" != 0 ]; then
+  PYTHONPATH="$scratch/debroot/usr/lib/python3/dist-packages" \
+    with_prefix "$scratch/debroot/usr" python3 -c 'import quarrow2' || fail "import quarrow2"
+fi
 
 finish
