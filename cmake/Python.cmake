@@ -31,9 +31,10 @@ endforeach()
 # another prefix needs PYTHONPATH (and, like the tool, LD_LIBRARY_PATH for the library).
 set(QUARROW2_PYTHON_INSTALL_DIR lib/python3/dist-packages CACHE STRING
     "Where cmake --install puts the package quarrow2, under the prefix unless absolute")
-install(TARGETS quarrow2_python LIBRARY DESTINATION ${QUARROW2_PYTHON_INSTALL_DIR}/quarrow2)
+install(TARGETS quarrow2_python LIBRARY DESTINATION ${QUARROW2_PYTHON_INSTALL_DIR}/quarrow2
+        COMPONENT python)
 list(TRANSFORM QUARROW2_PYTHON_FILES PREPEND ${PROJECT_SOURCE_DIR}/python/quarrow2/)
-install(FILES ${QUARROW2_PYTHON_FILES} DESTINATION ${QUARROW2_PYTHON_INSTALL_DIR}/quarrow2)
+install(FILES ${QUARROW2_PYTHON_FILES} DESTINATION ${QUARROW2_PYTHON_INSTALL_DIR}/quarrow2 COMPONENT python)
 
 # The module's tests, one CTest test per file, with pytest. Under AddressSanitizer the
 # library and the extension carry it, so the interpreter (built without it) starts with the
