@@ -9,6 +9,7 @@
 #include "console.h"
 #include "dump_input.h"
 #include "failure.h"
+#include "file_system.h"
 #include "file_walk.h"
 #include "readable_file.h"
 
@@ -41,25 +42,16 @@ Json item_json(const std::string& type, MetadataItem& item) {
     return json;
 }
 
-// A folder's own items are listed as a file's; a folder without items is no error.
-ReadableFile bind_for_dump(const Library& library, const std::string& path) {
-    if (!is_folder(path)) return bind_readable_file_types(library, path);
-    MetadataFile folder(library, path);
-    if (!folder.supports_streams()) throw Failure("Volume does not support streams.", path);
-    std::vector<WString> types = folder.types();
-    return {std::move(folder), std::move(types)};
-}
-
 // The file's items, or nothing when none could be read; each failure is reported.
 std::optional<Json> file_json(const Library& library, const std::string& path, bool& failed) {
     Json file = Json::object();
     put_name(file, "path", path);
-    if (is_folder(path)) file["folder"] = true;
+    if (path_state(path).kind == PathKind::kFolder) file["folder"] = true;
     Json items = Json::array();
     try {
-        auto [bound, types] = bind_for_dump(library, path);
+        auto [bound, types] = bind_readable_file_types(library, path);
         for (const WString& type : types) {
-            std::string shown = displayable_utf8(type);
+            std::string shown = name_for_display(type);
             try {
                 std::optional<std::string> name = name_bytes(type);
                 if (!name)
