@@ -19,7 +19,8 @@ def tool_message(*arguments):
     """The library's message the tool prints for a failure, without what it adds."""
     result = tool(*arguments)
     assert result.returncode == 1, result
-    return result.stderr.decode().removeprefix("quarrow2: ").rsplit(" (file ", 1)[0]
+    message = result.stderr.decode().removeprefix("quarrow2: ").rsplit(" (file ", 1)[0]
+    return message.removesuffix(" The file has no item of this type.")
 
 
 @pytest.fixture
