@@ -26,7 +26,7 @@ void require_utf8(const std::string& value, const char* what) {
         throw UsageError(std::string("The ") + what + " is not valid UTF-8.");
 }
 
-// Paths and the types of items read or removed are names as the file system keeps them,
+// Paths and types are names as the file system keeps them,
 // bytes that need not be UTF-8; they reach the library through name_utf16.
 void require_path(const std::string& path) {
     if (path.empty()) throw UsageError("A path must not be empty.");
@@ -204,10 +204,8 @@ int run_selected(Commands& c) {
     }
     if (*c.set_command) {
         require_path(c.set.path);
-        require_utf8(c.set.type, "type");
         if (!c.set.value && !c.set.value_file)
             throw UsageError("set needs a VALUE, --file F or - for standard input.");
-        if (c.set.value_file) require_utf8(*c.set.value_file, "file name");
         c.set.form = value_form(c.set_bytes, c.set_hex);
         Library library;
         return run_set(library, c.set);
@@ -240,7 +238,6 @@ int run_selected(Commands& c) {
     if (*c.copy_command) {
         require_path(c.copy.source);
         require_path(c.copy.destination);
-        for (const std::string& type : c.copy.types) require_utf8(type, "type");
         Library library;
         return run_copy(library, c.copy);
     }

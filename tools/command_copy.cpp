@@ -22,7 +22,7 @@ int run_copy(const Library& library, const CopyOptions& options) {
     size_t empty_values = 0;
     int status = kSuccess;
     for (const WString& type : types) {
-        std::string shown = displayable_utf8(type);
+        std::string shown = name_for_display(type);
         try {
             MetadataItem item = source.open(type, shown);
             // As bytes: an empty value (the marker) is written as the marker again.

@@ -79,7 +79,7 @@ bool store_together(MetadataFile& file, const std::vector<std::pair<WString, Ite
     FileChanges changes(file);
     size_t stored = 0;
     for (const auto& [type, value] : values) {
-        std::string shown = displayable_utf8(type);
+        std::string shown = name_for_display(type);
         try {
             changes.store(type, shown, value);
             ++stored;

@@ -151,7 +151,9 @@ std::optional<std::string> name_bytes(const OLECHAR* text, size_t length) {
         else
             valid = false;
     });
-    if (!valid) return std::nullopt;
+    // Escape units that spell well-formed UTF-8 would come back as other units: as the
+    // library does, such a name is no name.
+    if (!valid || name_utf16(result) != WString(text, length)) return std::nullopt;
     return result;
 }
 

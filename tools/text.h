@@ -29,7 +29,8 @@ std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length);
 // both ways, as the library's platform layer maps them: each byte that is not part of
 // well-formed UTF-8 becomes one unit U+DC80-U+DCFF, and each such unit its byte again.
 WString name_utf16(std::string_view bytes);
-// The bytes of a name; nothing when it holds an unpaired surrogate outside that range.
+// The bytes of a name; nothing when it holds an unpaired surrogate outside that range, or
+// escape units that spell well-formed UTF-8 (they would not come back as themselves).
 std::optional<std::string> name_bytes(const OLECHAR* text, size_t length);
 std::optional<std::string> name_bytes(const WString& text);
 
