@@ -33,9 +33,12 @@ UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated
     const DWORD disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
     UniqueHandle handle(CreateFileW(streamPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid()) {
-        // Readable but not writable (read-only file, no write permission): the item then
-        // reads, and its puts fail with the reason.
+    const DWORD refusal = handle.valid() ? ERROR_SUCCESS : GetLastError();
+    if (refusal == ERROR_ACCESS_DENIED || refusal == ERROR_WRITE_PROTECT) {
+        // Readable but not writable (read-only file or volume, no write permission): the item
+        // then reads, and its puts fail with the reason. Any other failure (another process
+        // holding the item, a missing file) stands as it is, so the caller hears its cause
+        // and may wait for a busy item rather than get one it cannot write.
         handle.reset(CreateFileW(streamPath, GENERIC_READ, FILE_SHARE_READ, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     }

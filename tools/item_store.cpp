@@ -38,10 +38,11 @@ void FileChanges::store(const WString& type, const std::string& shown_type,
             present_types_.emplace();
             if (file_was_present_) *present_types_ = file_.types();
         }
-        // It is there but could not be opened: that failure is the answer, not a new item.
+        // It is there but could not be opened: not a new item. Another process may have
+        // made it since the open failed, so it is opened once more, and that answer stands.
         if (std::find(present_types_->begin(), present_types_->end(), type) !=
             present_types_->end())
-            throw;
+            item.emplace(file_.open(type, shown_type));
     }
     if (item) {
         changes_.push_back({type, shown_type, item->bytes()});

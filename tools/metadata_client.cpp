@@ -77,12 +77,8 @@ ComPtr<IFile> create_file_object(const Library& library, const std::string& path
 
 void set_busy_wait(std::chrono::milliseconds wait) { busy_wait = wait; }
 
-MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
-                           std::function<ComPtr<IMetaData>()> reopen)
-    : item_(std::move(item)),
-      path_(std::move(path)),
-      type_(std::move(type)),
-      reopen_(std::move(reopen)) {}
+MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
+    : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
 
 void MetadataItem::run(const std::function<HRESULT()>& call) {
     if (std::optional<std::string> failure = attempt(item_.get(), IID_IMetaData, call))
@@ -132,7 +128,7 @@ Bytes MetadataItem::bytes() {
 
 void MetadataItem::put_text(const WString& text) {
     UniqueBstr value = make_bstr(text);
-    put([&] { return item_->put_Text(value.get()); });
+    run([&] { return item_->put_Text(value.get()); });
 }
 
 void MetadataItem::put_bytes(const Bytes& bytes) {
@@ -147,35 +143,7 @@ void MetadataItem::put_bytes(const Bytes& bytes) {
         if (!access.granted() || !access.data()) throw std::bad_alloc();
         std::memcpy(access.data(), bytes.data(), bytes.size());
     }
-    put([&] { return item_->put_Data(data.value()); });
-}
-
-// The library opens an item for reading only when it cannot have it for writing, which
-// is also so while another process holds it a moment; the put then fails "Access is
-// denied." on a file the caller may write. Such an item is opened again until the wait
-// runs out.
-void MetadataItem::put(const std::function<HRESULT()>& call) {
-    const Clock::time_point deadline = Clock::now() + busy_wait;
-    std::optional<Failure> refused;
-    for (;;) {
-        if (item_) {
-            try {
-                run(call);
-                return;
-            } catch (const Failure& failure) {
-                if (!reopen_ ||
-                    failure.description().find("Access is denied.") == std::string::npos ||
-                    !access_refusal(path_, true).empty())
-                    throw;
-                refused = failure;
-            }
-        }
-        if (Clock::now() >= deadline) throw *refused;
-        // Let go first: the read-only handle itself would keep the item from being written.
-        item_ = ComPtr<IMetaData>();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        item_ = reopen_();
-    }
+    run([&] { return item_->put_Data(data.value()); });
 }
 
 void MetadataItem::remove() {
@@ -293,19 +261,13 @@ MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
                                 const std::string& shown_type) {
     UniqueBstr name = make_bstr(type);
     ComPtr<IMetaData> item;
-    auto reopen = [file = file_, method, type] {
-        UniqueBstr again = make_bstr(type);
-        ComPtr<IMetaData> item;
-        (file.get()->*method)(again.get(), item.out());
-        return item;
-    };
     try {
         run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shown_type);
     } catch (const Failure& failure) {
         throw Failure(failure.description() + clarification(method == &IFile::Open, type), path_,
                       shown_type);
     }
-    return MetadataItem(std::move(item), path_, shown_type, reopen);
+    return MetadataItem(std::move(item), path_, shown_type);
 }
 
 }  // namespace quarrow2::tool

@@ -26,9 +26,7 @@ void set_busy_wait(std::chrono::milliseconds wait);
 // One item of one file.
 class MetadataItem {
 public:
-    // `reopen` opens the item again, for a put that met it opened for reading only.
-    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
-                 std::function<ComPtr<IMetaData>()> reopen = {});
+    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type);
 
     const std::string& type() const { return type_; }
 
@@ -46,12 +44,10 @@ public:
 private:
     // Runs one call of the library, waiting out a busy item; Failure when it fails.
     void run(const std::function<HRESULT()>& call);
-    void put(const std::function<HRESULT()>& call);
 
     ComPtr<IMetaData> item_;
     std::string path_;
     std::string type_;
-    std::function<ComPtr<IMetaData>()> reopen_;
 };
 
 // A File object bound to one path.
