@@ -13,12 +13,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whether `target`, with every link on its way followed, is `base` or below it.
-bool stays_under(const fs::path& base, const fs::path& target) {
-    std::error_code error;
-    fs::path real_base = fs::weakly_canonical(fs::absolute(base, error), error);
-    fs::path real_target = fs::weakly_canonical(fs::absolute(target, error), error);
-    if (error) return false;
+// Whether `target`, with every link on its way followed, is `base` or below it; Failure
+// when the links on the way cannot be followed (a path longer than the system takes).
+bool stays_under(const fs::path& base, const fs::path& target, const std::string& shown) {
+    auto followed = [&shown](const fs::path& path) {
+        std::error_code error;
+        fs::path real = fs::weakly_canonical(fs::absolute(path, error), error);
+        if (error)
+            throw Failure(
+                "Unable to follow the path to see where it leads: " + error.message() + ".", shown);
+        return real;
+    };
+    fs::path real_base = followed(base);
+    fs::path real_target = followed(target);
     fs::path relative = real_target.lexically_relative(real_base);
     return !relative.empty() && *relative.begin() != "..";
 }
@@ -26,7 +33,7 @@ bool stays_under(const fs::path& base, const fs::path& target) {
 // What both runs check before a file is written; a dry run's verdict is the real run's.
 void check_target(const fs::path& target, const std::string& shown, const RestoreOptions& options) {
     fs::path base = options.directory.empty() ? fs::path(".") : fs::u8path(options.directory);
-    if (!options.absolute_paths && !stays_under(base, target))
+    if (!options.absolute_paths && !stays_under(base, target, shown))
         throw Failure("The path leads out of the folder restored into through a link.", shown);
     bool create = options.create;
     std::error_code error;

@@ -125,4 +125,5 @@ class RestoreSafetyTest(ToolTestCase):
             # Everything getfattr sees comes over; the path beyond PATH_MAX is named instead.
             self.assertEqual((result.returncode, named(result.stderr)),
                              (1, {relative(tree["deep"])}), result.stderr)
+            self.assertIn(b"File name too long", result.stderr)
             self.assertEqual(getfattr_blocks(target), getfattr_blocks(source))
