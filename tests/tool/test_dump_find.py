@@ -131,6 +131,12 @@ class CopyListFindTest(ToolTestCase):
                                                 [source] + [rows[t] for t in user_items(source)]))])
         self.assertEqual(user_items(every), {"Own": b"x", **user_items(source)})
         self.assertEqual(user_items(named), {"Bin": b"\x00\xff\x01", "Empty": EMPTY_MARKER})
+        # Types that are not UTF-8 go through set and cp as bytes, and onto a folder too.
+        album = self.path("album")
+        os.mkdir(album)
+        self.table([(["set", named, b"T\xfe", "v"], 0, None),
+                    (["cp", "--type", b"T\xfe", named, album], 0, None)])
+        self.assertEqual(os.getxattr(album, b"user.T\xfe"), utf16("v"))
         self.assertFalse(os.path.exists(none))
         document = json.loads(self.expect(["list", "-l", "--json", source]).stdout)
         items = {item["type"]: item for item in document["files"][0]["items"]}
