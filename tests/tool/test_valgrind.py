@@ -29,7 +29,8 @@ class MemcheckTest(ToolTestCase):
                  (2, "restore", "-", "<", b"# file: notes.txt\nuser.A=0x4\n"),
                  (1, "get", path, "Missing"), (1, "get", path, "Odd"), (1, "set", path, ":$DATA", "x"),
                  (1, "set", path, "Big", "x" * 40000), (1, "list", self.path("missing.txt")),
-                 (1, "rm", path, "Missing"), (2, "set", path, "Author"), (0, "restore", "-", "<", None),
+                 (1, "rm", path, "Missing"), (2, "set", path, "Author"),
+                 (0, "restore", "-P", "-", "<", None),
                  (0, "rm", path, "Author", "Thumbnail", "Checksum")]
         outputs = {}
         for status, *arguments in steps:
