@@ -178,10 +178,10 @@ std::string zsh_spec(const Argument& argument, const std::string& position) {
     std::string value = argument.path ? ":file:_files" : argument.takes_value ? ":value: " : "";
     if (argument.names.empty())
         return quoted(position + ":" + description + (argument.path ? ":_files" : ": "));
-    std::string spec = quoted("[" + description + "]" + value);
-    if (argument.names.size() == 1) return quoted(argument.names[0]) + spec;
+    std::string described = quoted("[" + description + "]" + value);
+    if (argument.names.size() == 1) return quoted(argument.names[0]) + described;
     return quoted("(" + joined(argument.names) + ")") + "{" + joined(argument.names, ",") + "}" +
-           spec;
+           described;
 }
 
 std::string zsh_arguments(const Command& command, const std::string& indent) {
