@@ -74,13 +74,15 @@ class Items(MutableMapping):
     def _read(self, item: MetaData) -> bytes:
         return item.Data
 
-    def __getitem__(self, name: str) -> bytes:
+    def _open_existing(self, name: str) -> MetaData:
         try:
-            item = self._file.Open(name)
+            return self._file.Open(name)
         except Error:
             self._raise_if_missing(name)
             raise
-        with item:
+
+    def __getitem__(self, name: str) -> bytes:
+        with self._open_existing(name) as item:
             return self._read(item)
 
     def __setitem__(self, name: str, value: Union[str, bytes, bytearray, memoryview]) -> None:
@@ -93,12 +95,7 @@ class Items(MutableMapping):
                 item.Data = value
 
     def __delitem__(self, name: str) -> None:
-        try:
-            item = self._file.Open(name)
-        except Error:
-            self._raise_if_missing(name)
-            raise
-        with item:
+        with self._open_existing(name) as item:
             item.Delete()
 
     def __iter__(self) -> Iterator[str]:
