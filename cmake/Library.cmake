@@ -9,7 +9,7 @@ set(QUARROW2_STORE_SOURCES
   store/volume_probe.cpp)
 set(QUARROW2_ITEMS_SOURCES
   items/byte_array.cpp
-  items/diagnostic_trace.cpp
+  store/diagnostic_trace.cpp
   items/metadata.cpp)
 set(QUARROW2_DISCOVERY_SOURCES
   discovery/backup_reader.cpp
@@ -22,7 +22,7 @@ set(QUARROW2_SERVER_SOURCES
   server/exports.cpp
   server/file_class_object.cpp
   server/library_state.cpp
-  server/module_lock.cpp
+  store/module_lock.cpp
   server/registration_script.cpp
   server/type_info_holder.cpp
   ${CMAKE_BINARY_DIR}/generated/identifiers.cpp)

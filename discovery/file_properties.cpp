@@ -2,8 +2,10 @@
 
 #include "discovery/stream_walk.h"
 #include "discovery/strings.h"
+#include "store/file.h"
 
 namespace quarrow2::discovery {
+
 HRESULT FileLength(LPCWSTR path, LONG* pVal) {
     if (!pVal) return E_POINTER;
     LONG total = 0;
@@ -35,3 +37,20 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal) {
 }
 
 }  // namespace quarrow2::discovery
+
+// File's own two properties, once it has checked that a path is bound.
+HRESULT quarrow2::store::File::get_Length(LONG* pVal) {
+    if (!pVal) return E_POINTER;
+    if (!HasPath()) {
+        const HRESULT hr = ReportNoPath();
+        *pVal = 0;
+        return hr;
+    }
+    return discovery::FileLength(path_.get(), pVal);
+}
+
+HRESULT quarrow2::store::File::get_Types(IStrings** pVal) {
+    if (!pVal) return E_POINTER;
+    if (!HasPath()) return ReportNoPath();
+    return discovery::FileTypes(path_.get(), supportsStreams_, pVal);
+}

@@ -9,11 +9,11 @@
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
 #include "store/dual_interface.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 
 namespace quarrow2::discovery {
 
-class Strings final : public RefCounted<Strings, DualInterface<IStrings, IID_IStrings>> {
+class Strings final : public RefCounted<Strings, store::DualInterface<IStrings, IID_IStrings>> {
 public:
     using Table = InterfaceTable<Answers<IStrings, IID_IUnknown>, Answers<IStrings, IID_IDispatch>,
                                  Answers<IStrings, IID_IStrings>>;
@@ -37,7 +37,7 @@ public:
 private:
     ~Strings() override;
 
-    server::ModuleLock moduleLock_;
+    store::ModuleLock moduleLock_;
     std::vector<VARIANT> entries_;
 };
 

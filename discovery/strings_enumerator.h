@@ -9,7 +9,7 @@
 #include "discovery/strings.h"
 #include "platform/com_object.h"
 #include "platform/owners.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 
 namespace quarrow2::discovery {
 
@@ -31,7 +31,7 @@ public:
 private:
     ~StringsEnumerator() override = default;
 
-    server::ModuleLock moduleLock_;
+    store::ModuleLock moduleLock_;
     ComPtr<Strings> owner_;
     const std::vector<VARIANT>& entries_;
     size_t position_;

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "items/diagnostic_trace.h"
+#include "store/diagnostic_trace.h"
 
-namespace quarrow2 {
+namespace quarrow2::items {
 namespace {
 
 constexpr int kTraceLevel = 2;
@@ -24,7 +24,7 @@ SAFEARRAY* ArrayOf(const VARIANT& value) {
 HRESULT OpenData(SAFEARRAY* array, void** data, const char* noPointerTrace) {
     HRESULT result = SafeArrayAccessData(array, data);
     if (SUCCEEDED(result) && *data == nullptr) {
-        DiagnosticTrace(noPointerTrace, kTraceLevel);
+        store::DiagnosticTrace(noPointerTrace, kTraceLevel);
         SafeArrayUnaccessData(array);
         result = E_POINTER;
     }
@@ -91,4 +91,4 @@ HRESULT UnaccessVARIANT(const VARIANT& value) {
     return S_OK;
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::items

@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2 {
+namespace quarrow2::items {
 
 // Fills `out` with a new by-value byte-array variant (lower bound 0) holding a copy of
 // `count` bytes. `out` is initialised, not cleared, first; on failure it stays VT_EMPTY.
@@ -46,4 +46,4 @@ private:
     HRESULT result_;
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::items

@@ -7,7 +7,7 @@
 #include "items/byte_array.h"
 #include "store/error_report.h"
 
-namespace quarrow2 {
+namespace quarrow2::items {
 namespace {
 
 // An empty value is never stored as an empty stream: these 16 UTF-16LE units stand in for
@@ -174,7 +174,7 @@ bool MetaData::WriteWhole(const void* bytes, DWORD n) {
     // replacement), a commit failure surfaces here; it must not pass for a stored value.
     // A failed write never sets the end, so the old value is not cut.
     const bool stored = WriteFile(handle, bytes, n, &written, nullptr) && SetEndOfFile(handle);
-    LastErrorKeeper keepWriteError;
+    store::LastErrorKeeper keepWriteError;
     UnlockFile(handle, 0, 0, n, 0);
     return stored;
 }
@@ -186,7 +186,7 @@ void MetaData::CloseItem() {
 }
 
 HRESULT MetaData::Report(const WCHAR* message) {
-    return ReportWithLastError(CLSID_MetaData, message, IID_IMetaData, E_FAIL);
+    return store::ReportWithLastError(CLSID_MetaData, message, IID_IMetaData, E_FAIL);
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::items

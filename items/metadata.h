@@ -7,11 +7,11 @@
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
 #include "store/error_reporting_object.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 
-namespace quarrow2 {
+namespace quarrow2::items {
 
-class MetaData final : public ErrorReportingObject<MetaData, IMetaData, IID_IMetaData> {
+class MetaData final : public store::ErrorReportingObject<MetaData, IMetaData, IID_IMetaData> {
 public:
     // Made with New<MetaData>(), with no handle; IUnknown and ISupportErrorInfo come with
     // the base. An item never handed out goes, closing its handle, with its maker's
@@ -48,7 +48,7 @@ private:
     static HRESULT Report(const WCHAR* message);
 
     // Declared first so it is given back last, after everything else is released.
-    server::ModuleLock moduleLock_;
+    store::ModuleLock moduleLock_;
     UniqueHandle itemHandle_;
     UniqueBstr streamPath_;
     UniqueBstr typeName_;
@@ -57,4 +57,4 @@ private:
     CRITICAL_SECTION itemLock_;
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::items

@@ -4,7 +4,7 @@
 #include "server/class_table.h"
 #include "server/file_class_object.h"
 #include "server/library_state.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 
 namespace quarrow2::server {
 namespace {
@@ -42,4 +42,4 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllCanUnloadNow() { return quarrow2::server::ModuleLockCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return quarrow2::store::ModuleLockCount() == 0 ? S_OK : S_FALSE; }

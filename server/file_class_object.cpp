@@ -2,7 +2,7 @@
 
 #include "platform/com_object.h"
 #include "platform/owners.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 #include "store/file.h"
 
 namespace quarrow2::server {
@@ -23,7 +23,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override {
         CriticalSectionGuard guard(lock_);
         const ULONG count = CountUp();
-        if (count == 2) LockModule();
+        if (count == 2) store::LockModule();
         return count;
     }
 
@@ -32,7 +32,7 @@ public:
         {
             CriticalSectionGuard guard(lock_);
             count = CountDown();
-            if (count == 1) UnlockModule();
+            if (count == 1) store::UnlockModule();
         }
         if (count == 0) delete this;
         return count;
@@ -43,16 +43,16 @@ public:
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         // The maker's reference destroys the new object again when the query fails.
-        ComPtr<File> file = New<File>();
+        ComPtr<store::File> file = New<store::File>();
         if (!file) return E_OUTOFMEMORY;
         return file->QueryInterface(riid, ppv);
     }
 
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
         if (lock)
-            LockModule();
+            store::LockModule();
         else
-            UnlockModule();
+            store::UnlockModule();
         return S_OK;
     }
 

@@ -11,7 +11,7 @@
 #include "server/library_state.h"
 #include "server/registration_script.h"
 #include "server/registry_entries_win.h"
-#include "items/diagnostic_trace.h"
+#include "store/diagnostic_trace.h"
 
 namespace quarrow2::server {
 namespace {
@@ -75,7 +75,7 @@ HRESULT ClassEntries(const ClassEntry& row, const WString& modulePath,
         std::string note = "Quarrow2: registration script " +
                            std::to_string(row.registrationScript) + ", line " +
                            std::to_string(error.line) + ": " + error.reason + "\n";
-        DiagnosticTrace(note.c_str(), 1);
+        store::DiagnosticTrace(note.c_str(), 1);
         return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     }
     return S_OK;

@@ -1,4 +1,4 @@
-#include "server/type_info_holder.h"
+#include "store/type_information.h"
 
 #include <atomic>
 #include <new>
@@ -50,6 +50,13 @@ TypeInfoHolder g_stringsTypeInfo(&IID_IStrings);
 TypeInfoHolder g_unknownTypeInfo(&IID_NULL);
 
 size_t NameLength(const OLECHAR* name) { return std::char_traits<OLECHAR>::length(name); }
+
+TypeInfoHolder& TypeInfoFor(REFIID iid) {
+    if (IsEqualIID(iid, IID_IFile)) return g_fileTypeInfo;
+    if (IsEqualIID(iid, IID_IMetaData)) return g_metaDataTypeInfo;
+    if (IsEqualIID(iid, IID_IStrings)) return g_stringsTypeInfo;
+    return g_unknownTypeInfo;
+}
 
 }  // namespace
 
@@ -129,29 +136,28 @@ void TypeInfoHolder::Empty(CleanupAction* self) {
     holder->nameCount_ = 0;
 }
 
-TypeInfoHolder& TypeInfoFor(REFIID iid) {
-    if (IsEqualIID(iid, IID_IFile)) return g_fileTypeInfo;
-    if (IsEqualIID(iid, IID_IMetaData)) return g_metaDataTypeInfo;
-    if (IsEqualIID(iid, IID_IStrings)) return g_stringsTypeInfo;
-    return g_unknownTypeInfo;
-}
+}  // namespace quarrow2::server
 
-HRESULT DispatchGetTypeInfo(TypeInfoHolder& holder, LCID lcid, ITypeInfo** ppTInfo) {
+// The plumbing's late binding (store/type_information.h), answered by the holders above.
+using quarrow2::server::TypeInfoFor;
+
+HRESULT quarrow2::store::DispatchGetTypeInfo(REFIID iid, LCID lcid, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_POINTER;
     *ppTInfo = nullptr;
     ITypeInfo* info = nullptr;
-    HRESULT hr = holder.Load(lcid, &info);
+    HRESULT hr = TypeInfoFor(iid).Load(lcid, &info);
     if (FAILED(hr)) return hr;
     info->AddRef();
     *ppTInfo = info;
     return S_OK;
 }
 
-HRESULT DispatchGetIDsOfNames(TypeInfoHolder& holder, LPOLESTR* names, UINT count, LCID lcid,
-                              DISPID* ids) {
+HRESULT quarrow2::store::DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                               DISPID* ids) {
     // Missing arguments are refused before the type information is loaded, so that the
     // answer is E_POINTER also where it cannot be.
     if (count > 0 && (!names || !ids)) return E_POINTER;
+    auto& holder = TypeInfoFor(iid);
     ITypeInfo* info = nullptr;
     HRESULT hr = holder.Load(lcid, &info);
     if (FAILED(hr)) return hr;
@@ -163,13 +169,11 @@ HRESULT DispatchGetIDsOfNames(TypeInfoHolder& holder, LPOLESTR* names, UINT coun
     return S_OK;
 }
 
-HRESULT DispatchInvoke(TypeInfoHolder& holder, IDispatch* instance, DISPID member, LCID lcid,
-                       WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
-                       UINT* argErr) {
+HRESULT quarrow2::store::DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, LCID lcid,
+                                        WORD flags, DISPPARAMS* params, VARIANT* result,
+                                        EXCEPINFO* excepInfo, UINT* argErr) {
     ITypeInfo* info = nullptr;
-    HRESULT hr = holder.Load(lcid, &info);
+    HRESULT hr = TypeInfoFor(iid).Load(lcid, &info);
     if (FAILED(hr)) return hr;
     return info->Invoke(instance, member, flags, params, result, excepInfo, argErr);
 }
-
-}  // namespace quarrow2::server

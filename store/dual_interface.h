@@ -4,9 +4,9 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "server/type_info_holder.h"
+#include "store/type_information.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 template <class Interface, const IID& InterfaceId>
 class DualInterface : public Interface {
@@ -18,20 +18,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT /*iTInfo*/, LCID lcid,
                                           ITypeInfo** ppTInfo) override {
-        return server::DispatchGetTypeInfo(server::TypeInfoFor(InterfaceId), lcid, ppTInfo);
+        return DispatchGetTypeInfo(InterfaceId, lcid, ppTInfo);
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames,
                                             LCID lcid, DISPID* rgDispId) override {
-        return server::DispatchGetIDsOfNames(server::TypeInfoFor(InterfaceId), rgszNames, cNames,
-                                             lcid, rgDispId);
+        return DispatchGetIDsOfNames(InterfaceId, rgszNames, cNames, lcid, rgDispId);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
                                      DISPPARAMS* pDispParams, VARIANT* pVarResult,
                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-        return server::DispatchInvoke(server::TypeInfoFor(InterfaceId),
-                                      static_cast<Interface*>(this), dispIdMember, lcid, wFlags,
-                                      pDispParams, pVarResult, pExcepInfo, puArgErr);
+        return DispatchInvoke(InterfaceId, static_cast<Interface*>(this), dispIdMember, lcid,
+                              wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     }
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace quarrow2 {
+namespace quarrow2::store {
 namespace {
 
 HRESULT InstallRichError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
@@ -63,4 +63,4 @@ HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFII
     }
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

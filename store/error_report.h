@@ -5,7 +5,7 @@
 #include "platform/owners.h"
 #include "platform/platform.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 // Installs the rich error for the calling thread and returns `status`. Never fails outward:
 // whatever cannot be built is left out of the error.
@@ -34,4 +34,4 @@ private:
     DWORD saved_;
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

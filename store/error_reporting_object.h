@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "store/dual_interface.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 template <class Derived, class Interface, const IID& InterfaceId>
 class ErrorReportingObject
@@ -23,4 +23,4 @@ public:
     }
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

@@ -2,13 +2,12 @@
 
 #include <new>
 
-#include "discovery/file_properties.h"
 #include "store/error_report.h"
 #include "store/stream_open.h"
 #include "store/type_names.h"
 #include "store/volume_probe.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 namespace {
 
 const OLECHAR kForbiddenType[] = OLESTR("Access to this data type forbidden.");
@@ -91,20 +90,6 @@ HRESULT File::get_Exists(VARIANT_BOOL* outTruth) {
     return S_OK;
 }
 
-HRESULT File::get_Length(LONG* pVal) {
-    if (!pVal) return E_POINTER;
-    if (!HasPath()) {
-        const HRESULT hr = Report(kNoPath);
-        *pVal = 0;
-        return hr;
-    }
-    return discovery::FileLength(path_.get(), pVal);
-}
+HRESULT File::ReportNoPath() { return Report(kNoPath); }
 
-HRESULT File::get_Types(IStrings** pVal) {
-    if (!pVal) return E_POINTER;
-    if (!HasPath()) return Report(kNoPath);
-    return discovery::FileTypes(path_.get(), supportsStreams_, pVal);
-}
-
-}  // namespace quarrow2
+}  // namespace quarrow2::store

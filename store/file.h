@@ -4,9 +4,9 @@
 #include "platform/owners.h"
 #include "quarrow2/quarrow2.h"
 #include "store/error_reporting_object.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 // Holds a path and the snapshot of whether its volume supports named streams; holds no
 // handle and no item. Meant for one thread at a time: SetFile and Close replace the path
@@ -23,6 +23,7 @@ public:
     HRESULT STDMETHODCALLTYPE Add(BSTR inType, IMetaData** outMD) override;
     HRESULT STDMETHODCALLTYPE get_Supported(VARIANT_BOOL* outTruth) override;
     HRESULT STDMETHODCALLTYPE get_Exists(VARIANT_BOOL* outTruth) override;
+    // Length and Types are the stream walk's: discovery/file_properties.cpp defines them.
     HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) override;
     HRESULT STDMETHODCALLTYPE get_Types(IStrings** pVal) override;
 
@@ -33,10 +34,12 @@ private:
     // The stored path as a terminated string, never null.
     const WCHAR* PathOrEmpty() const;
     HRESULT OpenOrAdd(BSTR inType, bool create, IMetaData** outMD);
+    // Reports "No file path assigned." as File's rich error; E_FAIL.
+    static HRESULT ReportNoPath();
 
-    server::ModuleLock moduleLock_;
+    ModuleLock moduleLock_;
     UniqueBstr path_;
     VARIANT_BOOL supportsStreams_ = VARIANT_FALSE;
 };
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

@@ -6,7 +6,7 @@
 #include "platform/com_object.h"
 #include "store/type_names.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 namespace {
 
 // Hands the open stream to a new item. The handle is closed on every failure.
@@ -14,7 +14,7 @@ HRESULT WrapInItem(UniqueHandle handle, const WString& streamPath, const WCHAR* 
                    bool newlyCreated, IMetaData** out) {
     // Until the query below hands a reference out, this one owns the item: on a failure the
     // item goes, and its handle with it.
-    ComPtr<MetaData> item = New<MetaData>();
+    ComPtr<items::MetaData> item = New<items::MetaData>();
     if (!item) {
         // The caller reports the last error; the open's own code would mislead there.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -68,4 +68,4 @@ HRESULT OpenItem(const WCHAR* filePath, const WCHAR* type, bool create, IMetaDat
     }
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

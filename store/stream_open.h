@@ -4,7 +4,7 @@
 #include "platform/owners.h"
 #include "quarrow2/quarrow2.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 // Opens the stream for reading and writing, sharing it with readers only; when that is
 // refused, opens it for reading alone. With `create`, a missing stream (and file) is made
@@ -18,4 +18,4 @@ UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated
 // failure code and the thread's last error is the reason the open failed.
 HRESULT OpenItem(const WCHAR* filePath, const WCHAR* type, bool create, IMetaData** out);
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

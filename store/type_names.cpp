@@ -1,6 +1,6 @@
 #include "store/type_names.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 namespace {
 
 // The names of the file's main stream itself. The leading-colon rule below covers the last
@@ -60,4 +60,4 @@ WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type) {
     return path;
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

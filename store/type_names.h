@@ -3,7 +3,7 @@
 
 #include "platform/owners.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 // True for a type name that must never be opened as an item: names that would reach the
 // file's main stream ("$DATA", the empty name, and every name that starts with a colon,
@@ -22,4 +22,4 @@ bool CanNameAStream(const WCHAR* type);
 // their first zero unit; null counts as empty. Throws std::bad_alloc.
 WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type);
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

@@ -1,6 +1,6 @@
 #include "store/volume_probe.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 namespace {
 
 // A root never runs longer than this, so that the backslash and terminator always fit.
@@ -39,4 +39,4 @@ DWORD ProbeVolume(const WCHAR* path) {
     return flags & FILE_NAMED_STREAMS;
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

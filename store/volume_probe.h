@@ -3,7 +3,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2 {
+namespace quarrow2::store {
 
 // Room for a volume root; a root has at most 245 units before its terminator.
 constexpr size_t kVolumeRootCapacity = 260;
@@ -18,4 +18,4 @@ void GetVolumeRoot(const WCHAR* path, WCHAR (&root)[kVolumeRootCapacity]);
 // that cannot be queried reads as one without named streams.
 DWORD ProbeVolume(const WCHAR* path);
 
-}  // namespace quarrow2
+}  // namespace quarrow2::store

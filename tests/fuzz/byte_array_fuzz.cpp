@@ -10,6 +10,7 @@
 #include "items/byte_array.h"
 
 using namespace quarrow2;
+using namespace quarrow2::items;
 
 constexpr VARTYPE kElementTypes[] = {VT_UI1,   VT_I1,      VT_I2,      VT_UI2,    VT_I4,
                                      VT_UI4,   VT_R8,      VT_CY,      VT_BSTR,   VT_BOOL,

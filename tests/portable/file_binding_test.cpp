@@ -7,6 +7,8 @@
 #include "store/volume_probe.h"
 
 namespace quarrow2::test {
+using store::GetVolumeRoot;
+using store::kVolumeRootCapacity;
 namespace {
 
 const char kForbidden[] = "Access to this data type forbidden.";

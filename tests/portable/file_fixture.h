@@ -7,6 +7,7 @@
 #include "support/test_support.h"
 
 namespace quarrow2::test {
+using store::File;
 
 // A File handed out with one reference, as a client gets it.
 inline ComPtr<IFile> NewFile() {

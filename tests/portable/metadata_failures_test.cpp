@@ -3,6 +3,7 @@
 #include "metadata_fixture.h"
 
 namespace quarrow2::test::metadata {
+using items::MetaData;
 namespace {
 
 // An item without a handle: the reports name whatever error the thread last recorded.
@@ -38,17 +39,17 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
 // the end of an object never handed out.
 TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStreamAndHoldTheLibrary) {
     ItemFile file;
-    const LONG before = server::ModuleLockCount();
+    const LONG before = store::ModuleLockCount();
     const auto streamIsFree = [&] { return UniqueHandle(file.OpenStream()).valid(); };
     ComPtr<MetaData> made = New<MetaData>();
     ASSERT_TRUE(made);
-    EXPECT_EQ(server::ModuleLockCount(), before + 1);
+    EXPECT_EQ(store::ModuleLockCount(), before + 1);
     made->Attach(file.OpenStream(), file.streamPath().c_str(), OLESTR("T"));
     made.reset();
     EXPECT_TRUE(streamIsFree());
     ComPtr<IMetaData> item = file.Item();
     item.reset();
-    EXPECT_EQ(server::ModuleLockCount(), before);
+    EXPECT_EQ(store::ModuleLockCount(), before);
     EXPECT_TRUE(streamIsFree());
 
     item = file.Item();

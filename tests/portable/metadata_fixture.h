@@ -9,6 +9,7 @@
 
 // A namespace of its own: other suites linked into the same programs have helpers so named.
 namespace quarrow2::test::metadata {
+using items::MetaData;
 
 using test::PutText;
 

@@ -4,6 +4,8 @@
 #include "metadata_fixture.h"
 
 namespace quarrow2::test::metadata {
+using items::ByteArrayAccess;
+using items::PtrToVARIANT;
 namespace {
 
 TEST(MetaDataStoredForm, TextAndBytesViewTheStoredValueEmptyIsTheMarkerOnlyByteArraysPut) {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "quarrow2/quarrow2.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 #include "support/test_support.h"
 
 namespace quarrow2::test {
@@ -32,9 +32,9 @@ inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
 class ServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(server::ModuleLockCount(), 0) << "objects of an earlier test are still alive";
+        ASSERT_EQ(store::ModuleLockCount(), 0) << "objects of an earlier test are still alive";
     }
-    void TearDown() override { EXPECT_EQ(server::ModuleLockCount(), 0) << "an object leaked"; }
+    void TearDown() override { EXPECT_EQ(store::ModuleLockCount(), 0) << "an object leaked"; }
 };
 
 }  // namespace quarrow2::test

@@ -7,6 +7,7 @@
 #include "server_fixture.h"
 
 namespace quarrow2::test {
+using items::MetaData;
 namespace {
 
 using Results = std::vector<HRESULT>;
@@ -131,7 +132,7 @@ TEST_F(ClassObjectTest, OnlyFileHasOneCachedClassObjectThatMakesNewFiles) {
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, a.out_void()), S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, b.out_void()), S_OK);
     EXPECT_NE(a.get(), b.get());
-    EXPECT_EQ(server::ModuleLockCount(), 3) << "two Files and the class object";
+    EXPECT_EQ(store::ModuleLockCount(), 3) << "two Files and the class object";
     a.reset();
     b.reset();
     EXPECT_EQ(Results({factory->LockServer(TRUE), factory->LockServer(TRUE)}), Results(2, S_OK));

@@ -186,7 +186,7 @@ TEST(StreamWalkComposed, SizesAddUpModulo2To32AndSkipsUseTheFull64Bits) {
 // Real files with items: tests/posix/file_items_test.cpp and the NTFS suite. Under
 // Wine a stream is a file of its own, and nothing is found.
 TEST(StreamWalkFile, NothingToWalkGivesNothing) {
-    const LONG start = server::ModuleLockCount();
+    const LONG start = store::ModuleLockCount();
     TempDir dir;
     MakeFile(dir / "report.doc", "contents that are never read");
     const WString file = PathW(dir / "report.doc");
@@ -196,7 +196,7 @@ TEST(StreamWalkFile, NothingToWalkGivesNothing) {
     }
     EXPECT_EQ(discovery::FileTypes(file.c_str(), VARIANT_TRUE, nullptr), E_POINTER);
     EXPECT_EQ(discovery::FileLength(file.c_str(), nullptr), E_POINTER);
-    EXPECT_EQ(server::ModuleLockCount(), start) << "every collection made here was freed";
+    EXPECT_EQ(store::ModuleLockCount(), start) << "every collection made here was freed";
 }
 
 }  // namespace

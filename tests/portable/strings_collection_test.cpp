@@ -106,14 +106,14 @@ TEST(StringsCollection, NextFetchesWhatIsLeftAndSkipAndResetMove) {
 // A clone walks on from the same place independently; every live collection and enumerator
 // holds the library, also once the client released the collection and while threads read.
 TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) {
-    const LONG start = server::ModuleLockCount();
+    const LONG start = store::ModuleLockCount();
     ComPtr<IStrings> strings = MakeStrings({"Author", "Keywords", "Title"});
     ComPtr<IEnumVARIANT> walk = EnumeratorOf(strings.get());
     ASSERT_TRUE(walk);
     EXPECT_EQ(NextText(walk.get()), "Author,+ ");
     ComPtr<IEnumVARIANT> clone, late;
     ASSERT_EQ(walk->Clone(clone.out()), S_OK);
-    EXPECT_EQ(server::ModuleLockCount(), start + 3);
+    EXPECT_EQ(store::ModuleLockCount(), start + 3);
     EXPECT_NE(clone.get(), walk.get());
     EXPECT_EQ(walk->Clone(nullptr), E_POINTER);
 
@@ -128,14 +128,14 @@ TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) 
     EXPECT_EQ(NextText(late.get()), "- ");
     late.reset();
     walk.reset();
-    EXPECT_EQ(server::ModuleLockCount(), start + 2) << "the clone keeps its collection alive";
+    EXPECT_EQ(store::ModuleLockCount(), start + 2) << "the clone keeps its collection alive";
     EXPECT_EQ(NextText(clone.get()), "Keywords,+ ");
     clone.reset();
-    EXPECT_EQ(server::ModuleLockCount(), start);
+    EXPECT_EQ(store::ModuleLockCount(), start);
 
     // A collection destroyed by its maker before any reference went out gives its lock back.
     New<discovery::Strings>();
-    EXPECT_EQ(server::ModuleLockCount(), start);
+    EXPECT_EQ(store::ModuleLockCount(), start);
 
     strings = MakeStrings({"Author", "Keywords", "Title"});
     std::vector<std::thread> readers;
@@ -151,9 +151,9 @@ TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) 
         });
     for (std::thread& reader : readers) reader.join();
     EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(server::ModuleLockCount(), start + 1);
+    EXPECT_EQ(store::ModuleLockCount(), start + 1);
     strings.reset();
-    EXPECT_EQ(server::ModuleLockCount(), start);
+    EXPECT_EQ(store::ModuleLockCount(), start);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "platform_fixture.h"
-#include "server/module_lock.h"
+#include "store/module_lock.h"
 #include "portable/file_fixture.h"
 #include "portable/file_properties_fixture.h"
 
@@ -165,7 +165,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsInListOrderWithTheirTotal) {
     const auto file = dir / "report.doc";
     const WString path = PathW(file);
     MakeFile(file, std::string(1024 * 1024, 'M'));
-    const LONG locks = server::ModuleLockCount();
+    const LONG locks = store::ModuleLockCount();
 
     // Items as setfattr makes them: the empty-value marker counts 32 bytes, nothing 0.
     if (!SetUserAttribute(file, "Author", Bytes(10, 'j')))
@@ -190,7 +190,7 @@ TEST(DiscoveryRealFiles, ItemsOfOtherProgramsInListOrderWithTheirTotal) {
         EXPECT_EQ(TypesOf(path), std::vector<std::string>{});
         EXPECT_EQ(LengthOf(path), 0);
     }
-    EXPECT_EQ(server::ModuleLockCount(), locks);
+    EXPECT_EQ(store::ModuleLockCount(), locks);
 
     FileWatch watch(file, IN_ACCESS);
     if (!watch.ok()) GTEST_SKIP() << "inotify is not available";

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::server {
+namespace quarrow2::store {
 
 void LockModule();
 void UnlockModule();
@@ -19,4 +19,4 @@ public:
     ~ModuleLock() { UnlockModule(); }
 };
 
-}  // namespace quarrow2::server
+}  // namespace quarrow2::store

@@ -1,0 +1,20 @@
+// Late binding for the three dual interfaces: IDispatch's type-information members, answered
+// through the type information that every object of a class shares. Declared here with the
+// rest of the plumbing a class is built from; defined by server/type_info_holder.cpp, which
+// loads the type information from the registered type library on the first late-bound call
+// that succeeds and keeps it until the library stops.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace quarrow2::store {
+
+// `iid` is IID_IFile, IID_IMetaData or IID_IStrings; any other identifier has no type
+// information, and the load's failure is the answer.
+HRESULT DispatchGetTypeInfo(REFIID iid, LCID lcid, ITypeInfo** ppTInfo);
+HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
+// Calls `member` of `instance`, the object's dual interface `iid`.
+HRESULT DispatchInvoke(REFIID iid, IDispatch* instance, DISPID member, LCID lcid, WORD flags,
+                       DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
+
+}  // namespace quarrow2::store
