@@ -71,7 +71,7 @@ endif()
 # native release build.
 if(NOT WIN32 AND NOT QUARROW2_SANITIZE)
   find_program(QUARROW2_PYTHON3_FOR_CHECKS python3 NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-  foreach(check includes format)
+  foreach(check includes map format)
     add_test(NAME ${QUARROW2_TEST_PREFIX}structure.${check}
              COMMAND ${QUARROW2_PYTHON3_FOR_CHECKS} ${PROJECT_SOURCE_DIR}/tests/structure/check_tree.py
                      ${check} ${PROJECT_SOURCE_DIR})

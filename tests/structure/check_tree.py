@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Checks of the tree's sources. `includes`: fails, naming file and include, on an #include "..."
-of the library that leaves the platform layer for the library above it, joins folders ALLOWED
-does not list, or closes a cycle. `format`: fails, naming each, on any C++ file clang-format
-would change; 77 (skipped) without clang-format. Usage: check_tree.py includes|format ROOT"""
+that leaves the platform layer for the library above it, joins folders LAYERS does not list,
+is not rooted at the repository, or closes a cycle; and on an edge LAYERS lists that no include
+uses. `map`: fails when the README's Architecture picture or folder list differs from LAYERS,
+or a file opens another namespace than its folder's. `format`: fails, naming each, on any C++
+file clang-format would change; 77 (skipped) without clang-format. `picture` prints the picture
+LAYERS draws. Usage: check_tree.py includes|map|format|picture ROOT"""
 import graphlib
 import os
 import pathlib
@@ -11,34 +14,54 @@ import shutil
 import subprocess
 import sys
 
-# Bottom first: the public interface, the platform layer, then the four subsystems.
+# The map of the tree, in the order it builds up: folder, what it is, and what it may include
+# beyond its own folder and include/ (library folders above platform/ also platform/), each
+# with the reason. A folder or one file may be named. The README's picture is drawn from this.
+LAYERS = [
+    ("include", "the public interface: interfaces, identifiers, runtime, client helpers",
+     {}),
+    ("platform", "the system behind platform.h; posix/ emulates it on Linux", {}),
+    ("store", "File, stream naming and opening, error reporting, every class's plumbing",
+     {"items": "File's Open and Add hand out MetaData items"}),
+    ("items", "the MetaData item and the byte-array conversions",
+     {"store": "items report rich errors as File does, on the shared plumbing"}),
+    ("discovery", "the stream walk, File's Length and Types, the Strings collection",
+     {"store": "File's Length and Types are the walk's; Strings uses the plumbing"}),
+    ("server", "entry points, class table, class object, type information, registration",
+     {"store": "the class object makes Files; the lock count decides unloading"}),
+    ("tools", "the quarrow2 command-line tool", {}),
+    ("bench", "benchmarks of the library beside the bare system calls",
+     {"platform/posix/files/unique_fd.h": "the system-call baselines own their descriptors"}),
+    ("examples", "the C++, VBScript and Python examples of the README", {}),
+    ("python", "the Python module: extension/ the compiled part, quarrow2/ the package", {}),
+]
+ALLOWED = {folder: set(edges) for folder, _, edges in LAYERS}
 LIBRARY = ["include", "platform", "store", "items", "discovery", "server"]
 # Clients of the public interface alone: each includes its own folder and include/ only.
-CLIENTS = ["tools", "bench", "examples", "python"]
+CLIENTS = [folder for folder, _, _ in LAYERS if folder not in LIBRARY]
 FORMATTED = LIBRARY + CLIENTS + ["tests"]
-# Beyond include/ and platform/ (the latter for all but include/), folder -> what it may
-# include (a folder, or one file). Every live object holds a count of the library lock.
-LOCK = "server/module_lock.h"
-ALLOWED = {"include": set(), "platform": set(),
-           # File and stream opening hand out items; File's Types and Length are the walk's;
-           # late-bound calls go through the type information.
-           "store": {"items", "discovery/file_properties.h", LOCK, "server/type_info_holder.h"},
-           # Items report rich errors as File does; Strings shares the dual-interface plumbing.
-           "items": {"store", LOCK}, "discovery": {"store", LOCK},
-           "server": {"store", "items", "discovery"},  # the server answers for every class
-           # The raw system-call side of the benchmarks owns its descriptors as the library does.
-           "bench": {"platform/posix/files/unique_fd.h"}}
+# The namespace of quarrow2 each folder's files open (or one nested in it). Pending rows are checked
+# once their folder has moved to its namespace.
+NAMESPACES = {"store": "quarrow2::store", "items": "quarrow2::items",
+              "discovery": "quarrow2::discovery", "server": "quarrow2::server",
+              "platform": "quarrow2::platform", "tools": "quarrow2::tool"}
+NAMESPACES_PENDING = {"platform"}
+# Defines the runtime's class lookup, which the platform layer declares.
+NAMESPACE_EXCEPTIONS = {"server/class_lookup_posix.cpp": "quarrow2::posix"}
+# Folders whose includes are still found beside the including file, not from the root.
+ROOTED_PENDING = {"tools", "python"}
 GENERATED = {"resource_ids.h"}  # made by cmake/Identifiers.cmake in the build's include folder
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
 def resolve(root, including, name):
-    """The include's path from the root, as the build's include folders find it."""
-    candidates = (os.path.normpath(os.path.join(base, name))
-                  for base in (os.path.dirname(including), "", "include"))
-    return next((path for path in candidates if os.path.isfile(os.path.join(root, path))), None)
-
-
+    """The include's path from the root, as the build's include folders find it, and whether
+    it was found from the root (or include/) rather than beside the including file."""
+    for base in ("", "include", os.path.dirname(including)):
+        path = os.path.normpath(os.path.join(base, name))
+        if os.path.isfile(os.path.join(root, path)):
+            return path, base != os.path.dirname(including)
+    return None, False
 
 
 def sources(root, folders):
@@ -48,31 +71,77 @@ def sources(root, folders):
 
 
 def check_includes(root):
-    problems, graph = [], {}
+    problems, graph, used = [], {}, set()
     for source in sources(root, LIBRARY + CLIENTS):
         here = source.split("/")[0]
         below = ("include",) if here in CLIENTS + ["include"] else ("include", "platform")
         allowed = ALLOWED.get(here, set())
         for name in INCLUDE.findall(pathlib.Path(root, source).read_text(encoding="utf-8")):
-            target = resolve(root, source, name)
+            target, rooted = resolve(root, source, name)
             if target is None:
                 if name not in GENERATED:
                     problems.append(f'{source}: #include "{name}" names no file of the library')
                 continue
             graph.setdefault(source, set()).add(target)
             there = target.split("/")[0]
+            used.update({(here, there), (here, target)})
+            if not rooted and here not in ROOTED_PENDING:
+                problems.append(f'{source}: #include "{name}": name it from the repository, '
+                                f'"{target}"')
             if here == "platform" and there not in ("platform", "include"):
                 problems.append(f'{source}: #include "{name}": the platform layer includes '
                                 f"nothing of the library built on it")
             elif there != here and there not in below and there not in allowed \
                     and target not in allowed:
                 problems.append(f'{source}: #include "{name}": {here}/ may not include {there}/ '
-                                f"(allowed edges: ALLOWED in {os.path.relpath(__file__, root)})")
+                                f"(allowed edges: LAYERS in {os.path.relpath(__file__, root)})")
+    problems += [f"{here}/ -> {there}: listed in LAYERS, but no include uses it"
+                 for here, edges in ALLOWED.items() for there in sorted(edges)
+                 if (here, there) not in used]
     try:
         graphlib.TopologicalSorter(graph).prepare()
     except graphlib.CycleError as error:
         problems.append("include cycle: " + " -> ".join(reversed(error.args[1])))
     print("\n".join(problems) or f"{len(graph)} files, their includes follow the allowed edges")
+    return 1 if problems else 0
+
+
+def picture():
+    """The README's Architecture picture: LAYERS, drawn one folder to a line with its edges."""
+    lines = ["Each folder includes its own files and include/quarrow2/, those from store/ up",
+             "also platform/; beyond that only what an arrow (\"includes\") shows, and why.", ""]
+    for folder, role, edges in LAYERS:
+        name = "include/quarrow2/" if folder == "include" else folder + "/"
+        lines.append(f"{name:<19}{role}")
+        for there, why in sorted(edges.items()):
+            arrow = f"  -> {there}{'' if '.' in there else '/'}"
+            lines += [f"{arrow:<19}{why}"] if len(arrow) < 19 else [arrow, f"{'':<19}{why}"]
+    return lines
+
+
+def check_map(root):
+    problems = []
+    readme = pathlib.Path(root, "README.md").read_text(encoding="utf-8")
+    section = readme.split("\n## Architecture\n", 1)[1].split("\n## ", 1)[0]
+    drawn = section.split("```\n", 2)[1].rstrip("\n").split("\n")
+    if drawn != picture():
+        problems.append("README.md: the Architecture picture is not the one LAYERS draws; "
+                        f"{os.path.relpath(__file__, root)} picture prints it")
+    listed = [name.rstrip("/").split("/")[0]
+              for name in re.findall(r"^- `([\w/]+)`", section, re.MULTILINE)]
+    order = [folder for folder, _, _ in LAYERS]
+    if [name for name in listed if name in order] != order:
+        problems.append("README.md: the Architecture folder list names, one bullet each, "
+                        f"{', '.join(order)} in this order")
+    opens = re.compile(r"^\s*namespace\s+([\w:]+)\s*\{", re.MULTILINE)
+    for source in sources(root, [folder for folder in NAMESPACES
+                                 if folder not in NAMESPACES_PENDING]):
+        own = NAMESPACE_EXCEPTIONS.get(source, NAMESPACES[source.split("/")[0]])
+        for name in opens.findall(pathlib.Path(root, source).read_text(encoding="utf-8")):
+            if name.split("::")[0] == "quarrow2" and name != own \
+                    and not name.startswith(own + "::"):
+                problems.append(f"{source}: namespace {name}: this folder's files open {own}")
+    print("\n".join(problems) or "the README's map is LAYERS; each folder has its namespace")
     return 1 if problems else 0
 
 
@@ -90,5 +159,7 @@ def check_format(root):
 
 
 if __name__ == "__main__":
-    sys.exit({"includes": check_includes, "format": check_format}[sys.argv[1]](
+    if sys.argv[1] == "picture":
+        sys.exit(print("\n".join(picture())))
+    sys.exit({"includes": check_includes, "map": check_map, "format": check_format}[sys.argv[1]](
         os.path.abspath(sys.argv[2])))
