@@ -3,6 +3,7 @@
 add_executable(hello_metadata ${PROJECT_SOURCE_DIR}/examples/hello_metadata.cpp)
 quarrow2_strict_warnings(hello_metadata)
 target_link_libraries(hello_metadata PRIVATE quarrow2)
+quarrow2_client_includes(hello_metadata examples)
 
 if(QUARROW2_BUILD_TESTS)
   set(example_file ${CMAKE_BINARY_DIR}/examples-scratch/hello.txt)

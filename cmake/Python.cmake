@@ -17,6 +17,7 @@ pybind11_add_module(quarrow2_python MODULE
   ${PROJECT_SOURCE_DIR}/python/extension/values.cpp)
 quarrow2_strict_warnings(quarrow2_python)
 target_link_libraries(quarrow2_python PRIVATE quarrow2)
+quarrow2_client_includes(quarrow2_python python)
 set_target_properties(quarrow2_python PROPERTIES OUTPUT_NAME _quarrow2
                       LIBRARY_OUTPUT_DIRECTORY ${QUARROW2_PYTHON_PACKAGE})
 

@@ -43,6 +43,7 @@ add_executable(quarrow2_tool ${QUARROW2_TOOL_SOURCES})
 quarrow2_strict_warnings(quarrow2_tool)
 set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
 target_link_libraries(quarrow2_tool PRIVATE quarrow2_utfcpp)
+quarrow2_client_includes(quarrow2_tool tools)
 target_compile_definitions(quarrow2_tool PRIVATE QUARROW2_VERSION="${PROJECT_VERSION}")
 
 if(WIN32)

@@ -1,6 +1,6 @@
-// The Length and Types properties of a File, once the File has checked its out-argument and
-// that a path is bound. Neither reports a rich error: a file that cannot be walked simply
-// has no items.
+// The Length and Types properties of a File, from its path (file_properties.cpp also
+// defines File's two members, which check that a path is bound first). Neither reports a
+// rich error: a file that cannot be walked simply has no items.
 #pragma once
 
 #include "platform/platform.h"

@@ -1,3 +1,5 @@
+// The type information behind late binding (store/type_information.h): one holder per dual
+// interface, shared by every object of its class.
 #include "store/type_information.h"
 
 #include <atomic>

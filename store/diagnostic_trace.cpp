@@ -5,7 +5,6 @@
 namespace quarrow2::store {
 
 void DiagnosticTrace(const char* text, int /*level*/) {
-    // A debugger shows every level; there is no filter of our own to configure.
     if (text) OutputDebugStringA(text);
 }
 

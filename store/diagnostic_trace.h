@@ -4,7 +4,8 @@
 
 namespace quarrow2::store {
 
-// Level 1 is the most severe; higher levels are finer detail.
+// `level` ranks the text for whoever reads the call (1 the most severe, higher finer detail);
+// every level reaches the debug output alike, as there is no filter to set.
 void DiagnosticTrace(const char* text, int level);
 
 }  // namespace quarrow2::store
