@@ -1,10 +1,10 @@
-#include "library_objects.h"
+#include "python/extension/library_objects.h"
 
 #include <cstdio>
 #include <optional>
 #include <vector>
 
-#include "values.h"
+#include "python/extension/values.h"
 
 namespace quarrow2::python {
 namespace {

@@ -3,8 +3,8 @@
 // Windows server runs unchanged. The package quarrow2 adds the Pythonic layer on top.
 #include <pybind11/pybind11.h>
 
-#include "library_objects.h"
-#include "values.h"
+#include "python/extension/library_objects.h"
+#include "python/extension/values.h"
 
 namespace py = pybind11;
 using quarrow2::python::File;

@@ -1,4 +1,4 @@
-#include "values.h"
+#include "python/extension/values.h"
 
 #include <cstring>
 #include <new>

@@ -49,7 +49,7 @@ NAMESPACES_PENDING = {"platform"}
 # Defines the runtime's class lookup, which the platform layer declares.
 NAMESPACE_EXCEPTIONS = {"server/class_lookup_posix.cpp": "quarrow2::posix"}
 # Folders whose includes are still found beside the including file, not from the root.
-ROOTED_PENDING = {"tools", "python"}
+ROOTED_PENDING = {"tools"}
 GENERATED = {"resource_ids.h"}  # made by cmake/Identifiers.cmake in the build's include folder
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
