@@ -58,7 +58,6 @@
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
@@ -121,7 +120,6 @@ BOOL BackupSeek(HANDLE hFile, DWORD dwLowBytesToSeek, DWORD dwHighBytesToSeek,
 // System messages.
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      LPWSTR lpBuffer, DWORD nSize, void* Arguments);
-HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Synchronisation.
@@ -138,6 +136,3 @@ LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG 
 void OutputDebugStringA(LPCSTR lpOutputString);
 
 }  // extern "C"
-
-#define LMEM_FIXED 0x0000
-#define LMEM_ZEROINIT 0x0040

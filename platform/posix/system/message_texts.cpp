@@ -33,7 +33,6 @@ const SystemMessage kMessages[] = {
     {ERROR_FILE_EXISTS, OLESTR("The file exists.\r\n")},
     {ERROR_INVALID_PARAMETER, OLESTR("The parameter is incorrect.\r\n")},
     {ERROR_DISK_FULL, OLESTR("There is not enough space on the disk.\r\n")},
-    {ERROR_INSUFFICIENT_BUFFER, OLESTR("The data area passed to a system call is too small.\r\n")},
     {ERROR_INVALID_NAME,
      OLESTR("The filename, directory name, or volume label syntax is incorrect.\r\n")},
     {ERROR_NEGATIVE_SEEK,
