@@ -40,8 +40,6 @@ set(QUARROW2_POSIX_RUNTIME_SOURCES
   platform/posix/runtime/error_info.cpp
   platform/posix/runtime/guids.cpp
   platform/posix/runtime/safearray.cpp
-  platform/posix/runtime/safearray_elements.cpp
-  platform/posix/runtime/safearray_layout.cpp
   platform/posix/runtime/type_library.cpp
   platform/posix/runtime/variant.cpp)
 set(QUARROW2_POSIX_FILES_SOURCES

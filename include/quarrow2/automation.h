@@ -215,9 +215,7 @@ QUARROW2_API extern const IID IID_IEnumVARIANT;
 QUARROW2_API extern const IID IID_IErrorInfo;
 QUARROW2_API extern const IID IID_ICreateErrorInfo;
 QUARROW2_API extern const IID IID_ISupportErrorInfo;
-QUARROW2_API extern const IID IID_ITypeInfo;
 QUARROW2_API extern const IID IID_ITypeInfo2;
-QUARROW2_API extern const IID IID_ITypeLib;
 }
 
 // ---- Automation data -----------------------------------------------------------------
@@ -285,15 +283,7 @@ typedef struct tagSAFEARRAY {
 #define FADF_AUTO 0x0001
 #define FADF_STATIC 0x0002
 #define FADF_EMBEDDED 0x0004
-#define FADF_FIXEDSIZE 0x0010
-#define FADF_RECORD 0x0020
-#define FADF_HAVEIID 0x0040
 #define FADF_HAVEVARTYPE 0x0080
-#define FADF_BSTR 0x0100
-#define FADF_UNKNOWN 0x0200
-#define FADF_DISPATCH 0x0400
-#define FADF_VARIANT 0x0800
-#define FADF_RESERVED 0xF008
 
 typedef struct tagVARIANT VARIANT;
 typedef VARIANT VARIANTARG;
@@ -699,8 +689,6 @@ struct ITypeInfo2 : public ITypeInfo {
 WINOLEAUTAPI_(BSTR) SysAllocString(const OLECHAR* psz);
 WINOLEAUTAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 WINOLEAUTAPI_(BSTR) SysAllocStringByteLen(LPCSTR psz, UINT len);
-WINOLEAUTAPI_(INT) SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
-WINOLEAUTAPI_(INT) SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 WINOLEAUTAPI_(void) SysFreeString(BSTR bstrString);
 WINOLEAUTAPI_(UINT) SysStringLen(BSTR pbstr);
 WINOLEAUTAPI_(UINT) SysStringByteLen(BSTR bstr);
@@ -710,24 +698,15 @@ WINOLEAUTAPI_(void) VariantInit(VARIANTARG* pvarg);
 WINOLEAUTAPI VariantClear(VARIANTARG* pvarg);
 WINOLEAUTAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 
-// Arrays.
+// Arrays: one dimension of bytes (VT_UI1) is the only kind made.
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
 WINOLEAUTAPI SafeArrayDestroy(SAFEARRAY* psa);
-WINOLEAUTAPI SafeArrayLock(SAFEARRAY* psa);
-WINOLEAUTAPI SafeArrayUnlock(SAFEARRAY* psa);
 WINOLEAUTAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 WINOLEAUTAPI SafeArrayUnaccessData(SAFEARRAY* psa);
 WINOLEAUTAPI_(UINT) SafeArrayGetDim(SAFEARRAY* psa);
-WINOLEAUTAPI_(UINT) SafeArrayGetElemsize(SAFEARRAY* psa);
 WINOLEAUTAPI SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 WINOLEAUTAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
-WINOLEAUTAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
-WINOLEAUTAPI SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew);
-WINOLEAUTAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
-WINOLEAUTAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
-WINOLEAUTAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
-WINOLEAUTAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 
 // Per-thread error information.
 WINOLEAUTAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
@@ -737,7 +716,6 @@ WINOLEAUTAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
 // Task memory, identifiers.
 WINOLEAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb);
 WINOLEAPI_(void) CoTaskMemFree(LPVOID pv);
-WINOLEAPI_(int) StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
 WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
 WINOLEAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
 
@@ -745,6 +723,5 @@ WINOLEAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
 // TYPE_E_LIBNOTREGISTERED and late-bound calls return that code.
 WINOLEAUTAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
                             ITypeLib** pptlib);
-WINOLEAUTAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
 
 #endif  // Linux

@@ -15,7 +15,6 @@
 #define DELETE 0x00010000
 #define GENERIC_READ 0x80000000
 #define GENERIC_WRITE 0x40000000
-#define GENERIC_EXECUTE 0x20000000
 #define GENERIC_ALL 0x10000000
 #define FILE_READ_DATA 0x0001
 #define FILE_WRITE_DATA 0x0002
@@ -34,8 +33,6 @@
 #define TRUNCATE_EXISTING 5
 
 // Attributes and flags.
-#define FILE_ATTRIBUTE_READONLY 0x00000001
-#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
@@ -48,40 +45,26 @@
 #define FILE_CASE_SENSITIVE_SEARCH 0x00000001
 #define FILE_CASE_PRESERVED_NAMES 0x00000002
 #define FILE_UNICODE_ON_DISK 0x00000004
-#define FILE_PERSISTENT_ACLS 0x00000008
 #define FILE_NAMED_STREAMS 0x00040000
 #define FILE_READ_ONLY_VOLUME 0x00080000
 
 // Backup stream kinds.
-#define BACKUP_INVALID 0x00000000
 #define BACKUP_DATA 0x00000001
-#define BACKUP_EA_DATA 0x00000002
 #define BACKUP_SECURITY_DATA 0x00000003
 #define BACKUP_ALTERNATE_DATA 0x00000004
-#define BACKUP_LINK 0x00000005
 #define STREAM_NORMAL_ATTRIBUTE 0x00000000
 
 // FormatMessage.
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_STRING 0x00000400
-#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 #define LANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
-#define SUBLANG_NEUTRAL 0x00
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
-// Code pages.
-
-typedef struct _SECURITY_ATTRIBUTES {
-    DWORD nLength;
-    LPVOID lpSecurityDescriptor;
-    BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
-
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+// Not offered: callers pass null (the file calls refuse an overlapped request).
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
 
 typedef struct _WIN32_STREAM_ID {
     DWORD dwStreamId;
@@ -89,7 +72,7 @@ typedef struct _WIN32_STREAM_ID {
     LARGE_INTEGER Size;
     DWORD dwStreamNameSize;
     WCHAR cStreamName[1];
-} WIN32_STREAM_ID, *LPWIN32_STREAM_ID;
+} WIN32_STREAM_ID;
 
 // A re-entrant lock. Opaque storage large enough for the POSIX mutex behind it.
 typedef struct _CRITICAL_SECTION {
@@ -137,7 +120,6 @@ BOOL BackupSeek(HANDLE hFile, DWORD dwLowBytesToSeek, DWORD dwHighBytesToSeek,
 // System messages.
 DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                      LPWSTR lpBuffer, DWORD nSize, void* Arguments);
-HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL LocalFree(HLOCAL hMem);
 
 // Synchronisation.
@@ -154,6 +136,3 @@ LONG InterlockedCompareExchange(LONG volatile* Destination, LONG Exchange, LONG 
 void OutputDebugStringA(LPCSTR lpOutputString);
 
 }  // extern "C"
-
-#define LMEM_FIXED 0x0000
-#define LMEM_ZEROINIT 0x0040

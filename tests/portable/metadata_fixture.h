@@ -58,11 +58,8 @@ inline void ExpectEmptyByteArray(HRESULT hr, const VARIANT& v) {
     EXPECT_EQ(bounds, "0..-1");
 }
 
-// Whether the array is free of access locks: only then can it be resized.
-inline bool ArrayIsUnlocked(SAFEARRAY* array) {
-    SAFEARRAYBOUND bound = {1, 0};
-    return SafeArrayRedim(array, &bound) == S_OK;
-}
+// Whether the array is free of access locks: only then can it be destroyed.
+inline bool ArrayIsUnlocked(SAFEARRAY* array) { return array->cLocks == 0; }
 
 // A call that failed with E_FAIL and left the thread the MetaData report of `message` and
 // `code` (the report is taken, and so cleared).

@@ -1,10 +1,9 @@
 // Automation strings with the Windows layout: a 32-bit byte length, the UTF-16 units, and
 // zero bytes after them. The pointer handed out is the first unit, so clients that read the
 // length prefix or rely on the terminator see what they would see on Windows.
-// Task memory, the other kind of block handed across the interface (ProgIDs, for instance),
-// is zeroed likewise: no caller ever sees memory it has not written.
+// Task memory, the other kind of block handed across the interface, is zeroed likewise: no
+// caller ever sees memory it has not written.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,9 +29,8 @@ ByteLength StoredByteLength(BSTR s) {
     return n;
 }
 
-// A zero-filled string of `bytes` bytes; null when the length is out of range or memory
-// runs out. Windows leaves the content of a string made without a source uninitialised;
-// this one never hands out memory it has not written.
+// A zero-filled string of `bytes` bytes (Windows leaves the content of a string made
+// without a source uninitialised); null when the length is out of range or memory runs out.
 BSTR AllocateZeroed(uint64_t bytes) {
     if (bytes > kMaxByteLength) return nullptr;
     const ByteLength length = static_cast<ByteLength>(bytes);
@@ -67,40 +65,6 @@ BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
 
 BSTR SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocateCopy(psz, len); }
 
-INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
-    if (!pbstr) return FALSE;
-    // The source may point into the string being replaced, so the new string is filled
-    // before the old one is freed. Without a source the old content is kept as far as it
-    // reaches, as Windows does by reallocating in place.
-    BSTR old = *pbstr;
-    BSTR fresh;
-    if (psz) {
-        fresh = AllocateCopy(psz, uint64_t{len} * sizeof(OLECHAR));
-    } else {
-        fresh = AllocateZeroed(uint64_t{len} * sizeof(OLECHAR));
-        if (fresh && old) {
-            const uint64_t keep = std::min<uint64_t>(StoredByteLength(old), uint64_t{len} * 2);
-            std::memcpy(fresh, old, static_cast<size_t>(keep));
-        }
-    }
-    if (!fresh) return FALSE;
-    SysFreeString(old);
-    *pbstr = fresh;
-    return TRUE;
-}
-
-INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
-    if (!pbstr) return FALSE;
-    if (!psz) {
-        SysFreeString(*pbstr);
-        *pbstr = nullptr;
-        return TRUE;
-    }
-    const size_t units = UnitsUpToZero(psz);
-    if (units > kMaxByteLength / sizeof(OLECHAR)) return FALSE;
-    return SysReAllocStringLen(pbstr, psz, static_cast<UINT>(units));
-}
-
 void SysFreeString(BSTR bstrString) {
     if (bstrString) std::free(BlockOf(bstrString));
 }
@@ -109,9 +73,8 @@ UINT SysStringLen(BSTR pbstr) { return pbstr ? StoredByteLength(pbstr) / sizeof(
 
 UINT SysStringByteLen(BSTR bstr) { return bstr ? StoredByteLength(bstr) : 0; }
 
-// Task memory: blocks that one side allocates and the other frees (ProgIDs, for instance).
-// Zeroed, so that no caller ever sees memory it has not written; a request for 0 bytes still
-// yields a block of its own, as on Windows.
+// Task memory: blocks that one side allocates and the other frees (ProgIDs, for instance). A
+// request for 0 bytes still yields a block of its own, as on Windows.
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::calloc(1, cb ? cb : 1); }
 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }

@@ -14,10 +14,6 @@ const IID IID_IClassFactory = {
     0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_IDispatch = {
     0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_ITypeInfo = {
-    0x00020401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_ITypeLib = {
-    0x00020402, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_IEnumVARIANT = {
     0x00020404, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_ITypeInfo2 = {
@@ -39,17 +35,6 @@ constexpr int kRegistryFormUnits = 38;  // without the terminator
 struct SpelledBytes {
     uint8_t bytes[16];
 };
-
-SpelledBytes Spell(REFGUID g) {
-    SpelledBytes s{};
-    for (int i = 0; i < 4; ++i) s.bytes[i] = static_cast<uint8_t>(g.Data1 >> (24 - 8 * i));
-    s.bytes[4] = static_cast<uint8_t>(g.Data2 >> 8);
-    s.bytes[5] = static_cast<uint8_t>(g.Data2);
-    s.bytes[6] = static_cast<uint8_t>(g.Data3 >> 8);
-    s.bytes[7] = static_cast<uint8_t>(g.Data3);
-    for (int i = 0; i < 8; ++i) s.bytes[8 + i] = g.Data4[i];
-    return s;
-}
 
 GUID Unspell(const SpelledBytes& s) {
     GUID g{};
@@ -92,27 +77,6 @@ bool ParseRegistryForm(LPCOLESTR text, GUID* out) {
 }
 
 }  // namespace
-
-int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
-    if (!lpsz || cchMax <= kRegistryFormUnits) return 0;
-    static const char kHex[] = "0123456789ABCDEF";
-    const SpelledBytes s = Spell(rguid);
-    int at = 0;
-    int next = 0;
-    lpsz[at++] = u'{';
-    while (at < kRegistryFormUnits - 1) {
-        if (IsDashPosition(at)) {
-            lpsz[at++] = u'-';
-            continue;
-        }
-        lpsz[at++] = static_cast<OLECHAR>(kHex[s.bytes[next] >> 4]);
-        lpsz[at++] = static_cast<OLECHAR>(kHex[s.bytes[next] & 0xF]);
-        ++next;
-    }
-    lpsz[at++] = u'}';
-    lpsz[at++] = 0;
-    return at;
-}
 
 // A null string is the null identifier, as on Windows. Besides the registry form, a ProgID
 // of the library's classes names its class identifier, as the registry would resolve it.

@@ -1,38 +1,53 @@
-// SAFEARRAY life cycle, locking, description and reshaping.
+// SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data). This
+// runtime makes no other kind; the description calls also answer for arrays a client built
+// itself, so that the library can refuse those of another shape.
+//
+// Layout as on Windows: the descriptor with its bound, preceded by 16 hidden bytes whose
+// last four hold the element VARTYPE (FADF_HAVEVARTYPE).
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/runtime/safearray_layout.h"
-
-namespace sa = quarrow2::posix::safearray;
+#include "platform/platform.h"
 
 namespace {
 
+constexpr size_t kHiddenBytes = 16;
+// Windows refuses the 65536th concurrent lock of one array.
+constexpr ULONG kMaxLocks = 0xFFFF;
 // Data that the array does not own: it belongs to a stack frame, a static or a structure.
 constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
+
+unsigned char* HiddenBytes(SAFEARRAY* psa) {
+    return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes;
+}
+
+// A byte array of `elements` zero bytes; null when memory runs out. The data block is real
+// also for no elements, so access to an empty array yields a pointer, as on Windows and Wine.
+SAFEARRAY* NewByteArray(SAFEARRAYBOUND bound) {
+    auto* block = static_cast<unsigned char*>(std::calloc(1, kHiddenBytes + sizeof(SAFEARRAY)));
+    if (!block) return nullptr;
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenBytes);
+    psa->pvData = std::calloc(1, bound.cElements ? bound.cElements : 1);
+    if (!psa->pvData) {
+        std::free(block);
+        return nullptr;
+    }
+    const DWORD vartype = VT_UI1;
+    std::memcpy(block + kHiddenBytes - sizeof vartype, &vartype, sizeof vartype);
+    psa->cDims = 1;
+    psa->fFeatures = FADF_HAVEVARTYPE;
+    psa->cbElements = 1;
+    psa->rgsabound[0] = bound;
+    return psa;
+}
 
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
-    if (!rgsabound || cDims == 0 || cDims > sa::kMaxDimensions) return nullptr;
-    const ULONG elementSize = sa::ElementSize(vt);
-    if (elementSize == 0) return nullptr;
-
-    SAFEARRAY* psa = sa::AllocateDescriptor(static_cast<USHORT>(cDims));
-    if (!psa) return nullptr;
-    psa->cbElements = elementSize;
-    sa::SetElementType(psa, vt);
-    for (UINT i = 0; i < cDims; ++i) psa->rgsabound[i] = rgsabound[cDims - 1 - i];
-
-    uint64_t cells;
-    size_t bytes;
-    if (!sa::CellCount(psa, &cells) || !sa::DataBytes(psa, cells, &bytes) ||
-        !(psa->pvData = sa::AllocateData(bytes))) {
-        sa::FreeDescriptor(psa);
-        return nullptr;
-    }
-    return psa;
+    if (vt != VT_UI1 || cDims != 1 || !rgsabound) return nullptr;
+    return NewByteArray(*rgsabound);
 }
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
@@ -40,38 +55,42 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
     return SafeArrayCreate(vt, 1, &bound);
 }
 
+// A locked array is refused, and stays whole for the one who holds the lock.
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
     if (!psa) return S_OK;
-    HRESULT hr = sa::AcquireExclusive(psa);
-    if (FAILED(hr)) return hr;
-    if (psa->pvData) {
-        uint64_t cells;
-        if (sa::CellCount(psa, &cells)) sa::ClearElements(psa, 0, cells);
-        if (!(psa->fFeatures & kForeignData)) std::free(psa->pvData);
-    }
-    sa::FreeDescriptor(psa);
+    ULONG unlocked = 0;
+    if (!__atomic_compare_exchange_n(&psa->cLocks, &unlocked, 1, false, __ATOMIC_SEQ_CST,
+                                     __ATOMIC_SEQ_CST))
+        return DISP_E_ARRAYISLOCKED;
+    if (!(psa->fFeatures & kForeignData)) std::free(psa->pvData);
+    std::free(HiddenBytes(psa));
     return S_OK;
 }
 
-HRESULT SafeArrayLock(SAFEARRAY* psa) { return psa ? sa::AddLock(psa) : E_INVALIDARG; }
-
-HRESULT SafeArrayUnlock(SAFEARRAY* psa) { return psa ? sa::RemoveLock(psa) : E_INVALIDARG; }
-
-// An array of no elements still has a data block, so access to it yields a pointer (not
-// null), as on Windows and Wine; callers that treat a null pointer as failure keep working.
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
     if (!psa || !ppvData) return E_INVALIDARG;
-    HRESULT hr = sa::AddLock(psa);
-    *ppvData = SUCCEEDED(hr) ? psa->pvData : nullptr;
-    return hr;
+    *ppvData = nullptr;
+    if (__atomic_add_fetch(&psa->cLocks, 1, __ATOMIC_SEQ_CST) > kMaxLocks) {
+        __atomic_sub_fetch(&psa->cLocks, 1, __ATOMIC_SEQ_CST);
+        return E_UNEXPECTED;
+    }
+    *ppvData = psa->pvData;
+    return S_OK;
 }
 
-HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
+    if (!psa) return E_INVALIDARG;
+    ULONG current = __atomic_load_n(&psa->cLocks, __ATOMIC_SEQ_CST);
+    do {
+        if (current == 0) return E_UNEXPECTED;
+    } while (!__atomic_compare_exchange_n(&psa->cLocks, &current, current - 1, false,
+                                          __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST));
+    return S_OK;
+}
 
 UINT SafeArrayGetDim(SAFEARRAY* psa) { return psa ? psa->cDims : 0; }
 
-UINT SafeArrayGetElemsize(SAFEARRAY* psa) { return psa ? psa->cbElements : 0; }
-
+// The bounds are stored in reverse order: rgsabound[0] is the last dimension.
 HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound) {
     if (!psa || !plLbound) return E_INVALIDARG;
     if (nDim == 0 || nDim > psa->cDims) return DISP_E_BADINDEX;
@@ -87,103 +106,5 @@ HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
     // wraps to 32 as the Windows runtime's does for bounds near the ends of the range.
     const int64_t upper = int64_t{bound.lLbound} + int64_t{bound.cElements} - 1;
     *plUbound = static_cast<LONG>(static_cast<uint32_t>(upper));
-    return S_OK;
-}
-
-HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
-    if (!psa || !pvt) return E_INVALIDARG;
-    if (psa->fFeatures & FADF_RECORD) {
-        *pvt = VT_RECORD;
-    } else if (psa->fFeatures & FADF_HAVEIID) {
-        *pvt = (psa->fFeatures & FADF_DISPATCH) ? VT_DISPATCH : VT_UNKNOWN;
-    } else if (psa->fFeatures & FADF_HAVEVARTYPE) {
-        *pvt = sa::HiddenVartype(psa);
-    } else {
-        return E_INVALIDARG;
-    }
-    return S_OK;
-}
-
-// Resizing and deep copies of SAFEARRAYs.
-namespace sa = quarrow2::posix::safearray;
-
-namespace {
-
-// Arrays whose data this runtime did not allocate, or which promise a fixed size.
-constexpr USHORT kNotResizable = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE;
-
-// Features that describe where the source's storage lives, not what a copy is.
-constexpr USHORT kStorageFeatures = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE;
-
-// Resizes the data of an exclusively held array to the new bound of its last dimension.
-HRESULT ResizeLastDimension(SAFEARRAY* psa, const SAFEARRAYBOUND& newBound) {
-    uint64_t oldCells;
-    if (!sa::CellCount(psa, &oldCells)) return E_UNEXPECTED;
-    // The count is computed on the descriptor itself with the new bound swapped in, then
-    // the old bound is put back until the data has been resized.
-    const SAFEARRAYBOUND kept = psa->rgsabound[0];
-    psa->rgsabound[0] = newBound;
-    uint64_t newCells;
-    size_t newBytes;
-    const bool fits = sa::CellCount(psa, &newCells) && sa::DataBytes(psa, newCells, &newBytes);
-    psa->rgsabound[0] = kept;
-    if (!fits) return E_OUTOFMEMORY;
-
-    if (newCells < oldCells) {
-        sa::ClearElements(psa, newCells, oldCells - newCells);
-        // A failed shrink keeps the larger block, which is still correct.
-        if (void* smaller = std::realloc(psa->pvData, newBytes ? newBytes : 1))
-            psa->pvData = smaller;
-    } else if (newCells > oldCells) {
-        void* larger = std::realloc(psa->pvData, newBytes);
-        if (!larger) return E_OUTOFMEMORY;
-        const size_t oldBytes = static_cast<size_t>(oldCells * psa->cbElements);
-        std::memset(static_cast<unsigned char*>(larger) + oldBytes, 0, newBytes - oldBytes);
-        psa->pvData = larger;
-    }
-    psa->rgsabound[0] = newBound;
-    return S_OK;
-}
-
-}  // namespace
-
-// Changes the last dimension (the one stored first), as Windows does; the elements it drops
-// are released and those it adds are zero.
-HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew) {
-    if (!psa || !psaboundNew || psa->cDims == 0 || !psa->pvData) return E_INVALIDARG;
-    if (psa->fFeatures & kNotResizable) return E_INVALIDARG;
-    HRESULT hr = sa::AcquireExclusive(psa);
-    if (FAILED(hr)) return hr;
-    hr = ResizeLastDimension(psa, *psaboundNew);
-    sa::ReleaseExclusive(psa);
-    return hr;
-}
-
-HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
-    if (!ppsaOut) return E_INVALIDARG;
-    *ppsaOut = nullptr;
-    if (!psa) return S_OK;
-    if (psa->cDims == 0) return E_INVALIDARG;
-
-    uint64_t cells;
-    size_t bytes;
-    if (!sa::CellCount(psa, &cells) || !sa::DataBytes(psa, cells, &bytes)) return E_OUTOFMEMORY;
-
-    SAFEARRAY* copy = sa::AllocateDescriptor(psa->cDims);
-    if (!copy) return E_OUTOFMEMORY;
-    sa::CopyHiddenHeader(psa, copy);
-    copy->fFeatures = psa->fFeatures & static_cast<USHORT>(~kStorageFeatures);
-    copy->cbElements = psa->cbElements;
-    std::memcpy(copy->rgsabound, psa->rgsabound, psa->cDims * sizeof(SAFEARRAYBOUND));
-
-    if (psa->pvData) {
-        copy->pvData = sa::AllocateData(bytes);
-        HRESULT hr = copy->pvData ? sa::CopyElements(psa, copy, cells) : E_OUTOFMEMORY;
-        if (FAILED(hr)) {
-            SafeArrayDestroy(copy);
-            return hr;
-        }
-    }
-    *ppsaOut = copy;
     return S_OK;
 }

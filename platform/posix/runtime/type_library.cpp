@@ -7,8 +7,3 @@ HRESULT LoadRegTypeLib(REFGUID, WORD, WORD, LCID, ITypeLib** pptlib) {
     if (pptlib) *pptlib = nullptr;
     return TYPE_E_LIBNOTREGISTERED;
 }
-
-HRESULT LoadTypeLib(LPCOLESTR, ITypeLib** pptlib) {
-    if (pptlib) *pptlib = nullptr;
-    return TYPE_E_LIBNOTREGISTERED;
-}

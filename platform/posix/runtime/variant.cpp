@@ -1,5 +1,6 @@
 // VARIANT ownership: a variant owns the string, interface reference or array it holds by
-// value; by-reference variants own nothing.
+// value; by-reference variants own nothing. Arrays are cleared but not copied: nothing the
+// interfaces hand out copies one, and this runtime makes byte arrays only.
 #include "platform/posix/runtime/bstr_copy.h"
 
 namespace {
@@ -52,6 +53,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     const VARTYPE vt = pvargSrc->vt;
     if (!IsValidVariantType(vt)) return DISP_E_BADVARTYPE;
     if (pvargDest == pvargSrc) return S_OK;
+    if (OwnsValue(vt) && (vt & VT_ARRAY) && pvargSrc->parray) return E_NOTIMPL;
     HRESULT hr = VariantClear(pvargDest);
     if (FAILED(hr)) return hr;
 
@@ -59,12 +61,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     // intact; the owned parts are then duplicated.
     VARIANT copy = *pvargSrc;
     if (OwnsValue(vt)) {
-        if (vt & VT_ARRAY) {
-            if (pvargSrc->parray) {
-                hr = SafeArrayCopy(pvargSrc->parray, &copy.parray);
-                if (FAILED(hr)) return hr;
-            }
-        } else if (vt == VT_BSTR) {
+        if (vt == VT_BSTR) {
             copy.bstrVal = quarrow2::posix::CopyBstr(pvargSrc->bstrVal);
             if (pvargSrc->bstrVal && !copy.bstrVal) return E_OUTOFMEMORY;
         } else if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && pvargSrc->punkVal) {

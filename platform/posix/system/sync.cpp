@@ -1,6 +1,5 @@
 // Critical sections: re-entrant locks, a recursive POSIX mutex living in the section's own
-// storage so that no allocation can fail.
-// Interlocked operations are full barriers, as on Windows.
+// storage so that no allocation can fail; and the interlocked operations.
 
 #include <cstdlib>
 #include <new>
