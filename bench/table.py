@@ -194,7 +194,8 @@ def print_tree(records):
     for record in calls.values():
         if "skipped" in record:
             skips.append(f"system calls of {record['operation']}: {record['skipped']}")
-    print("; ".join(notes + [f"skipped: {line}" for line in skips]) + ("." if notes or skips else ""))
+    text = "; ".join(notes + [f"skipped: {line}" for line in skips])
+    print(text[:1].upper() + text[1:] + ("." if text else ""))
 
 
 def main():
