@@ -1,19 +1,30 @@
 # Benchmarks (Linux, Google Benchmark from Debian's libbenchmark-dev). They are clients of
 # libquarrow2.so through its public interface, as a program using the library would be, and
-# time every operation beside the bare system calls it rests on. bench/run builds and runs
-# them together with the JDK and Python loops and prints the comparison.
+# time every operation beside the bare system calls it rests on, and count the system calls
+# of both. bench/run builds and runs them together with the JDK and Python loops and the
+# tool's walks beside getfattr, and prints the comparison.
 find_package(benchmark REQUIRED)
 
 set(QUARROW2_BENCH_SUPPORT
   ${PROJECT_SOURCE_DIR}/bench/support/client.cpp
   ${PROJECT_SOURCE_DIR}/bench/support/item_fixture.cpp
+  ${PROJECT_SOURCE_DIR}/bench/support/item_operations.cpp
   ${PROJECT_SOURCE_DIR}/bench/support/raw_xattr.cpp
   ${PROJECT_SOURCE_DIR}/bench/support/scratch_files.cpp
   ${PROJECT_SOURCE_DIR}/bench/support/volumes.cpp)
 add_library(quarrow2_bench_support STATIC ${QUARROW2_BENCH_SUPPORT})
 quarrow2_strict_warnings(quarrow2_bench_support)
-target_include_directories(quarrow2_bench_support PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark)
+# Include folders: the public include/ (from the quarrow2 target) and, so that the
+# benchmarks' own "bench/..." includes resolve, a build folder holding only a link `bench` to
+# the source folder; never the repository's root, where the library's private headers are.
+set(quarrow2_bench_include ${CMAKE_BINARY_DIR}/bench-include)
+file(MAKE_DIRECTORY ${quarrow2_bench_include})
+if(NOT EXISTS ${quarrow2_bench_include}/bench)
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/bench ${quarrow2_bench_include}/bench SYMBOLIC)
+endif()
+target_include_directories(quarrow2_bench_support PUBLIC ${quarrow2_bench_include})
+target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark
+                      PRIVATE quarrow2_utfcpp)
 
 # Timings: items, cycles and walks, each paired with its raw system-call sequence.
 set(QUARROW2_BENCH_TIMING
@@ -34,3 +45,9 @@ add_executable(quarrow2_allocations ${QUARROW2_BENCH_ALLOCATIONS})
 quarrow2_strict_warnings(quarrow2_allocations)
 target_link_libraries(quarrow2_allocations PRIVATE quarrow2_bench_support)
 
+
+# System calls per item operation: a driver that bench/syscalls/count.py runs under strace,
+# calling the timed steps between marks the trace shows.
+add_executable(quarrow2_syscall_counts ${PROJECT_SOURCE_DIR}/bench/syscalls/main.cpp)
+quarrow2_strict_warnings(quarrow2_syscall_counts)
+target_link_libraries(quarrow2_syscall_counts PRIVATE quarrow2_bench_support)

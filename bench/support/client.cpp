@@ -1,7 +1,10 @@
 #include "bench/support/client.h"
 
+#include <utf8.h>
+
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace quarrow2::bench {
 
@@ -32,11 +35,9 @@ ComPtr<IFile> BoundFile(const std::string& path, std::string& why) {
     return file;
 }
 
-UniqueBstr Utf16(const std::string& ascii) {
-    UniqueBstr text(SysAllocStringLen(nullptr, static_cast<UINT>(ascii.size())));
-    for (size_t i = 0; text.get() && i < ascii.size(); ++i)
-        text.get()[i] = static_cast<OLECHAR>(static_cast<unsigned char>(ascii[i]));
-    return text;
+UniqueBstr Utf16(const std::string& utf8) {
+    const std::u16string units = utf8::utf8to16(utf8);
+    return UniqueBstr(SysAllocStringLen(units.data(), static_cast<UINT>(units.size())));
 }
 
 UniqueBstr TextOfBytes(const std::string& bytes) {
@@ -61,11 +62,13 @@ std::string Failure(const std::string& what, HRESULT hr) {
     std::string message = what + " failed with " + code;
     const RichError error = TakeRichError();
     if (error.present && error.description.get()) {
+        const OLECHAR* description = error.description.get();
         message += ": ";
-        // The messages are English; only ASCII is kept.
-        for (UINT i = 0; i < error.description.length(); ++i) {
-            const OLECHAR unit = error.description.get()[i];
-            if (unit >= 0x20 && unit < 0x7F) message += static_cast<char>(unit);
+        try {
+            utf8::utf16to8(description, description + error.description.length(),
+                           std::back_inserter(message));
+        } catch (const utf8::exception&) {
+            message += "(a description that is not valid UTF-16)";
         }
     }
     return message;

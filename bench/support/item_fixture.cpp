@@ -13,16 +13,19 @@ bool ItemFixture::Make(const Volume& volume, const std::string& name, size_t val
                        bool openItem, std::string& why) {
     path = volume.folder + "/" + name;
     value = PatternBytes(valueBytes);
-    if (!MakeFile(path, 0, why) || !AddItem(path, type, value, why)) return false;
+    const std::string lockPath = path + ".lock";
+    if (!MakeFile(path, 0, why) || !AddItem(path, type, value, why) || !MakeFile(lockPath, 0, why))
+        return false;
     fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
+    lockFd.reset(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() || !lockFd.valid()) {
         why = "open: " + std::string(std::strerror(errno));
         return false;
     }
     file = BoundFile(path, why);
     if (!file) return false;
+    wideType = Utf16(type);
     if (!openItem) return true;
-    UniqueBstr wideType = Utf16(type);
     const HRESULT hr = file->Open(wideType.get(), item.out());
     if (FAILED(hr)) {
         why = Failure("Open", hr);

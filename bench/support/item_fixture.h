@@ -1,12 +1,13 @@
 // A file carrying one item of a given size, and the item opened through the library, with a
-// plain descriptor of the same file beside it for the raw system calls.
+// plain descriptor of the same file beside it for the raw system calls, and one of a lock
+// file of the raw side's own for the raw calls that take byte-range locks.
 #pragma once
 
 #include <string>
 
 #include "bench/support/client.h"
+#include "bench/support/descriptor.h"
 #include "bench/support/volumes.h"
-#include "platform/posix/files/unique_fd.h"
 
 namespace quarrow2::bench {
 
@@ -14,10 +15,12 @@ struct ItemFixture {
     std::string path;
     std::string type = "Value";
     std::string attribute = "user.Value";
-    std::string value;   // the stored bytes
-    ComPtr<IFile> file;  // bound to `path`
+    UniqueBstr wideType;  // `type` as the library takes it
+    std::string value;    // the stored bytes
+    ComPtr<IFile> file;   // bound to `path`
     ComPtr<IMetaData> item;
-    posix::UniqueFd fd;
+    Descriptor fd;      // the file, read-only
+    Descriptor lockFd;  // `path` + ".lock", read-only
 
     // Makes the file `name` in the volume's folder, stores a value of `valueBytes` bytes and,
     // when `openItem`, opens it through the library. False, saying why, when the volume

@@ -6,24 +6,21 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/posix/files/unique_fd.h"
+#include "bench/support/descriptor.h"
 
 namespace quarrow2::bench::raw {
 namespace {
 
 constexpr char kUserPrefix[] = "user.";
 
-// A lock range far past any data and apart from the library's own: the same kind of lock,
-// never in its way.
-constexpr off_t kLockBase = (off_t{1} << 62) + (off_t{1} << 60);
-
-bool OfdLock(int fd, int command, short type, off_t length, struct flock& lock) {
+// The value's bytes as a range of the lock file, from its start.
+bool OfdLock(int lockFd, int command, short type, off_t length, struct flock& lock) {
     lock = {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    lock.l_start = kLockBase;
+    lock.l_start = 0;
     lock.l_len = length;
-    return ::fcntl(fd, command, &lock) == 0;
+    return ::fcntl(lockFd, command, &lock) == 0;
 }
 
 bool Fail(const char* call, std::string& why) {
@@ -65,7 +62,7 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
                    std::string& why) {
     count = 0;
     total = 0;
-    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return Fail("open", why);
     const ssize_t listSize = ::flistxattr(fd.get(), nullptr, 0);
     if (listSize < 0) return Fail("flistxattr (size)", why);
@@ -86,30 +83,32 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
     return true;
 }
 
-bool GetValueWithLockCheck(int fd, const std::string& attribute, std::vector<unsigned char>& buffer,
-                           std::string& why) {
+bool GetValueWithLockCheck(int fd, int lockFd, const std::string& attribute,
+                           std::vector<unsigned char>& buffer, std::string& why) {
     const ssize_t size = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
     if (size < 0) return Fail("fgetxattr (size)", why);
     Fit(buffer, size);
     struct flock probe;
-    if (!OfdLock(fd, F_OFD_GETLK, F_WRLCK, size ? size : 1, probe)) return Fail("F_OFD_GETLK", why);
+    if (!OfdLock(lockFd, F_OFD_GETLK, F_WRLCK, size ? size : 1, probe))
+        return Fail("F_OFD_GETLK", why);
     if (probe.l_type != F_UNLCK) return why = "the range is locked", false;
     if (::fgetxattr(fd, attribute.c_str(), buffer.data(), static_cast<size_t>(size)) != size)
         return Fail("fgetxattr (value)", why);
     return true;
 }
 
-bool PutValueLocked(int fd, const std::string& attribute, const std::string& value,
+bool PutValueLocked(int fd, int lockFd, const std::string& attribute, const std::string& value,
                     std::string& why) {
     const off_t length = static_cast<off_t>(value.size());
     struct flock lock;
-    if (!OfdLock(fd, F_OFD_SETLK, F_RDLCK, length, lock)) return Fail("F_OFD_SETLK", why);
+    if (!OfdLock(lockFd, F_OFD_SETLK, F_RDLCK, length, lock)) return Fail("F_OFD_SETLK", why);
     struct flock probe;
-    const bool free = OfdLock(fd, F_OFD_GETLK, F_WRLCK, length, probe) && probe.l_type == F_UNLCK;
+    const bool free =
+        OfdLock(lockFd, F_OFD_GETLK, F_WRLCK, length, probe) && probe.l_type == F_UNLCK;
     const bool stored =
         free && ::fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) == 0;
     if (!stored) Fail(free ? "fsetxattr" : "F_OFD_GETLK", why);
-    OfdLock(fd, F_OFD_SETLK, F_UNLCK, length, lock);
+    OfdLock(lockFd, F_OFD_SETLK, F_UNLCK, length, lock);
     return stored;
 }
 

@@ -11,12 +11,10 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/posix/files/unique_fd.h"
+#include "bench/support/descriptor.h"
 
 namespace quarrow2::bench {
 namespace {
-
-using posix::UniqueFd;
 
 std::string Why(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
@@ -48,7 +46,7 @@ std::string NumberedType(size_t i) {
 }
 
 bool MakeFile(const std::string& path, uint64_t mainStreamBytes, std::string& why) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.valid()) {
         why = Why("cannot make " + path, errno);
         return false;

@@ -1,12 +1,12 @@
 // What a script does per file: open an item, read it and let it go; add an item, write it and
 // delete it; bind a File and list its types. Each beside the system calls that do the same
 // job by path, as a program without handles would make them.
-#include <memory>
 #include <vector>
 
 #include "bench/timing/registration.h"
 
 #include "bench/support/item_fixture.h"
+#include "bench/support/item_operations.h"
 #include "bench/support/paired_timing.h"
 #include "bench/support/raw_xattr.h"
 #include "bench/support/scratch_files.h"
@@ -35,24 +35,12 @@ void OnItemFile(const Volume& volume, const std::string& operation, size_t value
     });
 }
 
+// Open + Text get + Close: the steps whose system calls bench/syscalls counts.
 void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
-    UniqueBstr type = Utf16(fixture.type);
-    std::vector<unsigned char> buffer;
+    const ItemOperation cycle = OpenTextGetClose();
     RunPaired(
-        state,
-        [&](std::string& why) {
-            ComPtr<IMetaData> item;
-            HRESULT hr = fixture.file->Open(type.get(), item.out());
-            if (FAILED(hr)) return why = Failure("Open", hr), false;
-            UniqueBstr text;
-            hr = item->get_Text(text.out());
-            if (FAILED(hr)) return why = Failure("Text get", hr), false;
-            item->Close();
-            return true;
-        },
-        [&](std::string& why) {
-            return raw::GetValueByPath(fixture.path, fixture.attribute, buffer, why);
-        });
+        state, [&](std::string& why) { return cycle.library(fixture, why); },
+        [&](std::string& why) { return cycle.raw(fixture, why); });
 }
 
 void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {

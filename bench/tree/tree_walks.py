@@ -1,78 +1,168 @@
 """The tool's walks over a tree beside getfattr over the same tree: `quarrow2 list -r`,
-`dump -r` and `find -r` against `getfattr -R -d -m '^user\\.'`, each a whole process run on
-10,000 files with two items each, output thrown away.
+`dump -r` and `find -r --value` against `getfattr -R -d -m '^user\\.'`, each a whole process
+run on a tree of files with two items each, output thrown away.
 
-Usage: python3 tree_walks.py TOOL FOLDER VOLUME [FILES]
-Prints one JSON object per line: runner "tree", volume, operation, size, cpu_ns (the tool's
-user and system CPU time per file), raw_ns (getfattr's, measured in turn with it), ratio and
-wall times, the best of several runs each; or skipped with the reason.
+For each tree size: the wall time of the tool with its default number of workers and with
+`-j 1` (when the tool has `-j`), getfattr's wall time, the CPU time (user and system, every
+thread) per file of each, and the peak memory (ru_maxrss, through GNU time) of each run:
+the best (least) times and the largest peak of several runs taken in turn. Then, on a
+smaller tree, the system calls per file of each, counted with `strace -c -f`.
+
+Usage: python3 tree_walks.py TOOL FOLDER VOLUME RESULTS [FILES ...]
+FILES: the tree sizes (default 10000 100000); QUARROW2_BENCH_TREE_RUNS runs per size and
+command (default 5 up to 10,000 files, 3 above); QUARROW2_BENCH_TREE_STRACE_FILES the
+size of the tree traced (default 1000). RESULTS receives strace's summaries.
+Prints one JSON object per line: runner "tree" (times and memory) or "tree-syscalls" (calls
+per file), volume, operation, size, the figures; or skipped with the reason.
 """
 import json
 import os
-import resource
+import re
 import shutil
 import subprocess
 import sys
 import time
 
-RUNS = 5
+FOLDERS = 100
+GNU_TIME = "/usr/bin/time"
+JOBS_OPTION = re.compile(r"(^|[\s,\[])-j\b|--jobs\b", re.M)
 
 
 def make_tree(root, files):
-    """100 folders of files; each file carries an Author (UTF-16 text) and a Checksum."""
+    """FOLDERS folders of files; each file carries an Author (UTF-16 text) and a Checksum."""
     for index in range(files):
-        folder = os.path.join(root, "folder%03d" % (index % 100))
+        folder = os.path.join(root, "folder%03d" % (index % FOLDERS))
         os.makedirs(folder, exist_ok=True)
-        path = os.path.join(folder, "file%05d.txt" % index)
+        path = os.path.join(folder, "file%06d.txt" % index)
         with open(path, "wb") as f:
             f.write(b"content")
         os.setxattr(path, "user.Author", ("Author %d" % (index % 50)).encode("utf-16-le"))
         os.setxattr(path, "user.Checksum", index.to_bytes(4, "little"))
+    os.sync()  # nothing left to write back while the walks are timed
 
 
-def timed(command, cwd):
-    """CPU time (user + system) and wall time of one run of the command, in nanoseconds."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+def run_child(command, cwd, peak_path):
+    """Wall time (ns), CPU time (user + system, all threads, ns) and peak memory (KiB) of one
+    run of the command, its output thrown away.
+
+    The peak comes from GNU time, which forks the command from its own small process: a
+    child that Python starts shares Python's memory until it runs the command (vfork), and
+    the kernel counts that memory into the child's ru_maxrss. Its own fork and wait add well
+    under a millisecond to the times, which are those of the whole run."""
     start = time.perf_counter_ns()
-    subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, check=True)
+    child = subprocess.Popen([GNU_TIME, "-f", "%M", "-o", peak_path, *command], cwd=cwd,
+                             stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
     wall = time.perf_counter_ns() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    return cpu * 1e9, wall
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} exited with {child.returncode}")
+    with open(peak_path, encoding="utf-8") as peak:
+        return wall, (usage.ru_utime + usage.ru_stime) * 1e9, int(peak.read().split()[-1])
+
+
+def strace_calls(command, cwd, summary_path):
+    """System calls of one run, every thread's, from strace -c -f's total line."""
+    subprocess.run(["strace", "-c", "-f", "-o", summary_path, *command], cwd=cwd,
+                   stdout=subprocess.DEVNULL, check=True)
+    with open(summary_path, encoding="utf-8") as summary:
+        for line in summary:
+            fields = line.split()
+            if fields and fields[-1] == "total":
+                return int(fields[3])
+    raise RuntimeError(f"no total in {summary_path}")
+
+
+class Walks:
+    def __init__(self, tool, volume):
+        self.volume = volume
+        help_text = subprocess.run([tool, "list", "--help"], capture_output=True, text=True)
+        self.has_jobs = bool(JOBS_OPTION.search(help_text.stdout + help_text.stderr))
+        self.operations = {
+            "list -r": [tool, "list", "-r"],
+            "dump -r": [tool, "dump", "-r"],
+            "find -r --value": [tool, "find", "-r"],
+        }
+        self.arguments = {"list -r": ["."], "dump -r": ["."],
+                          "find -r --value": [".", "--type", "Author", "--value", "Author 7"]}
+        self.getfattr = [shutil.which("getfattr") or "getfattr", "-R", "-d", "-m", r"^user\.", "."]
+
+    def commands(self, operation):
+        """{variant: command}: the tool with its default workers, with -j 1, and getfattr."""
+        base, arguments = self.operations[operation], self.arguments[operation]
+        commands = {"tool": base + arguments}
+        if self.has_jobs:
+            commands["tool -j 1"] = base + ["-j", "1"] + arguments
+        commands["getfattr"] = self.getfattr
+        return commands
+
+    def report(self, runner, operation, files, **fields):
+        print(json.dumps({"runner": runner, "volume": self.volume, "operation": operation,
+                          "size": f"{files:,} files × 2 items", "files": files,
+                          "jobs_option": self.has_jobs, **fields}), flush=True)
+
+    def time_tree(self, tree, files, runs, peak_path):
+        for operation in self.operations:
+            commands = self.commands(operation)
+            best = {variant: {"wall_ns": float("inf"), "cpu_ns": float("inf"), "rss_kib": 0}
+                    for variant in commands}
+            # In turn, so that all meet the same caches and the same load.
+            for _ in range(runs):
+                for variant, command in commands.items():
+                    wall, cpu, rss = run_child(command, tree, peak_path)
+                    figures = best[variant]
+                    figures["wall_ns"] = min(figures["wall_ns"], wall)
+                    figures["cpu_ns"] = min(figures["cpu_ns"], cpu)
+                    figures["rss_kib"] = max(figures["rss_kib"], rss)
+            self.report("tree", operation, files, runs=runs, **{
+                variant: {"wall_s": figures["wall_ns"] / 1e9,
+                          "cpu_ns_per_file": figures["cpu_ns"] / files,
+                          "peak_rss_kib": figures["rss_kib"]}
+                for variant, figures in best.items()})
+
+    def count_tree(self, tree, files, results):
+        for operation in self.operations:
+            counts = {}
+            for variant, command in self.commands(operation).items():
+                name = re.sub(r"[^a-z0-9]+", "-", f"{operation} {variant}").strip("-")
+                summary = os.path.join(results, f"strace-{name}.txt")
+                counts[variant] = {"calls_per_file": strace_calls(command, tree, summary) / files}
+            self.report("tree-syscalls", operation, files, **counts)
 
 
 def main():
-    tool, folder, volume = sys.argv[1:4]
-    files = int(sys.argv[4]) if len(sys.argv) > 4 else 10000
-    size = f"{files:,} files × 2 items"
-    getfattr = shutil.which("getfattr")
-    operations = {
-        "list -r": [tool, "list", "-r", "."],
-        "dump -r": [tool, "dump", "-r", "."],
-        "find -r --value": [tool, "find", "-r", ".", "--type", "Author", "--value", "Author 7"],
-    }
-    if not getfattr:
-        for operation in operations:
-            print(json.dumps({"runner": "tree", "volume": volume, "operation": operation,
-                              "size": size, "skipped": "getfattr (package attr) is missing"}))
+    tool, folder, volume, results = sys.argv[1:5]
+    tool = os.path.abspath(tool)  # the walks run in the tree
+    sizes = [int(n) for n in sys.argv[5:]] or [10000, 100000]
+    traced = int(os.environ.get("QUARROW2_BENCH_TREE_STRACE_FILES", "1000"))
+    walks = Walks(tool, volume)
+    missing = [name for name in ("getfattr", "strace") if not shutil.which(name)]
+    if "getfattr" in missing or not os.access(GNU_TIME, os.X_OK):
+        why = ("getfattr (package attr) is missing" if "getfattr" in missing
+               else f"{GNU_TIME} (package time) is missing")
+        for operation in walks.operations:
+            for files in sizes:
+                walks.report("tree", operation, files, skipped=why)
         return
-    tree = os.path.join(folder, "tree")
-    make_tree(tree, files)
-    raw = [getfattr, "-R", "-d", "-m", r"^user\.", "."]
-    for operation, command in operations.items():
-        best = {"cpu_ns": float("inf"), "raw_ns": float("inf"), "wall_ns": float("inf"),
-                "raw_wall_ns": float("inf")}
-        # In turn, so that both meet the same caches and the same load.
-        for _ in range(RUNS):
-            cpu, wall = timed(command, tree)
-            raw_cpu, raw_wall = timed(raw, tree)
-            best = {"cpu_ns": min(best["cpu_ns"], cpu / files),
-                    "raw_ns": min(best["raw_ns"], raw_cpu / files),
-                    "wall_ns": min(best["wall_ns"], wall / files),
-                    "raw_wall_ns": min(best["raw_wall_ns"], raw_wall / files)}
-        print(json.dumps({"runner": "tree", "volume": volume, "operation": operation,
-                          "size": size, **best,
-                          "ratio": best["cpu_ns"] / best["raw_ns"]}), flush=True)
+    for files in sizes:
+        runs = int(os.environ.get("QUARROW2_BENCH_TREE_RUNS", "5" if files <= 10000 else "3"))
+        tree = os.path.join(folder, f"tree-{files}")
+        started = time.monotonic()
+        make_tree(tree, files)
+        print(f"tree_walks.py: {files:,} files made in {time.monotonic() - started:.0f} s",
+              file=sys.stderr, flush=True)
+        started = time.monotonic()
+        walks.time_tree(tree, files, runs, os.path.join(results, "peak-memory.txt"))
+        print(f"tree_walks.py: {files:,} files timed in {time.monotonic() - started:.0f} s",
+              file=sys.stderr, flush=True)
+        shutil.rmtree(tree)
+    if "strace" in missing:
+        for operation in walks.operations:
+            walks.report("tree-syscalls", operation, traced, skipped="strace is missing")
+        return
+    tree = os.path.join(folder, f"tree-{traced}")
+    make_tree(tree, traced)
+    walks.count_tree(tree, traced, results)
     shutil.rmtree(tree)
 
 
