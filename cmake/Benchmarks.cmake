@@ -14,15 +14,7 @@ set(QUARROW2_BENCH_SUPPORT
   ${PROJECT_SOURCE_DIR}/bench/support/volumes.cpp)
 add_library(quarrow2_bench_support STATIC ${QUARROW2_BENCH_SUPPORT})
 quarrow2_strict_warnings(quarrow2_bench_support)
-# Include folders: the public include/ (from the quarrow2 target) and, so that the
-# benchmarks' own "bench/..." includes resolve, a build folder holding only a link `bench` to
-# the source folder; never the repository's root, where the library's private headers are.
-set(quarrow2_bench_include ${CMAKE_BINARY_DIR}/bench-include)
-file(MAKE_DIRECTORY ${quarrow2_bench_include})
-if(NOT EXISTS ${quarrow2_bench_include}/bench)
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/bench ${quarrow2_bench_include}/bench SYMBOLIC)
-endif()
-target_include_directories(quarrow2_bench_support PUBLIC ${quarrow2_bench_include})
+quarrow2_client_includes(quarrow2_bench_support bench)
 target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark
                       PRIVATE quarrow2_utfcpp)
 

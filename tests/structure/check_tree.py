@@ -31,7 +31,7 @@ LAYERS = [
      {"store": "the class object makes Files; the lock count decides unloading"}),
     ("tools", "the quarrow2 command-line tool", {}),
     ("bench", "benchmarks of the library beside the bare system calls",
-     {"platform/posix/files/unique_fd.h": "the system-call baselines own their descriptors"}),
+     {}),
     ("examples", "the C++, VBScript and Python examples of the README", {}),
     ("python", "the Python module: extension/ the compiled part, quarrow2/ the package", {}),
 ]
