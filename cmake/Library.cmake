@@ -2,14 +2,15 @@
 # Files named *_win.cpp and *_posix.cpp in the logic folders are a platform's own duties
 # (library entry, class lookup, registration).
 set(QUARROW2_STORE_SOURCES
+  store/diagnostic_trace.cpp
   store/error_report.cpp
   store/file.cpp
+  store/module_lock.cpp
   store/stream_open.cpp
   store/type_names.cpp
   store/volume_probe.cpp)
 set(QUARROW2_ITEMS_SOURCES
   items/byte_array.cpp
-  store/diagnostic_trace.cpp
   items/metadata.cpp)
 set(QUARROW2_DISCOVERY_SOURCES
   discovery/backup_reader.cpp
@@ -22,16 +23,16 @@ set(QUARROW2_SERVER_SOURCES
   server/exports.cpp
   server/file_class_object.cpp
   server/library_state.cpp
-  store/module_lock.cpp
   server/registration_script.cpp
-  server/type_info_holder.cpp
   ${CMAKE_BINARY_DIR}/generated/identifiers.cpp)
 set(QUARROW2_SERVER_WIN_SOURCES
   server/library_entry_win.cpp
   server/registration_win.cpp
-  server/registry_entries_win.cpp)
+  server/registry_entries_win.cpp
+  server/type_info_holder_win.cpp)
 set(QUARROW2_SERVER_POSIX_SOURCES
   server/class_lookup_posix.cpp
+  server/late_binding_posix.cpp
   server/library_entry_posix.cpp)
 # Linux: the exported automation runtime, the private emulation of the system's file calls,
 # and the rest of the system calls the library makes.
@@ -40,7 +41,6 @@ set(QUARROW2_POSIX_RUNTIME_SOURCES
   platform/posix/runtime/error_info.cpp
   platform/posix/runtime/guids.cpp
   platform/posix/runtime/safearray.cpp
-  platform/posix/runtime/type_library.cpp
   platform/posix/runtime/variant.cpp)
 set(QUARROW2_POSIX_FILES_SOURCES
   platform/posix/files/backup_stream.cpp

@@ -1,8 +1,9 @@
 // Late binding for the three dual interfaces: IDispatch's type-information members, answered
 // through the type information that every object of a class shares. Declared here with the
-// rest of the plumbing a class is built from; defined by server/type_info_holder.cpp, which
+// rest of the plumbing a class is built from. On Windows server/type_info_holder_win.cpp
 // loads the type information from the registered type library on the first late-bound call
-// that succeeds and keeps it until the library stops.
+// that succeeds and keeps it until the library stops; Linux has no type library, and
+// server/late_binding_posix.cpp answers every call as an unregistered one.
 #pragma once
 
 #include "platform/platform.h"

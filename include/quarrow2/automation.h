@@ -71,8 +71,6 @@ typedef HANDLE HLOCAL;
 typedef DWORD LCID;
 typedef WORD LANGID;
 typedef LONG DISPID;
-typedef LONG MEMBERID;
-typedef DWORD HREFTYPE;
 typedef uint16_t VARTYPE;
 typedef int16_t VARIANT_BOOL;
 typedef BYTE* LPBYTE;
@@ -215,7 +213,6 @@ QUARROW2_API extern const IID IID_IEnumVARIANT;
 QUARROW2_API extern const IID IID_IErrorInfo;
 QUARROW2_API extern const IID IID_ICreateErrorInfo;
 QUARROW2_API extern const IID IID_ISupportErrorInfo;
-QUARROW2_API extern const IID IID_ITypeInfo2;
 }
 
 // ---- Automation data -----------------------------------------------------------------
@@ -224,8 +221,6 @@ struct IUnknown;
 struct IDispatch;
 struct IRecordInfo;
 struct ITypeInfo;
-struct ITypeLib;
-struct ITypeComp;
 
 enum VARENUM {
     VT_EMPTY = 0,
@@ -399,159 +394,6 @@ typedef struct tagEXCEPINFO {
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 #define LOCALE_NEUTRAL 0x0000
 
-// ---- Type information ----------------------------------------------------------------
-
-typedef enum tagTYPEKIND {
-    TKIND_ENUM = 0,
-    TKIND_RECORD,
-    TKIND_MODULE,
-    TKIND_INTERFACE,
-    TKIND_DISPATCH,
-    TKIND_COCLASS,
-    TKIND_ALIAS,
-    TKIND_UNION,
-    TKIND_MAX
-} TYPEKIND;
-
-typedef enum tagSYSKIND { SYS_WIN16 = 0, SYS_WIN32, SYS_MAC, SYS_WIN64 } SYSKIND;
-typedef enum tagFUNCKIND {
-    FUNC_VIRTUAL = 0,
-    FUNC_PUREVIRTUAL,
-    FUNC_NONVIRTUAL,
-    FUNC_STATIC,
-    FUNC_DISPATCH
-} FUNCKIND;
-typedef enum tagINVOKEKIND {
-    INVOKE_FUNC = 1,
-    INVOKE_PROPERTYGET = 2,
-    INVOKE_PROPERTYPUT = 4,
-    INVOKE_PROPERTYPUTREF = 8
-} INVOKEKIND;
-typedef enum tagCALLCONV {
-    CC_FASTCALL = 0,
-    CC_CDECL = 1,
-    CC_MSCPASCAL,
-    CC_PASCAL = CC_MSCPASCAL,
-    CC_MACPASCAL,
-    CC_STDCALL,
-    CC_FPFASTCALL,
-    CC_SYSCALL,
-    CC_MPWCDECL,
-    CC_MPWPASCAL,
-    CC_MAX
-} CALLCONV;
-typedef enum tagDESCKIND {
-    DESCKIND_NONE = 0,
-    DESCKIND_FUNCDESC,
-    DESCKIND_VARDESC,
-    DESCKIND_TYPECOMP,
-    DESCKIND_IMPLICITAPPOBJ,
-    DESCKIND_MAX
-} DESCKIND;
-
-#define TYPEFLAG_FAPPOBJECT 0x1
-#define TYPEFLAG_FCANCREATE 0x2
-#define TYPEFLAG_FLICENSED 0x4
-#define TYPEFLAG_FPREDECLID 0x8
-#define TYPEFLAG_FHIDDEN 0x10
-#define TYPEFLAG_FCONTROL 0x20
-#define TYPEFLAG_FDUAL 0x40
-#define TYPEFLAG_FNONEXTENSIBLE 0x80
-#define TYPEFLAG_FOLEAUTOMATION 0x100
-#define TYPEFLAG_FRESTRICTED 0x200
-#define TYPEFLAG_FAGGREGATABLE 0x400
-#define TYPEFLAG_FREPLACEABLE 0x800
-#define TYPEFLAG_FDISPATCHABLE 0x1000
-
-#define MEMBERID_NIL DISPID_UNKNOWN
-
-typedef struct tagTYPEDESC {
-    union {
-        struct tagTYPEDESC* lptdesc;
-        struct tagARRAYDESC* lpadesc;
-        HREFTYPE hreftype;
-    };
-    VARTYPE vt;
-} TYPEDESC;
-
-typedef struct tagARRAYDESC {
-    TYPEDESC tdescElem;
-    USHORT cDims;
-    SAFEARRAYBOUND rgbounds[1];
-} ARRAYDESC;
-
-typedef struct tagIDLDESC {
-    ULONG_PTR dwReserved;
-    USHORT wIDLFlags;
-} IDLDESC;
-
-typedef struct tagPARAMDESCEX {
-    ULONG cBytes;
-    VARIANTARG varDefaultValue;
-} PARAMDESCEX, *LPPARAMDESCEX;
-
-typedef struct tagPARAMDESC {
-    LPPARAMDESCEX pparamdescex;
-    USHORT wParamFlags;
-} PARAMDESC;
-
-typedef struct tagELEMDESC {
-    TYPEDESC tdesc;
-    union {
-        IDLDESC idldesc;
-        PARAMDESC paramdesc;
-    };
-} ELEMDESC;
-
-typedef struct tagTYPEATTR {
-    GUID guid;
-    LCID lcid;
-    DWORD dwReserved;
-    MEMBERID memidConstructor;
-    MEMBERID memidDestructor;
-    LPOLESTR lpstrSchema;
-    ULONG cbSizeInstance;
-    TYPEKIND typekind;
-    WORD cFuncs;
-    WORD cVars;
-    WORD cImplTypes;
-    WORD cbSizeVft;
-    WORD cbAlignment;
-    WORD wTypeFlags;
-    WORD wMajorVerNum;
-    WORD wMinorVerNum;
-    TYPEDESC tdescAlias;
-    IDLDESC idldescType;
-} TYPEATTR;
-
-typedef struct tagFUNCDESC {
-    MEMBERID memid;
-    SCODE* lprgscode;
-    ELEMDESC* lprgelemdescParam;
-    FUNCKIND funckind;
-    INVOKEKIND invkind;
-    CALLCONV callconv;
-    SHORT cParams;
-    SHORT cParamsOpt;
-    SHORT oVft;
-    SHORT cScodes;
-    ELEMDESC elemdescFunc;
-    WORD wFuncFlags;
-} FUNCDESC;
-
-typedef struct tagVARDESC VARDESC;
-
-typedef struct tagTLIBATTR {
-    GUID guid;
-    LCID lcid;
-    SYSKIND syskind;
-    WORD wMajorVerNum;
-    WORD wMinorVerNum;
-    WORD wLibFlags;
-} TLIBATTR;
-
-typedef struct tagCUSTDATA CUSTDATA;
-
 // ---- Interfaces ----------------------------------------------------------------------
 // Plain virtual functions in declaration order and no virtual destructor: the vtables are
 // those of the Windows interfaces of the same names.
@@ -607,82 +449,6 @@ struct ISupportErrorInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) = 0;
 };
 
-struct ITypeLib : public IUnknown {
-    virtual UINT STDMETHODCALLTYPE GetTypeInfoCount() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfoType(UINT index, TYPEKIND* pTKind) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** ppTinfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetLibAttr(TLIBATTR** ppTLibAttr) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetDocumentation(INT index, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                                                       BSTR* pBstrHelpFile) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsName(LPOLESTR szNameBuf, ULONG lHashVal, BOOL* pfName) = 0;
-    virtual HRESULT STDMETHODCALLTYPE FindName(LPOLESTR szNameBuf, ULONG lHashVal,
-                                               ITypeInfo** ppTInfo, MEMBERID* rgMemId,
-                                               USHORT* pcFound) = 0;
-    virtual void STDMETHODCALLTYPE ReleaseTLibAttr(TLIBATTR* pTLibAttr) = 0;
-};
-
-struct ITypeInfo : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR** ppTypeAttr) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeComp(ITypeComp** ppTComp) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC** ppFuncDesc) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVarDesc(UINT index, VARDESC** ppVarDesc) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
-                                               UINT* pcNames) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* pImplTypeFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
-                                                    MEMBERID* pMemId) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
-                                             DISPPARAMS* pDispParams, VARIANT* pVarResult,
-                                             EXCEPINFO* pExcepInfo, UINT* puArgErr) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetDocumentation(MEMBERID memid, BSTR* pBstrName,
-                                                       BSTR* pBstrDocString, DWORD* pdwHelpContext,
-                                                       BSTR* pBstrHelpFile) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetDllEntry(MEMBERID memid, INVOKEKIND invKind,
-                                                  BSTR* pBstrDllName, BSTR* pBstrName,
-                                                  WORD* pwOrdinal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetRefTypeInfo(HREFTYPE hRefType, ITypeInfo** ppTInfo) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AddressOfMember(MEMBERID memid, INVOKEKIND invKind,
-                                                      PVOID* ppv) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
-                                                     PVOID* ppvObj) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetMops(MEMBERID memid, BSTR* pBstrMops) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) = 0;
-    virtual void STDMETHODCALLTYPE ReleaseTypeAttr(TYPEATTR* pTypeAttr) = 0;
-    virtual void STDMETHODCALLTYPE ReleaseFuncDesc(FUNCDESC* pFuncDesc) = 0;
-    virtual void STDMETHODCALLTYPE ReleaseVarDesc(VARDESC* pVarDesc) = 0;
-};
-
-struct ITypeInfo2 : public ITypeInfo {
-    virtual HRESULT STDMETHODCALLTYPE GetTypeKind(TYPEKIND* pTypeKind) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetTypeFlags(ULONG* pTypeFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind,
-                                                          UINT* pFuncIndex) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetCustData(REFGUID guid, VARIANT* pVarVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFuncCustData(UINT index, REFGUID guid,
-                                                      VARIANT* pVarVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetParamCustData(UINT indexFunc, UINT indexParam,
-                                                       REFGUID guid, VARIANT* pVarVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVarCustData(UINT index, REFGUID guid,
-                                                     VARIANT* pVarVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetImplTypeCustData(UINT index, REFGUID guid,
-                                                          VARIANT* pVarVal) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetDocumentation2(MEMBERID memid, LCID lcid,
-                                                        BSTR* pbstrHelpString,
-                                                        DWORD* pdwHelpStringContext,
-                                                        BSTR* pbstrHelpStringDll) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllCustData(CUSTDATA* pCustData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllFuncCustData(UINT index, CUSTDATA* pCustData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllParamCustData(UINT indexFunc, UINT indexParam,
-                                                          CUSTDATA* pCustData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllVarCustData(UINT index, CUSTDATA* pCustData) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetAllImplTypeCustData(UINT index, CUSTDATA* pCustData) = 0;
-};
-
 // ---- Runtime functions ---------------------------------------------------------------
 
 // Strings.
@@ -718,10 +484,5 @@ WINOLEAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb);
 WINOLEAPI_(void) CoTaskMemFree(LPVOID pv);
 WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
 WINOLEAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
-
-// Type libraries: there is no type-library registry on Linux, so loading fails with
-// TYPE_E_LIBNOTREGISTERED and late-bound calls return that code.
-WINOLEAUTAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
-                            ITypeLib** pptlib);
 
 #endif  // Linux

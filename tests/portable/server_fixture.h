@@ -28,6 +28,17 @@ inline HRESULT Handed(const std::function<HRESULT(void**)>& call) {
 
 inline bool CanUnload() { return DllCanUnloadNow() == S_OK; }
 
+// The code late binding fails with: whether the system has the library's type library
+// registered (Linux has no type-library registry).
+inline HRESULT RegisteredTypeLibrary() {
+#if defined(_WIN32)
+    ComPtr<ITypeLib> library;
+    return LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, library.out());
+#else
+    return TYPE_E_LIBNOTREGISTERED;
+#endif
+}
+
 // Each test starts as a freshly loaded library does, and leaves no object alive.
 class ServerTest : public ::testing::Test {
 protected:

@@ -71,8 +71,7 @@ TEST_F(InterfaceTableTest, EachObjectAnswersItsOwnInterfacesAndUnregisteredLateB
                      {&IID_IFile, &IID_IStrings, &IID_IEnumVARIANT}, &IID_IMetaData);
 
     // Unregistered, late binding fails with the platform's code each time.
-    ComPtr<ITypeLib> registered;
-    HRESULT platform = LoadRegTypeLib(LIBID_Quarrow2, 1, 0, 0, registered.out());
+    const HRESULT platform = RegisteredTypeLibrary();
     if (SUCCEEDED(platform)) return;  // the type library is registered on this system
     IDispatch* const objects[] = {o.file.get(), o.types.get(), o.item.get()};
     for (IDispatch* object : objects) {

@@ -1,5 +1,6 @@
-// The type information behind late binding (store/type_information.h): one holder per dual
-// interface, shared by every object of its class.
+// The type information behind late binding on Windows (store/type_information.h): one
+// holder per dual interface, shared by every object of its class, loaded from the registered
+// type library.
 #include "store/type_information.h"
 
 #include <atomic>
