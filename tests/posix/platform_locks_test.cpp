@@ -393,8 +393,9 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     // While kept here, the lock file stays under its name, whoever else lets go of it.
     keepOne(a);
     EXPECT_EQ(RunInChild([&] {
+                  const bool opened = OpenItem(a, OPEN_EXISTING).ok();
                   posix::LetGoOfKeptLockFiles();
-                  return OpenItem(a, OPEN_EXISTING).ok() ? "" : "refused";
+                  return opened ? "" : "refused";
               }),
               "");
     {
