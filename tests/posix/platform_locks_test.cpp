@@ -146,30 +146,41 @@ TEST(PlatformLocks, WritesRefusedWholeWhenTheAttributeSpaceIsFull) {
     });
 }
 
-TEST(PlatformLocks, RacingProcessesNeverBothHold) {
+// Exclusive opens made at the same instant (both racers spin until both are there): each
+// round grants exactly one, not both and not neither; then overlapping ranges [0, 4) and
+// [2, 6) are never both held.
+TEST(PlatformLocks, RacingProcessesNeitherBothHoldNorBothAreRefused) {
     TempDir dir;
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
-    // Holders now, overlaps seen and racers ready, in memory both processes share.
-    constexpr size_t kBytes = 3 * sizeof(std::atomic<int>);
-    auto* counts = static_cast<std::atomic<int>*>(
-        mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(counts, MAP_FAILED);
-    auto hold = [counts] {
-        if (counts[0].fetch_add(1) != 0) counts[1].fetch_add(1);
-        sched_yield();
-        counts[0].fetch_sub(1);
+    constexpr int kRounds = 100;
+    // In memory both processes share: holders now, overlaps seen, and per round the racers
+    // there, those granted and those done.
+    struct Shared {
+        std::atomic<int> holders, overlaps, there[kRounds + 1], granted[kRounds], done[kRounds];
     };
-    // Exclusive opens, then overlapping ranges [0, 4) and [2, 6).
+    auto* shared = static_cast<Shared*>(
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(shared, MAP_FAILED);
+    auto meet = [](std::atomic<int>& count) {
+        for (count.fetch_add(1); count.load() < 2;) {
+        }
+    };
     auto race = [&](DWORD at, Child& self) {
-        for (int i = 0; i < 400; ++i)
-            if (Opened exclusive = Open(item, kReadWrite, 0, OPEN_EXISTING); exclusive.ok()) hold();
-        for (counts[2].fetch_add(1); counts[2].load() < 2;) sched_yield();
+        for (int round = 0; round < kRounds; ++round) {
+            meet(shared->there[round]);
+            Opened exclusive = Open(item, kReadWrite, 0, OPEN_EXISTING);
+            if (exclusive.ok()) shared->granted[round].fetch_add(1);
+            meet(shared->done[round]);
+        }
+        meet(shared->there[kRounds]);
         Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
         for (int i = 0; opened.ok() && i < 2000; ++i)
             if (LockFile(opened.handle.get(), at, 0, 4, 0)) {
-                hold();
+                if (shared->holders.fetch_add(1) != 0) shared->overlaps.fetch_add(1);
+                sched_yield();
+                shared->holders.fetch_sub(1);
                 UnlockFile(opened.handle.get(), at, 0, 4, 0);
             }
         self.Send("done");
@@ -178,8 +189,15 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     Child first([&](Child& self) { return race(0, self); });
     Child second([&](Child& self) { return race(2, self); });
     EXPECT_EQ(first.Receive() + second.Receive(), "donedone");
-    EXPECT_EQ(counts[1].load(), 0);
-    munmap(counts, kBytes);
+    int neither = 0, both = 0;
+    for (const auto& granted : shared->granted) {
+        neither += granted.load() == 0;
+        both += granted.load() == 2;
+    }
+    EXPECT_EQ(neither, 0);
+    EXPECT_EQ(both, 0);
+    EXPECT_EQ(shared->overlaps.load(), 0);
+    munmap(shared, sizeof(Shared));
 }
 
 // Windows' rule: a second open fails when it asks for an access the first does not share,

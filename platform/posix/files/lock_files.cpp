@@ -27,8 +27,8 @@ namespace {
 constexpr char kLockFolder[] = "/dev/shm/quarrow2-locks";
 constexpr mode_t kFolderMode = 01777;
 constexpr mode_t kLockFileMode = 0444;
-// A removal holds its exclusive flock for one unlink; one held much longer is nobody's
-// removal, and the claim fails rather than wait on.
+// A removal holds its exclusive flock for one unlink, a claim turn the folder's for a few
+// calls; one held much longer is neither, and the claim fails rather than wait on.
 constexpr int kFlockAttempts = 20000;
 constexpr long kPauseNanoseconds = 100 * 1000;
 // A lock file removed or made by others between looking and opening, again and again.
@@ -102,11 +102,12 @@ void Pause() {
     ::nanosleep(&pause, nullptr);
 }
 
-// The shared flock that keeps the lock file from being removed, waiting out a removal
-// under way; false when it cannot be had.
-bool TakeSharedFlock(int fd) {
+// An flock (`operation` LOCK_SH or LOCK_EX), waited for with pauses rather than in the
+// kernel, so that a holder that never lets go (a forked child keeping a copy of the
+// descriptor) costs a refusal, not a hang; false when it cannot be had.
+bool TakeFlock(int fd, int operation) {
     for (int attempt = 0; attempt < kFlockAttempts; ++attempt) {
-        if (::flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+        if (::flock(fd, operation | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
         Pause();
     }
@@ -225,7 +226,9 @@ DWORD OpenNamed(const std::string& path, UniqueFd& out) {
         if (!fd.valid())
             return errno == EACCES || errno == EPERM || errno == ELOOP ? ERROR_ACCESS_DENIED
                                                                        : Win32ErrorFromErrno(errno);
-        if (!TakeSharedFlock(fd.get())) return ERROR_SHARING_VIOLATION;
+        // The shared flock that keeps the lock file from being removed, waiting out a
+        // removal under way.
+        if (!TakeFlock(fd.get(), LOCK_SH)) return ERROR_SHARING_VIOLATION;
         struct stat st;
         if (::fstat(fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
         if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
@@ -270,6 +273,17 @@ void LockFile::Release() {
         return;
     }
     Kept().Keep(file_, fd_.release());
+}
+
+ClaimTurn::ClaimTurn()
+    : folder_(::open(kLockFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+    held_ = folder_.valid() && TakeFlock(folder_.get(), LOCK_EX);
+}
+
+// Unlocked before the close, so that a copy of the descriptor forked meanwhile does not
+// keep the turn.
+ClaimTurn::~ClaimTurn() {
+    if (held_) ::flock(folder_.get(), LOCK_UN);
 }
 
 void LetGoOfKeptLockFiles() { Kept().DropAll(false); }

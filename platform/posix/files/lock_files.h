@@ -44,8 +44,24 @@
 //   one who gets an exclusive flock without waiting: then no other descriptor anywhere,
 //   in use or kept, has it, and one opened meanwhile finds, once its shared flock is
 //   granted, that the file has no link left (fstat) and opens the name again. So removal
-//   never splits the handles of one file over two lock files, and claims need no turn of
-//   their own (share_locks.h says what racing claims can meet).
+//   never splits the handles of one file over two lock files, and a claim needs no turn to
+//   find its lock file.
+// - A claim takes its marks and then tests for conflicting ones, so two racing claims are
+//   never both granted; but each may see the other's marks and both be refused. Only a
+//   claim whose test finds a conflict therefore withdraws its marks, takes the claim turn
+//   (an exclusive flock on the folder, the one thing every user can open that no lock file
+//   removal touches), takes its marks and tests again inside it, withdraws them if refused,
+//   and lets go. Of claims that collide, the one whose turn comes last finds every other
+//   one either granted (marks kept) or withdrawn, so at least one is granted, and a claim
+//   is refused only for the marks of a holder that is granted or still testing outside the
+//   turn (who then takes the turn itself). The turn is taken while holding nothing but
+//   the lock file's shared flock and marks, never waited for by a removal (which takes its
+//   exclusive flock without waiting and holds it for one unlink), and inside it nothing is
+//   waited for: no deadlock. Its holder's kill closes the descriptor and with it the flock;
+//   it is unlocked before its close, so that a copy forked meanwhile does not keep it, and
+//   one held past the patience of a removal wait (a foreign program flocking the folder)
+//   refuses the claim, as its fast test had found. One turn for the whole folder serializes
+//   only claims that met a conflict, each for a few calls.
 // - A process keeps the descriptors its handles let go of, without any lock but the
 //   shared flock, for the next handle on the same file: at most kKeptLockFiles of them,
 //   the least recently let go removed first. Each keeps its lock file from being removed,
@@ -115,6 +131,21 @@ private:
     FileIdentity file_;
     // Forks counted when it was opened: after a fork the descriptor is shared.
     unsigned forks_ = 0;
+};
+
+// The turn of a claim that found a conflict at its first test (above); not held when the
+// folder cannot be opened or stays flocked by another.
+class ClaimTurn {
+public:
+    ClaimTurn();
+    ClaimTurn(const ClaimTurn&) = delete;
+    ClaimTurn& operator=(const ClaimTurn&) = delete;
+    ~ClaimTurn();
+    bool held() const { return held_; }
+
+private:
+    UniqueFd folder_;
+    bool held_ = false;
 };
 
 // Drops every lock file descriptor kept for later handles, removing the lock files nobody

@@ -88,11 +88,9 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
             static_cast<off_t>(last - first)};
 }
 
-// Takes the marks, then looks for any mark of another handle that refuses this one.
-DWORD Claim(int fd, LockSlot slot, unsigned access, unsigned share) {
-    const unsigned refused = ~share & kEveryAccess;
-    const unsigned marks = MarkBits(access, kHeldMark) | MarkBits(refused, kRefusedMark);
-    const unsigned conflicts = MarkBits(access, kRefusedMark) | MarkBits(refused, kHeldMark);
+// Takes the marks, then looks for any mark of another handle that refuses this one; false,
+// with the marks withdrawn, when there is one.
+bool MarkAndTest(int fd, LockSlot slot, unsigned marks, unsigned conflicts) {
     const bool clear = EveryRun(marks,
                                 [&](off_t first, off_t count) {
                                     return SetLock(fd, F_RDLCK, slot.base + first, count);
@@ -100,7 +98,19 @@ DWORD Claim(int fd, LockSlot slot, unsigned access, unsigned share) {
                        EveryRun(conflicts, [&](off_t first, off_t count) {
                            return !OthersHold(fd, slot.base + first, count);
                        });
-    return clear ? 0 : ERROR_SHARING_VIOLATION;
+    if (!clear) SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
+    return clear;
+}
+
+// A conflict found by the first test is tested again in the claim turn, where it is one
+// only when another claim keeps its marks.
+DWORD Claim(int fd, LockSlot slot, unsigned access, unsigned share) {
+    const unsigned refused = ~share & kEveryAccess;
+    const unsigned marks = MarkBits(access, kHeldMark) | MarkBits(refused, kRefusedMark);
+    const unsigned conflicts = MarkBits(access, kRefusedMark) | MarkBits(refused, kHeldMark);
+    if (MarkAndTest(fd, slot, marks, conflicts)) return 0;
+    ClaimTurn turn;
+    return turn.held() && MarkAndTest(fd, slot, marks, conflicts) ? 0 : ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace

@@ -5,10 +5,9 @@
 // Every lock is a read lock, because lock files are opened read-only. A handle shows
 // what it holds by locking a byte and finds the others' marks with F_OFD_GETLK for a write
 // lock, which reports any lock of another open file description. Each claim first takes its
-// own marks and only then looks for conflicting ones, so two claims that race can at worst
-// both be refused, never both granted. Claims take no turns: a turn would cost two calls
-// per claim to spare, now and then, one of two conflicting claims made at the same moment
-// a refusal, which callers already meet when the other claim comes first.
+// own marks and only then looks for conflicting ones, so two claims that race are never both
+// granted; one that finds a conflict tries once more in the claim turn (lock_files.h), so of
+// conflicting claims made at the same moment one is granted, as if they had come in turn.
 #pragma once
 
 #include <sys/types.h>
