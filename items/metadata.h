@@ -39,6 +39,9 @@ private:
     DWORD StreamSize() const;
     // Reads `size` bytes from offset 0 in one call; what the read did not reach is zeroed.
     DWORD ReadWhole(void* buffer, DWORD size) const;
+    // Reads the whole value into `small` (kSmallValueBytes) without asking its size first:
+    // false when it may be larger, or the read failed, which the sized read then tells.
+    bool ReadSmall(BYTE* small, DWORD& size) const;
     // Replaces the whole value by `n` bytes under a byte-range lock; false when nothing
     // could be stored, with the reason left as the thread's last error.
     bool WriteWhole(const void* bytes, DWORD n);

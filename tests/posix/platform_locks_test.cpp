@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/posix/files/lock_files.h"
 #include "platform_fixture.h"
 #include "portable/file_properties_fixture.h"
 
@@ -145,30 +146,41 @@ TEST(PlatformLocks, WritesRefusedWholeWhenTheAttributeSpaceIsFull) {
     });
 }
 
-TEST(PlatformLocks, RacingProcessesNeverBothHold) {
+// Exclusive opens made at the same instant (both racers spin until both are there): each
+// round grants exactly one, not both and not neither; then overlapping ranges [0, 4) and
+// [2, 6) are never both held.
+TEST(PlatformLocks, RacingProcessesNeitherBothHoldNorBothAreRefused) {
     TempDir dir;
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "0123456789");
     const WString item = StreamW(dir / "doc", "T");
-    // Holders now, overlaps seen and racers ready, in memory both processes share.
-    constexpr size_t kBytes = 3 * sizeof(std::atomic<int>);
-    auto* counts = static_cast<std::atomic<int>*>(
-        mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(counts, MAP_FAILED);
-    auto hold = [counts] {
-        if (counts[0].fetch_add(1) != 0) counts[1].fetch_add(1);
-        sched_yield();
-        counts[0].fetch_sub(1);
+    constexpr int kRounds = 100;
+    // In memory both processes share: holders now, overlaps seen, and per round the racers
+    // there, those granted and those done.
+    struct Shared {
+        std::atomic<int> holders, overlaps, there[kRounds + 1], granted[kRounds], done[kRounds];
     };
-    // Exclusive opens, then overlapping ranges [0, 4) and [2, 6).
+    auto* shared = static_cast<Shared*>(
+        mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(shared, MAP_FAILED);
+    auto meet = [](std::atomic<int>& count) {
+        for (count.fetch_add(1); count.load() < 2;) {
+        }
+    };
     auto race = [&](DWORD at, Child& self) {
-        for (int i = 0; i < 400; ++i)
-            if (Opened exclusive = Open(item, kReadWrite, 0, OPEN_EXISTING); exclusive.ok()) hold();
-        for (counts[2].fetch_add(1); counts[2].load() < 2;) sched_yield();
+        for (int round = 0; round < kRounds; ++round) {
+            meet(shared->there[round]);
+            Opened exclusive = Open(item, kReadWrite, 0, OPEN_EXISTING);
+            if (exclusive.ok()) shared->granted[round].fetch_add(1);
+            meet(shared->done[round]);
+        }
+        meet(shared->there[kRounds]);
         Opened opened = Open(item, kReadWrite, kShareAll, OPEN_EXISTING);
         for (int i = 0; opened.ok() && i < 2000; ++i)
             if (LockFile(opened.handle.get(), at, 0, 4, 0)) {
-                hold();
+                if (shared->holders.fetch_add(1) != 0) shared->overlaps.fetch_add(1);
+                sched_yield();
+                shared->holders.fetch_sub(1);
                 UnlockFile(opened.handle.get(), at, 0, 4, 0);
             }
         self.Send("done");
@@ -177,8 +189,15 @@ TEST(PlatformLocks, RacingProcessesNeverBothHold) {
     Child first([&](Child& self) { return race(0, self); });
     Child second([&](Child& self) { return race(2, self); });
     EXPECT_EQ(first.Receive() + second.Receive(), "donedone");
-    EXPECT_EQ(counts[1].load(), 0);
-    munmap(counts, kBytes);
+    int neither = 0, both = 0;
+    for (const auto& granted : shared->granted) {
+        neither += granted.load() == 0;
+        both += granted.load() == 2;
+    }
+    EXPECT_EQ(neither, 0);
+    EXPECT_EQ(both, 0);
+    EXPECT_EQ(shared->overlaps.load(), 0);
+    munmap(shared, sizeof(Shared));
 }
 
 // Windows' rule: a second open fails when it asks for an access the first does not share,
@@ -266,19 +285,28 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     }
 }
 
-// Claims live in a lock file of the file's own, made for the first handle with data access
-// and removed with the last; whatever else is found under its name refuses the claim.
-TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
-    TempDir dir;
-    MakeFile(dir / "doc");
-    SetRawStream(dir / "doc", "T", "v");
-    const WString stream = StreamW(dir / "doc", "T");
-    struct stat st;
-    ASSERT_EQ(stat((dir / "doc").c_str(), &st), 0);
+// The lock file that claims on `file` use.
+std::string LockFileOf(const fs::path& file) {
+    struct stat st = {};
+    stat(file.c_str(), &st);
     char name[96];
     snprintf(name, sizeof name, "/dev/shm/quarrow2-locks/%llx-%llx",
              static_cast<unsigned long long>(st.st_dev),
              static_cast<unsigned long long>(st.st_ino));
+    return name;
+}
+
+// Claims live in a lock file of the file's own, made for the first handle with data access
+// and removed once the last descriptor of it goes (the process keeps those its handles let
+// go of until LetGoOfKeptLockFiles or exit); whatever else is found under its name refuses
+// the claim.
+TEST(PlatformLocks, LockFilesGoWithTheLastDescriptorAndHostileEntriesRefuseClaims) {
+    TempDir dir;
+    MakeFile(dir / "doc");
+    SetRawStream(dir / "doc", "T", "v");
+    const WString stream = StreamW(dir / "doc", "T");
+    const std::string lockFile = LockFileOf(dir / "doc");
+    const char* name = lockFile.c_str();
     {
         Opened first = OpenItem(stream),
                second = Open(stream, GENERIC_READ, kShareAll, OPEN_EXISTING);
@@ -287,6 +315,8 @@ TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
         first.handle.reset();
         EXPECT_TRUE(fs::is_regular_file(name));
     }
+    EXPECT_TRUE(fs::is_regular_file(name));
+    posix::LetGoOfKeptLockFiles();
     EXPECT_FALSE(fs::exists(fs::symlink_status(name)));
     {
         // A child closing a handle it inherited (descriptors and all) leaves the parent's
@@ -306,6 +336,7 @@ TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
         [](const char* at) { fs::create_directory(at); },
     };
     for (const auto& plant : hostile) {
+        posix::LetGoOfKeptLockFiles();
         plant(name);
         EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_ACCESS_DENIED}) << name;
         EXPECT_TRUE(Open(stream, 0, 0, OPEN_EXISTING).ok());  // no data access, no claim
@@ -332,6 +363,93 @@ TEST(PlatformLocks, LockFilesGoWithTheLastHandleAndHostileEntriesRefuseClaims) {
         std::cout << "[ skipped  ] " << unfit.substr(6) << std::endl;
     else
         EXPECT_EQ(unfit, "50 50");
+}
+
+// A child process that holds `stream` open for reading and writing until it is killed.
+std::unique_ptr<Child> HolderOf(const WString& stream) {
+    auto holder = std::make_unique<Child>([&](Child& self) {
+        Opened held = OpenItem(stream, OPEN_EXISTING);
+        self.Send(held.ok() ? "held" : "refused " + std::to_string(held.error));
+        self.Receive();
+        return 0;
+    });
+    EXPECT_EQ(holder->Receive(), "held");
+    return holder;
+}
+
+// The lock file descriptors a process keeps for later handles: each serves the same file
+// alone, holds no lock, keeps its lock file under its name, is never used by a child, and
+// there are at most kKeptLockFiles of them.
+TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
+    TempDir dir;
+    std::vector<WString> streams;
+    for (int i = 0; i < 12; ++i) {
+        const fs::path file = dir / ("doc" + std::to_string(i));
+        MakeFile(file);
+        SetRawStream(file, "T", "v");
+        streams.push_back(StreamW(file, "T"));
+    }
+    const WString &a = streams[0], &b = streams[1];
+    const auto keepOne = [](const WString& stream) {
+        posix::LetGoOfKeptLockFiles();
+        EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
+    };
+
+    // Another file's kept descriptor is not this file's lock file.
+    keepOne(a);
+    {
+        auto holder = HolderOf(b);
+        EXPECT_EQ(OpenItem(b, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
+    }
+    // A kept descriptor gave back the handle's marks.
+    keepOne(a);
+    EXPECT_EQ(RunInChild([&] {
+                  Opened opened = OpenItem(a, OPEN_EXISTING);
+                  return opened.ok() ? "" : "refused " + std::to_string(opened.error);
+              }),
+              "");
+    // While kept here, the lock file stays under its name, whoever else lets go of it.
+    keepOne(a);
+    EXPECT_EQ(RunInChild([&] {
+                  const bool opened = OpenItem(a, OPEN_EXISTING).ok();
+                  posix::LetGoOfKeptLockFiles();
+                  return opened ? "" : "refused";
+              }),
+              "");
+    {
+        auto holder = HolderOf(a);
+        EXPECT_EQ(OpenItem(a, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
+    }
+    // A child keeps its inherited descriptors (shared with this process) out of its claims.
+    keepOne(a);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        Opened held = OpenItem(a, OPEN_EXISTING);
+        (void)!write(ready[1], held.ok() ? "h" : "r", 1);
+        pause();
+        _exit(0);
+    }
+    char answer = 0;
+    (void)!read(ready[0], &answer, 1);
+    EXPECT_EQ(answer, 'h');
+    EXPECT_EQ(OpenItem(a, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+
+    // At most kKeptLockFiles are kept; dropping one removes its lock file.
+    posix::LetGoOfKeptLockFiles();
+    for (const WString& stream : streams) EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
+    size_t present = 0;
+    for (int i = 0; i < 12; ++i)
+        present += fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))));
+    EXPECT_EQ(present, posix::kKeptLockFiles);
+    posix::LetGoOfKeptLockFiles();
+    for (int i = 0; i < 12; ++i)
+        EXPECT_FALSE(fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))))) << i;
 }
 
 TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {

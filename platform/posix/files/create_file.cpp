@@ -64,8 +64,8 @@ DWORD CreateMissingFile(const std::string& file, UniqueFd& out) {
     return 0;
 }
 
-DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenRequest& request,
-                     FileObject& object, bool& existed) {
+DWORD OpenMainStream(int pathFd, FileIdentity identity, bool directory, bool fileIsNew,
+                     const OpenRequest& request, FileObject& object, bool& existed) {
     if (directory && !request.backupSemantics) return ERROR_ACCESS_DENIED;
     existed = !fileIsNew;
     const bool writable = !directory && (request.access & kWriteAccess);
@@ -75,14 +75,11 @@ DWORD OpenMainStream(int pathFd, bool directory, bool fileIsNew, const OpenReque
 
     object.directory = directory;
     object.slot = LockSlotFor(object.attribute);
-    if (DWORD error = AcquireShareMode(object.lock, object.fd.get(), object.slot, request.access,
-                                       request.share))
-        return error;
-    return 0;
+    return AcquireShareMode(object.lock, identity, object.slot, request.access, request.share);
 }
 
-DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, FileObject& object,
-                      bool& existed) {
+DWORD OpenNamedStream(int pathFd, FileIdentity identity, bool directory, const OpenRequest& request,
+                      FileObject& object, bool& existed) {
     if (DWORD error = ReopenDescriptor(pathFd, directory, false, object.fd)) return error;
     const int fd = object.fd.get();
     if (request.access & (kWriteAccess | kDeleteAccess))
@@ -95,7 +92,8 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
     if (!existed && request.disposition == OPEN_EXISTING) return ERROR_FILE_NOT_FOUND;
 
     object.slot = LockSlotFor(object.attribute);
-    if (DWORD error = AcquireShareMode(object.lock, fd, object.slot, request.access, request.share))
+    if (DWORD error =
+            AcquireShareMode(object.lock, identity, object.slot, request.access, request.share))
         return error;
 
     if (!existed) {
@@ -113,17 +111,21 @@ DWORD OpenNamedStream(int pathFd, bool directory, const OpenRequest& request, Fi
 
 DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request, FileObject& object,
                    bool& existed) {
-    struct stat st;
-    if (::fstat(path.file_fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
+    if (DWORD error = FileStat(path)) return error;
+    const struct stat& st = path.file_stat;
     // Only what NTFS would hold carries streams; FIFOs, sockets and devices are never opened.
     const bool directory = S_ISDIR(st.st_mode);
     if (!directory && !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
     object.attribute = path.attribute;
     object.layout = path.layout;
     object.access = request.access;
+    object.device = st.st_dev;
+    // The descriptor reopened below is of this same inode, so its lock file is named by it.
+    const FileIdentity identity = IdentityOf(st);
     if (path.named())
-        return OpenNamedStream(path.file_fd.get(), directory, request, object, existed);
-    return OpenMainStream(path.file_fd.get(), directory, fileIsNew, request, object, existed);
+        return OpenNamedStream(path.file_fd.get(), identity, directory, request, object, existed);
+    return OpenMainStream(path.file_fd.get(), identity, directory, fileIsNew, request, object,
+                          existed);
 }
 
 HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD disposition,

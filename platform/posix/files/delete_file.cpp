@@ -19,13 +19,14 @@ namespace {
 
 // Removal is an open for DELETE that lets everyone else in: it fails only against handles
 // that refuse to share deletion. The claim lasts as long as `lock`.
-DWORD ClaimDeletion(LockFile& lock, int fd, const std::string& attribute) {
-    return AcquireShareMode(lock, fd, LockSlotFor(attribute), kDeleteAccess, kEveryAccess);
+DWORD ClaimDeletion(LockFile& lock, const struct stat& st, const std::string& attribute) {
+    return AcquireShareMode(lock, IdentityOf(st), LockSlotFor(attribute), kDeleteAccess,
+                            kEveryAccess);
 }
 
-DWORD DeleteNamedStream(const StreamPath& path) {
-    struct stat st;
-    if (::fstat(path.file_fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
+DWORD DeleteNamedStream(StreamPath& path) {
+    if (DWORD error = FileStat(path)) return error;
+    const struct stat& st = path.file_stat;
     const bool directory = S_ISDIR(st.st_mode);
     if (!directory && !S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
     UniqueFd fd;
@@ -34,7 +35,7 @@ DWORD DeleteNamedStream(const StreamPath& path) {
     if (DWORD error = StoredValueSize(fd.get(), path.attribute, size)) return error;
     if (DWORD error = CheckMayChange(fd.get())) return error;
     LockFile lock;
-    if (DWORD error = ClaimDeletion(lock, fd.get(), path.attribute)) return error;
+    if (DWORD error = ClaimDeletion(lock, st, path.attribute)) return error;
     if (::fremovexattr(fd.get(), path.attribute.c_str()) != 0) return Win32ErrorFromErrno(errno);
     return 0;
 }

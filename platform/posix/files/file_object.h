@@ -35,6 +35,7 @@ struct FileObject {
     LockSlot slot;
     unsigned access = 0;  // AccessKind bits
     bool directory = false;
+    dev_t device = 0;  // of the file, as seen when it was opened
 
     // Serialises the calls on this handle and guards what follows.
     std::mutex mutex;

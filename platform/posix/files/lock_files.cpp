@@ -9,11 +9,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/posix/system/errors.h"
 
@@ -23,10 +27,10 @@ namespace {
 constexpr char kLockFolder[] = "/dev/shm/quarrow2-locks";
 constexpr mode_t kFolderMode = 01777;
 constexpr mode_t kLockFileMode = 0444;
-// A claim waits this long for its turn, a closing handle (which only tidies up) far less.
-constexpr int kPatientAttempts = 20000;
-constexpr int kHastyAttempts = 50;
-constexpr long kTurnPauseNanoseconds = 100 * 1000;
+// A removal holds its exclusive flock for one unlink, a claim turn the folder's for a few
+// calls; one held much longer is neither, and the claim fails rather than wait on.
+constexpr int kFlockAttempts = 20000;
+constexpr long kPauseNanoseconds = 100 * 1000;
 // A lock file removed or made by others between looking and opening, again and again.
 constexpr int kOpenAttempts = 16;
 
@@ -59,116 +63,229 @@ bool LockFolderReady(bool again = false) {
     return ready;
 }
 
-std::string LockFilePath(const std::string& name) { return std::string(kLockFolder) + "/" + name; }
+std::string LockFilePath(FileIdentity file) {
+    char name[40];
+    snprintf(name, sizeof name, "%" PRIx64 "-%" PRIx64, file.device, file.inode);
+    return std::string(kLockFolder) + "/" + name;
+}
 
-// A new lock file, complete with its mode before anyone can open it by name; -1 with
-// EEXIST when another process made one first.
+// A new lock file, complete with its mode and this descriptor's shared flock before anyone
+// can open it by name; -1 with EEXIST when another process made one first.
 int PublishLockFile(const std::string& path) {
     UniqueFd fd(::open(kLockFolder, O_TMPFILE | O_RDWR | O_NOFOLLOW | O_CLOEXEC, kLockFileMode));
     if (!fd.valid()) return -1;
     char self[40];
     snprintf(self, sizeof self, "/proc/self/fd/%d", fd.get());
-    if (::fchmod(fd.get(), kLockFileMode) != 0 ||
+    if (::fchmod(fd.get(), kLockFileMode) != 0 || ::flock(fd.get(), LOCK_SH) != 0 ||
         ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
         return -1;
     return fd.release();
 }
 
-// Counts forks: a lock file descriptor opened before the last fork is shared with the
-// other process, whose locks in it a closing handle cannot tell from its own, so it does
-// not remove the lock file then.
+// Forks counted in both processes, and in the child alone: a descriptor opened before the
+// last fork is shared with the other process.
 std::atomic<unsigned> forks{0};
+std::atomic<unsigned> forksAsChild{0};
 
-unsigned ForksSoFar() {
-    static const bool counting = pthread_atfork(nullptr, nullptr, [] { ++forks; }) == 0;
-    return counting ? forks.load() : 0;
+void CountForks() {
+    static const bool counting = pthread_atfork(
+                                     nullptr, [] { ++forks; },
+                                     [] {
+                                         ++forks;
+                                         ++forksAsChild;
+                                     }) == 0;
+    (void)counting;
 }
 
-bool OthersLockAnything(int fd) {
-    struct flock probe = {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 0;
-    if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return true;
-    return probe.l_type != F_UNLCK;
+void Pause() {
+    struct timespec pause = {0, kPauseNanoseconds};
+    ::nanosleep(&pause, nullptr);
 }
 
-}  // namespace
+// An flock (`operation` LOCK_SH or LOCK_EX), waited for with pauses rather than in the
+// kernel, so that a holder that never lets go (a forked child keeping a copy of the
+// descriptor) costs a refusal, not a hang; false when it cannot be had.
+bool TakeFlock(int fd, int operation) {
+    for (int attempt = 0; attempt < kFlockAttempts; ++attempt) {
+        if (::flock(fd, operation | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        Pause();
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
 
-DWORD LockFile::Open(int fileFd) {
-    struct stat st;
-    if (::fstat(fileFd, &st) != 0) return Win32ErrorFromErrno(errno);
-    if (!LockFolderReady()) return ERROR_NOT_SUPPORTED;
-    forks_ = ForksSoFar();
-    char name[40];
-    snprintf(name, sizeof name, "%" PRIx64 "-%" PRIx64, static_cast<uint64_t>(st.st_dev),
-             static_cast<uint64_t>(st.st_ino));
-    const std::string path = LockFilePath(name);
+// Removes the lock file of `fd` when no other descriptor has it, then closes `fd`.
+void RemoveUnlessShared(int fd, FileIdentity file) {
+    const int saved = errno;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(LockFilePath(file).c_str());
+    ::close(fd);
+    errno = saved;
+}
+
+class KeptLockFiles;
+KeptLockFiles& Kept();
+
+struct KeptDescriptor {
+    FileIdentity file;
+    int fd;
+    unsigned forksAsChild;
+};
+
+// The descriptors kept for later handles, least recently let go of first.
+class KeptLockFiles {
+public:
+    // A kept descriptor for `file`, or -1.
+    int Take(FileIdentity file) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        ForgetInherited();
+        for (auto it = kept_.rbegin(); it != kept_.rend(); ++it)
+            if (it->file.device == file.device && it->file.inode == file.inode) {
+                const int found = it->fd;
+                kept_.erase(std::next(it).base());
+                return found;
+            }
+        return -1;
+    }
+
+    void Keep(FileIdentity file, int fd) {
+        KeptDescriptor dropped = {{}, -1, 0};
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            ForgetInherited();
+            if (closing_) {
+                dropped = {file, fd, 0};
+            } else {
+                if (!registered_) registered_ = std::atexit([] { Kept().DropAll(true); }) == 0;
+                kept_.push_back({file, fd, forksAsChild.load()});
+                if (kept_.size() > kKeptLockFiles) {
+                    dropped = kept_.front();
+                    kept_.erase(kept_.begin());
+                }
+            }
+        }
+        if (dropped.fd >= 0) RemoveUnlessShared(dropped.fd, dropped.file);
+    }
+
+    void DropAll(bool forGood) {
+        std::vector<KeptDescriptor> all;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            ForgetInherited();
+            all.swap(kept_);
+            if (forGood) closing_ = true;
+        }
+        for (const KeptDescriptor& kept : all) RemoveUnlessShared(kept.fd, kept.file);
+    }
+
+private:
+    // A child's copies of its parent's descriptors are the parent's, and the child may
+    // have closed them and given their numbers to files of its own: forgotten, never used
+    // or closed here (being close-on-exec, they go at exec or exit).
+    void ForgetInherited() {
+        const unsigned now = forksAsChild.load();
+        kept_.erase(
+            std::remove_if(kept_.begin(), kept_.end(),
+                           [now](const KeptDescriptor& kept) { return kept.forksAsChild != now; }),
+            kept_.end());
+    }
+
+    std::mutex mutex_;
+    std::vector<KeptDescriptor> kept_;
+    bool registered_ = false;
+    // Past exit's clean-up: what is let go of then is removed at once.
+    bool closing_ = false;
+};
+
+// Never destroyed, so that handles closed by static destructors after exit's clean-up
+// still find it.
+KeptLockFiles& Kept() {
+    static KeptLockFiles* kept = new KeptLockFiles;
+    return *kept;
+}
+
+// A new descriptor of the lock file at `path`, flocked shared and still under its name.
+DWORD OpenNamed(const std::string& path, UniqueFd& out) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
-            fd = PublishLockFile(path);
-            if (fd < 0 && errno == EEXIST) continue;
+        UniqueFd fd(
+            ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (!fd.valid() && errno == ENOENT) {
+            fd.reset(PublishLockFile(path));
+            if (fd.valid()) {
+                out = std::move(fd);
+                return 0;
+            }
+            if (errno == EEXIST) continue;
         }
         // The folder itself gone or replaced by something else (by its owner or an
         // administrator): looked at again, and made anew when missing.
-        if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        if (!fd.valid() && (errno == ENOENT || errno == ENOTDIR)) {
             if (LockFolderReady(true)) continue;
             return ERROR_NOT_SUPPORTED;
         }
-        if (fd < 0)
+        if (!fd.valid())
             return errno == EACCES || errno == EPERM || errno == ELOOP ? ERROR_ACCESS_DENIED
                                                                        : Win32ErrorFromErrno(errno);
-        fd_.reset(fd);
-        path_ = path;
+        // The shared flock that keeps the lock file from being removed, waiting out a
+        // removal under way.
+        if (!TakeFlock(fd.get(), LOCK_SH)) return ERROR_SHARING_VIOLATION;
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0) return Win32ErrorFromErrno(errno);
+        if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+        // Removed between the open and the flock: the name may hold a newer one by now.
+        if (st.st_nlink == 0) continue;
+        out = std::move(fd);
         return 0;
     }
     return ERROR_SHARING_VIOLATION;
 }
 
-DWORD LockFile::CheckStillNamed() {
-    struct stat st;
-    if (::fstat(fd_.get(), &st) != 0) return Win32ErrorFromErrno(errno);
-    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
-    checked_ = true;
-    return st.st_nlink > 0 ? 0 : ERROR_FILE_NOT_FOUND;
-}
+}  // namespace
 
-void LockFile::Forget() {
-    fd_.reset();
-    path_.clear();
-    checked_ = false;
-}
-
-LockFile::~LockFile() {
-    if (!checked_ || forks_ != ForksSoFar()) return;
-    // Without the turn the file stays: a claim may be checking that it is still there.
-    ClaimTurn turn(fd_.get(), false);
-    if (turn.held() && !OthersLockAnything(fd_.get())) {
-        const int saved = errno;
-        ::unlink(path_.c_str());
-        errno = saved;
+DWORD LockFile::Open(FileIdentity file) {
+    Release();
+    CountForks();
+    forks_ = forks.load();
+    file_ = file;
+    int kept = Kept().Take(file);
+    if (kept >= 0) {
+        fd_.reset(kept);
+        return 0;
     }
+    if (!LockFolderReady()) return ERROR_NOT_SUPPORTED;
+    return OpenNamed(LockFilePath(file), fd_);
 }
 
-ClaimTurn::ClaimTurn(int fd, bool patient) : fd_(fd) {
-    const int attempts = patient ? kPatientAttempts : kHastyAttempts;
+void LockFile::Release() {
+    if (!fd_.valid()) return;
+    if (forks_ != forks.load()) {
+        fd_.reset();
+        return;
+    }
+    struct flock all = {};
+    all.l_type = F_UNLCK;
+    all.l_whence = SEEK_SET;
     const int saved = errno;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-            held_ = true;
-            break;
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) break;
-        struct timespec pause = {0, kTurnPauseNanoseconds};
-        ::nanosleep(&pause, nullptr);
-    }
+    const bool released = ::fcntl(fd_.get(), F_OFD_SETLK, &all) == 0;
     errno = saved;
+    if (!released) {
+        fd_.reset();
+        return;
+    }
+    Kept().Keep(file_, fd_.release());
 }
 
-ClaimTurn::~ClaimTurn() {
-    if (held_) ::flock(fd_, LOCK_UN);
+ClaimTurn::ClaimTurn()
+    : folder_(::open(kLockFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+    held_ = folder_.valid() && TakeFlock(folder_.get(), LOCK_EX);
 }
+
+// Unlocked before the close, so that a copy of the descriptor forked meanwhile does not
+// keep the turn.
+ClaimTurn::~ClaimTurn() {
+    if (held_) ::flock(folder_.get(), LOCK_UN);
+}
+
+void LetGoOfKeptLockFiles() { Kept().DropAll(false); }
 
 }  // namespace quarrow2::posix

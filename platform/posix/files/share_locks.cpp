@@ -19,9 +19,13 @@ constexpr uint64_t kMainStreamSlotSize = uint64_t{1} << 61;
 constexpr uint64_t kFirstNamedSlot = kMainStreamSlot + kMainStreamSlotSize;
 constexpr uint64_t kNamedSlotSize = uint64_t{1} << 20;
 constexpr uint64_t kNamedSlotCount = (uint64_t{1} << 41) - 1;
-// In a slot: one byte per access held, then one per access refused to others.
-constexpr off_t kHeldMarks = 0;
-constexpr off_t kRefusedMarks = 3;
+// In a slot, six mark bytes: one per access held (H) and one per access refused to others
+// (R), in the order R-delete, H-read, R-write, H-write, R-read, H-delete. A claim takes its
+// marks and then looks for the marks that refuse it: for the usual claims (reading and
+// writing, or reading, each refusing writes and deletion to others) both are one run of
+// bytes, so the claim is one lock and one test.
+constexpr unsigned kHeldMark[3] = {1, 3, 5};     // read, write, delete
+constexpr unsigned kRefusedMark[3] = {4, 2, 0};  // read, write, delete
 constexpr off_t kMarkBytes = 6;
 // Byte-range locks map one to one onto the rest of the slot; offsets beyond it share its
 // last byte, which can only make ranges overlap that did not.
@@ -46,17 +50,25 @@ bool OthersHold(int fd, off_t start, off_t length) {
     return probe.l_type != F_UNLCK;
 }
 
-// Calls `visit(first, count)` for each run of adjacent access bits in `kinds`.
+// The mark bytes, as bits, of the accesses in `kinds`.
+unsigned MarkBits(unsigned kinds, const unsigned (&mark)[3]) {
+    unsigned bits = 0;
+    for (unsigned kind = 0; kind < 3; ++kind)
+        if (kinds & (1u << kind)) bits |= 1u << mark[kind];
+    return bits;
+}
+
+// Calls `visit(first, count)` for each run of adjacent mark bytes in `bits`.
 template <class Visit>
-bool EveryRun(unsigned kinds, Visit visit) {
-    for (off_t bit = 0; bit < 3;) {
-        if (!(kinds & (1u << bit))) {
-            ++bit;
+bool EveryRun(unsigned bits, Visit visit) {
+    for (off_t byte = 0; byte < kMarkBytes;) {
+        if (!(bits & (1u << byte))) {
+            ++byte;
             continue;
         }
-        off_t first = bit;
-        while (bit < 3 && (kinds & (1u << bit))) ++bit;
-        if (!visit(first, bit - first)) return false;
+        off_t first = byte;
+        while (byte < kMarkBytes && (bits & (1u << byte))) ++byte;
+        if (!visit(first, byte - first)) return false;
     }
     return true;
 }
@@ -76,32 +88,29 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
             static_cast<off_t>(last - first)};
 }
 
-// Takes the marks and checks the others', in the turn. ERROR_FILE_NOT_FOUND when the lock
-// file turns out to have been removed before the turn came.
-DWORD ClaimInTurn(LockFile& lock, LockSlot slot, unsigned access, unsigned share) {
-    const int fd = lock.fd();
-    ClaimTurn turn(fd, true);
-    if (!turn.held()) return ERROR_SHARING_VIOLATION;
-    if (DWORD error = lock.CheckStillNamed()) return error;
+// Takes the marks, then looks for any mark of another handle that refuses this one; false,
+// with the marks withdrawn, when there is one.
+bool MarkAndTest(int fd, LockSlot slot, unsigned marks, unsigned conflicts) {
+    const bool clear = EveryRun(marks,
+                                [&](off_t first, off_t count) {
+                                    return SetLock(fd, F_RDLCK, slot.base + first, count);
+                                }) &&
+                       EveryRun(conflicts, [&](off_t first, off_t count) {
+                           return !OthersHold(fd, slot.base + first, count);
+                       });
+    if (!clear) SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
+    return clear;
+}
+
+// A conflict found by the first test is tested again in the claim turn, where it is one
+// only when another claim keeps its marks.
+DWORD Claim(int fd, LockSlot slot, unsigned access, unsigned share) {
     const unsigned refused = ~share & kEveryAccess;
-    bool taken = EveryRun(access,
-                          [&](off_t first, off_t count) {
-                              return SetLock(fd, F_RDLCK, slot.base + kHeldMarks + first, count);
-                          }) &&
-                 EveryRun(refused, [&](off_t first, off_t count) {
-                     return SetLock(fd, F_RDLCK, slot.base + kRefusedMarks + first, count);
-                 });
-    bool clear = taken &&
-                 EveryRun(access,
-                          [&](off_t first, off_t count) {
-                              return !OthersHold(fd, slot.base + kRefusedMarks + first, count);
-                          }) &&
-                 EveryRun(refused, [&](off_t first, off_t count) {
-                     return !OthersHold(fd, slot.base + kHeldMarks + first, count);
-                 });
-    if (clear) return 0;
-    SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
-    return ERROR_SHARING_VIOLATION;
+    const unsigned marks = MarkBits(access, kHeldMark) | MarkBits(refused, kRefusedMark);
+    const unsigned conflicts = MarkBits(access, kRefusedMark) | MarkBits(refused, kHeldMark);
+    if (MarkAndTest(fd, slot, marks, conflicts)) return 0;
+    ClaimTurn turn;
+    return turn.held() && MarkAndTest(fd, slot, marks, conflicts) ? 0 : ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
@@ -122,23 +131,16 @@ LockSlot LockSlotFor(const std::string& attribute) {
                     kNamedSlotSize};
 }
 
-DWORD AcquireShareMode(LockFile& lock, int fileFd, LockSlot slot, unsigned access, unsigned share) {
+DWORD AcquireShareMode(LockFile& lock, FileIdentity file, LockSlot slot, unsigned access,
+                       unsigned share) {
     access &= kEveryAccess;
     // As on Windows, a handle without data access neither asks for nor refuses anything.
     if (!access) return 0;
-    // A lock file removed by a closing handle between opening and the turn is opened anew.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        if (!lock.valid())
-            if (DWORD error = lock.Open(fileFd)) return error;
-        DWORD error = ClaimInTurn(lock, slot, access, share);
-        // A refused handle holds no lock, so others may remove its lock file and make a
-        // new one under the name: it gives the descriptor up now, and so never removes
-        // the new one when it closes.
-        if (error && error != ERROR_FILE_NOT_FOUND) lock.Forget();
-        if (error != ERROR_FILE_NOT_FOUND) return error;
-        lock.Forget();
-    }
-    return ERROR_SHARING_VIOLATION;
+    if (DWORD error = lock.Open(file)) return error;
+    DWORD error = Claim(lock.fd(), slot, access, share);
+    // A refused handle gives back the marks it took, and with them the descriptor.
+    if (error) lock.Release();
+    return error;
 }
 
 DWORD LockByteRange(int fd, LockSlot slot, ByteRange range) {

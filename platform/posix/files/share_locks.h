@@ -5,8 +5,9 @@
 // Every lock is a read lock, because lock files are opened read-only. A handle shows
 // what it holds by locking a byte and finds the others' marks with F_OFD_GETLK for a write
 // lock, which reports any lock of another open file description. Each claim first takes its
-// own marks and only then looks for conflicting ones, so two claims that race can at worst
-// both be refused, never both granted.
+// own marks and only then looks for conflicting ones, so two claims that race are never both
+// granted; one that finds a conflict tries once more in the claim turn (lock_files.h), so of
+// conflicting claims made at the same moment one is granted, as if they had come in turn.
 #pragma once
 
 #include <sys/types.h>
@@ -38,11 +39,12 @@ struct LockSlot {
 LockSlot LockSlotFor(const std::string& attribute);
 
 // Takes the marks of a handle that wants `access` and lets others have `share`, in
-// `lock`, which it opens for the file behind `fileFd` (and keeps for as long as the handle
-// keeps `fileFd`). ERROR_SHARING_VIOLATION, with no mark left behind, when a handle on the
-// same stream refuses that access or holds an access this one refuses. A handle without
-// data access takes part in nothing and opens no lock file.
-DWORD AcquireShareMode(LockFile& lock, int fileFd, LockSlot slot, unsigned access, unsigned share);
+// `lock`, which it opens for `file` (and keeps for as long as the handle keeps the file
+// open). ERROR_SHARING_VIOLATION, with no mark left behind and `lock` let go of, when a
+// handle on the same stream refuses that access or holds an access this one refuses. A
+// handle without data access takes part in nothing and opens no lock file.
+DWORD AcquireShareMode(LockFile& lock, FileIdentity file, LockSlot slot, unsigned access,
+                       unsigned share);
 
 // A byte range of a stream, as LockFile takes it.
 struct ByteRange {

@@ -123,30 +123,37 @@ DWORD ListAttributeNames(int fd, std::vector<char>& list) {
 
 DWORD StreamLayoutOf(int fd, StreamLayout& layout) {
     layout = StreamLayout::kNative;
-    if (const char* chosen = std::getenv(kLayoutVariable); chosen && *chosen)
-        return ParseLayout(chosen, layout) ? 0 : ERROR_BAD_ENVIRONMENT;
     struct stat st;
     if (::fstat(fd, &st) != 0) return Win32ErrorFromErrno(errno);
+    return StreamLayoutOn(st.st_dev, layout);
+}
+
+DWORD StreamLayoutOn(dev_t device, StreamLayout& layout) {
+    layout = StreamLayout::kNative;
+    if (const char* chosen = std::getenv(kLayoutVariable); chosen && *chosen)
+        return ParseLayout(chosen, layout) ? 0 : ERROR_BAD_ENVIRONMENT;
     MarkerCache& cache = Markers();
     {
         std::lock_guard<std::mutex> guard(cache.mutex);
-        auto known = cache.layouts.find(st.st_dev);
+        auto known = cache.layouts.find(device);
         if (known != cache.layouts.end()) {
             layout = known->second.second;
             return known->second.first;
         }
     }
-    DWORD error = MarkedLayout(st.st_dev, layout);
+    DWORD error = MarkedLayout(device, layout);
     std::lock_guard<std::mutex> guard(cache.mutex);
-    cache.layouts.emplace(st.st_dev, std::make_pair(error, layout));
+    cache.layouts.emplace(device, std::make_pair(error, layout));
     return error;
 }
 
 DWORD PlaceInLayout(StreamPath& path) {
     if (!path.named()) return 0;
     UniqueFd folder;
-    int fd = path.file_fd.get();
-    if (!path.file_fd.valid()) {
+    if (path.file_fd.valid()) {
+        if (DWORD error = FileStat(path)) return error;
+        if (DWORD error = StreamLayoutOn(path.file_stat.st_dev, path.layout)) return error;
+    } else {
         // The file is still to be made, in its folder and so on that folder's file system.
         const size_t slash = path.file.rfind('/');
         const std::string name = slash == std::string::npos ? std::string(".")
@@ -154,9 +161,8 @@ DWORD PlaceInLayout(StreamPath& path) {
                                                             : path.file.substr(0, slash);
         folder.reset(::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!folder.valid()) return Win32ErrorFromErrno(errno);
-        fd = folder.get();
+        if (DWORD error = StreamLayoutOf(folder.get(), path.layout)) return error;
     }
-    if (DWORD error = StreamLayoutOf(fd, path.layout)) return error;
     if (path.layout == StreamLayout::kNative) return 0;
     const std::string name = path.attribute.substr(sizeof kStreamAttributePrefix - 1);
     path.attribute.assign(kSambaPrefix).append(name).append(kSambaSuffix);

@@ -29,6 +29,8 @@ constexpr char kLayoutMarker[] = "user.quarrow2.layout";
 // process; else native. ERROR_BAD_ENVIRONMENT for an override or a marker that names no
 // layout: guessing could put a file's items where the other side never looks.
 DWORD StreamLayoutOf(int fd, StreamLayout& layout);
+// The same for the file system of device `device`.
+DWORD StreamLayoutOn(dev_t device, StreamLayout& layout);
 
 // Moves a resolved named stream path (its attribute "user.T") into the layout of the file
 // system that holds the file, or that will hold it when the file is still to be made.

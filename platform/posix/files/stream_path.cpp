@@ -114,12 +114,20 @@ size_t ComponentStart(const std::string& whole) {
 
 }  // namespace
 
+DWORD FileStat(StreamPath& path) {
+    if (path.file_stat_known) return 0;
+    if (::fstat(path.file_fd.get(), &path.file_stat) != 0) return Win32ErrorFromErrno(errno);
+    path.file_stat_known = true;
+    return 0;
+}
+
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
     out.file.clear();
     out.attribute.clear();
     out.file_fd.reset();
+    out.file_stat_known = false;
     std::string whole;
     if (DWORD error = ToLinuxPath(path, whole)) return error;
 
@@ -162,6 +170,7 @@ DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
     out.file.clear();
     out.attribute.clear();
     out.file_fd.reset();
+    out.file_stat_known = false;
     if (DWORD error = ToLinuxPath(path, out.file)) return error;
     if (DWORD error = OpenCarryingFile(out.file, ComponentStart(out.file), out)) return error;
     return out.file_fd.valid() ? 0 : ERROR_FILE_NOT_FOUND;

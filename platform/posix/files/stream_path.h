@@ -2,6 +2,8 @@
 // that carries the stream and the extended attribute that holds it.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/platform.h"
@@ -18,6 +20,8 @@ struct StreamPath {
     std::string attribute;  // "user." and the stream name; empty for the file's main stream
     UniqueFd file_fd;       // O_PATH descriptor of `file` (symbolic links followed) when it exists
     StreamLayout layout = StreamLayout::kNative;  // set, with `attribute`, by PlaceInLayout
+    struct stat file_stat = {};                   // of `file_fd`, once FileStat has asked
+    bool file_stat_known = false;
 
     bool named() const { return !attribute.empty(); }
 };
@@ -38,6 +42,10 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out);
 // The file or folder that the whole of `path` names, colons and all, with no stream part:
 // 0 with `file_fd` valid, or the Windows code (ERROR_FILE_NOT_FOUND when it is missing).
 DWORD ResolveWholePath(LPCWSTR path, StreamPath& out);
+
+// Fills `path.file_stat` from `path.file_fd` (valid), asking the system only the first time:
+// the layout, the kind of file and the lock file all need it.
+DWORD FileStat(StreamPath& path);
 
 // "/proc/self/fd/N": reopens, or checks access to, the very inode that `fd` refers to.
 std::string DescriptorPath(int fd);
