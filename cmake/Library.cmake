@@ -31,13 +31,14 @@ set(QUARROW2_SERVER_WIN_SOURCES
   server/registry_entries_win.cpp
   server/type_info_holder_win.cpp)
 set(QUARROW2_SERVER_POSIX_SOURCES
-  server/class_lookup_posix.cpp
+  server/class_registration_posix.cpp
   server/late_binding_posix.cpp
   server/library_entry_posix.cpp)
 # Linux: the exported automation runtime, the private emulation of the system's file calls,
 # and the rest of the system calls the library makes.
 set(QUARROW2_POSIX_RUNTIME_SOURCES
   platform/posix/runtime/bstr.cpp
+  platform/posix/runtime/class_registry.cpp
   platform/posix/runtime/error_info.cpp
   platform/posix/runtime/guids.cpp
   platform/posix/runtime/safearray.cpp
@@ -94,6 +95,10 @@ if(WIN32)
 else()
   target_compile_options(quarrow2_core PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
   target_link_libraries(quarrow2_core PUBLIC Threads::Threads)
+  # The class registration runs from a load-time constructor that nothing calls by name:
+  # every link of the archive is told to keep it.
+  target_link_options(quarrow2_core INTERFACE
+                      LINKER:--undefined=quarrow2_registers_classes_on_load)
 
   add_library(quarrow2 SHARED ${PROJECT_SOURCE_DIR}/include/quarrow2/quarrow2.h)
   set_target_properties(quarrow2 PROPERTIES LINKER_LANGUAGE CXX

@@ -59,28 +59,37 @@ HRESULT PtrToVARIANT(const void* bytes, LONG count, VARIANT* out) {
     return S_OK;
 }
 
+ByteArray ByteArrayOf(const VARIANT& value) {
+    ByteArray bytes;
+    if (!IsByteArrayType(value.vt)) return bytes;
+    SAFEARRAY* array = ArrayOf(value);
+    if (!array || SafeArrayGetDim(array) != 1) return bytes;
+
+    LONG lower = 0;
+    LONG upper = 0;
+    if (FAILED(bytes.checked = SafeArrayGetLBound(array, 1, &lower))) return bytes;
+    if (FAILED(bytes.checked = SafeArrayGetUBound(array, 1, &upper))) return bytes;
+    // Unsigned arithmetic gives the element count even where the bounds wrap; a count that
+    // a signed 32-bit value cannot hold would read as "no elements", so it is refused.
+    const ULONG elements = static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u;
+    if (elements > 0x7FFFFFFFu) {
+        bytes.checked = E_INVALIDARG;
+        return bytes;
+    }
+    bytes.array = array;
+    bytes.count = static_cast<LONG>(elements);
+    return bytes;
+}
+
 HRESULT AccessVARIANT(const VARIANT& value, void** data, LONG* count) {
     if (!data || !count) return E_POINTER;
     *data = nullptr;
     *count = 0;
-    if (!IsByteArrayType(value.vt)) return E_INVALIDARG;
-
-    SAFEARRAY* array = ArrayOf(value);
-    if (!array || SafeArrayGetDim(array) != 1) return E_INVALIDARG;
-
-    LONG lower = 0;
-    LONG upper = 0;
-    HRESULT result = SafeArrayGetLBound(array, 1, &lower);
-    if (FAILED(result)) return result;
-    result = SafeArrayGetUBound(array, 1, &upper);
-    if (FAILED(result)) return result;
-    // Unsigned arithmetic gives the element count even where the bounds wrap; a count that
-    // a signed 32-bit value cannot hold would read as "no elements", so it is refused.
-    const ULONG elements = static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u;
-    if (elements > 0x7FFFFFFFu) return E_INVALIDARG;
-    *count = static_cast<LONG>(elements);
-
-    result = OpenData(array, data, "SafeArrayAccessData in AccessVARIANT failed without error");
+    const ByteArray bytes = ByteArrayOf(value);
+    if (FAILED(bytes.checked)) return bytes.checked;
+    *count = bytes.count;
+    const HRESULT result =
+        OpenData(bytes.array, data, "SafeArrayAccessData in AccessVARIANT failed without error");
     if (FAILED(result)) *data = nullptr;
     return result;
 }

@@ -3,7 +3,7 @@
 // caller decides what a client sees.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/owners.h"
 
 namespace quarrow2::items {
 
@@ -19,31 +19,29 @@ HRESULT AccessVARIANT(const VARIANT& value, void** data, LONG* count);
 // Ends one access opened by AccessVARIANT on the same variant.
 HRESULT UnaccessVARIANT(const VARIANT& value);
 
+// The array a byte-array variant holds and its element count; `checked` says why it holds
+// none that AccessVARIANT would open.
+struct ByteArray {
+    SAFEARRAY* array = nullptr;
+    LONG count = 0;
+    HRESULT checked = E_INVALIDARG;
+};
+ByteArray ByteArrayOf(const VARIANT& value);
+
 // One access to the bytes of a byte-array variant, open while the object lives. Ending it
 // leaves the thread's last error as it was, so a failure met while the bytes were in use
 // can still be reported after.
-class ByteArrayAccess {
+class ByteArrayAccess : public BasicArrayAccess<KeepLastError> {
 public:
-    explicit ByteArrayAccess(const VARIANT& value)
-        : value_(value), result_(AccessVARIANT(value, &data_, &count_)) {}
-    ~ByteArrayAccess() {
-        if (FAILED(result_)) return;
-        const DWORD lastError = GetLastError();
-        UnaccessVARIANT(value_);
-        SetLastError(lastError);
-    }
-    ByteArrayAccess(const ByteArrayAccess&) = delete;
-    ByteArrayAccess& operator=(const ByteArrayAccess&) = delete;
+    explicit ByteArrayAccess(const VARIANT& value) : ByteArrayAccess(ByteArrayOf(value)) {}
 
-    HRESULT result() const { return result_; }
-    const void* data() const { return data_; }
-    LONG count() const { return count_; }
+    LONG count() const { return granted() ? count_ : 0; }
 
 private:
-    const VARIANT& value_;
-    void* data_ = nullptr;
-    LONG count_ = 0;
-    HRESULT result_;
+    explicit ByteArrayAccess(const ByteArray& bytes)
+        : BasicArrayAccess(bytes.array, bytes.checked), count_(bytes.count) {}
+
+    LONG count_;
 };
 
 }  // namespace quarrow2::items

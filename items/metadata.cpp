@@ -207,7 +207,7 @@ bool MetaData::WriteWhole(const void* bytes, DWORD n) {
     // replacement), a commit failure surfaces here; it must not pass for a stored value.
     // A failed write never sets the end, so the old value is not cut.
     const bool stored = WriteFile(handle, bytes, n, &written, nullptr) && SetEndOfFile(handle);
-    store::LastErrorKeeper keepWriteError;
+    const KeepLastError keepWriteError;
     UnlockFile(handle, 0, 0, n, 0);
     return stored;
 }

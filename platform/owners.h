@@ -1,18 +1,25 @@
 // RAII owners for the handles and locks that cross the platform boundary: every one is
-// released on every path, including early returns. The owners of strings, interface
-// references and variants are the ones every client uses, from the public interface.
+// released on every path, including early returns. They are kinds of the public client.h's
+// one owner, UniqueOwner, as are the owners of strings, references and variants.
 #pragma once
-
-#include <string>
-#include <utility>
 
 #include "platform/platform.h"
 #include "quarrow2/client.h"
 
 namespace quarrow2 {
 
-// A UTF-16 string in the platform's WCHAR.
-using WString = std::basic_string<WCHAR>;
+// Keeps the thread's last error across clean-up calls that might overwrite it (a close, an
+// ended access), so that a failure reported afterwards still names its own cause.
+class KeepLastError {
+public:
+    KeepLastError() : saved_(GetLastError()) {}
+    KeepLastError(const KeepLastError&) = delete;
+    KeepLastError& operator=(const KeepLastError&) = delete;
+    ~KeepLastError() { SetLastError(saved_); }
+
+private:
+    DWORD saved_;
+};
 
 // Holds a critical section entered for the life of the scope.
 class CriticalSectionGuard {
@@ -26,35 +33,16 @@ private:
     CRITICAL_SECTION& cs_;
 };
 
-// Owns one file handle; closing it keeps the thread's last error as it was, so a failure
-// reported after the close still names its own cause.
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) : h_(h) {}
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-        reset(o.release());
-        return *this;
+// A file handle: INVALID_HANDLE_VALUE holds none. Null is held (the system refuses it,
+// and a caller may rely on that) but never closed.
+struct FileHandleKind {
+    using Value = HANDLE;
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static bool Held(HANDLE h) { return h != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) {
+        if (h) CloseHandle(h);
     }
-    ~UniqueHandle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        HANDLE old = std::exchange(h_, h);
-        if (old != INVALID_HANDLE_VALUE && old != nullptr) {
-            DWORD saved = GetLastError();
-            CloseHandle(old);
-            SetLastError(saved);
-        }
-    }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
 };
+using UniqueHandle = UniqueOwner<FileHandleKind, KeepLastError>;
 
 }  // namespace quarrow2

@@ -7,12 +7,9 @@ namespace quarrow2::server {
 namespace {
 
 const ClassEntry kClasses[] = {
-    {&CLSID_File, OLESTR("Quarrow2.File.1"), OLESTR("Quarrow2.File"), "File Class",
-     QUARROW2_FILE_SCRIPT, true},
-    {&CLSID_MetaData, OLESTR("Quarrow2.MetaData.1"), OLESTR("Quarrow2.MetaData"), "MetaData Class",
-     QUARROW2_METADATA_SCRIPT, false},
-    {&CLSID_Strings, OLESTR("Quarrow2.Strings.1"), OLESTR("Quarrow2.Strings"), "Strings Class",
-     QUARROW2_STRINGS_SCRIPT, false},
+    {QUARROW2_IDENTITY_File, true},
+    {QUARROW2_IDENTITY_MetaData, false},
+    {QUARROW2_IDENTITY_Strings, false},
 };
 
 }  // namespace

@@ -36,24 +36,15 @@ HRESULT ModulePath(WString& path) {
     }
 }
 
-class DataFile {
-public:
-    explicit DataFile(const WString& path)
-        : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-    DataFile(const DataFile&) = delete;
-    DataFile& operator=(const DataFile&) = delete;
-    ~DataFile() {
-        if (module_) FreeLibrary(module_);
-    }
-    HMODULE get() const { return module_; }
-
-private:
-    HMODULE module_;
+// A module loaded as data alone, for its resources.
+struct DataFileKind : NullMeansNone<HMODULE> {
+    static void Close(HMODULE module) { FreeLibrary(module); }
 };
 
 // The registration script of one class, read from the DLL file opened as data.
 HRESULT ReadScript(const WString& modulePath, UINT id, std::string& text) {
-    DataFile file(modulePath);
+    const UniqueOwner<DataFileKind> file(
+        LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!file.get()) return LastErrorResult();
     HRSRC found = FindResourceW(file.get(), MAKEINTRESOURCEW(id), L"REGISTRY");
     if (!found) return LastErrorResult();

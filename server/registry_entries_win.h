@@ -7,27 +7,11 @@
 
 namespace quarrow2::server {
 
-// Owns an open registry key.
-class RegistryHandle {
-public:
-    RegistryHandle() = default;
-    RegistryHandle(const RegistryHandle&) = delete;
-    RegistryHandle& operator=(const RegistryHandle&) = delete;
-    ~RegistryHandle() { reset(); }
-
-    HKEY get() const { return key_; }
-    HKEY* out() {
-        reset();
-        return &key_;
-    }
-    void reset() {
-        if (key_) RegCloseKey(key_);
-        key_ = nullptr;
-    }
-
-private:
-    HKEY key_ = nullptr;
+// An open registry key.
+struct RegistryKeyKind : NullMeansNone<HKEY> {
+    static void Close(HKEY key) { RegCloseKey(key); }
 };
+using RegistryHandle = UniqueOwner<RegistryKeyKind>;
 
 // Where class registrations go: the machine's classes (HKEY_CLASSES_ROOT), or the current
 // user's own (HKEY_CURRENT_USER\Software\Classes), which a user may write without an

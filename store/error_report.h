@@ -21,17 +21,4 @@ void AppendSystemMessage(DWORD code, WString& message) noexcept;
 HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
                             HRESULT status) noexcept;
 
-// Keeps the thread's last error across clean-up calls that might overwrite it, so that a
-// failure reported afterwards still names its own cause.
-class LastErrorKeeper {
-public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-    ~LastErrorKeeper() { SetLastError(saved_); }
-
-private:
-    DWORD saved_;
-};
-
 }  // namespace quarrow2::store

@@ -114,12 +114,11 @@ WString utf16_from_utf8(std::string_view utf8) {
 std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length) {
     std::string result;
     result.reserve(length);
-    bool valid = true;
-    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
-        if (unpaired) valid = false;
-        if (valid) utf8::append(code_point, std::back_inserter(result));
-    });
-    if (!valid) return std::nullopt;
+    try {
+        utf8::utf16to8(text, text + length, std::back_inserter(result));
+    } catch (const utf8::invalid_utf16&) {
+        return std::nullopt;
+    }
     return result;
 }
 

@@ -8,12 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "quarrow2/quarrow2.h"
+#include "quarrow2/client.h"
 
 namespace quarrow2::tool {
 
-// UTF-16 in the automation runtime's unit type (char16_t on Linux, wchar_t on Windows).
-using WString = std::basic_string<OLECHAR>;
 using Bytes = std::vector<std::uint8_t>;
 
 // Offset of the first byte that is not well-formed UTF-8, or nothing when all of it is.

@@ -5,44 +5,92 @@
 // every path, early returns and throws included.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+#include <string>
 #include <utility>
 
 #include "quarrow2/quarrow2.h"
 
 namespace quarrow2 {
 
-// Owns one automation string.
-class UniqueBstr {
+// What a close may overwrite that an owner keeps for its caller: nothing, unless an
+// owner asks for more.
+struct KeepNothing {};
+
+// Keeps errno across a close, so a failure reported after the close of a POSIX descriptor
+// still names its own cause.
+class KeepErrno {
 public:
-    UniqueBstr() = default;
-    explicit UniqueBstr(BSTR s) : s_(s) {}
-    UniqueBstr(const UniqueBstr&) = delete;
-    UniqueBstr& operator=(const UniqueBstr&) = delete;
-    UniqueBstr(UniqueBstr&& o) noexcept : s_(o.release()) {}
-    UniqueBstr& operator=(UniqueBstr&& o) noexcept {
+    KeepErrno() : saved_(errno) {}
+    KeepErrno(const KeepErrno&) = delete;
+    KeepErrno& operator=(const KeepErrno&) = delete;
+    ~KeepErrno() { errno = saved_; }
+
+private:
+    int saved_;
+};
+
+// The one owner of a handle, descriptor, key, lock or string: it closes what it holds on
+// every path. `Kind` names the value (Kind::Value), the value that holds nothing
+// (Kind::None()), which values are held (Kind::Held) and how one is closed (Kind::Close);
+// `Keep` is saved before each close and restores what the close may change.
+template <class Kind, class Keep = KeepNothing>
+class UniqueOwner {
+public:
+    using Value = typename Kind::Value;
+
+    UniqueOwner() = default;
+    explicit UniqueOwner(Value value) : value_(value) {}
+    UniqueOwner(const UniqueOwner&) = delete;
+    UniqueOwner& operator=(const UniqueOwner&) = delete;
+    UniqueOwner(UniqueOwner&& o) noexcept : value_(o.release()) {}
+    UniqueOwner& operator=(UniqueOwner&& o) noexcept {
         reset(o.release());
         return *this;
     }
-    ~UniqueBstr() { reset(); }
+    ~UniqueOwner() { reset(); }
 
-    BSTR get() const { return s_; }
-    // For an out-argument: frees what is held first.
-    BSTR* out() {
+    Value get() const { return value_; }
+    bool valid() const { return Kind::Held(value_); }
+    // For an out-argument: closes what is held first.
+    Value* out() {
         reset();
-        return &s_;
+        return &value_;
     }
-    BSTR release() { return std::exchange(s_, nullptr); }
-    void reset(BSTR s = nullptr) {
-        if (s_ != s) SysFreeString(s_);
-        s_ = s;
+    Value release() { return std::exchange(value_, Kind::None()); }
+    void reset(Value value = Kind::None()) {
+        const Value old = std::exchange(value_, value);
+        if (old == value || !Kind::Held(old)) return;
+        [[maybe_unused]] const Keep keep;
+        Kind::Close(old);
     }
-    UINT length() const { return SysStringLen(s_); }
-    UINT byte_length() const { return SysStringByteLen(s_); }
 
 private:
-    BSTR s_ = nullptr;
+    Value value_ = Kind::None();
 };
+
+// The kinds of value that null means none of.
+template <class T>
+struct NullMeansNone {
+    using Value = T;
+    static T None() { return nullptr; }
+    static bool Held(T value) { return value != nullptr; }
+};
+
+// Owns one automation string.
+struct BstrKind : NullMeansNone<BSTR> {
+    static void Close(BSTR s) { SysFreeString(s); }
+};
+class UniqueBstr : public UniqueOwner<BstrKind> {
+public:
+    using UniqueOwner::UniqueOwner;
+    UINT length() const { return SysStringLen(get()); }
+    UINT byte_length() const { return SysStringByteLen(get()); }
+};
+
+// Text in the automation runtime's 16-bit unit (char16_t on Linux, wchar_t on Windows).
+using WString = std::basic_string<OLECHAR>;
 
 // Holds one counted reference to an interface.
 template <class T>
@@ -117,25 +165,37 @@ private:
     VARIANT v_;
 };
 
-// Holds access to a safe array's data, ended at the end of the scope.
-class ArrayAccess {
+// The access SafeArrayAccessData opens, ended by SafeArrayUnaccessData.
+struct ArrayAccessKind : NullMeansNone<SAFEARRAY*> {
+    static void Close(SAFEARRAY* array) { SafeArrayUnaccessData(array); }
+};
+
+// Holds access to a safe array's data, ended at the end of the scope. A grant without a
+// data pointer is none (E_POINTER); `checked` is a caller's earlier verdict on the array, and
+// a failed one opens nothing. `Keep` is what ending the access keeps, as for UniqueOwner.
+template <class Keep = KeepNothing>
+class BasicArrayAccess {
 public:
-    explicit ArrayAccess(SAFEARRAY* array) : array_(array) {
-        if (FAILED(SafeArrayAccessData(array_, &data_))) array_ = nullptr;
-    }
-    ArrayAccess(const ArrayAccess&) = delete;
-    ArrayAccess& operator=(const ArrayAccess&) = delete;
-    ~ArrayAccess() {
-        if (array_) SafeArrayUnaccessData(array_);
+    explicit BasicArrayAccess(SAFEARRAY* array, HRESULT checked = S_OK)
+        : result_(FAILED(checked) ? checked : SafeArrayAccessData(array, &data_)) {
+        if (SUCCEEDED(result_)) access_.reset(array);
+        if (SUCCEEDED(result_) && !data_) result_ = E_POINTER;
+        if (FAILED(result_)) {
+            access_.reset();
+            data_ = nullptr;
+        }
     }
 
-    bool granted() const { return array_ != nullptr; }
+    bool granted() const { return access_.valid(); }
+    HRESULT result() const { return result_; }
     void* data() const { return data_; }
 
 private:
-    SAFEARRAY* array_;
     void* data_ = nullptr;
+    HRESULT result_;
+    UniqueOwner<ArrayAccessKind, Keep> access_;
 };
+using ArrayAccess = BasicArrayAccess<>;
 
 // The rich error a failed call left for the calling thread.
 struct RichError {

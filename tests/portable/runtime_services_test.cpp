@@ -157,6 +157,19 @@ TEST(RuntimeIdentifiers, RegistryFormProgIdsAndNoUnregisteredTypeLibraries) {
     EXPECT_TRUE(IsEqualGUID(parsed, CLSID_File));
 }
 
+// An owner's close leaves the thread's last error as the failure before it set it, even
+// where the close itself fails: here on a handle the system has closed already.
+TEST(RuntimeOwners, ClosingKeepsTheThreadsLastError) {
+    TempDir dir;
+    UniqueHandle file(CreateFileW(PathW(dir.path()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(file.valid()) << GetLastError();
+    ASSERT_TRUE(CloseHandle(file.get()));
+    SetLastError(ERROR_ACCESS_DENIED);
+    file.reset();
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
     CRITICAL_SECTION section;
     InitializeCriticalSection(&section);

@@ -46,8 +46,7 @@ NAMESPACES = {"store": "quarrow2::store", "items": "quarrow2::items",
               "discovery": "quarrow2::discovery", "server": "quarrow2::server",
               "platform": "quarrow2::platform", "tools": "quarrow2::tool"}
 NAMESPACES_PENDING = {"platform"}
-# Defines the runtime's class lookup, which the platform layer declares.
-NAMESPACE_EXCEPTIONS = {"server/class_lookup_posix.cpp": "quarrow2::posix"}
+NAMESPACE_EXCEPTIONS = {}
 # Folders whose includes are still found beside the including file, not from the root.
 ROOTED_PENDING = {"tools"}
 GENERATED = {"resource_ids.h"}  # made by cmake/Identifiers.cmake in the build's include folder

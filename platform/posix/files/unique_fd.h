@@ -1,42 +1,19 @@
-// The one owner of a POSIX file descriptor.
+// The one owner of a POSIX file descriptor: client.h's UniqueOwner, closing with close(2)
+// and keeping errno, so a failure reported after the close still names its own cause.
 #pragma once
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <utility>
+#include "quarrow2/client.h"
 
 namespace quarrow2::posix {
 
-// Closing keeps errno as it was, so a failure reported after the close still names its
-// own cause.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd(UniqueFd&& o) noexcept : fd_(o.release()) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept {
-        reset(o.release());
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset(int fd = -1) {
-        int old = std::exchange(fd_, fd);
-        if (old >= 0) {
-            int saved = errno;
-            ::close(old);
-            errno = saved;
-        }
-    }
-
-private:
-    int fd_ = -1;
+struct FdKind {
+    using Value = int;
+    static int None() { return -1; }
+    static bool Held(int fd) { return fd >= 0; }
+    static void Close(int fd) { ::close(fd); }
 };
+using UniqueFd = UniqueOwner<FdKind, KeepErrno>;
 
 }  // namespace quarrow2::posix
