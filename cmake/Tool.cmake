@@ -21,6 +21,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/item_store.cpp
   ${PROJECT_SOURCE_DIR}/tools/main.cpp
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
+  ${PROJECT_SOURCE_DIR}/tools/ordered_work.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
   ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp

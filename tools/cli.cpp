@@ -32,6 +32,33 @@ void require_path(const std::string& path) {
     if (path.empty()) throw UsageError("A path must not be empty.");
 }
 
+// Most jobs asked for: more threads than this only wait on one another and the disk.
+constexpr unsigned kMostJobs = 256;
+
+// -j N: how many files are read at once; the output is the same for any N.
+void add_jobs_option(CLI::App* command, unsigned& jobs) {
+    command
+        ->add_option_function<std::string>(
+            "-j,--jobs",
+            [&jobs](const std::string& text) {
+                unsigned long count = 0;
+                size_t used = 0;
+                try {
+                    count = std::stoul(text, &used);
+                } catch (const std::exception&) {
+                    used = 0;
+                }
+                if (used == 0 || used != text.size() || text[0] == '-' || count < 1 ||
+                    count > kMostJobs)
+                    throw UsageError("-j takes a whole number of jobs from 1 to " +
+                                     std::to_string(kMostJobs) + ", not '" + text + "'.");
+                jobs = static_cast<unsigned>(count);
+            },
+            "Read this many files at once (default: one per core); the output is the same "
+            "for any N")
+        ->type_name("N");
+}
+
 struct Commands {
     ListOptions list;
     GetOptions get;
@@ -79,6 +106,7 @@ void define_commands(CLI::App& app, Commands& c) {
                              "not text (cut short on a terminal)");
     c.list_command->add_flag("--json", c.list.json,
                              "Write one JSON document (with -l, whole values as text or hex)");
+    add_jobs_option(c.list_command, c.list.jobs);
     c.list_command->add_option("PATH", c.list.paths, "Files, or folders with -r")->required();
 
     c.get_command = app.add_subcommand("get", "Show the value of one item");
@@ -111,6 +139,7 @@ void define_commands(CLI::App& app, Commands& c) {
     c.remove_command = app.add_subcommand("rm", "Remove items from a file, or every item of files");
     c.remove_command->add_flag("--all", c.remove.all,
                                "Remove every item of each file named (all arguments are files)");
+    add_jobs_option(c.remove_command, c.remove.jobs);
     c.remove_command->add_option("PATH", c.remove_path, "The file")->required();
     c.remove_command->add_option("TYPE", c.remove.types,
                                  "Type names of the items to remove (with --all: more files)");
@@ -118,6 +147,7 @@ void define_commands(CLI::App& app, Commands& c) {
     c.length_command =
         app.add_subcommand("length", "Show the total size in bytes of each file's items");
     c.length_command->add_flag("--json", c.length.json, "Write one JSON document");
+    add_jobs_option(c.length_command, c.length.jobs);
     c.length_command->add_option("PATH", c.length.paths, "Files")->required();
 
     c.dump_command = app.add_subcommand(
@@ -129,6 +159,7 @@ void define_commands(CLI::App& app, Commands& c) {
                      "Write the document to this file, replaced only when the dump succeeds; - "
                      "is standard output")
         ->type_name("FILE");
+    add_jobs_option(c.dump_command, c.dump.jobs);
     c.dump_command
         ->add_option("PATH", c.dump.paths, "Files, or folders with -r; paths are written as given")
         ->required();
@@ -173,6 +204,7 @@ void define_commands(CLI::App& app, Commands& c) {
     c.find_command->add_flag("--json", c.find.json, "Write one JSON document, with each value");
     c.find_command->add_flag("-0,--null", c.find.null_separated,
                              "End each path with a zero byte, for xargs -0");
+    add_jobs_option(c.find_command, c.find.jobs);
     c.find_command->add_option("PATH", c.find.paths, "Files, or folders with -r")->required();
 }
 

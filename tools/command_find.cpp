@@ -26,21 +26,32 @@ public:
           type_(name_utf16(options.type)),
           match_(options.value, options.glob, options.regex) {}
 
-    void look_at(const std::string& path) {
+    // Whether the file has the item (with the value asked for), read on a worker: what to
+    // show, or the message that it could not be searched.
+    struct Look {
+        std::optional<Found> found;
+        std::optional<std::string> failure;
+    };
+    Look look_at(const std::string& path) const {
         try {
             // The walk tells a missing item from one that cannot be opened.
             auto [file, types] = bind_readable_file_types(library_, path);
-            if (std::find(types.begin(), types.end(), type_) == types.end()) return;
+            if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             Found found{path, std::nullopt};
             if (match_.needs_value() || options_.json) {
                 found.value = file.open(type_, options_.type).bytes();
-                if (!match_.matches(text_of_value(*found.value))) return;
+                if (!match_.matches(text_of_value(*found.value))) return {};
             }
-            show(found);
+            return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
             // As grep does: a file that cannot be searched is an error, not a non-match.
-            fail(failure.what());
+            return {std::nullopt, failure.what()};
         }
+    }
+
+    void add(const Look& look) {
+        if (look.failure) fail(*look.failure);
+        if (look.found) show(*look.found);
     }
 
     void fail(const std::string& message) {
@@ -85,8 +96,10 @@ private:
 int run_find(const Library& library, const FindOptions& options) {
     Search search(library, options);
     visit_paths(
-        options.paths, options.recursive, "find",
-        [&](const std::string& path, bool) { search.look_at(path); },
+        options.paths, options.recursive, options.jobs,
+        [&](const std::string& path, bool) -> OrderedWork::Emit {
+            return [&search, look = search.look_at(path)] { search.add(look); };
+        },
         [&](const std::string& path, const std::string& description) {
             search.fail(Failure(description, path).what());
         });

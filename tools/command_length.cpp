@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "console.h"
 #include "failure.h"
+#include "ordered_work.h"
 #include "readable_file.h"
 
 namespace quarrow2::tool {
@@ -9,21 +10,30 @@ namespace quarrow2::tool {
 int run_length(const Library& library, const LengthOptions& options) {
     int status = kSuccess;
     Json files = Json::array();
+    OrderedWork work(options.jobs);
     for (const std::string& path : options.paths) {
-        try {
-            std::uint32_t length = bind_readable_file(library, path).total_length();
-            if (options.json)
-                files.push_back({{"path", path}, {"length", length}});
-            else if (options.paths.size() == 1)
-                print_raw(std::to_string(length) + "\n");
-            else
-                print_raw(std::to_string(length) + "  " + escaped_for_display(path) + "\n");
-        } catch (const Failure& failure) {
-            report_failure(failure.what());
-            if (options.json) files.push_back({{"path", path}, {"error", failure.description()}});
-            status = kFailure;
-        }
+        work.add([&, path]() -> OrderedWork::Emit {
+            try {
+                std::uint32_t length = bind_readable_file(library, path).total_length();
+                return [&, path, length] {
+                    if (options.json)
+                        files.push_back({{"path", path}, {"length", length}});
+                    else if (options.paths.size() == 1)
+                        print_raw(std::to_string(length) + "\n");
+                    else
+                        print_raw(std::to_string(length) + "  " + escaped_for_display(path) + "\n");
+                };
+            } catch (const Failure& failure) {
+                return [&, path, failure] {
+                    report_failure(failure.what());
+                    if (options.json)
+                        files.push_back({{"path", path}, {"error", failure.description()}});
+                    status = kFailure;
+                };
+            }
+        });
     }
+    work.finish();
     if (options.json) print_json(Json{{"files", std::move(files)}});
     return status;
 }

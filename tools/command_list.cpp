@@ -45,7 +45,8 @@ std::string cut_for_terminal(const std::string& utf8) {
 struct ListedFile {
     std::string path;
     std::vector<ListedItem> items;
-    std::optional<std::string> error;  // set when the file's items could not be listed
+    std::optional<std::string> error;   // set when the file's items could not be listed
+    std::vector<std::string> failures;  // the messages to report, in order
 };
 
 // Each type the file system reports, opened by its exact UTF-16 name for its length.
@@ -131,20 +132,24 @@ public:
           progress_(options.recursive && attended_terminal()),
           cut_values_(output_is_terminal()) {}
 
-    // `in_folder`: found by the walk rather than named on the command line; such files are
-    // shown as text only when they carry items, so that a tree lists what it holds.
-    void add_file(const std::string& path, bool in_folder) {
-        ListedFile listed{path, {}, std::nullopt};
-        std::vector<std::string> failures;
+    // The file's items, read on a worker; nothing is written yet.
+    ListedFile read(const std::string& path) const {
+        ListedFile listed{path, {}, std::nullopt, {}};
         try {
             ReadableFile file = bind_readable_file_types(library_, path);
-            listed.items = list_items(file, options_.long_form, failures);
+            listed.items = list_items(file, options_.long_form, listed.failures);
         } catch (const Failure& failure) {
             listed.error = failure.description();
-            failures.push_back(failure.what());
+            listed.failures.push_back(failure.what());
         }
+        return listed;
+    }
+
+    // `in_folder`: found by the walk rather than named on the command line; such files are
+    // shown as text only when they carry items, so that a tree lists what it holds.
+    void add_file(const ListedFile& listed, bool in_folder) {
         progress_.file_seen(listed.items.size());
-        for (const std::string& message : failures) fail(message);
+        for (const std::string& message : listed.failures) fail(message);
         if (options_.json)
             files_.push_back(file_json(listed));
         else if (!listed.error && !(in_folder && listed.items.empty()))
@@ -190,8 +195,12 @@ private:
 int run_list(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
     visit_paths(
-        options.paths, options.recursive, "list",
-        [&](const std::string& path, bool in_folder) { listing.add_file(path, in_folder); },
+        options.paths, options.recursive, options.jobs,
+        [&](const std::string& path, bool in_folder) -> OrderedWork::Emit {
+            return [&listing, listed = listing.read(path), in_folder] {
+                listing.add_file(listed, in_folder);
+            };
+        },
         [&](const std::string& path, const std::string& description) {
             listing.refuse(path, description);
         });

@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "host.h"
+#include "ordered_work.h"
 
 namespace quarrow2::tool {
 
 struct ListOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
     bool recursive = false;
     bool json = false;
     bool long_form = false;  // -l: each value after its type
@@ -35,17 +37,20 @@ struct SetOptions {
 };
 
 struct RemoveOptions {
-    bool all = false;  // every item of each file in `paths`; `types` is empty
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool all = false;                // every item of each file in `paths`; `types` is empty
     std::vector<std::string> paths;
     std::vector<std::string> types;
 };
 
 struct LengthOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
     bool json = false;
     std::vector<std::string> paths;
 };
 
 struct DumpOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
     bool recursive = false;
     std::optional<std::string> output;  // standard output when none
     std::vector<std::string> paths;
@@ -66,6 +71,7 @@ struct CopyOptions {
 };
 
 struct FindOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
     bool recursive = false;
     bool json = false;
     bool null_separated = false;
