@@ -4,6 +4,7 @@
 # named *_posix.cpp and *_win.cpp hold the platforms' differences.
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_find.cpp

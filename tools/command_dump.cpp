@@ -7,8 +7,11 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "dump_input.h"
 #include "failure.h"
@@ -18,6 +21,13 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct DumpOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    std::optional<std::string> output;  // standard output when none
+    std::vector<std::string> paths;
+};
 
 namespace fs = std::filesystem;
 
@@ -172,8 +182,6 @@ private:
     bool committed_ = false;
 };
 
-}  // namespace
-
 int run_dump(const Library& library, const DumpOptions& options) {
     // Opened first, so a place that cannot be written fails before the walk.
     std::optional<PendingOutput> output;
@@ -210,5 +218,30 @@ int run_dump(const Library& library, const DumpOptions& options) {
         output->commit();
     return failed ? kFailure : kSuccess;
 }
+
+CommandRun define_dump(CLI::App& command) {
+    auto options = std::make_shared<DumpOptions>();
+    command.add_flag("-r,--recursive", options->recursive,
+                     "Dump the files in folders and their subfolders (those with items)");
+    command
+        .add_option("-o,--output", options->output,
+                    "Write the document to this file, replaced only when the dump succeeds; - is "
+                    "standard output")
+        ->type_name("FILE");
+    add_jobs_option(command, options->jobs);
+    command
+        .add_option("PATH", options->paths, "Files, or folders with -r; paths are written as given")
+        ->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+                if (options->output) require_path(*options->output);
+            },
+            [options](const Library& library) { return run_dump(library, *options); }};
+}
+
+}  // namespace
+
+const Command kDumpCommand{
+    "dump", "Write every item of the files as one JSON document, for restore", define_dump};
 
 }  // namespace quarrow2::tool

@@ -1,7 +1,10 @@
 // quarrow2 find [-r] PATH... --type T [--value TEXT | --match GLOB | --regex RE] [--json] [-0]
 #include <algorithm>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "file_walk.h"
@@ -10,6 +13,18 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct FindOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    bool json = false;
+    bool null_separated = false;
+    std::vector<std::string> paths;
+    std::string type;
+    std::optional<std::string> value;  // the whole text equals this
+    std::optional<std::string> glob;   // the whole text matches this pattern
+    std::optional<std::string> regex;  // some of the text matches this regular expression
+};
 
 constexpr int kSearchFailed = 2;
 
@@ -91,8 +106,6 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace
-
 int run_find(const Library& library, const FindOptions& options) {
     Search search(library, options);
     visit_paths(
@@ -105,5 +118,38 @@ int run_find(const Library& library, const FindOptions& options) {
         });
     return search.finish();
 }
+
+CommandRun define_find(CLI::App& command) {
+    auto options = std::make_shared<FindOptions>();
+    command.add_flag("-r,--recursive", options->recursive, "Search folders and their subfolders");
+    command.add_option("--type", options->type, "The item's type name")->required();
+    auto* equal = command.add_option("--value", options->value, "Its text is exactly this");
+    auto* glob = command.add_option("--match", options->glob,
+                                    "Its whole text matches this pattern (*, ?, [a-z])");
+    auto* regex =
+        command.add_option("--regex", options->regex,
+                           "Its text holds a match of this regular expression (ECMAScript)");
+    equal->excludes(glob)->excludes(regex);
+    glob->excludes(regex);
+    command.add_flag("--json", options->json, "Write one JSON document, with each value");
+    command.add_flag("-0,--null", options->null_separated,
+                     "End each path with a zero byte, for xargs -0");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+                if (std::optional<std::string> fault = type_name_fault(options->type))
+                    throw UsageError("find --type: " + *fault);
+                for (const auto* text : {&options->value, &options->glob, &options->regex})
+                    if (*text) require_utf8(**text, "value or pattern");
+            },
+            [options](const Library& library) { return run_find(library, *options); }};
+}
+
+}  // namespace
+
+const Command kFindCommand{
+    "find", "Show the files that have an item of a type (and a value); exit status 1 when none has",
+    define_find};
 
 }  // namespace quarrow2::tool

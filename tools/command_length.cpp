@@ -1,11 +1,22 @@
 // quarrow2 length [--json] PATH...
-#include "commands.h"
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "ordered_work.h"
 #include "readable_file.h"
 
 namespace quarrow2::tool {
+namespace {
+
+struct LengthOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool json = false;
+    std::vector<std::string> paths;
+};
 
 int run_length(const Library& library, const LengthOptions& options) {
     int status = kSuccess;
@@ -37,5 +48,21 @@ int run_length(const Library& library, const LengthOptions& options) {
     if (options.json) print_json(Json{{"files", std::move(files)}});
     return status;
 }
+
+CommandRun define_length(CLI::App& command) {
+    auto options = std::make_shared<LengthOptions>();
+    command.add_flag("--json", options->json, "Write one JSON document");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->paths, "Files")->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+            },
+            [options](const Library& library) { return run_length(library, *options); }};
+}
+
+}  // namespace
+
+const Command kLengthCommand{"length", "Show the total size in bytes of each file's items",
+                             define_length};
 
 }  // namespace quarrow2::tool

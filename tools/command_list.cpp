@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "file_walk.h"
@@ -14,6 +17,14 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct ListOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    bool json = false;
+    bool long_form = false;  // -l: each value after its type
+    std::vector<std::string> paths;
+};
 
 // Values longer than this many characters are cut on a terminal, so one item is one line.
 constexpr size_t kShownValueCharacters = 60;
@@ -26,7 +37,7 @@ struct ListedItem {
 };
 
 // The value as text, or as hex when its bytes are not text; "hex" or "text" says which.
-std::pair<const char*, std::string> value_form(const Bytes& value) {
+std::pair<const char*, std::string> text_or_hex(const Bytes& value) {
     if (std::optional<std::string> text = text_of_value(value)) return {"text", std::move(*text)};
     return {"hex", hex_from_bytes(value)};
 }
@@ -83,7 +94,7 @@ Json file_json(const ListedFile& file) {
         } else {
             row["length"] = *item.length;
             if (item.value) {
-                auto [form, value] = value_form(*item.value);
+                auto [form, value] = text_or_hex(*item.value);
                 row[form] = std::move(value);
             }
         }
@@ -115,7 +126,7 @@ std::string file_text(const ListedFile& file, bool cut_values) {
         text +=
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
-            std::string value = escaped_for_display(value_form(*item.value).second);
+            std::string value = escaped_for_display(text_or_hex(*item.value).second);
             text += std::string(type_width - characters(type) + 2, ' ') +
                     (cut_values ? cut_for_terminal(value) : value);
         }
@@ -190,8 +201,6 @@ private:
     int status_ = kSuccess;
 };
 
-}  // namespace
-
 int run_list(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
     visit_paths(
@@ -206,5 +215,29 @@ int run_list(const Library& library, const ListOptions& options) {
         });
     return listing.finish();
 }
+
+CommandRun define_list(CLI::App& command) {
+    auto options = std::make_shared<ListOptions>();
+    command.add_flag("-r,--recursive", options->recursive,
+                     "List the files in folders and their subfolders (files without items are "
+                     "left out of the text form)");
+    command.add_flag("-l,--long", options->long_form,
+                     "Show each value after its type: its text, or hex digits when it is not "
+                     "text (cut short on a terminal)");
+    command.add_flag("--json", options->json,
+                     "Write one JSON document (with -l, whole values as text or hex)");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+            },
+            [options](const Library& library) { return run_list(library, *options); }};
+}
+
+}  // namespace
+
+const Command kListCommand{
+    "list", "Show each file's item types with their lengths in bytes, in the file system's order",
+    define_list};
 
 }  // namespace quarrow2::tool

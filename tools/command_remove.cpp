@@ -1,5 +1,9 @@
 // quarrow2 rm PATH TYPE...  |  quarrow2 rm --all PATH...
-#include "commands.h"
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "metadata_client.h"
@@ -8,6 +12,14 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct RemoveOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool all = false;                // every item of each file in `paths`; `types` is empty
+    std::string first_path;          // PATH, before the check gathers `paths`
+    std::vector<std::string> paths;
+    std::vector<std::string> types;
+};
 
 // Each type on its own: one that cannot be removed does not keep the others. The failures'
 // messages, in order.
@@ -35,8 +47,6 @@ std::vector<std::string> remove_all(const Library& library, const std::string& p
     }
 }
 
-}  // namespace
-
 int run_remove(const Library& library, const RemoveOptions& options) {
     int status = kSuccess;
     auto report = [&status](const std::vector<std::string>& failures) {
@@ -58,5 +68,32 @@ int run_remove(const Library& library, const RemoveOptions& options) {
     work.finish();
     return status;
 }
+
+CommandRun define_remove(CLI::App& command) {
+    auto options = std::make_shared<RemoveOptions>();
+    command.add_flag("--all", options->all,
+                     "Remove every item of each file named (all arguments are files)");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->first_path, "The file")->required();
+    command.add_option("TYPE", options->types,
+                       "Type names of the items to remove (with --all: more files)");
+    return {[options] {
+                options->paths = {options->first_path};
+                if (options->all) {
+                    options->paths.insert(options->paths.end(), options->types.begin(),
+                                          options->types.end());
+                    options->types.clear();
+                } else if (options->types.empty()) {
+                    throw UsageError("rm needs the TYPE of each item to remove, or --all.");
+                }
+                for (const std::string& path : options->paths) require_path(path);
+            },
+            [options](const Library& library) { return run_remove(library, *options); }};
+}
+
+}  // namespace
+
+const Command kRemoveCommand{"rm", "Remove items from a file, or every item of files",
+                             define_remove};
 
 }  // namespace quarrow2::tool
