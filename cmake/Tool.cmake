@@ -4,6 +4,7 @@
 # named *_posix.cpp and *_win.cpp hold the platforms' differences.
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_find.cpp
@@ -21,6 +22,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/item_store.cpp
   ${PROJECT_SOURCE_DIR}/tools/main.cpp
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
+  ${PROJECT_SOURCE_DIR}/tools/ordered_work.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
   ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
   ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp

@@ -1,11 +1,22 @@
 // quarrow2 cp [--type T]... SRC DEST
-#include "commands.h"
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "item_store.h"
 #include "readable_file.h"
 
 namespace quarrow2::tool {
+namespace {
+
+struct CopyOptions {
+    std::vector<std::string> types;  // every item when empty
+    std::string source;
+    std::string destination;
+};
 
 int run_copy(const Library& library, const CopyOptions& options) {
     auto [source, types] = bind_readable_file_types(library, options.source);
@@ -38,5 +49,22 @@ int run_copy(const Library& library, const CopyOptions& options) {
     if (status == kSuccess) report_marker_note(empty_values);
     return status;
 }
+
+CommandRun define_copy(CLI::App& command) {
+    auto options = std::make_shared<CopyOptions>();
+    command.add_option("-t,--type", options->types, "Copy only this item (may be repeated)")
+        ->allow_extra_args(false);
+    command.add_option("SRC", options->source, "The file whose items are copied")->required();
+    command.add_option("DEST", options->destination, "The file that receives them")->required();
+    return {[options] {
+                require_path(options->source);
+                require_path(options->destination);
+            },
+            [options](const Library& library) { return run_copy(library, *options); }};
+}
+
+}  // namespace
+
+const Command kCopyCommand{"cp", "Copy items from one file to another", define_copy};
 
 }  // namespace quarrow2::tool

@@ -3,9 +3,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <string>
+#include <vector>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "dump_input.h"
 #include "failure.h"
@@ -15,6 +21,13 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct DumpOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    std::optional<std::string> output;  // standard output when none
+    std::vector<std::string> paths;
+};
 
 namespace fs = std::filesystem;
 
@@ -42,8 +55,15 @@ Json item_json(const std::string& type, MetadataItem& item) {
     return json;
 }
 
-// The file's items, or nothing when none could be read; each failure is reported.
-std::optional<Json> file_json(const Library& library, const std::string& path, bool& failed) {
+// A file as read on a worker: its entry, none when its items could not be read, and the
+// failures to report.
+struct DumpedFile {
+    std::optional<Json> entry;
+    std::vector<std::string> failures;
+};
+
+DumpedFile read_file(const Library& library, const std::string& path) {
+    DumpedFile dumped;
     Json file = Json::object();
     put_name(file, "path", path);
     if (path_state(path).kind == PathKind::kFolder) file["folder"] = true;
@@ -62,18 +82,55 @@ std::optional<Json> file_json(const Library& library, const std::string& path, b
                 MetadataItem item = bound.open(type, shown);
                 items.push_back(item_json(*name, item));
             } catch (const Failure& failure) {
-                report_failure(failure.what());
-                failed = true;
+                dumped.failures.push_back(failure.what());
             }
         }
     } catch (const Failure& failure) {
-        report_failure(failure.what());
-        failed = true;
-        return std::nullopt;
+        dumped.failures.push_back(failure.what());
+        return dumped;
     }
     file["items"] = std::move(items);
-    return file;
+    dumped.entry = std::move(file);
+    return dumped;
 }
+
+// The document written as it grows, one file's entry at a time, in exactly the bytes that
+// dumping it whole would give: a tree of any size costs the memory of one file.
+class StreamedDocument {
+public:
+    explicit StreamedDocument(std::function<void(const std::string&)> write)
+        : write_(std::move(write)) {
+        std::string empty = json_text(
+            Json{{"format", kDumpFormat}, {"version", kDumpVersion}, {"files", Json::array()}});
+        size_t brackets = empty.rfind("[]");
+        write_(empty.substr(0, brackets + 1));
+        closing_ = empty.substr(brackets + 1);
+    }
+
+    void add(const Json& file) {
+        // Inside the document's "files" array, two levels in; a string in JSON holds no
+        // line end of its own, so every line of the entry is indented alike.
+        std::string entry = json_text(file);
+        std::string indented = first_ ? "\n    " : ",\n    ";
+        for (char c : entry) {
+            indented += c;
+            if (c == '\n') indented += "    ";
+        }
+        write_(indented);
+        first_ = false;
+    }
+
+    void finish() { write_((first_ ? "" : "\n  ") + closing_ + "\n"); }
+
+private:
+    static std::string json_text(const Json& json) {
+        return json.dump(2, ' ', false, Json::error_handler_t::replace);
+    }
+
+    std::function<void(const std::string&)> write_;
+    std::string closing_;
+    bool first_ = true;
+};
 
 // The document's next home, written beside it and put in its place only once complete, so a
 // dump that fails leaves the file that was there as it was.
@@ -105,8 +162,9 @@ public:
         fs::remove(temporary_, error);
     }
 
-    void commit(const Json& document) {
-        stream_ << document.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    void write(const std::string& text) { stream_ << text; }
+
+    void commit() {
         stream_.close();
         if (!stream_) throw Failure("Unable to write the output file.", path_);
         std::error_code error;
@@ -124,37 +182,66 @@ private:
     bool committed_ = false;
 };
 
-}  // namespace
-
 int run_dump(const Library& library, const DumpOptions& options) {
     // Opened first, so a place that cannot be written fails before the walk.
     std::optional<PendingOutput> output;
     if (options.output && *options.output != "-") output.emplace(*options.output);
+    StreamedDocument document([&output](const std::string& text) {
+        if (output)
+            output->write(text);
+        else
+            print_raw(text);
+    });
     bool failed = false;
-    Json files = Json::array();
     visit_paths(
-        options.paths, options.recursive, "dump",
-        [&](const std::string& path, bool in_folder) {
-            std::optional<Json> file = file_json(library, path, failed);
-            // A tree's files without items carry nothing to restore.
-            if (file && !(in_folder && (*file)["items"].empty())) files.push_back(std::move(*file));
+        options.paths, options.recursive, options.jobs,
+        [&](const std::string& path, bool in_folder) -> OrderedWork::Emit {
+            return [&, dumped = read_file(library, path), in_folder] {
+                for (const std::string& message : dumped.failures) report_failure(message);
+                failed = failed || !dumped.failures.empty();
+                // A tree's files without items carry nothing to restore.
+                if (dumped.entry && !(in_folder && dumped.entry->at("items").empty()))
+                    document.add(*dumped.entry);
+            };
         },
         [&](const std::string& path, const std::string& description) {
             report_failure(Failure(description, path).what());
             failed = true;
         });
-    Json document{{"format", kDumpFormat}, {"version", kDumpVersion}, {"files", std::move(files)}};
-    if (!output) {
-        print_json(document);
-    } else if (failed) {
+    document.finish();
+    if (output && failed)
         report_failure(Failure("The dump is incomplete, so it was not saved; the file is left as "
                                "it was.",
                                *options.output)
                            .what());
-    } else {
-        output->commit(document);
-    }
+    else if (output)
+        output->commit();
     return failed ? kFailure : kSuccess;
 }
+
+CommandRun define_dump(CLI::App& command) {
+    auto options = std::make_shared<DumpOptions>();
+    command.add_flag("-r,--recursive", options->recursive,
+                     "Dump the files in folders and their subfolders (those with items)");
+    command
+        .add_option("-o,--output", options->output,
+                    "Write the document to this file, replaced only when the dump succeeds; - is "
+                    "standard output")
+        ->type_name("FILE");
+    add_jobs_option(command, options->jobs);
+    command
+        .add_option("PATH", options->paths, "Files, or folders with -r; paths are written as given")
+        ->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+                if (options->output) require_path(*options->output);
+            },
+            [options](const Library& library) { return run_dump(library, *options); }};
+}
+
+}  // namespace
+
+const Command kDumpCommand{
+    "dump", "Write every item of the files as one JSON document, for restore", define_dump};
 
 }  // namespace quarrow2::tool

@@ -1,7 +1,10 @@
 // quarrow2 find [-r] PATH... --type T [--value TEXT | --match GLOB | --regex RE] [--json] [-0]
 #include <algorithm>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "file_walk.h"
@@ -10,6 +13,18 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct FindOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    bool json = false;
+    bool null_separated = false;
+    std::vector<std::string> paths;
+    std::string type;
+    std::optional<std::string> value;  // the whole text equals this
+    std::optional<std::string> glob;   // the whole text matches this pattern
+    std::optional<std::string> regex;  // some of the text matches this regular expression
+};
 
 constexpr int kSearchFailed = 2;
 
@@ -26,21 +41,32 @@ public:
           type_(name_utf16(options.type)),
           match_(options.value, options.glob, options.regex) {}
 
-    void look_at(const std::string& path) {
+    // Whether the file has the item (with the value asked for), read on a worker: what to
+    // show, or the message that it could not be searched.
+    struct Look {
+        std::optional<Found> found;
+        std::optional<std::string> failure;
+    };
+    Look look_at(const std::string& path) const {
         try {
             // The walk tells a missing item from one that cannot be opened.
             auto [file, types] = bind_readable_file_types(library_, path);
-            if (std::find(types.begin(), types.end(), type_) == types.end()) return;
+            if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             Found found{path, std::nullopt};
             if (match_.needs_value() || options_.json) {
                 found.value = file.open(type_, options_.type).bytes();
-                if (!match_.matches(text_of_value(*found.value))) return;
+                if (!match_.matches(text_of_value(*found.value))) return {};
             }
-            show(found);
+            return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
             // As grep does: a file that cannot be searched is an error, not a non-match.
-            fail(failure.what());
+            return {std::nullopt, failure.what()};
         }
+    }
+
+    void add(const Look& look) {
+        if (look.failure) fail(*look.failure);
+        if (look.found) show(*look.found);
     }
 
     void fail(const std::string& message) {
@@ -80,17 +106,50 @@ private:
     bool failed_ = false;
 };
 
-}  // namespace
-
 int run_find(const Library& library, const FindOptions& options) {
     Search search(library, options);
     visit_paths(
-        options.paths, options.recursive, "find",
-        [&](const std::string& path, bool) { search.look_at(path); },
+        options.paths, options.recursive, options.jobs,
+        [&](const std::string& path, bool) -> OrderedWork::Emit {
+            return [&search, look = search.look_at(path)] { search.add(look); };
+        },
         [&](const std::string& path, const std::string& description) {
             search.fail(Failure(description, path).what());
         });
     return search.finish();
 }
+
+CommandRun define_find(CLI::App& command) {
+    auto options = std::make_shared<FindOptions>();
+    command.add_flag("-r,--recursive", options->recursive, "Search folders and their subfolders");
+    command.add_option("--type", options->type, "The item's type name")->required();
+    auto* equal = command.add_option("--value", options->value, "Its text is exactly this");
+    auto* glob = command.add_option("--match", options->glob,
+                                    "Its whole text matches this pattern (*, ?, [a-z])");
+    auto* regex =
+        command.add_option("--regex", options->regex,
+                           "Its text holds a match of this regular expression (ECMAScript)");
+    equal->excludes(glob)->excludes(regex);
+    glob->excludes(regex);
+    command.add_flag("--json", options->json, "Write one JSON document, with each value");
+    command.add_flag("-0,--null", options->null_separated,
+                     "End each path with a zero byte, for xargs -0");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+                if (std::optional<std::string> fault = type_name_fault(options->type))
+                    throw UsageError("find --type: " + *fault);
+                for (const auto* text : {&options->value, &options->glob, &options->regex})
+                    if (*text) require_utf8(**text, "value or pattern");
+            },
+            [options](const Library& library) { return run_find(library, *options); }};
+}
+
+}  // namespace
+
+const Command kFindCommand{
+    "find", "Show the files that have an item of a type (and a value); exit status 1 when none has",
+    define_find};
 
 }  // namespace quarrow2::tool

@@ -1,10 +1,22 @@
 // quarrow2 get [--bytes|--hex] [--json] PATH TYPE
-#include "commands.h"
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "metadata_client.h"
 
 namespace quarrow2::tool {
+namespace {
+
+struct GetOptions {
+    ValueFormFlags flags;
+    bool json = false;
+    std::string path;
+    std::string type;
+};
 
 int run_get(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
@@ -13,14 +25,14 @@ int run_get(const Library& library, const GetOptions& options) {
 
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
-        if (options.form == ValueForm::kText)
+        if (options.flags.form() == ValueForm::kText)
             document["text"] = item.text_utf8();
         else
             document["hex"] = hex_from_bytes(item.bytes());
         print_json(document);
         return kSuccess;
     }
-    switch (options.form) {
+    switch (options.flags.form()) {
         case ValueForm::kText:
             print_raw(item.text_utf8() + "\n");
             break;
@@ -35,5 +47,21 @@ int run_get(const Library& library, const GetOptions& options) {
     }
     return kSuccess;
 }
+
+CommandRun define_get(CLI::App& command) {
+    auto options = std::make_shared<GetOptions>();
+    add_value_form_flags(command, options->flags, "Write the stored bytes as they are",
+                         "Write the stored bytes as hex digits");
+    command.add_flag("--json", options->json,
+                     "Write one JSON document (text, or hex with --bytes or --hex)");
+    command.add_option("PATH", options->path, "The file")->required();
+    command.add_option("TYPE", options->type, "The item's type name")->required();
+    return {[options] { require_path(options->path); },
+            [options](const Library& library) { return run_get(library, *options); }};
+}
+
+}  // namespace
+
+const Command kGetCommand{"get", "Show the value of one item", define_get};
 
 }  // namespace quarrow2::tool

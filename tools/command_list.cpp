@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "failure.h"
 #include "file_walk.h"
@@ -14,6 +17,14 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct ListOptions {
+    unsigned jobs = default_jobs();  // -j: files read at once
+    bool recursive = false;
+    bool json = false;
+    bool long_form = false;  // -l: each value after its type
+    std::vector<std::string> paths;
+};
 
 // Values longer than this many characters are cut on a terminal, so one item is one line.
 constexpr size_t kShownValueCharacters = 60;
@@ -26,7 +37,7 @@ struct ListedItem {
 };
 
 // The value as text, or as hex when its bytes are not text; "hex" or "text" says which.
-std::pair<const char*, std::string> value_form(const Bytes& value) {
+std::pair<const char*, std::string> text_or_hex(const Bytes& value) {
     if (std::optional<std::string> text = text_of_value(value)) return {"text", std::move(*text)};
     return {"hex", hex_from_bytes(value)};
 }
@@ -45,7 +56,8 @@ std::string cut_for_terminal(const std::string& utf8) {
 struct ListedFile {
     std::string path;
     std::vector<ListedItem> items;
-    std::optional<std::string> error;  // set when the file's items could not be listed
+    std::optional<std::string> error;   // set when the file's items could not be listed
+    std::vector<std::string> failures;  // the messages to report, in order
 };
 
 // Each type the file system reports, opened by its exact UTF-16 name for its length.
@@ -82,7 +94,7 @@ Json file_json(const ListedFile& file) {
         } else {
             row["length"] = *item.length;
             if (item.value) {
-                auto [form, value] = value_form(*item.value);
+                auto [form, value] = text_or_hex(*item.value);
                 row[form] = std::move(value);
             }
         }
@@ -114,7 +126,7 @@ std::string file_text(const ListedFile& file, bool cut_values) {
         text +=
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
-            std::string value = escaped_for_display(value_form(*item.value).second);
+            std::string value = escaped_for_display(text_or_hex(*item.value).second);
             text += std::string(type_width - characters(type) + 2, ' ') +
                     (cut_values ? cut_for_terminal(value) : value);
         }
@@ -131,20 +143,24 @@ public:
           progress_(options.recursive && attended_terminal()),
           cut_values_(output_is_terminal()) {}
 
-    // `in_folder`: found by the walk rather than named on the command line; such files are
-    // shown as text only when they carry items, so that a tree lists what it holds.
-    void add_file(const std::string& path, bool in_folder) {
-        ListedFile listed{path, {}, std::nullopt};
-        std::vector<std::string> failures;
+    // The file's items, read on a worker; nothing is written yet.
+    ListedFile read(const std::string& path) const {
+        ListedFile listed{path, {}, std::nullopt, {}};
         try {
             ReadableFile file = bind_readable_file_types(library_, path);
-            listed.items = list_items(file, options_.long_form, failures);
+            listed.items = list_items(file, options_.long_form, listed.failures);
         } catch (const Failure& failure) {
             listed.error = failure.description();
-            failures.push_back(failure.what());
+            listed.failures.push_back(failure.what());
         }
+        return listed;
+    }
+
+    // `in_folder`: found by the walk rather than named on the command line; such files are
+    // shown as text only when they carry items, so that a tree lists what it holds.
+    void add_file(const ListedFile& listed, bool in_folder) {
         progress_.file_seen(listed.items.size());
-        for (const std::string& message : failures) fail(message);
+        for (const std::string& message : listed.failures) fail(message);
         if (options_.json)
             files_.push_back(file_json(listed));
         else if (!listed.error && !(in_folder && listed.items.empty()))
@@ -185,17 +201,43 @@ private:
     int status_ = kSuccess;
 };
 
-}  // namespace
-
 int run_list(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
     visit_paths(
-        options.paths, options.recursive, "list",
-        [&](const std::string& path, bool in_folder) { listing.add_file(path, in_folder); },
+        options.paths, options.recursive, options.jobs,
+        [&](const std::string& path, bool in_folder) -> OrderedWork::Emit {
+            return [&listing, listed = listing.read(path), in_folder] {
+                listing.add_file(listed, in_folder);
+            };
+        },
         [&](const std::string& path, const std::string& description) {
             listing.refuse(path, description);
         });
     return listing.finish();
 }
+
+CommandRun define_list(CLI::App& command) {
+    auto options = std::make_shared<ListOptions>();
+    command.add_flag("-r,--recursive", options->recursive,
+                     "List the files in folders and their subfolders (files without items are "
+                     "left out of the text form)");
+    command.add_flag("-l,--long", options->long_form,
+                     "Show each value after its type: its text, or hex digits when it is not "
+                     "text (cut short on a terminal)");
+    command.add_flag("--json", options->json,
+                     "Write one JSON document (with -l, whole values as text or hex)");
+    add_jobs_option(command, options->jobs);
+    command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    return {[options] {
+                for (const std::string& path : options->paths) require_path(path);
+            },
+            [options](const Library& library) { return run_list(library, *options); }};
+}
+
+}  // namespace
+
+const Command kListCommand{
+    "list", "Show each file's item types with their lengths in bytes, in the file system's order",
+    define_list};
 
 }  // namespace quarrow2::tool

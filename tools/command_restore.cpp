@@ -1,7 +1,10 @@
 // quarrow2 restore [--dry-run] [--create] [-C DIR] [--absolute-paths] [FILE | -]
 #include <filesystem>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "console.h"
 #include "dump_input.h"
 #include "failure.h"
@@ -10,6 +13,14 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct RestoreOptions {
+    bool dry_run = false;
+    bool create = false;          // makes missing files and folders
+    bool absolute_paths = false;  // lets paths leave the folder restored into
+    std::string directory;        // -C: the folder paths are taken from; none: the current one
+    std::string input = "-";      // "-" is standard input
+};
 
 namespace fs = std::filesystem;
 
@@ -83,8 +94,6 @@ bool restore_file(const Library& library, const RestoredFile& restored,
     return store_together(file, values);
 }
 
-}  // namespace
-
 int run_restore(const Library& library, const RestoreOptions& options) {
     // All of the input is read and checked before the first file is touched.
     std::vector<RestoredFile> files =
@@ -111,5 +120,30 @@ int run_restore(const Library& library, const RestoreOptions& options) {
     report_marker_note(empty_values);
     return status;
 }
+
+CommandRun define_restore(CLI::App& command) {
+    auto options = std::make_shared<RestoreOptions>();
+    command.add_flag("--dry-run", options->dry_run,
+                     "Show the files and types that would be written, and write nothing");
+    command.add_flag("--create", options->create, "Create files and folders that are missing");
+    command.add_option("-C,--directory", options->directory,
+                       "Restore under this folder instead of the current one");
+    command.add_flag(
+        "-P,--absolute-paths", options->absolute_paths,
+        "Write absolute paths and paths with '..' as they are, even outside the folder");
+    command.add_option("FILE", options->input,
+                       "The dump, or getfattr --dump text; - or none reads standard input");
+    return {[options] {
+                require_path(options->input);
+                if (!options->directory.empty()) require_path(options->directory);
+            },
+            [options](const Library& library) { return run_restore(library, *options); }};
+}
+
+}  // namespace
+
+const Command kRestoreCommand{
+    "restore", "Put back the items a dump (or the text of getfattr --dump) names; other items stay",
+    define_restore};
 
 }  // namespace quarrow2::tool

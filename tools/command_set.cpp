@@ -1,8 +1,11 @@
 // quarrow2 set [--bytes|--hex] PATH TYPE (VALUE | --file F | -)
 #include <cctype>
 #include <optional>
+#include <memory>
 
-#include "commands.h"
+#include <CLI/CLI.hpp>
+
+#include "command.h"
 #include "failure.h"
 #include "item_store.h"
 #include "metadata_client.h"
@@ -10,6 +13,14 @@
 
 namespace quarrow2::tool {
 namespace {
+
+struct SetOptions {
+    ValueFormFlags flags;
+    std::string path;
+    std::string type;
+    std::optional<std::string> value;       // the argument; "-" reads standard input
+    std::optional<std::string> value_file;  // --file
+};
 
 std::string read_value(const SetOptions& options) {
     if (options.value_file) return read_value_file(*options.value_file);
@@ -37,16 +48,14 @@ Bytes hex_value(const std::string& digits) {
     return *bytes;
 }
 
-}  // namespace
-
 int run_set(const Library& library, const SetOptions& options) {
     // The value is read and checked before the file is touched.
     std::string raw = read_value(options);
     WString text;
     Bytes bytes;
-    if (options.form == ValueForm::kText)
+    if (options.flags.form() == ValueForm::kText)
         text = text_value(raw);
-    else if (options.form == ValueForm::kHex)
+    else if (options.flags.form() == ValueForm::kHex)
         bytes = hex_value(raw);
     else
         bytes.assign(raw.begin(), raw.end());
@@ -55,8 +64,9 @@ int run_set(const Library& library, const SetOptions& options) {
     FileChanges changes(file);
     try {
         changes.store(name_utf16(options.type), options.type,
-                      options.form == ValueForm::kText ? ItemValue{std::move(text), {}}
-                                                       : ItemValue{std::nullopt, std::move(bytes)});
+                      options.flags.form() == ValueForm::kText
+                          ? ItemValue{std::move(text), {}}
+                          : ItemValue{std::nullopt, std::move(bytes)});
     } catch (const Failure&) {
         // The old value stays, and an item made only for this value goes again.
         changes.undo();
@@ -64,5 +74,32 @@ int run_set(const Library& library, const SetOptions& options) {
     }
     return kSuccess;
 }
+
+CommandRun define_set(CLI::App& command) {
+    auto options = std::make_shared<SetOptions>();
+    add_value_form_flags(command, options->flags,
+                         "Store the value's bytes as they are, not as text",
+                         "The value is hex digits of the bytes to store");
+    auto* file = command.add_option("--file", options->value_file, "Read the value from this file")
+                     ->type_name("FILE");
+    command.add_option("PATH", options->path, "The file")->required();
+    command.add_option("TYPE", options->type, "The item's type name")->required();
+    command
+        .add_option("VALUE", options->value,
+                    "The value (UTF-8 text unless --bytes or --hex); - reads standard input")
+        ->excludes(file);
+    return {[options] {
+                require_path(options->path);
+                if (!options->value && !options->value_file)
+                    throw UsageError("set needs a VALUE, --file F or - for standard input.");
+            },
+            [options](const Library& library) { return run_set(library, *options); }};
+}
+
+}  // namespace
+
+const Command kSetCommand{
+    "set", "Store the value of one item, creating the item (and the file) when missing",
+    define_set};
 
 }  // namespace quarrow2::tool

@@ -4,13 +4,22 @@
 
 namespace quarrow2::tool {
 
-void visit_paths(const std::vector<std::string>& paths, bool recursive, const std::string&,
-                 const std::function<void(const std::string&, bool)>& visit,
+void visit_paths(const std::vector<std::string>& paths, bool recursive, unsigned jobs,
+                 const std::function<OrderedWork::Emit(const std::string&, bool)>& read,
                  const std::function<void(const std::string&, const std::string&)>& refuse) {
+    OrderedWork work(jobs);
+    // Each task carries its path by value: the walk has moved on by the time it runs, and a
+    // long path is reached again from it (library_path), not through the walk's folders.
+    auto visit = [&](const std::string& path, bool in_folder) {
+        work.add([&read, path, in_folder] { return read(path, in_folder); });
+    };
+    auto refused = [&](const std::string& path, const std::string& description) {
+        work.add_ready([&refuse, path, description] { refuse(path, description); });
+    };
     for (const std::string& path : paths) {
         PathState state = path_state(path);
         if (state.kind == PathKind::kSpecial) {
-            refuse(path, state.reason);
+            refused(path, state.reason);
             continue;
         }
         // A missing path is the command's to report, as it reports any file it cannot read.
@@ -19,11 +28,9 @@ void visit_paths(const std::vector<std::string>& paths, bool recursive, const st
         visit(path, walked);
         if (walked)
             walk_folder(
-                path, [&](const std::string& found) { visit(found, true); },
-                [&](const std::string& found, const std::string& reason) {
-                    refuse(found, reason);
-                });
+                path, [&](const std::string& found) { visit(found, true); }, refused);
     }
+    work.finish();
 }
 
 }  // namespace quarrow2::tool

@@ -5,16 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "ordered_work.h"
+
 namespace quarrow2::tool {
 
 // Each path as given (`in_folder` false): a file, or a folder for its own items; with
 // `recursive`, a folder (`in_folder` true) and each file and folder below it (`in_folder`
-// true), raw paths that start with the folder named. A path the tool does not carry (a special file
-// named or met, a folder it cannot enter or list, a dangling link met in a walk) goes to `refuse`
-// with a one-line description, and the others go on. `command` is kept for the callers' sake.
+// true), raw paths that start with the folder named. `read` runs for each on one of `jobs`
+// threads (so it must keep to objects of its own) and the Emit it returns runs on the calling
+// thread, in the walk's order. A path the tool does not carry (a special file named or met, a
+// folder it cannot enter or list, a dangling link met in a walk) goes to `refuse`, also in
+// order, with a one-line description, and the others go on.
 void visit_paths(
-    const std::vector<std::string>& paths, bool recursive, const std::string& command,
-    const std::function<void(const std::string& path, bool in_folder)>& visit,
+    const std::vector<std::string>& paths, bool recursive, unsigned jobs,
+    const std::function<OrderedWork::Emit(const std::string& path, bool in_folder)>& read,
     const std::function<void(const std::string& path, const std::string& description)>& refuse);
 
 }  // namespace quarrow2::tool

@@ -30,6 +30,19 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The library's runtime readied for the calling thread, for as long as this object lives: a
+// worker thread holds one while it uses objects of its own.
+class ThreadRuntime {
+public:
+    ThreadRuntime();
+    ThreadRuntime(const ThreadRuntime&) = delete;
+    ThreadRuntime& operator=(const ThreadRuntime&) = delete;
+    ~ThreadRuntime();
+
+private:
+    bool initialised_ = false;
+};
+
 // The arguments after the program name, in UTF-8 (on Windows read as UTF-16 from the
 // system, whatever the console's code page).
 std::vector<std::string> command_line_arguments(int argc, char** argv);

@@ -21,6 +21,10 @@ HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) con
     return DllGetClassObject(clsid, iid, object);
 }
 
+// The library needs nothing of a thread before it is used there.
+ThreadRuntime::ThreadRuntime() { static_cast<void>(initialised_); }
+ThreadRuntime::~ThreadRuntime() = default;
+
 std::vector<std::string> command_line_arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }

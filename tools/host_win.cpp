@@ -76,6 +76,13 @@ HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) con
     return state_->get_class_object(clsid, iid, object);
 }
 
+ThreadRuntime::ThreadRuntime()
+    : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+
+ThreadRuntime::~ThreadRuntime() {
+    if (initialised_) CoUninitialize();
+}
+
 std::vector<std::string> command_line_arguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;

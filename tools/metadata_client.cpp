@@ -30,7 +30,7 @@ bool is_busy(const std::string& description) {
 // with a random part so that processes that collided once do not collide again in step.
 std::optional<std::string> attempt(IUnknown* object, REFIID iid,
                                    const std::function<HRESULT()>& call) {
-    static std::minstd_rand jitter(std::random_device{}());
+    thread_local std::minstd_rand jitter(std::random_device{}());
     const Clock::time_point deadline = Clock::now() + busy_wait;
     std::chrono::milliseconds pause(1);
     for (;;) {

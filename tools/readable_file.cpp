@@ -1,5 +1,7 @@
 #include "readable_file.h"
 
+#include <atomic>
+
 #include "console.h"
 #include "failure.h"
 #include "file_system.h"
@@ -46,12 +48,12 @@ void require_readable(MetadataFile& file) {
 
 bool folder_items_unlisted(const std::string& path, const Failure& failure) {
     if (path_state(path).kind != PathKind::kFolder) return false;
-    static bool said = false;
-    if (!said)
+    // Workers of one walk may meet folders at once; one of them says it.
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true))
         report_failure(std::string("The items of folders cannot be listed here, so folders are "
                                    "taken as having none: ") +
                        failure.what());
-    said = true;
     return true;
 }
 

@@ -67,6 +67,35 @@ class WalkTest(ToolTestCase):
         result = run("length", *sorted(skipped), cwd=self.folder, prefix=prefix, timeout=60)
         self.assertEqual((result.returncode, named(result.stderr)), (1, skipped))
 
+    def test_jobs_write_what_one_job_writes_byte_for_byte(self):
+        """Every command that takes -j, over twin hostile trees (rm --all changes its tree):
+        status, standard output and standard error with 4 jobs are those of 1 job."""
+        prefix = self.unprivileged()
+        os.chmod(self.folder, 0o755)
+        trees = {jobs: os.path.join(self.folder, jobs) for jobs in ("1", "4")}
+        for root in trees.values():
+            os.mkdir(root)
+            tree = make_hostile_tree(root)
+            for index in range(300):  # enough files that workers finish out of turn
+                with open(os.path.join(root, "album", "%03d.txt" % index), "wb") as handle:
+                    os.setxattr(handle.fileno(), "user.N", utf16("%d" % index) * (index % 7))
+            if prefix:  # nobody's own tree, so that rm --all removes; the modes still refuse
+                subprocess.run(["chown", "-R", "nobody:nogroup", root], check=True)
+        files = sorted(os.path.relpath(path, os.fsencode(root)) for path in tree["items"]) + [
+            b"missing", b"pipe", b"unsearchable/inside.txt"]
+        find = ["find", "-r", ".", "--type", "N"]
+        for arguments in (["list", "-r", "."], ["list", "-r", "-l", "--json", "."], ["dump", "-r", "."],
+                          find, find + ["--json", "--match", "*1*"], ["length", *files],
+                          ["length", "--json", *files], ["rm", "--all", *files], ["list", "-r", "."]):
+            with self.subTest(arguments=arguments):
+                results = {jobs: run(arguments[0], "-j", jobs, *arguments[1:], cwd=root,
+                                     prefix=prefix, timeout=120) for jobs, root in trees.items()}
+                one, four = ((r.returncode, r.stdout, r.stderr) for r in results.values())
+                self.assertEqual(four, one)
+                self.assertGreater(len(one[1] + one[2]), 100)
+        self.table([(["list", "-j", jobs, "."], 2, "", "-j takes a whole number of jobs from 1")
+                    for jobs in ("0", "bad", "-1", "2x", "257", "")])
+
     def test_special_files_never_block(self):
         pipe = self.path("pipe")
         os.mkfifo(pipe)

@@ -1,0 +1,64 @@
+#include "command.h"
+
+#include <exception>
+
+#include <CLI/CLI.hpp>
+
+#include "failure.h"
+#include "ordered_work.h"
+#include "text.h"
+
+namespace quarrow2::tool {
+namespace {
+
+// Most jobs asked for: more threads than this only wait on one another and the disk.
+constexpr unsigned kMostJobs = 256;
+
+}  // namespace
+
+// Paths and types are names as the file system keeps them,
+// bytes that need not be UTF-8; they reach the library through name_utf16.
+void require_path(const std::string& path) {
+    if (path.empty()) throw UsageError("A path must not be empty.");
+}
+
+void require_utf8(const std::string& value, const char* what) {
+    if (find_invalid_utf8(value))
+        throw UsageError(std::string("The ") + what + " is not valid UTF-8.");
+}
+
+void add_jobs_option(CLI::App& command, unsigned& jobs) {
+    command
+        .add_option_function<std::string>(
+            "-j,--jobs",
+            [&jobs](const std::string& text) {
+                unsigned long count = 0;
+                size_t used = 0;
+                try {
+                    count = std::stoul(text, &used);
+                } catch (const std::exception&) {
+                    used = 0;
+                }
+                if (used == 0 || used != text.size() || text[0] == '-' || count < 1 ||
+                    count > kMostJobs)
+                    throw UsageError("-j takes a whole number of jobs from 1 to " +
+                                     std::to_string(kMostJobs) + ", not '" + text + "'.");
+                jobs = static_cast<unsigned>(count);
+            },
+            "Read this many files at once (default: one per core); the output is the same "
+            "for any N")
+        ->type_name("N");
+}
+
+ValueForm ValueFormFlags::form() const {
+    return bytes ? ValueForm::kBytes : hex ? ValueForm::kHex : ValueForm::kText;
+}
+
+void add_value_form_flags(CLI::App& command, ValueFormFlags& flags, const char* bytes_help,
+                          const char* hex_help) {
+    CLI::Option* bytes = command.add_flag("--bytes", flags.bytes, bytes_help);
+    CLI::Option* hex = command.add_flag("--hex", flags.hex, hex_help);
+    bytes->excludes(hex);
+}
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,59 @@
+// A command of the tool, whole in its own command_*.cpp: its name and summary, its options
+// and its run. cli.cpp's table lists the commands; the help, the shell completions and the
+// man pages are all written from the CLI11 commands that table makes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "host.h"
+
+namespace CLI {
+class App;
+}
+
+namespace quarrow2::tool {
+
+// What the parsed command line asks: checks that CLI11 cannot express (UsageError), made
+// before the library is loaded, then the work, given the library.
+struct CommandRun {
+    std::function<void()> check;
+    std::function<int(const Library&)> run;
+};
+
+struct Command {
+    const char* name;
+    const char* summary;
+    // Adds the command's options to its CLI11 command, bound to values its run reads.
+    CommandRun (*define)(CLI::App& command);
+};
+
+extern const Command kListCommand;
+extern const Command kGetCommand;
+extern const Command kSetCommand;
+extern const Command kRemoveCommand;
+extern const Command kLengthCommand;
+extern const Command kDumpCommand;
+extern const Command kRestoreCommand;
+extern const Command kCopyCommand;
+extern const Command kFindCommand;
+
+// Checks the commands share.
+void require_path(const std::string& path);
+void require_utf8(const std::string& value, const char* what);
+
+// -j N: how many files are read at once; the output is the same for any N.
+void add_jobs_option(CLI::App& command, unsigned& jobs);
+
+// How get shows a value and set takes it: --bytes and --hex, or text.
+enum class ValueForm { kText, kBytes, kHex };
+struct ValueFormFlags {
+    bool bytes = false;
+    bool hex = false;
+    ValueForm form() const;
+};
+// Adds --bytes and --hex, each excluding the other, with their help texts.
+void add_value_form_flags(CLI::App& command, ValueFormFlags& flags, const char* bytes_help,
+                          const char* hex_help);
+
+}  // namespace quarrow2::tool

@@ -1,0 +1,109 @@
+#include "ordered_work.h"
+
+#include <utility>
+
+#include "host.h"
+
+namespace quarrow2::tool {
+namespace {
+
+// Results held per job before the caller waits: enough to keep every worker busy while one
+// slow file holds up the front, few enough that a tree of any size costs the same memory.
+constexpr size_t kHeldPerJob = 64;
+
+}  // namespace
+
+unsigned default_jobs() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores;
+}
+
+OrderedWork::OrderedWork(unsigned jobs) : most_held_(kHeldPerJob * jobs) {
+    if (jobs > 1)
+        for (unsigned i = 0; i < jobs; ++i) workers_.emplace_back([this] { work(); });
+}
+
+OrderedWork::~OrderedWork() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        waiting_.clear();
+    }
+    task_added_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+}
+
+void OrderedWork::work() {
+    ThreadRuntime runtime;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        task_added_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        if (stopping_) return;
+        Slot* slot = waiting_.front();
+        waiting_.pop_front();
+        lock.unlock();
+        Emit emit;
+        std::exception_ptr error;
+        try {
+            emit = slot->task();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        slot->task = nullptr;  // what it captured goes now, not when it is emitted
+        lock.lock();
+        slot->emit = std::move(emit);
+        slot->error = error;
+        slot->done = true;
+        task_done_.notify_all();
+    }
+}
+
+void OrderedWork::emit_ready(std::unique_lock<std::mutex>& lock, size_t held) {
+    for (;;) {
+        if (!order_.empty() && order_.front().done) {
+            Slot slot = std::move(order_.front());
+            order_.pop_front();
+            lock.unlock();
+            if (slot.error) std::rethrow_exception(slot.error);
+            if (slot.emit) slot.emit();
+            lock.lock();
+        } else if (order_.size() > held) {
+            task_done_.wait(lock);
+        } else {
+            return;
+        }
+    }
+}
+
+void OrderedWork::add(Task task) {
+    if (workers_.empty()) {
+        if (Emit emit = task()) emit();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    order_.emplace_back();
+    order_.back().task = std::move(task);
+    waiting_.push_back(&order_.back());
+    task_added_.notify_one();
+    emit_ready(lock, most_held_);
+}
+
+void OrderedWork::add_ready(Emit emit) {
+    if (workers_.empty()) {
+        if (emit) emit();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    order_.emplace_back();
+    order_.back().emit = std::move(emit);
+    order_.back().done = true;
+    emit_ready(lock, most_held_);
+}
+
+void OrderedWork::finish() {
+    if (workers_.empty()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    emit_ready(lock, 0);
+}
+
+}  // namespace quarrow2::tool

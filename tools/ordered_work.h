@@ -1,0 +1,64 @@
+// Work on many files spread over threads, each result handed back on the calling thread in
+// the order the work was given: what a command writes with N jobs is byte for byte what it
+// writes with one.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quarrow2::tool {
+
+// The number of jobs when none is asked for: one per core the system reports, at least one.
+unsigned default_jobs();
+
+class OrderedWork {
+public:
+    // What a task leaves for the calling thread: its output, its messages, its count.
+    using Emit = std::function<void()>;
+    // Runs on a worker, with objects of its own (no object is shared between two tasks).
+    using Task = std::function<Emit()>;
+
+    // One job runs each task at once on the calling thread, as a loop would.
+    explicit OrderedWork(unsigned jobs);
+    OrderedWork(const OrderedWork&) = delete;
+    OrderedWork& operator=(const OrderedWork&) = delete;
+    // Tasks not yet started are dropped (an exception left the caller's loop).
+    ~OrderedWork();
+
+    // Queues the task, emits the results ready at the front, and waits while too many are
+    // held, so that memory stays bounded however many tasks come. An exception a task
+    // threw is thrown here, in its turn.
+    void add(Task task);
+    // An emit with no work to wait for, in its place among the tasks' results.
+    void add_ready(Emit emit);
+    // Emits every remaining result, in order.
+    void finish();
+
+private:
+    struct Slot {
+        Task task;
+        Emit emit;
+        std::exception_ptr error;
+        bool done = false;
+    };
+
+    void work();
+    void emit_ready(std::unique_lock<std::mutex>& lock, size_t held);
+
+    std::mutex mutex_;
+    std::condition_variable task_added_;
+    std::condition_variable task_done_;
+    std::deque<Slot> order_;     // every result not yet emitted, in order (stable addresses)
+    std::deque<Slot*> waiting_;  // tasks no worker has taken yet
+    size_t most_held_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace quarrow2::tool
