@@ -19,7 +19,7 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal) {
     TypeNameList names;
 
     // No reference is out yet: the collection goes with this one on a failure.
-    ComPtr<Strings> strings = New<Strings>();
+    ComPtr<Strings> strings = platform::New<Strings>();
     if (!strings) return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
 

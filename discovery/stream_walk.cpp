@@ -9,9 +9,9 @@ namespace {
 
 // The walk only ever reads, and lets others read alongside it. The path names the file
 // itself, whole: a colon in its name is part of it, not a stream separator.
-UniqueHandle OpenForWalk(LPCWSTR path) {
-    if (!path) return UniqueHandle();
-    return UniqueHandle(OpenFileItself(path));
+platform::UniqueHandle OpenForWalk(LPCWSTR path) {
+    if (!path) return platform::UniqueHandle();
+    return platform::UniqueHandle(OpenFileItself(path));
 }
 
 std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName) {
@@ -78,7 +78,7 @@ LONG SizeVisitor(const WIN32_STREAM_ID& header, const WCHAR*, void* total) {
 }
 
 HRESULT ListStreamTypes(LPCWSTR path, TypeNameList& names) {
-    UniqueHandle file = OpenForWalk(path);
+    platform::UniqueHandle file = OpenForWalk(path);
     if (!file.valid()) return S_OK;
     TypeNameCollector collector{names};
     WalkStreams(file.get(), TypeNameVisitor, &collector);
@@ -87,7 +87,7 @@ HRESULT ListStreamTypes(LPCWSTR path, TypeNameList& names) {
 
 void TotalStreamLength(LPCWSTR path, LONG* total) {
     *total = 0;
-    UniqueHandle file = OpenForWalk(path);
+    platform::UniqueHandle file = OpenForWalk(path);
     if (!file.valid()) return;
     WalkStreams(file.get(), SizeVisitor, total);
 }

@@ -14,7 +14,7 @@ Strings::~Strings() {
 HRESULT Strings::get__NewEnum(IUnknown** pVal) {
     if (!pVal) return E_POINTER;
     *pVal = nullptr;
-    ComPtr<StringsEnumerator> walk = New<StringsEnumerator>(this, 0);
+    ComPtr<StringsEnumerator> walk = platform::New<StringsEnumerator>(this, 0);
     *pVal = walk.detach();
     return *pVal ? S_OK : E_OUTOFMEMORY;
 }

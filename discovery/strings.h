@@ -13,12 +13,14 @@
 
 namespace quarrow2::discovery {
 
-class Strings final : public RefCounted<Strings, store::DualInterface<IStrings, IID_IStrings>> {
+class Strings final
+    : public platform::RefCounted<Strings, store::DualInterface<IStrings, IID_IStrings>> {
 public:
-    using Table = InterfaceTable<Answers<IStrings, IID_IUnknown>, Answers<IStrings, IID_IDispatch>,
-                                 Answers<IStrings, IID_IStrings>>;
+    using Table = platform::InterfaceTable<platform::Answers<IStrings, IID_IUnknown>,
+                                           platform::Answers<IStrings, IID_IDispatch>,
+                                           platform::Answers<IStrings, IID_IStrings>>;
 
-    // Made empty with New<Strings>(); its maker fills it before handing out a reference.
+    // Made empty with platform::New<Strings>(); its maker fills it before handing out a reference.
     Strings() = default;
 
     // IStrings

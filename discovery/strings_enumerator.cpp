@@ -44,7 +44,7 @@ HRESULT StringsEnumerator::Reset() {
 
 HRESULT StringsEnumerator::Clone(IEnumVARIANT** ppEnum) {
     if (!ppEnum) return E_POINTER;
-    ComPtr<StringsEnumerator> copy = New<StringsEnumerator>(owner_.get(), position_);
+    ComPtr<StringsEnumerator> copy = platform::New<StringsEnumerator>(owner_.get(), position_);
     *ppEnum = copy.detach();
     return *ppEnum ? S_OK : E_OUTOFMEMORY;
 }

@@ -13,12 +13,12 @@
 
 namespace quarrow2::discovery {
 
-class StringsEnumerator final : public RefCounted<StringsEnumerator, IEnumVARIANT> {
+class StringsEnumerator final : public platform::RefCounted<StringsEnumerator, IEnumVARIANT> {
 public:
-    using Table = InterfaceTable<Answers<IEnumVARIANT, IID_IUnknown>,
-                                 Answers<IEnumVARIANT, IID_IEnumVARIANT>>;
+    using Table = platform::InterfaceTable<platform::Answers<IEnumVARIANT, IID_IUnknown>,
+                                           platform::Answers<IEnumVARIANT, IID_IEnumVARIANT>>;
 
-    // Made with New<StringsEnumerator>(owner, position): a walk over owner's entries,
+    // Made with platform::New<StringsEnumerator>(owner, position): a walk over owner's entries,
     // starting at position.
     StringsEnumerator(Strings* owner, size_t position);
 

@@ -31,7 +31,7 @@ ByteArray ByteArrayOf(const VARIANT& value);
 // One access to the bytes of a byte-array variant, open while the object lives. Ending it
 // leaves the thread's last error as it was, so a failure met while the bytes were in use
 // can still be reported after.
-class ByteArrayAccess : public BasicArrayAccess<KeepLastError> {
+class ByteArrayAccess : public BasicArrayAccess<platform::KeepLastError> {
 public:
     explicit ByteArrayAccess(const VARIANT& value) : ByteArrayAccess(ByteArrayOf(value)) {}
 

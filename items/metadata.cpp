@@ -38,7 +38,7 @@ MetaData::~MetaData() {
 }
 
 void MetaData::Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* typeName) {
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     itemHandle_.reset(itemHandle);
     streamPath_.reset(SysAllocString(streamPath ? streamPath : OLESTR("")));
     typeName_.reset(SysAllocString(typeName ? typeName : OLESTR("")));
@@ -48,7 +48,7 @@ void MetaData::Attach(HANDLE itemHandle, const WCHAR* streamPath, const WCHAR* t
 
 HRESULT MetaData::get_Name(BSTR* pVal) {
     if (!pVal) return E_POINTER;
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     // Byte for byte, so a name is handed back exactly as it was given.
     *pVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(typeName_.get()),
                                   SysStringByteLen(typeName_.get()));
@@ -57,7 +57,7 @@ HRESULT MetaData::get_Name(BSTR* pVal) {
 
 HRESULT MetaData::get_Length(LONG* pVal) {
     if (!pVal) return E_POINTER;
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     const DWORD size = itemHandle_.valid() ? GetFileSize(itemHandle_.get(), nullptr) : 0;
     if (size == INVALID_FILE_SIZE) {
         *pVal = 0;
@@ -69,7 +69,7 @@ HRESULT MetaData::get_Length(LONG* pVal) {
 
 HRESULT MetaData::get_Text(BSTR* pVal) {
     if (!pVal) return E_POINTER;
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     *pVal = nullptr;
     HRESULT result = S_OK;
 
@@ -98,7 +98,7 @@ HRESULT MetaData::get_Text(BSTR* pVal) {
 }
 
 HRESULT MetaData::put_Text(BSTR newVal) {
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     // Whole code units only: a trailing odd byte is not part of the text.
     DWORD n = SysStringLen(newVal) * static_cast<DWORD>(sizeof(WCHAR));
     const void* bytes = newVal;
@@ -112,7 +112,7 @@ HRESULT MetaData::put_Text(BSTR newVal) {
 
 HRESULT MetaData::get_Data(VARIANT* pVal) {
     if (!pVal) return E_POINTER;
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     VariantInit(pVal);
     HRESULT reported = S_OK;
 
@@ -135,7 +135,7 @@ HRESULT MetaData::get_Data(VARIANT* pVal) {
 }
 
 HRESULT MetaData::put_Data(VARIANT newVal) {
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     bool stored = false;
     {
         const ByteArrayAccess bytes(newVal);
@@ -149,7 +149,7 @@ HRESULT MetaData::put_Data(VARIANT newVal) {
 }
 
 HRESULT MetaData::Delete() {
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     if (!itemHandle_.valid()) return S_OK;
     // The stream cannot be removed while this item holds it open.
     itemHandle_.reset();
@@ -163,7 +163,7 @@ HRESULT MetaData::Delete() {
 }
 
 HRESULT MetaData::Close() {
-    CriticalSectionGuard guard(itemLock_);
+    platform::CriticalSectionGuard guard(itemLock_);
     CloseItem();
     return S_OK;
 }
@@ -207,7 +207,7 @@ bool MetaData::WriteWhole(const void* bytes, DWORD n) {
     // replacement), a commit failure surfaces here; it must not pass for a stored value.
     // A failed write never sets the end, so the old value is not cut.
     const bool stored = WriteFile(handle, bytes, n, &written, nullptr) && SetEndOfFile(handle);
-    const KeepLastError keepWriteError;
+    const platform::KeepLastError keepWriteError;
     UnlockFile(handle, 0, 0, n, 0);
     return stored;
 }

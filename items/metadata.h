@@ -13,7 +13,7 @@ namespace quarrow2::items {
 
 class MetaData final : public store::ErrorReportingObject<MetaData, IMetaData, IID_IMetaData> {
 public:
-    // Made with New<MetaData>(), with no handle; IUnknown and ISupportErrorInfo come with
+    // Made with platform::New<MetaData>(), with no handle; IUnknown and ISupportErrorInfo come with
     // the base. An item never handed out goes, closing its handle, with its maker's
     // reference.
     MetaData();
@@ -52,7 +52,7 @@ private:
 
     // Declared first so it is given back last, after everything else is released.
     store::ModuleLock moduleLock_;
-    UniqueHandle itemHandle_;
+    platform::UniqueHandle itemHandle_;
     UniqueBstr streamPath_;
     UniqueBstr typeName_;
     // Re-entrant; every operation that reads or changes the fields above holds it, so a

@@ -20,7 +20,7 @@
 #include "platform/owners.h"
 #include "platform/platform.h"
 
-namespace quarrow2 {
+namespace quarrow2::platform {
 
 // One row of a QueryInterface table: a request for `Id` is answered with the object seen as
 // `Interface`. IUnknown and IDispatch are rows like any other, so that a class with several
@@ -81,4 +81,4 @@ ComPtr<T> New(Args&&... args) {
     return ComPtr<T>::share(new (std::nothrow) T(std::forward<Args>(args)...));
 }
 
-}  // namespace quarrow2
+}  // namespace quarrow2::platform

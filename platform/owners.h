@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 #include "quarrow2/client.h"
 
-namespace quarrow2 {
+namespace quarrow2::platform {
 
 // Keeps the thread's last error across clean-up calls that might overwrite it (a close, an
 // ended access), so that a failure reported afterwards still names its own cause.
@@ -45,4 +45,4 @@ struct FileHandleKind {
 };
 using UniqueHandle = UniqueOwner<FileHandleKind, KeepLastError>;
 
-}  // namespace quarrow2
+}  // namespace quarrow2::platform

@@ -16,7 +16,7 @@ namespace {
 __attribute__((constructor)) void RegisterClassesOnLoad() {
     namespace server = quarrow2::server;
     for (const server::ClassEntry* e = server::ClassTableBegin(); e != server::ClassTableEnd(); ++e)
-        quarrow2::posix::RegisterClass(*e->clsid, e->progId, e->versionIndependentProgId);
+        quarrow2::platform::RegisterClass(*e->clsid, e->progId, e->versionIndependentProgId);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 HRESULT GetOrMakeClassObject(IUnknown** out) {
     *out = CachedClassObject();
     if (*out) return S_OK;
-    CriticalSectionGuard guard(ClassObjectLock());
+    platform::CriticalSectionGuard guard(ClassObjectLock());
     *out = CachedClassObject();
     if (*out) return S_OK;
     ComPtr<IClassFactory> made = NewFileClassObject();

@@ -13,15 +13,15 @@ namespace {
 // client reference (count 1 to 2) locks the library, the last one (2 to 1) unlocks it.
 // Both steps happen under the object's own lock, so that a release racing an AddRef
 // cannot leave the lock count unbalanced.
-class FileClassObject final : public RefCounted<FileClassObject, IClassFactory> {
+class FileClassObject final : public platform::RefCounted<FileClassObject, IClassFactory> {
 public:
-    using Table = InterfaceTable<Answers<IClassFactory, IID_IUnknown>,
-                                 Answers<IClassFactory, IID_IClassFactory>>;
+    using Table = platform::InterfaceTable<platform::Answers<IClassFactory, IID_IUnknown>,
+                                           platform::Answers<IClassFactory, IID_IClassFactory>>;
 
     FileClassObject() { InitializeCriticalSection(&lock_); }
 
     ULONG STDMETHODCALLTYPE AddRef() override {
-        CriticalSectionGuard guard(lock_);
+        platform::CriticalSectionGuard guard(lock_);
         const ULONG count = CountUp();
         if (count == 2) store::LockModule();
         return count;
@@ -30,7 +30,7 @@ public:
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG count;
         {
-            CriticalSectionGuard guard(lock_);
+            platform::CriticalSectionGuard guard(lock_);
             count = CountDown();
             if (count == 1) store::UnlockModule();
         }
@@ -43,7 +43,7 @@ public:
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
         // The maker's reference destroys the new object again when the query fails.
-        ComPtr<store::File> file = New<store::File>();
+        ComPtr<store::File> file = platform::New<store::File>();
         if (!file) return E_OUTOFMEMORY;
         return file->QueryInterface(riid, ppv);
     }
@@ -65,7 +65,7 @@ private:
 }  // namespace
 
 ComPtr<IClassFactory> NewFileClassObject() {
-    return ComPtr<IClassFactory>::adopt(New<FileClassObject>().detach());
+    return ComPtr<IClassFactory>::adopt(platform::New<FileClassObject>().detach());
 }
 
 }  // namespace quarrow2::server

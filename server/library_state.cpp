@@ -78,7 +78,7 @@ void CacheClassObject(IUnknown* classObject) {
 
 void AddCleanup(CleanupAction& action) {
     // Critical sections are re-entrant: a holder adds its action while it holds this lock.
-    CriticalSectionGuard guard(TypeInfoLock());
+    platform::CriticalSectionGuard guard(TypeInfoLock());
     if (action.queued) return;
     action.queued = true;
     action.next = g_cleanup;

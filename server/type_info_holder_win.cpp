@@ -66,7 +66,7 @@ TypeInfoHolder& TypeInfoFor(REFIID iid) {
 HRESULT TypeInfoHolder::Load(LCID lcid, ITypeInfo** info) {
     *info = info_.load(std::memory_order_acquire);
     if (*info) return S_OK;
-    CriticalSectionGuard guard(TypeInfoLock());
+    platform::CriticalSectionGuard guard(TypeInfoLock());
     *info = info_.load(std::memory_order_acquire);
     if (*info) return S_OK;
 

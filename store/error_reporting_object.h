@@ -10,12 +10,14 @@
 namespace quarrow2::store {
 
 template <class Derived, class Interface, const IID& InterfaceId>
-class ErrorReportingObject
-    : public RefCounted<Derived, ISupportErrorInfo, DualInterface<Interface, InterfaceId>> {
+class ErrorReportingObject : public platform::RefCounted<Derived, ISupportErrorInfo,
+                                                         DualInterface<Interface, InterfaceId>> {
 public:
-    using Table = InterfaceTable<Answers<Interface, InterfaceId>, Answers<Interface, IID_IDispatch>,
-                                 Answers<Interface, IID_IUnknown>,
-                                 Answers<ISupportErrorInfo, IID_ISupportErrorInfo>>;
+    using Table =
+        platform::InterfaceTable<platform::Answers<Interface, InterfaceId>,
+                                 platform::Answers<Interface, IID_IDispatch>,
+                                 platform::Answers<Interface, IID_IUnknown>,
+                                 platform::Answers<ISupportErrorInfo, IID_ISupportErrorInfo>>;
 
     // Rich errors belong to the class's own dual interface alone.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {

@@ -85,7 +85,7 @@ HRESULT File::get_Exists(VARIANT_BOOL* outTruth) {
     // The very path the items are opened by, in UTF-16 and whole: no conversion, and no
     // colon taken for a stream separator, that could name another file.
     bool exists = false;
-    if (HasPath()) exists = UniqueHandle(OpenFileItself(path_.get())).valid();
+    if (HasPath()) exists = platform::UniqueHandle(OpenFileItself(path_.get())).valid();
     *outTruth = exists ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

@@ -13,7 +13,7 @@ namespace quarrow2::store {
 // the other methods read, and nothing locks it.
 class File final : public ErrorReportingObject<File, IFile, IID_IFile> {
 public:
-    // Made with New<File>(); IUnknown and ISupportErrorInfo come with the base.
+    // Made with platform::New<File>(); IUnknown and ISupportErrorInfo come with the base.
     File() = default;
 
     // IFile

@@ -10,11 +10,11 @@ namespace quarrow2::store {
 namespace {
 
 // Hands the open stream to a new item. The handle is closed on every failure.
-HRESULT WrapInItem(UniqueHandle handle, const WString& streamPath, const WCHAR* type,
+HRESULT WrapInItem(platform::UniqueHandle handle, const WString& streamPath, const WCHAR* type,
                    bool newlyCreated, IMetaData** out) {
     // Until the query below hands a reference out, this one owns the item: on a failure the
     // item goes, and its handle with it.
-    ComPtr<items::MetaData> item = New<items::MetaData>();
+    ComPtr<items::MetaData> item = platform::New<items::MetaData>();
     if (!item) {
         // The caller reports the last error; the open's own code would mislead there.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -29,10 +29,11 @@ HRESULT WrapInItem(UniqueHandle handle, const WString& streamPath, const WCHAR* 
 
 }  // namespace
 
-UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated) {
+platform::UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated) {
     const DWORD disposition = create ? OPEN_ALWAYS : OPEN_EXISTING;
-    UniqueHandle handle(CreateFileW(streamPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    platform::UniqueHandle handle(CreateFileW(streamPath, GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ, nullptr, disposition,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD refusal = handle.valid() ? ERROR_SUCCESS : GetLastError();
     if (refusal == ERROR_ACCESS_DENIED || refusal == ERROR_WRITE_PROTECT) {
         // Readable but not writable (read-only file or volume, no write permission): the item
@@ -59,7 +60,7 @@ HRESULT OpenItem(const WCHAR* filePath, const WCHAR* type, bool create, IMetaDat
         const WString streamPath = ComposeStreamPath(filePath, typeName);
         if (streamPath.empty()) return E_FAIL;
         bool newlyCreated = false;
-        UniqueHandle handle = OpenStream(streamPath.c_str(), create, &newlyCreated);
+        platform::UniqueHandle handle = OpenStream(streamPath.c_str(), create, &newlyCreated);
         if (!handle.valid()) return E_FAIL;
         return WrapInItem(std::move(handle), streamPath, typeName, newlyCreated, out);
     } catch (const std::bad_alloc&) {

@@ -10,7 +10,7 @@ namespace quarrow2::store {
 // refused, opens it for reading alone. With `create`, a missing stream (and file) is made
 // and `newlyCreated` tells whether that happened; without it, `newlyCreated` is false.
 // On failure the handle is invalid and the thread's last error says why.
-UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated);
+platform::UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated);
 
 // Opens (or, with `create`, opens or creates) the item `type` of the file and hands out a
 // new MetaData item holding its stream: *out then carries the item's only reference. A

@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "tools/cli.h"
 
 #include <chrono>
 #include <cstdio>
@@ -7,11 +7,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "completion.h"
-#include "console.h"
-#include "failure.h"
-#include "metadata_client.h"
+#include "tools/command.h"
+#include "tools/completion.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/metadata_client.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -1,12 +1,12 @@
-#include "command.h"
+#include "tools/command.h"
 
 #include <exception>
 
 #include <CLI/CLI.hpp>
 
-#include "failure.h"
-#include "ordered_work.h"
-#include "text.h"
+#include "tools/failure.h"
+#include "tools/ordered_work.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 namespace {

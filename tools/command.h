@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "host.h"
+#include "tools/host.h"
 
 namespace CLI {
 class App;

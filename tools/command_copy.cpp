@@ -3,11 +3,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "failure.h"
-#include "item_store.h"
-#include "readable_file.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/item_store.h"
+#include "tools/readable_file.h"
 
 namespace quarrow2::tool {
 namespace {

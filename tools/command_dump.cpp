@@ -11,13 +11,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "dump_input.h"
-#include "failure.h"
-#include "file_system.h"
-#include "file_walk.h"
-#include "readable_file.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/dump_input.h"
+#include "tools/failure.h"
+#include "tools/file_system.h"
+#include "tools/file_walk.h"
+#include "tools/readable_file.h"
 
 namespace quarrow2::tool {
 namespace {

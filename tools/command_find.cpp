@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "failure.h"
-#include "file_walk.h"
-#include "readable_file.h"
-#include "value_match.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/file_walk.h"
+#include "tools/readable_file.h"
+#include "tools/value_match.h"
 
 namespace quarrow2::tool {
 namespace {

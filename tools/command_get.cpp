@@ -3,10 +3,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "failure.h"
-#include "metadata_client.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/metadata_client.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -8,12 +8,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "failure.h"
-#include "file_walk.h"
-#include "progress.h"
-#include "readable_file.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/file_walk.h"
+#include "tools/progress.h"
+#include "tools/readable_file.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "console.h"
-#include "dump_input.h"
-#include "failure.h"
-#include "restore_rules.h"
-#include "value_input.h"
+#include "tools/command.h"
+#include "tools/console.h"
+#include "tools/dump_input.h"
+#include "tools/failure.h"
+#include "tools/restore_rules.h"
+#include "tools/value_input.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include "command.h"
-#include "failure.h"
-#include "item_store.h"
-#include "metadata_client.h"
-#include "value_input.h"
+#include "tools/command.h"
+#include "tools/failure.h"
+#include "tools/item_store.h"
+#include "tools/metadata_client.h"
+#include "tools/value_input.h"
 
 namespace quarrow2::tool {
 namespace {

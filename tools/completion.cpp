@@ -1,4 +1,4 @@
-#include "completion.h"
+#include "tools/completion.h"
 
 #include <cstdio>
 #include <string>

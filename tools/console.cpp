@@ -1,8 +1,8 @@
-#include "console.h"
+#include "tools/console.h"
 
 #include <cstdio>
 
-#include "text.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 

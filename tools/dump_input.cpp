@@ -1,7 +1,7 @@
-#include "dump_input.h"
+#include "tools/dump_input.h"
 
-#include "console.h"
-#include "failure.h"
+#include "tools/console.h"
+#include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {

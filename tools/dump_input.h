@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "item_store.h"
-#include "text.h"
+#include "tools/item_store.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 

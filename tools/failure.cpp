@@ -1,9 +1,9 @@
-#include "failure.h"
+#include "tools/failure.h"
 
 #include <cstdio>
 
 #include "quarrow2/client.h"
-#include "text.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "text.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "failure.h"
-#include "file_system.h"
+#include "tools/failure.h"
+#include "tools/file_system.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -1,5 +1,5 @@
 // Windows: paths are UTF-8 in the tool and UTF-16 for the system; std::filesystem walks.
-#include "host.h"  // brings in the system headers first
+#include "tools/host.h"  // brings in the system headers first
 
 #include <io.h>
 
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "failure.h"
-#include "file_system.h"
+#include "tools/failure.h"
+#include "tools/file_system.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -1,6 +1,6 @@
-#include "file_walk.h"
+#include "tools/file_walk.h"
 
-#include "file_system.h"
+#include "tools/file_system.h"
 
 namespace quarrow2::tool {
 

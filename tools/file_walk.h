@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ordered_work.h"
+#include "tools/ordered_work.h"
 
 namespace quarrow2::tool {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host.h"
+#include "tools/host.h"
 
 namespace quarrow2::tool {
 

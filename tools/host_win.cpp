@@ -1,7 +1,7 @@
 // Windows: Quarrow2.dll is loaded from the tool's own folder and its DllGetClassObject
 // called directly, so the tool runs without registration; the command line is read as
 // UTF-16 and the console is switched to UTF-8.
-#include "host.h"  // brings in the system headers first
+#include "tools/host.h"  // brings in the system headers first
 
 #include <fcntl.h>
 #include <io.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <string>
 
-#include "failure.h"
-#include "text.h"
+#include "tools/failure.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 namespace {

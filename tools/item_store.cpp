@@ -1,10 +1,10 @@
-#include "item_store.h"
+#include "tools/item_store.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "console.h"
-#include "failure.h"
+#include "tools/console.h"
+#include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {

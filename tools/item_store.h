@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata_client.h"
-#include "text.h"
+#include "tools/metadata_client.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 

@@ -3,10 +3,10 @@
 #include <exception>
 #include <new>
 
-#include "cli.h"
-#include "console.h"
-#include "failure.h"
-#include "host.h"
+#include "tools/cli.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/host.h"
 
 int main(int argc, char** argv) {
     using namespace quarrow2::tool;

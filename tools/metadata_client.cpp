@@ -1,4 +1,4 @@
-#include "metadata_client.h"
+#include "tools/metadata_client.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,9 +8,9 @@
 #include <random>
 #include <thread>
 
-#include "console.h"
-#include "failure.h"
-#include "file_system.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/file_system.h"
 
 namespace quarrow2::tool {
 namespace {

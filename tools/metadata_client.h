@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "quarrow2/client.h"
-#include "host.h"
-#include "text.h"
+#include "tools/host.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 

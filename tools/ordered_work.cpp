@@ -1,8 +1,8 @@
-#include "ordered_work.h"
+#include "tools/ordered_work.h"
 
 #include <utility>
 
-#include "host.h"
+#include "tools/host.h"
 
 namespace quarrow2::tool {
 namespace {

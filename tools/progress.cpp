@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "tools/progress.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
-#include "readable_file.h"
+#include "tools/readable_file.h"
 
 #include <atomic>
 
-#include "console.h"
-#include "failure.h"
-#include "file_system.h"
+#include "tools/console.h"
+#include "tools/failure.h"
+#include "tools/file_system.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
-#include "metadata_client.h"
+#include "tools/host.h"
+#include "tools/metadata_client.h"
 
 namespace quarrow2::tool {
 

@@ -1,9 +1,9 @@
-#include "restore_rules.h"
+#include "tools/restore_rules.h"
 
 #include <filesystem>
 #include <set>
 
-#include "failure.h"
+#include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {

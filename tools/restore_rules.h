@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "dump_input.h"
+#include "tools/dump_input.h"
 
 namespace quarrow2::tool {
 

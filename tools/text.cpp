@@ -1,4 +1,4 @@
-#include "text.h"
+#include "tools/text.h"
 
 #include <algorithm>
 #include <iterator>

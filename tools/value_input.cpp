@@ -1,4 +1,4 @@
-#include "value_input.h"
+#include "tools/value_input.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "failure.h"
+#include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {

@@ -1,10 +1,10 @@
-#include "value_match.h"
+#include "tools/value_match.h"
 
 #include <iterator>
 
 #include <utf8.h>
 
-#include "failure.h"
+#include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {

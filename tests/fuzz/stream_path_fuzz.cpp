@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace quarrow2::posix;
+    using namespace quarrow2::platform;
     quarrow2::WString path;
     for (size_t i = 0; i + 1 < size && (data[i] || data[i + 1]); i += 2)
         path.push_back(static_cast<WCHAR>(data[i] | (data[i + 1] << 8)));

@@ -99,8 +99,8 @@ TEST(FileBinding, ExistsAsksAboutExactlyTheBoundPathAndItemsFollowTheVolumesAnsw
     }
     // Not while another handle writes without sharing.
     Bind(file.get(), plain);
-    UniqueHandle writer(CreateFileW(PathW(plain).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    platform::UniqueHandle writer(CreateFileW(PathW(plain).c_str(), GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid()) << GetLastError();
     EXPECT_FALSE(Exists(file.get()));
     writer.reset();

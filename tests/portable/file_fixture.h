@@ -11,7 +11,7 @@ using store::File;
 
 // A File handed out with one reference, as a client gets it.
 inline ComPtr<IFile> NewFile() {
-    ComPtr<File> made = New<File>();
+    ComPtr<File> made = platform::New<File>();
     ComPtr<IFile> file;
     EXPECT_EQ(made ? made->QueryInterface(IID_IFile, file.out_void()) : E_OUTOFMEMORY, S_OK);
     return file;

@@ -12,7 +12,7 @@ namespace quarrow2::test {
 
 // A collection holding the strings, handed out with one reference as a client gets it.
 inline ComPtr<IStrings> MakeStrings(const std::vector<std::string>& texts) {
-    ComPtr<discovery::Strings> made = New<discovery::Strings>();
+    ComPtr<discovery::Strings> made = platform::New<discovery::Strings>();
     ComPtr<IStrings> handed;
     for (const std::string& text : texts) EXPECT_EQ(made->Append(Bstr(text).get()), S_OK);
     EXPECT_EQ(made->QueryInterface(IID_IStrings, handed.out_void()), S_OK);

@@ -40,8 +40,8 @@ void ExpectNoStreamBehaviour(IMetaData* item, DWORD code) {
 TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStreamAndHoldTheLibrary) {
     ItemFile file;
     const LONG before = store::ModuleLockCount();
-    const auto streamIsFree = [&] { return UniqueHandle(file.OpenStream()).valid(); };
-    ComPtr<MetaData> made = New<MetaData>();
+    const auto streamIsFree = [&] { return platform::UniqueHandle(file.OpenStream()).valid(); };
+    ComPtr<MetaData> made = platform::New<MetaData>();
     ASSERT_TRUE(made);
     EXPECT_EQ(store::ModuleLockCount(), before + 1);
     made->Attach(file.OpenStream(), file.streamPath().c_str(), OLESTR("T"));
@@ -64,7 +64,7 @@ TEST(MetaDataStates, ClosedAndNeverAttachedItemsAnswerWithoutAStreamAndHoldTheLi
     // Neither Close nor the Delete after it touched the stream, and the handle is released.
     EXPECT_EQ(file.Stored(), Utf16Bytes(W("kept")));
     EXPECT_TRUE(streamIsFree());
-    ASSERT_EQ(New<MetaData>()->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
+    ASSERT_EQ(platform::New<MetaData>()->QueryInterface(IID_IMetaData, item.out_void()), S_OK);
     ExpectNoStreamBehaviour(item.get(), 0);
 }
 
@@ -106,7 +106,7 @@ TEST(MetaDataFailures, RefusalsKeepTheValueAndARefusedDeleteClosesTheItem) {
 
     item = file.Item();
     ASSERT_EQ(PutText(item.get(), W("held")), S_OK);
-    UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    platform::UniqueHandle other(file.OpenStream(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
     EXPECT_TRUE(Refused(item->Delete(), "Unable to delete file.", ERROR_SHARING_VIOLATION));
     EXPECT_EQ(item->get_Name(text.out()), S_OK);
     EXPECT_EQ(Narrow(text.get()) + std::to_string(LengthOf(item.get())), "0");

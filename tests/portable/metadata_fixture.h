@@ -98,7 +98,7 @@ public:
     // A new item holding `handle`, handed out with one reference as OpenItem hands it.
     static ComPtr<IMetaData> MakeItem(HANDLE handle, const WString& streamPath,
                                       const WString& type = OLESTR("T")) {
-        ComPtr<MetaData> made = New<MetaData>();
+        ComPtr<MetaData> made = platform::New<MetaData>();
         ComPtr<IMetaData> item;
         if (made) made->Attach(handle, streamPath.c_str(), type.c_str());
         EXPECT_EQ(made ? made->QueryInterface(IID_IMetaData, item.out_void()) : E_FAIL, S_OK);
@@ -113,7 +113,7 @@ public:
 
     // The stream's whole content, read through a handle of its own.
     Bytes Stored() const {
-        UniqueHandle h(OpenExisting());
+        platform::UniqueHandle h(OpenExisting());
         Bytes bytes(h.valid() ? GetFileSize(h.get(), nullptr) : 0);
         DWORD read = 0;
         EXPECT_TRUE(
@@ -124,7 +124,7 @@ public:
         return bytes;
     }
 
-    bool StreamExists() const { return UniqueHandle(OpenExisting()).valid(); }
+    bool StreamExists() const { return platform::UniqueHandle(OpenExisting()).valid(); }
 
 private:
     HANDLE OpenExisting() const {

@@ -161,8 +161,9 @@ TEST(RuntimeIdentifiers, RegistryFormProgIdsAndNoUnregisteredTypeLibraries) {
 // where the close itself fails: here on a handle the system has closed already.
 TEST(RuntimeOwners, ClosingKeepsTheThreadsLastError) {
     TempDir dir;
-    UniqueHandle file(CreateFileW(PathW(dir.path()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    platform::UniqueHandle file(CreateFileW(PathW(dir.path()).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(file.valid()) << GetLastError();
     ASSERT_TRUE(CloseHandle(file.get()));
     SetLastError(ERROR_ACCESS_DENIED);
@@ -182,8 +183,9 @@ TEST(RuntimeSync, CriticalSectionsAndInterlockedCounts) {
                 InterlockedIncrement(&count);
                 InterlockedIncrement(&count);
                 InterlockedDecrement(&count);
-                CriticalSectionGuard guard(section);
-                CriticalSectionGuard again(section);  // the owner enters again without blocking
+                platform::CriticalSectionGuard guard(section);
+                platform::CriticalSectionGuard again(
+                    section);  // the owner enters again without blocking
                 unguarded = unguarded + 1;
             }
         });

@@ -48,7 +48,7 @@ struct Objects {
             GetFileClassObject()->CreateInstance(nullptr, IID_IFile, file.out_void()) == S_OK &&
             file->SetFile(Bstr(Narrow(PathW(dir / "bound.txt"))).get(), &supported) == S_OK &&
             file->get_Types(types.out()) == S_OK && types->get__NewEnum(enumeration.out()) == S_OK);
-        ComPtr<MetaData> made = New<MetaData>();
+        ComPtr<MetaData> made = platform::New<MetaData>();
         EXPECT_TRUE(made && made->QueryInterface(IID_IMetaData, item.out_void()) == S_OK);
     }
 };

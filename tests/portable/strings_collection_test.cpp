@@ -72,7 +72,7 @@ TEST(StringsCollection, ItemCountsFromOneClampsLowIndexesToTheFirstAndRefusesThe
 
     // Whatever the variant held is cleared first (a leak otherwise); each copy is the
     // receiver's own (a double free otherwise): the sanitizers tell.
-    ComPtr<discovery::Strings> made = New<discovery::Strings>();
+    ComPtr<discovery::Strings> made = platform::New<discovery::Strings>();
     UniqueVariant v;
     V_VT(v.get()) = VT_BSTR;
     V_BSTR(v.get()) = SysAllocString(OLESTR("previous"));
@@ -134,7 +134,7 @@ TEST(StringsCollection, ClonesEnumeratorsAndReadersOnManyThreadsHoldTheLibrary) 
     EXPECT_EQ(store::ModuleLockCount(), start);
 
     // A collection destroyed by its maker before any reference went out gives its lock back.
-    New<discovery::Strings>();
+    platform::New<discovery::Strings>();
     EXPECT_EQ(store::ModuleLockCount(), start);
 
     strings = MakeStrings({"Author", "Keywords", "Title"});

@@ -19,7 +19,7 @@
 
 namespace quarrow2::test {
 
-using posix::UniqueFd;
+using platform::UniqueFd;
 
 // A file path with an optional stream part appended, as CreateFileW takes it.
 inline WString StreamW(const fs::path& file, const std::string& stream = std::string()) {
@@ -65,7 +65,7 @@ inline std::string Snapshot(const fs::path& folder) {
 
 // An open, with the last error it left.
 struct Opened {
-    UniqueHandle handle;
+    platform::UniqueHandle handle;
     DWORD error = 0;
     bool ok() const { return handle.valid(); }
 };
@@ -73,7 +73,7 @@ struct Opened {
 inline Opened Open(const WString& path, DWORD access, DWORD share, DWORD disposition,
                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
     SetLastError(0xBAD);
-    Opened opened{UniqueHandle(
+    Opened opened{platform::UniqueHandle(
         CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr))};
     opened.error = GetLastError();
     return opened;
@@ -186,7 +186,7 @@ private:
     fs::path file_;
     std::string stream_;
     std::vector<DWORD> accesses_;
-    std::vector<UniqueHandle> handles_;
+    std::vector<platform::UniqueHandle> handles_;
 };
 
 // A forked process talking in lines, with no descriptor (nor lock) of ours; killed at scope end.

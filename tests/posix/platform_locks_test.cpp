@@ -316,7 +316,7 @@ TEST(PlatformLocks, LockFilesGoWithTheLastDescriptorAndHostileEntriesRefuseClaim
         EXPECT_TRUE(fs::is_regular_file(name));
     }
     EXPECT_TRUE(fs::is_regular_file(name));
-    posix::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptLockFiles();
     EXPECT_FALSE(fs::exists(fs::symlink_status(name)));
     {
         // A child closing a handle it inherited (descriptors and all) leaves the parent's
@@ -336,7 +336,7 @@ TEST(PlatformLocks, LockFilesGoWithTheLastDescriptorAndHostileEntriesRefuseClaim
         [](const char* at) { fs::create_directory(at); },
     };
     for (const auto& plant : hostile) {
-        posix::LetGoOfKeptLockFiles();
+        platform::LetGoOfKeptLockFiles();
         plant(name);
         EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_ACCESS_DENIED}) << name;
         EXPECT_TRUE(Open(stream, 0, 0, OPEN_EXISTING).ok());  // no data access, no claim
@@ -391,7 +391,7 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     }
     const WString &a = streams[0], &b = streams[1];
     const auto keepOne = [](const WString& stream) {
-        posix::LetGoOfKeptLockFiles();
+        platform::LetGoOfKeptLockFiles();
         EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
     };
 
@@ -412,7 +412,7 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     keepOne(a);
     EXPECT_EQ(RunInChild([&] {
                   const bool opened = OpenItem(a, OPEN_EXISTING).ok();
-                  posix::LetGoOfKeptLockFiles();
+                  platform::LetGoOfKeptLockFiles();
                   return opened ? "" : "refused";
               }),
               "");
@@ -441,13 +441,13 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     close(ready[1]);
 
     // At most kKeptLockFiles are kept; dropping one removes its lock file.
-    posix::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptLockFiles();
     for (const WString& stream : streams) EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
     size_t present = 0;
     for (int i = 0; i < 12; ++i)
         present += fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))));
-    EXPECT_EQ(present, posix::kKeptLockFiles);
-    posix::LetGoOfKeptLockFiles();
+    EXPECT_EQ(present, platform::kKeptLockFiles);
+    platform::LetGoOfKeptLockFiles();
     for (int i = 0; i < 12; ++i)
         EXPECT_FALSE(fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))))) << i;
 }

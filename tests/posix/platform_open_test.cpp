@@ -122,7 +122,7 @@ TEST(PlatformOpen, PathsAndDispositions) {
                                                 {W("fifo"), ERROR_ACCESS_DENIED},
                                                 {W("x") + lone, ERROR_INVALID_NAME}}) {
         SetLastError(0xBAD);
-        UniqueHandle whole(OpenFileItself((PathW(dir.path()) + W("/") + name).c_str()));
+        platform::UniqueHandle whole(OpenFileItself((PathW(dir.path()) + W("/") + name).c_str()));
         EXPECT_EQ(GetLastError(), error) << Narrow(name);
         EXPECT_EQ(whole.valid(), error == 0) << Narrow(name);
     }
@@ -264,8 +264,8 @@ TEST(PlatformOpen, Volumes) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(differing.load(), 0);
 
-    // Answers are kept per mount, yet a read-only bind mount of the same device answers for
-    // itself, and a remount read-only and back is seen at once.
+    // platform::Answers are kept per mount, yet a read-only bind mount of the same device answers
+    // for itself, and a remount read-only and back is seen at once.
     const std::string remounts = RunInChild([&]() -> std::string {
         const fs::path rw = dir / "rw", ro = dir / "ro";
         fs::create_directory(rw);

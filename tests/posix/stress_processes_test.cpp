@@ -75,7 +75,7 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
     if (!Bind(file.get(), path)) return "cannot bind the file";
     ComPtr<IMetaData> items[kTypes];
     uint32_t sequence = 0;
-    posix::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptLockFiles();
     const size_t descriptors = OpenDescriptors().others;
     for (int op = 0; op < kOperations && failure.empty(); ++op) {
         const std::string name = "T" + std::to_string(random() % kTypes);
@@ -135,9 +135,9 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
     // With every item closed, only the lock file descriptors kept for later handles stay,
     // and at most kKeptLockFiles of them; once let go of, not even those.
     const Descriptors kept = OpenDescriptors();
-    if (kept.others != descriptors || kept.lockFiles > posix::kKeptLockFiles)
+    if (kept.others != descriptors || kept.lockFiles > platform::kKeptLockFiles)
         fail("descriptors leaked");
-    posix::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptLockFiles();
     const Descriptors left = OpenDescriptors();
     if (left.others != descriptors || left.lockFiles != 0) fail("lock file descriptors leaked");
     return failure;

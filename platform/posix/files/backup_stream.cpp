@@ -27,7 +27,7 @@
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 constexpr size_t kHeaderBytes = 20;  // WIN32_STREAM_ID up to its name
@@ -293,9 +293,9 @@ BOOL Seek(HANDLE hFile, uint64_t distance, LPDWORD movedLow, LPDWORD movedHigh, 
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 BOOL BackupRead(HANDLE hFile, LPBYTE lpBuffer, DWORD nNumberOfBytesToRead,
                 LPDWORD lpNumberOfBytesRead, BOOL bAbort, BOOL, LPVOID* lpContext) {

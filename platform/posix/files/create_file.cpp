@@ -17,7 +17,7 @@
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 struct OpenRequest {
@@ -189,9 +189,9 @@ HANDLE OpenWhole(LPCWSTR name) {
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 HANDLE OpenFileItself(LPCWSTR lpFileName) {
     return Guarded(INVALID_HANDLE_VALUE, [&] { return OpenWhole(lpFileName); });

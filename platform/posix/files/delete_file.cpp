@@ -14,7 +14,7 @@
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // Removal is an open for DELETE that lets everyone else in: it fails only against handles
@@ -52,9 +52,9 @@ BOOL Delete(LPCWSTR name) {
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 BOOL DeleteFileW(LPCWSTR lpFileName) {
     return Guarded<BOOL>(FALSE, [&] { return Delete(lpFileName); });

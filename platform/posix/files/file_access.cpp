@@ -8,7 +8,7 @@
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 DWORD ReopenDescriptor(int pathFd, bool directory, bool writable, UniqueFd& out) {
     int mode = directory ? O_RDONLY | O_DIRECTORY : writable ? O_RDWR : O_RDONLY;
@@ -28,4 +28,4 @@ DWORD CheckMayChange(int fd) {
     return Win32ErrorFromErrno(errno);
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

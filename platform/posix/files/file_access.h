@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/unique_fd.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Opens the very inode behind `pathFd` (through /proc/self/fd, so no other file can take
 // its place): a directory as a directory, a regular file read-only or, for `writable`,
@@ -18,4 +18,4 @@ DWORD ReopenDescriptor(int pathFd, bool directory, bool writable, UniqueFd& out)
 // read-only.
 DWORD CheckMayChange(int fd);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -11,7 +11,7 @@
 #include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/unique_fd.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Bytes written inside the handle's own locked ranges and not stored yet: the value is
 // `bytes`, followed, while `storedTail` holds, by what the stored value has past them.
@@ -46,4 +46,4 @@ struct FileObject {
     bool named() const { return !attribute.empty(); }
 };
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -9,7 +9,7 @@
 #include "platform/posix/files/stream_content.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // Windows hands out multiples of 4; so does this table, from a start that no pointer-sized
@@ -59,11 +59,11 @@ std::shared_ptr<FileObject> FindHandle(HANDLE handle) { return TakeOrFind(handle
 
 std::shared_ptr<FileObject> RemoveHandle(HANDLE handle) { return TakeOrFind(handle, true); }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
 // CloseHandle: writes still held back reach the stream before the handle goes; its
 // descriptor, and with it every lock it held, goes with the last user of the handle.
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 BOOL CloseHandle(HANDLE hObject) {
     return Guarded<BOOL>(FALSE, [&]() -> BOOL {

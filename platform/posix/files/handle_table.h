@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/file_object.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 HANDLE AddHandle(std::shared_ptr<FileObject> file);
 
@@ -19,4 +19,4 @@ std::shared_ptr<FileObject> FindHandle(HANDLE handle);
 // Takes the file out of the table; null, with ERROR_INVALID_HANDLE, when there is none.
 std::shared_ptr<FileObject> RemoveHandle(HANDLE handle);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

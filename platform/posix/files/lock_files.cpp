@@ -21,7 +21,7 @@
 
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 constexpr char kLockFolder[] = "/dev/shm/quarrow2-locks";
@@ -288,4 +288,4 @@ ClaimTurn::~ClaimTurn() {
 
 void LetGoOfKeptLockFiles() { Kept().DropAll(false); }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

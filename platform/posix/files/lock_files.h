@@ -95,7 +95,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/unique_fd.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // How many lock file descriptors a process keeps when no handle uses them.
 constexpr size_t kKeptLockFiles = 8;
@@ -152,4 +152,4 @@ private:
 // else has open. Runs at exit; tests call it to see what the last handle leaves.
 void LetGoOfKeptLockFiles();
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -6,7 +6,7 @@
 
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 DWORD ReadAt(int fd, uint64_t offset, void* buffer, size_t size, size_t& count) {
     count = 0;
@@ -36,4 +36,4 @@ DWORD WriteAt(int fd, uint64_t offset, const void* buffer, size_t size) {
     return 0;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

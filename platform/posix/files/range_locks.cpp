@@ -7,7 +7,7 @@
 #include "platform/posix/files/stream_content.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 ByteRange RangeOf(DWORD offsetLow, DWORD offsetHigh, DWORD lengthLow, DWORD lengthHigh) {
@@ -58,9 +58,9 @@ BOOL Unlock(HANDLE hFile, ByteRange range) {
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 BOOL LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh,
               DWORD nNumberOfBytesToLockLow, DWORD nNumberOfBytesToLockHigh) {

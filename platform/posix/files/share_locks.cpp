@@ -7,7 +7,7 @@
 
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // Slots fill [2^62, 2^63) of the lock file, within what a lock offset can reach (the lock
@@ -172,4 +172,4 @@ bool ByteRangeLockedByOthers(int fd, LockSlot slot, ByteRange range) {
     return OthersHold(fd, mapped.start, mapped.length);
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/lock_files.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Kinds of access, with the bit values of the matching FILE_SHARE_* flags.
 enum AccessKind : unsigned {
@@ -66,4 +66,4 @@ void UnlockByteRange(int fd, LockSlot slot, ByteRange range,
 // that cannot be told.
 bool ByteRangeLockedByOthers(int fd, LockSlot slot, ByteRange range);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -5,7 +5,7 @@
 
 #include "platform/posix/files/stream_value.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // A stream that another handle removed meanwhile reads as empty, and writing makes it
@@ -149,4 +149,4 @@ DWORD StoreHeldWrites(FileObject& file) {
     return error;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

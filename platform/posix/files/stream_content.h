@@ -9,7 +9,7 @@
 
 #include "platform/posix/files/file_object.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 DWORD ContentSize(FileObject& file, uint64_t& size);
 
@@ -30,4 +30,4 @@ DWORD StoreContentEndingAt(FileObject& file, uint64_t end);
 // Stores what the handle holds back, if anything; dropped when that fails.
 DWORD StoreHeldWrites(FileObject& file);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -12,7 +12,7 @@
 #include "platform/posix/files/stream_content.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 DWORD SizeOf(FileObject& file, uint64_t& size) {
@@ -140,9 +140,9 @@ BOOL SetEnd(HANDLE hFile) {
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return Guarded<DWORD>(INVALID_FILE_SIZE, [&] { return FileSize(hFile, lpFileSizeHigh); });

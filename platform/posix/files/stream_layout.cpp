@@ -17,7 +17,7 @@
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // Samba's defaults: streams_xattr:prefix = user.DosStream., and store_stream_type = yes
@@ -205,4 +205,4 @@ DWORD RefuseMixing(int fd, StreamLayout layout) {
     return 0;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

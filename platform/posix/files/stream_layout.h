@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 struct StreamPath;
 
@@ -65,4 +65,4 @@ const unsigned char* StoredForm(StreamLayout layout, const unsigned char* data, 
 // "user.DosStream.T:$DATA" attribute. A walk shows the items of its file system's layout.
 DWORD RefuseMixing(int fd, StreamLayout layout);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

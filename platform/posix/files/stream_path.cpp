@@ -9,7 +9,7 @@
 #include "platform/posix/system/utf8.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 constexpr std::string_view kDataSuffix = ":$DATA";
@@ -176,4 +176,4 @@ DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
     return out.file_fd.valid() ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

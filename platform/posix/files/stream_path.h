@@ -10,7 +10,7 @@
 #include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/unique_fd.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Named streams are the attributes of this namespace.
 constexpr char kStreamAttributePrefix[] = "user.";
@@ -50,4 +50,4 @@ DWORD FileStat(StreamPath& path);
 // "/proc/self/fd/N": reopens, or checks access to, the very inode that `fd` refers to.
 std::string DescriptorPath(int fd);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -8,7 +8,7 @@
 
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // A value that keeps growing between the size query and the read is given up on after
@@ -102,4 +102,4 @@ DWORD WhyValueWasRefused(int fd, int err) {
     return Win32ErrorFromErrno(err);
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -9,7 +9,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/stream_layout.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // The largest value Linux lets an attribute hold (XATTR_SIZE_MAX); file systems may allow
 // less.
@@ -37,4 +37,4 @@ DWORD StoreValue(int fd, const std::string& attribute, const unsigned char* data
 // The Windows code for `err`, the errno of a refused attribute write on `fd`.
 DWORD WhyValueWasRefused(int fd, int err);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -6,7 +6,7 @@
 
 #include "quarrow2/client.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 struct FdKind {
     using Value = int;
@@ -16,4 +16,4 @@ struct FdKind {
 };
 using UniqueFd = UniqueOwner<FdKind, KeepErrno>;
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

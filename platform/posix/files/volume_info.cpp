@@ -28,7 +28,7 @@
 #include "platform/posix/system/utf8.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 // Asked for, never made: a file system that knows "user." attributes answers that it is
@@ -229,9 +229,9 @@ BOOL QueryVolume(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD 
 }
 
 }  // namespace
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
-using namespace quarrow2::posix;
+using namespace quarrow2::platform;
 
 BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Null for a null source, and also when memory runs out: callers tell the two apart by the
 // source.
@@ -14,4 +14,4 @@ inline BSTR CopyBstr(BSTR source) {
                : nullptr;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 struct RegisteredClass {
@@ -58,14 +58,14 @@ bool ClassIdFromProgId(LPCOLESTR progId, CLSID* clsid) {
     return false;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
     if (!lplpszProgID) return E_INVALIDARG;
     *lplpszProgID = nullptr;
-    const quarrow2::posix::RegisteredClass* registered = quarrow2::posix::Registered(clsid);
+    const quarrow2::platform::RegisteredClass* registered = quarrow2::platform::Registered(clsid);
     if (!registered) return REGDB_E_CLASSNOTREG;
-    const size_t bytes = (quarrow2::posix::Units(registered->progId) + 1) * sizeof(OLECHAR);
+    const size_t bytes = (quarrow2::platform::Units(registered->progId) + 1) * sizeof(OLECHAR);
     auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
     if (!copy) return E_OUTOFMEMORY;
     std::memcpy(copy, registered->progId, bytes);

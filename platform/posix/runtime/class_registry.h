@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // Registers a class under its two ProgIDs, which must live as long as the process; false
 // when the registry is full (it holds the few classes of one library).
@@ -15,4 +15,4 @@ bool RegisterClass(const CLSID& clsid, LPCOLESTR progId, LPCOLESTR versionIndepe
 // compared without regard to ASCII case as registry keys are), or false.
 bool ClassIdFromProgId(LPCOLESTR progId, CLSID* clsid);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -21,16 +21,17 @@ HRESULT StoreText(UniqueBstr& field, LPOLESTR text) {
 // Hands out a copy of a stored field; an unset field gives a null string.
 HRESULT CopyText(const UniqueBstr& field, BSTR* out) {
     if (!out) return E_INVALIDARG;
-    *out = quarrow2::posix::CopyBstr(field.get());
+    *out = quarrow2::platform::CopyBstr(field.get());
     return field.get() && !*out ? E_OUTOFMEMORY : S_OK;
 }
 
-class ErrorInfo final : public quarrow2::RefCounted<ErrorInfo, IErrorInfo, ICreateErrorInfo> {
+class ErrorInfo final
+    : public quarrow2::platform::RefCounted<ErrorInfo, IErrorInfo, ICreateErrorInfo> {
 public:
-    using Table =
-        quarrow2::InterfaceTable<quarrow2::Answers<IErrorInfo, IID_IUnknown>,
-                                 quarrow2::Answers<IErrorInfo, IID_IErrorInfo>,
-                                 quarrow2::Answers<ICreateErrorInfo, IID_ICreateErrorInfo>>;
+    using Table = quarrow2::platform::InterfaceTable<
+        quarrow2::platform::Answers<IErrorInfo, IID_IUnknown>,
+        quarrow2::platform::Answers<IErrorInfo, IID_IErrorInfo>,
+        quarrow2::platform::Answers<ICreateErrorInfo, IID_ICreateErrorInfo>>;
 
     // IErrorInfo
     HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
@@ -87,7 +88,7 @@ private:
 HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo) {
     if (!pperrinfo) return E_INVALIDARG;
     *pperrinfo = nullptr;
-    *pperrinfo = quarrow2::New<ErrorInfo>().detach();
+    *pperrinfo = quarrow2::platform::New<ErrorInfo>().detach();
     return *pperrinfo ? S_OK : E_OUTOFMEMORY;
 }
 

@@ -85,7 +85,7 @@ HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid) {
         return S_OK;
     }
     GUID parsed;
-    if (ParseRegistryForm(lpsz, &parsed) || quarrow2::posix::ClassIdFromProgId(lpsz, &parsed)) {
+    if (ParseRegistryForm(lpsz, &parsed) || quarrow2::platform::ClassIdFromProgId(lpsz, &parsed)) {
         *pclsid = parsed;
         return S_OK;
     }

@@ -62,7 +62,7 @@ HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
     VARIANT copy = *pvargSrc;
     if (OwnsValue(vt)) {
         if (vt == VT_BSTR) {
-            copy.bstrVal = quarrow2::posix::CopyBstr(pvargSrc->bstrVal);
+            copy.bstrVal = quarrow2::platform::CopyBstr(pvargSrc->bstrVal);
             if (pvargSrc->bstrVal && !copy.bstrVal) return E_OUTOFMEMORY;
         } else if ((vt == VT_UNKNOWN || vt == VT_DISPATCH) && pvargSrc->punkVal) {
             pvargSrc->punkVal->AddRef();

@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/posix/system/errors.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 DWORD Win32ErrorFromErrno(int err) {
     switch (err) {
@@ -63,7 +63,7 @@ DWORD Win32ErrorFromErrno(int err) {
     }
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform
 
 // The thread's last system error, as GetLastError and SetLastError keep it.
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // The Windows code closest in meaning to errno `err` for a file or stream operation.
 DWORD Win32ErrorFromErrno(int err);
@@ -31,4 +31,4 @@ T Guarded(T failure, Body body) noexcept {
     }
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

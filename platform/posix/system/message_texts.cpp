@@ -2,7 +2,7 @@
 // message table gives it. Every code of win32_errors.h has one.
 #include "platform/posix/system/message_texts.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 struct SystemMessage {
@@ -65,4 +65,4 @@ const OLECHAR* SystemMessageText(DWORD code) {
     return nullptr;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

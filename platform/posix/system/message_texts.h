@@ -3,9 +3,9 @@
 
 #include "platform/platform.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // The text for a system error code, line end included, or null for a code without one.
 const OLECHAR* SystemMessageText(DWORD code);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

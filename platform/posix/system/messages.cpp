@@ -35,8 +35,8 @@ bool IsServedLanguage(DWORD languageId) {
 // HRESULTs that wrap a Win32 code carry that code's text, as on Windows.
 const OLECHAR* TextFor(DWORD messageId) {
     if ((messageId & 0xFFFF0000u) == 0x80070000u)
-        return quarrow2::posix::SystemMessageText(messageId & 0xFFFF);
-    return quarrow2::posix::SystemMessageText(messageId);
+        return quarrow2::platform::SystemMessageText(messageId & 0xFFFF);
+    return quarrow2::platform::SystemMessageText(messageId);
 }
 
 }  // namespace

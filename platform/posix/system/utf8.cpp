@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 namespace {
 
 bool IsHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
@@ -109,4 +109,4 @@ WString NameUtf16FromBytes(const char* s, size_t bytes) {
     return out;
 }
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

@@ -9,7 +9,7 @@
 
 #include "platform/owners.h"
 
-namespace quarrow2::posix {
+namespace quarrow2::platform {
 
 // The bytes of the name `s`. False for a lone surrogate outside U+DC80-U+DCFF, and for
 // units U+DC80-U+DCFF that would not come back as given (escapes that spell well-formed
@@ -19,4 +19,4 @@ bool NameBytesFromUtf16(const WCHAR* s, size_t units, std::string& out);
 // The UTF-16 form of the byte name `s`; never fails.
 WString NameUtf16FromBytes(const char* s, size_t bytes);
 
-}  // namespace quarrow2::posix
+}  // namespace quarrow2::platform

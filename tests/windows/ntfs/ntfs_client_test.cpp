@@ -50,9 +50,9 @@ WString OnVolume(const char* name) { return _wgetenv(L"QUARROW2_NTFS_DIR") + (L"
 
 // Shared past any item that holds it; nothing where it cannot be opened, GetLastError says why.
 std::optional<Bytes> Read(const char* name) {
-    UniqueHandle h(CreateFileW(OnVolume(name).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    platform::UniqueHandle h(CreateFileW(OnVolume(name).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     Bytes bytes(4096);
     DWORD got = 0;
     if (!h.valid() || !ReadFile(h.get(), bytes.data(), 4096, &got, nullptr)) return std::nullopt;
@@ -127,14 +127,15 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
 TEST_F(NtfsClientTest, ALockedRangeAndReadersOnOtherHandles) {
     const WString stream = OnVolume("doc.txt:Locked");
     auto open = [&stream](DWORD access, DWORD how) {
-        return UniqueHandle(CreateFileW(stream.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return platform::UniqueHandle(CreateFileW(stream.c_str(), access,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, how,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     };
-    UniqueHandle writer = open(GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+    platform::UniqueHandle writer = open(GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(writer.get(), "0123456789abcdef", 16, &written, nullptr));
     ASSERT_TRUE(LockFile(writer.get(), 0, 0, 8, 0));
-    UniqueHandle reader = open(GENERIC_READ, OPEN_EXISTING);
+    platform::UniqueHandle reader = open(GENERIC_READ, OPEN_EXISTING);
     char buffer[8] = {};
     DWORD got = 0;
     EXPECT_TRUE(ReadFile(reader.get(), buffer, 8, &got, nullptr)) << GetLastError();
