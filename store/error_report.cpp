@@ -3,10 +3,9 @@
 #include <new>
 
 namespace quarrow2::store {
-namespace {
 
-HRESULT InstallRichError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
-                         HRESULT status) noexcept {
+HRESULT ReportError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
+                    HRESULT status) noexcept {
     ComPtr<ICreateErrorInfo> creator;
     if (FAILED(CreateErrorInfo(creator.out())) || !creator) return status;
     creator->SetGUID(iid);
@@ -24,11 +23,9 @@ HRESULT InstallRichError(REFCLSID reportingClass, const WCHAR* description, REFI
     return status;
 }
 
-}  // namespace
-
 HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
                     HRESULT status) noexcept {
-    return InstallRichError(reportingClass, message.c_str(), iid, status);
+    return ReportError(reportingClass, message.c_str(), iid, status);
 }
 
 void AppendSystemMessage(DWORD code, WString& message) noexcept {
@@ -59,7 +56,7 @@ HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFII
         AppendSystemMessage(code, text);
         return ReportError(reportingClass, text, iid, status);
     } catch (const std::bad_alloc&) {
-        return InstallRichError(reportingClass, message, iid, status);
+        return ReportError(reportingClass, message, iid, status);
     }
 }
 

@@ -9,6 +9,8 @@ namespace quarrow2::store {
 
 // Installs the rich error for the calling thread and returns `status`. Never fails outward:
 // whatever cannot be built is left out of the error.
+HRESULT ReportError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
+                    HRESULT status) noexcept;
 HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
                     HRESULT status) noexcept;
 

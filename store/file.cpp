@@ -11,20 +11,12 @@ namespace quarrow2::store {
 namespace {
 
 const OLECHAR kForbiddenType[] = OLESTR("Access to this data type forbidden.");
-const OLECHAR kNoPath[] = OLESTR("No file path assigned.");
 const OLECHAR kNoStreams[] = OLESTR("Volume does not support streams.");
 const OLECHAR kCannotOpen[] = OLESTR("Unable to open metadata.");
 const OLECHAR kCannotAdd[] = OLESTR("Unable to add metadata.");
 
-// Sets the rich error of a File failure; returns E_FAIL in any case, also when memory for
-// the message runs out.
-HRESULT Report(const OLECHAR* text) {
-    try {
-        return ReportError(CLSID_File, WString(text), IID_IFile, E_FAIL);
-    } catch (const std::bad_alloc&) {
-        return E_FAIL;
-    }
-}
+// Sets the rich error of a File failure; E_FAIL.
+HRESULT Report(const OLECHAR* text) { return ReportError(CLSID_File, text, IID_IFile, E_FAIL); }
 
 }  // namespace
 
@@ -67,7 +59,7 @@ HRESULT File::OpenOrAdd(BSTR inType, bool create, IMetaData** outMD) {
     *outMD = nullptr;
     // In this order: a forbidden name is refused even before a path is set.
     if (IsForbiddenType(inType)) return Report(kForbiddenType);
-    if (!HasPath()) return Report(kNoPath);
+    if (!HasPath()) return ReportNoPath();
     if (supportsStreams_ == VARIANT_FALSE) return Report(kNoStreams);
     const HRESULT hr = OpenItem(path_.get(), inType, create, outMD);
     if (SUCCEEDED(hr)) return hr;
@@ -89,7 +81,5 @@ HRESULT File::get_Exists(VARIANT_BOOL* outTruth) {
     *outTruth = exists ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
-
-HRESULT File::ReportNoPath() { return Report(kNoPath); }
 
 }  // namespace quarrow2::store

@@ -3,6 +3,7 @@
 
 #include "platform/owners.h"
 #include "quarrow2/quarrow2.h"
+#include "store/error_report.h"
 #include "store/error_reporting_object.h"
 #include "store/module_lock.h"
 
@@ -34,8 +35,11 @@ private:
     // The stored path as a terminated string, never null.
     const WCHAR* PathOrEmpty() const;
     HRESULT OpenOrAdd(BSTR inType, bool create, IMetaData** outMD);
-    // Reports "No file path assigned." as File's rich error; E_FAIL.
-    static HRESULT ReportNoPath();
+    // Reports "No file path assigned." as File's rich error; E_FAIL. Inline, so that the
+    // walk's Length and Types (discovery/) call nothing back in file.cpp.
+    static HRESULT ReportNoPath() {
+        return ReportError(CLSID_File, OLESTR("No file path assigned."), IID_IFile, E_FAIL);
+    }
 
     ModuleLock moduleLock_;
     UniqueBstr path_;

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Checks of the tree's sources. `includes`: fails, naming file and include, on an #include "..."
-that leaves the platform layer for the library above it, joins folders LAYERS does not list,
-is not rooted at the repository, or closes a cycle; and on an edge LAYERS lists that no include
-uses. `map`: fails when the README's Architecture picture or folder list differs from LAYERS,
-or a file opens another namespace than its folder's. `format`: fails, naming each, on any C++
-file clang-format would change; 77 (skipped) without clang-format. `picture` prints the picture
-LAYERS draws. Usage: check_tree.py includes|map|format|picture ROOT"""
+"""Checks of the tree's sources and of the library as built. `includes`: fails, naming file
+and include, on an #include "..." that leaves the platform layer for the library above it,
+joins folders LAYERS does not list, is not rooted at the repository, or closes a cycle; and on
+an edge LAYERS lists that no include uses. `map`: fails when the README's Architecture picture
+or folder list differs from LAYERS, or a file opens another namespace than its folder's.
+`format`: fails, naming each, on any C++ file clang-format would change; 77 (skipped) without
+clang-format. `calls`: fails on a cycle of calls between the library's object files.
+`picture` prints the picture LAYERS draws.
+Usage: check_tree.py includes|map|format|picture ROOT, check_tree.py calls OBJECT_FOLDER"""
 import graphlib
 import os
 import pathlib
@@ -157,8 +159,35 @@ def check_format(root):
     return 1 if result.returncode != 0 else 0
 
 
+def check_calls(objects):
+    """Fails on a cycle of calls between the library's object files: file A calls (or
+    takes the address of) something file B defines, and B, through any chain, A."""
+    def symbols(path, *flags):
+        listing = subprocess.run(["nm", *flags, path], capture_output=True, text=True, check=True)
+        return [line.split() for line in listing.stdout.splitlines() if line.strip()]
+    files = sorted(str(path) for path in pathlib.Path(objects).rglob("*.o"))
+    defined = {}
+    for path in files:
+        for fields in symbols(path, "--defined-only"):
+            if len(fields) == 3 and fields[1] in "TDBRWV":
+                defined.setdefault(fields[2], path)
+    # Run-time type descriptors (the undefined-behaviour sanitizer's) are data, not calls.
+    graph = {path: {defined[fields[-1]] for fields in symbols(path, "-u")
+                    if not fields[-1].startswith("_ZTI") and defined.get(fields[-1], path) != path}
+             for path in files}
+    try:
+        graphlib.TopologicalSorter(graph).prepare()
+    except graphlib.CycleError as error:
+        print("cycle of calls: " + " -> ".join(os.path.relpath(path, objects)
+                                                for path in error.args[1]))
+        return 1
+    print(f"{len(files)} object files, no cycle of calls between them")
+    return 0 if files else 1
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "picture":
         sys.exit(print("\n".join(picture())))
-    sys.exit({"includes": check_includes, "map": check_map, "format": check_format}[sys.argv[1]](
+    sys.exit({"includes": check_includes, "map": check_map, "format": check_format,
+                     "calls": check_calls}[sys.argv[1]](
         os.path.abspath(sys.argv[2])))
