@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -145,6 +146,21 @@ std::vector<Child> read_children(const Frame& frame, const Problem& problem) {
     return children;
 }
 
+// The tool never changes its working folder, so it is asked once, for the first relative
+// path; a failure is not kept, so each path says it.
+const std::string& working_folder(const std::string& path) {
+    static std::mutex mutex;
+    static std::string known;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (known.empty()) {
+        std::vector<char> folder(PATH_MAX);
+        if (!::getcwd(folder.data(), folder.size()))
+            throw Failure("Unable to resolve the path: " + reason_of(errno), path);
+        known = folder.data();
+    }
+    return known;
+}
+
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
 
 }  // namespace
@@ -170,12 +186,7 @@ std::string access_refusal(const std::string& path, bool write) {
 
 LibraryPath library_path(const std::string& path) {
     std::string absolute = path;
-    if (path.front() != '/') {
-        std::vector<char> folder(PATH_MAX);
-        if (!::getcwd(folder.data(), folder.size()))
-            throw Failure("Unable to resolve the path: " + reason_of(errno), path);
-        absolute = joined(folder.data(), path);
-    }
+    if (path.front() != '/') absolute = joined(working_folder(path), path);
     auto reached = std::make_shared<Reached>();
     if (!reach(absolute, *reached))
         throw Failure("Unable to reach the file: " + reason_of(errno), path);

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -40,9 +40,14 @@ void choose_storage_layout(const std::string& layout) {
 }
 
 bool carries_both_layouts(const std::string& path) {
-    ssize_t size = ::listxattr(path.c_str(), nullptr, 0);
-    std::string names(static_cast<size_t>(std::max<ssize_t>(size, 0)), '\0');
-    if (size > 0) size = ::listxattr(path.c_str(), names.data(), names.size());
+    // One call for the usual few names; their size is asked only when they do not fit.
+    std::string names(1024, '\0');
+    ssize_t size = ::listxattr(path.c_str(), names.data(), names.size());
+    if (size < 0 && errno == ERANGE) {
+        size = ::listxattr(path.c_str(), nullptr, 0);
+        names.assign(static_cast<size_t>(std::max<ssize_t>(size, 0)), '\0');
+        if (size > 0) size = ::listxattr(path.c_str(), names.data(), names.size());
+    }
     bool native = false, samba = false;
     for (size_t at = 0; size > 0 && at < static_cast<size_t>(size);) {
         const std::string name(names.c_str() + at);

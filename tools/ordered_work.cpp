@@ -1,5 +1,6 @@
 #include "tools/ordered_work.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "tools/host.h"
@@ -10,6 +11,8 @@ namespace {
 // Results held per job before the caller waits: enough to keep every worker busy while one
 // slow file holds up the front, few enough that a tree of any size costs the same memory.
 constexpr size_t kHeldPerJob = 64;
+// Results ready at the front before a waiting caller is woken to emit them.
+constexpr size_t kWakeAfter = 16;
 
 }  // namespace
 
@@ -54,8 +57,15 @@ void OrderedWork::work() {
         slot->emit = std::move(emit);
         slot->error = error;
         slot->done = true;
-        task_done_.notify_all();
+        if (awaited_ready()) task_done_.notify_all();
     }
+}
+
+bool OrderedWork::awaited_ready() const {
+    if (awaited_ == 0) return false;
+    for (size_t i = 0; i < awaited_; ++i)
+        if (!order_[i].done) return false;
+    return true;
 }
 
 void OrderedWork::emit_ready(std::unique_lock<std::mutex>& lock, size_t held) {
@@ -68,7 +78,11 @@ void OrderedWork::emit_ready(std::unique_lock<std::mutex>& lock, size_t held) {
             if (slot.emit) slot.emit();
             lock.lock();
         } else if (order_.size() > held) {
-            task_done_.wait(lock);
+            // Woken once a run of front results is ready rather than for each one: each
+            // wake costs a switch between threads that outweighs a small file's work.
+            awaited_ = std::min(kWakeAfter, order_.size());
+            task_done_.wait(lock, [this] { return awaited_ready(); });
+            awaited_ = 0;
         } else {
             return;
         }

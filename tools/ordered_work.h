@@ -50,6 +50,8 @@ private:
 
     void work();
     void emit_ready(std::unique_lock<std::mutex>& lock, size_t held);
+    // Whether the results the caller waits for are all done.
+    bool awaited_ready() const;
 
     std::mutex mutex_;
     std::condition_variable task_added_;
@@ -57,6 +59,7 @@ private:
     std::deque<Slot> order_;     // every result not yet emitted, in order (stable addresses)
     std::deque<Slot*> waiting_;  // tasks no worker has taken yet
     size_t most_held_;
+    size_t awaited_ = 0;  // the front results a waiting caller needs done, 0 when none waits
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

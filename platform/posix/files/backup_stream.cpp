@@ -97,18 +97,7 @@ bool EndWalk(LPVOID context) {
 
 DWORD ListAttributes(int fd, StreamLayout layout, std::vector<Attribute>& out) {
     std::vector<char> list;
-    for (;;) {
-        ssize_t size = ::flistxattr(fd, nullptr, 0);
-        if (size < 0) return errno == EOPNOTSUPP ? 0 : Win32ErrorFromErrno(errno);
-        if (size == 0) return 0;
-        list.resize(static_cast<size_t>(size));
-        ssize_t got = ::flistxattr(fd, list.data(), list.size());
-        if (got >= 0) {
-            list.resize(static_cast<size_t>(got));
-            break;
-        }
-        if (errno != ERANGE) return Win32ErrorFromErrno(errno);
-    }
+    if (DWORD error = ListAttributeNames(fd, list)) return error;
     for (size_t at = 0; at < list.size();) {
         std::string name(list.data() + at);
         at += name.size() + 1;

@@ -23,7 +23,12 @@ DWORD ReopenDescriptor(int pathFd, bool directory, bool writable, UniqueFd& out)
 }
 
 DWORD CheckMayChange(int fd) {
-    if (::faccessat(AT_FDCWD, DescriptorPath(fd).c_str(), W_OK, AT_EACCESS) == 0) return 0;
+    // The descriptor itself answers on kernels with faccessat2 (5.8 on); older ones refuse
+    // the flag, and its /proc link answers the same question there at the cost of a lookup.
+    int answer = ::faccessat(fd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH);
+    if (answer != 0 && (errno == EINVAL || errno == ENOSYS))
+        answer = ::faccessat(AT_FDCWD, DescriptorPath(fd).c_str(), W_OK, AT_EACCESS);
+    if (answer == 0) return 0;
     if (errno == EACCES || errno == EPERM || errno == ETXTBSY) return ERROR_ACCESS_DENIED;
     return Win32ErrorFromErrno(errno);
 }

@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -104,22 +105,33 @@ MarkerCache& Markers() {
     return *cache;
 }
 
+}  // namespace
+
 DWORD ListAttributeNames(int fd, std::vector<char>& list) {
+    // Most files' names fit this, and then one call answers; the size is asked only when
+    // they do not.
+    constexpr size_t kFirstTry = 1024;
+    list.resize(std::max(list.capacity(), kFirstTry));
     for (;;) {
-        ssize_t size = ::flistxattr(fd, nullptr, 0);
-        if (size < 0) return errno == EOPNOTSUPP ? 0 : Win32ErrorFromErrno(errno);
-        list.resize(static_cast<size_t>(size));
-        if (size == 0) return 0;
         ssize_t got = ::flistxattr(fd, list.data(), list.size());
         if (got >= 0) {
             list.resize(static_cast<size_t>(got));
             return 0;
         }
-        if (errno != ERANGE) return Win32ErrorFromErrno(errno);
+        if (errno != ERANGE) {
+            list.clear();
+            return errno == EOPNOTSUPP ? 0 : Win32ErrorFromErrno(errno);
+        }
+        ssize_t size = ::flistxattr(fd, nullptr, 0);
+        if (size < 0) {
+            list.clear();
+            return errno == EOPNOTSUPP ? 0 : Win32ErrorFromErrno(errno);
+        }
+        // Names added between the two calls make the next read fail with ERANGE again.
+        list.resize(static_cast<size_t>(size));
+        if (size == 0) return 0;
     }
 }
-
-}  // namespace
 
 DWORD StreamLayoutOf(int fd, StreamLayout& layout) {
     layout = StreamLayout::kNative;

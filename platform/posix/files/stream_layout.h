@@ -32,6 +32,10 @@ DWORD StreamLayoutOf(int fd, StreamLayout& layout);
 // The same for the file system of device `device`.
 DWORD StreamLayoutOn(dev_t device, StreamLayout& layout);
 
+// The names of `fd`'s extended attributes, each ended by a zero byte, in the file system's
+// order; none where the file system keeps no attributes.
+DWORD ListAttributeNames(int fd, std::vector<char>& list);
+
 // Moves a resolved named stream path (its attribute "user.T") into the layout of the file
 // system that holds the file, or that will hold it when the file is still to be made.
 // ERROR_FILENAME_EXCED_RANGE when the layout's longer name passes the 255-byte limit of an
