@@ -33,12 +33,12 @@ struct DefinedCommand {
     CommandRun run;
 };
 
-std::vector<DefinedCommand> define_commands(CLI::App& app, double& wait_seconds) {
+std::vector<DefinedCommand> DefineCommands(CLI::App& app, double& waitSeconds) {
     app.set_version_flag("--version", std::string("quarrow2 ") + QUARROW2_VERSION,
                          "Show the version and exit");
     app.require_subcommand(1);
     app.footer(kFooter);
-    app.add_option("--wait", wait_seconds,
+    app.add_option("--wait", waitSeconds,
                    "Seconds to wait for an item another process holds before calling it busy "
                    "(default 5; 0 fails at once); before or after the command")
         ->check(CLI::NonNegativeNumber);
@@ -53,7 +53,7 @@ std::vector<DefinedCommand> define_commands(CLI::App& app, double& wait_seconds)
 }
 
 // CLI11 would say only that a command is required; a mistyped command is named instead.
-void refuse_unknown_command(const CLI::App& app, const std::vector<std::string>& arguments) {
+void RefuseUnknownCommand(const CLI::App& app, const std::vector<std::string>& arguments) {
     if (arguments.empty() || arguments.front().empty() || arguments.front().front() == '-') return;
     for (const CLI::App* command : app.get_subcommands({}))
         if (command->check_name(arguments.front())) return;
@@ -62,33 +62,33 @@ void refuse_unknown_command(const CLI::App& app, const std::vector<std::string>&
 
 }  // namespace
 
-int run_command_line(const std::vector<std::string>& arguments) {
+int RunCommandLine(const std::vector<std::string>& arguments) {
     CLI::App app("Quarrow2: named items of metadata on files, stored as named data streams.",
                  "quarrow2");
-    double wait_seconds = kDefaultBusyWait.count() / 1000.0;
-    std::vector<DefinedCommand> commands = define_commands(app, wait_seconds);
+    double waitSeconds = kDefaultBusyWait.count() / 1000.0;
+    std::vector<DefinedCommand> commands = DefineCommands(app, waitSeconds);
     std::string layout;
     app.add_option("--layout", layout,
                    "Keep items in this layout on every file system: native (user.T) or samba "
                    "(Samba's streams_xattr); else as each file system is marked")
         ->check(CLI::IsMember({"native", "samba"}));
-    add_completion_option(app);
+    AddCompletionOption(app);
     try {
-        refuse_unknown_command(app, arguments);
+        RefuseUnknownCommand(app, arguments);
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
         app.parse(reversed);
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
             return app.exit(error);
-        report_failure(std::string(error.what()) + "\nRun 'quarrow2 --help' for usage.");
+        ReportFailure(std::string(error.what()) + "\nRun 'quarrow2 --help' for usage.");
         return kUsageError;
     } catch (const UsageError& error) {
-        report_failure(error.what());
+        ReportFailure(error.what());
         return kUsageError;
     }
     try {
-        if (!layout.empty()) choose_storage_layout(layout);
-        set_busy_wait(std::chrono::milliseconds(static_cast<long long>(wait_seconds * 1000)));
+        if (!layout.empty()) ChooseStorageLayout(layout);
+        SetBusyWait(std::chrono::milliseconds(static_cast<long long>(waitSeconds * 1000)));
         for (const DefinedCommand& defined : commands) {
             if (!*defined.command) continue;
             if (defined.run.check) defined.run.check();
@@ -97,10 +97,10 @@ int run_command_line(const std::vector<std::string>& arguments) {
         }
         return kUsageError;  // CLI11 requires a command, so one was run
     } catch (const UsageError& error) {
-        report_failure(error.what());
+        ReportFailure(error.what());
         return kUsageError;
     } catch (const Failure& failure) {
-        report_failure(failure.what());
+        ReportFailure(failure.what());
         return kFailure;
     }
 }

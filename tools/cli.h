@@ -8,6 +8,6 @@ namespace quarrow2::tool {
 
 // Parses the arguments (after the program name, UTF-8), runs the command and gives the
 // exit status. Help and the version need no library; a command loads it.
-int run_command_line(const std::vector<std::string>& arguments);
+int RunCommandLine(const std::vector<std::string>& arguments);
 
 }  // namespace quarrow2::tool

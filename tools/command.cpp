@@ -17,17 +17,17 @@ constexpr unsigned kMostJobs = 256;
 }  // namespace
 
 // Paths and types are names as the file system keeps them,
-// bytes that need not be UTF-8; they reach the library through name_utf16.
-void require_path(const std::string& path) {
+// bytes that need not be UTF-8; they reach the library through NameUtf16.
+void RequirePath(const std::string& path) {
     if (path.empty()) throw UsageError("A path must not be empty.");
 }
 
-void require_utf8(const std::string& value, const char* what) {
-    if (find_invalid_utf8(value))
+void RequireUtf8(const std::string& value, const char* what) {
+    if (FindInvalidUtf8(value))
         throw UsageError(std::string("The ") + what + " is not valid UTF-8.");
 }
 
-void add_jobs_option(CLI::App& command, unsigned& jobs) {
+void AddJobsOption(CLI::App& command, unsigned& jobs) {
     command
         .add_option_function<std::string>(
             "-j,--jobs",
@@ -54,10 +54,10 @@ ValueForm ValueFormFlags::form() const {
     return bytes ? ValueForm::kBytes : hex ? ValueForm::kHex : ValueForm::kText;
 }
 
-void add_value_form_flags(CLI::App& command, ValueFormFlags& flags, const char* bytes_help,
-                          const char* hex_help) {
-    CLI::Option* bytes = command.add_flag("--bytes", flags.bytes, bytes_help);
-    CLI::Option* hex = command.add_flag("--hex", flags.hex, hex_help);
+void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const char* bytesHelp,
+                       const char* hexHelp) {
+    CLI::Option* bytes = command.add_flag("--bytes", flags.bytes, bytesHelp);
+    CLI::Option* hex = command.add_flag("--hex", flags.hex, hexHelp);
     bytes->excludes(hex);
 }
 

@@ -39,11 +39,11 @@ extern const Command kCopyCommand;
 extern const Command kFindCommand;
 
 // Checks the commands share.
-void require_path(const std::string& path);
-void require_utf8(const std::string& value, const char* what);
+void RequirePath(const std::string& path);
+void RequireUtf8(const std::string& value, const char* what);
 
 // -j N: how many files are read at once; the output is the same for any N.
-void add_jobs_option(CLI::App& command, unsigned& jobs);
+void AddJobsOption(CLI::App& command, unsigned& jobs);
 
 // How get shows a value and set takes it: --bytes and --hex, or text.
 enum class ValueForm { kText, kBytes, kHex };
@@ -53,7 +53,7 @@ struct ValueFormFlags {
     ValueForm form() const;
 };
 // Adds --bytes and --hex, each excluding the other, with their help texts.
-void add_value_form_flags(CLI::App& command, ValueFormFlags& flags, const char* bytes_help,
-                          const char* hex_help);
+void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const char* bytesHelp,
+                       const char* hexHelp);
 
 }  // namespace quarrow2::tool

@@ -18,53 +18,53 @@ struct CopyOptions {
     std::string destination;
 };
 
-int run_copy(const Library& library, const CopyOptions& options) {
-    auto [source, types] = bind_readable_file_types(library, options.source);
+int RunCopy(const Library& library, const CopyOptions& options) {
+    auto [source, types] = BindReadableFileTypes(library, options.source);
     // Items go onto a file that is there; cp makes no files.
-    MetadataFile destination = bind_readable_file(library, options.destination);
+    MetadataFile destination = BindReadableFile(library, options.destination);
     if (!options.types.empty()) {
         types.clear();
-        for (const std::string& type : options.types) types.push_back(name_utf16(type));
+        for (const std::string& type : options.types) types.push_back(NameUtf16(type));
     }
 
     // Every value is read before the first is written, so DEST changes only when all of them
     // can be copied, and then as a whole.
     std::vector<std::pair<WString, ItemValue>> values;
-    size_t empty_values = 0;
+    size_t emptyValues = 0;
     int status = kSuccess;
     for (const WString& type : types) {
-        std::string shown = name_for_display(type);
+        std::string shown = NameForDisplay(type);
         try {
             MetadataItem item = source.open(type, shown);
             // As bytes: an empty value (the marker) is written as the marker again.
             ItemValue value{std::nullopt, item.bytes()};
-            if (value.bytes.empty() && item.length() == 0) ++empty_values;
+            if (value.bytes.empty() && item.length() == 0) ++emptyValues;
             values.emplace_back(type, std::move(value));
         } catch (const Failure& failure) {
-            report_failure(failure.what());
+            ReportFailure(failure.what());
             status = kFailure;
         }
     }
-    if (status == kSuccess && !store_together(destination, values)) status = kFailure;
-    if (status == kSuccess) report_marker_note(empty_values);
+    if (status == kSuccess && !StoreTogether(destination, values)) status = kFailure;
+    if (status == kSuccess) ReportMarkerNote(emptyValues);
     return status;
 }
 
-CommandRun define_copy(CLI::App& command) {
+CommandRun DefineCopy(CLI::App& command) {
     auto options = std::make_shared<CopyOptions>();
     command.add_option("-t,--type", options->types, "Copy only this item (may be repeated)")
         ->allow_extra_args(false);
     command.add_option("SRC", options->source, "The file whose items are copied")->required();
     command.add_option("DEST", options->destination, "The file that receives them")->required();
     return {[options] {
-                require_path(options->source);
-                require_path(options->destination);
+                RequirePath(options->source);
+                RequirePath(options->destination);
             },
-            [options](const Library& library) { return run_copy(library, *options); }};
+            [options](const Library& library) { return RunCopy(library, *options); }};
 }
 
 }  // namespace
 
-const Command kCopyCommand{"cp", "Copy items from one file to another", define_copy};
+const Command kCopyCommand{"cp", "Copy items from one file to another", DefineCopy};
 
 }  // namespace quarrow2::tool

@@ -23,7 +23,7 @@ namespace quarrow2::tool {
 namespace {
 
 struct DumpOptions {
-    unsigned jobs = default_jobs();  // -j: files read at once
+    unsigned jobs = DefaultJobs();  // -j: files read at once
     bool recursive = false;
     std::optional<std::string> output;  // standard output when none
     std::vector<std::string> paths;
@@ -33,9 +33,9 @@ namespace fs = std::filesystem;
 
 // A name as the file system's bytes: as text when they are UTF-8, else as base64 under
 // `key`_bytes, so that restore gets back the very same bytes.
-void put_name(Json& object, const std::string& key, const std::string& name) {
-    if (find_invalid_utf8(name))
-        object[key + "_bytes"] = base64_from_bytes(Bytes(name.begin(), name.end()));
+void PutName(Json& object, const std::string& key, const std::string& name) {
+    if (FindInvalidUtf8(name))
+        object[key + "_bytes"] = Base64FromBytes(Bytes(name.begin(), name.end()));
     else
         object[key] = name;
 }
@@ -43,15 +43,15 @@ void put_name(Json& object, const std::string& key, const std::string& name) {
 // The value as the text it holds, or as base64 when its bytes are not whole text. The
 // empty-value marker reads back as no bytes and is written as the empty text; an item of 0
 // bytes (made by another program) as empty bytes, so restore can say what becomes of it.
-Json item_json(const std::string& type, MetadataItem& item) {
+Json ItemJson(const std::string& type, MetadataItem& item) {
     Json json = Json::object();
-    put_name(json, "type", type);
+    PutName(json, "type", type);
     Bytes value = item.bytes();
-    std::optional<std::string> text = text_of_value(value);
+    std::optional<std::string> text = TextOfValue(value);
     if (text && !(value.empty() && item.length() == 0))
         json["text"] = std::move(*text);
     else
-        json["bytes"] = base64_from_bytes(value);
+        json["bytes"] = Base64FromBytes(value);
     return json;
 }
 
@@ -62,25 +62,25 @@ struct DumpedFile {
     std::vector<std::string> failures;
 };
 
-DumpedFile read_file(const Library& library, const std::string& path) {
+DumpedFile ReadDumpedFile(const Library& library, const std::string& path) {
     DumpedFile dumped;
     Json file = Json::object();
-    put_name(file, "path", path);
-    if (path_state(path).kind == PathKind::kFolder) file["folder"] = true;
+    PutName(file, "path", path);
+    if (PathStateOf(path).kind == PathKind::kFolder) file["folder"] = true;
     Json items = Json::array();
     try {
-        auto [bound, types] = bind_readable_file_types(library, path);
+        auto [bound, types] = BindReadableFileTypes(library, path);
         for (const WString& type : types) {
-            std::string shown = name_for_display(type);
+            std::string shown = NameForDisplay(type);
             try {
-                std::optional<std::string> name = name_bytes(type);
+                std::optional<std::string> name = NameBytes(type);
                 if (!name)
                     throw Failure(
                         "The type name holds an unpaired surrogate, which no name on "
                         "this system can carry.",
                         path, shown);
                 MetadataItem item = bound.open(type, shown);
-                items.push_back(item_json(*name, item));
+                items.push_back(ItemJson(*name, item));
             } catch (const Failure& failure) {
                 dumped.failures.push_back(failure.what());
             }
@@ -100,7 +100,7 @@ class StreamedDocument {
 public:
     explicit StreamedDocument(std::function<void(const std::string&)> write)
         : write_(std::move(write)) {
-        std::string empty = json_text(
+        std::string empty = JsonText(
             Json{{"format", kDumpFormat}, {"version", kDumpVersion}, {"files", Json::array()}});
         size_t brackets = empty.rfind("[]");
         write_(empty.substr(0, brackets + 1));
@@ -110,7 +110,7 @@ public:
     void add(const Json& file) {
         // Inside the document's "files" array, two levels in; a string in JSON holds no
         // line end of its own, so every line of the entry is indented alike.
-        std::string entry = json_text(file);
+        std::string entry = JsonText(file);
         std::string indented = first_ ? "\n    " : ",\n    ";
         for (char c : entry) {
             indented += c;
@@ -123,7 +123,7 @@ public:
     void finish() { write_((first_ ? "" : "\n  ") + closing_ + "\n"); }
 
 private:
-    static std::string json_text(const Json& json) {
+    static std::string JsonText(const Json& json) {
         return json.dump(2, ' ', false, Json::error_handler_t::replace);
     }
 
@@ -182,7 +182,7 @@ private:
     bool committed_ = false;
 };
 
-int run_dump(const Library& library, const DumpOptions& options) {
+int RunDump(const Library& library, const DumpOptions& options) {
     // Opened first, so a place that cannot be written fails before the walk.
     std::optional<PendingOutput> output;
     if (options.output && *options.output != "-") output.emplace(*options.output);
@@ -190,36 +190,36 @@ int run_dump(const Library& library, const DumpOptions& options) {
         if (output)
             output->write(text);
         else
-            print_raw(text);
+            PrintRaw(text);
     });
     bool failed = false;
-    visit_paths(
+    VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool in_folder) -> OrderedWork::Emit {
-            return [&, dumped = read_file(library, path), in_folder] {
-                for (const std::string& message : dumped.failures) report_failure(message);
+        [&](const std::string& path, bool inFolder) -> OrderedWork::Emit {
+            return [&, dumped = ReadDumpedFile(library, path), inFolder] {
+                for (const std::string& message : dumped.failures) ReportFailure(message);
                 failed = failed || !dumped.failures.empty();
                 // A tree's files without items carry nothing to restore.
-                if (dumped.entry && !(in_folder && dumped.entry->at("items").empty()))
+                if (dumped.entry && !(inFolder && dumped.entry->at("items").empty()))
                     document.add(*dumped.entry);
             };
         },
         [&](const std::string& path, const std::string& description) {
-            report_failure(Failure(description, path).what());
+            ReportFailure(Failure(description, path).what());
             failed = true;
         });
     document.finish();
     if (output && failed)
-        report_failure(Failure("The dump is incomplete, so it was not saved; the file is left as "
-                               "it was.",
-                               *options.output)
-                           .what());
+        ReportFailure(Failure("The dump is incomplete, so it was not saved; the file is left as "
+                              "it was.",
+                              *options.output)
+                          .what());
     else if (output)
         output->commit();
     return failed ? kFailure : kSuccess;
 }
 
-CommandRun define_dump(CLI::App& command) {
+CommandRun DefineDump(CLI::App& command) {
     auto options = std::make_shared<DumpOptions>();
     command.add_flag("-r,--recursive", options->recursive,
                      "Dump the files in folders and their subfolders (those with items)");
@@ -228,20 +228,20 @@ CommandRun define_dump(CLI::App& command) {
                     "Write the document to this file, replaced only when the dump succeeds; - is "
                     "standard output")
         ->type_name("FILE");
-    add_jobs_option(command, options->jobs);
+    AddJobsOption(command, options->jobs);
     command
         .add_option("PATH", options->paths, "Files, or folders with -r; paths are written as given")
         ->required();
     return {[options] {
-                for (const std::string& path : options->paths) require_path(path);
-                if (options->output) require_path(*options->output);
+                for (const std::string& path : options->paths) RequirePath(path);
+                if (options->output) RequirePath(*options->output);
             },
-            [options](const Library& library) { return run_dump(library, *options); }};
+            [options](const Library& library) { return RunDump(library, *options); }};
 }
 
 }  // namespace
 
 const Command kDumpCommand{
-    "dump", "Write every item of the files as one JSON document, for restore", define_dump};
+    "dump", "Write every item of the files as one JSON document, for restore", DefineDump};
 
 }  // namespace quarrow2::tool

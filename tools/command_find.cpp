@@ -15,10 +15,10 @@ namespace quarrow2::tool {
 namespace {
 
 struct FindOptions {
-    unsigned jobs = default_jobs();  // -j: files read at once
+    unsigned jobs = DefaultJobs();  // -j: files read at once
     bool recursive = false;
     bool json = false;
-    bool null_separated = false;
+    bool nullSeparated = false;
     std::vector<std::string> paths;
     std::string type;
     std::optional<std::string> value;  // the whole text equals this
@@ -38,7 +38,7 @@ public:
     Search(const Library& library, const FindOptions& options)
         : library_(library),
           options_(options),
-          type_(name_utf16(options.type)),
+          type_(NameUtf16(options.type)),
           match_(options.value, options.glob, options.regex) {}
 
     // Whether the file has the item (with the value asked for), read on a worker: what to
@@ -47,15 +47,15 @@ public:
         std::optional<Found> found;
         std::optional<std::string> failure;
     };
-    Look look_at(const std::string& path) const {
+    Look LookAt(const std::string& path) const {
         try {
             // The walk tells a missing item from one that cannot be opened.
-            auto [file, types] = bind_readable_file_types(library_, path);
+            auto [file, types] = BindReadableFileTypes(library_, path);
             if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             Found found{path, std::nullopt};
-            if (match_.needs_value() || options_.json) {
+            if (match_.NeedsValue() || options_.json) {
                 found.value = file.open(type_, options_.type).bytes();
-                if (!match_.matches(text_of_value(*found.value))) return {};
+                if (!match_.matches(TextOfValue(*found.value))) return {};
             }
             return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
@@ -70,13 +70,13 @@ public:
     }
 
     void fail(const std::string& message) {
-        report_failure(message);
+        ReportFailure(message);
         failed_ = true;
     }
 
     // As grep: 0 found, 1 none found, 2 something could not be searched (found or not).
     int finish() {
-        if (options_.json) print_json(Json{{"files", std::move(files_)}});
+        if (options_.json) PrintJson(Json{{"files", std::move(files_)}});
         if (failed_) return kSearchFailed;
         return matched_ ? kSuccess : kFailure;
     }
@@ -86,14 +86,14 @@ private:
         matched_ = true;
         if (options_.json) {
             Json entry{{"path", found.path}, {"type", options_.type}};
-            if (std::optional<std::string> text = text_of_value(*found.value))
+            if (std::optional<std::string> text = TextOfValue(*found.value))
                 entry["text"] = std::move(*text);
             else
-                entry["hex"] = hex_from_bytes(*found.value);
+                entry["hex"] = HexFromBytes(*found.value);
             files_.push_back(std::move(entry));
         } else {
-            print_raw(options_.null_separated ? found.path + '\0'
-                                              : escaped_for_display(found.path) + '\n');
+            PrintRaw(options_.nullSeparated ? found.path + '\0'
+                                            : EscapedForDisplay(found.path) + '\n');
         }
     }
 
@@ -106,12 +106,12 @@ private:
     bool failed_ = false;
 };
 
-int run_find(const Library& library, const FindOptions& options) {
+int RunFind(const Library& library, const FindOptions& options) {
     Search search(library, options);
-    visit_paths(
+    VisitPaths(
         options.paths, options.recursive, options.jobs,
         [&](const std::string& path, bool) -> OrderedWork::Emit {
-            return [&search, look = search.look_at(path)] { search.add(look); };
+            return [&search, look = search.LookAt(path)] { search.add(look); };
         },
         [&](const std::string& path, const std::string& description) {
             search.fail(Failure(description, path).what());
@@ -119,7 +119,7 @@ int run_find(const Library& library, const FindOptions& options) {
     return search.finish();
 }
 
-CommandRun define_find(CLI::App& command) {
+CommandRun DefineFind(CLI::App& command) {
     auto options = std::make_shared<FindOptions>();
     command.add_flag("-r,--recursive", options->recursive, "Search folders and their subfolders");
     command.add_option("--type", options->type, "The item's type name")->required();
@@ -132,24 +132,24 @@ CommandRun define_find(CLI::App& command) {
     equal->excludes(glob)->excludes(regex);
     glob->excludes(regex);
     command.add_flag("--json", options->json, "Write one JSON document, with each value");
-    command.add_flag("-0,--null", options->null_separated,
+    command.add_flag("-0,--null", options->nullSeparated,
                      "End each path with a zero byte, for xargs -0");
-    add_jobs_option(command, options->jobs);
+    AddJobsOption(command, options->jobs);
     command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
     return {[options] {
-                for (const std::string& path : options->paths) require_path(path);
-                if (std::optional<std::string> fault = type_name_fault(options->type))
+                for (const std::string& path : options->paths) RequirePath(path);
+                if (std::optional<std::string> fault = TypeNameFault(options->type))
                     throw UsageError("find --type: " + *fault);
                 for (const auto* text : {&options->value, &options->glob, &options->regex})
-                    if (*text) require_utf8(**text, "value or pattern");
+                    if (*text) RequireUtf8(**text, "value or pattern");
             },
-            [options](const Library& library) { return run_find(library, *options); }};
+            [options](const Library& library) { return RunFind(library, *options); }};
 }
 
 }  // namespace
 
 const Command kFindCommand{
     "find", "Show the files that have an item of a type (and a value); exit status 1 when none has",
-    define_find};
+    DefineFind};
 
 }  // namespace quarrow2::tool

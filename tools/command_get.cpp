@@ -18,50 +18,50 @@ struct GetOptions {
     std::string type;
 };
 
-int run_get(const Library& library, const GetOptions& options) {
+int RunGet(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
     // Open, never Add: reading must not create the file or the item.
-    MetadataItem item = file.open(name_utf16(options.type), options.type);
+    MetadataItem item = file.open(NameUtf16(options.type), options.type);
 
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
         if (options.flags.form() == ValueForm::kText)
-            document["text"] = item.text_utf8();
+            document["text"] = item.TextUtf8();
         else
-            document["hex"] = hex_from_bytes(item.bytes());
-        print_json(document);
+            document["hex"] = HexFromBytes(item.bytes());
+        PrintJson(document);
         return kSuccess;
     }
     switch (options.flags.form()) {
         case ValueForm::kText:
-            print_raw(item.text_utf8() + "\n");
+            PrintRaw(item.TextUtf8() + "\n");
             break;
         case ValueForm::kBytes: {
             Bytes bytes = item.bytes();
-            print_raw(std::string(bytes.begin(), bytes.end()));
+            PrintRaw(std::string(bytes.begin(), bytes.end()));
             break;
         }
         case ValueForm::kHex:
-            print_raw(hex_from_bytes(item.bytes()) + "\n");
+            PrintRaw(HexFromBytes(item.bytes()) + "\n");
             break;
     }
     return kSuccess;
 }
 
-CommandRun define_get(CLI::App& command) {
+CommandRun DefineGet(CLI::App& command) {
     auto options = std::make_shared<GetOptions>();
-    add_value_form_flags(command, options->flags, "Write the stored bytes as they are",
-                         "Write the stored bytes as hex digits");
+    AddValueFormFlags(command, options->flags, "Write the stored bytes as they are",
+                      "Write the stored bytes as hex digits");
     command.add_flag("--json", options->json,
                      "Write one JSON document (text, or hex with --bytes or --hex)");
     command.add_option("PATH", options->path, "The file")->required();
     command.add_option("TYPE", options->type, "The item's type name")->required();
-    return {[options] { require_path(options->path); },
-            [options](const Library& library) { return run_get(library, *options); }};
+    return {[options] { RequirePath(options->path); },
+            [options](const Library& library) { return RunGet(library, *options); }};
 }
 
 }  // namespace
 
-const Command kGetCommand{"get", "Show the value of one item", define_get};
+const Command kGetCommand{"get", "Show the value of one item", DefineGet};
 
 }  // namespace quarrow2::tool

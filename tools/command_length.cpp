@@ -13,30 +13,30 @@ namespace quarrow2::tool {
 namespace {
 
 struct LengthOptions {
-    unsigned jobs = default_jobs();  // -j: files read at once
+    unsigned jobs = DefaultJobs();  // -j: files read at once
     bool json = false;
     std::vector<std::string> paths;
 };
 
-int run_length(const Library& library, const LengthOptions& options) {
+int RunLength(const Library& library, const LengthOptions& options) {
     int status = kSuccess;
     Json files = Json::array();
     OrderedWork work(options.jobs);
     for (const std::string& path : options.paths) {
         work.add([&, path]() -> OrderedWork::Emit {
             try {
-                std::uint32_t length = bind_readable_file(library, path).total_length();
+                std::uint32_t length = BindReadableFile(library, path).TotalLength();
                 return [&, path, length] {
                     if (options.json)
                         files.push_back({{"path", path}, {"length", length}});
                     else if (options.paths.size() == 1)
-                        print_raw(std::to_string(length) + "\n");
+                        PrintRaw(std::to_string(length) + "\n");
                     else
-                        print_raw(std::to_string(length) + "  " + escaped_for_display(path) + "\n");
+                        PrintRaw(std::to_string(length) + "  " + EscapedForDisplay(path) + "\n");
                 };
             } catch (const Failure& failure) {
                 return [&, path, failure] {
-                    report_failure(failure.what());
+                    ReportFailure(failure.what());
                     if (options.json)
                         files.push_back({{"path", path}, {"error", failure.description()}});
                     status = kFailure;
@@ -45,24 +45,24 @@ int run_length(const Library& library, const LengthOptions& options) {
         });
     }
     work.finish();
-    if (options.json) print_json(Json{{"files", std::move(files)}});
+    if (options.json) PrintJson(Json{{"files", std::move(files)}});
     return status;
 }
 
-CommandRun define_length(CLI::App& command) {
+CommandRun DefineLength(CLI::App& command) {
     auto options = std::make_shared<LengthOptions>();
     command.add_flag("--json", options->json, "Write one JSON document");
-    add_jobs_option(command, options->jobs);
+    AddJobsOption(command, options->jobs);
     command.add_option("PATH", options->paths, "Files")->required();
     return {[options] {
-                for (const std::string& path : options->paths) require_path(path);
+                for (const std::string& path : options->paths) RequirePath(path);
             },
-            [options](const Library& library) { return run_length(library, *options); }};
+            [options](const Library& library) { return RunLength(library, *options); }};
 }
 
 }  // namespace
 
 const Command kLengthCommand{"length", "Show the total size in bytes of each file's items",
-                             define_length};
+                             DefineLength};
 
 }  // namespace quarrow2::tool

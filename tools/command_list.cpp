@@ -19,10 +19,10 @@ namespace quarrow2::tool {
 namespace {
 
 struct ListOptions {
-    unsigned jobs = default_jobs();  // -j: files read at once
+    unsigned jobs = DefaultJobs();  // -j: files read at once
     bool recursive = false;
     bool json = false;
-    bool long_form = false;  // -l: each value after its type
+    bool longForm = false;  // -l: each value after its type
     std::vector<std::string> paths;
 };
 
@@ -37,12 +37,12 @@ struct ListedItem {
 };
 
 // The value as text, or as hex when its bytes are not text; "hex" or "text" says which.
-std::pair<const char*, std::string> text_or_hex(const Bytes& value) {
-    if (std::optional<std::string> text = text_of_value(value)) return {"text", std::move(*text)};
-    return {"hex", hex_from_bytes(value)};
+std::pair<const char*, std::string> TextOrHex(const Bytes& value) {
+    if (std::optional<std::string> text = TextOfValue(value)) return {"text", std::move(*text)};
+    return {"hex", HexFromBytes(value)};
 }
 
-std::string cut_for_terminal(const std::string& utf8) {
+std::string CutForTerminal(const std::string& utf8) {
     size_t characters = 0;
     size_t cut = utf8.size();
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -61,16 +61,16 @@ struct ListedFile {
 };
 
 // Each type the file system reports, opened by its exact UTF-16 name for its length.
-std::vector<ListedItem> list_items(ReadableFile& readable, bool with_values,
-                                   std::vector<std::string>& failures) {
+std::vector<ListedItem> ListItems(ReadableFile& readable, bool withValues,
+                                  std::vector<std::string>& failures) {
     MetadataFile& file = readable.file;
     std::vector<ListedItem> items;
     for (const WString& type : readable.types) {
-        ListedItem item{name_for_display(type), std::nullopt, std::nullopt, {}};
+        ListedItem item{NameForDisplay(type), std::nullopt, std::nullopt, {}};
         try {
             MetadataItem opened = file.open(type, item.type);
             item.length = opened.length();
-            if (with_values) item.value = opened.bytes();
+            if (withValues) item.value = opened.bytes();
         } catch (const Failure& failure) {
             item.error = failure.description();
             failures.push_back(failure.what());
@@ -80,7 +80,7 @@ std::vector<ListedItem> list_items(ReadableFile& readable, bool with_values,
     return items;
 }
 
-Json file_json(const ListedFile& file) {
+Json FileJson(const ListedFile& file) {
     Json entry{{"path", file.path}};
     if (file.error) {
         entry["error"] = *file.error;
@@ -94,7 +94,7 @@ Json file_json(const ListedFile& file) {
         } else {
             row["length"] = *item.length;
             if (item.value) {
-                auto [form, value] = text_or_hex(*item.value);
+                auto [form, value] = TextOrHex(*item.value);
                 row[form] = std::move(value);
             }
         }
@@ -109,26 +109,26 @@ size_t characters(const std::string& utf8) {
     return count;
 }
 
-// Names and values escaped (escaped_for_display), so a listing is safe on a terminal and a
+// Names and values escaped (EscapedForDisplay), so a listing is safe on a terminal and a
 // name cannot forge a line of its own.
-std::string file_text(const ListedFile& file, bool cut_values) {
-    std::string text = escaped_for_display(file.path) + "\n";
+std::string FileText(const ListedFile& file, bool cutValues) {
+    std::string text = EscapedForDisplay(file.path) + "\n";
     if (file.items.empty()) return text + "  (no items)\n";
     size_t width = 1;
-    size_t type_width = 0;
+    size_t typeWidth = 0;
     for (const ListedItem& item : file.items) {
         if (item.length) width = std::max(width, std::to_string(*item.length).size());
-        type_width = std::max(type_width, characters(escaped_for_display(item.type)));
+        typeWidth = std::max(typeWidth, characters(EscapedForDisplay(item.type)));
     }
     for (const ListedItem& item : file.items) {
         std::string length = item.length ? std::to_string(*item.length) : "?";
-        std::string type = escaped_for_display(item.type);
+        std::string type = EscapedForDisplay(item.type);
         text +=
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
-            std::string value = escaped_for_display(text_or_hex(*item.value).second);
-            text += std::string(type_width - characters(type) + 2, ' ') +
-                    (cut_values ? cut_for_terminal(value) : value);
+            std::string value = EscapedForDisplay(TextOrHex(*item.value).second);
+            text += std::string(typeWidth - characters(type) + 2, ' ') +
+                    (cutValues ? CutForTerminal(value) : value);
         }
         text += "\n";
     }
@@ -140,15 +140,15 @@ public:
     Listing(const Library& library, const ListOptions& options)
         : library_(library),
           options_(options),
-          progress_(options.recursive && attended_terminal()),
-          cut_values_(output_is_terminal()) {}
+          progress_(options.recursive && AttendedTerminal()),
+          cutValues_(OutputIsTerminal()) {}
 
     // The file's items, read on a worker; nothing is written yet.
     ListedFile read(const std::string& path) const {
         ListedFile listed{path, {}, std::nullopt, {}};
         try {
-            ReadableFile file = bind_readable_file_types(library_, path);
-            listed.items = list_items(file, options_.long_form, listed.failures);
+            ReadableFile file = BindReadableFileTypes(library_, path);
+            listed.items = ListItems(file, options_.longForm, listed.failures);
         } catch (const Failure& failure) {
             listed.error = failure.description();
             listed.failures.push_back(failure.what());
@@ -156,15 +156,15 @@ public:
         return listed;
     }
 
-    // `in_folder`: found by the walk rather than named on the command line; such files are
+    // `inFolder`: found by the walk rather than named on the command line; such files are
     // shown as text only when they carry items, so that a tree lists what it holds.
-    void add_file(const ListedFile& listed, bool in_folder) {
-        progress_.file_seen(listed.items.size());
+    void AddFile(const ListedFile& listed, bool inFolder) {
+        progress_.FileSeen(listed.items.size());
         for (const std::string& message : listed.failures) fail(message);
         if (options_.json)
-            files_.push_back(file_json(listed));
-        else if (!listed.error && !(in_folder && listed.items.empty()))
-            show(file_text(listed, cut_values_));
+            files_.push_back(FileJson(listed));
+        else if (!listed.error && !(inFolder && listed.items.empty()))
+            show(FileText(listed, cutValues_));
     }
 
     // A path named or found that is no file to list.
@@ -175,20 +175,20 @@ public:
 
     int finish() {
         progress_.clear();
-        if (options_.json) print_json(Json{{"files", std::move(files_)}});
+        if (options_.json) PrintJson(Json{{"files", std::move(files_)}});
         return status_;
     }
 
 private:
     void fail(const std::string& message) {
         progress_.clear();
-        report_failure(message);
+        ReportFailure(message);
         status_ = kFailure;
     }
 
     void show(const std::string& text) {
         progress_.clear();
-        print_raw(text);
+        PrintRaw(text);
         // Out before the progress line is drawn again below it.
         if (progress_.shown()) std::fflush(stdout);
     }
@@ -196,18 +196,18 @@ private:
     const Library& library_;
     const ListOptions& options_;
     Progress progress_;
-    bool cut_values_;
+    bool cutValues_;
     Json files_ = Json::array();
     int status_ = kSuccess;
 };
 
-int run_list(const Library& library, const ListOptions& options) {
+int RunList(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
-    visit_paths(
+    VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool in_folder) -> OrderedWork::Emit {
-            return [&listing, listed = listing.read(path), in_folder] {
-                listing.add_file(listed, in_folder);
+        [&](const std::string& path, bool inFolder) -> OrderedWork::Emit {
+            return [&listing, listed = listing.read(path), inFolder] {
+                listing.AddFile(listed, inFolder);
             };
         },
         [&](const std::string& path, const std::string& description) {
@@ -216,28 +216,28 @@ int run_list(const Library& library, const ListOptions& options) {
     return listing.finish();
 }
 
-CommandRun define_list(CLI::App& command) {
+CommandRun DefineList(CLI::App& command) {
     auto options = std::make_shared<ListOptions>();
     command.add_flag("-r,--recursive", options->recursive,
                      "List the files in folders and their subfolders (files without items are "
                      "left out of the text form)");
-    command.add_flag("-l,--long", options->long_form,
+    command.add_flag("-l,--long", options->longForm,
                      "Show each value after its type: its text, or hex digits when it is not "
                      "text (cut short on a terminal)");
     command.add_flag("--json", options->json,
                      "Write one JSON document (with -l, whole values as text or hex)");
-    add_jobs_option(command, options->jobs);
+    AddJobsOption(command, options->jobs);
     command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
     return {[options] {
-                for (const std::string& path : options->paths) require_path(path);
+                for (const std::string& path : options->paths) RequirePath(path);
             },
-            [options](const Library& library) { return run_list(library, *options); }};
+            [options](const Library& library) { return RunList(library, *options); }};
 }
 
 }  // namespace
 
 const Command kListCommand{
     "list", "Show each file's item types with their lengths in bytes, in the file system's order",
-    define_list};
+    DefineList};
 
 }  // namespace quarrow2::tool

@@ -14,19 +14,19 @@ namespace quarrow2::tool {
 namespace {
 
 struct RemoveOptions {
-    unsigned jobs = default_jobs();  // -j: files read at once
-    bool all = false;                // every item of each file in `paths`; `types` is empty
-    std::string first_path;          // PATH, before the check gathers `paths`
+    unsigned jobs = DefaultJobs();  // -j: files read at once
+    bool all = false;               // every item of each file in `paths`; `types` is empty
+    std::string firstPath;          // PATH, before the check gathers `paths`
     std::vector<std::string> paths;
     std::vector<std::string> types;
 };
 
 // Each type on its own: one that cannot be removed does not keep the others. The failures'
 // messages, in order.
-std::vector<std::string> remove_types(MetadataFile& file, const std::vector<WString>& types) {
+std::vector<std::string> RemoveTypes(MetadataFile& file, const std::vector<WString>& types) {
     std::vector<std::string> failures;
     for (const WString& type : types) {
-        std::string shown = name_for_display(type);
+        std::string shown = NameForDisplay(type);
         try {
             // Open, never Add: removing must not create the file or the item first.
             file.open(type, shown).remove();
@@ -38,47 +38,47 @@ std::vector<std::string> remove_types(MetadataFile& file, const std::vector<WStr
 }
 
 // Every item of one file, on a worker: the messages of what could not be removed.
-std::vector<std::string> remove_all(const Library& library, const std::string& path) {
+std::vector<std::string> RemoveAll(const Library& library, const std::string& path) {
     try {
-        auto [file, types] = bind_readable_file_types(library, path);
-        return remove_types(file, types);
+        auto [file, types] = BindReadableFileTypes(library, path);
+        return RemoveTypes(file, types);
     } catch (const Failure& failure) {
         return {failure.what()};
     }
 }
 
-int run_remove(const Library& library, const RemoveOptions& options) {
+int RunRemove(const Library& library, const RemoveOptions& options) {
     int status = kSuccess;
     auto report = [&status](const std::vector<std::string>& failures) {
-        for (const std::string& message : failures) report_failure(message);
+        for (const std::string& message : failures) ReportFailure(message);
         if (!failures.empty()) status = kFailure;
     };
     if (!options.all) {
         MetadataFile file(library, options.paths.front());
         std::vector<WString> types;
-        for (const std::string& type : options.types) types.push_back(name_utf16(type));
-        report(remove_types(file, types));
+        for (const std::string& type : options.types) types.push_back(NameUtf16(type));
+        report(RemoveTypes(file, types));
         return status;
     }
     OrderedWork work(options.jobs);
     for (const std::string& path : options.paths)
         work.add([&, path]() -> OrderedWork::Emit {
-            return [&report, failures = remove_all(library, path)] { report(failures); };
+            return [&report, failures = RemoveAll(library, path)] { report(failures); };
         });
     work.finish();
     return status;
 }
 
-CommandRun define_remove(CLI::App& command) {
+CommandRun DefineRemove(CLI::App& command) {
     auto options = std::make_shared<RemoveOptions>();
     command.add_flag("--all", options->all,
                      "Remove every item of each file named (all arguments are files)");
-    add_jobs_option(command, options->jobs);
-    command.add_option("PATH", options->first_path, "The file")->required();
+    AddJobsOption(command, options->jobs);
+    command.add_option("PATH", options->firstPath, "The file")->required();
     command.add_option("TYPE", options->types,
                        "Type names of the items to remove (with --all: more files)");
     return {[options] {
-                options->paths = {options->first_path};
+                options->paths = {options->firstPath};
                 if (options->all) {
                     options->paths.insert(options->paths.end(), options->types.begin(),
                                           options->types.end());
@@ -86,14 +86,14 @@ CommandRun define_remove(CLI::App& command) {
                 } else if (options->types.empty()) {
                     throw UsageError("rm needs the TYPE of each item to remove, or --all.");
                 }
-                for (const std::string& path : options->paths) require_path(path);
+                for (const std::string& path : options->paths) RequirePath(path);
             },
-            [options](const Library& library) { return run_remove(library, *options); }};
+            [options](const Library& library) { return RunRemove(library, *options); }};
 }
 
 }  // namespace
 
 const Command kRemoveCommand{"rm", "Remove items from a file, or every item of files",
-                             define_remove};
+                             DefineRemove};
 
 }  // namespace quarrow2::tool

@@ -15,18 +15,18 @@ namespace quarrow2::tool {
 namespace {
 
 struct RestoreOptions {
-    bool dry_run = false;
-    bool create = false;          // makes missing files and folders
-    bool absolute_paths = false;  // lets paths leave the folder restored into
-    std::string directory;        // -C: the folder paths are taken from; none: the current one
-    std::string input = "-";      // "-" is standard input
+    bool dryRun = false;
+    bool create = false;         // makes missing files and folders
+    bool absolutePaths = false;  // lets paths leave the folder restored into
+    std::string directory;       // -C: the folder paths are taken from; none: the current one
+    std::string input = "-";     // "-" is standard input
 };
 
 namespace fs = std::filesystem;
 
 // Whether `target`, with every link on its way followed, is `base` or below it; Failure
 // when the links on the way cannot be followed (a path longer than the system takes).
-bool stays_under(const fs::path& base, const fs::path& target, const std::string& shown) {
+bool StaysUnder(const fs::path& base, const fs::path& target, const std::string& shown) {
     auto followed = [&shown](const fs::path& path) {
         std::error_code error;
         fs::path real = fs::weakly_canonical(fs::absolute(path, error), error);
@@ -35,16 +35,16 @@ bool stays_under(const fs::path& base, const fs::path& target, const std::string
                 "Unable to follow the path to see where it leads: " + error.message() + ".", shown);
         return real;
     };
-    fs::path real_base = followed(base);
-    fs::path real_target = followed(target);
-    fs::path relative = real_target.lexically_relative(real_base);
+    fs::path realBase = followed(base);
+    fs::path realTarget = followed(target);
+    fs::path relative = realTarget.lexically_relative(realBase);
     return !relative.empty() && *relative.begin() != "..";
 }
 
 // What both runs check before a file is written; a dry run's verdict is the real run's.
-void check_target(const fs::path& target, const std::string& shown, const RestoreOptions& options) {
+void CheckTarget(const fs::path& target, const std::string& shown, const RestoreOptions& options) {
     fs::path base = options.directory.empty() ? fs::path(".") : fs::u8path(options.directory);
-    if (!options.absolute_paths && !stays_under(base, target, shown))
+    if (!options.absolutePaths && !StaysUnder(base, target, shown))
         throw Failure("The path leads out of the folder restored into through a link.", shown);
     bool create = options.create;
     std::error_code error;
@@ -64,7 +64,7 @@ void check_target(const fs::path& target, const std::string& shown, const Restor
     }
 }
 
-void make_missing(const fs::path& target, bool folder, const std::string& shown) {
+void MakeMissing(const fs::path& target, bool folder, const std::string& shown) {
     std::error_code error;
     fs::path missing = folder ? target : target.parent_path();
     if (fs::exists(target, error) || missing.empty()) return;
@@ -73,77 +73,77 @@ void make_missing(const fs::path& target, bool folder, const std::string& shown)
 }
 
 // Returns whether every item of the file went on (or would).
-bool restore_file(const Library& library, const RestoredFile& restored,
-                  const RestoreOptions& options) {
+bool RestoreFile(const Library& library, const RestoredFile& restored,
+                 const RestoreOptions& options) {
     fs::path target = fs::u8path(options.directory) / fs::u8path(restored.path);
     std::string shown = target.u8string();
-    check_target(target, shown, options);
-    if (!options.dry_run && options.create) make_missing(target, restored.folder, shown);
+    CheckTarget(target, shown, options);
+    if (!options.dryRun && options.create) MakeMissing(target, restored.folder, shown);
     MetadataFile file(library, shown);
-    if (!file.supports_streams()) throw Failure("Volume does not support streams.", shown);
-    if (options.dry_run) {
-        std::string text = escaped_for_display(shown) + "\n";
+    if (!file.SupportsStreams()) throw Failure("Volume does not support streams.", shown);
+    if (options.dryRun) {
+        std::string text = EscapedForDisplay(shown) + "\n";
         for (const RestoredItem& item : restored.items)
-            text += "  " + escaped_for_display(item.type) + "\n";
-        print_raw(text);
+            text += "  " + EscapedForDisplay(item.type) + "\n";
+        PrintRaw(text);
         return true;
     }
     std::vector<std::pair<WString, ItemValue>> values;
     for (const RestoredItem& item : restored.items)
-        values.emplace_back(name_utf16(item.type), item.value);
-    return store_together(file, values);
+        values.emplace_back(NameUtf16(item.type), item.value);
+    return StoreTogether(file, values);
 }
 
-int run_restore(const Library& library, const RestoreOptions& options) {
+int RunRestore(const Library& library, const RestoreOptions& options) {
     // All of the input is read and checked before the first file is touched.
     std::vector<RestoredFile> files =
-        read_dump(options.input == "-" ? read_standard_input() : read_value_file(options.input));
-    check_restorable(files, options.absolute_paths);
+        ReadDump(options.input == "-" ? ReadStandardInput() : ReadValueFile(options.input));
+    CheckRestorable(files, options.absolutePaths);
     std::error_code error;
     if (!options.directory.empty() && !fs::is_directory(fs::u8path(options.directory), error))
-        throw UsageError("Unable to restore under " + escaped_for_display(options.directory) +
+        throw UsageError("Unable to restore under " + EscapedForDisplay(options.directory) +
                          ": it is not a folder.");
     int status = kSuccess;
-    size_t empty_values = 0;
+    size_t emptyValues = 0;
     for (const RestoredFile& file : files) {
         try {
-            if (!restore_file(library, file, options)) {
+            if (!RestoreFile(library, file, options)) {
                 status = kFailure;
                 continue;
             }
-            for (const RestoredItem& item : file.items) empty_values += item.zero_bytes;
+            for (const RestoredItem& item : file.items) emptyValues += item.zeroBytes;
         } catch (const Failure& failure) {
-            report_failure(failure.what());
+            ReportFailure(failure.what());
             status = kFailure;
         }
     }
-    report_marker_note(empty_values);
+    ReportMarkerNote(emptyValues);
     return status;
 }
 
-CommandRun define_restore(CLI::App& command) {
+CommandRun DefineRestore(CLI::App& command) {
     auto options = std::make_shared<RestoreOptions>();
-    command.add_flag("--dry-run", options->dry_run,
+    command.add_flag("--dry-run", options->dryRun,
                      "Show the files and types that would be written, and write nothing");
     command.add_flag("--create", options->create, "Create files and folders that are missing");
     command.add_option("-C,--directory", options->directory,
                        "Restore under this folder instead of the current one");
     command.add_flag(
-        "-P,--absolute-paths", options->absolute_paths,
+        "-P,--absolute-paths", options->absolutePaths,
         "Write absolute paths and paths with '..' as they are, even outside the folder");
     command.add_option("FILE", options->input,
                        "The dump, or getfattr --dump text; - or none reads standard input");
     return {[options] {
-                require_path(options->input);
-                if (!options->directory.empty()) require_path(options->directory);
+                RequirePath(options->input);
+                if (!options->directory.empty()) RequirePath(options->directory);
             },
-            [options](const Library& library) { return run_restore(library, *options); }};
+            [options](const Library& library) { return RunRestore(library, *options); }};
 }
 
 }  // namespace
 
 const Command kRestoreCommand{
     "restore", "Put back the items a dump (or the text of getfattr --dump) names; other items stay",
-    define_restore};
+    DefineRestore};
 
 }  // namespace quarrow2::tool

@@ -18,52 +18,52 @@ struct SetOptions {
     ValueFormFlags flags;
     std::string path;
     std::string type;
-    std::optional<std::string> value;       // the argument; "-" reads standard input
-    std::optional<std::string> value_file;  // --file
+    std::optional<std::string> value;      // the argument; "-" reads standard input
+    std::optional<std::string> valueFile;  // --file
 };
 
-std::string read_value(const SetOptions& options) {
-    if (options.value_file) return read_value_file(*options.value_file);
-    if (*options.value == "-") return read_standard_input();
+std::string ReadValue(const SetOptions& options) {
+    if (options.valueFile) return ReadValueFile(*options.valueFile);
+    if (*options.value == "-") return ReadStandardInput();
     return *options.value;
 }
 
-WString text_value(const std::string& utf8) {
-    if (auto bad = find_invalid_utf8(utf8))
+WString TextValue(const std::string& utf8) {
+    if (auto bad = FindInvalidUtf8(utf8))
         throw UsageError("The value is not valid UTF-8 (at byte " + std::to_string(*bad) +
                          "); use --bytes to store bytes as they are.");
-    WString text = utf16_from_utf8(utf8);
+    WString text = Utf16FromUtf8(utf8);
     if (text.size() > kLargestValueBytes / 2)
         throw UsageError("The value is larger than an item can hold (" +
                          std::to_string(kLargestValueBytes) + " bytes).");
     return text;
 }
 
-Bytes hex_value(const std::string& digits) {
+Bytes HexValue(const std::string& digits) {
     std::string compact;
     for (char c : digits)
         if (!std::isspace(static_cast<unsigned char>(c))) compact.push_back(c);
-    std::optional<Bytes> bytes = bytes_from_hex(compact);
+    std::optional<Bytes> bytes = BytesFromHex(compact);
     if (!bytes) throw UsageError("The value is not hex: pairs of the digits 0-9 and a-f expected.");
     return *bytes;
 }
 
-int run_set(const Library& library, const SetOptions& options) {
+int RunSet(const Library& library, const SetOptions& options) {
     // The value is read and checked before the file is touched.
-    std::string raw = read_value(options);
+    std::string raw = ReadValue(options);
     WString text;
     Bytes bytes;
     if (options.flags.form() == ValueForm::kText)
-        text = text_value(raw);
+        text = TextValue(raw);
     else if (options.flags.form() == ValueForm::kHex)
-        bytes = hex_value(raw);
+        bytes = HexValue(raw);
     else
         bytes.assign(raw.begin(), raw.end());
 
     MetadataFile file(library, options.path);
     FileChanges changes(file);
     try {
-        changes.store(name_utf16(options.type), options.type,
+        changes.store(NameUtf16(options.type), options.type,
                       options.flags.form() == ValueForm::kText
                           ? ItemValue{std::move(text), {}}
                           : ItemValue{std::nullopt, std::move(bytes)});
@@ -75,12 +75,11 @@ int run_set(const Library& library, const SetOptions& options) {
     return kSuccess;
 }
 
-CommandRun define_set(CLI::App& command) {
+CommandRun DefineSet(CLI::App& command) {
     auto options = std::make_shared<SetOptions>();
-    add_value_form_flags(command, options->flags,
-                         "Store the value's bytes as they are, not as text",
-                         "The value is hex digits of the bytes to store");
-    auto* file = command.add_option("--file", options->value_file, "Read the value from this file")
+    AddValueFormFlags(command, options->flags, "Store the value's bytes as they are, not as text",
+                      "The value is hex digits of the bytes to store");
+    auto* file = command.add_option("--file", options->valueFile, "Read the value from this file")
                      ->type_name("FILE");
     command.add_option("PATH", options->path, "The file")->required();
     command.add_option("TYPE", options->type, "The item's type name")->required();
@@ -89,17 +88,16 @@ CommandRun define_set(CLI::App& command) {
                     "The value (UTF-8 text unless --bytes or --hex); - reads standard input")
         ->excludes(file);
     return {[options] {
-                require_path(options->path);
-                if (!options->value && !options->value_file)
+                RequirePath(options->path);
+                if (!options->value && !options->valueFile)
                     throw UsageError("set needs a VALUE, --file F or - for standard input.");
             },
-            [options](const Library& library) { return run_set(library, *options); }};
+            [options](const Library& library) { return RunSet(library, *options); }};
 }
 
 }  // namespace
 
 const Command kSetCommand{
-    "set", "Store the value of one item, creating the item (and the file) when missing",
-    define_set};
+    "set", "Store the value of one item, creating the item (and the file) when missing", DefineSet};
 
 }  // namespace quarrow2::tool

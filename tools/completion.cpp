@@ -12,7 +12,7 @@ namespace {
 struct Argument {
     std::vector<std::string> names;  // with their dashes; empty for a positional
     std::string description;
-    bool takes_value = false;
+    bool takesValue = false;
     bool path = false;     // its value is a file name
     bool repeats = false;  // a positional that takes every remaining word
 };
@@ -24,28 +24,28 @@ struct Command {
     std::vector<Argument> positionals;
 };
 
-bool names_path(const std::string& name) {
+bool NamesPath(const std::string& name) {
     for (const char* path : {"PATH", "FILE", "DIR", "SRC", "DEST"})
         if (name == path) return true;
     return false;
 }
 
-std::string one_line(std::string text) {
+std::string OneLine(std::string text) {
     for (char& c : text)
         if (c == '\n') c = ' ';
     return text;
 }
 
 Command describe(const CLI::App& app) {
-    Command command{app.get_name(), one_line(app.get_description()), {}, {}};
+    Command command{app.get_name(), OneLine(app.get_description()), {}, {}};
     for (const CLI::Option* option : app.get_options()) {
         if (option->get_group().empty()) continue;  // hidden
         Argument argument;
-        argument.description = one_line(option->get_description());
-        argument.takes_value = option->get_items_expected_max() != 0;  // none for a flag
-        argument.path = names_path(option->get_type_name());
+        argument.description = OneLine(option->get_description());
+        argument.takesValue = option->get_items_expected_max() != 0;  // none for a flag
+        argument.path = NamesPath(option->get_type_name());
         if (!option->nonpositional()) {
-            argument.path = argument.path || names_path(option->get_single_name());
+            argument.path = argument.path || NamesPath(option->get_single_name());
             argument.repeats = option->get_items_expected_max() > 1;
             command.positionals.push_back(argument);
             continue;
@@ -72,31 +72,30 @@ std::string joined(const std::vector<std::string>& words, const char* separator 
 
 // The names of a command's options: all of them, those that take a value, those whose
 // value is a file name.
-std::string option_names(const Command& command, bool (*keep)(const Argument&)) {
+std::string OptionNames(const Command& command, bool (*keep)(const Argument&)) {
     std::vector<std::string> names;
     for (const Argument& option : command.options)
         if (keep(option)) names.insert(names.end(), option.names.begin(), option.names.end());
     return joined(names);
 }
 
-void write_bash_table(std::string& out, const Command& command) {
+void WriteBashTable(std::string& out, const Command& command) {
     std::vector<std::string> kinds;
     for (const Argument& positional : command.positionals)
         kinds.push_back(positional.path ? "path" : "word");
     const bool repeats = !command.positionals.empty() && command.positionals.back().repeats;
     out += "        " + quoted(command.name) + ")\n";
     out += "            options=" +
-           quoted(option_names(command, [](const Argument&) { return true; })) + "\n";
-    out +=
-        "            valued=" +
-        quoted(option_names(command, [](const Argument& option) { return option.takes_value; })) +
-        "\n";
+           quoted(OptionNames(command, [](const Argument&) { return true; })) + "\n";
+    out += "            valued=" +
+           quoted(OptionNames(command, [](const Argument& option) { return option.takesValue; })) +
+           "\n";
     out += "            paths=" +
-           quoted(option_names(command, [](const Argument& option) { return option.path; })) + "\n";
+           quoted(OptionNames(command, [](const Argument& option) { return option.path; })) + "\n";
     out += "            kinds=(" + joined(kinds) + ") repeats=" + (repeats ? "1" : "") + " ;;\n";
 }
 
-std::string bash_script(const Command& top, const std::vector<Command>& commands) {
+std::string BashScript(const Command& top, const std::vector<Command>& commands) {
     std::vector<std::string> names;
     for (const Command& command : commands) names.push_back(command.name);
     std::string out = "# bash completion for " + top.name + ", written by " + top.name +
@@ -105,10 +104,10 @@ std::string bash_script(const Command& top, const std::vector<Command>& commands
                       top.name +
                       "_command() {\n"
                       "    case $1 in\n";
-    for (const Command& command : commands) write_bash_table(out, command);
+    for (const Command& command : commands) WriteBashTable(out, command);
     Command bare = top;
     bare.name = "";
-    write_bash_table(out, bare);
+    WriteBashTable(out, bare);
     out +=
         "        *) return 1 ;;\n"
         "    esac\n"
@@ -169,13 +168,13 @@ std::string bash_script(const Command& top, const std::vector<Command>& commands
 }
 
 // An option or positional of _arguments: exclusion list, names, [description], value.
-std::string zsh_spec(const Argument& argument, const std::string& position) {
+std::string ZshSpec(const Argument& argument, const std::string& position) {
     std::string description;
     for (char c : argument.description) {
         if (c == '[' || c == ']' || c == ':' || c == '\\') description += '\\';
         description += c;
     }
-    std::string value = argument.path ? ":file:_files" : argument.takes_value ? ":value: " : "";
+    std::string value = argument.path ? ":file:_files" : argument.takesValue ? ":value: " : "";
     if (argument.names.empty())
         return quoted(position + ":" + description + (argument.path ? ":_files" : ": "));
     std::string described = quoted("[" + description + "]" + value);
@@ -184,18 +183,18 @@ std::string zsh_spec(const Argument& argument, const std::string& position) {
            described;
 }
 
-std::string zsh_arguments(const Command& command, const std::string& indent) {
+std::string ZshArguments(const Command& command, const std::string& indent) {
     std::string out = indent + "_arguments -s";
     for (const Argument& option : command.options)
-        out += " \\\n" + indent + "  " + zsh_spec(option, "");
+        out += " \\\n" + indent + "  " + ZshSpec(option, "");
     int position = 1;
     for (const Argument& positional : command.positionals)
         out += " \\\n" + indent + "  " +
-               zsh_spec(positional, positional.repeats ? "*" : std::to_string(position++));
+               ZshSpec(positional, positional.repeats ? "*" : std::to_string(position++));
     return out + "\n";
 }
 
-std::string zsh_script(const Command& top, const std::vector<Command>& commands) {
+std::string ZshScript(const Command& top, const std::vector<Command>& commands) {
     std::string out = "#compdef " + top.name + "\n# zsh completion for " + top.name +
                       ", written by " + top.name + " --completion zsh\n_" + top.name +
                       "() {\n  local curcontext=$curcontext state line\n  local -a commands=(";
@@ -203,7 +202,7 @@ std::string zsh_script(const Command& top, const std::vector<Command>& commands)
         out += "\n    " + quoted(command.name + ":" + command.description);
     out += ")\n";
     out += "  _arguments -C";
-    for (const Argument& option : top.options) out += " \\\n    " + zsh_spec(option, "");
+    for (const Argument& option : top.options) out += " \\\n    " + ZshSpec(option, "");
     out +=
         " \\\n    '1:command:->command' '*::argument:->argument'\n"
         "  case $state in\n"
@@ -211,13 +210,13 @@ std::string zsh_script(const Command& top, const std::vector<Command>& commands)
         "    argument)\n"
         "      case $line[1] in\n";
     for (const Command& command : commands)
-        out += "        " + quoted(command.name) + ")\n" + zsh_arguments(command, "          ") +
+        out += "        " + quoted(command.name) + ")\n" + ZshArguments(command, "          ") +
                "          ;;\n";
     out += "      esac ;;\n  esac\n}\n_" + top.name + " \"$@\"\n";
     return out;
 }
 
-std::string fish_quoted(const std::string& text) {
+std::string FishQuoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         if (c == '\'' || c == '\\') out += '\\';
@@ -226,27 +225,27 @@ std::string fish_quoted(const std::string& text) {
     return out + "'";
 }
 
-std::string fish_option(const std::string& head, const Argument& option) {
+std::string FishOption(const std::string& head, const Argument& option) {
     std::string out = head;
     for (const std::string& name : option.names)
         out += (name.size() == 2 ? " -s " : " -l ") + name.substr(name[1] == '-' ? 2 : 1);
-    if (option.takes_value) out += option.path ? " -r -F" : " -r";
-    return out + " -d " + fish_quoted(option.description) + "\n";
+    if (option.takesValue) out += option.path ? " -r -F" : " -r";
+    return out + " -d " + FishQuoted(option.description) + "\n";
 }
 
-std::string fish_script(const Command& top, const std::vector<Command>& commands) {
+std::string FishScript(const Command& top, const std::vector<Command>& commands) {
     const std::string head = "complete -c " + top.name;
     std::string out = "# fish completion for " + top.name + ", written by " + top.name +
                       " --completion fish\n" + head + " -f\n";
     for (const Argument& option : top.options)
-        out += fish_option(head + " -n __fish_use_subcommand", option);
+        out += FishOption(head + " -n __fish_use_subcommand", option);
     for (const Command& command : commands)
-        out += head + " -n __fish_use_subcommand -a " + fish_quoted(command.name) + " -d " +
-               fish_quoted(command.description) + "\n";
+        out += head + " -n __fish_use_subcommand -a " + FishQuoted(command.name) + " -d " +
+               FishQuoted(command.description) + "\n";
     for (const Command& command : commands) {
         const std::string when =
-            head + " -n " + fish_quoted("__fish_seen_subcommand_from " + command.name);
-        for (const Argument& option : command.options) out += fish_option(when, option);
+            head + " -n " + FishQuoted("__fish_seen_subcommand_from " + command.name);
+        for (const Argument& option : command.options) out += FishOption(when, option);
         for (const Argument& positional : command.positionals)
             if (positional.path) {
                 out += when + " -F\n";
@@ -256,23 +255,23 @@ std::string fish_script(const Command& top, const std::vector<Command>& commands
     return out;
 }
 
-void write_completion(const CLI::App& app, const std::string& shell) {
+void WriteCompletion(const CLI::App& app, const std::string& shell) {
     std::vector<Command> commands;
     for (const CLI::App* command : app.get_subcommands({})) commands.push_back(describe(*command));
     const Command top = describe(app);
-    const std::string script = shell == "bash"  ? bash_script(top, commands)
-                               : shell == "zsh" ? zsh_script(top, commands)
-                                                : fish_script(top, commands);
+    const std::string script = shell == "bash"  ? BashScript(top, commands)
+                               : shell == "zsh" ? ZshScript(top, commands)
+                                                : FishScript(top, commands);
     std::fwrite(script.data(), 1, script.size(), stdout);
 }
 
 }  // namespace
 
-void add_completion_option(CLI::App& app) {
+void AddCompletionOption(CLI::App& app) {
     app.add_option_function<std::string>(
            "--completion",
            [&app](const std::string& shell) {
-               write_completion(app, shell);
+               WriteCompletion(app, shell);
                throw CLI::Success();
            },
            "Write the shell completion script for SHELL")

@@ -11,6 +11,6 @@ namespace quarrow2::tool {
 // Adds the hidden option --completion SHELL to `app`: it writes the completion script of
 // `app` as it stands after parsing and ends the run with success. Values named PATH, FILE,
 // DIR, SRC or DEST (by their positional name or their type name) complete file names.
-void add_completion_option(CLI::App& app);
+void AddCompletionOption(CLI::App& app);
 
 }  // namespace quarrow2::tool

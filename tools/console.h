@@ -11,14 +11,14 @@ namespace quarrow2::tool {
 using Json = nlohmann::ordered_json;
 
 // "quarrow2: " and the message, on one line of standard error; control characters and
-// bytes that are not UTF-8 are escaped (terminal_safe), so no name can reach the terminal raw.
-void report_failure(const std::string& message);
+// bytes that are not UTF-8 are escaped (TerminalSafe), so no name can reach the terminal raw.
+void ReportFailure(const std::string& message);
 
 // One JSON document on standard output. Names that are not valid UTF-8 are written with
 // U+FFFD in place of the bad bytes rather than failing the whole document.
-void print_json(const Json& document);
+void PrintJson(const Json& document);
 
 // Text or bytes on standard output, exactly as given.
-void print_raw(const std::string& bytes);
+void PrintRaw(const std::string& bytes);
 
 }  // namespace quarrow2::tool

@@ -18,43 +18,43 @@ std::string where(size_t file, std::optional<size_t> item = std::nullopt) {
     throw UsageError("The dump cannot be restored: " + what + ".");
 }
 
-std::string utf8_field(const Json& object, const char* key, const std::string& at) {
+std::string Utf8Field(const Json& object, const char* key, const std::string& at) {
     auto found = object.find(key);
     if (found == object.end() || !found->is_string()) unusable(at + " has no text \"" + key + "\"");
     return found->get_ref<const std::string&>();
 }
 
 // A name in `key` (UTF-8) or in `key`_bytes (base64 of any bytes), never both.
-std::string name_field(const Json& object, const std::string& key, const std::string& at) {
-    std::string bytes_key = key + "_bytes";
-    if (object.contains(key) == object.contains(bytes_key))
-        unusable(at + " needs either \"" + key + "\" or \"" + bytes_key + "\"");
-    if (object.contains(key)) return utf8_field(object, key.c_str(), at);
-    std::optional<Bytes> bytes = bytes_from_base64(utf8_field(object, bytes_key.c_str(), at));
-    if (!bytes) unusable(at + "." + bytes_key + " is not base64");
+std::string NameField(const Json& object, const std::string& key, const std::string& at) {
+    std::string bytesKey = key + "_bytes";
+    if (object.contains(key) == object.contains(bytesKey))
+        unusable(at + " needs either \"" + key + "\" or \"" + bytesKey + "\"");
+    if (object.contains(key)) return Utf8Field(object, key.c_str(), at);
+    std::optional<Bytes> bytes = BytesFromBase64(Utf8Field(object, bytesKey.c_str(), at));
+    if (!bytes) unusable(at + "." + bytesKey + " is not base64");
     return std::string(bytes->begin(), bytes->end());
 }
 
-RestoredItem json_item(const Json& entry, const std::string& at) {
+RestoredItem JsonItem(const Json& entry, const std::string& at) {
     if (!entry.is_object()) unusable(at + " is not an object");
     RestoredItem item;
     item.where = at;
-    item.type = name_field(entry, "type", at);
-    bool has_text = entry.contains("text");
-    if (has_text == entry.contains("bytes")) unusable(at + " needs either \"text\" or \"bytes\"");
-    if (has_text) {
-        item.value.text = utf16_from_utf8(utf8_field(entry, "text", at));
+    item.type = NameField(entry, "type", at);
+    bool hasText = entry.contains("text");
+    if (hasText == entry.contains("bytes")) unusable(at + " needs either \"text\" or \"bytes\"");
+    if (hasText) {
+        item.value.text = Utf16FromUtf8(Utf8Field(entry, "text", at));
     } else {
-        std::optional<Bytes> bytes = bytes_from_base64(utf8_field(entry, "bytes", at));
+        std::optional<Bytes> bytes = BytesFromBase64(Utf8Field(entry, "bytes", at));
         if (!bytes) unusable(at + ".bytes is not base64");
         item.value.bytes = std::move(*bytes);
         // dump writes the marker as the empty text; no bytes were 0 bytes on disk.
-        item.zero_bytes = item.value.bytes.empty();
+        item.zeroBytes = item.value.bytes.empty();
     }
     return item;
 }
 
-std::vector<RestoredFile> read_json_dump(const std::string& input) {
+std::vector<RestoredFile> ReadJsonDump(const std::string& input) {
     Json document;
     try {
         document = Json::parse(input);
@@ -75,7 +75,7 @@ std::vector<RestoredFile> read_json_dump(const std::string& input) {
     for (size_t f = 0; f < files->size(); ++f) {
         const Json& file = (*files)[f];
         if (!file.is_object()) unusable(where(f) + " is not an object");
-        RestoredFile entry{name_field(file, "path", where(f)), false, {}, where(f)};
+        RestoredFile entry{NameField(file, "path", where(f)), false, {}, where(f)};
         auto folder = file.find("folder");
         if (folder != file.end() && !folder->is_boolean())
             unusable(where(f) + ".folder is not true or false");
@@ -84,7 +84,7 @@ std::vector<RestoredFile> read_json_dump(const std::string& input) {
         if (items == file.end() || !items->is_array())
             unusable(where(f) + " has no \"items\" list");
         for (size_t i = 0; i < items->size(); ++i)
-            entry.items.push_back(json_item((*items)[i], where(f, i)));
+            entry.items.push_back(JsonItem((*items)[i], where(f, i)));
         restored.push_back(std::move(entry));
     }
     return restored;
@@ -92,22 +92,22 @@ std::vector<RestoredFile> read_json_dump(const std::string& input) {
 
 // ---- getfattr --dump ---------------------------------------------------------------------
 
-[[noreturn]] void unusable_line(size_t line, const std::string& what) {
+[[noreturn]] void UnusableLine(size_t line, const std::string& what) {
     throw UsageError("The getfattr text cannot be restored: line " + std::to_string(line) + ": " +
                      what + ".");
 }
 
 // getfattr writes a backslash and three octal digits for a byte it will not show (and for
 // "=" in a name), and a backslash before a backslash or a double quote.
-bool is_octal_digit(char c) { return c >= '0' && c <= '7'; }
+bool IsOctalDigit(char c) { return c >= '0' && c <= '7'; }
 
 std::string unescaped(std::string_view text) {
     std::string result;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\' || i + 1 == text.size()) {
             result.push_back(text[i]);
-        } else if (i + 3 < text.size() && is_octal_digit(text[i + 1]) &&
-                   is_octal_digit(text[i + 2]) && is_octal_digit(text[i + 3])) {
+        } else if (i + 3 < text.size() && IsOctalDigit(text[i + 1]) && IsOctalDigit(text[i + 2]) &&
+                   IsOctalDigit(text[i + 3])) {
             result.push_back(static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 +
                                                (text[i + 3] - '0')));
             i += 3;
@@ -118,26 +118,26 @@ std::string unescaped(std::string_view text) {
     return result;
 }
 
-Bytes attribute_value(std::string_view encoded, size_t line, bool& quoted) {
+Bytes AttributeValue(std::string_view encoded, size_t line, bool& quoted) {
     std::optional<Bytes> bytes;
     if (encoded.substr(0, 2) == "0s" || encoded.substr(0, 2) == "0S") {
-        bytes = bytes_from_base64(encoded.substr(2));
+        bytes = BytesFromBase64(encoded.substr(2));
     } else if (encoded.substr(0, 2) == "0x" || encoded.substr(0, 2) == "0X") {
-        bytes = bytes_from_hex(encoded.substr(2));
+        bytes = BytesFromHex(encoded.substr(2));
     } else if (!encoded.empty() && encoded.front() == '"') {
         if (encoded.size() < 2 || encoded.back() != '"')
-            unusable_line(line, "the value has no closing quote");
+            UnusableLine(line, "the value has no closing quote");
         std::string text = unescaped(encoded.substr(1, encoded.size() - 2));
         bytes.emplace(text.begin(), text.end());
         quoted = true;
     } else {
         bytes.emplace(encoded.begin(), encoded.end());
     }
-    if (!bytes) unusable_line(line, "the value is not what its prefix says");
+    if (!bytes) UnusableLine(line, "the value is not what its prefix says");
     return *bytes;
 }
 
-std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
+std::vector<RestoredFile> ReadGetfattrText(const std::string& input) {
     constexpr std::string_view kFileLine = "# file: ";
     constexpr std::string_view kUserPrefix = "user.";
     std::vector<RestoredFile> restored;
@@ -157,7 +157,7 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
         }
         if (line.empty() || line.front() == '#') continue;
         if (restored.empty())
-            unusable_line(number, "an attribute before the first \"# file:\" line");
+            UnusableLine(number, "an attribute before the first \"# file:\" line");
         size_t equals = line.find('=');
         std::string name = unescaped(line.substr(0, equals));
         // Other name spaces (security., trusted., system.) are no items.
@@ -166,15 +166,15 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
         item.type = name.substr(kUserPrefix.size());
         item.where = at;
         if (equals != std::string_view::npos)
-            item.value.bytes = attribute_value(line.substr(equals + 1), number, quoted);
+            item.value.bytes = AttributeValue(line.substr(equals + 1), number, quoted);
         // getfattr shows the marker's 32 bytes; an empty value here was empty on disk.
-        item.zero_bytes = item.value.bytes.empty();
+        item.zeroBytes = item.value.bytes.empty();
         restored.back().items.push_back(std::move(item));
     }
     if (restored.empty())
         throw UsageError("The input holds no file: neither a dump nor getfattr text.");
     if (quoted)
-        report_failure(
+        ReportFailure(
             "warning: the getfattr text holds values as quoted text, a form that drops a "
             "value's last zero byte (user.Rating=\"5\" for the UTF-16 text \"5\"); dump with "
             "getfattr -e hex or -e base64 to carry every value exactly.");
@@ -183,19 +183,19 @@ std::vector<RestoredFile> read_getfattr_text(const std::string& input) {
 
 }  // namespace
 
-std::vector<RestoredFile> read_dump(std::string input) {
+std::vector<RestoredFile> ReadDump(std::string input) {
     constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
     if (input.compare(0, kUtf8Mark.size(), kUtf8Mark) == 0) input.erase(0, kUtf8Mark.size());
     // Neither a dump nor getfattr text holds a zero byte; UTF-16 text holds many.
-    bool utf16_mark = input.size() >= 2 && ((input[0] == '\xFF' && input[1] == '\xFE') ||
-                                            (input[0] == '\xFE' && input[1] == '\xFF'));
-    if (utf16_mark || input.find('\0') != std::string::npos)
+    bool utf16Mark = input.size() >= 2 && ((input[0] == '\xFF' && input[1] == '\xFE') ||
+                                           (input[0] == '\xFE' && input[1] == '\xFF'));
+    if (utf16Mark || input.find('\0') != std::string::npos)
         throw UsageError(
             "The input is UTF-16 text (or holds zero bytes), as a Windows editor or a "
             "PowerShell redirection saves it; save it as UTF-8 and restore that.");
     size_t first = input.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && input[first] == '{') return read_json_dump(input);
-    return read_getfattr_text(input);
+    if (first != std::string::npos && input[first] == '{') return ReadJsonDump(input);
+    return ReadGetfattrText(input);
 }
 
 }  // namespace quarrow2::tool

@@ -20,8 +20,8 @@ constexpr int kDumpVersion = 1;
 struct RestoredItem {
     std::string type;
     ItemValue value;
-    bool zero_bytes = false;  // a value of 0 bytes, not the empty-value marker
-    std::string where;        // where the input names it, for messages
+    bool zeroBytes = false;  // a value of 0 bytes, not the empty-value marker
+    std::string where;       // where the input names it, for messages
 };
 
 struct RestoredFile {
@@ -35,6 +35,6 @@ struct RestoredFile {
 // input that cannot be used changes nothing: UsageError saying where it went wrong. A UTF-8
 // byte-order mark is passed over; UTF-16 is refused as such. getfattr text whose values are
 // quoted text gets one warning, since that form drops a value's last zero byte.
-std::vector<RestoredFile> read_dump(std::string input);
+std::vector<RestoredFile> ReadDump(std::string input);
 
 }  // namespace quarrow2::tool

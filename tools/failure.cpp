@@ -11,21 +11,21 @@ namespace {
 // Keeps the message on one line, and the terminal safe, whatever the name holds.
 std::string quoted(const std::string& name) {
     std::string result = "\"";
-    for (char c : escaped_for_display(name)) {
+    for (char c : EscapedForDisplay(name)) {
         if (c == '"') result += '\\';
         result += c;
     }
     return result + "\"";
 }
 
-std::string with_subject(const std::string& description, const std::string& path,
-                         const std::optional<std::string>& type) {
+std::string WithSubject(const std::string& description, const std::string& path,
+                        const std::optional<std::string>& type) {
     std::string message = description + " (file " + quoted(path);
     if (type) message += ", type " + quoted(*type);
     return message + ")";
 }
 
-std::string describe_status(HRESULT status) {
+std::string DescribeStatus(HRESULT status) {
     switch (status) {
         case E_OUTOFMEMORY:
             return "Not enough memory.";
@@ -42,19 +42,18 @@ std::string describe_status(HRESULT status) {
 
 }  // namespace
 
-std::string take_error_description(IUnknown* object, REFIID iid, HRESULT status) {
+std::string TakeErrorDescription(IUnknown* object, REFIID iid, HRESULT status) {
     if (OffersRichErrors(object, iid)) {
         RichError error = TakeRichError();
         if (error.description.length() > 0) {
-            std::string text =
-                displayable_utf8(error.description.get(), error.description.length());
+            std::string text = DisplayableUtf8(error.description.get(), error.description.length());
             while (!text.empty() &&
                    (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
                 text.pop_back();
             if (!text.empty()) return text;
         }
     }
-    return describe_status(status);
+    return DescribeStatus(status);
 }
 
 Failure::Failure(const std::string& description)
@@ -62,6 +61,6 @@ Failure::Failure(const std::string& description)
 
 Failure::Failure(const std::string& description, const std::string& path,
                  const std::optional<std::string>& type)
-    : std::runtime_error(with_subject(description, path, type)), description_(description) {}
+    : std::runtime_error(WithSubject(description, path, type)), description_(description) {}
 
 }  // namespace quarrow2::tool

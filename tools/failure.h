@@ -34,7 +34,7 @@ private:
 // The description of the rich error that a failed call on `object` (through interface
 // `iid`) left for this thread, without its trailing line end; a plain account of the
 // status when the object offers no rich error for that interface.
-std::string take_error_description(IUnknown* object, REFIID iid, HRESULT status);
+std::string TakeErrorDescription(IUnknown* object, REFIID iid, HRESULT status);
 
 // The command line, or the input it names, cannot be used as given.
 class UsageError : public std::runtime_error {

@@ -22,11 +22,11 @@ struct PathState {
     PathKind kind;
     std::string reason;
 };
-PathState path_state(const std::string& path);
+PathState PathStateOf(const std::string& path);
 
 // Why the caller may not read (or write) the file, as a sentence ("Permission denied.",
 // "Read-only file system."); empty when nothing in the way is known.
-std::string access_refusal(const std::string& path, bool write);
+std::string AccessRefusal(const std::string& path, bool write);
 
 // The path the library is handed: absolute, since only an absolute path names the volume
 // whose support for named streams the library probes. On Linux a path too long for the
@@ -36,14 +36,14 @@ struct LibraryPath {
     WString text;
     std::shared_ptr<void> holder;
 };
-LibraryPath library_path(const std::string& path);
+LibraryPath LibraryPathOf(const std::string& path);
 
 // Calls `visit` with every file and folder below `folder` (paths that start with `folder`),
 // depth first and by name within each folder; a folder is visited before what it holds.
 // A symbolic link is visited as what it points to, never walked into, so a link cannot
 // lead the walk in circles. Each path the walk cannot enter, list or look at (and each
 // special file or dangling link) goes to `problem` with the reason, and the walk goes on.
-void walk_folder(
+void WalkFolder(
     const std::string& folder, const std::function<void(const std::string&)>& visit,
     const std::function<void(const std::string& path, const std::string& reason)>& problem);
 

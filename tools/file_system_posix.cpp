@@ -43,9 +43,9 @@ struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-std::string reason_of(int error) { return std::string(std::strerror(error)) + "."; }
+std::string ReasonOf(int error) { return std::string(std::strerror(error)) + "."; }
 
-std::string special_reason(mode_t mode) {
+std::string SpecialReason(mode_t mode) {
     const char* kind = S_ISFIFO(mode) ? "a FIFO" : S_ISSOCK(mode) ? "a socket" : "a device";
     return std::string("Is ") + kind + ", not a file or folder; its items are not read.";
 }
@@ -107,36 +107,36 @@ using Problem = std::function<void(const std::string&, const std::string&)>;
 
 // The names in the folder `fd`, sorted, each with whether the walk enters it; files and
 // folders a link points to are visited but not entered. Others go to `problem`.
-std::vector<Child> read_children(const Frame& frame, const Problem& problem) {
+std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
     std::vector<Child> children;
     int copy = ::fcntl(frame.fd.get(), F_DUPFD_CLOEXEC, 0);
     std::unique_ptr<DIR, DirectoryCloser> directory(copy >= 0 ? ::fdopendir(copy) : nullptr);
     if (!directory) {
         if (copy >= 0) ::close(copy);
-        problem(frame.path, reason_of(errno));
+        problem(frame.path, ReasonOf(errno));
         return children;
     }
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(directory.get());
         if (!entry) {
-            if (errno) problem(frame.path, reason_of(errno));
+            if (errno) problem(frame.path, ReasonOf(errno));
             break;
         }
         std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat own;
         if (::fstatat(frame.fd.get(), name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) problem(joined(frame.path, name), reason_of(errno));
+            if (errno != ENOENT) problem(joined(frame.path, name), ReasonOf(errno));
             continue;  // gone since it was listed
         }
         struct stat target = own;
         if (S_ISLNK(own.st_mode) && ::fstatat(frame.fd.get(), name.c_str(), &target, 0) != 0) {
-            problem(joined(frame.path, name), reason_of(errno));  // a dangling link
+            problem(joined(frame.path, name), ReasonOf(errno));  // a dangling link
             continue;
         }
         if (!S_ISDIR(target.st_mode) && !S_ISREG(target.st_mode)) {
-            problem(joined(frame.path, name), special_reason(target.st_mode));
+            problem(joined(frame.path, name), SpecialReason(target.st_mode));
             continue;
         }
         children.push_back({std::move(name), S_ISDIR(own.st_mode)});
@@ -148,14 +148,14 @@ std::vector<Child> read_children(const Frame& frame, const Problem& problem) {
 
 // The tool never changes its working folder, so it is asked once, for the first relative
 // path; a failure is not kept, so each path says it.
-const std::string& working_folder(const std::string& path) {
+const std::string& WorkingFolder(const std::string& path) {
     static std::mutex mutex;
     static std::string known;
     std::lock_guard<std::mutex> guard(mutex);
     if (known.empty()) {
         std::vector<char> folder(PATH_MAX);
         if (!::getcwd(folder.data(), folder.size()))
-            throw Failure("Unable to resolve the path: " + reason_of(errno), path);
+            throw Failure("Unable to resolve the path: " + ReasonOf(errno), path);
         known = folder.data();
     }
     return known;
@@ -165,49 +165,49 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
 
 }  // namespace
 
-PathState path_state(const std::string& path) {
+PathState PathStateOf(const std::string& path) {
     Reached reached;
     struct stat status;
     if (!reach(path, reached) || ::fstatat(reached.at(), reached.name.c_str(), &status, 0) != 0)
         return {errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnreachable,
-                reason_of(errno)};
+                ReasonOf(errno)};
     if (S_ISDIR(status.st_mode)) return {PathKind::kFolder, {}};
     if (S_ISREG(status.st_mode)) return {PathKind::kFile, {}};
-    return {PathKind::kSpecial, special_reason(status.st_mode)};
+    return {PathKind::kSpecial, SpecialReason(status.st_mode)};
 }
 
-std::string access_refusal(const std::string& path, bool write) {
+std::string AccessRefusal(const std::string& path, bool write) {
     Reached reached;
     if (reach(path, reached) &&
         ::faccessat(reached.at(), reached.name.c_str(), write ? W_OK : R_OK, AT_EACCESS) == 0)
         return {};
-    return reason_of(errno);
+    return ReasonOf(errno);
 }
 
-LibraryPath library_path(const std::string& path) {
+LibraryPath LibraryPathOf(const std::string& path) {
     std::string absolute = path;
-    if (path.front() != '/') absolute = joined(working_folder(path), path);
+    if (path.front() != '/') absolute = joined(WorkingFolder(path), path);
     auto reached = std::make_shared<Reached>();
     if (!reach(absolute, *reached))
-        throw Failure("Unable to reach the file: " + reason_of(errno), path);
-    if (!reached->folder.valid()) return {name_utf16(absolute), nullptr};
+        throw Failure("Unable to reach the file: " + ReasonOf(errno), path);
+    if (!reached->folder.valid()) return {NameUtf16(absolute), nullptr};
     std::string through =
         "/proc/self/fd/" + std::to_string(reached->folder.get()) + "/" + reached->name;
-    return {name_utf16(through), std::move(reached)};
+    return {NameUtf16(through), std::move(reached)};
 }
 
-void walk_folder(const std::string& folder, const std::function<void(const std::string&)>& visit,
-                 const Problem& problem) {
+void WalkFolder(const std::string& folder, const std::function<void(const std::string&)>& visit,
+                const Problem& problem) {
     Reached root;
     Frame first;
     first.path = folder;
     if (reach(folder, root))
         first.fd = Descriptor(::openat(root.at(), root.name.c_str(), kFolderFlags));
     if (!first.fd.valid()) {
-        problem(folder, reason_of(errno));
+        problem(folder, ReasonOf(errno));
         return;
     }
-    first.children = read_children(first, problem);
+    first.children = ReadChildren(first, problem);
     // One open folder per level below the root: depth costs descriptors, never the stack.
     std::vector<Frame> frames;
     frames.push_back(std::move(first));
@@ -226,10 +226,10 @@ void walk_folder(const std::string& folder, const std::function<void(const std::
             Descriptor(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));
         inner.path = std::move(path);
         if (!inner.fd.valid()) {
-            problem(inner.path, reason_of(errno));
+            problem(inner.path, ReasonOf(errno));
             continue;
         }
-        inner.children = read_children(inner, problem);
+        inner.children = ReadChildren(inner, problem);
         frames.push_back(std::move(inner));
     }
 }

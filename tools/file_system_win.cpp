@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string reason_of(const std::error_code& error) { return error.message() + "."; }
+std::string ReasonOf(const std::error_code& error) { return error.message() + "."; }
 
 struct Entry {
     fs::path path;
@@ -26,32 +26,32 @@ struct Entry {
 
 }  // namespace
 
-PathState path_state(const std::string& path) {
+PathState PathStateOf(const std::string& path) {
     std::error_code error;
     fs::file_status status = fs::status(fs::u8path(path), error);
-    if (status.type() == fs::file_type::not_found) return {PathKind::kMissing, reason_of(error)};
-    if (error) return {PathKind::kUnreachable, reason_of(error)};
+    if (status.type() == fs::file_type::not_found) return {PathKind::kMissing, ReasonOf(error)};
+    if (error) return {PathKind::kUnreachable, ReasonOf(error)};
     if (fs::is_directory(status)) return {PathKind::kFolder, {}};
     if (fs::is_regular_file(status)) return {PathKind::kFile, {}};
     return {PathKind::kSpecial, "Is not a file or folder; its items are not read."};
 }
 
-std::string access_refusal(const std::string& path, bool write) {
+std::string AccessRefusal(const std::string& path, bool write) {
     std::wstring wide = fs::u8path(path).wstring();
     if (_waccess(wide.c_str(), write ? 2 : 4) == 0) return {};
     return std::error_code(errno, std::generic_category()).message() + ".";
 }
 
-LibraryPath library_path(const std::string& path) {
+LibraryPath LibraryPathOf(const std::string& path) {
     std::error_code error;
     fs::path absolute = fs::absolute(fs::u8path(path), error);
-    if (error) throw Failure("Unable to resolve the path: " + reason_of(error), path);
+    if (error) throw Failure("Unable to resolve the path: " + ReasonOf(error), path);
     std::wstring text = absolute.wstring();
     return {WString(text.begin(), text.end()), nullptr};
 }
 
-void walk_folder(const std::string& folder, const std::function<void(const std::string&)>& visit,
-                 const std::function<void(const std::string&, const std::string&)>& problem) {
+void WalkFolder(const std::string& folder, const std::function<void(const std::string&)>& visit,
+                const std::function<void(const std::string&, const std::string&)>& problem) {
     // An explicit stack, so that depth costs heap, not the call stack.
     std::vector<Entry> pending{{fs::u8path(folder), true}};
     bool root = true;
@@ -69,13 +69,13 @@ void walk_folder(const std::string& folder, const std::function<void(const std::
             if (vanished) continue;
             fs::file_status target = entries->status(vanished);
             if (vanished)
-                problem(entries->path().u8string(), reason_of(vanished));
+                problem(entries->path().u8string(), ReasonOf(vanished));
             else if (fs::is_directory(target) || fs::is_regular_file(target))
                 children.push_back({entries->path(), fs::is_directory(own)});
             else
                 problem(entries->path().u8string(), "Is not a file or folder; skipped.");
         }
-        if (error) problem(next.path.u8string(), reason_of(error));
+        if (error) problem(next.path.u8string(), ReasonOf(error));
         std::sort(children.begin(), children.end(), [](const Entry& a, const Entry& b) {
             return a.path.filename().native() > b.path.filename().native();
         });

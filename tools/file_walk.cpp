@@ -4,20 +4,20 @@
 
 namespace quarrow2::tool {
 
-void visit_paths(const std::vector<std::string>& paths, bool recursive, unsigned jobs,
-                 const std::function<OrderedWork::Emit(const std::string&, bool)>& read,
-                 const std::function<void(const std::string&, const std::string&)>& refuse) {
+void VisitPaths(const std::vector<std::string>& paths, bool recursive, unsigned jobs,
+                const std::function<OrderedWork::Emit(const std::string&, bool)>& read,
+                const std::function<void(const std::string&, const std::string&)>& refuse) {
     OrderedWork work(jobs);
     // Each task carries its path by value: the walk has moved on by the time it runs, and a
-    // long path is reached again from it (library_path), not through the walk's folders.
-    auto visit = [&](const std::string& path, bool in_folder) {
-        work.add([&read, path, in_folder] { return read(path, in_folder); });
+    // long path is reached again from it (LibraryPathOf), not through the walk's folders.
+    auto visit = [&](const std::string& path, bool inFolder) {
+        work.add([&read, path, inFolder] { return read(path, inFolder); });
     };
     auto refused = [&](const std::string& path, const std::string& description) {
-        work.add_ready([&refuse, path, description] { refuse(path, description); });
+        work.AddReady([&refuse, path, description] { refuse(path, description); });
     };
     for (const std::string& path : paths) {
-        PathState state = path_state(path);
+        PathState state = PathStateOf(path);
         if (state.kind == PathKind::kSpecial) {
             refused(path, state.reason);
             continue;
@@ -27,7 +27,7 @@ void visit_paths(const std::vector<std::string>& paths, bool recursive, unsigned
         bool walked = recursive && state.kind == PathKind::kFolder;
         visit(path, walked);
         if (walked)
-            walk_folder(
+            WalkFolder(
                 path, [&](const std::string& found) { visit(found, true); }, refused);
     }
     work.finish();

@@ -23,7 +23,7 @@ public:
     ~Library();
 
     // The library's DllGetClassObject.
-    HRESULT get_class_object(REFCLSID clsid, REFIID iid, void** object) const;
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const;
 
 private:
     struct State;
@@ -45,25 +45,25 @@ private:
 
 // The arguments after the program name, in UTF-8 (on Windows read as UTF-16 from the
 // system, whatever the console's code page).
-std::vector<std::string> command_line_arguments(int argc, char** argv);
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Readies standard output and error for UTF-8 text and raw bytes alike.
-void prepare_standard_streams();
+void PrepareStandardStreams();
 
 // Whether both standard output and standard error are terminals, so that progress shown on
 // standard error is seen by a person and mixes with nothing a program reads.
-bool attended_terminal();
+bool AttendedTerminal();
 
 // Whether standard output is a terminal.
-bool output_is_terminal();
+bool OutputIsTerminal();
 
 // Has the library keep items in the layout named ("native" or "samba") on every file system,
 // as its QUARROW2_LAYOUT variable does; called before the library is first used. Throws
 // UsageError where the system keeps streams one way only (Windows).
-void choose_storage_layout(const std::string& layout);
+void ChooseStorageLayout(const std::string& layout);
 
 // Whether the file carries items in both of the library's Linux layouts (user.T and Samba's
 // user.DosStream.T:$DATA), of which a listing shows one; never on Windows.
-bool carries_both_layouts(const std::string& path);
+bool CarriesBothLayouts(const std::string& path);
 
 }  // namespace quarrow2::tool

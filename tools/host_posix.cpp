@@ -17,7 +17,7 @@ struct Library::State {};
 Library::Library() = default;
 Library::~Library() = default;
 
-HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) const {
+HRESULT Library::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
     return DllGetClassObject(clsid, iid, object);
 }
 
@@ -25,21 +25,21 @@ HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) con
 ThreadRuntime::ThreadRuntime() { static_cast<void>(initialised_); }
 ThreadRuntime::~ThreadRuntime() = default;
 
-std::vector<std::string> command_line_arguments(int argc, char** argv) {
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-void prepare_standard_streams() {}
+void PrepareStandardStreams() {}
 
-bool attended_terminal() { return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1; }
+bool AttendedTerminal() { return isatty(fileno(stdout)) == 1 && isatty(fileno(stderr)) == 1; }
 
-bool output_is_terminal() { return isatty(fileno(stdout)) == 1; }
+bool OutputIsTerminal() { return isatty(fileno(stdout)) == 1; }
 
-void choose_storage_layout(const std::string& layout) {
+void ChooseStorageLayout(const std::string& layout) {
     ::setenv("QUARROW2_LAYOUT", layout.c_str(), 1);
 }
 
-bool carries_both_layouts(const std::string& path) {
+bool CarriesBothLayouts(const std::string& path) {
     // One call for the usual few names; their size is asked only when they do not fit.
     std::string names(1024, '\0');
     ssize_t size = ::listxattr(path.c_str(), names.data(), names.size());

@@ -18,9 +18,9 @@ namespace {
 
 using GetClassObjectEntry = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-std::string utf8(const std::wstring& text) { return displayable_utf8(text.data(), text.size()); }
+std::string utf8(const std::wstring& text) { return DisplayableUtf8(text.data(), text.size()); }
 
-std::string system_text(DWORD code) {
+std::string SystemText(DWORD code) {
     wchar_t* buffer = nullptr;
     DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -31,7 +31,7 @@ std::string system_text(DWORD code) {
     return utf8(text);
 }
 
-std::wstring own_folder() {
+std::wstring OwnFolder() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -49,31 +49,31 @@ std::wstring own_folder() {
 
 struct Library::State {
     HMODULE module = nullptr;
-    GetClassObjectEntry get_class_object = nullptr;
-    bool runtime_initialised = false;
+    GetClassObjectEntry getClassObject = nullptr;
+    bool runtimeInitialised = false;
 
     ~State() {
         if (module) FreeLibrary(module);
-        if (runtime_initialised) CoUninitialize();
+        if (runtimeInitialised) CoUninitialize();
     }
 };
 
 Library::Library() : state_(std::make_unique<State>()) {
-    state_->runtime_initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    std::wstring path = own_folder() + L"Quarrow2.dll";
+    state_->runtimeInitialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    std::wstring path = OwnFolder() + L"Quarrow2.dll";
     state_->module = LoadLibraryW(path.c_str());
     if (!state_->module)
-        throw Failure("Unable to load " + utf8(path) + ": " + system_text(GetLastError()));
-    state_->get_class_object = reinterpret_cast<GetClassObjectEntry>(
+        throw Failure("Unable to load " + utf8(path) + ": " + SystemText(GetLastError()));
+    state_->getClassObject = reinterpret_cast<GetClassObjectEntry>(
         reinterpret_cast<void*>(GetProcAddress(state_->module, "DllGetClassObject")));
-    if (!state_->get_class_object)
-        throw Failure(utf8(path) + " has no DllGetClassObject: " + system_text(GetLastError()));
+    if (!state_->getClassObject)
+        throw Failure(utf8(path) + " has no DllGetClassObject: " + SystemText(GetLastError()));
 }
 
 Library::~Library() = default;
 
-HRESULT Library::get_class_object(REFCLSID clsid, REFIID iid, void** object) const {
-    return state_->get_class_object(clsid, iid, object);
+HRESULT Library::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
+    return state_->getClassObject(clsid, iid, object);
 }
 
 ThreadRuntime::ThreadRuntime()
@@ -83,7 +83,7 @@ ThreadRuntime::~ThreadRuntime() {
     if (initialised_) CoUninitialize();
 }
 
-std::vector<std::string> command_line_arguments(int, char**) {
+std::vector<std::string> CommandLineArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -93,20 +93,20 @@ std::vector<std::string> command_line_arguments(int, char**) {
     return arguments;
 }
 
-void prepare_standard_streams() {
+void PrepareStandardStreams() {
     SetConsoleOutputCP(CP_UTF8);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 }
 
-bool attended_terminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr)); }
+bool AttendedTerminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr)); }
 
-bool output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
-bool carries_both_layouts(const std::string&) { return false; }
+bool CarriesBothLayouts(const std::string&) { return false; }
 
-void choose_storage_layout(const std::string&) {
+void ChooseStorageLayout(const std::string&) {
     throw UsageError("--layout applies to Linux file systems; NTFS keeps named streams itself.");
 }
 

@@ -17,7 +17,7 @@ namespace quarrow2::tool {
 struct ItemValue {
     std::optional<WString> text;
     Bytes bytes;
-    bool is_empty() const { return text ? text->empty() : bytes.empty(); }
+    bool IsEmpty() const { return text ? text->empty() : bytes.empty(); }
 };
 
 // The items one run changes on one file, in order. Whether an item existed is learnt from the
@@ -32,7 +32,7 @@ public:
 
     // Puts `value` on the item `type`, adding the item (and the file) when missing. Failure on
     // failure; what was changed stays recorded for undo().
-    void store(const WString& type, const std::string& shown_type, const ItemValue& value);
+    void store(const WString& type, const std::string& shownType, const ItemValue& value);
 
     // Takes back every change, newest first, and removes the file when this run created it
     // and it is still empty. Each step that fails is reported; returns whether all went back.
@@ -41,22 +41,22 @@ public:
 private:
     struct Change {
         WString type;
-        std::string shown_type;
-        std::optional<Bytes> old_value;  // none: this run created the item
+        std::string shownType;
+        std::optional<Bytes> oldValue;  // none: this run created the item
     };
 
     MetadataFile& file_;
-    bool file_was_present_;
-    std::optional<std::vector<WString>> present_types_;
+    bool fileWasPresent_;
+    std::optional<std::vector<WString>> presentTypes_;
     std::vector<Change> changes_;
 };
 
 // Stores each value on `file` in order; on the first failure reports it, takes back what was
 // changed on the file, says so, and returns false.
-bool store_together(MetadataFile& file, const std::vector<std::pair<WString, ItemValue>>& values);
+bool StoreTogether(MetadataFile& file, const std::vector<std::pair<WString, ItemValue>>& values);
 
 // One note on standard error when items of 0 bytes (made by another program) were stored as
 // the empty-value marker in this run; nothing when there were none.
-void report_marker_note(size_t empty_values);
+void ReportMarkerNote(size_t emptyValues);
 
 }  // namespace quarrow2::tool

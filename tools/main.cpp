@@ -12,13 +12,13 @@ int main(int argc, char** argv) {
     using namespace quarrow2::tool;
     int status = kFailure;
     try {
-        prepare_standard_streams();
-        status = run_command_line(command_line_arguments(argc, argv));
+        PrepareStandardStreams();
+        status = RunCommandLine(CommandLineArguments(argc, argv));
     } catch (const std::bad_alloc&) {
-        report_failure("Not enough memory.");
+        ReportFailure("Not enough memory.");
         status = kFailure;
     } catch (const std::exception& error) {
-        report_failure(std::string("Unexpected failure: ") + error.what());
+        ReportFailure(std::string("Unexpected failure: ") + error.what());
         status = kFailure;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

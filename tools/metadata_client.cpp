@@ -17,11 +17,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::chrono::milliseconds busy_wait = kDefaultBusyWait;
+std::chrono::milliseconds busyWait = kDefaultBusyWait;
 
 // A sharing or a lock violation: another process holds the item for a moment. The system's
 // own texts of both begin so, on Windows and in the library's Linux layer alike.
-bool is_busy(const std::string& description) {
+bool IsBusy(const std::string& description) {
     return description.find("The process cannot access the file because") != std::string::npos;
 }
 
@@ -31,16 +31,16 @@ bool is_busy(const std::string& description) {
 std::optional<std::string> attempt(IUnknown* object, REFIID iid,
                                    const std::function<HRESULT()>& call) {
     thread_local std::minstd_rand jitter(std::random_device{}());
-    const Clock::time_point deadline = Clock::now() + busy_wait;
+    const Clock::time_point deadline = Clock::now() + busyWait;
     std::chrono::milliseconds pause(1);
     for (;;) {
         HRESULT status = call();
         if (SUCCEEDED(status)) return std::nullopt;
-        std::string description = take_error_description(object, iid, status);
-        if (!is_busy(description)) return description;
+        std::string description = TakeErrorDescription(object, iid, status);
+        if (!IsBusy(description)) return description;
         if (Clock::now() >= deadline) {
             char waited[64];
-            std::snprintf(waited, sizeof waited, "%g", busy_wait.count() / 1000.0);
+            std::snprintf(waited, sizeof waited, "%g", busyWait.count() / 1000.0);
             return description + " The item is busy: another process still held it after " +
                    waited + " s (--wait SECONDS waits longer).";
         }
@@ -51,31 +51,31 @@ std::optional<std::string> attempt(IUnknown* object, REFIID iid,
     }
 }
 
-UniqueBstr make_bstr(const WString& text) {
+UniqueBstr MakeBstr(const WString& text) {
     UniqueBstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     if (!result.get()) throw std::bad_alloc();
     return result;
 }
 
-ComPtr<IFile> create_file_object(const Library& library, const std::string& path) {
+ComPtr<IFile> CreateFileObject(const Library& library, const std::string& path) {
     ComPtr<IClassFactory> factory;
-    HRESULT status = library.get_class_object(CLSID_File, IID_IClassFactory, factory.out_void());
+    HRESULT status = library.GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
     if (FAILED(status))
         throw Failure("Unable to get the File class object: " +
-                          take_error_description(nullptr, IID_NULL, status),
+                          TakeErrorDescription(nullptr, IID_NULL, status),
                       path);
     ComPtr<IFile> file;
     status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
     if (FAILED(status))
         throw Failure(
-            "Unable to create a File object: " + take_error_description(nullptr, IID_NULL, status),
+            "Unable to create a File object: " + TakeErrorDescription(nullptr, IID_NULL, status),
             path);
     return file;
 }
 
 }  // namespace
 
-void set_busy_wait(std::chrono::milliseconds wait) { busy_wait = wait; }
+void SetBusyWait(std::chrono::milliseconds wait) { busyWait = wait; }
 
 MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
     : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
@@ -91,17 +91,17 @@ std::uint32_t MetadataItem::length() {
     return static_cast<std::uint32_t>(length);
 }
 
-std::string MetadataItem::text_utf8() {
+std::string MetadataItem::TextUtf8() {
     UniqueBstr text;
     run([&] { return item_->get_Text(text.out()); });
-    const char* not_text = nullptr;
+    const char* notText = nullptr;
     std::optional<std::string> utf8;
     if (text.byte_length() % 2 != 0)
-        not_text = "The value is not text: it has an odd number of bytes.";
-    else if (!(utf8 = utf8_from_utf16(text.get(), text.length())))
-        not_text = "The value is not text: it holds an unpaired surrogate.";
-    if (not_text)
-        throw Failure(std::string(not_text) + " Read it with --bytes or --hex.", path_, type_);
+        notText = "The value is not text: it has an odd number of bytes.";
+    else if (!(utf8 = Utf8FromUtf16(text.get(), text.length())))
+        notText = "The value is not text: it holds an unpaired surrogate.";
+    if (notText)
+        throw Failure(std::string(notText) + " Read it with --bytes or --hex.", path_, type_);
     return *utf8;
 }
 
@@ -126,12 +126,12 @@ Bytes MetadataItem::bytes() {
     return bytes;
 }
 
-void MetadataItem::put_text(const WString& text) {
-    UniqueBstr value = make_bstr(text);
+void MetadataItem::PutText(const WString& text) {
+    UniqueBstr value = MakeBstr(text);
     run([&] { return item_->put_Text(value.get()); });
 }
 
-void MetadataItem::put_bytes(const Bytes& bytes) {
+void MetadataItem::PutBytes(const Bytes& bytes) {
     UniqueVariant data;
     SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
     SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
@@ -151,20 +151,20 @@ void MetadataItem::remove() {
         run([&] { return item_->Delete(); });
     } catch (const Failure& failure) {
         // The library's text carries no cause; the file system tells the common ones.
-        std::string refusal = access_refusal(path_, true);
+        std::string refusal = AccessRefusal(path_, true);
         if (refusal.empty()) throw;
         throw Failure(failure.description() + " " + refusal, path_, type_);
     }
 }
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path)
-    : file_(create_file_object(library, path)), path_(path) {
-    LibraryPath reached = library_path(path);
+    : file_(CreateFileObject(library, path)), path_(path) {
+    LibraryPath reached = LibraryPathOf(path);
     holder_ = std::move(reached.holder);
-    UniqueBstr text = make_bstr(reached.text);
+    UniqueBstr text = MakeBstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
     run([&] { return file_->SetFile(text.get(), &supported); });
-    supports_streams_ = supported != VARIANT_FALSE;
+    supportsStreams_ = supported != VARIANT_FALSE;
 }
 
 void MetadataFile::run(const std::function<HRESULT()>& call,
@@ -190,8 +190,7 @@ std::vector<WString> MetadataFile::types() {
     if (SUCCEEDED(status)) status = unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void());
     if (FAILED(status))
         throw Failure(
-            "Unable to list the types: " + take_error_description(nullptr, IID_NULL, status),
-            path_);
+            "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, status), path_);
 
     std::vector<WString> types;
     for (;;) {
@@ -200,43 +199,42 @@ std::vector<WString> MetadataFile::types() {
         status = walk->Next(1, entry.out(), &fetched);
         if (FAILED(status))
             throw Failure(
-                "Unable to list the types: " + take_error_description(nullptr, IID_NULL, status),
+                "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, status),
                 path_);
         if (status == S_FALSE || fetched == 0) break;
         const VARIANT& value = entry.value();
         if (value.vt == VT_ERROR)
-            throw Failure("Unable to list the types: " +
-                              take_error_description(nullptr, IID_NULL, value.scode),
-                          path_);
+            throw Failure(
+                "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, value.scode),
+                path_);
         if (value.vt != VT_BSTR)
             throw Failure("The type list holds something other than text.", path_);
         types.push_back(value.bstrVal ? WString(value.bstrVal, SysStringLen(value.bstrVal))
                                       : WString());
     }
-    if (carries_both_layouts(path_))
-        report_failure(
-            "warning: \"" + path_ +
-            "\" carries items in both layouts (user.T and Samba's "
-            "user.DosStream.T:$DATA); only those of its file system's layout are shown.");
+    if (CarriesBothLayouts(path_))
+        ReportFailure("warning: \"" + path_ +
+                      "\" carries items in both layouts (user.T and Samba's "
+                      "user.DosStream.T:$DATA); only those of its file system's layout are shown.");
     return types;
 }
 
-std::uint32_t MetadataFile::total_length() {
+std::uint32_t MetadataFile::TotalLength() {
     LONG length = 0;
     run([&] { return file_->get_Length(&length); });
     return static_cast<std::uint32_t>(length);
 }
 
-MetadataItem MetadataFile::open(const WString& type, const std::string& shown_type) {
-    return item(&IFile::Open, type, shown_type);
+MetadataItem MetadataFile::open(const WString& type, const std::string& shownType) {
+    return item(&IFile::Open, type, shownType);
 }
 
-MetadataItem MetadataFile::add(const WString& type, const std::string& shown_type) {
-    return item(&IFile::Add, type, shown_type);
+MetadataItem MetadataFile::add(const WString& type, const std::string& shownType) {
+    return item(&IFile::Add, type, shownType);
 }
 
-std::string MetadataFile::clarification(bool opening, const WString& type) {
-    PathState state = path_state(path_);
+std::string MetadataFile::Clarification(bool opening, const WString& type) {
+    PathState state = PathStateOf(path_);
     switch (state.kind) {
         case PathKind::kUnreachable:
         case PathKind::kSpecial:
@@ -247,7 +245,7 @@ std::string MetadataFile::clarification(bool opening, const WString& type) {
             break;
     }
     // Without named streams the library's own text says all.
-    if (!opening || !supports_streams_) return "";
+    if (!opening || !supportsStreams_) return "";
     try {
         std::vector<WString> present = types();
         if (std::find(present.begin(), present.end(), type) == present.end())
@@ -258,16 +256,16 @@ std::string MetadataFile::clarification(bool opening, const WString& type) {
 }
 
 MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
-                                const std::string& shown_type) {
-    UniqueBstr name = make_bstr(type);
+                                const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
     ComPtr<IMetaData> item;
     try {
-        run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shown_type);
+        run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shownType);
     } catch (const Failure& failure) {
-        throw Failure(failure.description() + clarification(method == &IFile::Open, type), path_,
-                      shown_type);
+        throw Failure(failure.description() + Clarification(method == &IFile::Open, type), path_,
+                      shownType);
     }
-    return MetadataItem(std::move(item), path_, shown_type);
+    return MetadataItem(std::move(item), path_, shownType);
 }
 
 }  // namespace quarrow2::tool

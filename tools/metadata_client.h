@@ -21,7 +21,7 @@ namespace quarrow2::tool {
 // violation), retrying with growing pauses, before it fails naming the item busy; 0 fails
 // at once.
 constexpr std::chrono::milliseconds kDefaultBusyWait(5000);
-void set_busy_wait(std::chrono::milliseconds wait);
+void SetBusyWait(std::chrono::milliseconds wait);
 
 // One item of one file.
 class MetadataItem {
@@ -34,10 +34,10 @@ public:
     std::uint32_t length();
     // The value as text; Failure when its bytes are not UTF-16 text (an odd count, or an
     // unpaired surrogate), with a hint to read it as bytes instead.
-    std::string text_utf8();
+    std::string TextUtf8();
     Bytes bytes();
-    void put_text(const WString& text);
-    void put_bytes(const Bytes& bytes);
+    void PutText(const WString& text);
+    void PutBytes(const Bytes& bytes);
     // Removes the item from its file; the item is closed afterwards.
     void remove();
 
@@ -53,37 +53,37 @@ private:
 // A File object bound to one path.
 class MetadataFile {
 public:
-    // `path` is shown in messages as given; the library is handed its library_path().
+    // `path` is shown in messages as given; the library is handed its LibraryPathOf().
     MetadataFile(const Library& library, const std::string& path);
 
     const std::string& path() const { return path_; }
-    bool supports_streams() const { return supports_streams_; }
+    bool SupportsStreams() const { return supportsStreams_; }
     // Whether the file can be opened for reading.
     bool exists();
 
     // The type names present, in the file system's order.
     std::vector<WString> types();
     // The sizes of all items together.
-    std::uint32_t total_length();
+    std::uint32_t TotalLength();
 
     // An existing item; Failure when there is none (nothing is created).
-    MetadataItem open(const WString& type, const std::string& shown_type);
+    MetadataItem open(const WString& type, const std::string& shownType);
     // An existing item, or a new empty one (the file too is created when missing).
-    MetadataItem add(const WString& type, const std::string& shown_type);
+    MetadataItem add(const WString& type, const std::string& shownType);
 
 private:
     using ItemMethod = HRESULT (STDMETHODCALLTYPE IFile::*)(BSTR, IMetaData**);
-    MetadataItem item(ItemMethod method, const WString& type, const std::string& shown_type);
+    MetadataItem item(ItemMethod method, const WString& type, const std::string& shownType);
     // What the file system says about a failed open or add of an item, after the library's
     // text: the reason the path cannot be reached, or whether the file is there at all.
-    std::string clarification(bool opening, const WString& type);
+    std::string Clarification(bool opening, const WString& type);
     void run(const std::function<HRESULT()>& call,
              const std::optional<std::string>& type = std::nullopt);
 
     ComPtr<IFile> file_;
     std::string path_;
     std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
-    bool supports_streams_ = false;
+    bool supportsStreams_ = false;
 };
 
 }  // namespace quarrow2::tool

@@ -16,12 +16,12 @@ constexpr size_t kWakeAfter = 16;
 
 }  // namespace
 
-unsigned default_jobs() {
+unsigned DefaultJobs() {
     unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : cores;
 }
 
-OrderedWork::OrderedWork(unsigned jobs) : most_held_(kHeldPerJob * jobs) {
+OrderedWork::OrderedWork(unsigned jobs) : mostHeld_(kHeldPerJob * jobs) {
     if (jobs > 1)
         for (unsigned i = 0; i < jobs; ++i) workers_.emplace_back([this] { work(); });
 }
@@ -32,7 +32,7 @@ OrderedWork::~OrderedWork() {
         stopping_ = true;
         waiting_.clear();
     }
-    task_added_.notify_all();
+    taskAdded_.notify_all();
     for (std::thread& worker : workers_) worker.join();
 }
 
@@ -40,7 +40,7 @@ void OrderedWork::work() {
     ThreadRuntime runtime;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        task_added_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        taskAdded_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
         if (stopping_) return;
         Slot* slot = waiting_.front();
         waiting_.pop_front();
@@ -57,18 +57,18 @@ void OrderedWork::work() {
         slot->emit = std::move(emit);
         slot->error = error;
         slot->done = true;
-        if (awaited_ready()) task_done_.notify_all();
+        if (AwaitedReady()) taskDone_.notify_all();
     }
 }
 
-bool OrderedWork::awaited_ready() const {
+bool OrderedWork::AwaitedReady() const {
     if (awaited_ == 0) return false;
     for (size_t i = 0; i < awaited_; ++i)
         if (!order_[i].done) return false;
     return true;
 }
 
-void OrderedWork::emit_ready(std::unique_lock<std::mutex>& lock, size_t held) {
+void OrderedWork::EmitReady(std::unique_lock<std::mutex>& lock, size_t held) {
     for (;;) {
         if (!order_.empty() && order_.front().done) {
             Slot slot = std::move(order_.front());
@@ -81,7 +81,7 @@ void OrderedWork::emit_ready(std::unique_lock<std::mutex>& lock, size_t held) {
             // Woken once a run of front results is ready rather than for each one: each
             // wake costs a switch between threads that outweighs a small file's work.
             awaited_ = std::min(kWakeAfter, order_.size());
-            task_done_.wait(lock, [this] { return awaited_ready(); });
+            taskDone_.wait(lock, [this] { return AwaitedReady(); });
             awaited_ = 0;
         } else {
             return;
@@ -98,11 +98,11 @@ void OrderedWork::add(Task task) {
     order_.emplace_back();
     order_.back().task = std::move(task);
     waiting_.push_back(&order_.back());
-    task_added_.notify_one();
-    emit_ready(lock, most_held_);
+    taskAdded_.notify_one();
+    EmitReady(lock, mostHeld_);
 }
 
-void OrderedWork::add_ready(Emit emit) {
+void OrderedWork::AddReady(Emit emit) {
     if (workers_.empty()) {
         if (emit) emit();
         return;
@@ -111,13 +111,13 @@ void OrderedWork::add_ready(Emit emit) {
     order_.emplace_back();
     order_.back().emit = std::move(emit);
     order_.back().done = true;
-    emit_ready(lock, most_held_);
+    EmitReady(lock, mostHeld_);
 }
 
 void OrderedWork::finish() {
     if (workers_.empty()) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    emit_ready(lock, 0);
+    EmitReady(lock, 0);
 }
 
 }  // namespace quarrow2::tool

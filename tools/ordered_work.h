@@ -15,7 +15,7 @@
 namespace quarrow2::tool {
 
 // The number of jobs when none is asked for: one per core the system reports, at least one.
-unsigned default_jobs();
+unsigned DefaultJobs();
 
 class OrderedWork {
 public:
@@ -36,7 +36,7 @@ public:
     // threw is thrown here, in its turn.
     void add(Task task);
     // An emit with no work to wait for, in its place among the tasks' results.
-    void add_ready(Emit emit);
+    void AddReady(Emit emit);
     // Emits every remaining result, in order.
     void finish();
 
@@ -49,16 +49,16 @@ private:
     };
 
     void work();
-    void emit_ready(std::unique_lock<std::mutex>& lock, size_t held);
+    void EmitReady(std::unique_lock<std::mutex>& lock, size_t held);
     // Whether the results the caller waits for are all done.
-    bool awaited_ready() const;
+    bool AwaitedReady() const;
 
     std::mutex mutex_;
-    std::condition_variable task_added_;
-    std::condition_variable task_done_;
+    std::condition_variable taskAdded_;
+    std::condition_variable taskDone_;
     std::deque<Slot> order_;     // every result not yet emitted, in order (stable addresses)
     std::deque<Slot*> waiting_;  // tasks no worker has taken yet
-    size_t most_held_;
+    size_t mostHeld_;
     size_t awaited_ = 0;  // the front results a waiting caller needs done, 0 when none waits
     bool stopping_ = false;
     std::vector<std::thread> workers_;

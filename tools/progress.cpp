@@ -14,13 +14,13 @@ Progress::Progress(bool shown) : shown_(shown) {}
 
 Progress::~Progress() { clear(); }
 
-void Progress::file_seen(size_t items) {
+void Progress::FileSeen(size_t items) {
     ++files_;
     items_ += items;
     if (!shown_) return;
     auto now = std::chrono::steady_clock::now();
-    if (now - last_drawn_ < kRedrawInterval) return;
-    last_drawn_ = now;
+    if (now - lastDrawn_ < kRedrawInterval) return;
+    lastDrawn_ = now;
     draw();
 }
 
@@ -29,14 +29,14 @@ void Progress::draw() {
         "files seen: " + std::to_string(files_) + ", items found: " + std::to_string(items_);
     std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
-    drawn_width_ = line.size();
+    drawnWidth_ = line.size();
 }
 
 void Progress::clear() {
-    if (!shown_ || drawn_width_ == 0) return;
-    std::fprintf(stderr, "\r%s\r", std::string(drawn_width_, ' ').c_str());
+    if (!shown_ || drawnWidth_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
     std::fflush(stderr);
-    drawn_width_ = 0;
+    drawnWidth_ = 0;
 }
 
 }  // namespace quarrow2::tool

@@ -16,7 +16,7 @@ public:
     ~Progress();
 
     // Counts one more file and its items; redraws now and then.
-    void file_seen(size_t items);
+    void FileSeen(size_t items);
     bool shown() const { return shown_; }
     // Takes the line away before anything else is written to the terminal.
     void clear();
@@ -27,8 +27,8 @@ private:
     bool shown_;
     size_t files_ = 0;
     size_t items_ = 0;
-    size_t drawn_width_ = 0;
-    std::chrono::steady_clock::time_point last_drawn_{};
+    size_t drawnWidth_ = 0;
+    std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
 }  // namespace quarrow2::tool

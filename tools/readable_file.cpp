@@ -12,7 +12,7 @@ namespace {
 // Why the file's items cannot be read, from the file system: the library answers only
 // "not readable" (or, for a path it cannot reach, "no named streams").
 [[noreturn]] void explain(const std::string& path, const char* otherwise) {
-    PathState state = path_state(path);
+    PathState state = PathStateOf(path);
     switch (state.kind) {
         case PathKind::kMissing:
             throw Failure("File not found.", path);
@@ -22,15 +22,15 @@ namespace {
         default:
             break;
     }
-    std::string refusal = access_refusal(path, false);
+    std::string refusal = AccessRefusal(path, false);
     if (!refusal.empty()) throw Failure("Access is denied. " + refusal, path);
     throw Failure(otherwise, path);
 }
 
-MetadataFile bind_supported(const Library& library, const std::string& path) {
+MetadataFile BindSupported(const Library& library, const std::string& path) {
     MetadataFile file(library, path);
-    if (!file.supports_streams()) {
-        PathState state = path_state(path);
+    if (!file.SupportsStreams()) {
+        PathState state = PathStateOf(path);
         if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
             throw Failure(state.reason, path);
         throw Failure("Volume does not support streams.", path);
@@ -38,44 +38,44 @@ MetadataFile bind_supported(const Library& library, const std::string& path) {
     return file;
 }
 
-void require_readable(MetadataFile& file) {
+void RequireReadable(MetadataFile& file) {
     if (file.exists()) return;
-    if (path_state(file.path()).kind == PathKind::kFolder) return;
+    if (PathStateOf(file.path()).kind == PathKind::kFolder) return;
     explain(file.path(), "File cannot be opened for reading.");
 }
 
 }  // namespace
 
-bool folder_items_unlisted(const std::string& path, const Failure& failure) {
-    if (path_state(path).kind != PathKind::kFolder) return false;
+bool FolderItemsUnlisted(const std::string& path, const Failure& failure) {
+    if (PathStateOf(path).kind != PathKind::kFolder) return false;
     // Workers of one walk may meet folders at once; one of them says it.
     static std::atomic<bool> said{false};
     if (!said.exchange(true))
-        report_failure(std::string("The items of folders cannot be listed here, so folders are "
-                                   "taken as having none: ") +
-                       failure.what());
+        ReportFailure(std::string("The items of folders cannot be listed here, so folders are "
+                                  "taken as having none: ") +
+                      failure.what());
     return true;
 }
 
-MetadataFile bind_readable_file(const Library& library, const std::string& path) {
-    MetadataFile file = bind_supported(library, path);
-    require_readable(file);
+MetadataFile BindReadableFile(const Library& library, const std::string& path) {
+    MetadataFile file = BindSupported(library, path);
+    RequireReadable(file);
     return file;
 }
 
-ReadableFile bind_readable_file_types(const Library& library, const std::string& path) {
-    ReadableFile readable{bind_supported(library, path), {}};
+ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
+    ReadableFile readable{BindSupported(library, path), {}};
     try {
         readable.types = readable.file.types();
     } catch (const Failure& failure) {
-        if (folder_items_unlisted(path, failure)) return readable;
-        PathState state = path_state(path);
+        if (FolderItemsUnlisted(path, failure)) return readable;
+        PathState state = PathStateOf(path);
         if (state.kind != PathKind::kFile) explain(path, "");
         throw;
     }
     // The walk that found streams had the file open, so only an empty answer needs asking
     // about; that saves an open per file in a tree.
-    if (readable.types.empty()) require_readable(readable.file);
+    if (readable.types.empty()) RequireReadable(readable.file);
     return readable;
 }
 

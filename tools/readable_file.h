@@ -15,7 +15,7 @@ namespace quarrow2::tool {
 // (with the system's reason), the reason a path cannot be reached or is a special file, or
 // "File cannot be opened for reading." when the file's items cannot be read. A folder is
 // read for its own items.
-MetadataFile bind_readable_file(const Library& library, const std::string& path);
+MetadataFile BindReadableFile(const Library& library, const std::string& path);
 
 // The same, with the types present in the file system's order.
 struct ReadableFile {
@@ -25,11 +25,11 @@ struct ReadableFile {
 // Where the library cannot list a folder's items (on Windows it opens folders only with
 // backup semantics), the first such folder of the run is said on standard error, and the
 // folder is taken as having none.
-ReadableFile bind_readable_file_types(const Library& library, const std::string& path);
+ReadableFile BindReadableFileTypes(const Library& library, const std::string& path);
 
 class Failure;
 // True, after saying so once per run, when `path` is a folder whose items the library
 // failed to list with `failure`; false for any other path.
-bool folder_items_unlisted(const std::string& path, const Failure& failure);
+bool FolderItemsUnlisted(const std::string& path, const Failure& failure);
 
 }  // namespace quarrow2::tool

@@ -10,8 +10,8 @@ namespace quarrow2::tool {
 
 // UsageError naming the first entry of `files` that restore must not write: a path that is
 // empty, holds a zero byte, is absolute or climbs out with ".." (both allowed with
-// `absolute_paths`); a type the library refuses or would store under another name; a file
+// `absolutePaths`); a type the library refuses or would store under another name; a file
 // or an item named twice.
-void check_restorable(const std::vector<RestoredFile>& files, bool absolute_paths);
+void CheckRestorable(const std::vector<RestoredFile>& files, bool absolutePaths);
 
 }  // namespace quarrow2::tool

@@ -18,7 +18,7 @@ bool is_trail_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0
 // Walks UTF-16 code points; an unpaired surrogate is handed over as it is, for the caller
 // to refuse or replace.
 template <class Visit>
-void for_each_code_point(const OLECHAR* text, size_t length, Visit visit) {
+void ForEachCodePoint(const OLECHAR* text, size_t length, Visit visit) {
     for (size_t i = 0; i < length; ++i) {
         std::uint32_t unit = static_cast<std::uint16_t>(text[i]);
         if (is_lead_surrogate(unit) && i + 1 < length) {
@@ -34,7 +34,7 @@ void for_each_code_point(const OLECHAR* text, size_t length, Visit visit) {
     }
 }
 
-int hex_digit_value(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -43,7 +43,7 @@ int hex_digit_value(char c) {
 
 constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int base64_digit_value(char c) {
+int Base64DigitValue(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
     if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -52,14 +52,14 @@ int base64_digit_value(char c) {
     return -1;
 }
 
-void append_octal_escape(std::uint8_t byte, std::string& out) {
+void AppendOctalEscape(std::uint8_t byte, std::string& out) {
     out += '\\';
     out += static_cast<char>('0' + (byte >> 6));
     out += static_cast<char>('0' + ((byte >> 3) & 7));
     out += static_cast<char>('0' + (byte & 7));
 }
 
-bool is_control(std::uint32_t code_point) {
+bool IsControl(std::uint32_t code_point) {
     return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
 }
 
@@ -79,10 +79,10 @@ std::string escaped(std::string_view bytes, Escape escape) {
                 continue;
             }
             for (; start != next; ++start)
-                append_octal_escape(static_cast<std::uint8_t>(*start), out);
+                AppendOctalEscape(static_cast<std::uint8_t>(*start), out);
         }
         if (invalid == bytes.end()) break;
-        append_octal_escape(static_cast<std::uint8_t>(*invalid), out);
+        AppendOctalEscape(static_cast<std::uint8_t>(*invalid), out);
         next = invalid + 1;
     }
     return out;
@@ -90,28 +90,28 @@ std::string escaped(std::string_view bytes, Escape escape) {
 
 }  // namespace
 
-std::string escaped_for_display(std::string_view bytes) {
-    return escaped(bytes, [](std::uint32_t c) { return is_control(c) || c == '\\'; });
+std::string EscapedForDisplay(std::string_view bytes) {
+    return escaped(bytes, [](std::uint32_t c) { return IsControl(c) || c == '\\'; });
 }
 
-std::string terminal_safe(std::string_view text) {
-    return escaped(text, [](std::uint32_t c) { return is_control(c) && c != '\n' && c != '\t'; });
+std::string TerminalSafe(std::string_view text) {
+    return escaped(text, [](std::uint32_t c) { return IsControl(c) && c != '\n' && c != '\t'; });
 }
 
-std::optional<size_t> find_invalid_utf8(std::string_view utf8) {
+std::optional<size_t> FindInvalidUtf8(std::string_view utf8) {
     auto invalid = utf8::find_invalid(utf8.begin(), utf8.end());
     if (invalid == utf8.end()) return std::nullopt;
     return static_cast<size_t>(invalid - utf8.begin());
 }
 
-WString utf16_from_utf8(std::string_view utf8) {
+WString Utf16FromUtf8(std::string_view utf8) {
     WString text;
     text.reserve(utf8.size());
     utf8::utf8to16(utf8.begin(), utf8.end(), std::back_inserter(text));
     return text;
 }
 
-std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length) {
+std::optional<std::string> Utf8FromUtf16(const OLECHAR* text, size_t length) {
     std::string result;
     result.reserve(length);
     try {
@@ -122,7 +122,7 @@ std::optional<std::string> utf8_from_utf16(const OLECHAR* text, size_t length) {
     return result;
 }
 
-WString name_utf16(std::string_view bytes) {
+WString NameUtf16(std::string_view bytes) {
     WString text;
     text.reserve(bytes.size());
     auto next = bytes.begin();
@@ -137,11 +137,11 @@ WString name_utf16(std::string_view bytes) {
     return text;
 }
 
-std::optional<std::string> name_bytes(const OLECHAR* text, size_t length) {
+std::optional<std::string> NameBytes(const OLECHAR* text, size_t length) {
     std::string result;
     result.reserve(length);
     bool valid = true;
-    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
+    ForEachCodePoint(text, length, [&](std::uint32_t code_point, bool unpaired) {
         if (!valid) return;
         if (!unpaired)
             utf8::append(code_point, std::back_inserter(result));
@@ -152,20 +152,20 @@ std::optional<std::string> name_bytes(const OLECHAR* text, size_t length) {
     });
     // Escape units that spell well-formed UTF-8 would come back as other units: as the
     // library does, such a name is no name.
-    if (!valid || name_utf16(result) != WString(text, length)) return std::nullopt;
+    if (!valid || NameUtf16(result) != WString(text, length)) return std::nullopt;
     return result;
 }
 
-std::optional<std::string> name_bytes(const WString& text) {
-    return name_bytes(text.data(), text.size());
+std::optional<std::string> NameBytes(const WString& text) {
+    return NameBytes(text.data(), text.size());
 }
 
-std::string name_for_display(const WString& text) {
-    if (std::optional<std::string> bytes = name_bytes(text)) return *bytes;
-    return displayable_utf8(text);
+std::string NameForDisplay(const WString& text) {
+    if (std::optional<std::string> bytes = NameBytes(text)) return *bytes;
+    return DisplayableUtf8(text);
 }
 
-std::optional<std::string> type_name_fault(std::string_view name) {
+std::optional<std::string> TypeNameFault(std::string_view name) {
     if (name.empty() || name == "." || name == "..")
         return "A type name must not be empty, \".\" or \"..\".";
     if (name.find_first_of(std::string_view(":\\/\0", 4)) != std::string_view::npos)
@@ -173,20 +173,20 @@ std::optional<std::string> type_name_fault(std::string_view name) {
     return std::nullopt;
 }
 
-std::string displayable_utf8(const OLECHAR* text, size_t length) {
+std::string DisplayableUtf8(const OLECHAR* text, size_t length) {
     std::string result;
     result.reserve(length);
-    for_each_code_point(text, length, [&](std::uint32_t code_point, bool unpaired) {
+    ForEachCodePoint(text, length, [&](std::uint32_t code_point, bool unpaired) {
         utf8::append(unpaired ? kReplacementCharacter : code_point, std::back_inserter(result));
     });
     return result;
 }
 
-std::string displayable_utf8(const WString& text) {
-    return displayable_utf8(text.data(), text.size());
+std::string DisplayableUtf8(const WString& text) {
+    return DisplayableUtf8(text.data(), text.size());
 }
 
-std::string hex_from_bytes(const Bytes& bytes) {
+std::string HexFromBytes(const Bytes& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(bytes.size() * 2);
@@ -197,20 +197,20 @@ std::string hex_from_bytes(const Bytes& bytes) {
     return hex;
 }
 
-std::optional<Bytes> bytes_from_hex(std::string_view hex) {
+std::optional<Bytes> BytesFromHex(std::string_view hex) {
     if (hex.size() % 2 != 0) return std::nullopt;
     Bytes bytes;
     bytes.reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        int high = hex_digit_value(hex[i]);
-        int low = hex_digit_value(hex[i + 1]);
+        int high = HexDigitValue(hex[i]);
+        int low = HexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0) return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
     return bytes;
 }
 
-std::string base64_from_bytes(const Bytes& bytes) {
+std::string Base64FromBytes(const Bytes& bytes) {
     std::string text;
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (size_t i = 0; i < bytes.size(); i += 3) {
@@ -225,7 +225,7 @@ std::string base64_from_bytes(const Bytes& bytes) {
     return text;
 }
 
-std::optional<Bytes> bytes_from_base64(std::string_view base64) {
+std::optional<Bytes> BytesFromBase64(std::string_view base64) {
     while (!base64.empty() && base64.back() == '=') base64.remove_suffix(1);
     // One digit left over carries fewer than 8 bits: no whole byte, so not base64.
     if (base64.size() % 4 == 1) return std::nullopt;
@@ -234,7 +234,7 @@ std::optional<Bytes> bytes_from_base64(std::string_view base64) {
     std::uint32_t bits = 0;
     int held = 0;
     for (char c : base64) {
-        int value = base64_digit_value(c);
+        int value = Base64DigitValue(c);
         if (value < 0) return std::nullopt;
         bits = (bits << 6) | static_cast<std::uint32_t>(value);
         held += 6;
@@ -246,12 +246,12 @@ std::optional<Bytes> bytes_from_base64(std::string_view base64) {
     return bytes;
 }
 
-std::optional<std::string> text_of_value(const Bytes& bytes) {
+std::optional<std::string> TextOfValue(const Bytes& bytes) {
     if (bytes.size() % 2 != 0) return std::nullopt;
     WString units(bytes.size() / 2, OLECHAR{});
     for (size_t i = 0; i < units.size(); ++i)
         units[i] = static_cast<OLECHAR>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    return utf8_from_utf16(units.data(), units.size());
+    return Utf8FromUtf16(units.data(), units.size());
 }
 
 }  // namespace quarrow2::tool

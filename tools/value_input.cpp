@@ -13,7 +13,7 @@ namespace {
 
 // Reads in pieces and stops once past the limit, so an endless source cannot exhaust
 // memory before it is refused.
-std::string read_limited(std::istream& source, const std::string& name) {
+std::string ReadLimited(std::istream& source, const std::string& name) {
     std::string content;
     char buffer[65536];
     while (source.read(buffer, sizeof buffer) || source.gcount() > 0) {
@@ -28,16 +28,16 @@ std::string read_limited(std::istream& source, const std::string& name) {
 
 }  // namespace
 
-std::string read_value_file(const std::string& path) {
+std::string ReadValueFile(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (fs::is_directory(fs::u8path(path), error))
         throw UsageError("Unable to read " + path + ": it is a folder.");
     std::ifstream stream(fs::u8path(path), std::ios::binary);
     if (!stream) throw UsageError("Unable to read " + path + ": " + std::strerror(errno) + ".");
-    return read_limited(stream, path);
+    return ReadLimited(stream, path);
 }
 
-std::string read_standard_input() { return read_limited(std::cin, "standard input"); }
+std::string ReadStandardInput() { return ReadLimited(std::cin, "standard input"); }
 
 }  // namespace quarrow2::tool

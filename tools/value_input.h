@@ -10,7 +10,7 @@ constexpr size_t kLargestValueBytes = 0x7FFFFFFF;
 
 // The whole content, as bytes; UsageError when it cannot be read or holds more than
 // kLargestValueBytes.
-std::string read_value_file(const std::string& path);
-std::string read_standard_input();
+std::string ReadValueFile(const std::string& path);
+std::string ReadStandardInput();
 
 }  // namespace quarrow2::tool

@@ -9,7 +9,7 @@
 namespace quarrow2::tool {
 namespace {
 
-std::u32string code_points(const std::string& utf8) {
+std::u32string CodePoints(const std::string& utf8) {
     std::u32string result;
     utf8::utf8to32(utf8.begin(), utf8.end(), std::back_inserter(result));
     return result;
@@ -38,8 +38,8 @@ constexpr auto kRegexFlags = std::regex::ECMAScript;
 
 // Matches one bracket set starting after its "["; gives the position after its "]", or
 // nothing when the pattern has no "]" to close it (then "[" stands for itself).
-std::optional<size_t> match_set(const std::u32string& pattern, size_t start, char32_t c,
-                                bool& matched) {
+std::optional<size_t> MatchSet(const std::u32string& pattern, size_t start, char32_t c,
+                               bool& matched) {
     size_t i = start;
     bool negated = i < pattern.size() && (pattern[i] == U'!' || pattern[i] == U'^');
     if (negated) ++i;
@@ -62,24 +62,24 @@ std::optional<size_t> match_set(const std::u32string& pattern, size_t start, cha
 
 }  // namespace
 
-bool glob_matches(const std::u32string& pattern, const std::u32string& text) {
+bool GlobMatches(const std::u32string& pattern, const std::u32string& text) {
     // Backtracking to the last star only: linear memory, no recursion on long values.
     size_t p = 0, t = 0;
-    std::optional<size_t> star_p, star_t;
+    std::optional<size_t> starP, starT;
     while (t < text.size()) {
         bool advanced = false;
         if (p < pattern.size()) {
             char32_t c = pattern[p];
             if (c == U'*') {
-                star_p = ++p;
-                star_t = t;
+                starP = ++p;
+                starT = t;
                 continue;
             }
             if (c == U'?') {
                 ++p, ++t, advanced = true;
             } else if (c == U'[') {
                 bool matched = false;
-                if (std::optional<size_t> after = match_set(pattern, p + 1, text[t], matched)) {
+                if (std::optional<size_t> after = MatchSet(pattern, p + 1, text[t], matched)) {
                     if (matched) p = *after, ++t, advanced = true;
                 } else if (text[t] == U'[') {
                     ++p, ++t, advanced = true;
@@ -91,9 +91,9 @@ bool glob_matches(const std::u32string& pattern, const std::u32string& text) {
             }
         }
         if (advanced) continue;
-        if (!star_p) return false;
-        p = *star_p;
-        t = ++*star_t;
+        if (!starP) return false;
+        p = *starP;
+        t = ++*starT;
     }
     while (p < pattern.size() && pattern[p] == U'*') ++p;
     return p == pattern.size();
@@ -102,7 +102,7 @@ bool glob_matches(const std::u32string& pattern, const std::u32string& text) {
 ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::string> glob,
                        const std::optional<std::string>& regex)
     : value_(std::move(value)) {
-    if (glob) glob_ = code_points(*glob);
+    if (glob) glob_ = CodePoints(*glob);
     if (regex) {
         try {
             std::wstring pattern = wide(*regex);
@@ -117,10 +117,10 @@ ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::stri
 }
 
 bool ValueMatch::matches(const std::optional<std::string>& text) const {
-    if (!needs_value()) return true;
+    if (!NeedsValue()) return true;
     if (!text) return false;
     if (value_) return *text == *value_;
-    if (glob_) return glob_matches(*glob_, code_points(*text));
+    if (glob_) return GlobMatches(*glob_, CodePoints(*text));
     return std::regex_match(wide(*text), *regex_);
 }
 

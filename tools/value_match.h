@@ -18,7 +18,7 @@ public:
     // Whether an item with this text (UTF-8) matches; `text` is none when the value is no
     // text, which only the absence of a condition matches.
     bool matches(const std::optional<std::string>& text) const;
-    bool needs_value() const { return value_ || glob_ || regex_; }
+    bool NeedsValue() const { return value_ || glob_ || regex_; }
 
 private:
     std::optional<std::string> value_;
@@ -29,6 +29,6 @@ private:
 // Whether the whole text matches the shell pattern: * any run of characters, ? one
 // character, [abc], [a-z] and [!abc] one of a set, a backslash takes the next character as
 // it is. Characters, not bytes.
-bool glob_matches(const std::u32string& pattern, const std::u32string& text);
+bool GlobMatches(const std::u32string& pattern, const std::u32string& text);
 
 }  // namespace quarrow2::tool
