@@ -18,7 +18,7 @@ namespace {
 
 // The first volume that works: the tmpfs holds every value size.
 const Volume* UsableVolume(const ScratchVolumes& volumes) {
-    for (const Volume& volume : volumes.all())
+    for (const Volume& volume : volumes.All())
         if (volume.skipReason.empty()) return &volume;
     return nullptr;
 }
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     const quarrow2::bench::Volume* volume = quarrow2::bench::UsableVolume(volumes);
     if (!volume) {
         std::fprintf(stderr, "no volume to count on: %s\n",
-                     volumes.all().front().skipReason.c_str());
+                     volumes.All().front().skipReason.c_str());
         return 1;
     }
     quarrow2::bench::RegisterAllocationCounts(*volume);

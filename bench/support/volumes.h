@@ -24,7 +24,7 @@ public:
     // Removes both folders and unmounts the tmpfs.
     ~ScratchVolumes();
 
-    const std::vector<Volume>& all() const { return volumes_; }
+    const std::vector<Volume>& All() const { return volumes_; }
 
 private:
     Volume MountTmpfs();

@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     // First, while the process has one thread: the tmpfs needs a mount namespace of its own.
     quarrow2::bench::ScratchVolumes volumes;
     quarrow2::bench::Counter counter(calls);
-    for (const quarrow2::bench::Volume& volume : volumes.all()) counter.CountOn(volume);
+    for (const quarrow2::bench::Volume& volume : volumes.All()) counter.CountOn(volume);
     counter.Print();
     return 0;
 }

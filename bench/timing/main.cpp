@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     quarrow2::bench::ScratchVolumes volumes;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    for (const quarrow2::bench::Volume& volume : volumes.all()) {
+    for (const quarrow2::bench::Volume& volume : volumes.All()) {
         if (!volume.skipReason.empty())
             std::fprintf(stderr, "%s: skipped, %s\n", volume.name.c_str(),
                          volume.skipReason.c_str());
