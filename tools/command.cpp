@@ -50,7 +50,7 @@ void AddJobsOption(CLI::App& command, unsigned& jobs) {
         ->type_name("N");
 }
 
-ValueForm ValueFormFlags::form() const {
+ValueForm ValueFormFlags::Form() const {
     return bytes ? ValueForm::kBytes : hex ? ValueForm::kHex : ValueForm::kText;
 }
 

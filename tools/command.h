@@ -50,7 +50,7 @@ enum class ValueForm { kText, kBytes, kHex };
 struct ValueFormFlags {
     bool bytes = false;
     bool hex = false;
-    ValueForm form() const;
+    ValueForm Form() const;
 };
 // Adds --bytes and --hex, each excluding the other, with their help texts.
 void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const char* bytesHelp,

@@ -35,10 +35,10 @@ int RunCopy(const Library& library, const CopyOptions& options) {
     for (const WString& type : types) {
         std::string shown = NameForDisplay(type);
         try {
-            MetadataItem item = source.open(type, shown);
+            MetadataItem item = source.Open(type, shown);
             // As bytes: an empty value (the marker) is written as the marker again.
-            ItemValue value{std::nullopt, item.bytes()};
-            if (value.bytes.empty() && item.length() == 0) ++emptyValues;
+            ItemValue value{std::nullopt, item.ValueBytes()};
+            if (value.bytes.empty() && item.Length() == 0) ++emptyValues;
             values.emplace_back(type, std::move(value));
         } catch (const Failure& failure) {
             ReportFailure(failure.what());

@@ -46,9 +46,9 @@ void PutName(Json& object, const std::string& key, const std::string& name) {
 Json ItemJson(const std::string& type, MetadataItem& item) {
     Json json = Json::object();
     PutName(json, "type", type);
-    Bytes value = item.bytes();
+    Bytes value = item.ValueBytes();
     std::optional<std::string> text = TextOfValue(value);
-    if (text && !(value.empty() && item.length() == 0))
+    if (text && !(value.empty() && item.Length() == 0))
         json["text"] = std::move(*text);
     else
         json["bytes"] = Base64FromBytes(value);
@@ -79,7 +79,7 @@ DumpedFile ReadDumpedFile(const Library& library, const std::string& path) {
                         "The type name holds an unpaired surrogate, which no name on "
                         "this system can carry.",
                         path, shown);
-                MetadataItem item = bound.open(type, shown);
+                MetadataItem item = bound.Open(type, shown);
                 items.push_back(ItemJson(*name, item));
             } catch (const Failure& failure) {
                 dumped.failures.push_back(failure.what());
@@ -107,7 +107,7 @@ public:
         closing_ = empty.substr(brackets + 1);
     }
 
-    void add(const Json& file) {
+    void Add(const Json& file) {
         // Inside the document's "files" array, two levels in; a string in JSON holds no
         // line end of its own, so every line of the entry is indented alike.
         std::string entry = JsonText(file);
@@ -120,7 +120,7 @@ public:
         first_ = false;
     }
 
-    void finish() { write_((first_ ? "" : "\n  ") + closing_ + "\n"); }
+    void Finish() { write_((first_ ? "" : "\n  ") + closing_ + "\n"); }
 
 private:
     static std::string JsonText(const Json& json) {
@@ -162,9 +162,9 @@ public:
         fs::remove(temporary_, error);
     }
 
-    void write(const std::string& text) { stream_ << text; }
+    void Write(const std::string& text) { stream_ << text; }
 
-    void commit() {
+    void Commit() {
         stream_.close();
         if (!stream_) throw Failure("Unable to write the output file.", path_);
         std::error_code error;
@@ -188,7 +188,7 @@ int RunDump(const Library& library, const DumpOptions& options) {
     if (options.output && *options.output != "-") output.emplace(*options.output);
     StreamedDocument document([&output](const std::string& text) {
         if (output)
-            output->write(text);
+            output->Write(text);
         else
             PrintRaw(text);
     });
@@ -201,21 +201,21 @@ int RunDump(const Library& library, const DumpOptions& options) {
                 failed = failed || !dumped.failures.empty();
                 // A tree's files without items carry nothing to restore.
                 if (dumped.entry && !(inFolder && dumped.entry->at("items").empty()))
-                    document.add(*dumped.entry);
+                    document.Add(*dumped.entry);
             };
         },
         [&](const std::string& path, const std::string& description) {
             ReportFailure(Failure(description, path).what());
             failed = true;
         });
-    document.finish();
+    document.Finish();
     if (output && failed)
         ReportFailure(Failure("The dump is incomplete, so it was not saved; the file is left as "
                               "it was.",
                               *options.output)
                           .what());
     else if (output)
-        output->commit();
+        output->Commit();
     return failed ? kFailure : kSuccess;
 }
 

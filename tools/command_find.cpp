@@ -54,8 +54,8 @@ public:
             if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             Found found{path, std::nullopt};
             if (match_.NeedsValue() || options_.json) {
-                found.value = file.open(type_, options_.type).bytes();
-                if (!match_.matches(TextOfValue(*found.value))) return {};
+                found.value = file.Open(type_, options_.type).ValueBytes();
+                if (!match_.Matches(TextOfValue(*found.value))) return {};
             }
             return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
@@ -64,25 +64,25 @@ public:
         }
     }
 
-    void add(const Look& look) {
-        if (look.failure) fail(*look.failure);
-        if (look.found) show(*look.found);
+    void Add(const Look& look) {
+        if (look.failure) Fail(*look.failure);
+        if (look.found) Show(*look.found);
     }
 
-    void fail(const std::string& message) {
+    void Fail(const std::string& message) {
         ReportFailure(message);
         failed_ = true;
     }
 
     // As grep: 0 found, 1 none found, 2 something could not be searched (found or not).
-    int finish() {
+    int Finish() {
         if (options_.json) PrintJson(Json{{"files", std::move(files_)}});
         if (failed_) return kSearchFailed;
         return matched_ ? kSuccess : kFailure;
     }
 
 private:
-    void show(const Found& found) {
+    void Show(const Found& found) {
         matched_ = true;
         if (options_.json) {
             Json entry{{"path", found.path}, {"type", options_.type}};
@@ -111,12 +111,12 @@ int RunFind(const Library& library, const FindOptions& options) {
     VisitPaths(
         options.paths, options.recursive, options.jobs,
         [&](const std::string& path, bool) -> OrderedWork::Emit {
-            return [&search, look = search.LookAt(path)] { search.add(look); };
+            return [&search, look = search.LookAt(path)] { search.Add(look); };
         },
         [&](const std::string& path, const std::string& description) {
-            search.fail(Failure(description, path).what());
+            search.Fail(Failure(description, path).what());
         });
-    return search.finish();
+    return search.Finish();
 }
 
 CommandRun DefineFind(CLI::App& command) {

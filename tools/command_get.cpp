@@ -21,28 +21,28 @@ struct GetOptions {
 int RunGet(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
     // Open, never Add: reading must not create the file or the item.
-    MetadataItem item = file.open(NameUtf16(options.type), options.type);
+    MetadataItem item = file.Open(NameUtf16(options.type), options.type);
 
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
-        if (options.flags.form() == ValueForm::kText)
+        if (options.flags.Form() == ValueForm::kText)
             document["text"] = item.TextUtf8();
         else
-            document["hex"] = HexFromBytes(item.bytes());
+            document["hex"] = HexFromBytes(item.ValueBytes());
         PrintJson(document);
         return kSuccess;
     }
-    switch (options.flags.form()) {
+    switch (options.flags.Form()) {
         case ValueForm::kText:
             PrintRaw(item.TextUtf8() + "\n");
             break;
         case ValueForm::kBytes: {
-            Bytes bytes = item.bytes();
+            Bytes bytes = item.ValueBytes();
             PrintRaw(std::string(bytes.begin(), bytes.end()));
             break;
         }
         case ValueForm::kHex:
-            PrintRaw(HexFromBytes(item.bytes()) + "\n");
+            PrintRaw(HexFromBytes(item.ValueBytes()) + "\n");
             break;
     }
     return kSuccess;

@@ -23,7 +23,7 @@ int RunLength(const Library& library, const LengthOptions& options) {
     Json files = Json::array();
     OrderedWork work(options.jobs);
     for (const std::string& path : options.paths) {
-        work.add([&, path]() -> OrderedWork::Emit {
+        work.Add([&, path]() -> OrderedWork::Emit {
             try {
                 std::uint32_t length = BindReadableFile(library, path).TotalLength();
                 return [&, path, length] {
@@ -38,13 +38,13 @@ int RunLength(const Library& library, const LengthOptions& options) {
                 return [&, path, failure] {
                     ReportFailure(failure.what());
                     if (options.json)
-                        files.push_back({{"path", path}, {"error", failure.description()}});
+                        files.push_back({{"path", path}, {"error", failure.Description()}});
                     status = kFailure;
                 };
             }
         });
     }
-    work.finish();
+    work.Finish();
     if (options.json) PrintJson(Json{{"files", std::move(files)}});
     return status;
 }

@@ -68,11 +68,11 @@ std::vector<ListedItem> ListItems(ReadableFile& readable, bool withValues,
     for (const WString& type : readable.types) {
         ListedItem item{NameForDisplay(type), std::nullopt, std::nullopt, {}};
         try {
-            MetadataItem opened = file.open(type, item.type);
-            item.length = opened.length();
-            if (withValues) item.value = opened.bytes();
+            MetadataItem opened = file.Open(type, item.type);
+            item.length = opened.Length();
+            if (withValues) item.value = opened.ValueBytes();
         } catch (const Failure& failure) {
-            item.error = failure.description();
+            item.error = failure.Description();
             failures.push_back(failure.what());
         }
         items.push_back(std::move(item));
@@ -103,7 +103,7 @@ Json FileJson(const ListedFile& file) {
     return entry;
 }
 
-size_t characters(const std::string& utf8) {
+size_t Characters(const std::string& utf8) {
     size_t count = 0;
     for (char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return count;
@@ -118,7 +118,7 @@ std::string FileText(const ListedFile& file, bool cutValues) {
     size_t typeWidth = 0;
     for (const ListedItem& item : file.items) {
         if (item.length) width = std::max(width, std::to_string(*item.length).size());
-        typeWidth = std::max(typeWidth, characters(EscapedForDisplay(item.type)));
+        typeWidth = std::max(typeWidth, Characters(EscapedForDisplay(item.type)));
     }
     for (const ListedItem& item : file.items) {
         std::string length = item.length ? std::to_string(*item.length) : "?";
@@ -127,7 +127,7 @@ std::string FileText(const ListedFile& file, bool cutValues) {
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
             std::string value = EscapedForDisplay(TextOrHex(*item.value).second);
-            text += std::string(typeWidth - characters(type) + 2, ' ') +
+            text += std::string(typeWidth - Characters(type) + 2, ' ') +
                     (cutValues ? CutForTerminal(value) : value);
         }
         text += "\n";
@@ -144,13 +144,13 @@ public:
           cutValues_(OutputIsTerminal()) {}
 
     // The file's items, read on a worker; nothing is written yet.
-    ListedFile read(const std::string& path) const {
+    ListedFile Read(const std::string& path) const {
         ListedFile listed{path, {}, std::nullopt, {}};
         try {
             ReadableFile file = BindReadableFileTypes(library_, path);
             listed.items = ListItems(file, options_.longForm, listed.failures);
         } catch (const Failure& failure) {
-            listed.error = failure.description();
+            listed.error = failure.Description();
             listed.failures.push_back(failure.what());
         }
         return listed;
@@ -160,37 +160,37 @@ public:
     // shown as text only when they carry items, so that a tree lists what it holds.
     void AddFile(const ListedFile& listed, bool inFolder) {
         progress_.FileSeen(listed.items.size());
-        for (const std::string& message : listed.failures) fail(message);
+        for (const std::string& message : listed.failures) Fail(message);
         if (options_.json)
             files_.push_back(FileJson(listed));
         else if (!listed.error && !(inFolder && listed.items.empty()))
-            show(FileText(listed, cutValues_));
+            Show(FileText(listed, cutValues_));
     }
 
     // A path named or found that is no file to list.
-    void refuse(const std::string& path, const std::string& description) {
-        fail(Failure(description, path).what());
+    void Refuse(const std::string& path, const std::string& description) {
+        Fail(Failure(description, path).what());
         if (options_.json) files_.push_back(Json{{"path", path}, {"error", description}});
     }
 
-    int finish() {
-        progress_.clear();
+    int Finish() {
+        progress_.Clear();
         if (options_.json) PrintJson(Json{{"files", std::move(files_)}});
         return status_;
     }
 
 private:
-    void fail(const std::string& message) {
-        progress_.clear();
+    void Fail(const std::string& message) {
+        progress_.Clear();
         ReportFailure(message);
         status_ = kFailure;
     }
 
-    void show(const std::string& text) {
-        progress_.clear();
+    void Show(const std::string& text) {
+        progress_.Clear();
         PrintRaw(text);
         // Out before the progress line is drawn again below it.
-        if (progress_.shown()) std::fflush(stdout);
+        if (progress_.Shown()) std::fflush(stdout);
     }
 
     const Library& library_;
@@ -206,14 +206,14 @@ int RunList(const Library& library, const ListOptions& options) {
     VisitPaths(
         options.paths, options.recursive, options.jobs,
         [&](const std::string& path, bool inFolder) -> OrderedWork::Emit {
-            return [&listing, listed = listing.read(path), inFolder] {
+            return [&listing, listed = listing.Read(path), inFolder] {
                 listing.AddFile(listed, inFolder);
             };
         },
         [&](const std::string& path, const std::string& description) {
-            listing.refuse(path, description);
+            listing.Refuse(path, description);
         });
-    return listing.finish();
+    return listing.Finish();
 }
 
 CommandRun DefineList(CLI::App& command) {

@@ -29,7 +29,7 @@ std::vector<std::string> RemoveTypes(MetadataFile& file, const std::vector<WStri
         std::string shown = NameForDisplay(type);
         try {
             // Open, never Add: removing must not create the file or the item first.
-            file.open(type, shown).remove();
+            file.Open(type, shown).Remove();
         } catch (const Failure& failure) {
             failures.push_back(failure.what());
         }
@@ -62,10 +62,10 @@ int RunRemove(const Library& library, const RemoveOptions& options) {
     }
     OrderedWork work(options.jobs);
     for (const std::string& path : options.paths)
-        work.add([&, path]() -> OrderedWork::Emit {
+        work.Add([&, path]() -> OrderedWork::Emit {
             return [&report, failures = RemoveAll(library, path)] { report(failures); };
         });
-    work.finish();
+    work.Finish();
     return status;
 }
 

@@ -53,9 +53,9 @@ int RunSet(const Library& library, const SetOptions& options) {
     std::string raw = ReadValue(options);
     WString text;
     Bytes bytes;
-    if (options.flags.form() == ValueForm::kText)
+    if (options.flags.Form() == ValueForm::kText)
         text = TextValue(raw);
-    else if (options.flags.form() == ValueForm::kHex)
+    else if (options.flags.Form() == ValueForm::kHex)
         bytes = HexValue(raw);
     else
         bytes.assign(raw.begin(), raw.end());
@@ -63,13 +63,13 @@ int RunSet(const Library& library, const SetOptions& options) {
     MetadataFile file(library, options.path);
     FileChanges changes(file);
     try {
-        changes.store(NameUtf16(options.type), options.type,
-                      options.flags.form() == ValueForm::kText
+        changes.Store(NameUtf16(options.type), options.type,
+                      options.flags.Form() == ValueForm::kText
                           ? ItemValue{std::move(text), {}}
                           : ItemValue{std::nullopt, std::move(bytes)});
     } catch (const Failure&) {
         // The old value stays, and an item made only for this value goes again.
-        changes.undo();
+        changes.Undo();
         throw;
     }
     return kSuccess;

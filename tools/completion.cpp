@@ -58,7 +58,7 @@ Command describe(const CLI::App& app) {
 }
 
 // Text in single quotes for sh, bash and zsh.
-std::string quoted(const std::string& text) {
+std::string Quoted(const std::string& text) {
     std::string out = "'";
     for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
@@ -84,14 +84,14 @@ void WriteBashTable(std::string& out, const Command& command) {
     for (const Argument& positional : command.positionals)
         kinds.push_back(positional.path ? "path" : "word");
     const bool repeats = !command.positionals.empty() && command.positionals.back().repeats;
-    out += "        " + quoted(command.name) + ")\n";
+    out += "        " + Quoted(command.name) + ")\n";
     out += "            options=" +
-           quoted(OptionNames(command, [](const Argument&) { return true; })) + "\n";
+           Quoted(OptionNames(command, [](const Argument&) { return true; })) + "\n";
     out += "            valued=" +
-           quoted(OptionNames(command, [](const Argument& option) { return option.takesValue; })) +
+           Quoted(OptionNames(command, [](const Argument& option) { return option.takesValue; })) +
            "\n";
     out += "            paths=" +
-           quoted(OptionNames(command, [](const Argument& option) { return option.path; })) + "\n";
+           Quoted(OptionNames(command, [](const Argument& option) { return option.path; })) + "\n";
     out += "            kinds=(" + joined(kinds) + ") repeats=" + (repeats ? "1" : "") + " ;;\n";
 }
 
@@ -152,7 +152,7 @@ std::string BashScript(const Command& top, const std::vector<Command>& commands)
         "        mapfile -t COMPREPLY < <(compgen -W \"$options\" -- \"$cur\")\n"
         "    elif [[ ! $command ]]; then\n"
         "        mapfile -t COMPREPLY < <(compgen -W " +
-        quoted(joined(names)) +
+        Quoted(joined(names)) +
         " -- \"$cur\")\n"
         "    else\n"
         "        ((index >= ${#kinds[@]} && repeats)) && index=$((${#kinds[@]} - 1))\n"
@@ -176,10 +176,10 @@ std::string ZshSpec(const Argument& argument, const std::string& position) {
     }
     std::string value = argument.path ? ":file:_files" : argument.takesValue ? ":value: " : "";
     if (argument.names.empty())
-        return quoted(position + ":" + description + (argument.path ? ":_files" : ": "));
-    std::string described = quoted("[" + description + "]" + value);
-    if (argument.names.size() == 1) return quoted(argument.names[0]) + described;
-    return quoted("(" + joined(argument.names) + ")") + "{" + joined(argument.names, ",") + "}" +
+        return Quoted(position + ":" + description + (argument.path ? ":_files" : ": "));
+    std::string described = Quoted("[" + description + "]" + value);
+    if (argument.names.size() == 1) return Quoted(argument.names[0]) + described;
+    return Quoted("(" + joined(argument.names) + ")") + "{" + joined(argument.names, ",") + "}" +
            described;
 }
 
@@ -199,7 +199,7 @@ std::string ZshScript(const Command& top, const std::vector<Command>& commands) 
                       ", written by " + top.name + " --completion zsh\n_" + top.name +
                       "() {\n  local curcontext=$curcontext state line\n  local -a commands=(";
     for (const Command& command : commands)
-        out += "\n    " + quoted(command.name + ":" + command.description);
+        out += "\n    " + Quoted(command.name + ":" + command.description);
     out += ")\n";
     out += "  _arguments -C";
     for (const Argument& option : top.options) out += " \\\n    " + ZshSpec(option, "");
@@ -210,7 +210,7 @@ std::string ZshScript(const Command& top, const std::vector<Command>& commands) 
         "    argument)\n"
         "      case $line[1] in\n";
     for (const Command& command : commands)
-        out += "        " + quoted(command.name) + ")\n" + ZshArguments(command, "          ") +
+        out += "        " + Quoted(command.name) + ")\n" + ZshArguments(command, "          ") +
                "          ;;\n";
     out += "      esac ;;\n  esac\n}\n_" + top.name + " \"$@\"\n";
     return out;

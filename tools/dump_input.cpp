@@ -8,19 +8,19 @@ namespace {
 
 // ---- the tool's own dump ----------------------------------------------------------------
 
-std::string where(size_t file, std::optional<size_t> item = std::nullopt) {
+std::string Where(size_t file, std::optional<size_t> item = std::nullopt) {
     std::string at = "files[" + std::to_string(file) + "]";
     if (item) at += ".items[" + std::to_string(*item) + "]";
     return at;
 }
 
-[[noreturn]] void unusable(const std::string& what) {
+[[noreturn]] void Unusable(const std::string& what) {
     throw UsageError("The dump cannot be restored: " + what + ".");
 }
 
 std::string Utf8Field(const Json& object, const char* key, const std::string& at) {
     auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) unusable(at + " has no text \"" + key + "\"");
+    if (found == object.end() || !found->is_string()) Unusable(at + " has no text \"" + key + "\"");
     return found->get_ref<const std::string&>();
 }
 
@@ -28,25 +28,25 @@ std::string Utf8Field(const Json& object, const char* key, const std::string& at
 std::string NameField(const Json& object, const std::string& key, const std::string& at) {
     std::string bytesKey = key + "_bytes";
     if (object.contains(key) == object.contains(bytesKey))
-        unusable(at + " needs either \"" + key + "\" or \"" + bytesKey + "\"");
+        Unusable(at + " needs either \"" + key + "\" or \"" + bytesKey + "\"");
     if (object.contains(key)) return Utf8Field(object, key.c_str(), at);
     std::optional<Bytes> bytes = BytesFromBase64(Utf8Field(object, bytesKey.c_str(), at));
-    if (!bytes) unusable(at + "." + bytesKey + " is not base64");
+    if (!bytes) Unusable(at + "." + bytesKey + " is not base64");
     return std::string(bytes->begin(), bytes->end());
 }
 
 RestoredItem JsonItem(const Json& entry, const std::string& at) {
-    if (!entry.is_object()) unusable(at + " is not an object");
+    if (!entry.is_object()) Unusable(at + " is not an object");
     RestoredItem item;
     item.where = at;
     item.type = NameField(entry, "type", at);
     bool hasText = entry.contains("text");
-    if (hasText == entry.contains("bytes")) unusable(at + " needs either \"text\" or \"bytes\"");
+    if (hasText == entry.contains("bytes")) Unusable(at + " needs either \"text\" or \"bytes\"");
     if (hasText) {
         item.value.text = Utf16FromUtf8(Utf8Field(entry, "text", at));
     } else {
         std::optional<Bytes> bytes = BytesFromBase64(Utf8Field(entry, "bytes", at));
-        if (!bytes) unusable(at + ".bytes is not base64");
+        if (!bytes) Unusable(at + ".bytes is not base64");
         item.value.bytes = std::move(*bytes);
         // dump writes the marker as the empty text; no bytes were 0 bytes on disk.
         item.zeroBytes = item.value.bytes.empty();
@@ -59,32 +59,32 @@ std::vector<RestoredFile> ReadJsonDump(const std::string& input) {
     try {
         document = Json::parse(input);
     } catch (const Json::parse_error& error) {
-        unusable(error.what());
+        Unusable(error.what());
     }
-    if (!document.is_object()) unusable("it is not a JSON object");
+    if (!document.is_object()) Unusable("it is not a JSON object");
     if (document.value("format", "") != kDumpFormat)
-        unusable(std::string("its \"format\" is not \"") + kDumpFormat + "\"");
+        Unusable(std::string("its \"format\" is not \"") + kDumpFormat + "\"");
     auto version = document.find("version");
     if (version == document.end() || !version->is_number_integer() || *version < 1 ||
         *version > kDumpVersion)
-        unusable("its \"version\" is not " + std::to_string(kDumpVersion));
+        Unusable("its \"version\" is not " + std::to_string(kDumpVersion));
     auto files = document.find("files");
-    if (files == document.end() || !files->is_array()) unusable("it has no \"files\" list");
+    if (files == document.end() || !files->is_array()) Unusable("it has no \"files\" list");
 
     std::vector<RestoredFile> restored;
     for (size_t f = 0; f < files->size(); ++f) {
         const Json& file = (*files)[f];
-        if (!file.is_object()) unusable(where(f) + " is not an object");
-        RestoredFile entry{NameField(file, "path", where(f)), false, {}, where(f)};
+        if (!file.is_object()) Unusable(Where(f) + " is not an object");
+        RestoredFile entry{NameField(file, "path", Where(f)), false, {}, Where(f)};
         auto folder = file.find("folder");
         if (folder != file.end() && !folder->is_boolean())
-            unusable(where(f) + ".folder is not true or false");
+            Unusable(Where(f) + ".folder is not true or false");
         entry.folder = folder != file.end() && folder->get<bool>();
         auto items = file.find("items");
         if (items == file.end() || !items->is_array())
-            unusable(where(f) + " has no \"items\" list");
+            Unusable(Where(f) + " has no \"items\" list");
         for (size_t i = 0; i < items->size(); ++i)
-            entry.items.push_back(JsonItem((*items)[i], where(f, i)));
+            entry.items.push_back(JsonItem((*items)[i], Where(f, i)));
         restored.push_back(std::move(entry));
     }
     return restored;
@@ -101,7 +101,7 @@ std::vector<RestoredFile> ReadJsonDump(const std::string& input) {
 // "=" in a name), and a backslash before a backslash or a double quote.
 bool IsOctalDigit(char c) { return c >= '0' && c <= '7'; }
 
-std::string unescaped(std::string_view text) {
+std::string Unescaped(std::string_view text) {
     std::string result;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\' || i + 1 == text.size()) {
@@ -127,7 +127,7 @@ Bytes AttributeValue(std::string_view encoded, size_t line, bool& quoted) {
     } else if (!encoded.empty() && encoded.front() == '"') {
         if (encoded.size() < 2 || encoded.back() != '"')
             UnusableLine(line, "the value has no closing quote");
-        std::string text = unescaped(encoded.substr(1, encoded.size() - 2));
+        std::string text = Unescaped(encoded.substr(1, encoded.size() - 2));
         bytes.emplace(text.begin(), text.end());
         quoted = true;
     } else {
@@ -152,14 +152,14 @@ std::vector<RestoredFile> ReadGetfattrText(const std::string& input) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         std::string at = "line " + std::to_string(number);
         if (line.substr(0, kFileLine.size()) == kFileLine) {
-            restored.push_back({unescaped(line.substr(kFileLine.size())), false, {}, at});
+            restored.push_back({Unescaped(line.substr(kFileLine.size())), false, {}, at});
             continue;
         }
         if (line.empty() || line.front() == '#') continue;
         if (restored.empty())
             UnusableLine(number, "an attribute before the first \"# file:\" line");
         size_t equals = line.find('=');
-        std::string name = unescaped(line.substr(0, equals));
+        std::string name = Unescaped(line.substr(0, equals));
         // Other name spaces (security., trusted., system.) are no items.
         if (name.compare(0, kUserPrefix.size(), kUserPrefix) != 0) continue;
         RestoredItem item;

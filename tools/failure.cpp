@@ -9,7 +9,7 @@ namespace quarrow2::tool {
 namespace {
 
 // Keeps the message on one line, and the terminal safe, whatever the name holds.
-std::string quoted(const std::string& name) {
+std::string Quoted(const std::string& name) {
     std::string result = "\"";
     for (char c : EscapedForDisplay(name)) {
         if (c == '"') result += '\\';
@@ -20,8 +20,8 @@ std::string quoted(const std::string& name) {
 
 std::string WithSubject(const std::string& description, const std::string& path,
                         const std::optional<std::string>& type) {
-    std::string message = description + " (file " + quoted(path);
-    if (type) message += ", type " + quoted(*type);
+    std::string message = description + " (file " + Quoted(path);
+    if (type) message += ", type " + Quoted(*type);
     return message + ")";
 }
 

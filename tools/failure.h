@@ -25,7 +25,7 @@ public:
     Failure(const std::string& description, const std::string& path,
             const std::optional<std::string>& type = std::nullopt);
 
-    const std::string& description() const { return description_; }
+    const std::string& Description() const { return description_; }
 
 private:
     std::string description_;

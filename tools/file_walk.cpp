@@ -11,7 +11,7 @@ void VisitPaths(const std::vector<std::string>& paths, bool recursive, unsigned 
     // Each task carries its path by value: the walk has moved on by the time it runs, and a
     // long path is reached again from it (LibraryPathOf), not through the walk's folders.
     auto visit = [&](const std::string& path, bool inFolder) {
-        work.add([&read, path, inFolder] { return read(path, inFolder); });
+        work.Add([&read, path, inFolder] { return read(path, inFolder); });
     };
     auto refused = [&](const std::string& path, const std::string& description) {
         work.AddReady([&refuse, path, description] { refuse(path, description); });
@@ -30,7 +30,7 @@ void VisitPaths(const std::vector<std::string>& paths, bool recursive, unsigned 
             WalkFolder(
                 path, [&](const std::string& found) { visit(found, true); }, refused);
     }
-    work.finish();
+    work.Finish();
 }
 
 }  // namespace quarrow2::tool

@@ -18,7 +18,7 @@ namespace {
 
 using GetClassObjectEntry = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
-std::string utf8(const std::wstring& text) { return DisplayableUtf8(text.data(), text.size()); }
+std::string Utf8(const std::wstring& text) { return DisplayableUtf8(text.data(), text.size()); }
 
 std::string SystemText(DWORD code) {
     wchar_t* buffer = nullptr;
@@ -28,7 +28,7 @@ std::string SystemText(DWORD code) {
     std::wstring text = length ? std::wstring(buffer, length) : L"error " + std::to_wstring(code);
     LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
-    return utf8(text);
+    return Utf8(text);
 }
 
 std::wstring OwnFolder() {
@@ -63,11 +63,11 @@ Library::Library() : state_(std::make_unique<State>()) {
     std::wstring path = OwnFolder() + L"Quarrow2.dll";
     state_->module = LoadLibraryW(path.c_str());
     if (!state_->module)
-        throw Failure("Unable to load " + utf8(path) + ": " + SystemText(GetLastError()));
+        throw Failure("Unable to load " + Utf8(path) + ": " + SystemText(GetLastError()));
     state_->getClassObject = reinterpret_cast<GetClassObjectEntry>(
         reinterpret_cast<void*>(GetProcAddress(state_->module, "DllGetClassObject")));
     if (!state_->getClassObject)
-        throw Failure(utf8(path) + " has no DllGetClassObject: " + SystemText(GetLastError()));
+        throw Failure(Utf8(path) + " has no DllGetClassObject: " + SystemText(GetLastError()));
 }
 
 Library::~Library() = default;
@@ -88,7 +88,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!wide) return arguments;
-    for (int i = 1; i < count; ++i) arguments.push_back(utf8(wide[i]));
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8(wide[i]));
     LocalFree(wide);
     return arguments;
 }

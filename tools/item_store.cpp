@@ -26,39 +26,39 @@ void PutValue(MetadataItem& item, const ItemValue& value) {
 }  // namespace
 
 FileChanges::FileChanges(MetadataFile& file)
-    : file_(file), fileWasPresent_(FileIsPresent(file.path())) {}
+    : file_(file), fileWasPresent_(FileIsPresent(file.Path())) {}
 
-void FileChanges::store(const WString& type, const std::string& shownType, const ItemValue& value) {
+void FileChanges::Store(const WString& type, const std::string& shownType, const ItemValue& value) {
     std::optional<MetadataItem> item;
     try {
-        item.emplace(file_.open(type, shownType));
+        item.emplace(file_.Open(type, shownType));
     } catch (const Failure&) {
         if (!presentTypes_) {
             presentTypes_.emplace();
-            if (fileWasPresent_) *presentTypes_ = file_.types();
+            if (fileWasPresent_) *presentTypes_ = file_.Types();
         }
         // It is there but could not be opened: not a new item. Another process may have
         // made it since the open failed, so it is opened once more, and that answer stands.
         if (std::find(presentTypes_->begin(), presentTypes_->end(), type) != presentTypes_->end())
-            item.emplace(file_.open(type, shownType));
+            item.emplace(file_.Open(type, shownType));
     }
     if (item) {
-        changes_.push_back({type, shownType, item->bytes()});
+        changes_.push_back({type, shownType, item->ValueBytes()});
     } else {
-        item.emplace(file_.add(type, shownType));
+        item.emplace(file_.Add(type, shownType));
         changes_.push_back({type, shownType, std::nullopt});
     }
     PutValue(*item, value);
 }
 
-bool FileChanges::undo() {
+bool FileChanges::Undo() {
     bool complete = true;
     for (auto change = changes_.rbegin(); change != changes_.rend(); ++change) {
         try {
             if (change->oldValue) {
-                file_.open(change->type, change->shownType).PutBytes(*change->oldValue);
+                file_.Open(change->type, change->shownType).PutBytes(*change->oldValue);
             } else {
-                file_.open(change->type, change->shownType).remove();
+                file_.Open(change->type, change->shownType).Remove();
             }
         } catch (const Failure& failure) {
             ReportFailure(failure.what());
@@ -67,7 +67,7 @@ bool FileChanges::undo() {
     }
     changes_.clear();
     std::error_code error;
-    fs::path path = fs::u8path(file_.path());
+    fs::path path = fs::u8path(file_.Path());
     if (complete && !fileWasPresent_ && fs::is_regular_file(path, error) &&
         fs::file_size(path, error) == 0)
         fs::remove(path, error);
@@ -80,10 +80,10 @@ bool StoreTogether(MetadataFile& file, const std::vector<std::pair<WString, Item
     for (const auto& [type, value] : values) {
         std::string shown = NameForDisplay(type);
         try {
-            changes.store(type, shown, value);
+            changes.Store(type, shown, value);
             ++stored;
         } catch (const Failure& failure) {
-            bool undone = changes.undo();  // reports each step that fails
+            bool undone = changes.Undo();  // reports each step that fails
             std::string message = failure.what();
             // One line: the cause and what became of the items written before it.
             if (stored > 0 || !undone)

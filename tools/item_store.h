@@ -31,12 +31,12 @@ public:
     FileChanges& operator=(const FileChanges&) = delete;
 
     // Puts `value` on the item `type`, adding the item (and the file) when missing. Failure on
-    // failure; what was changed stays recorded for undo().
-    void store(const WString& type, const std::string& shownType, const ItemValue& value);
+    // failure; what was changed stays recorded for Undo().
+    void Store(const WString& type, const std::string& shownType, const ItemValue& value);
 
     // Takes back every change, newest first, and removes the file when this run created it
     // and it is still empty. Each step that fails is reported; returns whether all went back.
-    bool undo();
+    bool Undo();
 
 private:
     struct Change {

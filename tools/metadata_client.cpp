@@ -28,7 +28,7 @@ bool IsBusy(const std::string& description) {
 // Calls `call` until it succeeds, fails for another reason than a busy item, or the wait
 // runs out: nothing, or the description of the failure. Pauses grow from 1 ms to 16 ms,
 // with a random part so that processes that collided once do not collide again in step.
-std::optional<std::string> attempt(IUnknown* object, REFIID iid,
+std::optional<std::string> Attempt(IUnknown* object, REFIID iid,
                                    const std::function<HRESULT()>& call) {
     thread_local std::minstd_rand jitter(std::random_device{}());
     const Clock::time_point deadline = Clock::now() + busyWait;
@@ -80,20 +80,20 @@ void SetBusyWait(std::chrono::milliseconds wait) { busyWait = wait; }
 MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
     : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
 
-void MetadataItem::run(const std::function<HRESULT()>& call) {
-    if (std::optional<std::string> failure = attempt(item_.get(), IID_IMetaData, call))
+void MetadataItem::Run(const std::function<HRESULT()>& call) {
+    if (std::optional<std::string> failure = Attempt(item_.get(), IID_IMetaData, call))
         throw Failure(*failure, path_, type_);
 }
 
-std::uint32_t MetadataItem::length() {
+std::uint32_t MetadataItem::Length() {
     LONG length = 0;
-    run([&] { return item_->get_Length(&length); });
+    Run([&] { return item_->get_Length(&length); });
     return static_cast<std::uint32_t>(length);
 }
 
 std::string MetadataItem::TextUtf8() {
     UniqueBstr text;
-    run([&] { return item_->get_Text(text.out()); });
+    Run([&] { return item_->get_Text(text.out()); });
     const char* notText = nullptr;
     std::optional<std::string> utf8;
     if (text.byte_length() % 2 != 0)
@@ -105,9 +105,9 @@ std::string MetadataItem::TextUtf8() {
     return *utf8;
 }
 
-Bytes MetadataItem::bytes() {
+Bytes MetadataItem::ValueBytes() {
     UniqueVariant data;
-    run([&] { return item_->get_Data(data.out()); });
+    Run([&] { return item_->get_Data(data.out()); });
     const VARIANT& value = data.value();
     if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
         throw Failure("The library returned something other than a byte array.", path_, type_);
@@ -128,7 +128,7 @@ Bytes MetadataItem::bytes() {
 
 void MetadataItem::PutText(const WString& text) {
     UniqueBstr value = MakeBstr(text);
-    run([&] { return item_->put_Text(value.get()); });
+    Run([&] { return item_->put_Text(value.get()); });
 }
 
 void MetadataItem::PutBytes(const Bytes& bytes) {
@@ -143,17 +143,17 @@ void MetadataItem::PutBytes(const Bytes& bytes) {
         if (!access.granted() || !access.data()) throw std::bad_alloc();
         std::memcpy(access.data(), bytes.data(), bytes.size());
     }
-    run([&] { return item_->put_Data(data.value()); });
+    Run([&] { return item_->put_Data(data.value()); });
 }
 
-void MetadataItem::remove() {
+void MetadataItem::Remove() {
     try {
-        run([&] { return item_->Delete(); });
+        Run([&] { return item_->Delete(); });
     } catch (const Failure& failure) {
         // The library's text carries no cause; the file system tells the common ones.
         std::string refusal = AccessRefusal(path_, true);
         if (refusal.empty()) throw;
-        throw Failure(failure.description() + " " + refusal, path_, type_);
+        throw Failure(failure.Description() + " " + refusal, path_, type_);
     }
 }
 
@@ -163,25 +163,25 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path)
     holder_ = std::move(reached.holder);
     UniqueBstr text = MakeBstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
-    run([&] { return file_->SetFile(text.get(), &supported); });
+    Run([&] { return file_->SetFile(text.get(), &supported); });
     supportsStreams_ = supported != VARIANT_FALSE;
 }
 
-void MetadataFile::run(const std::function<HRESULT()>& call,
+void MetadataFile::Run(const std::function<HRESULT()>& call,
                        const std::optional<std::string>& type) {
-    if (std::optional<std::string> failure = attempt(file_.get(), IID_IFile, call))
+    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile, call))
         throw Failure(*failure, path_, type);
 }
 
-bool MetadataFile::exists() {
+bool MetadataFile::Exists() {
     VARIANT_BOOL exists = VARIANT_FALSE;
-    run([&] { return file_->get_Exists(&exists); });
+    Run([&] { return file_->get_Exists(&exists); });
     return exists != VARIANT_FALSE;
 }
 
-std::vector<WString> MetadataFile::types() {
+std::vector<WString> MetadataFile::Types() {
     ComPtr<IStrings> strings;
-    run([&] { return file_->get_Types(strings.out()); });
+    Run([&] { return file_->get_Types(strings.out()); });
 
     // Walked as a script's For Each walks it, through the collection's enumerator.
     ComPtr<IUnknown> unknown;
@@ -221,16 +221,16 @@ std::vector<WString> MetadataFile::types() {
 
 std::uint32_t MetadataFile::TotalLength() {
     LONG length = 0;
-    run([&] { return file_->get_Length(&length); });
+    Run([&] { return file_->get_Length(&length); });
     return static_cast<std::uint32_t>(length);
 }
 
-MetadataItem MetadataFile::open(const WString& type, const std::string& shownType) {
-    return item(&IFile::Open, type, shownType);
+MetadataItem MetadataFile::Open(const WString& type, const std::string& shownType) {
+    return Item(&IFile::Open, type, shownType);
 }
 
-MetadataItem MetadataFile::add(const WString& type, const std::string& shownType) {
-    return item(&IFile::Add, type, shownType);
+MetadataItem MetadataFile::Add(const WString& type, const std::string& shownType) {
+    return Item(&IFile::Add, type, shownType);
 }
 
 std::string MetadataFile::Clarification(bool opening, const WString& type) {
@@ -247,7 +247,7 @@ std::string MetadataFile::Clarification(bool opening, const WString& type) {
     // Without named streams the library's own text says all.
     if (!opening || !supportsStreams_) return "";
     try {
-        std::vector<WString> present = types();
+        std::vector<WString> present = Types();
         if (std::find(present.begin(), present.end(), type) == present.end())
             return " The file has no item of this type.";
     } catch (const Failure&) {
@@ -255,14 +255,14 @@ std::string MetadataFile::Clarification(bool opening, const WString& type) {
     return "";
 }
 
-MetadataItem MetadataFile::item(ItemMethod method, const WString& type,
+MetadataItem MetadataFile::Item(ItemMethod method, const WString& type,
                                 const std::string& shownType) {
     UniqueBstr name = MakeBstr(type);
     ComPtr<IMetaData> item;
     try {
-        run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shownType);
+        Run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shownType);
     } catch (const Failure& failure) {
-        throw Failure(failure.description() + Clarification(method == &IFile::Open, type), path_,
+        throw Failure(failure.Description() + Clarification(method == &IFile::Open, type), path_,
                       shownType);
     }
     return MetadataItem(std::move(item), path_, shownType);

@@ -28,22 +28,22 @@ class MetadataItem {
 public:
     MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type);
 
-    const std::string& type() const { return type_; }
+    const std::string& Type() const { return type_; }
 
     // Stored size in bytes (an empty value counts its 32-byte marker).
-    std::uint32_t length();
+    std::uint32_t Length();
     // The value as text; Failure when its bytes are not UTF-16 text (an odd count, or an
     // unpaired surrogate), with a hint to read it as bytes instead.
     std::string TextUtf8();
-    Bytes bytes();
+    Bytes ValueBytes();
     void PutText(const WString& text);
     void PutBytes(const Bytes& bytes);
     // Removes the item from its file; the item is closed afterwards.
-    void remove();
+    void Remove();
 
 private:
     // Runs one call of the library, waiting out a busy item; Failure when it fails.
-    void run(const std::function<HRESULT()>& call);
+    void Run(const std::function<HRESULT()>& call);
 
     ComPtr<IMetaData> item_;
     std::string path_;
@@ -56,28 +56,28 @@ public:
     // `path` is shown in messages as given; the library is handed its LibraryPathOf().
     MetadataFile(const Library& library, const std::string& path);
 
-    const std::string& path() const { return path_; }
+    const std::string& Path() const { return path_; }
     bool SupportsStreams() const { return supportsStreams_; }
     // Whether the file can be opened for reading.
-    bool exists();
+    bool Exists();
 
     // The type names present, in the file system's order.
-    std::vector<WString> types();
+    std::vector<WString> Types();
     // The sizes of all items together.
     std::uint32_t TotalLength();
 
     // An existing item; Failure when there is none (nothing is created).
-    MetadataItem open(const WString& type, const std::string& shownType);
+    MetadataItem Open(const WString& type, const std::string& shownType);
     // An existing item, or a new empty one (the file too is created when missing).
-    MetadataItem add(const WString& type, const std::string& shownType);
+    MetadataItem Add(const WString& type, const std::string& shownType);
 
 private:
     using ItemMethod = HRESULT (STDMETHODCALLTYPE IFile::*)(BSTR, IMetaData**);
-    MetadataItem item(ItemMethod method, const WString& type, const std::string& shownType);
+    MetadataItem Item(ItemMethod method, const WString& type, const std::string& shownType);
     // What the file system says about a failed open or add of an item, after the library's
     // text: the reason the path cannot be reached, or whether the file is there at all.
     std::string Clarification(bool opening, const WString& type);
-    void run(const std::function<HRESULT()>& call,
+    void Run(const std::function<HRESULT()>& call,
              const std::optional<std::string>& type = std::nullopt);
 
     ComPtr<IFile> file_;

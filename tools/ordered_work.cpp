@@ -23,7 +23,7 @@ unsigned DefaultJobs() {
 
 OrderedWork::OrderedWork(unsigned jobs) : mostHeld_(kHeldPerJob * jobs) {
     if (jobs > 1)
-        for (unsigned i = 0; i < jobs; ++i) workers_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < jobs; ++i) workers_.emplace_back([this] { Work(); });
 }
 
 OrderedWork::~OrderedWork() {
@@ -36,7 +36,7 @@ OrderedWork::~OrderedWork() {
     for (std::thread& worker : workers_) worker.join();
 }
 
-void OrderedWork::work() {
+void OrderedWork::Work() {
     ThreadRuntime runtime;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -89,7 +89,7 @@ void OrderedWork::EmitReady(std::unique_lock<std::mutex>& lock, size_t held) {
     }
 }
 
-void OrderedWork::add(Task task) {
+void OrderedWork::Add(Task task) {
     if (workers_.empty()) {
         if (Emit emit = task()) emit();
         return;
@@ -114,7 +114,7 @@ void OrderedWork::AddReady(Emit emit) {
     EmitReady(lock, mostHeld_);
 }
 
-void OrderedWork::finish() {
+void OrderedWork::Finish() {
     if (workers_.empty()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     EmitReady(lock, 0);

@@ -34,11 +34,11 @@ public:
     // Queues the task, emits the results ready at the front, and waits while too many are
     // held, so that memory stays bounded however many tasks come. An exception a task
     // threw is thrown here, in its turn.
-    void add(Task task);
+    void Add(Task task);
     // An emit with no work to wait for, in its place among the tasks' results.
     void AddReady(Emit emit);
     // Emits every remaining result, in order.
-    void finish();
+    void Finish();
 
 private:
     struct Slot {
@@ -48,7 +48,7 @@ private:
         bool done = false;
     };
 
-    void work();
+    void Work();
     void EmitReady(std::unique_lock<std::mutex>& lock, size_t held);
     // Whether the results the caller waits for are all done.
     bool AwaitedReady() const;

@@ -12,7 +12,7 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
 Progress::Progress(bool shown) : shown_(shown) {}
 
-Progress::~Progress() { clear(); }
+Progress::~Progress() { Clear(); }
 
 void Progress::FileSeen(size_t items) {
     ++files_;
@@ -21,10 +21,10 @@ void Progress::FileSeen(size_t items) {
     auto now = std::chrono::steady_clock::now();
     if (now - lastDrawn_ < kRedrawInterval) return;
     lastDrawn_ = now;
-    draw();
+    Draw();
 }
 
-void Progress::draw() {
+void Progress::Draw() {
     std::string line =
         "files seen: " + std::to_string(files_) + ", items found: " + std::to_string(items_);
     std::fprintf(stderr, "\r%s", line.c_str());
@@ -32,7 +32,7 @@ void Progress::draw() {
     drawnWidth_ = line.size();
 }
 
-void Progress::clear() {
+void Progress::Clear() {
     if (!shown_ || drawnWidth_ == 0) return;
     std::fprintf(stderr, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
     std::fflush(stderr);

@@ -17,12 +17,12 @@ public:
 
     // Counts one more file and its items; redraws now and then.
     void FileSeen(size_t items);
-    bool shown() const { return shown_; }
+    bool Shown() const { return shown_; }
     // Takes the line away before anything else is written to the terminal.
-    void clear();
+    void Clear();
 
 private:
-    void draw();
+    void Draw();
 
     bool shown_;
     size_t files_ = 0;

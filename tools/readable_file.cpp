@@ -11,7 +11,7 @@ namespace {
 
 // Why the file's items cannot be read, from the file system: the library answers only
 // "not readable" (or, for a path it cannot reach, "no named streams").
-[[noreturn]] void explain(const std::string& path, const char* otherwise) {
+[[noreturn]] void Explain(const std::string& path, const char* otherwise) {
     PathState state = PathStateOf(path);
     switch (state.kind) {
         case PathKind::kMissing:
@@ -39,9 +39,9 @@ MetadataFile BindSupported(const Library& library, const std::string& path) {
 }
 
 void RequireReadable(MetadataFile& file) {
-    if (file.exists()) return;
-    if (PathStateOf(file.path()).kind == PathKind::kFolder) return;
-    explain(file.path(), "File cannot be opened for reading.");
+    if (file.Exists()) return;
+    if (PathStateOf(file.Path()).kind == PathKind::kFolder) return;
+    Explain(file.Path(), "File cannot be opened for reading.");
 }
 
 }  // namespace
@@ -66,11 +66,11 @@ MetadataFile BindReadableFile(const Library& library, const std::string& path) {
 ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
     ReadableFile readable{BindSupported(library, path), {}};
     try {
-        readable.types = readable.file.types();
+        readable.types = readable.file.Types();
     } catch (const Failure& failure) {
         if (FolderItemsUnlisted(path, failure)) return readable;
         PathState state = PathStateOf(path);
-        if (state.kind != PathKind::kFile) explain(path, "");
+        if (state.kind != PathKind::kFile) Explain(path, "");
         throw;
     }
     // The walk that found streams had the file open, so only an empty answer needs asking

@@ -17,7 +17,7 @@ std::u32string CodePoints(const std::string& utf8) {
 
 // The regular expression library works on wchar_t: code points where it is 32 bits wide,
 // UTF-16 units where it is 16.
-std::wstring wide(const std::string& utf8) {
+std::wstring Wide(const std::string& utf8) {
     std::wstring result;
     if constexpr (sizeof(wchar_t) == 4)
         utf8::utf8to32(utf8.begin(), utf8.end(), std::back_inserter(result));
@@ -105,7 +105,7 @@ ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::stri
     if (glob) glob_ = CodePoints(*glob);
     if (regex) {
         try {
-            std::wstring pattern = wide(*regex);
+            std::wstring pattern = Wide(*regex);
             std::wregex alone(pattern, kRegexFlags);  // its own errors, before it is wrapped
             regex_.emplace(L"[\\s\\S]*(?:" + pattern + L")[\\s\\S]*", kRegexFlags);
         } catch (const std::regex_error& error) {
@@ -116,12 +116,12 @@ ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::stri
     }
 }
 
-bool ValueMatch::matches(const std::optional<std::string>& text) const {
+bool ValueMatch::Matches(const std::optional<std::string>& text) const {
     if (!NeedsValue()) return true;
     if (!text) return false;
     if (value_) return *text == *value_;
     if (glob_) return GlobMatches(*glob_, CodePoints(*text));
-    return std::regex_match(wide(*text), *regex_);
+    return std::regex_match(Wide(*text), *regex_);
 }
 
 }  // namespace quarrow2::tool

@@ -17,7 +17,7 @@ public:
 
     // Whether an item with this text (UTF-8) matches; `text` is none when the value is no
     // text, which only the absence of a condition matches.
-    bool matches(const std::optional<std::string>& text) const;
+    bool Matches(const std::optional<std::string>& text) const;
     bool NeedsValue() const { return value_ || glob_ || regex_; }
 
 private:
