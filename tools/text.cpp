@@ -12,8 +12,8 @@ constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
 // The unit that stands for the stray byte 0x80 of a name; 0xFF has 0xDCFF.
 constexpr std::uint32_t kFirstEscapedByte = 0xDC80;
 
-bool is_lead_surrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_trail_surrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsLeadSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsTrailSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Walks UTF-16 code points; an unpaired surrogate is handed over as it is, for the caller
 // to refuse or replace.
@@ -21,15 +21,15 @@ template <class Visit>
 void ForEachCodePoint(const OLECHAR* text, size_t length, Visit visit) {
     for (size_t i = 0; i < length; ++i) {
         std::uint32_t unit = static_cast<std::uint16_t>(text[i]);
-        if (is_lead_surrogate(unit) && i + 1 < length) {
+        if (IsLeadSurrogate(unit) && i + 1 < length) {
             std::uint32_t trail = static_cast<std::uint16_t>(text[i + 1]);
-            if (is_trail_surrogate(trail)) {
+            if (IsTrailSurrogate(trail)) {
                 visit(0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00), false);
                 ++i;
                 continue;
             }
         }
-        bool unpaired = is_lead_surrogate(unit) || is_trail_surrogate(unit);
+        bool unpaired = IsLeadSurrogate(unit) || IsTrailSurrogate(unit);
         visit(unit, unpaired);
     }
 }
