@@ -52,6 +52,7 @@ quarrow2_add_suite(quarrow2_portable_tests
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
+  target_sources(quarrow2_portable_tests PRIVATE ${QUARROW2_REGISTRATION_SCRIPT_SOURCES})
   quarrow2_add_suite(quarrow2_posix_tests
     posix/file_items_test.cpp
     posix/hostile_input_test.cpp
