@@ -108,7 +108,12 @@ else()
                         VERSION ${PROJECT_VERSION} SOVERSION 2)
   target_link_libraries(quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
   target_include_directories(quarrow2 PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
-  target_link_options(quarrow2 PRIVATE
+  # The exports carry the version node of exports.map, and the library's own calls of them
+  # are bound to its own definitions when it is linked: no other object in the process that
+  # defines the same names (a preloaded library, another runtime of these interfaces) takes
+  # them over inside the library. Functions alone: the identifiers are data that a client
+  # may copy into itself, after which every reference, the library's too, names that copy.
+  target_link_options(quarrow2 PRIVATE -Wl,-Bsymbolic-functions
                       -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/posix/exports.map)
   set_property(TARGET quarrow2 APPEND PROPERTY LINK_DEPENDS
                ${PROJECT_SOURCE_DIR}/platform/posix/exports.map)

@@ -5,7 +5,7 @@
 # module. Items go on files of the build tree (tmpfs may refuse them).
 # Usage: install_linux.sh BUILD_DIR.
 source "$(dirname "$0")/install_support.sh" "$1" \
-  cpack dpkg-deb dpkg-shlibdeps lintian man zsh fish pkg-config readelf c++
+  cpack dpkg-deb dpkg-shlibdeps lintian man zsh fish pkg-config readelf nm c++
 lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 python=$(cached Python3_EXECUTABLE) pydir=$(cached QUARROW2_PYTHON_INSTALL_DIR)
 extension=$pydir/quarrow2/_quarrow2$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
@@ -39,6 +39,13 @@ check_installed() {
     fail "the tool does not link libquarrow2.so.2"
   ! readelf -d "$prefix/bin/quarrow2" "$so.$version" "$prefix/$extension" | grep -E 'RPATH|RUNPATH' ||
     fail "an installed binary carries a library search path"
+  # Every export carries the library's version, and the library calls none of its own
+  # through the procedure linkage table, where another object's definition could stand in.
+  local exports
+  exports=$(nm -D --defined-only --with-symbol-versions "$so.$version" | awk '$2 != "A" {print $3}')
+  expect_eq "$(grep -v '@@QUARROW2_2$' <<<"$exports")" "" "exports without the version QUARROW2_2"
+  expect_eq "$(readelf -rW "$so.$version" | awk '/JUMP_SLOT/ {sub(/@.*/, "", $5); print $5}' |
+    grep -xF -f <(sed 's/@.*//' <<<"$exports"))" "" "the library's calls of its own exports through the PLT"
   file=$(mktemp "$scratch/tagged.XXXXXX")
   with_prefix "$prefix" "$prefix/bin/quarrow2" set "$file" Author "Jane Doe" || fail "set exited with $?"
   expect_eq "$(with_prefix "$prefix" "$prefix/bin/quarrow2" --version; \
