@@ -108,11 +108,10 @@ else()
                         VERSION ${PROJECT_VERSION} SOVERSION 2)
   target_link_libraries(quarrow2 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,quarrow2_core>")
   target_include_directories(quarrow2 PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
-  # The exports carry the version node of exports.map, and the library's own calls of them
-  # are bound to its own definitions when it is linked: no other object in the process that
-  # defines the same names (a preloaded library, another runtime of these interfaces) takes
-  # them over inside the library. Functions alone: the identifiers are data that a client
-  # may copy into itself, after which every reference, the library's too, names that copy.
+  # Each export carries exports.map's version; the library's calls of its own exported
+  # functions are bound to its own definitions at link time, so that no other definition in
+  # the process (a preloaded library, another runtime) replaces them. Data stays unbound:
+  # a client may copy an identifier into itself, and every reference must then name that copy.
   target_link_options(quarrow2 PRIVATE -Wl,-Bsymbolic-functions
                       -Wl,--version-script=${PROJECT_SOURCE_DIR}/platform/posix/exports.map)
   set_property(TARGET quarrow2 APPEND PROPERTY LINK_DEPENDS
