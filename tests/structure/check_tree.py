@@ -5,9 +5,10 @@ joins folders LAYERS does not list, is not rooted at the repository, or closes a
 an edge LAYERS lists that no include uses. `map`: fails when the README's Architecture picture
 or folder list differs from LAYERS, or a file opens another namespace than its folder's.
 `format`: fails, naming each, on any C++ file clang-format would change; 77 (skipped) without
-clang-format. `calls`: fails on a cycle of calls between the library's object files.
+clang-format. `calls`: fails on a cycle of calls between the library's object files, and on
+a file that nothing reaches: no other file calls it, it exports nothing and runs nothing at load.
 `picture` prints the picture LAYERS draws.
-Usage: check_tree.py includes|map|format|picture ROOT, check_tree.py calls OBJECT_FOLDER"""
+Usage: check_tree.py includes|map|format|picture ROOT, check_tree.py calls OBJECT..."""
 import graphlib
 import os
 import pathlib
@@ -159,13 +160,14 @@ def check_format(root):
     return 1 if result.returncode != 0 else 0
 
 
-def check_calls(objects):
+def check_calls(files):
     """Fails on a cycle of calls between the library's object files: file A calls (or
     takes the address of) something file B defines, and B, through any chain, A."""
     def symbols(path, *flags):
         listing = subprocess.run(["nm", *flags, path], capture_output=True, text=True, check=True)
         return [line.split() for line in listing.stdout.splitlines() if line.strip()]
-    files = sorted(str(path) for path in pathlib.Path(objects).rglob("*.o"))
+    files = sorted(os.path.abspath(path) for path in files)
+    objects = os.path.commonpath(files) if files else ""
     defined = {}
     for path in files:
         for fields in symbols(path, "--defined-only"):
@@ -175,6 +177,18 @@ def check_calls(objects):
     graph = {path: {defined[fields[-1]] for fields in symbols(path, "-u")
                     if not fields[-1].startswith("_ZTI") and defined.get(fields[-1], path) != path}
              for path in files}
+    # A file is reached when another calls it, it exports a symbol (default visibility, as
+    # the library's own are hidden) or the loader runs it (.init_array).
+    called, unreached = set().union(*graph.values()), []
+    for path in sorted(set(files) - called):
+        listing = subprocess.run(["readelf", "-SsW", path], capture_output=True, text=True,
+                                 check=True).stdout
+        if ".init_array" not in listing and not any(
+                fields[4:6] == ["GLOBAL", "DEFAULT"] and fields[6] != "UND"
+                for fields in map(str.split, listing.splitlines()) if len(fields) >= 8):
+            unreached.append(path)
+    for path in unreached:
+        print(f"nothing reaches {os.path.relpath(path, objects)}: build it where it is called")
     try:
         graphlib.TopologicalSorter(graph).prepare()
     except graphlib.CycleError as error:
@@ -182,12 +196,13 @@ def check_calls(objects):
                                                 for path in error.args[1]))
         return 1
     print(f"{len(files)} object files, no cycle of calls between them")
-    return 0 if files else 1
+    return 0 if files and not unreached else 1
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "picture":
         sys.exit(print("\n".join(picture())))
-    sys.exit({"includes": check_includes, "map": check_map, "format": check_format,
-                     "calls": check_calls}[sys.argv[1]](
+    if sys.argv[1] == "calls":  # CMake passes the target's objects as one list, ';' between
+        sys.exit(check_calls([path for word in sys.argv[2:] for path in word.split(";")]))
+    sys.exit({"includes": check_includes, "map": check_map, "format": check_format}[sys.argv[1]](
         os.path.abspath(sys.argv[2])))
