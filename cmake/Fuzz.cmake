@@ -36,5 +36,5 @@ foreach(source ${QUARROW2_FUZZ_SOURCES})
     TIMEOUT 600 LABELS fuzz
     ENVIRONMENT "UBSAN_OPTIONS=print_stacktrace=1;ASAN_OPTIONS=detect_leaks=1")
 endforeach()
-# The registration scripts' parser is built into the Windows library alone.
-target_sources(registration_script_fuzz PRIVATE ${QUARROW2_REGISTRATION_SCRIPT_SOURCES})
+# Only the Windows library holds the registration scripts' parser.
+target_sources(registration_script_fuzz PRIVATE ${PROJECT_SOURCE_DIR}/server/registration_script.cpp)

@@ -24,12 +24,9 @@ set(QUARROW2_SERVER_SOURCES
   server/file_class_object.cpp
   server/library_state.cpp
   ${CMAKE_BINARY_DIR}/generated/identifiers.cpp)
-# The registration scripts' parser serves registration, which only Windows has; on Linux its
-# tests and fuzz target compile it into themselves.
-set(QUARROW2_REGISTRATION_SCRIPT_SOURCES server/registration_script.cpp)
 set(QUARROW2_SERVER_WIN_SOURCES
-  ${QUARROW2_REGISTRATION_SCRIPT_SOURCES}
   server/library_entry_win.cpp
+  server/registration_script.cpp  # on Linux, its tests and fuzz target compile it in
   server/registration_win.cpp
   server/registry_entries_win.cpp
   server/type_info_holder_win.cpp)

@@ -52,7 +52,8 @@ quarrow2_add_suite(quarrow2_portable_tests
 if(WIN32)
   include(${PROJECT_SOURCE_DIR}/tests/windows/windows_tests.cmake)
 else()
-  target_sources(quarrow2_portable_tests PRIVATE ${QUARROW2_REGISTRATION_SCRIPT_SOURCES})
+  # Only the Windows library holds the registration scripts' parser.
+  target_sources(quarrow2_portable_tests PRIVATE ${PROJECT_SOURCE_DIR}/server/registration_script.cpp)
   quarrow2_add_suite(quarrow2_posix_tests
     posix/file_items_test.cpp
     posix/hostile_input_test.cpp
@@ -66,25 +67,9 @@ else()
   gtest_discover_tests(quarrow2_portable_tests DISCOVERY_MODE PRE_TEST
                        TEST_PREFIX "${QUARROW2_TEST_PREFIX}samba_layout."
                        PROPERTIES TIMEOUT 600 ENVIRONMENT QUARROW2_LAYOUT=samba)
-endif()
-
-# libquarrow2.so as a client links it, with a library preloaded ahead of it that defines
-# two of its exports once more: a matter of how the library is linked, checked in the build
-# without sanitizers, whose runtime would have to come first.
-if(NOT WIN32 AND NOT QUARROW2_SANITIZE)
-  add_library(quarrow2_interposer MODULE ${PROJECT_SOURCE_DIR}/tests/posix/interposer.cpp)
-  add_executable(quarrow2_interposition_tests
-                 ${PROJECT_SOURCE_DIR}/tests/posix/interposition_test.cpp)
-  target_link_libraries(quarrow2_interposer PRIVATE ${CMAKE_DL_LIBS})
-  target_include_directories(quarrow2_interposer PRIVATE ${PROJECT_SOURCE_DIR}/include)
-  target_link_libraries(quarrow2_interposition_tests PRIVATE quarrow2 GTest::gtest_main
-                                                             ${CMAKE_DL_LIBS})
-  foreach(target quarrow2_interposer quarrow2_interposition_tests)
-    quarrow2_strict_warnings(${target})
-  endforeach()
-  gtest_discover_tests(quarrow2_interposition_tests DISCOVERY_MODE PRE_TEST
-                       TEST_PREFIX "${QUARROW2_TEST_PREFIX}" PROPERTIES TIMEOUT 60
-                       ENVIRONMENT "LD_PRELOAD=$<TARGET_FILE:quarrow2_interposer>")
+  if(NOT QUARROW2_SANITIZE)
+    include(${PROJECT_SOURCE_DIR}/tests/posix/interposition_tests.cmake)
+  endif()
 endif()
 
 # The structure and format of the tree, the same for every build: checked once, in the
