@@ -12,6 +12,15 @@ import sys
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
+try:  # bdist_wheel: the package wheel's, or setuptools' own from 70.1 on
+    import wheel  # noqa: F401
+except ImportError:
+    try:
+        import setuptools.command.bdist_wheel  # noqa: F401
+    except ImportError:
+        sys.exit(f"Building quarrow2 for {sys.executable} needs the package wheel in that Python "
+                 "(Debian: python3-wheel); --no-build-isolation uses what it has.")
+
 ROOT = pathlib.Path(__file__).resolve().parent
 # The one source of the version: the project's.
 VERSION = re.search(r"^project\(Quarrow2 VERSION ([0-9.]+)",
