@@ -95,18 +95,12 @@ finds, dumps and restores items, with its man pages and shell completions.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quarrow2)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
-# A compiled module loads into the Python version it was built for alone.
-find_program(QUARROW2_PACKAGE_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
-if(QUARROW2_PACKAGE_PYTHON3)
-  execute_process(COMMAND ${QUARROW2_PACKAGE_PYTHON3} -c
-                          "import sys; print('%d.%d' % sys.version_info[:2])"
-                  OUTPUT_VARIABLE python_version OUTPUT_STRIP_TRAILING_WHITESPACE)
-  string(REGEX REPLACE "^([0-9]+)\\.([0-9]+)$" "\\1.\\2;\\2" python_version "${python_version}")
-  list(GET python_version 1 python_minor)
-  math(EXPR python_next "${python_minor} + 1")
-  list(GET python_version 0 python_version)
+# A compiled module loads into the Python version it was built for alone: the one
+# cmake/Python.cmake found (Python3_EXECUTABLE).
+if(Python3_VERSION_MINOR)
+  math(EXPR python_next "${Python3_VERSION_MINOR} + 1")
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
-      "python3 (>= ${python_version}~), python3 (<< 3.${python_next})")
+      "python3 (>= 3.${Python3_VERSION_MINOR}~), python3 (<< 3.${python_next})")
 endif()
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "named items of metadata on files - Python module
 ${quarrow2_about}

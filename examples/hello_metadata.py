@@ -22,5 +22,5 @@ with quarrow2.File(sys.argv[1]) as f:
     print(sorted(f.items), f.texts["Author"], f.items["Rating"])
     try:
         f.Open("Missing")
-    except quarrow2.Error as error:
-        print(f"{error.source}: {error}")
+    except quarrow2.NotFoundError as error:  # a FileNotFoundError, with the library's codes
+        print(f"{error.source}: {error} (errno {error.errno}, winerror {error.winerror})")

@@ -4,10 +4,12 @@
 
 namespace quarrow2::store {
 
-HRESULT ReportError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
-                    HRESULT status) noexcept {
+namespace {
+
+// Installs the rich error; the thread's last error is the caller's to set.
+void Install(REFCLSID reportingClass, const WCHAR* description, REFIID iid) noexcept {
     ComPtr<ICreateErrorInfo> creator;
-    if (FAILED(CreateErrorInfo(creator.out())) || !creator) return status;
+    if (FAILED(CreateErrorInfo(creator.out())) || !creator) return;
     creator->SetGUID(iid);
     LPOLESTR progId = nullptr;
     if (SUCCEEDED(ProgIDFromCLSID(reportingClass, &progId))) {
@@ -20,6 +22,16 @@ HRESULT ReportError(REFCLSID reportingClass, const WCHAR* description, REFIID ii
     ComPtr<IErrorInfo> info;
     if (SUCCEEDED(creator->QueryInterface(IID_IErrorInfo, info.out_void())) && info)
         SetErrorInfo(0, info.get());
+}
+
+}  // namespace
+
+HRESULT ReportError(REFCLSID reportingClass, const WCHAR* description, REFIID iid,
+                    HRESULT status) noexcept {
+    Install(reportingClass, description, iid);
+    // No system text, so no code behind the description: a client reading the last error
+    // must not find one that an earlier, successful step happened to leave.
+    SetLastError(ERROR_SUCCESS);
     return status;
 }
 
@@ -51,13 +63,19 @@ HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFII
                             HRESULT status) noexcept {
     // Read before anything here allocates: the failing call's code is the one to name.
     const DWORD code = GetLastError();
+    bool withText = false;
     try {
         WString text(message);
+        const size_t bare = text.size();
         AppendSystemMessage(code, text);
-        return ReportError(reportingClass, text, iid, status);
+        withText = text.size() != bare;
+        Install(reportingClass, text.c_str(), iid);
     } catch (const std::bad_alloc&) {
-        return ReportError(reportingClass, message, iid, status);
+        Install(reportingClass, message, iid);
     }
+    // Left for the client as the code of the text it was given, whatever reporting called.
+    SetLastError(withText ? code : ERROR_SUCCESS);
+    return status;
 }
 
 }  // namespace quarrow2::store

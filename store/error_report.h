@@ -1,5 +1,7 @@
 // Rich errors: every reported failure of File and MetaData leaves a description, its
-// class's ProgID as source and its dual interface's identifier on the calling thread.
+// class's ProgID as source and its dual interface's identifier on the calling thread, and
+// as the thread's last error the Windows code whose system text ends the description (0
+// when it ends with none), for clients that handle failures by their cause.
 #pragma once
 
 #include "platform/owners.h"
@@ -7,8 +9,8 @@
 
 namespace quarrow2::store {
 
-// Installs the rich error for the calling thread and returns `status`. Never fails outward:
-// whatever cannot be built is left out of the error.
+// Installs the rich error for the calling thread, sets its last error to 0 and returns
+// `status`. Never fails outward: whatever cannot be built is left out of the error.
 HRESULT ReportError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
                     HRESULT status) noexcept;
 HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
@@ -19,7 +21,8 @@ HRESULT ReportError(REFCLSID reportingClass, const WString& message, REFIID iid,
 void AppendSystemMessage(DWORD code, WString& message) noexcept;
 
 // The common case in one call: `message`, extended by the system text of the thread's
-// last error as it stands on entry, reported for `reportingClass`.
+// last error as it stands on entry, reported for `reportingClass`; the last error is that
+// code again afterwards (0 when no text could be appended).
 HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
                             HRESULT status) noexcept;
 

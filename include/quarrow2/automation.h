@@ -478,6 +478,9 @@ WINOLEAUTAPI SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 WINOLEAUTAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 WINOLEAUTAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 WINOLEAUTAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+// The thread's last error, as on Windows. After a Quarrow2 call that failed with a rich
+// error, the Windows code whose system text ends its description; 0 when it ends with none.
+extern "C" QUARROW2_API DWORD GetLastError();
 
 // Task memory, identifiers.
 WINOLEAPI_(LPVOID) CoTaskMemAlloc(SIZE_T cb);

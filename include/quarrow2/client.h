@@ -203,15 +203,21 @@ struct RichError {
     UniqueBstr description;
     UniqueBstr source;
     GUID guid{};
+    // The Windows code whose system text ends the description (ERROR_FILE_NOT_FOUND,
+    // ERROR_SHARING_VIOLATION, ...), 0 when it ends with none: a cause to act on, where
+    // the status is E_FAIL for every reported failure.
+    DWORD code = 0;
 };
 
-// Takes the calling thread's rich error (GetErrorInfo hands it over and clears it); not
-// present when there is none.
+// Takes the calling thread's rich error (GetErrorInfo hands it over and clears it) and the
+// last error beside it; not present when there is none. Call it first after the failure.
 inline RichError TakeRichError() {
     RichError error;
+    const DWORD code = GetLastError();
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, info.out()) != S_OK || !info) return error;
     error.present = true;
+    error.code = code;
     info->GetDescription(error.description.out());
     info->GetSource(error.source.out());
     info->GetGUID(&error.guid);

@@ -81,8 +81,7 @@ typedef struct _CRITICAL_SECTION {
 
 extern "C" {
 
-// Last error, per thread.
-DWORD GetLastError();
+// Last error, per thread (GetLastError is public: quarrow2/automation.h).
 void SetLastError(DWORD dwErrCode);
 
 // Files and named streams.

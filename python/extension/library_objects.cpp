@@ -26,9 +26,10 @@ std::u16string DescribeStatus(HRESULT status) {
 
 // Runs on the thread of the failed call, before anything else can leave a rich error there.
 LibraryError TakeFailure(IUnknown* object, REFIID iid, HRESULT status) {
-    LibraryError error{status, {}, {}};
+    LibraryError error{status, {}, {}, 0, {}};
     if (OffersRichErrors(object, iid)) {
         RichError rich = TakeRichError();
+        error.code = rich.code;
         error.message = Units(rich.description);
         while (!error.message.empty() &&
                (error.message.back() == u'\n' || error.message.back() == u'\r' ||
@@ -40,9 +41,10 @@ LibraryError TakeFailure(IUnknown* object, REFIID iid, HRESULT status) {
     return error;
 }
 
-// One call into the library, with the GIL released for its whole length.
+// One call into the library, with the GIL released for its whole length; a failure names
+// the file the object was bound to.
 template <class Interface, class Call>
-void Invoke(const Reference<Interface>& reference, REFIID iid, Call call) {
+void Invoke(const Reference<Interface>& reference, REFIID iid, const Binding& binding, Call call) {
     const ComPtr<Interface>& object = reference.get();
     std::optional<LibraryError> failure;
     {
@@ -50,14 +52,17 @@ void Invoke(const Reference<Interface>& reference, REFIID iid, Call call) {
         const HRESULT status = call(object.get());
         if (FAILED(status)) failure = TakeFailure(object.get(), iid, status);
     }
-    if (failure) throw *failure;
+    if (failure) {
+        failure->filename = binding.filename;
+        throw *failure;
+    }
 }
 
 template <class Interface, class Value>
-Value Get(const Reference<Interface>& object, REFIID iid,
+Value Get(const Reference<Interface>& object, REFIID iid, const Binding& binding,
           HRESULT (STDMETHODCALLTYPE Interface::*getter)(Value*)) {
     Value value{};
-    Invoke(object, iid, [&](Interface* o) { return (o->*getter)(&value); });
+    Invoke(object, iid, binding, [&](Interface* o) { return (o->*getter)(&value); });
     return value;
 }
 
@@ -71,64 +76,75 @@ ComPtr<IFile> CreateFileObject() {
         if (SUCCEEDED(status))
             status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
     }
-    if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}};
+    if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}, 0, {}};
     return file;
 }
 
-Item OpenItem(const Reference<IFile>& file, py::handle type,
+Item OpenItem(const Reference<IFile>& file, const Binding& binding, py::handle type,
               HRESULT (STDMETHODCALLTYPE IFile::*method)(BSTR, IMetaData**)) {
     UniqueBstr name = BstrFromName(type);
     ComPtr<IMetaData> item;
-    Invoke(file, IID_IFile, [&](IFile* f) { return (f->*method)(name.get(), item.out()); });
-    return Item(std::move(item));
+    Invoke(file, IID_IFile, binding,
+           [&](IFile* f) { return (f->*method)(name.get(), item.out()); });
+    return Item(std::move(item), binding, py::reinterpret_borrow<py::object>(type));
 }
+
+const Binding kNoBinding;
 
 }  // namespace
 
 py::str Item::Name() const {
     UniqueBstr name;
-    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Name(name.out()); });
+    Invoke(item_, IID_IMetaData, binding_, [&](IMetaData* i) { return i->get_Name(name.out()); });
     return StrFromBstr(name);
 }
 
-LONG Item::Length() const { return Get(item_, IID_IMetaData, &IMetaData::get_Length); }
+LONG Item::Length() const { return Get(item_, IID_IMetaData, binding_, &IMetaData::get_Length); }
 
 py::str Item::Text() const {
     UniqueBstr text;
-    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Text(text.out()); });
+    Invoke(item_, IID_IMetaData, binding_, [&](IMetaData* i) { return i->get_Text(text.out()); });
     return StrFromBstr(text);
 }
 
 void Item::SetText(py::handle text) const {
     UniqueBstr value = BstrFromStr(text);
-    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->put_Text(value.get()); });
+    Invoke(item_, IID_IMetaData, binding_, [&](IMetaData* i) { return i->put_Text(value.get()); });
 }
 
 py::bytes Item::Data() const {
     UniqueVariant data;
-    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->get_Data(data.out()); });
+    Invoke(item_, IID_IMetaData, binding_, [&](IMetaData* i) { return i->get_Data(data.out()); });
     return BytesFromByteArray(data.value());
 }
 
 void Item::SetData(py::handle data) const {
     UniqueVariant value;
     ByteArrayFromBuffer(data, value.get());
-    Invoke(item_, IID_IMetaData, [&](IMetaData* i) { return i->put_Data(value.value()); });
+    Invoke(item_, IID_IMetaData, binding_,
+           [&](IMetaData* i) { return i->put_Data(value.value()); });
 }
 
 void Item::Delete() const {
-    Invoke(item_, IID_IMetaData, [](IMetaData* i) { return i->Delete(); });
+    Invoke(item_, IID_IMetaData, binding_, [](IMetaData* i) { return i->Delete(); });
 }
 
 void Item::Close() const {
-    Invoke(item_, IID_IMetaData, [](IMetaData* i) { return i->Close(); });
+    Invoke(item_, IID_IMetaData, binding_, [](IMetaData* i) { return i->Close(); });
 }
 
-LONG Strings::Count() const { return Get(strings_, IID_IStrings, &IStrings::get_Count); }
+py::str Item::Repr() const {
+    return py::str("<quarrow2.MetaData {!r} of {!r}>").format(type_, binding_.filename);
+}
+
+LONG Strings::Count() const {
+    return Get(strings_, IID_IStrings, kNoBinding, &IStrings::get_Count);
+}
 
 py::str Strings::Item(LONG index) const {
     UniqueVariant entry;
-    Invoke(strings_, IID_IStrings, [&](IStrings* s) { return s->get_Item(index, entry.out()); });
+    Invoke(strings_, IID_IStrings, kNoBinding,
+           [&](IStrings* s) { return s->get_Item(index, entry.out()); });
     if (entry->vt != VT_BSTR)
         throw py::type_error("the collection holds something other than text");
     return StrFromUtf16(entry->bstrVal, SysStringByteLen(entry->bstrVal));
@@ -136,7 +152,7 @@ py::str Strings::Item(LONG index) const {
 
 py::list Strings::All() const {
     std::vector<UniqueBstr> names;
-    Invoke(strings_, IID_IStrings, [&](IStrings* s) {
+    Invoke(strings_, IID_IStrings, kNoBinding, [&](IStrings* s) {
         LONG count = 0;
         HRESULT status = s->get_Count(&count);
         for (LONG i = 1; SUCCEEDED(status) && i <= count; ++i) {
@@ -155,35 +171,54 @@ py::list Strings::All() const {
     return result;
 }
 
+py::str Strings::At(py::ssize_t index) const {
+    const LONG count = Count();
+    if (index < 0) index += count;
+    if (index < 0 || index >= count) throw py::index_error("Types index out of range");
+    return Item(static_cast<LONG>(index) + 1);
+}
+
 File::File() : file_(CreateFileObject()) {}
 
-bool File::SetFile(py::handle path) const {
+bool File::SetFile(py::handle path, py::object filename, py::object keeper) {
     UniqueBstr library_path = BstrFromName(path);
+    Binding binding{filename.is_none() ? py::reinterpret_borrow<py::object>(path) : filename,
+                    std::move(keeper)};
     VARIANT_BOOL streams = VARIANT_FALSE;
-    Invoke(file_, IID_IFile, [&](IFile* f) { return f->SetFile(library_path.get(), &streams); });
+    Invoke(file_, IID_IFile, binding,
+           [&](IFile* f) { return f->SetFile(library_path.get(), &streams); });
+    binding_ = std::move(binding);
     return streams != VARIANT_FALSE;
 }
 
-void File::Close() const {
-    Invoke(file_, IID_IFile, [](IFile* f) { return f->Close(); });
+void File::Close() {
+    Invoke(file_, IID_IFile, binding_, [](IFile* f) { return f->Close(); });
+    binding_ = Binding();
 }
 
-Item File::Open(py::handle type) const { return OpenItem(file_, type, &IFile::Open); }
+Item File::Open(py::handle type) const { return OpenItem(file_, binding_, type, &IFile::Open); }
 
-Item File::Add(py::handle type) const { return OpenItem(file_, type, &IFile::Add); }
+Item File::Add(py::handle type) const { return OpenItem(file_, binding_, type, &IFile::Add); }
 
 bool File::Supported() const {
-    return Get(file_, IID_IFile, &IFile::get_Supported) != VARIANT_FALSE;
+    return Get(file_, IID_IFile, binding_, &IFile::get_Supported) != VARIANT_FALSE;
 }
 
-bool File::Exists() const { return Get(file_, IID_IFile, &IFile::get_Exists) != VARIANT_FALSE; }
+bool File::Exists() const {
+    return Get(file_, IID_IFile, binding_, &IFile::get_Exists) != VARIANT_FALSE;
+}
 
-LONG File::Length() const { return Get(file_, IID_IFile, &IFile::get_Length); }
+LONG File::Length() const { return Get(file_, IID_IFile, binding_, &IFile::get_Length); }
 
 Strings File::Types() const {
     ComPtr<IStrings> strings;
-    Invoke(file_, IID_IFile, [&](IFile* f) { return f->get_Types(strings.out()); });
+    Invoke(file_, IID_IFile, binding_, [&](IFile* f) { return f->get_Types(strings.out()); });
     return Strings(std::move(strings));
+}
+
+py::str File::Repr() const {
+    if (!binding_.filename) return py::str("<quarrow2.File (no path)>");
+    return py::str("<quarrow2.File {!r}>").format(binding_.filename);
 }
 
 }  // namespace quarrow2::python

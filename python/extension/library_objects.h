@@ -1,8 +1,9 @@
 // The library's objects as the module hands them to Python: File, MetaData and Strings,
-// each holding one reference to its interface and nothing else, so two threads sharing
-// one object never race on the holder. Every call into the library runs with the GIL
-// released, the last Release too (it closes the object's handles); a failure throws
-// LibraryError with the rich error the call left.
+// each holding one reference to its interface, so two threads sharing one object never race
+// on the holder, and the Python objects that name its file (touched with the GIL held
+// only). Every call into the library runs with the GIL released, the last Release too (it
+// closes the object's handles); a failure throws LibraryError with the rich error the call
+// left and the file it concerned.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -32,16 +33,27 @@ private:
 
 // A failed call: its status and, when the object offers one, its rich error. The message
 // is the description as the C++ tool reads it (line ends trimmed), or an account of the
-// status when there is none.
+// status when there is none; the code is the Windows code behind it (0: none).
 struct LibraryError {
     HRESULT status;
     std::u16string message;
     std::u16string source;
+    DWORD code = 0;
+    pybind11::object filename;  // the file as the caller named it; null when none
+};
+
+// What a File is bound to, as Python sees it: the file as the caller named it (for errors
+// and repr), and an object that must live as long as anything uses the path handed to the
+// library (the descriptor that a /proc/self/fd path goes through), items included.
+struct Binding {
+    pybind11::object filename;
+    pybind11::object keeper;
 };
 
 class Item {
 public:
-    explicit Item(ComPtr<IMetaData> item) : item_(std::move(item)) {}
+    Item(ComPtr<IMetaData> item, Binding binding, pybind11::object type)
+        : binding_(std::move(binding)), type_(std::move(type)), item_(std::move(item)) {}
 
     pybind11::str Name() const;
     LONG Length() const;
@@ -51,8 +63,12 @@ public:
     void SetData(pybind11::handle data) const;
     void Delete() const;
     void Close() const;
+    pybind11::str Repr() const;
 
 private:
+    // The item goes first, so its handle is closed before anything its path needs.
+    Binding binding_;
+    pybind11::object type_;
     Reference<IMetaData> item_;
 };
 
@@ -65,6 +81,8 @@ public:
     pybind11::str Item(LONG index) const;
     // Every string, read in one pass with the GIL released.
     pybind11::list All() const;
+    // As a Python sequence: from 0, negative indexes from the end, slices as lists.
+    pybind11::str At(pybind11::ssize_t index) const;
 
 private:
     Reference<IStrings> strings_;
@@ -74,16 +92,20 @@ class File {
 public:
     File();
 
-    bool SetFile(pybind11::handle path) const;
-    void Close() const;
+    // `filename` (the path itself when None) names the file in errors and repr; `keeper`
+    // lives as long as this binding and every item opened through it.
+    bool SetFile(pybind11::handle path, pybind11::object filename, pybind11::object keeper);
+    void Close();
     Item Open(pybind11::handle type) const;
     Item Add(pybind11::handle type) const;
     bool Supported() const;
     bool Exists() const;
     LONG Length() const;
     Strings Types() const;
+    pybind11::str Repr() const;
 
 private:
+    Binding binding_;
     Reference<IFile> file_;
 };
 

@@ -22,7 +22,7 @@ template <class Object>
 void Closable(py::class_<Object>& type, const char* what) {
     type.def("__enter__", [](py::object self) { return self; })
         .def(
-            "__exit__", [](const Object& self, py::args) { self.Close(); },
+            "__exit__", [](Object& self, py::args) { self.Close(); },
             (std::string("Closes the ") + what + " at the end of a with block.").c_str());
 }
 
@@ -31,21 +31,17 @@ void Closable(py::class_<Object>& type, const char* what) {
 PYBIND11_MODULE(_quarrow2, m) {
     m.doc() = "The library's objects by their automation names (use the package quarrow2).";
 
-    static py::exception<LibraryError> error(m, "Error");
-    error.doc() =
-        "A failure the library reported: str() and .message are its rich error's text (the "
-        "fixed message, then the system's), .hresult its status (signed, as HRESULTs are), "
-        ".source the ProgID of the class that reported it.";
+    // Failures become the exceptions of quarrow2._errors: OSErrors by the code behind them.
     py::register_exception_translator([](std::exception_ptr failure) {
         try {
             if (failure) std::rethrow_exception(failure);
         } catch (const LibraryError& e) {
-            py::str message = Text(e.message);
-            py::object instance = py::handle(error.ptr())(message);
-            instance.attr("message") = message;
-            instance.attr("hresult") = static_cast<int32_t>(e.status);
-            instance.attr("source") = Text(e.source);
-            PyErr_SetObject(error.ptr(), instance.ptr());
+            py::object error =
+                py::module_::import("quarrow2._errors")
+                    .attr("library_error")(Text(e.message), static_cast<int32_t>(e.status),
+                                           Text(e.source), e.code,
+                                           e.filename ? e.filename : py::none());
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
         }
     });
 
@@ -54,7 +50,22 @@ PYBIND11_MODULE(_quarrow2, m) {
         .def("Item", &Strings::Item, py::arg("index"), "The string at index (from 1).")
         .def("__call__", &Strings::Item, py::arg("index"), "Item(index), the default member.")
         .def("__len__", &Strings::Count)
-        .def("__iter__", [](const Strings& s) { return py::iter(s.All()); });
+        .def("__iter__", [](const Strings& s) { return py::iter(s.All()); })
+        .def("__getitem__", &Strings::At, py::arg("index"),
+             "The string at index, from 0 (negative: from the end), as sequences count.")
+        .def("__getitem__",
+             [](const Strings& s, py::slice slice) -> py::object {
+                 py::list all = s.All();
+                 return all[slice];
+             })
+        .def(
+            "index",
+            [](const Strings& s, py::handle value) { return s.All().attr("index")(value); },
+            py::arg("value"), "The first index (from 0) of value; ValueError when absent.")
+        .def(
+            "count",
+            [](const Strings& s, py::handle value) { return s.All().attr("count")(value); },
+            py::arg("value"), "How many times value occurs.");
 
     py::class_<Item> item(m, "MetaData", "One item of metadata: one named stream of one file.");
     item.def_property_readonly("Name", &Item::Name, "The item's type name.")
@@ -65,14 +76,17 @@ PYBIND11_MODULE(_quarrow2, m) {
         .def_property("Data", &Item::Data, &Item::SetData,
                       "The value as bytes; set from any bytes-like object.")
         .def("Delete", &Item::Delete, "Removes the item from its file and closes it.")
-        .def("Close", &Item::Close, "Closes the item; later calls fail.");
+        .def("Close", &Item::Close, "Closes the item; later calls fail.")
+        .def("__repr__", &Item::Repr);
     Closable(item, "item");
 
     py::class_<File> file(m, "File", "A reference to one file by its path.");
     file.def(py::init<>())
-        .def("SetFile", &File::SetFile, py::arg("path"),
+        .def("SetFile", &File::SetFile, py::arg("path"), py::arg("filename") = py::none(),
+             py::arg("keeper") = py::none(),
              "Binds the object to the file at path (str); True when its volume keeps named "
-             "streams.")
+             "streams. filename names the file in errors and repr (path when None); keeper "
+             "lives as long as the binding and the items opened through it.")
         .def("Close", &File::Close, "Releases the binding to the file.")
         .def("Open", &File::Open, py::arg("type"), "The existing item of this type name.")
         .def("Add", &File::Add, py::arg("type"),
@@ -81,6 +95,7 @@ PYBIND11_MODULE(_quarrow2, m) {
                                "Whether the file's volume keeps named streams.")
         .def_property_readonly("Exists", &File::Exists, "Whether the file can be opened.")
         .def_property_readonly("Length", &File::Length, "The sizes of all items together.")
-        .def_property_readonly("Types", &File::Types, "The type names of the file's items.");
+        .def_property_readonly("Types", &File::Types, "The type names of the file's items.")
+        .def("__repr__", &File::Repr);
     Closable(file, "file");
 }

@@ -23,7 +23,8 @@ expected_files() {
     "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
     "$lib/pkgconfig/quarrow2.pc" \
     share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz \
-    "$extension" "$pydir/quarrow2/__init__.py" "$pydir/quarrow2/_quarrow2.pyi" "$pydir/quarrow2/py.typed"
+    "$extension" "$pydir/quarrow2/__init__.py" "$pydir/quarrow2/_errors.py" \
+    "$pydir/quarrow2/_version.py" "$pydir/quarrow2/_quarrow2.pyi" "$pydir/quarrow2/py.typed"
 }
 
 with_prefix() { LD_LIBRARY_PATH="$1/$lib" "${@:2}"; }  # run against the library under a prefix
@@ -168,7 +169,7 @@ check_pages "$scratch/debroot/usr"
 check_examples "$scratch/debroot/usr" packaged
 if [ "$python_package" != 0 ]; then
   PYTHONPATH="$scratch/debroot/usr/lib/python3/dist-packages" \
-    with_prefix "$scratch/debroot/usr" python3 -c 'import quarrow2' || fail "import quarrow2"
+    with_prefix "$scratch/debroot/usr" "$python" -c 'import quarrow2' || fail "import quarrow2"
 fi
 
 finish

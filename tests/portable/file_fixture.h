@@ -66,12 +66,16 @@ inline ItemOutcome Add(IFile* file, const WString& type) {
 inline ItemOutcome Open(IFile* file, const char* type) { return Open(file, W(type)); }
 inline ItemOutcome Add(IFile* file, const char* type) { return Add(file, W(type)); }
 
-// Checks a reported failure of File: E_FAIL, the description, the class and interface.
-inline void ExpectFileFailure(const ItemOutcome& o, const std::string& description) {
+// Checks a reported failure of File: E_FAIL, the message with the system text of `code`,
+// that code left as the last error (0: none, never a stale one), the class and interface.
+inline void ExpectFileFailure(const ItemOutcome& o, const std::string& message,
+                              DWORD code = ERROR_SUCCESS) {
+    const std::string description = WithSystemText(message, code);
     EXPECT_EQ(o.hr, E_FAIL);
     EXPECT_FALSE(o.item);
     ASSERT_TRUE(o.error.present) << description;
     EXPECT_EQ(o.error.description, description);
+    EXPECT_EQ(o.error.code, code) << description;
     EXPECT_EQ(o.error.source, ProgIdOf(CLSID_File));
     EXPECT_TRUE(IsEqualGUID(o.error.guid, IID_IFile));
 }

@@ -68,10 +68,11 @@ inline ::testing::AssertionResult Refused(HRESULT hr, const std::string& message
     const RichError e = TakeRichError();
     const std::string expected = WithSystemText(message, code);
     if (e.present && e.description == expected && e.source == ProgIdOf(CLSID_MetaData) &&
-        IsEqualGUID(e.guid, IID_IMetaData))
+        IsEqualGUID(e.guid, IID_IMetaData) && e.code == (expected == message ? 0 : code))
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "rich error \"" << e.description << "\" from \""
-                                         << e.source << "\", expected \"" << expected << "\"";
+    return ::testing::AssertionFailure()
+           << "rich error \"" << e.description << "\" from \"" << e.source << "\" with code "
+           << e.code << ", expected \"" << expected << "\"";
 }
 
 inline HRESULT PutData(IMetaData* item, const Bytes& bytes, LONG lowerBound = 0) {

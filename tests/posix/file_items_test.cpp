@@ -31,8 +31,8 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     EXPECT_EQ(LengthOf(author.get()), 32);
 
     // A held item keeps out other items of its stream, also of another File, until let go.
-    ExpectFileFailure(Add(other.get(), "Author"),
-                      WithSystemText("Unable to add metadata.", ERROR_SHARING_VIOLATION));
+    ExpectFileFailure(Add(other.get(), "Author"), "Unable to add metadata.",
+                      ERROR_SHARING_VIOLATION);
     ASSERT_EQ(PutText(author.get(), "Jane"), S_OK);
     author.reset();
     ComPtr<IMetaData> again = Add(other.get(), "Author").item;
@@ -49,10 +49,8 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
 
     // Neither makes a missing folder; Add makes a missing file (Open: tests of hostile input).
     ASSERT_TRUE(Bind(file.get(), dir / "no-folder" / "missing.doc"));
-    ExpectFileFailure(Open(file.get(), "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_PATH_NOT_FOUND));
-    ExpectFileFailure(Add(file.get(), "Author"),
-                      WithSystemText("Unable to add metadata.", ERROR_PATH_NOT_FOUND));
+    ExpectFileFailure(Open(file.get(), "Author"), "Unable to open metadata.", ERROR_PATH_NOT_FOUND);
+    ExpectFileFailure(Add(file.get(), "Author"), "Unable to add metadata.", ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(Tree(dir.path()), std::vector<std::string>{"report.doc"});
     const fs::path fresh = dir / "fresh.doc";
     ASSERT_TRUE(Bind(file.get(), fresh));

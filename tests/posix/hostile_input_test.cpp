@@ -11,8 +11,8 @@ namespace {
 // Add and Open of the type both refused for the system's reason `code`.
 void ExpectRefused(IFile* file, const WString& type, DWORD code) {
     SCOPED_TRACE(::testing::PrintToString(type));
-    ExpectFileFailure(Add(file, type), WithSystemText("Unable to add metadata.", code));
-    ExpectFileFailure(Open(file, type), WithSystemText("Unable to open metadata.", code));
+    ExpectFileFailure(Add(file, type), "Unable to add metadata.", code);
+    ExpectFileFailure(Open(file, type), "Unable to open metadata.", code);
 }
 
 // Every call of File on the path, and of the item Add hands out, as one line.
@@ -95,8 +95,7 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     // Still bound to the same file, the item still open.
     EXPECT_EQ(TextOf(m), "Jane");
     EXPECT_EQ(ItemText(s, 1), "Author");
-    ExpectFileFailure(Open(f, "Author"),
-                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION));
+    ExpectFileFailure(Open(f, "Author"), "Unable to open metadata.", ERROR_SHARING_VIOLATION);
     EXPECT_EQ(m->Delete(), S_OK);
 }
 

@@ -8,6 +8,7 @@ import tempfile
 import pytest
 
 E_FAIL = -0x7FFFBFFB  # 0x80004005 as a signed HRESULT
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def tool(*arguments, stdin=b""):

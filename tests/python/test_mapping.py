@@ -1,5 +1,6 @@
-"""The Pythonic layer: a file's items as a mapping, its text view, with blocks, paths of
-every kind, and failures that never leave an item open."""
+"""The Pythonic layer: a file's items as a mapping, its text views, with blocks, paths of
+every kind (descriptors and links too), and failures that never leave an item open or made."""
+import errno
 import os
 import pathlib
 
@@ -20,7 +21,11 @@ def test_mapping_of_items(path):
     del items["Author"]
     assert sorted(texts) == ["Bytes", "Title"]
     for action in (lambda: items["Author"], lambda: items.__delitem__("Author")):
-        pytest.raises(KeyError, action)
+        with pytest.raises(KeyError) as missing:
+            action()
+        assert isinstance(missing.value, FileNotFoundError) and missing.value.filename == path
+    with pytest.raises(ValueError, match="'user.' prefix: 'user.dup' would be stored as 'user.user.dup'"):
+        items["user.dup"] = b"x"
     for action, error in ((lambda: items.__setitem__("N", 5), TypeError),
                           (lambda: texts.__setitem__("N", b"x"), TypeError),
                           (lambda: items.update(N=memoryview(b"\x01")), None)):
@@ -31,16 +36,78 @@ def test_mapping_of_items(path):
     assert items.get("N") == b"\x01" and items.get("Missing") is None
 
 
-@pytest.mark.parametrize("kind", [str, os.fsencode, pathlib.Path, "relative"])
+@pytest.mark.parametrize("kind", [str, os.fsencode, pathlib.Path, "relative", "descriptor", "fileno"])
 def test_path_kinds(path, kind, monkeypatch):
     if kind == "relative":
         monkeypatch.chdir(os.path.dirname(path))
         given = os.path.basename(path)
+    elif kind == "descriptor":
+        given = os.open(path, os.O_RDONLY)
+    elif kind == "fileno":
+        given = open(path, "rb")
     else:
         given = kind(path)
-    with quarrow2.File(given) as f:
+    f = quarrow2.File(given)
+    if kind in ("descriptor", "fileno"):  # the binding holds a descriptor of its own
+        os.close(given) if kind == "descriptor" else given.close()
+    with f:
         f.items["Kind"] = b"k"
     assert os.getxattr(path, "user.Kind") == b"k"
+
+
+def test_descriptors_and_links(folder, path):
+    link, dangling = os.path.join(folder, "link"), os.path.join(folder, "dangling")
+    os.symlink(path, link)
+    os.symlink(os.path.join(folder, "nowhere"), dangling)
+    quarrow2.File(link).items["Through"] = b"t"  # links are followed by default
+    assert os.listxattr(path) == ["user.Through"]
+    for given in (link, dangling):  # the link itself, which Linux keeps no user attribute on
+        f = quarrow2.File(given, follow_symlinks=False)
+        assert (list(f.items), f.Length, f.Exists) == ([], 0, False)
+        for action in (lambda: f.items["Through"], lambda: f.items.__setitem__("New", b"n")):
+            with pytest.raises(PermissionError) as refused:
+                action()
+            assert (refused.value.errno, refused.value.winerror, refused.value.filename) == (errno.EACCES, 5, given)
+    assert os.listxattr(path) == ["user.Through"] and not os.path.exists(os.path.join(folder, "nowhere"))
+    descriptor = os.open(path, os.O_RDONLY)
+    pytest.raises(ValueError, quarrow2.File, descriptor, follow_symlinks=False)
+    os.close(descriptor)
+    with pytest.raises(OSError) as closed:
+        quarrow2.File(descriptor)
+    assert (closed.value.errno, closed.value.filename) == (errno.EBADF, descriptor)
+    before = len(os.listdir("/proc/self/fd"))
+    for _ in range(50):
+        with open(path, "rb") as given, quarrow2.File(given) as f, f.Open("Through"):
+            pass
+    assert len(os.listdir("/proc/self/fd")) == before  # each File's own descriptor goes
+
+
+def test_texts_utf8_reads_and_writes_what_other_programs_store(path):
+    os.setxattr(path, "user.mime_type", b"text/plain")  # as curl --xattr or setfattr -v write it
+    os.setxattr(path, "user.xdg.comment", "ünï".encode())
+    f = quarrow2.File(path)
+    f.texts_utf8["xdg.tags"] = "work,✓"
+    assert os.getxattr(path, "user.xdg.tags") == "work,✓".encode()
+    assert dict(f.texts_utf8) == {"mime_type": "text/plain", "xdg.comment": "ünï", "xdg.tags": "work,✓"}
+    assert f.texts["mime_type"] == b"text/plain".decode("utf-16-le")  # texts never guesses
+    f.items["Odd"] = b"\xff"
+    pytest.raises(UnicodeDecodeError, lambda: f.texts_utf8["Odd"])
+    pytest.raises(TypeError, f.texts_utf8.__setitem__, "x", b"x")
+
+
+def test_a_failed_set_leaves_nothing_it_made(folder, path):
+    f = quarrow2.File(path)
+    f.items["Kept"] = b"old"
+    for key in ("Kept", "New"):
+        with pytest.raises(quarrow2.Error) as too_big:
+            f.items[key] = b"x" * 70000
+        assert (too_big.value.errno, too_big.value.winerror) == (errno.E2BIG, 223)
+    assert {n: os.getxattr(path, n) for n in os.listxattr(path)} == {"user.Kept": b"old"}
+    with pytest.raises(UnicodeEncodeError):
+        f.texts_utf8["Lone"] = "\udc80"
+    fresh = os.path.join(folder, "fresh.txt")  # the set made the file, so it goes too
+    pytest.raises(quarrow2.Error, quarrow2.File(fresh).items.__setitem__, "New", b"x" * 70000)
+    assert os.listxattr(path) == ["user.Kept"] and not os.path.exists(fresh)
 
 
 def test_with_blocks_close_and_failures_leave_nothing_open(path):

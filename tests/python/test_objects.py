@@ -1,12 +1,19 @@
 """The object model on real files, by the automation names: values, collections, errors
-with the library's exact messages (beside what the C++ tool prints), hostile type names and
-paths that are not UTF-8."""
+with the library's exact messages (beside what the C++ tool prints) as OSErrors by their
+cause, hostile type names and paths that are not UTF-8; the typed names under mypy --strict;
+the package as pip builds and installs it."""
+import errno
 import os
+import shutil
+import subprocess
+import sys
+import zipfile
 
 import pytest
 
 import quarrow2
-from conftest import E_FAIL, tool_message
+import typed_use
+from conftest import E_FAIL, ROOT, tool, tool_message
 
 EMPTY_MARKER = "---***NULL***---".encode("utf-16-le")
 
@@ -41,29 +48,62 @@ def test_types_collection_and_delete(path):
             item.Text = name
     types = f.Types
     assert (types.Count, len(types), sorted(types)) == (2, 2, ["Author", "Title"])
-    assert [types.Item(1), types(2)] == list(types)
+    assert [types.Item(1), types(2)] == list(types) == [types[0], types[-1]] == types[:]
+    assert (types[1:], types[::-1], list(reversed(types))) == (list(types)[1:],) + (list(types)[::-1],) * 2
+    assert types.index(types[1]) == 1 and types.count("Title") == 1 and "Title" in types
+    pytest.raises(IndexError, lambda: types[2])
+    assert repr(f) == f"<quarrow2.File {path!r}>" and repr(quarrow2.File()) == "<quarrow2.File (no path)>"
+    assert repr(f.Open("Author")) == f"<quarrow2.MetaData 'Author' of {path!r}>"
     f.Open("Author").Delete()
     assert list(f.Types) == ["Title"] and f.Length == 10
 
 
-def test_errors_carry_the_rich_error(path):
+def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
     too_long = "x" * 40000
     # The tool's messages for the same failures, read before the module holds anything open.
     missing, too_big = tool_message("get", path, "Missing"), tool_message("set", path, "S", too_long)
-    f, g = quarrow2.File(), quarrow2.File()
-    f.SetFile(path)
-    item = f.Add("S")
-    cases = [  # call, message, source
-        (lambda: g.Open("A"), "No file path assigned.", "Quarrow2.File.1"),
-        (lambda: f.Open("$DATA"), "Access to this data type forbidden.", "Quarrow2.File.1"),
-        (lambda: f.Open("Missing"), missing, "Quarrow2.File.1"),
-        (lambda: setattr(item, "Text", too_long), too_big, "Quarrow2.MetaData.1"),
+    fifo, nowhere = os.path.join(folder, "fifo"), os.path.join(folder, "no", "f")
+    os.mkfifo(fifo)
+    f, unbound = quarrow2.File(path), quarrow2.File()
+    item, held = f.Add("S"), f.Add("Held")
+    E = quarrow2
+    add, put = "Unable to add metadata. ", "Unable to put text. "
+    cases = [  # call, class, builtin class, errno, winerror, message, filename
+        (lambda: f.Open("Missing"), E.NotFoundError, FileNotFoundError, errno.ENOENT, 2, missing, path),
+        # No system text: no code, never the one an earlier failure left.
+        (lambda: unbound.Open("A"), E.Error, OSError, None, None, "No file path assigned.", None),
+        (lambda: f.Open("$DATA"), E.Error, OSError, None, None, "Access to this data type forbidden.", path),
+        (lambda: quarrow2.File(nowhere).Add("A"), E.NotFoundError, FileNotFoundError, errno.ENOENT, 3,
+         add + "The system cannot find the path specified.", nowhere),
+        (lambda: quarrow2.File(fifo).Add("A"), E.AccessDeniedError, PermissionError, errno.EACCES, 5,
+         add + "Access is denied.", fifo),
+        (lambda: f.Add("Held"), E.BusyError, BlockingIOError, errno.EAGAIN, 32,
+         add + "The process cannot access the file because it is being used by another process.", path),
+        (lambda: setattr(item, "Text", too_long), E.Error, OSError, errno.E2BIG, 223, too_big, path),
+        (lambda: f.Add("é" * 126), E.Error, OSError, errno.ENAMETOOLONG, 206,
+         add + "The filename or extension is too long.", path),
+        (lambda: f.Add("\ud800"), E.Error, OSError, errno.EINVAL, 123,
+         add + "The filename, directory name, or volume label syntax is incorrect.", path),
+        (lambda: bad_layout(lambda: quarrow2.File(path).Open("S")), E.Error, OSError, errno.EINVAL, 10,
+         "Unable to open metadata. The environment is incorrect.", path),
     ]
-    for call, expected, source in cases:
-        with pytest.raises(quarrow2.Error) as caught:
+
+    def bad_layout(call):
+        monkeypatch.setenv("QUARROW2_LAYOUT", "Samba")
+        try:
+            return call()
+        finally:
+            monkeypatch.delenv("QUARROW2_LAYOUT")
+
+    assert too_big.startswith(put)
+    for call, kind, builtin, number, winerror, message, filename in cases:
+        with pytest.raises(kind) as caught:
             call()
-        assert (str(caught.value), caught.value.message) == (expected, expected)
-        assert (caught.value.hresult, caught.value.source) == (E_FAIL, source)
+        e = caught.value
+        assert type(e) is kind and isinstance(e, builtin) and isinstance(e, quarrow2.Error), message
+        assert (e.errno, e.winerror, e.strerror, str(e), e.message) == (number, winerror, message, message, message)
+        assert (e.filename, e.hresult) == (filename, E_FAIL)
+        assert e.source == ("Quarrow2.MetaData.1" if message.startswith(put) else "Quarrow2.File.1")
 
 
 @pytest.mark.parametrize("name, stored", [
@@ -93,3 +133,55 @@ def test_paths_that_are_not_utf8(folder):
             assert os.getxattr(raw, "user.Origin") == os.fsdecode(raw).encode("utf-16-le", "surrogatepass")
     os.setxattr(raw, b"user.\xe9t\xe9", b"v")
     assert sorted(quarrow2.File(raw).items) == ["Origin", "\udce9t\udce9"]
+
+
+def test_the_typed_names_run_and_pass_mypy_strict(path):
+    """Every public name, used as the stubs say: it runs, and mypy --strict accepts it and
+    the README's example."""
+    assert typed_use.use(path)[0] == tool("--version").stdout.decode().split()[-1]
+    if subprocess.run([sys.executable, "-c", "import mypy"], capture_output=True).returncode:
+        pytest.skip(f"mypy is not installed for {sys.executable} (Debian package mypy)")
+    checked = [os.path.join(ROOT, "examples", "hello_metadata.py"), typed_use.__file__]
+    environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}  # nothing is loaded
+    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--cache-dir=/dev/null", *checked],
+                            capture_output=True, text=True, env=dict(environment, MYPYPATH=os.environ["PYTHONPATH"]))
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_pip_builds_a_wheel_and_installs_into_a_venv(tmp_path, folder, path):
+    """pip wheel and pip install from a checkout, offline and without build isolation: one
+    wheel that carries the library, and a module that works from outside the checkout with
+    nothing else of Quarrow2 on any search path."""
+    if os.environ.get("QUARROW2_SANITIZE"):
+        pytest.skip("pip builds a release module of its own; the release build checks it")
+    missing = [m for m in ("ensurepip", "setuptools", "wheel", "pip")
+               if subprocess.run([sys.executable, "-c", f"import {m}"], capture_output=True).returncode]
+    if missing:
+        pytest.skip(f"{sys.executable} lacks {', '.join(missing)} (python3-venv, python3-setuptools, "
+                    "python3-wheel, python3-pip)")
+    checkout = tmp_path / "checkout"
+    shutil.copytree(ROOT, checkout, ignore=shutil.ignore_patterns(".git", "build", "*.egg-info"))
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("PYTHONPATH", "LD_LIBRARY_PATH", "LD_PRELOAD")}
+    environment.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+
+    def run(*command, cwd=checkout):
+        result = subprocess.run(command, cwd=cwd, env=environment, capture_output=True, text=True)
+        assert result.returncode == 0, result.stdout[-3000:] + result.stderr[-3000:]
+        return result.stdout
+
+    version = tool("--version").stdout.decode().split()[-1]
+    run(sys.executable, "-m", "pip", "wheel", "--no-build-isolation", "--no-deps", "-w", str(tmp_path / "wheels"), ".")
+    [wheel] = os.listdir(tmp_path / "wheels")
+    names = zipfile.ZipFile(tmp_path / "wheels" / wheel).namelist()
+    assert [n for n in names if "libquarrow2" in n] == ["quarrow2/libquarrow2.so.2"]
+    assert {"quarrow2/_version.py", "quarrow2/py.typed", f"quarrow2-{version}.dist-info/METADATA"} <= set(names)
+    run(sys.executable, "-m", "venv", "--system-site-packages", str(tmp_path / "venv"))
+    python = str(tmp_path / "venv" / "bin" / "python")
+    run(python, "-m", "pip", "install", "--no-build-isolation", ".")
+    shown = run(python, "-c", "import importlib.metadata as m, quarrow2, sys; f = quarrow2.File(sys.argv[1]); "
+                "f.texts['Author'] = 'Jane'; print(quarrow2.__file__, quarrow2.__version__, m.version('quarrow2'))",
+                path, cwd=folder).split()
+    assert shown == [str(tmp_path / "venv" / "lib" / f"python{sys.version_info[0]}.{sys.version_info[1]}" /
+                         "site-packages" / "quarrow2" / "__init__.py"), version, version]
+    assert os.getxattr(path, "user.Author") == "Jane".encode("utf-16-le")

@@ -88,7 +88,8 @@ std::string ProgIdOf(REFCLSID clsid) {
 
 RichError TakeRichError() {
     quarrow2::RichError taken = quarrow2::TakeRichError();
-    return {taken.present, Narrow(taken.description.get()), Narrow(taken.source.get()), taken.guid};
+    return {taken.present, Narrow(taken.description.get()), Narrow(taken.source.get()), taken.guid,
+            taken.code};
 }
 
 std::string WithSystemText(const std::string& message, DWORD code) {

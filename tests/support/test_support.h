@@ -52,12 +52,14 @@ private:
 // source; empty where the class is not registered (Wine before DllRegisterServer).
 std::string ProgIdOf(REFCLSID clsid);
 
-// The calling thread's rich error, taken (and so cleared), in UTF-8.
+// The calling thread's rich error, taken (and so cleared), in UTF-8, with the Windows code
+// the failed call left as the thread's last error.
 struct RichError {
     bool present = false;
     std::string description;
     std::string source;
     GUID guid{};
+    DWORD code = 0;
 };
 RichError TakeRichError();
 

@@ -89,18 +89,17 @@ TEST_F(NtfsClientTest, FailuresCarryTheSystemsTextAndDeleteTakesOneStream) {
     EXPECT_EQ(types->get_Count(&count), S_OK);
     EXPECT_EQ(file->get_Length(&length), S_OK);
     EXPECT_EQ(std::make_pair(count, length), std::make_pair(0L, 0L));
-    ExpectFileFailure(Open(file.get(), "Missing"),
-                      WithSystemText("Unable to open metadata.", ERROR_FILE_NOT_FOUND));
+    ExpectFileFailure(Open(file.get(), "Missing"), "Unable to open metadata.",
+                      ERROR_FILE_NOT_FOUND);
 
     // An item admits readers only. Wine keeps share modes per inode, one for all of ntfs-3g's
     // streams of a file: a second item is refused too, its stream made and left empty.
     ItemOutcome held = Add(file.get(), "Held");
     ASSERT_EQ(held.hr, S_OK);
     for (const auto& [add, type] : {std::pair{false, "Held"}, {true, "Held"}, {true, "Second"}}) {
-        ExpectFileFailure(
-            add ? Add(file.get(), type) : Open(file.get(), type),
-            WithSystemText(add ? "Unable to add metadata." : "Unable to open metadata.",
-                           ERROR_SHARING_VIOLATION));
+        ExpectFileFailure(add ? Add(file.get(), type) : Open(file.get(), type),
+                          add ? "Unable to add metadata." : "Unable to open metadata.",
+                          ERROR_SHARING_VIOLATION);
     }
     ASSERT_EQ(held.item->Close(), S_OK);
     held = Open(file.get(), "Held");
