@@ -28,7 +28,8 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp
   ${PROJECT_SOURCE_DIR}/tools/text.cpp
   ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
-  ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)
+  ${PROJECT_SOURCE_DIR}/tools/value_match.cpp
+  ${PROJECT_SOURCE_DIR}/tools/value_text.cpp)
 if(WIN32)
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp)

@@ -1,6 +1,7 @@
 #include "tools/command.h"
 
 #include <exception>
+#include <iterator>
 
 #include <CLI/CLI.hpp>
 
@@ -51,14 +52,20 @@ void AddJobsOption(CLI::App& command, unsigned& jobs) {
 }
 
 ValueForm ValueFormFlags::Form() const {
-    return bytes ? ValueForm::kBytes : hex ? ValueForm::kHex : ValueForm::kText;
+    return utf8    ? ValueForm::kUtf8
+           : utf16 ? ValueForm::kUtf16
+           : bytes ? ValueForm::kBytes
+           : hex   ? ValueForm::kHex
+                   : ValueForm::kText;
 }
 
-void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const char* bytesHelp,
-                       const char* hexHelp) {
-    CLI::Option* bytes = command.add_flag("--bytes", flags.bytes, bytesHelp);
-    CLI::Option* hex = command.add_flag("--hex", flags.hex, hexHelp);
-    bytes->excludes(hex);
+void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const ValueFormHelp& help) {
+    CLI::Option* options[] = {command.add_flag("--utf8", flags.utf8, help.utf8),
+                              command.add_flag("--utf16", flags.utf16, help.utf16),
+                              command.add_flag("--bytes", flags.bytes, help.bytes),
+                              command.add_flag("--hex", flags.hex, help.hex)};
+    for (size_t i = 0; i < std::size(options); ++i)
+        for (size_t j = i + 1; j < std::size(options); ++j) options[i]->excludes(options[j]);
 }
 
 }  // namespace quarrow2::tool

@@ -45,15 +45,23 @@ void RequireUtf8(const std::string& value, const char* what);
 // -j N: how many files are read at once; the output is the same for any N.
 void AddJobsOption(CLI::App& command, unsigned& jobs);
 
-// How get shows a value and set takes it: --bytes and --hex, or text.
-enum class ValueForm { kText, kBytes, kHex };
+// How get shows a value and set takes it: --utf8, --utf16, --bytes or --hex, each excluding
+// the others; without one, text (get: as its name's convention says; set: UTF-16).
+enum class ValueForm { kText, kUtf8, kUtf16, kBytes, kHex };
 struct ValueFormFlags {
+    bool utf8 = false;
+    bool utf16 = false;
     bool bytes = false;
     bool hex = false;
     ValueForm Form() const;
 };
-// Adds --bytes and --hex, each excluding the other, with their help texts.
-void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const char* bytesHelp,
-                       const char* hexHelp);
+// The help text of each flag, in that order.
+struct ValueFormHelp {
+    const char* utf8;
+    const char* utf16;
+    const char* bytes;
+    const char* hex;
+};
+void AddValueFormFlags(CLI::App& command, ValueFormFlags& flags, const ValueFormHelp& help);
 
 }  // namespace quarrow2::tool

@@ -18,6 +18,7 @@
 #include "tools/file_system.h"
 #include "tools/file_walk.h"
 #include "tools/readable_file.h"
+#include "tools/value_text.h"
 
 namespace quarrow2::tool {
 namespace {
@@ -40,18 +41,19 @@ void PutName(Json& object, const std::string& key, const std::string& name) {
         object[key] = name;
 }
 
-// The value as the text it holds, or as base64 when its bytes are not whole text. The
-// empty-value marker reads back as no bytes and is written as the empty text; an item of 0
-// bytes (made by another program) as empty bytes, so restore can say what becomes of it.
+// The value as the text it is by its name (ExactText): UTF-16 text under "text", UTF-8 text
+// under "utf8", anything else as base64 "bytes". The empty-value marker reads back as no
+// bytes and is written as the empty text; an item of 0 bytes (made by another program) as
+// empty bytes, so restore can say what becomes of it.
 Json ItemJson(const std::string& type, MetadataItem& item) {
     Json json = Json::object();
     PutName(json, "type", type);
     Bytes value = item.ValueBytes();
-    std::optional<std::string> text = TextOfValue(value);
-    if (text && !(value.empty() && item.Length() == 0))
-        json["text"] = std::move(*text);
-    else
+    ValueText text = ExactText(type, value);
+    if (text.form == TextForm::kNone || (value.empty() && item.Length() == 0))
         json["bytes"] = Base64FromBytes(value);
+    else
+        json[text.form == TextForm::kUtf8 ? "utf8" : "text"] = std::move(text.text);
     return json;
 }
 
@@ -232,6 +234,9 @@ CommandRun DefineDump(CLI::App& command) {
     command
         .add_option("PATH", options->paths, "Files, or folders with -r; paths are written as given")
         ->required();
+    command.footer(TextRuleHelp() +
+                   " UTF-8 text is written as \"utf8\", UTF-16 text as \"text\", "
+                   "other values as base64 \"bytes\".");
     return {[options] {
                 for (const std::string& path : options->paths) RequirePath(path);
                 if (options->output) RequirePath(*options->output);

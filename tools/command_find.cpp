@@ -10,6 +10,7 @@
 #include "tools/file_walk.h"
 #include "tools/readable_file.h"
 #include "tools/value_match.h"
+#include "tools/value_text.h"
 
 namespace quarrow2::tool {
 namespace {
@@ -55,7 +56,7 @@ public:
             Found found{path, std::nullopt};
             if (match_.NeedsValue() || options_.json) {
                 found.value = file.Open(type_, options_.type).ValueBytes();
-                if (!match_.Matches(TextOfValue(*found.value))) return {};
+                if (!match_.Matches(MatchedTexts(options_.type, *found.value))) return {};
             }
             return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
@@ -85,12 +86,8 @@ private:
     void Show(const Found& found) {
         matched_ = true;
         if (options_.json) {
-            Json entry{{"path", found.path}, {"type", options_.type}};
-            if (std::optional<std::string> text = TextOfValue(*found.value))
-                entry["text"] = std::move(*text);
-            else
-                entry["hex"] = HexFromBytes(*found.value);
-            files_.push_back(std::move(entry));
+            auto [form, value] = JsonTextOrHex(options_.type, *found.value);
+            files_.push_back({{"path", found.path}, {"type", options_.type}, {form, value}});
         } else {
             PrintRaw(options_.nullSeparated ? found.path + '\0'
                                             : EscapedForDisplay(found.path) + '\n');
@@ -136,6 +133,8 @@ CommandRun DefineFind(CLI::App& command) {
                      "End each path with a zero byte, for xargs -0");
     AddJobsOption(command, options->jobs);
     command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    command.footer(TextRuleHelp() +
+                   " A value of another name also matches when its bytes, read as UTF-8, do.");
     return {[options] {
                 for (const std::string& path : options->paths) RequirePath(path);
                 if (std::optional<std::string> fault = TypeNameFault(options->type))

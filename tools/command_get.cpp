@@ -1,4 +1,4 @@
-// quarrow2 get [--bytes|--hex] [--json] PATH TYPE
+// quarrow2 get [--utf8|--utf16|--bytes|--hex] [--json] PATH TYPE
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -7,6 +7,7 @@
 #include "tools/console.h"
 #include "tools/failure.h"
 #include "tools/metadata_client.h"
+#include "tools/value_text.h"
 
 namespace quarrow2::tool {
 namespace {
@@ -18,42 +19,65 @@ struct GetOptions {
     std::string type;
 };
 
+// The value as the text the form asks for: by the name's convention, or UTF-8 or UTF-16
+// as told; Failure saying why when its bytes are not that text.
+ValueText TextOf(const GetOptions& options, const Bytes& value) {
+    ValueText text;
+    std::string_view chars(reinterpret_cast<const char*>(value.data()), value.size());
+    switch (options.flags.Form()) {
+        case ValueForm::kUtf8:
+            if (!FindInvalidUtf8(chars)) text = {TextForm::kUtf8, std::string(chars)};
+            break;
+        case ValueForm::kUtf16:
+            if (std::optional<std::string> utf16 = TextOfValue(value))
+                text = {TextForm::kUtf16, std::move(*utf16)};
+            break;
+        default:
+            text = ExactText(options.type, value);
+    }
+    if (text.form == TextForm::kNone)
+        throw Failure(
+            WhyNotText(value, options.flags.Form() == ValueForm::kUtf8 ? TextForm::kUtf8
+                                                                       : TextForm::kUtf16),
+            options.path, options.type);
+    return text;
+}
+
 int RunGet(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
     // Open, never Add: reading must not create the file or the item.
-    MetadataItem item = file.Open(NameUtf16(options.type), options.type);
-
+    Bytes value = file.Open(NameUtf16(options.type), options.type).ValueBytes();
+    ValueForm form = options.flags.Form();
+    bool raw = form == ValueForm::kBytes || form == ValueForm::kHex;
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
-        if (options.flags.Form() == ValueForm::kText)
-            document["text"] = item.TextUtf8();
-        else
-            document["hex"] = HexFromBytes(item.ValueBytes());
-        PrintJson(document);
-        return kSuccess;
-    }
-    switch (options.flags.Form()) {
-        case ValueForm::kText:
-            PrintRaw(item.TextUtf8() + "\n");
-            break;
-        case ValueForm::kBytes: {
-            Bytes bytes = item.ValueBytes();
-            PrintRaw(std::string(bytes.begin(), bytes.end()));
-            break;
+        if (raw) {
+            document["hex"] = HexFromBytes(value);
+        } else {
+            ValueText text = TextOf(options, value);
+            document[text.form == TextForm::kUtf8 ? "utf8" : "text"] = std::move(text.text);
         }
-        case ValueForm::kHex:
-            PrintRaw(HexFromBytes(item.ValueBytes()) + "\n");
-            break;
+        PrintJson(document);
+    } else if (form == ValueForm::kBytes) {
+        PrintRaw(std::string(value.begin(), value.end()));
+    } else {
+        PrintRaw((form == ValueForm::kHex ? HexFromBytes(value) : TextOf(options, value).text) +
+                 "\n");
     }
     return kSuccess;
 }
 
 CommandRun DefineGet(CLI::App& command) {
     auto options = std::make_shared<GetOptions>();
-    AddValueFormFlags(command, options->flags, "Write the stored bytes as they are",
-                      "Write the stored bytes as hex digits");
+    AddValueFormFlags(
+        command, options->flags,
+        {"Read the value as UTF-8 text, the form other programs store theirs in",
+         "Read the value as UTF-16 text, the library's own form",
+         "Write the stored bytes as they are", "Write the stored bytes as hex digits"});
     command.add_flag("--json", options->json,
-                     "Write one JSON document (text, or hex with --bytes or --hex)");
+                     "Write one JSON document (\"text\", \"utf8\" for UTF-8 text, or \"hex\" with "
+                     "--bytes or --hex)");
+    command.footer(TextRuleHelp());
     command.add_option("PATH", options->path, "The file")->required();
     command.add_option("TYPE", options->type, "The item's type name")->required();
     return {[options] { RequirePath(options->path); },

@@ -14,6 +14,7 @@
 #include "tools/file_walk.h"
 #include "tools/progress.h"
 #include "tools/readable_file.h"
+#include "tools/value_text.h"
 
 namespace quarrow2::tool {
 namespace {
@@ -36,11 +37,8 @@ struct ListedItem {
     std::string error;
 };
 
-// The value as text, or as hex when its bytes are not text; "hex" or "text" says which.
-std::pair<const char*, std::string> TextOrHex(const Bytes& value) {
-    if (std::optional<std::string> text = TextOfValue(value)) return {"text", std::move(*text)};
-    return {"hex", HexFromBytes(value)};
-}
+// Before a value list -l shows as UTF-8 on its bytes alone, its name saying nothing.
+constexpr const char* kGuessedUtf8Mark = "(UTF-8) ";
 
 std::string CutForTerminal(const std::string& utf8) {
     size_t characters = 0;
@@ -94,7 +92,7 @@ Json FileJson(const ListedFile& file) {
         } else {
             row["length"] = *item.length;
             if (item.value) {
-                auto [form, value] = TextOrHex(*item.value);
+                auto [form, value] = JsonTextOrHex(item.type, *item.value);
                 row[form] = std::move(value);
             }
         }
@@ -126,8 +124,11 @@ std::string FileText(const ListedFile& file, bool cutValues) {
         text +=
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
         if (item.value && !item.value->empty()) {
-            std::string value = EscapedForDisplay(TextOrHex(*item.value).second);
+            ValueText shown = ShownText(item.type, *item.value);
+            std::string value = shown.form == TextForm::kNone ? HexFromBytes(*item.value)
+                                                              : EscapedForDisplay(shown.text);
             text += std::string(typeWidth - Characters(type) + 2, ' ') +
+                    (shown.guessed ? kGuessedUtf8Mark : "") +
                     (cutValues ? CutForTerminal(value) : value);
         }
         text += "\n";
@@ -223,11 +224,13 @@ CommandRun DefineList(CLI::App& command) {
                      "left out of the text form)");
     command.add_flag("-l,--long", options->longForm,
                      "Show each value after its type: its text, or hex digits when it is not "
-                     "text (cut short on a terminal)");
+                     "text (cut short on a terminal); (UTF-8) marks text read as UTF-8 from its "
+                     "bytes alone");
     command.add_flag("--json", options->json,
                      "Write one JSON document (with -l, whole values as text or hex)");
     AddJobsOption(command, options->jobs);
     command.add_option("PATH", options->paths, "Files, or folders with -r")->required();
+    command.footer(TextRuleHelp());
     return {[options] {
                 for (const std::string& path : options->paths) RequirePath(path);
             },

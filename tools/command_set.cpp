@@ -1,4 +1,4 @@
-// quarrow2 set [--bytes|--hex] PATH TYPE (VALUE | --file F | -)
+// quarrow2 set [--utf8|--utf16|--bytes|--hex] PATH TYPE (VALUE | --file F | -)
 #include <cctype>
 #include <optional>
 #include <memory>
@@ -28,10 +28,14 @@ std::string ReadValue(const SetOptions& options) {
     return *options.value;
 }
 
-WString TextValue(const std::string& utf8) {
+void RequireTextValue(const std::string& utf8) {
     if (auto bad = FindInvalidUtf8(utf8))
         throw UsageError("The value is not valid UTF-8 (at byte " + std::to_string(*bad) +
                          "); use --bytes to store bytes as they are.");
+}
+
+WString TextValue(const std::string& utf8) {
+    RequireTextValue(utf8);
     WString text = Utf16FromUtf8(utf8);
     if (text.size() > kLargestValueBytes / 2)
         throw UsageError("The value is larger than an item can hold (" +
@@ -51,22 +55,31 @@ Bytes HexValue(const std::string& digits) {
 int RunSet(const Library& library, const SetOptions& options) {
     // The value is read and checked before the file is touched.
     std::string raw = ReadValue(options);
+    ValueForm form = options.flags.Form();
+    bool utf16 = form == ValueForm::kText || form == ValueForm::kUtf16;
     WString text;
     Bytes bytes;
-    if (options.flags.Form() == ValueForm::kText)
-        text = TextValue(raw);
-    else if (options.flags.Form() == ValueForm::kHex)
-        bytes = HexValue(raw);
-    else
-        bytes.assign(raw.begin(), raw.end());
+    switch (form) {
+        case ValueForm::kText:
+        case ValueForm::kUtf16:
+            text = TextValue(raw);
+            break;
+        case ValueForm::kHex:
+            bytes = HexValue(raw);
+            break;
+        case ValueForm::kUtf8:
+            RequireTextValue(raw);
+            [[fallthrough]];
+        case ValueForm::kBytes:
+            bytes.assign(raw.begin(), raw.end());
+    }
 
     MetadataFile file(library, options.path);
     FileChanges changes(file);
     try {
-        changes.Store(NameUtf16(options.type), options.type,
-                      options.flags.Form() == ValueForm::kText
-                          ? ItemValue{std::move(text), {}}
-                          : ItemValue{std::nullopt, std::move(bytes)});
+        changes.Store(
+            NameUtf16(options.type), options.type,
+            utf16 ? ItemValue{std::move(text), {}} : ItemValue{std::nullopt, std::move(bytes)});
     } catch (const Failure&) {
         // The old value stays, and an item made only for this value goes again.
         changes.Undo();
@@ -77,8 +90,12 @@ int RunSet(const Library& library, const SetOptions& options) {
 
 CommandRun DefineSet(CLI::App& command) {
     auto options = std::make_shared<SetOptions>();
-    AddValueFormFlags(command, options->flags, "Store the value's bytes as they are, not as text",
-                      "The value is hex digits of the bytes to store");
+    AddValueFormFlags(command, options->flags,
+                      {"Store the text as UTF-8, the form other programs read (xdg.tags, "
+                       "xdg.comment, ...)",
+                       "Store the text as UTF-16, the library's own form (the default)",
+                       "Store the value's bytes as they are, not as text",
+                       "The value is hex digits of the bytes to store"});
     auto* file = command.add_option("--file", options->valueFile, "Read the value from this file")
                      ->type_name("FILE");
     command.add_option("PATH", options->path, "The file")->required();

@@ -40,10 +40,14 @@ RestoredItem JsonItem(const Json& entry, const std::string& at) {
     RestoredItem item;
     item.where = at;
     item.type = NameField(entry, "type", at);
-    bool hasText = entry.contains("text");
-    if (hasText == entry.contains("bytes")) Unusable(at + " needs either \"text\" or \"bytes\"");
-    if (hasText) {
+    int forms = entry.contains("text") + entry.contains("utf8") + entry.contains("bytes");
+    if (forms != 1) Unusable(at + " needs one of \"text\", \"utf8\" or \"bytes\"");
+    if (entry.contains("text")) {
         item.value.text = Utf16FromUtf8(Utf8Field(entry, "text", at));
+    } else if (entry.contains("utf8")) {
+        // UTF-8 text goes back as its bytes, exactly as the other program stored them.
+        std::string text = Utf8Field(entry, "utf8", at);
+        item.value.bytes.assign(text.begin(), text.end());
     } else {
         std::optional<Bytes> bytes = BytesFromBase64(Utf8Field(entry, "bytes", at));
         if (!bytes) Unusable(at + ".bytes is not base64");

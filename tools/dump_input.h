@@ -16,7 +16,8 @@ constexpr const char* kDumpFormat = "quarrow2-dump";
 constexpr int kDumpVersion = 1;
 
 // Names are the file system's bytes: UTF-8 in "path" and "type", anything else in
-// "path_bytes" and "type_bytes" (base64), so that no name is lost on the way.
+// "path_bytes" and "type_bytes" (base64), so that no name is lost on the way. A value is
+// UTF-16 text in "text", UTF-8 text in "utf8" (stored as those bytes) or base64 "bytes".
 struct RestoredItem {
     std::string type;
     ItemValue value;

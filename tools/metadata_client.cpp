@@ -91,20 +91,6 @@ std::uint32_t MetadataItem::Length() {
     return static_cast<std::uint32_t>(length);
 }
 
-std::string MetadataItem::TextUtf8() {
-    UniqueBstr text;
-    Run([&] { return item_->get_Text(text.out()); });
-    const char* notText = nullptr;
-    std::optional<std::string> utf8;
-    if (text.byte_length() % 2 != 0)
-        notText = "The value is not text: it has an odd number of bytes.";
-    else if (!(utf8 = Utf8FromUtf16(text.get(), text.length())))
-        notText = "The value is not text: it holds an unpaired surrogate.";
-    if (notText)
-        throw Failure(std::string(notText) + " Read it with --bytes or --hex.", path_, type_);
-    return *utf8;
-}
-
 Bytes MetadataItem::ValueBytes() {
     UniqueVariant data;
     Run([&] { return item_->get_Data(data.out()); });

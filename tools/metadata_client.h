@@ -32,9 +32,6 @@ public:
 
     // Stored size in bytes (an empty value counts its 32-byte marker).
     std::uint32_t Length();
-    // The value as text; Failure when its bytes are not UTF-16 text (an odd count, or an
-    // unpaired surrogate), with a hint to read it as bytes instead.
-    std::string TextUtf8();
     Bytes ValueBytes();
     void PutText(const WString& text);
     void PutBytes(const Bytes& bytes);

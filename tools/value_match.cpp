@@ -1,5 +1,6 @@
 #include "tools/value_match.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include <utf8.h>
@@ -116,12 +117,13 @@ ValueMatch::ValueMatch(std::optional<std::string> value, std::optional<std::stri
     }
 }
 
-bool ValueMatch::Matches(const std::optional<std::string>& text) const {
+bool ValueMatch::Matches(const std::vector<std::string>& readings) const {
     if (!NeedsValue()) return true;
-    if (!text) return false;
-    if (value_) return *text == *value_;
-    if (glob_) return GlobMatches(*glob_, CodePoints(*text));
-    return std::regex_match(Wide(*text), *regex_);
+    return std::any_of(readings.begin(), readings.end(), [this](const std::string& text) {
+        if (value_) return text == *value_;
+        if (glob_) return GlobMatches(*glob_, CodePoints(text));
+        return std::regex_match(Wide(text), *regex_);
+    });
 }
 
 }  // namespace quarrow2::tool

@@ -5,6 +5,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace quarrow2::tool {
 
@@ -15,9 +16,9 @@ public:
     ValueMatch(std::optional<std::string> value, std::optional<std::string> glob,
                const std::optional<std::string>& regex);
 
-    // Whether an item with this text (UTF-8) matches; `text` is none when the value is no
-    // text, which only the absence of a condition matches.
-    bool Matches(const std::optional<std::string>& text) const;
+    // Whether an item that reads as any of these texts (UTF-8) matches; a value that is no
+    // text (no readings) matches only the absence of a condition.
+    bool Matches(const std::vector<std::string>& readings) const;
     bool NeedsValue() const { return value_ || glob_ || regex_; }
 
 private:
