@@ -1,10 +1,14 @@
 """dump and restore (also of getfattr --dump text), cp, rm --all, list -l and find, on real
-files; the unprivileged list that meets a file it may not read."""
+files; values read as the text their name says, also from curl --xattr and setfattr; the
+unprivileged list that meets a file it may not read."""
 import base64
+import functools
+import http.server
 import json
 import os
 import shutil
 import subprocess
+import threading
 
 from tool_support import EMPTY_MARKER, ToolTestCase, folder_taking, run, tool_path, user_items, utf16
 
@@ -19,6 +23,19 @@ TREE = [("notes.txt", "Author", utf16("Jane Doe"), "Jane Doe"),
         ("bin/data.bin", "Lone", b"\x00\xd8A\x00", b"\x00\xd8A\x00"),  # unpaired surrogate
         ("bin/data.bin", "Nul", utf16("a\0b"), "a\0b"),  # text with a zero unit
         ("bin/data.bin", "Quoted", QUOTED, QUOTED.decode("utf-16-le"))]
+# A value as stored; as dump, get and --json give it (form, text) under an xdg.* name and under
+# another name; what list -l shows under the other; the texts find matches (--match) and
+# under which of the two names ("x" the xdg.* one, "o" the other).
+RULE = [(b"text/plain", ("utf8", "text/plain"), ("text", "整瑸瀯慬湩"), "整瑸瀯慬湩",
+         {"text/plain": "xo", "整瑸瀯慬湩": "o"}),
+        ("Grüße, 東京".encode(), ("utf8", "Grüße, 東京"), ("bytes", None), "(UTF-8) Grüße, 東京",
+         {"Grüße, 東京": "xo"}),
+        (utf16("Jane Doe"), ("text", "Jane Doe"), ("text", "Jane Doe"), "Jane Doe", {"Jane Doe": "xo"}),
+        (utf16("汉字"), ("utf8", "IlW["), ("text", "汉字"), "汉字", {"IlW[": "xo", "汉字": "o"}),
+        (b"\xff\xfe\x00", ("bytes", None), ("bytes", None), "fffe00", {"*": ""})]
+# How each layout stores an item's value under its name.
+LAYOUTS = {"native": lambda name, value: ("user." + name, value),
+           "samba": lambda name, value: ("user.DosStream.%s:$DATA" % name, value + b"\0")}
 
 
 def dump_of(files, version=1, form="quarrow2-dump"):
@@ -109,6 +126,71 @@ class DumpRestoreTest(ToolTestCase):
         self.assertFalse(os.path.exists(self.path("missing.txt")))
         self.expect(["restore", "--create"], stdin=dump, cwd=self.folder)
         self.assertEqual(user_items(self.path("missing.txt")), {"Author": utf16("x")})
+
+
+class TextRuleTest(ToolTestCase):
+    def test_each_value_reads_as_the_text_its_name_says_in_both_layouts(self):
+        for layout, stored_as in LAYOUTS.items():
+            with self.subTest(layout=layout):
+                path, copy = self.make_file(layout + ".txt"), self.make_file("copy/" + layout + ".txt")
+                tool = ["--layout", layout]
+                items, shown, rows = {}, {}, []
+                for i, (value, xdg, other, other_shown, finds) in enumerate(RULE):
+                    for kind, name, (form, text), show in (("x", "xdg.v%d" % i, xdg, None),
+                                                           ("o", "v%d" % i, other, other_shown)):
+                        os.setxattr(path, *stored_as(name, value))
+                        items[name] = {form: base64.b64encode(value).decode() if text is None else text}
+                        shown[name] = show or (value.hex() if text is None else text)
+                        rows.append((tool + ["get", "--json", path, name], 1 if text is None else 0,
+                                     text and {"path": path, "type": name, form: text}))
+                        rows += [(tool + ["find", path, "--type", name, "--match", pattern],
+                                  0 if kind in kinds else 1, path + "\n" if kind in kinds else "")
+                                 for pattern, kinds in finds.items()]
+                self.table(rows)
+                lines = self.expect(tool + ["list", "-l", path]).stdout.decode().splitlines()[1:]
+                self.assertEqual(dict(line.split(None, 2)[1:] for line in lines), shown)
+                name = os.path.basename(path)
+                dump = self.expect(tool + ["dump", name], cwd=self.folder).stdout
+                self.assertEqual({item.pop("type"): item for item in json.loads(dump)["files"][0]["items"]},
+                                 items)
+                self.expect(tool + ["restore"], stdin=dump, cwd=self.path("copy"))
+                self.assertEqual(sorted(user_items(copy).items()), sorted(user_items(path).items()))
+
+    def test_curl_and_setfattr_values_read_as_getfattr_shows_them_and_set_utf8_writes_theirs(self):
+        if not (shutil.which("curl") and shutil.which("getfattr") and shutil.which("setfattr")):
+            self.skipTest("curl and getfattr/setfattr (packages curl, attr) are not installed")
+        self.make_file("dl.txt", b"downloaded\n")
+        handler = functools.partial(type("Quiet", (http.server.SimpleHTTPRequestHandler,), {
+            "log_message": lambda *arguments: None}), directory=self.folder)
+        with http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler) as server:
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            url = "http://127.0.0.1:%d/dl.txt" % server.server_port
+            got = self.path("got.txt")
+            subprocess.run(["curl", "-s", "--xattr", "-o", got, url], check=True, timeout=60)
+            server.shutdown()
+        subprocess.run(["setfattr", "-n", "user.xdg.comment", "-v", "Grüße", got], check=True)
+        before = user_items(got)
+        self.table([(["list", "-l", got], 0, None), (["get", got, "mime_type"], 0, "text/plain\n"),
+                    (["get", got, "xdg.origin.url"], 0, url + "\n"),
+                    (["get", "--json", got, "xdg.comment"], 0, {"path": got, "type": "xdg.comment", "utf8": "Grüße"}),
+                    (["get", "--utf16", got, "mime_type"], 0, "整瑸瀯慬湩\n"),
+                    (["find", got, "--type", "mime_type", "--value", "text/plain"], 0, got + "\n"),
+                    (["set", "--utf8", got, "xdg.tags", "work"], 0, b""),
+                    (["get", "--utf8", got, "xdg.tags"], 0, "work\n"),
+                    (["get", "--utf8", got, "xdg.comment"], 0, "Grüße\n")])
+        self.assertIn(b'user.xdg.tags="work"\n', subprocess.run(
+            ["getfattr", "-d", got], capture_output=True, check=True).stdout)
+        shown = self.expect(["list", "-l", got]).stdout.decode()
+        for line in ("mime_type       text/plain", "xdg.origin.url  " + url, "xdg.comment     Grüße"):
+            self.assertIn(line, shown)
+        dump = self.expect(["dump", "got.txt"], cwd=self.folder).stdout
+        self.assertEqual({item["type"]: item.get("utf8") for item in json.loads(dump)["files"][0]["items"]},
+                         {"mime_type": "text/plain", "xdg.origin.url": url, "xdg.comment": "Grüße",
+                          "xdg.tags": "work"})
+        os.makedirs(self.path("copy"))
+        copy = self.make_file("copy/got.txt")
+        self.expect(["restore"], stdin=dump, cwd=self.path("copy"))
+        self.assertEqual(user_items(copy), {**before, "xdg.tags": b"work"})
 
 
 class CopyListFindTest(ToolTestCase):

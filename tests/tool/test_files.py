@@ -15,8 +15,8 @@ BYTES = bytes(range(256)) * 3
 ABSTRACT = "Résumé 😀\nsecond line\n"
 NO_STREAMS = "/proc/self/status"
 TOO_LARGE = "x" * 40000  # beyond the 64 KiB any Linux file system keeps in one attribute
-HELP = {"list": "PATH --recursive --json", "get": "PATH TYPE --bytes --hex --json",
-        "set": "PATH TYPE VALUE --file --bytes --hex", "rm": "PATH TYPE --all",
+HELP = {"list": "PATH --recursive --json xdg.*", "get": "PATH TYPE --utf8 --utf16 --bytes --hex --json",
+        "set": "PATH TYPE VALUE --file --utf8 --utf16 --bytes --hex", "rm": "PATH TYPE --all",
         "length": "PATH --json", "dump": "PATH --recursive --output",
         "restore": "FILE --dry-run --create", "cp": "SRC DEST --type",
         "find": "PATH --type --value --match --regex --json -0 --recursive"}
@@ -63,8 +63,9 @@ class FilesTest(ToolTestCase):
                                               (["--bytes"], "Thumb", {"hex": BYTES.hex()}),
                                               (["--hex"], "Thumb", {"hex": BYTES.hex()}))] + [
             # Bytes that are not text (odd count, unpaired surrogate) are refused as text.
-            (["get", P, "Odd"], 1, None, "not text", "--bytes", '"Odd"'),
+            (["get", P, "Odd"], 1, None, "not text", "--utf8, --bytes", '"Odd"'),
             (["get", P, "Lone"], 1, None, "not text", '"Lone"'),
+            (["get", "--utf8", P, "Lone"], 1, None, "not UTF-8 text: byte 1", "with --bytes"),
             (["get", "--bytes", P, "Odd"], 0, b"\x01\x02\x03"),
             (["get", "--hex", P, "Lone"], 0, "00d8\n"),
             # set creates a missing file; get does not.
@@ -166,14 +167,16 @@ class FilesTest(ToolTestCase):
         latin1 = self.make_file("latin1.txt", bad)
         missing = self.path("missing.txt")
         usage = [[], ["show", path], ["list", "--bogus", path], ["list"], ["get", path],
-                 ["get", "--bytes", "--hex", path, "Author"], ["set", path, "Author"],
+                 ["get", "--bytes", "--hex", path, "Author"], ["get", "--utf8", "--utf16", path, "Author"],
+                 ["set", path, "Author"], ["set", "--utf8", "--bytes", path, "Author", "x"],
                  ["set", path, "Author", "x", "--file", other],
                  ["set", "--bytes", "--hex", path, "Author", "00"], ["rm", path], ["length", ""],
                  ["get", path, "Author", "extra"], ["find", path],
                  ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path]]
         rows = [(arguments, 2, b"") for arguments in usage] + [
             (arguments, 2, b"", "not valid UTF-8") for arguments in (
-                ["set", path, "Author", bad], ["set", path, "Author", "--file", latin1],
+                ["set", path, "Author", bad], ["set", "--utf8", path, "Author", bad],
+                ["set", path, "Author", "--file", latin1],
                 ["set", path, "Author", "-"])] + [
             (["set", path, "Author", "--file", missing], 2, b"", "missing.txt"),
             (["set", path, "Author", "--file", self.folder], 2, b"", "folder")] + [
