@@ -14,6 +14,7 @@ On top of them, each file's items as a mapping::
         f.texts["Author"]                  # 'Jane Doe'
         f.items["Author"]                  # b'J\\x00a\\x00n\\x00e\\x00...'
         f.texts_utf8["xdg.tags"] = "work"   # UTF-8 text, as the desktop's programs store it
+        f.texts_by_name["mime_type"]       # the text its name says: here UTF-8, for Author UTF-16
 
 Paths may be str, bytes, os.PathLike, an open file descriptor or an object with fileno();
 a bytes path, or a str from ``os.fsdecode``, whose name is not UTF-8 reaches the library
@@ -34,7 +35,7 @@ from ._version import __version__
 
 __all__ = ["AccessDeniedError", "BusyError", "DEFAULT_WAIT", "Error", "ExistsError", "File",
            "Items", "MetaData", "MissingItemError", "NotFoundError", "Strings", "Texts",
-           "TextsUtf8", "__version__"]
+           "TextsByName", "TextsUtf8", "UTF8_NAMES", "__version__", "names_utf8_text"]
 
 # How long the mappings wait for a busy item, in seconds: the tool's --wait default.
 DEFAULT_WAIT = 5.0
@@ -53,6 +54,20 @@ V = TypeVar("V")
 F = TypeVar("F", bound="File")
 
 Sequence.register(Strings)
+
+# The names whose values other programs store as UTF-8 text, as they document them (the
+# rule of the tool, tools/value_text.cpp): a name ending in a dot is a namespace.
+UTF8_NAMES = ("xdg.", "dublincore.", "baloo.", "mime_type", "charset", "creator",
+              "Zone.Identifier")
+
+
+def names_utf8_text(name: str) -> bool:
+    """Whether items of this name hold UTF-8 text by their convention: the desktop's xdg.*,
+    dublincore.*, baloo.*, mime_type, charset and creator, and Windows' Zone.Identifier
+    (UTF8_NAMES), whatever the case of their ASCII letters."""
+    folded = name.encode("utf-8", "surrogatepass").lower()
+    return any(folded.startswith(n.lower().encode()) and len(folded) > len(n) if n[-1] == "."
+               else folded == n.lower().encode() for n in UTF8_NAMES)
 
 
 class _Descriptor:
@@ -160,6 +175,12 @@ class File(_quarrow2.File):
         """The file's items as a mapping of type names to UTF-8 text, the form other
         programs of the desktop store (xdg.*, mime_type, ...)."""
         return TextsUtf8(self)
+
+    @property
+    def texts_by_name(self) -> "TextsByName":
+        """The file's items as a mapping of type names to the text their name says: UTF-8
+        for the names of names_utf8_text(), the library's UTF-16 for all others."""
+        return TextsByName(self)
 
     def __enter__(self: F) -> F:
         return self
@@ -318,3 +339,28 @@ class TextsUtf8(Texts):
 
     def _put(self, item: MetaData, value: str) -> None:
         item.Data = value.encode("utf-8")
+
+
+class TextsByName(Texts):
+    """The same items as the text their name says, the tool's rule: an item whose name holds
+    UTF-8 text by its convention (names_utf8_text) reads as UTF-8 when its bytes are UTF-8
+    without a zero byte, and is set as UTF-8 (a str with a zero character is refused, as it
+    would not read back); every other item is the library's UTF-16 text, as in texts. Nothing
+    is guessed from the bytes alone."""
+
+    def _read(self, item: MetaData) -> str:
+        data = item.Data
+        if data and b"\0" not in data and names_utf8_text(item.Name):
+            try:
+                return data.decode("utf-8")
+            except UnicodeDecodeError:
+                pass
+        return item.Text
+
+    def _put(self, item: MetaData, value: str) -> None:
+        if not names_utf8_text(item.Name):
+            item.Text = value
+        elif "\0" in value:
+            raise ValueError(f"{item.Name!r} holds UTF-8 text, which keeps no zero character")
+        else:
+            item.Data = value.encode("utf-8")

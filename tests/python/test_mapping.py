@@ -1,12 +1,14 @@
 """The Pythonic layer: a file's items as a mapping, its text views, with blocks, paths of
 every kind (descriptors and links too), and failures that never leave an item open or made."""
 import errno
+import json
 import os
 import pathlib
 
 import pytest
 
 import quarrow2
+from conftest import tool
 
 
 def test_mapping_of_items(path):
@@ -93,6 +95,29 @@ def test_texts_utf8_reads_and_writes_what_other_programs_store(path):
     f.items["Odd"] = b"\xff"
     pytest.raises(UnicodeDecodeError, lambda: f.texts_utf8["Odd"])
     pytest.raises(TypeError, f.texts_utf8.__setitem__, "x", b"x")
+
+
+def test_texts_by_name_reads_each_value_as_the_tool_does(path):
+    f = quarrow2.File(path)
+    values = [b"text/plain", "Grüße".encode(), "Jane".encode("utf-16-le"),
+              "汉字".encode("utf-16-le"), b"\xff\xfe\x00", b"a\0b"]
+    names = ["xdg.comment", "XDG.Tags", "dublincore.title", "baloo.rating", "mime_type",
+             "Zone.Identifier", "zone.identifier", "xdg", "mime_type2", "Author"]
+    assert [name for name in names if quarrow2.names_utf8_text(name)] == names[:7]
+    for name in names:
+        for value in values:
+            os.setxattr(path, "user." + name, value)
+            shown = tool("get", "--json", path, name)
+            expected = json.loads(shown.stdout) if shown.returncode == 0 else {}
+            try:
+                text = f.texts_by_name[name]
+            except UnicodeDecodeError:
+                text = None
+            assert text == expected.get("utf8", expected.get("text")), (name, value)
+    f.texts_by_name["xdg.tags"], f.texts_by_name["Author"] = "work", "Jane"
+    assert (os.getxattr(path, "user.xdg.tags"), os.getxattr(path, "user.Author")) == (b"work", "Jane".encode("utf-16-le"))
+    pytest.raises(ValueError, f.texts_by_name.__setitem__, "xdg.tags", "a\0b")
+    assert os.getxattr(path, "user.xdg.tags") == b"work"
 
 
 def test_a_failed_set_leaves_nothing_it_made(folder, path):

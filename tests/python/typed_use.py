@@ -29,7 +29,9 @@ def use(path: str) -> List[object]:
         texts: quarrow2.Texts = h.texts
         utf8: quarrow2.TextsUtf8 = h.texts_utf8
         utf8["xdg.tags"] = "work"
-        seen += [sorted(mapping), texts["Author"], utf8["xdg.tags"], mapping.get("None")]
+        by_name: quarrow2.TextsByName = h.texts_by_name
+        seen += [sorted(mapping), texts["Author"], utf8["xdg.tags"], by_name["xdg.tags"],
+                 quarrow2.names_utf8_text("mime_type"), quarrow2.UTF8_NAMES, mapping.get("None")]
         h.Open("Bytes").Delete()
         h.Close()
     errors: List[Optional[int]] = []
