@@ -1,7 +1,8 @@
 # The quarrow2 command-line tool: a client of the library's public interface alone
 # (include/quarrow2/quarrow2.h). On Linux it links libquarrow2.so; on Windows it is
 # quarrow2.exe beside Quarrow2.dll, which it loads from its own folder at run time. Files
-# named *_posix.cpp and *_win.cpp hold the platforms' differences.
+# named *_posix.cpp and *_win.cpp hold the platforms' differences. All but main.cpp are
+# built once, as quarrow2_tool_code, which a test program runs the tool through too.
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
   ${PROJECT_SOURCE_DIR}/tools/command.cpp
@@ -20,7 +21,6 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/failure.cpp
   ${PROJECT_SOURCE_DIR}/tools/file_walk.cpp
   ${PROJECT_SOURCE_DIR}/tools/item_store.cpp
-  ${PROJECT_SOURCE_DIR}/tools/main.cpp
   ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
   ${PROJECT_SOURCE_DIR}/tools/ordered_work.cpp
   ${PROJECT_SOURCE_DIR}/tools/progress.cpp
@@ -42,12 +42,11 @@ endif()
 find_path(QUARROW2_CLI11_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 find_path(QUARROW2_JSON_DIR nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
-add_executable(quarrow2_tool ${QUARROW2_TOOL_SOURCES})
-quarrow2_strict_warnings(quarrow2_tool)
-set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
-target_link_libraries(quarrow2_tool PRIVATE quarrow2_utfcpp)
-quarrow2_client_includes(quarrow2_tool tools)
-target_compile_definitions(quarrow2_tool PRIVATE QUARROW2_VERSION="${PROJECT_VERSION}")
+add_library(quarrow2_tool_code OBJECT ${QUARROW2_TOOL_SOURCES})
+quarrow2_strict_warnings(quarrow2_tool_code)
+target_link_libraries(quarrow2_tool_code PUBLIC quarrow2_utfcpp)
+quarrow2_client_includes(quarrow2_tool_code tools)
+target_compile_definitions(quarrow2_tool_code PRIVATE QUARROW2_VERSION="${PROJECT_VERSION}")
 
 if(WIN32)
   # The cross compiler must not see the host's /usr/include, only these two libraries,
@@ -60,11 +59,11 @@ if(WIN32)
       file(CREATE_LINK ${entry} ${quarrow2_tool_include}/${name} SYMBOLIC)
     endif()
   endforeach()
-  target_include_directories(quarrow2_tool PRIVATE ${PROJECT_SOURCE_DIR}/include)
-  target_include_directories(quarrow2_tool SYSTEM PRIVATE ${quarrow2_tool_include})
-  target_compile_definitions(quarrow2_tool PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN
-                                                   _WIN32_WINNT=0x0601)
-  target_link_libraries(quarrow2_tool PRIVATE oleaut32 ole32 uuid shell32)
+  target_include_directories(quarrow2_tool_code PUBLIC ${PROJECT_SOURCE_DIR}/include)
+  target_include_directories(quarrow2_tool_code SYSTEM PUBLIC ${quarrow2_tool_include})
+  target_compile_definitions(quarrow2_tool_code PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                                                       _WIN32_WINNT=0x0601)
+  target_link_libraries(quarrow2_tool_code PUBLIC oleaut32 ole32 uuid shell32)
   # The DLL exports no identifiers; a Windows client compiles them from the interface
   # description, as the IDL compiler's _i.c file gives them.
   set(quarrow2_tool_identifiers ${CMAKE_BINARY_DIR}/tool-generated/Quarrow2_i.c)
@@ -77,17 +76,34 @@ if(WIN32)
     COMMENT "Generating the identifiers for quarrow2.exe"
     VERBATIM)
   set_source_files_properties(${quarrow2_tool_identifiers} PROPERTIES LANGUAGE CXX)
-  target_sources(quarrow2_tool PRIVATE ${quarrow2_tool_identifiers})
-  # Not linked, loaded: building the tool builds the DLL it loads, into the same folder.
-  if(TARGET Quarrow2)
-    add_dependencies(quarrow2_tool Quarrow2)
-    set_target_properties(quarrow2_tool PROPERTIES
-                          RUNTIME_OUTPUT_DIRECTORY $<TARGET_FILE_DIR:Quarrow2>)
-  endif()
+  target_sources(quarrow2_tool_code PRIVATE ${quarrow2_tool_identifiers})
 else()
-  target_include_directories(quarrow2_tool SYSTEM PRIVATE ${QUARROW2_CLI11_DIR}
+  target_include_directories(quarrow2_tool_code SYSTEM PUBLIC ${QUARROW2_CLI11_DIR}
                              ${QUARROW2_JSON_DIR})
-  target_link_libraries(quarrow2_tool PRIVATE quarrow2)
+  target_link_libraries(quarrow2_tool_code PUBLIC quarrow2)
+endif()
+
+# A program that runs the tool from its own main (`main`, a source file).
+function(quarrow2_tool_program name main)
+  add_executable(${name} ${main})
+  quarrow2_strict_warnings(${name})
+  target_link_libraries(${name} PRIVATE quarrow2_tool_code)
+  # On Windows not linked, loaded: building the program builds the DLL it loads, into the
+  # same folder.
+  if(WIN32 AND TARGET Quarrow2)
+    add_dependencies(${name} Quarrow2)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY $<TARGET_FILE_DIR:Quarrow2>)
+  endif()
+endfunction()
+
+quarrow2_tool_program(quarrow2_tool ${PROJECT_SOURCE_DIR}/tools/main.cpp)
+set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
+# Wine's volume query never reports named streams: the NTFS suite (windows_tests.cmake) runs
+# the tool through a program that adds them to what Quarrow2.dll is told.
+if(WIN32 AND QUARROW2_BUILD_TESTS)
+  quarrow2_tool_program(quarrow2_ntfs_tool
+                        ${PROJECT_SOURCE_DIR}/tests/windows/ntfs/ntfs_tool_main.cpp)
+  target_include_directories(quarrow2_ntfs_tool PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 endif()
 
 # The tool's tests run it on real files, from Python's unittest; a suite that cannot run on

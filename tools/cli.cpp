@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "tools/completion.h"
 #include "tools/console.h"
 #include "tools/failure.h"
+#include "tools/host.h"
 #include "tools/metadata_client.h"
 
 namespace quarrow2::tool {
@@ -103,6 +106,25 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
         ReportFailure(failure.what());
         return kFailure;
     }
+}
+
+int RunTool(int argc, char** argv) {
+    int status = kFailure;
+    try {
+        PrepareStandardStreams();
+        status = RunCommandLine(CommandLineArguments(argc, argv));
+    } catch (const std::bad_alloc&) {
+        ReportFailure("Not enough memory.");
+        status = kFailure;
+    } catch (const std::exception& error) {
+        ReportFailure(std::string("Unexpected failure: ") + error.what());
+        status = kFailure;
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quarrow2: Unable to write the output.\n");
+        return kFailure;
+    }
+    return status;
 }
 
 }  // namespace quarrow2::tool

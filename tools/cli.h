@@ -10,4 +10,8 @@ namespace quarrow2::tool {
 // exit status. Help and the version need no library; a command loads it.
 int RunCommandLine(const std::vector<std::string>& arguments);
 
+// The whole run of the program, as main gives it: the standard streams prepared, the command
+// line run, unexpected failures and an output that cannot be written reported.
+int RunTool(int argc, char** argv);
+
 }  // namespace quarrow2::tool

@@ -53,12 +53,13 @@ set_tests_properties(${QUARROW2_TEST_PREFIX}server.example.hello_metadata PROPER
   PASS_REGULAR_EXPRESSION "keeps no named streams|Author: Jane Doe \\(16 bytes\\)"
   FAIL_REGULAR_EXPRESSION "error|Error")
 
-# The DLL on a real NTFS volume shared with the linux-release build's tool, which ./test
-# builds first; skipped (77) where FUSE, mkntfs, root or that build is missing.
+# The DLL, and the tool through it, on a real NTFS volume shared with the linux-release
+# build's tool, which ./test builds first; skipped (77) where FUSE, mkntfs, root or that
+# build is missing.
 quarrow2_windows_client(quarrow2_ntfs_client ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_client_test.cpp)
 find_program(QUARROW2_PYTHON3 python3 NO_CMAKE_FIND_ROOT_PATH)
 add_test(NAME ${QUARROW2_TEST_PREFIX}ntfs_wine
          COMMAND ${QUARROW2_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/ntfs/ntfs_wine_test.py
                  ${quarrow2_wine_run} $<TARGET_FILE:quarrow2_ntfs_client>
-                 ${PROJECT_SOURCE_DIR}/build/linux-release/quarrow2)
+                 ${PROJECT_SOURCE_DIR}/build/linux-release/quarrow2 $<TARGET_FILE:quarrow2_ntfs_tool>)
 set_tests_properties(${QUARROW2_TEST_PREFIX}ntfs_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Quarrow2.dll under Wine and libquarrow2.so on one fresh NTFS image, written and checked
-from Linux around ntfs_client_test.exe. Exits 0 passed, 1 failed, 77 skipped.
+from Linux around ntfs_client_test.exe and the tool (ntfs_tool_main.cpp), which reads the
+streams other Windows programs write as the text they are. Exits 0 passed, 1 failed, 77
+skipped.
 
-usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL"""
+usage: ntfs_wine_test.py WINE_RUN CLIENT_EXE LINUX_TOOL NTFS_TOOL_EXE"""
 import contextlib
+import json
 import os
 import shutil
 import subprocess
@@ -15,12 +18,18 @@ import time
 TEXT = "Quarrow2 \u00e9\u4e2d \U0001D11E"
 ALL_BYTES = bytes(range(256))
 MARKER = "---***NULL***---".encode("utf-16-le")
+# A browser's download mark on Windows: UTF-8 (here ASCII) text with CRLF line ends.
+ZONE = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.com/setup.exe\r\n"
 BODIES = {"doc.txt": b"doc body\r\n" + ALL_BYTES,
-          "linux.txt": b"tagged on Linux", "dll.txt": b"tagged on Windows"}
-# Each file's items before the DLL runs; after it, dll.txt holds those of linux.txt.
+          "linux.txt": b"tagged on Linux", "dll.txt": b"tagged on Windows", "setup.exe": b"MZ"}
+# Each file's items before the DLL and the tool run; after them, dll.txt holds those of
+# linux.txt and setup.exe those the tool adds.
 ITEMS = {"doc.txt": {"Keep": b"kept"},
          "linux.txt": {"Text": TEXT.encode("utf-16-le"), "Bytes": ALL_BYTES, "Empty": MARKER},
-         "dll.txt": {}}
+         "dll.txt": {},
+         "setup.exe": {"Zone.Identifier": ZONE.encode(), "Author": "Jane".encode("utf-16-le"),
+                       "Note": "Grüße".encode()}}
+ADDED = {"xdg.tags": b"work", "xdg.origin.url": b"https://example.com/setup.exe"}
 
 
 def unavailable(tool):
@@ -59,7 +68,9 @@ def mounted(image, where, options="no_detach"):
 def write_from_linux(tool, folder, failures):
     for name, body in BODIES.items():
         open(os.path.join(folder, name), "wb").write(body)
-    os.setxattr(os.path.join(folder, "doc.txt"), "user.Keep", ITEMS["doc.txt"]["Keep"])
+    for name in ("doc.txt", "setup.exe"):
+        for item, value in ITEMS[name].items():
+            os.setxattr(os.path.join(folder, name), "user." + item, value)
     linux = os.path.join(folder, "linux.txt")
     for arguments in (["set", linux, "Text", TEXT], ["set", "--hex", linux, "Bytes", ALL_BYTES.hex()],
                       ["set", linux, "Empty", ""]):
@@ -76,7 +87,8 @@ def check_from_linux(tool, folder, failures):
         if open(path, "rb").read() != body:
             failures.append(name + ": its own bytes changed")
         items = {n[len("user."):]: os.getxattr(path, n) for n in os.listxattr(path)}
-        if items != ITEMS["linux.txt" if name == "dll.txt" else name]:
+        if items != {**ITEMS["linux.txt" if name == "dll.txt" else name],
+                     **(ADDED if name == "setup.exe" else {})}:
             failures.append("%s: items %r" % (name, items))
     # The DLL wrote the very bytes the Linux tool writes; libquarrow2.so reads them back.
     dll = os.path.join(folder, "dll.txt")
@@ -85,11 +97,32 @@ def check_from_linux(tool, folder, failures):
         failures.append("quarrow2 get dll.txt Text")
 
 
+def run_tool(wine_run, tool, folder, failures):
+    """The tool under Wine reads each stream as the text its name says and writes UTF-8."""
+    setup = "Z:" + os.path.join(folder, "setup.exe").replace("/", "\\")
+    dump = json.dumps({"format": "quarrow2-dump", "version": 1, "files": [{"path": setup, "items": [
+        {"type": "xdg.origin.url", "utf8": ADDED["xdg.origin.url"].decode()}]}]}).encode()
+    # arguments, standard input, exit status, standard output (or a part of the message)
+    for arguments, stdin, status, shown in (
+            (["get", setup, "Zone.Identifier"], b"", 0, ZONE + "\n"),
+            (["get", setup, "Author"], b"", 0, "Jane\n"),
+            (["get", setup, "Note"], b"", 1, "Read it with --utf8"),
+            (["get", "--utf8", setup, "Note"], b"", 0, "Grüße\n"),
+            (["set", "--utf8", setup, "xdg.tags", "work"], b"", 0, ""),
+            (["restore", "-P"], dump, 0, "")):
+        result = subprocess.run([wine_run, tool, *arguments], input=stdin, capture_output=True,
+                                cwd=os.path.dirname(tool), timeout=600)
+        out, message = result.stdout.decode(), result.stderr.decode()
+        if result.returncode != status or (shown not in message if status else out != shown):
+            failures.append("the tool's %s: status %d, %r, %r" % (arguments, result.returncode,
+                                                                   out, message))
+
+
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 5:
         print(__doc__)
         return 2
-    wine_run, client, tool = (os.path.abspath(a) for a in sys.argv[1:])
+    wine_run, client, tool, ntfs_tool = (os.path.abspath(a) for a in sys.argv[1:])
     if reason := unavailable(tool):
         print("skipped:", reason)
         return 77
@@ -113,6 +146,7 @@ def main():
             print(run.stdout.decode(errors="replace").replace("\r", ""))
             if run.returncode != 0:
                 failures.append("the client under Wine failed with status %d" % run.returncode)
+            run_tool(wine_run, ntfs_tool, folder, failures)
         with mounted(image, folder):
             check_from_linux(tool, folder, failures)
     for failure in failures:
