@@ -220,13 +220,12 @@ struct MountLine {
 };
 
 // The same folder as `st` (the root of a mount of one folder of a file system) seen through
-// the visible mount of the most of that file system, whose parent a walk up can go on to;
-// invalid when no mount shows more of it here.
+// another visible mount of more of that file system, the one showing the most first, whose
+// parent a walk up can go on to; invalid when no mount shows more of it here.
 UniqueFd WiderView(const struct statx& st) {
     if (!(st.stx_mask & STATX_MNT_ID)) return UniqueFd();
     std::ifstream mounts("/proc/self/mountinfo");
     std::vector<MountLine> lines;
-    const MountLine* own = nullptr;
     for (std::string text; std::getline(mounts, text);) {
         std::istringstream fields(text);
         MountLine line;
@@ -236,24 +235,27 @@ UniqueFd WiderView(const struct statx& st) {
         line.point = Unescape(line.point);
         lines.push_back(std::move(line));
     }
+    const std::string ownId = std::to_string(st.stx_mnt_id);
+    auto own = std::find_if(lines.begin(), lines.end(),
+                            [&](const MountLine& line) { return line.id == ownId; });
+    if (own == lines.end() || own->root == "/") return UniqueFd();
+    const MountLine mount = *own;
+    std::vector<MountLine> wider;
     for (const MountLine& line : lines)
-        if (line.id == std::to_string(st.stx_mnt_id)) own = &line;
-    if (!own || own->root == "/") return UniqueFd();
-    const MountLine* wider = nullptr;
-    for (const MountLine& line : lines) {
-        const bool above = line.root == "/" || (StartsWith(own->root, line.root + "/"));
-        if (line.device == own->device && above &&
-            (!wider || line.root.size() < wider->root.size()))
-            wider = &line;
+        if (line.device == mount.device &&
+            (line.root == "/" || StartsWith(mount.root, line.root + "/")))
+            wider.push_back(line);
+    std::sort(wider.begin(), wider.end(),
+              [](const MountLine& a, const MountLine& b) { return a.root.size() < b.root.size(); });
+    for (const MountLine& line : wider) {
+        const std::string below = mount.root.substr(line.root == "/" ? 0 : line.root.size());
+        UniqueFd view(::open((line.point + below).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct statx seen;
+        // A mount over that path shows another folder there.
+        if (view.valid() && !Look(view.get(), "", AT_EMPTY_PATH, seen) && KeyOf(seen) == KeyOf(st))
+            return view;
     }
-    if (!wider) return UniqueFd();
-    const std::string below = own->root.substr(wider->root == "/" ? 0 : wider->root.size());
-    UniqueFd view(::open((wider->point + below).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct statx seen;
-    // A mount over that path shows another folder there.
-    if (!view.valid() || Look(view.get(), "", AT_EMPTY_PATH, seen) || !(KeyOf(seen) == KeyOf(st)))
-        return UniqueFd();
-    return view;
+    return UniqueFd();
 }
 
 // The folder above `folder` (of `st`) on its file system, in `up` and `upSt`; `up` stays
