@@ -72,24 +72,31 @@ std::string Unescape(const std::string& field) {
     return out;
 }
 
-// A folder, whatever mount it is seen through.
+// A folder, whatever mount it is seen through. Its birth time, where the file system keeps
+// one, tells it from a later folder given the inode number of a removed one.
 struct FolderKey {
     dev_t device;
     ino_t inode;
+    int64_t bornSeconds;
+    uint32_t bornNanoseconds;
     bool operator==(const FolderKey& other) const {
-        return device == other.device && inode == other.inode;
+        return device == other.device && inode == other.inode && bornSeconds == other.bornSeconds &&
+               bornNanoseconds == other.bornNanoseconds;
     }
 };
 
 struct FolderKeyHash {
     size_t operator()(const FolderKey& key) const {
         return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 0x9E3779B97F4A7C15ULL ^
-                                     static_cast<uint64_t>(key.inode));
+                                     static_cast<uint64_t>(key.inode) ^
+                                     static_cast<uint64_t>(key.bornNanoseconds));
     }
 };
 
 FolderKey KeyOf(const struct statx& st) {
-    return {makedev(st.stx_dev_major, st.stx_dev_minor), static_cast<ino_t>(st.stx_ino)};
+    const bool born = (st.stx_mask & STATX_BTIME) != 0;
+    return {makedev(st.stx_dev_major, st.stx_dev_minor), static_cast<ino_t>(st.stx_ino),
+            born ? st.stx_btime.tv_sec : 0, born ? st.stx_btime.tv_nsec : 0};
 }
 
 // What a folder's tree keeps: a layout, or the error of a marker that names none.
@@ -101,7 +108,8 @@ struct Decision {
 // statx of `path` at `at`, with the mount id where the system tells it. Where statx is not
 // let through, stat tells the rest, and the mount is judged by the device.
 DWORD Look(int at, const char* path, int flags, struct statx& st) {
-    if (::statx(at, path, flags, STATX_TYPE | STATX_INO | STATX_MNT_ID, &st) == 0) return 0;
+    if (::statx(at, path, flags, STATX_TYPE | STATX_INO | STATX_BTIME | STATX_MNT_ID, &st) == 0)
+        return 0;
     struct stat old;
     if (errno != ENOSYS || ::fstatat(at, path, &old, flags) != 0) return Win32ErrorFromErrno(errno);
     st = {};
@@ -185,13 +193,12 @@ private:
 
 enum class Marker { kNone, kFound, kFailed };
 
-// The folder's own marker, into `decision`. None where the file system keeps no "user."
-// attributes and where the caller may not read the folder's: the tree above may still say.
-// kFailed with the system's error in `error`.
-Marker ReadMarker(int folder, Decision& decision, DWORD& error) {
+// The marker of the folder `path` names, into `decision`. None where the file system keeps
+// no "user." attributes and where the caller may not read the folder's: the tree above may
+// still say. kFailed with the system's error in `error`.
+Marker ReadMarker(const std::string& path, Decision& decision, DWORD& error) {
     char word[16];
-    const ssize_t got =
-        ::getxattr(DescriptorPath(folder).c_str(), kLayoutMarker, word, sizeof word);
+    const ssize_t got = ::getxattr(path.c_str(), kLayoutMarker, word, sizeof word);
     if (got >= 0) {
         decision.error =
             ParseLayout(std::string_view(word, static_cast<size_t>(got)), decision.layout)
@@ -258,66 +265,75 @@ UniqueFd WiderView(const struct statx& st) {
     return UniqueFd();
 }
 
-// The folder above `folder` (of `st`) on its file system, in `up` and `upSt`; `up` stays
-// invalid at the top.
-DWORD Parent(int folder, const struct statx& st, UniqueFd& up, struct statx& upSt) {
-    UniqueFd parent(::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) return 0;
-    if (DWORD error = Look(parent.get(), "", AT_EMPTY_PATH, upSt)) return error;
+// Past this length a walk up goes on from a descriptor of the folder, so that ".." after ".."
+// never outgrows what the system takes.
+constexpr size_t kMaxWalkedPath = 1024;
+
+// The folder above the one `path` names (of `st`) on its file system: `up` names it, through
+// `held` where it needs a descriptor, and `upSt` describes it; `up` is empty at the top, and
+// where the caller may not look further up.
+void Parent(const std::string& path, const struct statx& st, UniqueFd& held, std::string& up,
+            struct statx& upSt) {
+    up.clear();
+    std::string parent = path + "/..";
+    if (parent.size() > kMaxWalkedPath) {
+        UniqueFd anchor(::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!anchor.valid()) return;
+        held = std::move(anchor);
+        parent = DescriptorPath(held.get());
+    }
+    if (Look(AT_FDCWD, parent.c_str(), 0, upSt)) return;
     const bool mountIds = (st.stx_mask & upSt.stx_mask & STATX_MNT_ID) != 0;
     const bool mountRoot = (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
                                ? (st.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0
                            : mountIds ? st.stx_mnt_id != upSt.stx_mnt_id
                                       : KeyOf(st).device != KeyOf(upSt).device;
-    if (KeyOf(upSt) == KeyOf(st)) return 0;  // the root of everything
+    if (KeyOf(upSt) == KeyOf(st)) return;  // the root of everything
     if (!mountRoot) {
         up = std::move(parent);
-        return 0;
+        return;
     }
     UniqueFd view = WiderView(st);
-    if (!view.valid()) return 0;
-    parent.reset(::openat(view.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) return 0;
-    if (DWORD error = Look(parent.get(), "", AT_EMPTY_PATH, upSt)) return error;
-    up = std::move(parent);
-    return 0;
+    if (!view.valid()) return;
+    held = std::move(view);
+    parent = DescriptorPath(held.get()) + "/..";
+    if (!Look(AT_FDCWD, parent.c_str(), 0, upSt)) up = std::move(parent);
 }
 
-// Walks up from `start` (of `st`) to the nearest folder whose answer is known or that holds
-// a marker, and keeps the answer in `decision` for every folder on the way. An error of the
-// system is returned and kept nowhere.
-DWORD Decide(int start, struct statx st, Decision& decision) {
+// Walks up from the folder `path` names (of `st`) to the nearest folder whose answer is known
+// or that holds a marker, by paths, with no descriptor held on the usual way, and keeps the
+// answer in `decision` for every folder on the way. An error of the system is returned and
+// kept nowhere.
+DWORD Decide(std::string path, struct statx st, Decision& decision) {
     LayoutCache& cache = LayoutCache::Instance();
     std::vector<FolderKey> chain;
     UniqueFd held;
-    int folder = start;
     for (;;) {
         const FolderKey key = KeyOf(st);
         if (cache.Find(key, decision)) break;
         chain.push_back(key);
         DWORD error = 0;
-        const Marker marker = ReadMarker(folder, decision, error);
+        const Marker marker = ReadMarker(path, decision, error);
         if (marker == Marker::kFailed) return error;
         if (marker == Marker::kFound) break;
-        UniqueFd up;
+        std::string up;
         struct statx upSt;
-        if ((error = Parent(folder, st, up, upSt))) return error;
-        if (!up.valid()) {
+        Parent(path, st, held, up, upSt);
+        if (up.empty()) {
             decision = Decision();
             break;
         }
-        held = std::move(up);
-        folder = held.get();
+        path = std::move(up);
         st = upSt;
     }
     cache.Keep(chain, decision);
     return 0;
 }
 
-// The answer for the folder open as `folder` (of `st`).
-DWORD DecideFolder(int folder, const struct statx& st, Decision& decision) {
+// The answer for the folder `path` names (of `st`).
+DWORD DecideFolder(const std::string& path, const struct statx& st, Decision& decision) {
     if (LayoutCache::Instance().Find(KeyOf(st), decision)) return 0;
-    return Decide(folder, st, decision);
+    return Decide(path, st, decision);
 }
 
 // The answer for a folder met by its path text; `fileDevice` (0: none) is that of the file
@@ -331,12 +347,7 @@ DWORD FolderLayoutByPath(const std::string& folder, dev_t fileDevice, Decision& 
     if (lasting && cache.FindNamed(folder, fileDevice, decision)) return decision.error;
     struct statx st;
     if (DWORD error = Look(AT_FDCWD, folder.c_str(), 0, st)) return error;
-    if (!cache.Find(KeyOf(st), decision)) {
-        UniqueFd opened(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!opened.valid()) return Win32ErrorFromErrno(errno);
-        if (DWORD error = Look(opened.get(), "", AT_EMPTY_PATH, st)) return error;
-        if (DWORD error = Decide(opened.get(), st, decision)) return error;
-    }
+    if (DWORD error = DecideFolder(folder, st, decision)) return error;
     if (lasting) cache.KeepNamed(folder, KeyOf(st), fileDevice);
     return decision.error;
 }
@@ -399,17 +410,13 @@ DWORD StreamLayoutOf(StreamPath& path, StreamLayout& layout) {
     dev_t fileDevice = 0;
     if (path.file_fd.valid()) {
         if ((error = FileStat(path))) return error;
-        const struct stat& st = path.file_stat;
-        fileDevice = st.st_dev;
+        fileDevice = path.file_stat.st_dev;
         // A folder's own items follow its own marker, then its tree's.
-        if (S_ISDIR(st.st_mode) &&
-            !LayoutCache::Instance().Find({st.st_dev, st.st_ino}, decision)) {
+        if (S_ISDIR(path.file_stat.st_mode)) {
             struct statx found;
             if ((error = Look(path.file_fd.get(), "", AT_EMPTY_PATH, found)) ||
-                (error = Decide(path.file_fd.get(), found, decision)))
+                (error = DecideFolder(DescriptorPath(path.file_fd.get()), found, decision)))
                 return error;
-        }
-        if (S_ISDIR(st.st_mode)) {
             layout = decision.layout;
             return decision.error;
         }
@@ -426,7 +433,7 @@ DWORD FolderStreamLayout(int folder, StreamLayout& layout) {
     struct statx st;
     Decision decision;
     if ((error = Look(folder, "", AT_EMPTY_PATH, st)) ||
-        (error = DecideFolder(folder, st, decision)))
+        (error = DecideFolder(DescriptorPath(folder), st, decision)))
         return error;
     layout = decision.layout;
     return decision.error;
