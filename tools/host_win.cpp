@@ -109,14 +109,12 @@ bool CarriesBothLayouts(const std::string&) { return false; }
 namespace {
 
 [[noreturn]] void RefuseLayouts() {
-    throw UsageError("layouts apply to Linux file systems; NTFS keeps named streams itself.");
+    throw UsageError("Layouts apply to Linux file systems; NTFS keeps named streams itself.");
 }
 
 }  // namespace
 
-void ChooseStorageLayout(const std::string&) {
-    throw UsageError("--layout applies to Linux file systems; NTFS keeps named streams itself.");
-}
+void ChooseStorageLayout(const std::string&) { RefuseLayouts(); }
 
 std::string LayoutMarkerOf(const std::string&) { RefuseLayouts(); }
 
