@@ -377,8 +377,7 @@ TEST(PlatformOpen, LayoutsFollowTheNearestMarkedFolderThroughEveryMount) {
                     if (getxattr((dir / c.path).c_str(), name, nullptr, 0) >= 0) return name;
                 return "nowhere";
             });
-            if (landed != c.landed)
-                wrong += std::string(c.path) + ": " + landed + "; ";
+            if (landed != c.landed) wrong += std::string(c.path) + ": " + landed + "; ";
         }
         return wrong + (overlay ? "" : "skip: overlayfs cannot be mounted here");
     });

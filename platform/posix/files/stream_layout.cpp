@@ -413,12 +413,9 @@ DWORD StreamLayoutOf(StreamPath& path, StreamLayout& layout) {
         fileDevice = path.file_stat.st_dev;
         // A folder's own items follow its own marker, then its tree's.
         if (S_ISDIR(path.file_stat.st_mode)) {
-            struct statx found;
-            if ((error = Look(path.file_fd.get(), "", AT_EMPTY_PATH, found)) ||
-                (error = DecideFolder(DescriptorPath(path.file_fd.get()), found, decision)))
-                return error;
+            error = FolderLayoutByPath(path.file, fileDevice, decision);
             layout = decision.layout;
-            return decision.error;
+            return error;
         }
     }
     error = FolderLayoutByPath(FolderOf(path), fileDevice, decision);
