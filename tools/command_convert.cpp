@@ -1,4 +1,5 @@
 // quarrow2 convert --to native|samba [-r] [--dry-run] [--mark|--unmark] PATH...
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -171,6 +172,12 @@ private:
     size_t emptyValues_ = 0;
 };
 
+bool IsLink(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_symlink(
+        std::filesystem::symlink_status(std::filesystem::u8path(path), error));
+}
+
 // Sets or removes the marker of a folder whose items have all moved.
 void ChangeMarker(const std::string& folder, const ConvertOptions& options) {
     const std::string shown = EscapedForDisplay(folder);
@@ -198,9 +205,12 @@ int RunConvert(const Library& library, const ConvertOptions& options) {
         // One job: each file is moved on this thread, in the walk's order.
         VisitPaths(
             {path}, options.recursive, 1,
-            [&](const std::string& found, bool) -> OrderedWork::Emit {
-                return [&conversion, &complete, found] {
-                    complete = conversion.Convert(found) && complete;
+            [&](const std::string& found, bool inFolder) -> OrderedWork::Emit {
+                return [&conversion, &complete, found, inFolder] {
+                    // A link met in the walk may lead out of the tree: what it leads to
+                    // moves where a walk meets it.
+                    if (!inFolder || !IsLink(found))
+                        complete = conversion.Convert(found) && complete;
                 };
             },
             [&](const std::string& found, const std::string& description) {

@@ -1,8 +1,8 @@
 // Linux: the tool links libquarrow2.so, so the class object is one call away; the command
 // line and file names are already UTF-8.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 
+#include "quarrow2/client.h"
 #include "tools/failure.h"
 #include "tools/host.h"
 
@@ -24,6 +25,14 @@ namespace quarrow2::tool {
 namespace {
 
 constexpr char kLayoutMarker[] = "user.quarrow2.layout";
+
+struct DescriptorKind {
+    using Value = int;
+    static int None() { return -1; }
+    static bool Held(int fd) { return fd >= 0; }
+    static void Close(int fd) { ::close(fd); }
+};
+using OwnedDescriptor = UniqueOwner<DescriptorKind, KeepErrno>;
 
 std::string Reason(int error) { return std::string(std::strerror(error)) + "."; }
 
@@ -139,14 +148,15 @@ void MarkLayout(const std::string& folder, const std::string& layout) {
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                std::string& output, std::string& errors) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
         throw Failure("Unable to run " + program + ": " + Reason(errno));
+    OwnedDescriptor reading(ends[0]), writing(ends[1]);
     // Standard error goes to a file, so that neither stream can hold the other up.
     std::unique_ptr<FILE, int (*)(FILE*)> errorFile(std::tmpfile(), std::fclose);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writing.get(), STDOUT_FILENO);
     if (errorFile)
         posix_spawn_file_actions_adddup2(&actions, fileno(errorFile.get()), STDERR_FILENO);
     std::vector<std::string> words{program};
@@ -158,14 +168,10 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     const int spawned =
         ::posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
-        ::close(out[0]);
-        if (spawned == ENOENT) return -1;
-        throw Failure("Unable to run " + program + ": " + Reason(spawned));
-    }
-    output = Drain(out[0]);
-    ::close(out[0]);
+    writing.reset();  // the child's copy alone is left, so its end is the pipe's end
+    if (spawned == ENOENT) return -1;
+    if (spawned != 0) throw Failure("Unable to run " + program + ": " + Reason(spawned));
+    output = Drain(reading.get());
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }

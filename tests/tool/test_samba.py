@@ -280,6 +280,10 @@ class SambaShareTest(unittest.TestCase):
             open(path, "w").close()
             for item_type, value in items:
                 self.tool("set", "--bytes", path, item_type, "-", stdin=value)
+        outside = os.path.join(self.home, "outside.txt")  # led to by a link, left alone
+        open(outside, "w").close()
+        os.setxattr(outside, "user.Native", b"stays")
+        os.symlink(outside, os.path.join(moving, "link"))
         # Samba's layout takes one byte more than the largest value tmpfs keeps.
         before = user_items(two)
         failed = run("convert", "--to", "samba", "-r", "--unmark", moving)
@@ -291,6 +295,7 @@ class SambaShareTest(unittest.TestCase):
         os.removexattr(two, "user.Big")
         self.tool("convert", "--to", "samba", "-r", "--unmark", moving)
         self.assertNotIn("user.quarrow2.layout", os.listxattr(moving))
+        self.assertEqual(user_items(outside), {"Native": b"stays"})
         for path, items in native.items():
             for item_type, value in items:
                 if item_type != "Big":
