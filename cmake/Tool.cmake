@@ -5,6 +5,7 @@
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
   ${PROJECT_SOURCE_DIR}/tools/command.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_convert.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_find.cpp
@@ -14,6 +15,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/command_remove.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_restore.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_set.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_shares.cpp
   ${PROJECT_SOURCE_DIR}/tools/completion.cpp
   ${PROJECT_SOURCE_DIR}/tools/console.cpp
   ${PROJECT_SOURCE_DIR}/tools/dump_input.cpp

@@ -24,8 +24,9 @@ constexpr const char* kFooter =
 
 // The tool's commands, in the order --help lists them.
 constexpr const Command* kCommands[] = {
-    &kListCommand, &kGetCommand,     &kSetCommand,  &kRemoveCommand, &kLengthCommand,
-    &kDumpCommand, &kRestoreCommand, &kCopyCommand, &kFindCommand,
+    &kListCommand,   &kGetCommand,     &kSetCommand,     &kRemoveCommand,
+    &kLengthCommand, &kDumpCommand,    &kRestoreCommand, &kCopyCommand,
+    &kFindCommand,   &kConvertCommand, &kSharesCommand,
 };
 
 struct DefinedCommand {
@@ -70,7 +71,7 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     std::string layout;
     app.add_option("--layout", layout,
                    "Keep items in this layout on every file system: native (user.T) or samba "
-                   "(Samba's streams_xattr); else as each file system is marked")
+                   "(Samba's streams_xattr); else as each folder's tree is marked")
         ->check(CLI::IsMember({"native", "samba"}));
     AddCompletionOption(app);
     try {

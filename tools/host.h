@@ -66,4 +66,22 @@ void ChooseStorageLayout(const std::string& layout);
 // user.DosStream.T:$DATA), of which a listing shows one; never on Windows.
 bool CarriesBothLayouts(const std::string& path);
 
+// The word of the layout marker (user.quarrow2.layout) on the folder itself, as stored;
+// empty when it carries none. Failure when it cannot be read. UsageError on Windows, as for
+// every layout call below.
+std::string LayoutMarkerOf(const std::string& folder);
+
+// The nearest marker at or above `folder` on its file system, with the folder that holds it
+// in `holder`; empty when there is none. What the library follows, seen by path.
+std::string NearestLayoutMarker(const std::string& folder, std::string& holder);
+
+// Sets the folder's marker to `layout`, or removes it when `layout` is empty (nothing to
+// remove is no failure). Failure with the system's reason.
+void MarkLayout(const std::string& folder, const std::string& layout);
+
+// Runs `program` (looked up in PATH) with `arguments`, its standard output into `output`
+// and its standard error into `errors`; its exit status, or -1 when it is not installed.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               std::string& output, std::string& errors);
+
 }  // namespace quarrow2::tool

@@ -215,7 +215,7 @@ std::vector<WString> MetadataFile::Types() {
     if (CarriesBothLayouts(path_))
         ReportFailure("warning: \"" + path_ +
                       "\" carries items in both layouts (user.T and Samba's "
-                      "user.DosStream.T:$DATA); only those of its file system's layout are shown.");
+                      "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
     return types;
 }
 

@@ -19,7 +19,8 @@ HELP = {"list": "PATH --recursive --json", "get": "PATH TYPE --bytes --hex --jso
         "set": "PATH TYPE VALUE --file --bytes --hex", "rm": "PATH TYPE --all",
         "length": "PATH --json", "dump": "PATH --recursive --output",
         "restore": "FILE --dry-run --create", "cp": "SRC DEST --type",
-        "find": "PATH --type --value --match --regex --json -0 --recursive"}
+        "find": "PATH --type --value --match --regex --json -0 --recursive",
+        "convert": "PATH --to --recursive --dry-run --mark --unmark", "shares": "--mark --config"}
 
 
 def on_terminal(*words, redirect=""):
@@ -170,7 +171,9 @@ class FilesTest(ToolTestCase):
                  ["set", path, "Author", "x", "--file", other],
                  ["set", "--bytes", "--hex", path, "Author", "00"], ["rm", path], ["length", ""],
                  ["get", path, "Author", "extra"], ["find", path],
-                 ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path]]
+                 ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path],
+                 ["convert", path], ["convert", "--to", "other", path], ["convert", "--to", "samba",
+                 "--mark", path], ["convert", "--to", "samba", "--mark", "--unmark", self.folder]]
         rows = [(arguments, 2, b"") for arguments in usage] + [
             (arguments, 2, b"", "not valid UTF-8") for arguments in (
                 ["set", path, "Author", bad], ["set", path, "Author", "--file", latin1],
