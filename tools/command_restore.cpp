@@ -96,8 +96,7 @@ bool RestoreFile(const Library& library, const RestoredFile& restored,
 
 int RunRestore(const Library& library, const RestoreOptions& options) {
     // All of the input is read and checked before the first file is touched.
-    std::vector<RestoredFile> files =
-        ReadDump(options.input == "-" ? ReadStandardInput() : ReadValueFile(options.input));
+    std::vector<RestoredFile> files = ReadDump(ReadInput(options.input));
     CheckRestorable(files, options.absolutePaths);
     std::error_code error;
     if (!options.directory.empty() && !fs::is_directory(fs::u8path(options.directory), error))
