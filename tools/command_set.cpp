@@ -7,6 +7,7 @@
 
 #include "tools/command.h"
 #include "tools/failure.h"
+#include "tools/file_system.h"
 #include "tools/item_store.h"
 #include "tools/metadata_client.h"
 #include "tools/value_input.h"
@@ -67,8 +68,12 @@ int RunSet(const Library& library, const SetOptions& options) {
     if (!raw || (isText ? text.size() * 2 : bytes.size()) > limit)
         throw Failure(ValueTooLarge(isText), options.path, options.type);
 
-    MetadataFile file(library, options.path);
-    FileChanges changes(file);
+    // Reached once: the file checked and made here is the one the library writes.
+    ReachRule rule;
+    rule.makeEnd = true;
+    WriteTarget target = TargetFolder("").Reach(options.path, options.path, rule);
+    MetadataFile file(library, options.path, target.ForLibrary());
+    FileChanges changes(file, target);
     try {
         changes.Store(NameUtf16(options.type), options.type,
                       options.flags.Form() == ValueForm::kText
@@ -79,6 +84,7 @@ int RunSet(const Library& library, const SetOptions& options) {
         changes.Undo();
         throw;
     }
+    target.Keep();
     return kSuccess;
 }
 

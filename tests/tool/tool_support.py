@@ -36,6 +36,19 @@ def user_items(path):
     return {n[5:]: os.getxattr(path, n) for n in os.listxattr(path) if n.startswith("user.")}
 
 
+def user_items_beneath(root, relative):
+    """user_items() of a path below root however long, reached one folder at a time."""
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for name in [n for n in os.fsencode(relative).split(b"/") if n not in (b"", b".")]:
+            inner = os.open(name, os.O_RDONLY | os.O_NONBLOCK, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        return {n[5:]: os.getxattr(fd, n) for n in os.listxattr(fd) if n.startswith("user.")}
+    finally:
+        os.close(fd)
+
+
 def folder_taking(value_size, parents=(None, "/dev/shm")):
     """A new folder whose file system keeps a user attribute of this size, or None."""
     for parent in [p for p in parents if p is None or os.path.isdir(p)]:
