@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,14 +181,21 @@ OutputFile::OutputFile(const std::string& path) : state_(std::make_unique<State>
     std::random_device random;
     // A name of at most 255 bytes, whatever the length of F's.
     const std::string stem = "." + name.substr(0, 200) + ".";
+    // A stop signal that comes while the file is made waits until the handler knows it.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int stop : kStopSignals) sigaddset(&stops, stop);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
     do {
         state.partial = stem + std::to_string(random()) + ".partial";
         state.fd = Fd(::openat(state.folder.fd, state.partial.c_str(),
                                O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     } while (state.fd.fd < 0 && errno == EEXIST);
+    const int error = errno;
+    if (state.fd.fd >= 0) Arm(state.folder.fd, state.partial);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (state.fd.fd < 0)
-        throw Failure("Unable to create the output file: " + ReasonOf(errno), path);
-    Arm(state.folder.fd, state.partial);
+        throw Failure("Unable to create the output file: " + ReasonOf(error), path);
 }
 
 OutputFile::~OutputFile() {
