@@ -46,9 +46,9 @@ struct DirectoryCloser {
 
 std::string ReasonOf(int error) { return std::string(std::strerror(error)) + "."; }
 
-std::string SpecialReason(mode_t mode) {
+std::string SpecialReason(mode_t mode, const char* outcome = "its items are not read.") {
     const char* kind = S_ISFIFO(mode) ? "a FIFO" : S_ISSOCK(mode) ? "a socket" : "a device";
-    return std::string("Is ") + kind + ", not a file or folder; its items are not read.";
+    return std::string("Is ") + kind + ", not a file or folder; " + outcome;
 }
 
 // A path no longer than the system takes, held as a folder and a name in it: the folder
@@ -285,7 +285,7 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
         if (!last && !S_ISDIR(status.st_mode))
             throw failed("Unable to reach the file: a part of its path is not a folder.");
         if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode))
-            throw failed(SpecialReason(status.st_mode));
+            throw failed(SpecialReason(status.st_mode, "no items are written to it."));
         Descriptor next(::openat(target->folder.get(), name.c_str(),
                                  O_PATH | O_CLOEXEC | follow | (last ? 0 : O_DIRECTORY)));
         // Swapped for a link or a file since it was looked at.
