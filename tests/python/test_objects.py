@@ -47,9 +47,10 @@ def test_types_collection_and_delete(path):
 
 
 def test_errors_carry_the_rich_error(path):
-    too_long = "x" * 40000
-    # The tool's messages for the same failures, read before the module holds anything open.
-    missing, too_big = tool_message("get", path, "Missing"), tool_message("set", path, "S", too_long)
+    too_long = "x" * 40000  # 80,000 bytes: more than the kernel takes (the tool refuses it unsent)
+    too_big = "Unable to put text. The file size exceeds the limit allowed and cannot be saved."
+    # The tool's message for the same failure, read before the module holds anything open.
+    missing = tool_message("get", path, "Missing")
     f, g = quarrow2.File(), quarrow2.File()
     f.SetFile(path)
     item = f.Add("S")
