@@ -33,10 +33,12 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/value_match.cpp)
 if(WIN32)
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp)
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/output_file_win.cpp)
 else()
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp)
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/output_file_posix.cpp)
 endif()
 
 # Header-only libraries from Debian: CLI11 and nlohmann/json (utfcpp: cmake/Utfcpp.cmake).

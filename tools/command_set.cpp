@@ -7,6 +7,7 @@
 
 #include "tools/command.h"
 #include "tools/failure.h"
+#include "tools/file_system.h"
 #include "tools/item_store.h"
 #include "tools/metadata_client.h"
 #include "tools/value_input.h"
@@ -22,21 +23,24 @@ struct SetOptions {
     std::optional<std::string> valueFile;  // --file
 };
 
-std::string ReadValue(const SetOptions& options) {
-    if (options.valueFile) return ReadValueFile(*options.valueFile);
-    if (*options.value == "-") return ReadStandardInput();
-    return *options.value;
+// The value's bytes as given, read no further than its form can use for an item of `limit`
+// bytes (text: three bytes of UTF-8 at most for each two of UTF-16; hex: two digits a byte,
+// whitespace dropped); nothing when there is more.
+std::optional<std::string> ReadValue(const SetOptions& options, size_t limit) {
+    const ValueForm form = options.flags.Form();
+    const size_t readLimit = form == ValueForm::kText  ? limit / 2 * 3
+                             : form == ValueForm::kHex ? limit * 2
+                                                       : limit;
+    if (options.valueFile) return ReadBoundedValue(*options.valueFile, readLimit, false);
+    if (*options.value == "-") return ReadBoundedValue("-", readLimit, form == ValueForm::kHex);
+    return *options.value;  // the system bounds an argument
 }
 
 WString TextValue(const std::string& utf8) {
     if (auto bad = FindInvalidUtf8(utf8))
         throw UsageError("The value is not valid UTF-8 (at byte " + std::to_string(*bad) +
                          "); use --bytes to store bytes as they are.");
-    WString text = Utf16FromUtf8(utf8);
-    if (text.size() > kLargestValueBytes / 2)
-        throw UsageError("The value is larger than an item can hold (" +
-                         std::to_string(kLargestValueBytes) + " bytes).");
-    return text;
+    return Utf16FromUtf8(utf8);
 }
 
 Bytes HexValue(const std::string& digits) {
@@ -50,18 +54,26 @@ Bytes HexValue(const std::string& digits) {
 
 int RunSet(const Library& library, const SetOptions& options) {
     // The value is read and checked before the file is touched.
-    std::string raw = ReadValue(options);
+    const size_t limit = LargestValueBytes();
+    const bool isText = options.flags.Form() == ValueForm::kText;
+    std::optional<std::string> raw = ReadValue(options, limit);
     WString text;
     Bytes bytes;
-    if (options.flags.Form() == ValueForm::kText)
-        text = TextValue(raw);
-    else if (options.flags.Form() == ValueForm::kHex)
-        bytes = HexValue(raw);
-    else
-        bytes.assign(raw.begin(), raw.end());
+    if (raw && isText)
+        text = TextValue(*raw);
+    else if (raw && options.flags.Form() == ValueForm::kHex)
+        bytes = HexValue(*raw);
+    else if (raw)
+        bytes.assign(raw->begin(), raw->end());
+    if (!raw || (isText ? text.size() * 2 : bytes.size()) > limit)
+        throw Failure(ValueTooLarge(isText), options.path, options.type);
 
-    MetadataFile file(library, options.path);
-    FileChanges changes(file);
+    // Reached once: the file checked and made here is the one the library writes.
+    ReachRule rule;
+    rule.makeEnd = true;
+    WriteTarget target = TargetFolder("").Reach(options.path, options.path, rule);
+    MetadataFile file(library, options.path, target.ForLibrary());
+    FileChanges changes(file, target);
     try {
         changes.Store(NameUtf16(options.type), options.type,
                       options.flags.Form() == ValueForm::kText
@@ -72,6 +84,7 @@ int RunSet(const Library& library, const SetOptions& options) {
         changes.Undo();
         throw;
     }
+    target.Keep();
     return kSuccess;
 }
 

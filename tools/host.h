@@ -43,6 +43,12 @@ private:
     bool initialised_ = false;
 };
 
+// The largest value, in bytes, that the tool stores on one item: on Linux 64 KiB, the most
+// the kernel takes for one extended attribute; on Windows 64 MiB, the tool's own bound (a
+// named stream takes far more, but a value is held whole in memory a few times over on its
+// way), well inside the interface's signed 32-bit sizes.
+size_t LargestValueBytes();
+
 // The arguments after the program name, in UTF-8 (on Windows read as UTF-16 from the
 // system, whatever the console's code page).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);

@@ -1,6 +1,7 @@
 // Linux: the tool links libquarrow2.so, so the class object is one call away; the command
 // line and file names are already UTF-8.
 #include <fcntl.h>
+#include <linux/limits.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -73,6 +74,8 @@ HRESULT Library::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const
 // The library needs nothing of a thread before it is used there.
 ThreadRuntime::ThreadRuntime() { static_cast<void>(initialised_); }
 ThreadRuntime::~ThreadRuntime() = default;
+
+size_t LargestValueBytes() { return XATTR_SIZE_MAX; }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);

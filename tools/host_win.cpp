@@ -83,6 +83,8 @@ ThreadRuntime::~ThreadRuntime() {
     if (initialised_) CoUninitialize();
 }
 
+size_t LargestValueBytes() { return size_t{64} << 20; }
+
 std::vector<std::string> CommandLineArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
