@@ -97,6 +97,8 @@ private:
                 "The file carries items in both layouts, which cannot be put back together if "
                 "a move fails; nothing of it was moved.",
                 path);
+        // Reached as set reaches a file, so that the file read is the file written.
+        WriteTarget target = TargetFolder("").Reach(path, path, {});
         ChooseStorageLayout(from_);
         auto [file, types] = BindReadableFileTypes(library_, path);
         std::vector<Moving> items;
@@ -126,26 +128,27 @@ private:
             for (; taken < items.size(); ++taken)
                 file.Open(items[taken].type, items[taken].shown).Remove();
         } catch (const Failure& failure) {
-            throw Failure(failure.what() + Outcome(PutBack(file, items, taken)));
+            throw Failure(failure.what() + Outcome(PutBack(file, target, items, taken)));
         }
         ChooseStorageLayout(options_.to);
-        FileChanges added(file);
+        FileChanges added(file, target);
         for (const Moving& item : items) {
             try {
                 added.Store(item.type, item.shown, item.value);
             } catch (const Failure& failure) {
                 const bool undone = added.Undo();
                 throw Failure(failure.what() +
-                              Outcome(undone && PutBack(file, items, items.size())));
+                              Outcome(undone && PutBack(file, target, items, items.size())));
             }
         }
         return items.size();
     }
 
     // Puts the first `count` items back in the layout they came from; whether all went.
-    bool PutBack(MetadataFile& file, const std::vector<Moving>& items, size_t count) {
+    bool PutBack(MetadataFile& file, WriteTarget& target, const std::vector<Moving>& items,
+                 size_t count) {
         ChooseStorageLayout(from_);
-        FileChanges back(file);
+        FileChanges back(file, target);
         bool complete = true;
         for (size_t i = 0; i < count; ++i) {
             try {
