@@ -6,6 +6,7 @@
 set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/cli.cpp
   ${PROJECT_SOURCE_DIR}/tools/command.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_convert.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_find.cpp
@@ -15,6 +16,7 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/command_remove.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_restore.cpp
   ${PROJECT_SOURCE_DIR}/tools/command_set.cpp
+  ${PROJECT_SOURCE_DIR}/tools/command_shares.cpp
   ${PROJECT_SOURCE_DIR}/tools/completion.cpp
   ${PROJECT_SOURCE_DIR}/tools/console.cpp
   ${PROJECT_SOURCE_DIR}/tools/dump_input.cpp
@@ -32,10 +34,12 @@ set(QUARROW2_TOOL_SOURCES
   ${PROJECT_SOURCE_DIR}/tools/value_text.cpp)
 if(WIN32)
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp)
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/output_file_win.cpp)
 else()
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp)
+                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/output_file_posix.cpp)
 endif()
 
 # Header-only libraries from Debian: CLI11 and nlohmann/json (utfcpp: cmake/Utfcpp.cmake).

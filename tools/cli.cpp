@@ -1,6 +1,8 @@
 #include "tools/cli.h"
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -15,6 +17,7 @@
 #include "tools/failure.h"
 #include "tools/host.h"
 #include "tools/metadata_client.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 namespace {
@@ -27,9 +30,26 @@ constexpr const char* kFooter =
 
 // The tool's commands, in the order --help lists them.
 constexpr const Command* kCommands[] = {
-    &kListCommand, &kGetCommand,     &kSetCommand,  &kRemoveCommand, &kLengthCommand,
-    &kDumpCommand, &kRestoreCommand, &kCopyCommand, &kFindCommand,
+    &kListCommand,   &kGetCommand,     &kSetCommand,     &kRemoveCommand,
+    &kLengthCommand, &kDumpCommand,    &kRestoreCommand, &kCopyCommand,
+    &kFindCommand,   &kConvertCommand, &kSharesCommand,
 };
+
+// The longest --wait taken: a day. Anything longer is a mistake, not a plan.
+constexpr double kLongestWaitSeconds = 86400;
+
+// --wait's seconds: a plain decimal number from 0 to a day ("2", "0.5", "1e3"); a sign, a
+// word, nan, inf, an empty text or one beyond the range is refused whole.
+double WaitSeconds(const std::string& text) {
+    double seconds = -1;
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    if (text.empty() || text.front() == '-' || error != std::errc() || stop != end ||
+        !std::isfinite(seconds) || seconds > kLongestWaitSeconds)
+        throw UsageError("--wait takes a number of seconds from 0 to 86400, not '" +
+                         EscapedForDisplay(text) + "'.");
+    return seconds;
+}
 
 struct DefinedCommand {
     CLI::App* command;
@@ -41,10 +61,12 @@ std::vector<DefinedCommand> DefineCommands(CLI::App& app, double& waitSeconds) {
                          "Show the version and exit");
     app.require_subcommand(1);
     app.footer(kFooter);
-    app.add_option("--wait", waitSeconds,
-                   "Seconds to wait for an item another process holds before calling it busy "
-                   "(default 5; 0 fails at once); before or after the command")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option_function<std::string>(
+           "--wait", [&waitSeconds](const std::string& text) { waitSeconds = WaitSeconds(text); },
+           "Seconds (0 to 86400) to wait in all for items of one file that another process "
+           "holds before calling them busy (default 5; 0 fails at once); before or after the "
+           "command")
+        ->type_name("SECONDS");
     // Lets the commands take --wait after their name too.
     app.fallthrough();
     std::vector<DefinedCommand> defined;
@@ -60,7 +82,7 @@ void RefuseUnknownCommand(const CLI::App& app, const std::vector<std::string>& a
     if (arguments.empty() || arguments.front().empty() || arguments.front().front() == '-') return;
     for (const CLI::App* command : app.get_subcommands({}))
         if (command->check_name(arguments.front())) return;
-    throw UsageError("unknown command '" + arguments.front() + "'");
+    throw UsageError("unknown command '" + EscapedForDisplay(arguments.front()) + "'");
 }
 
 }  // namespace
@@ -73,7 +95,7 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     std::string layout;
     app.add_option("--layout", layout,
                    "Keep items in this layout on every file system: native (user.T) or samba "
-                   "(Samba's streams_xattr); else as each file system is marked")
+                   "(Samba's streams_xattr); else as each folder's tree is marked")
         ->check(CLI::IsMember({"native", "samba"}));
     AddCompletionOption(app);
     try {
@@ -83,7 +105,8 @@ int RunCommandLine(const std::vector<std::string>& arguments) {
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
             return app.exit(error);
-        ReportFailure(std::string(error.what()) + "\nRun 'quarrow2 --help' for usage.");
+        // CLI11 quotes the arguments it refuses as they are; each is escaped, line ends too.
+        ReportFailure(EscapedForDisplay(error.what()) + "\nRun 'quarrow2 --help' for usage.");
         return kUsageError;
     } catch (const UsageError& error) {
         ReportFailure(error.what());

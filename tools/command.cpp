@@ -43,7 +43,8 @@ void AddJobsOption(CLI::App& command, unsigned& jobs) {
                 if (used == 0 || used != text.size() || text[0] == '-' || count < 1 ||
                     count > kMostJobs)
                     throw UsageError("-j takes a whole number of jobs from 1 to " +
-                                     std::to_string(kMostJobs) + ", not '" + text + "'.");
+                                     std::to_string(kMostJobs) + ", not '" +
+                                     EscapedForDisplay(text) + "'.");
                 jobs = static_cast<unsigned>(count);
             },
             "Read this many files at once (default: one per core); the output is the same "

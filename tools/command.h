@@ -37,6 +37,8 @@ extern const Command kDumpCommand;
 extern const Command kRestoreCommand;
 extern const Command kCopyCommand;
 extern const Command kFindCommand;
+extern const Command kConvertCommand;
+extern const Command kSharesCommand;
 
 // Checks the commands share.
 void RequirePath(const std::string& path);

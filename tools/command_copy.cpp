@@ -6,6 +6,7 @@
 #include "tools/command.h"
 #include "tools/console.h"
 #include "tools/failure.h"
+#include "tools/file_system.h"
 #include "tools/item_store.h"
 #include "tools/readable_file.h"
 
@@ -20,8 +21,11 @@ struct CopyOptions {
 
 int RunCopy(const Library& library, const CopyOptions& options) {
     auto [source, types] = BindReadableFileTypes(library, options.source);
-    // Items go onto a file that is there; cp makes no files.
-    MetadataFile destination = BindReadableFile(library, options.destination);
+    // Items go onto a file that is there, reached once; cp makes no files.
+    WriteTarget target = TargetFolder("").Reach(options.destination, options.destination, {});
+    MetadataFile destination(library, options.destination, target.ForLibrary());
+    if (!destination.SupportsStreams())
+        throw Failure("Volume does not support streams.", options.destination);
     if (!options.types.empty()) {
         types.clear();
         for (const std::string& type : options.types) types.push_back(NameUtf16(type));
@@ -45,7 +49,7 @@ int RunCopy(const Library& library, const CopyOptions& options) {
             status = kFailure;
         }
     }
-    if (status == kSuccess && !StoreTogether(destination, values)) status = kFailure;
+    if (status == kSuccess && !StoreTogether(destination, target, values)) status = kFailure;
     if (status == kSuccess) ReportMarkerNote(emptyValues);
     return status;
 }

@@ -1,10 +1,5 @@
 // quarrow2 dump [-r] [--output F|-] PATH...
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 #include <memory>
@@ -17,6 +12,7 @@
 #include "tools/failure.h"
 #include "tools/file_system.h"
 #include "tools/file_walk.h"
+#include "tools/output_file.h"
 #include "tools/readable_file.h"
 #include "tools/value_text.h"
 
@@ -29,8 +25,6 @@ struct DumpOptions {
     std::optional<std::string> output;  // standard output when none
     std::vector<std::string> paths;
 };
-
-namespace fs = std::filesystem;
 
 // A name as the file system's bytes: as text when they are UTF-8, else as base64 under
 // `key`_bytes, so that restore gets back the very same bytes.
@@ -134,59 +128,9 @@ private:
     bool first_ = true;
 };
 
-// The document's next home, written beside it and put in its place only once complete, so a
-// dump that fails leaves the file that was there as it was.
-class PendingOutput {
-public:
-    explicit PendingOutput(const std::string& path) : path_(path), target_(fs::u8path(path)) {
-        fs::path folder = target_.parent_path();
-        std::error_code error;
-        if (!folder.empty() && !fs::is_directory(folder, error))
-            throw Failure("Unable to create the output file: its folder does not exist.", path);
-        std::random_device random;
-        do {
-            temporary_ = folder / fs::u8path("." + target_.filename().u8string() + "." +
-                                             std::to_string(random()) + ".partial");
-        } while (fs::exists(temporary_, error));
-        errno = 0;
-        stream_.open(temporary_, std::ios::binary | std::ios::trunc);
-        if (!stream_)
-            throw Failure(std::string("Unable to create the output file: ") +
-                              (errno ? std::strerror(errno) : "unknown reason") + ".",
-                          path);
-    }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-    ~PendingOutput() {
-        if (committed_) return;
-        stream_.close();
-        std::error_code error;
-        fs::remove(temporary_, error);
-    }
-
-    void Write(const std::string& text) { stream_ << text; }
-
-    void Commit() {
-        stream_.close();
-        if (!stream_) throw Failure("Unable to write the output file.", path_);
-        std::error_code error;
-        fs::rename(temporary_, target_, error);
-        if (error)
-            throw Failure("Unable to replace the output file: " + error.message() + ".", path_);
-        committed_ = true;
-    }
-
-private:
-    std::string path_;
-    fs::path target_;
-    fs::path temporary_;
-    std::ofstream stream_;
-    bool committed_ = false;
-};
-
 int RunDump(const Library& library, const DumpOptions& options) {
     // Opened first, so a place that cannot be written fails before the walk.
-    std::optional<PendingOutput> output;
+    std::optional<OutputFile> output;
     if (options.output && *options.output != "-") output.emplace(*options.output);
     StreamedDocument document([&output](const std::string& text) {
         if (output)

@@ -8,6 +8,9 @@
 #include "tools/console.h"
 #include "tools/dump_input.h"
 #include "tools/failure.h"
+#include "tools/file_system.h"
+#include "tools/host.h"
+#include "tools/item_store.h"
 #include "tools/restore_rules.h"
 #include "tools/value_input.h"
 
@@ -24,62 +27,32 @@ struct RestoreOptions {
 
 namespace fs = std::filesystem;
 
-// Whether `target`, with every link on its way followed, is `base` or below it; Failure
-// when the links on the way cannot be followed (a path longer than the system takes).
-bool StaysUnder(const fs::path& base, const fs::path& target, const std::string& shown) {
-    auto followed = [&shown](const fs::path& path) {
-        std::error_code error;
-        fs::path real = fs::weakly_canonical(fs::absolute(path, error), error);
-        if (error)
-            throw Failure(
-                "Unable to follow the path to see where it leads: " + error.message() + ".", shown);
-        return real;
-    };
-    fs::path realBase = followed(base);
-    fs::path realTarget = followed(target);
-    fs::path relative = realTarget.lexically_relative(realBase);
-    return !relative.empty() && *relative.begin() != "..";
+// The stored size of a value: UTF-16 text takes two bytes a unit.
+size_t StoredSize(const ItemValue& value) {
+    return value.text ? value.text->size() * 2 : value.bytes.size();
 }
 
-// What both runs check before a file is written; a dry run's verdict is the real run's.
-void CheckTarget(const fs::path& target, const std::string& shown, const RestoreOptions& options) {
-    fs::path base = options.directory.empty() ? fs::path(".") : fs::u8path(options.directory);
-    if (!options.absolutePaths && !StaysUnder(base, target, shown))
-        throw Failure("The path leads out of the folder restored into through a link.", shown);
-    bool create = options.create;
-    std::error_code error;
-    fs::file_status status = fs::symlink_status(target, error);
-    if (fs::is_symlink(status) && !fs::exists(fs::status(target, error)))
-        throw Failure("The path is a link to nothing; restore makes no file through it.", shown);
-    if (fs::exists(status)) return;
-    if (!create) throw Failure("File not found.", shown);
-    // Missing folders are made only under one that is there, never in place of a file.
-    for (fs::path parent = target.parent_path(); !parent.empty() && parent != target;
-         parent = parent.parent_path()) {
-        fs::file_status above = fs::status(parent, error);
-        if (fs::is_directory(above)) return;
-        if (fs::exists(above))
-            throw Failure("Unable to create the file: a part of its path is not a folder.", shown);
-        if (parent == parent.parent_path()) break;
-    }
-}
-
-void MakeMissing(const fs::path& target, bool folder, const std::string& shown) {
-    std::error_code error;
-    fs::path missing = folder ? target : target.parent_path();
-    if (fs::exists(target, error) || missing.empty()) return;
-    fs::create_directories(missing, error);
-    if (error) throw Failure("Unable to create the folder: " + error.message() + ".", shown);
-}
-
-// Returns whether every item of the file went on (or would).
-bool RestoreFile(const Library& library, const RestoredFile& restored,
+// Returns whether every item of the file went on (or would). A dry run checks what the real
+// run checks before it writes: the values' sizes, the path (followed beneath the folder, no
+// link on the way, unless -P), and whether the target takes items at all.
+bool RestoreFile(const Library& library, const TargetFolder& folder, const RestoredFile& restored,
                  const RestoreOptions& options) {
-    fs::path target = fs::u8path(options.directory) / fs::u8path(restored.path);
-    std::string shown = target.u8string();
-    CheckTarget(target, shown, options);
-    if (!options.dryRun && options.create) MakeMissing(target, restored.folder, shown);
-    MetadataFile file(library, shown);
+    std::string shown = (fs::u8path(options.directory) / fs::u8path(restored.path)).u8string();
+    for (const RestoredItem& item : restored.items)
+        if (StoredSize(item.value) > LargestValueBytes())
+            throw Failure(ValueTooLarge(item.value.text.has_value()), shown, item.type);
+    ReachRule rule;
+    rule.beneath = !options.absolutePaths;
+    rule.makeFolders = options.create;
+    // A file is made for items only; a folder the dump saw is made as it was.
+    rule.makeEnd = options.create && (restored.folder || !restored.items.empty());
+    rule.folder = restored.folder;
+    rule.dryRun = options.dryRun || (restored.items.empty() && !restored.folder);
+    WriteTarget target = folder.Reach(restored.path, shown, rule);
+    if (!restored.items.empty())
+        if (std::string refusal = target.WriteRefusal(); !refusal.empty())
+            throw Failure("The items cannot be written: " + refusal, shown);
+    MetadataFile file(library, shown, target.ForLibrary());
     if (!file.SupportsStreams()) throw Failure("Volume does not support streams.", shown);
     if (options.dryRun) {
         std::string text = EscapedForDisplay(shown) + "\n";
@@ -91,23 +64,24 @@ bool RestoreFile(const Library& library, const RestoredFile& restored,
     std::vector<std::pair<WString, ItemValue>> values;
     for (const RestoredItem& item : restored.items)
         values.emplace_back(NameUtf16(item.type), item.value);
-    return StoreTogether(file, values);
+    return StoreTogether(file, target, values);
 }
 
 int RunRestore(const Library& library, const RestoreOptions& options) {
     // All of the input is read and checked before the first file is touched.
-    std::vector<RestoredFile> files =
-        ReadDump(options.input == "-" ? ReadStandardInput() : ReadValueFile(options.input));
+    std::vector<RestoredFile> files = ReadDump(ReadInput(options.input));
     CheckRestorable(files, options.absolutePaths);
     std::error_code error;
     if (!options.directory.empty() && !fs::is_directory(fs::u8path(options.directory), error))
         throw UsageError("Unable to restore under " + EscapedForDisplay(options.directory) +
                          ": it is not a folder.");
+    // Opened once: every path is followed from here, whatever is renamed above it.
+    const TargetFolder folder(options.directory);
     int status = kSuccess;
     size_t emptyValues = 0;
     for (const RestoredFile& file : files) {
         try {
-            if (!RestoreFile(library, file, options)) {
+            if (!RestoreFile(library, folder, file, options)) {
                 status = kFailure;
                 continue;
             }

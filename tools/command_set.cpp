@@ -7,6 +7,7 @@
 
 #include "tools/command.h"
 #include "tools/failure.h"
+#include "tools/file_system.h"
 #include "tools/item_store.h"
 #include "tools/metadata_client.h"
 #include "tools/value_input.h"
@@ -22,10 +23,20 @@ struct SetOptions {
     std::optional<std::string> valueFile;  // --file
 };
 
-std::string ReadValue(const SetOptions& options) {
-    if (options.valueFile) return ReadValueFile(*options.valueFile);
-    if (*options.value == "-") return ReadStandardInput();
-    return *options.value;
+// Text is stored as UTF-16 unless --utf8 says UTF-8.
+bool StoresUtf16(ValueForm form) { return form == ValueForm::kText || form == ValueForm::kUtf16; }
+
+// The value's bytes as given, read no further than its form can use for an item of `limit`
+// bytes (text: three bytes of UTF-8 at most for each two of UTF-16; hex: two digits a byte,
+// whitespace dropped); nothing when there is more.
+std::optional<std::string> ReadValue(const SetOptions& options, size_t limit) {
+    const ValueForm form = options.flags.Form();
+    const size_t readLimit = StoresUtf16(form)         ? limit / 2 * 3
+                             : form == ValueForm::kHex ? limit * 2
+                                                       : limit;
+    if (options.valueFile) return ReadBoundedValue(*options.valueFile, readLimit, false);
+    if (*options.value == "-") return ReadBoundedValue("-", readLimit, form == ValueForm::kHex);
+    return *options.value;  // the system bounds an argument
 }
 
 void RequireTextValue(const std::string& utf8) {
@@ -36,11 +47,7 @@ void RequireTextValue(const std::string& utf8) {
 
 WString TextValue(const std::string& utf8) {
     RequireTextValue(utf8);
-    WString text = Utf16FromUtf8(utf8);
-    if (text.size() > kLargestValueBytes / 2)
-        throw UsageError("The value is larger than an item can hold (" +
-                         std::to_string(kLargestValueBytes) + " bytes).");
-    return text;
+    return Utf16FromUtf8(utf8);
 }
 
 Bytes HexValue(const std::string& digits) {
@@ -54,28 +61,36 @@ Bytes HexValue(const std::string& digits) {
 
 int RunSet(const Library& library, const SetOptions& options) {
     // The value is read and checked before the file is touched.
-    std::string raw = ReadValue(options);
-    ValueForm form = options.flags.Form();
-    bool utf16 = form == ValueForm::kText || form == ValueForm::kUtf16;
+    const size_t limit = LargestValueBytes();
+    const ValueForm form = options.flags.Form();
+    const bool utf16 = StoresUtf16(form);
+    std::optional<std::string> raw = ReadValue(options, limit);
     WString text;
     Bytes bytes;
+    if (!raw) throw Failure(ValueTooLarge(utf16), options.path, options.type);
     switch (form) {
         case ValueForm::kText:
         case ValueForm::kUtf16:
-            text = TextValue(raw);
+            text = TextValue(*raw);
             break;
         case ValueForm::kHex:
-            bytes = HexValue(raw);
+            bytes = HexValue(*raw);
             break;
         case ValueForm::kUtf8:
-            RequireTextValue(raw);
+            RequireTextValue(*raw);
             [[fallthrough]];
         case ValueForm::kBytes:
-            bytes.assign(raw.begin(), raw.end());
+            bytes.assign(raw->begin(), raw->end());
     }
+    if ((utf16 ? text.size() * 2 : bytes.size()) > limit)
+        throw Failure(ValueTooLarge(utf16), options.path, options.type);
 
-    MetadataFile file(library, options.path);
-    FileChanges changes(file);
+    // Reached once: the file checked and made here is the one the library writes.
+    ReachRule rule;
+    rule.makeEnd = true;
+    WriteTarget target = TargetFolder("").Reach(options.path, options.path, rule);
+    MetadataFile file(library, options.path, target.ForLibrary());
+    FileChanges changes(file, target);
     try {
         changes.Store(
             NameUtf16(options.type), options.type,
@@ -85,6 +100,7 @@ int RunSet(const Library& library, const SetOptions& options) {
         changes.Undo();
         throw;
     }
+    target.Keep();
     return kSuccess;
 }
 

@@ -38,6 +38,69 @@ struct LibraryPath {
 };
 LibraryPath LibraryPathOf(const std::string& path);
 
+// How TargetFolder::Reach follows a path to the file or folder whose items are written.
+struct ReachRule {
+    // No symbolic link and no ".." anywhere on the path, its end included, so what is
+    // reached stays beneath the folder (restore); otherwise links are followed as the
+    // system follows them, once (set, cp, restore -P).
+    bool beneath = false;
+    bool makeFolders = false;  // missing folders on the way are made
+    bool makeEnd = false;      // a missing end is made: a file, or a folder with `folder`
+    bool folder = false;
+    bool dryRun = false;  // nothing is made; what would be made is reported missing
+};
+
+class WriteTarget;
+
+// The folder that the paths of one command are taken from, opened once: every path is then
+// followed from it, whatever is renamed above it meanwhile.
+class TargetFolder {
+public:
+    // `folder`, or the current folder when empty; Failure when it cannot be opened.
+    explicit TargetFolder(const std::string& folder);
+
+    // Follows `path` (below the folder, or absolute) one name at a time. On Linux each folder
+    // on the way is opened from the one before (O_NOFOLLOW with `beneath`) and made there
+    // with mkdirat when missing, and a missing file is made with O_EXCL, so that no link
+    // swapped in on the way can lead the write elsewhere. Failure naming `shown` (the path
+    // as messages show it) when the path leads through a link (`beneath`), through a file,
+    // to a FIFO, socket or device, or to nothing that may be made.
+    WriteTarget Reach(const std::string& path, const std::string& shown,
+                      const ReachRule& rule) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+// A file or folder reached once, for writing its items. A file that Reach made is removed
+// again, unless kept, when the target goes while the file is still empty and has no items.
+class WriteTarget {
+public:
+    struct State;
+    explicit WriteTarget(std::shared_ptr<State> state);
+
+    // The path the library is handed: on Linux /proc/self/fd/N of the very file or folder
+    // reached, which the target keeps open (a missing end in a dry run: the deepest folder
+    // there), so the library writes what was checked and looks nothing up again.
+    LibraryPath ForLibrary() const;
+    // Missing, in a dry run, where the real run would make it.
+    bool Missing() const;
+    // Made by Reach.
+    bool Made() const;
+    // Why items cannot be written there, known without writing, as a sentence ("Permission
+    // denied.", "Read-only file system.", "Operation not permitted." for an immutable or
+    // append-only file); empty when nothing is known to be in the way.
+    std::string WriteRefusal() const;
+    // Removes the file now when Reach made it and it is still empty, without items.
+    void Discard();
+    // Keeps a file Reach made, whatever it holds.
+    void Keep();
+
+private:
+    std::shared_ptr<State> state_;
+};
+
 // Calls `visit` with every file and folder below `folder` (paths that start with `folder`),
 // depth first and by name within each folder; a folder is visited before what it holds.
 // A symbolic link is visited as what it points to, never walked into, so a link cannot

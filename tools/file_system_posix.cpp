@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,9 +46,9 @@ struct DirectoryCloser {
 
 std::string ReasonOf(int error) { return std::string(std::strerror(error)) + "."; }
 
-std::string SpecialReason(mode_t mode) {
+std::string SpecialReason(mode_t mode, const char* outcome = "its items are not read.") {
     const char* kind = S_ISFIFO(mode) ? "a FIFO" : S_ISSOCK(mode) ? "a socket" : "a device";
-    return std::string("Is ") + kind + ", not a file or folder; its items are not read.";
+    return std::string("Is ") + kind + ", not a file or folder; " + outcome;
 }
 
 // A path no longer than the system takes, held as a folder and a name in it: the folder
@@ -163,7 +164,179 @@ const std::string& WorkingFolder(const std::string& path) {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC;
 
+constexpr const char* kNotFound = "File not found.";
+constexpr const char* kNoFolder = "Unable to create the file: its folder does not exist.";
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// The names of a path, without empty ones and ".", in order.
+std::vector<std::string> NamesOf(const std::string& path) {
+    std::vector<std::string> names;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = std::min(path.find('/', start), path.size());
+        if (end > start && path.compare(start, end - start, ".") != 0)
+            names.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
 }  // namespace
+
+struct TargetFolder::State {
+    Descriptor folder;
+};
+
+struct WriteTarget::State {
+    Descriptor folder;  // holds the end (or, when missing, is the deepest folder there)
+    std::string name;   // the end's name in `folder`; empty when the end is that folder
+    Descriptor end;     // the end itself, when there
+    bool made = false;
+    bool kept = false;
+
+    // Removes the file this run made while it is still empty, holds no items and is still
+    // the one under its name.
+    void Discard() {
+        struct stat own, named;
+        if (!made || kept || !end.valid() || ::fstat(end.get(), &own) != 0 ||
+            !S_ISREG(own.st_mode) || own.st_size != 0 || ::flistxattr(end.get(), nullptr, 0) != 0 ||
+            ::fstatat(folder.get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_dev != own.st_dev || named.st_ino != own.st_ino)
+            return;
+        if (::unlinkat(folder.get(), name.c_str(), 0) == 0) made = false;
+    }
+    ~State() { Discard(); }
+};
+
+TargetFolder::TargetFolder(const std::string& folder) : state_(std::make_shared<State>()) {
+    const std::string path = folder.empty() ? "." : folder;
+    Reached reached;
+    if (reach(path, reached))
+        state_->folder = Descriptor(
+            ::openat(reached.at(), reached.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!state_->folder.valid())
+        throw Failure("Unable to open the folder: " + ReasonOf(errno), path);
+}
+
+WriteTarget TargetFolder::Reach(const std::string& path, const std::string& shown,
+                                const ReachRule& rule) const {
+    auto failed = [&shown](const std::string& why) { return Failure(why, shown); };
+    const char* const throughLink =
+        "The path leads through a symbolic link, which restore does not follow: nothing is "
+        "written outside the folder restored into.";
+    const int follow = rule.beneath ? O_NOFOLLOW : 0;
+    auto target = std::make_shared<WriteTarget::State>();
+    const bool absolute = !path.empty() && path.front() == '/';
+    target->folder = Descriptor(::openat(absolute ? AT_FDCWD : state_->folder.get(),
+                                         absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!target->folder.valid()) throw failed("Unable to reach the file: " + ReasonOf(errno));
+    std::vector<std::string> names = NamesOf(path);
+    // A name is made again only a few times; another process that keeps removing what was
+    // made gets a failure, not an endless loop.
+    constexpr int kMostRetries = 8;
+    int retries = 0;
+    // The end is the folder itself ("." or "/"): there is no name to make or remove.
+    if (names.empty()) {
+        target->end = Descriptor(::fcntl(target->folder.get(), F_DUPFD_CLOEXEC, 0));
+        return WriteTarget(target);
+    }
+    for (size_t at = 0; at < names.size(); ++at) {
+        const std::string& name = names[at];
+        const bool last = at + 1 == names.size();
+        const bool folder = !last || rule.folder;
+        if (rule.beneath && name == "..")
+            throw failed("The path climbs out of the folder with \"..\".");
+        struct stat status;
+        if (::fstatat(target->folder.get(), name.c_str(), &status,
+                      rule.beneath ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+            if (errno != ENOENT) throw failed("Unable to reach the file: " + ReasonOf(errno));
+            if (!(last ? rule.makeEnd : rule.makeFolders))
+                throw failed(last || !rule.makeEnd ? kNotFound : kNoFolder);
+            // Missing as followed: a link to nothing is no place to make anything.
+            if (!rule.beneath &&
+                ::fstatat(target->folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+                throw failed(
+                    "The path is a link to nothing; no file or folder is made through it.");
+            if (rule.dryRun) return WriteTarget(target);  // the rest would be made
+            if (folder) {
+                if (::mkdirat(target->folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+                    throw failed("Unable to create the folder: " + ReasonOf(errno));
+            } else {
+                Descriptor made(::openat(
+                    target->folder.get(), name.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                    0666));
+                if (!made.valid() && errno != EEXIST)
+                    throw failed("Unable to create the file: " + ReasonOf(errno));
+                if (made.valid()) {
+                    target->name = name;
+                    target->end = std::move(made);
+                    target->made = true;
+                    return WriteTarget(target);
+                }
+            }
+            // Made now, by this run or, in a race, by another: looked at again.
+            if (++retries > kMostRetries)
+                throw failed("Unable to create the file: " + ReasonOf(EEXIST));
+            --at;
+            continue;
+        }
+        if (S_ISLNK(status.st_mode)) throw failed(throughLink);
+        if (!last && !S_ISDIR(status.st_mode))
+            throw failed("Unable to reach the file: a part of its path is not a folder.");
+        if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode))
+            throw failed(SpecialReason(status.st_mode, "no items are written to it."));
+        Descriptor next(::openat(target->folder.get(), name.c_str(),
+                                 O_PATH | O_CLOEXEC | follow | (last ? 0 : O_DIRECTORY)));
+        // Swapped for a link or a file since it was looked at.
+        if (!next.valid())
+            throw failed(errno == ENOTDIR && rule.beneath
+                             ? throughLink
+                             : "Unable to reach the file: " + ReasonOf(errno));
+        struct stat opened;
+        if (::fstat(next.get(), &opened) != 0 ||
+            (S_ISLNK(opened.st_mode) || (!last && !S_ISDIR(opened.st_mode))))
+            throw failed(throughLink);
+        retries = 0;
+        if (last) {
+            target->name = name;
+            target->end = std::move(next);
+        } else {
+            target->folder = std::move(next);
+        }
+    }
+    return WriteTarget(target);
+}
+
+WriteTarget::WriteTarget(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+LibraryPath WriteTarget::ForLibrary() const {
+    const Descriptor& named = state_->end.valid() ? state_->end : state_->folder;
+    return {NameUtf16(DescriptorPath(named.get())), state_};
+}
+
+bool WriteTarget::Missing() const { return !state_->end.valid(); }
+
+bool WriteTarget::Made() const { return state_->made; }
+
+std::string WriteTarget::WriteRefusal() const {
+    // A file to be made needs a folder that takes it; one that is there, its own leave.
+    const Descriptor& checked = state_->end.valid() ? state_->end : state_->folder;
+    const int access = state_->end.valid() ? W_OK : W_OK | X_OK;
+    if (::faccessat(AT_FDCWD, DescriptorPath(checked.get()).c_str(), access, AT_EACCESS) != 0)
+        return ReasonOf(errno);
+    struct statx attributes;
+    constexpr auto kFixed = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+    if (state_->end.valid() &&
+        ::statx(state_->end.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &attributes) == 0 &&
+        (attributes.stx_attributes & attributes.stx_attributes_mask & kFixed) != 0)
+        return ReasonOf(EPERM);
+    return {};
+}
+
+void WriteTarget::Discard() { state_->Discard(); }
+
+void WriteTarget::Keep() { state_->kept = true; }
 
 PathState PathStateOf(const std::string& path) {
     Reached reached;

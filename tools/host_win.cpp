@@ -83,6 +83,8 @@ ThreadRuntime::~ThreadRuntime() {
     if (initialised_) CoUninitialize();
 }
 
+size_t LargestValueBytes() { return size_t{64} << 20; }
+
 std::vector<std::string> CommandLineArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
@@ -106,8 +108,24 @@ bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 bool CarriesBothLayouts(const std::string&) { return false; }
 
-void ChooseStorageLayout(const std::string&) {
-    throw UsageError("--layout applies to Linux file systems; NTFS keeps named streams itself.");
+namespace {
+
+[[noreturn]] void RefuseLayouts() {
+    throw UsageError("Layouts apply to Linux file systems; NTFS keeps named streams itself.");
+}
+
+}  // namespace
+
+void ChooseStorageLayout(const std::string&) { RefuseLayouts(); }
+
+std::string LayoutMarkerOf(const std::string&) { RefuseLayouts(); }
+
+std::string NearestLayoutMarker(const std::string&, std::string&) { RefuseLayouts(); }
+
+void MarkLayout(const std::string&, const std::string&) { RefuseLayouts(); }
+
+int RunProgram(const std::string&, const std::vector<std::string>&, std::string&, std::string&) {
+    throw UsageError("Samba's configuration is read on Linux only.");
 }
 
 }  // namespace quarrow2::tool

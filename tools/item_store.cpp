@@ -1,20 +1,12 @@
 #include "tools/item_store.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "tools/console.h"
 #include "tools/failure.h"
 
 namespace quarrow2::tool {
 namespace {
-
-namespace fs = std::filesystem;
-
-bool FileIsPresent(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::u8path(path), error);
-}
 
 void PutValue(MetadataItem& item, const ItemValue& value) {
     if (value.text)
@@ -25,8 +17,8 @@ void PutValue(MetadataItem& item, const ItemValue& value) {
 
 }  // namespace
 
-FileChanges::FileChanges(MetadataFile& file)
-    : file_(file), fileWasPresent_(FileIsPresent(file.Path())) {}
+FileChanges::FileChanges(MetadataFile& file, WriteTarget& target)
+    : file_(file), target_(target), fileWasPresent_(!target.Made() && !target.Missing()) {}
 
 void FileChanges::Store(const WString& type, const std::string& shownType, const ItemValue& value) {
     std::optional<MetadataItem> item;
@@ -66,16 +58,16 @@ bool FileChanges::Undo() {
         }
     }
     changes_.clear();
-    std::error_code error;
-    fs::path path = fs::u8path(file_.Path());
-    if (complete && !fileWasPresent_ && fs::is_regular_file(path, error) &&
-        fs::file_size(path, error) == 0)
-        fs::remove(path, error);
+    if (complete)
+        target_.Discard();
+    else
+        target_.Keep();
     return complete;
 }
 
-bool StoreTogether(MetadataFile& file, const std::vector<std::pair<WString, ItemValue>>& values) {
-    FileChanges changes(file);
+bool StoreTogether(MetadataFile& file, WriteTarget& target,
+                   const std::vector<std::pair<WString, ItemValue>>& values) {
+    FileChanges changes(file, target);
     size_t stored = 0;
     for (const auto& [type, value] : values) {
         std::string shown = NameForDisplay(type);
@@ -95,6 +87,7 @@ bool StoreTogether(MetadataFile& file, const std::vector<std::pair<WString, Item
             return false;
         }
     }
+    target.Keep();
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/file_system.h"
 #include "tools/metadata_client.h"
 #include "tools/text.h"
 
@@ -23,10 +24,11 @@ struct ItemValue {
 // The items one run changes on one file, in order. Whether an item existed is learnt from the
 // file's own list of types, never from a failed Open (a moment's sharing violation is no
 // proof of absence), and an existing item's old value is read before it is overwritten: an
-// undo removes only the items this run created and puts the old values back.
+// undo removes only the items this run created and puts the old values back. `file` is
+// bound to `target`.
 class FileChanges {
 public:
-    explicit FileChanges(MetadataFile& file);
+    FileChanges(MetadataFile& file, WriteTarget& target);
     FileChanges(const FileChanges&) = delete;
     FileChanges& operator=(const FileChanges&) = delete;
 
@@ -34,8 +36,9 @@ public:
     // failure; what was changed stays recorded for Undo().
     void Store(const WString& type, const std::string& shownType, const ItemValue& value);
 
-    // Takes back every change, newest first, and removes the file when this run created it
-    // and it is still empty. Each step that fails is reported; returns whether all went back.
+    // Takes back every change, newest first, and removes the file when this run made it and
+    // it is still empty. Each step that fails is reported; returns whether all went back (if
+    // not, a file this run made is kept with what is left on it).
     bool Undo();
 
 private:
@@ -46,14 +49,17 @@ private:
     };
 
     MetadataFile& file_;
+    WriteTarget& target_;
     bool fileWasPresent_;
     std::optional<std::vector<WString>> presentTypes_;
     std::vector<Change> changes_;
 };
 
-// Stores each value on `file` in order; on the first failure reports it, takes back what was
-// changed on the file, says so, and returns false.
-bool StoreTogether(MetadataFile& file, const std::vector<std::pair<WString, ItemValue>>& values);
+// Stores each value on `file` (bound to `target`) in order, and keeps the target; on the
+// first failure reports it, takes back what was changed on the file, says so, and returns
+// false.
+bool StoreTogether(MetadataFile& file, WriteTarget& target,
+                   const std::vector<std::pair<WString, ItemValue>>& values);
 
 // One note on standard error when items of 0 bytes (made by another program) were stored as
 // the empty-value marker in this run; nothing when there were none.

@@ -25,28 +25,52 @@ bool IsBusy(const std::string& description) {
     return description.find("The process cannot access the file because") != std::string::npos;
 }
 
-// Calls `call` until it succeeds, fails for another reason than a busy item, or the wait
-// runs out: nothing, or the description of the failure. Pauses grow from 1 ms to 16 ms,
-// with a random part so that processes that collided once do not collide again in step.
+// " The item is busy: ...", saying how long this file's calls really waited.
+std::string BusyNote(Clock::duration waited) {
+    if (busyWait.count() == 0)
+        return " The item is busy: another process holds it (--wait SECONDS waits for it).";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", std::chrono::duration<double>(waited).count());
+    return std::string(" The item is busy: another process still held it after ") + seconds +
+           " s (--wait SECONDS waits longer).";
+}
+
+// Calls `call` until it succeeds, fails for another reason than a busy item, or the file's
+// wait runs out: nothing, or the description of the failure. What is left of the wait is
+// shared by the calls of one file (`waited`, none: this call alone), so a command that asks
+// again after a busy answer never waits twice. Pauses grow from 1 ms to 16 ms, with a
+// random part so that processes that collided once do not collide again in step.
 std::optional<std::string> Attempt(IUnknown* object, REFIID iid,
-                                   const std::function<HRESULT()>& call) {
+                                   const std::function<HRESULT()>& call,
+                                   BusyWaited* waited = nullptr) {
     thread_local std::minstd_rand jitter(std::random_device{}());
-    const Clock::time_point deadline = Clock::now() + busyWait;
+    BusyWaited own;
+    if (!waited) waited = &own;
+    std::optional<Clock::time_point> since;  // the first busy answer
+    auto account = [&] {
+        if (since) waited->spent += Clock::now() - *since;
+    };
     std::chrono::milliseconds pause(1);
     for (;;) {
         HRESULT status = call();
-        if (SUCCEEDED(status)) return std::nullopt;
+        if (SUCCEEDED(status)) {
+            account();
+            return std::nullopt;
+        }
         std::string description = TakeErrorDescription(object, iid, status);
-        if (!IsBusy(description)) return description;
-        if (Clock::now() >= deadline) {
-            char waited[64];
-            std::snprintf(waited, sizeof waited, "%g", busyWait.count() / 1000.0);
-            return description + " The item is busy: another process still held it after " +
-                   waited + " s (--wait SECONDS waits longer).";
+        if (!IsBusy(description)) {
+            account();
+            return description;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!since) since = now;
+        const Clock::duration left = busyWait - waited->spent - (now - *since);
+        if (left <= Clock::duration::zero()) {
+            account();
+            return description + BusyNote(waited->spent);
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(
-            pause + std::chrono::milliseconds(jitter() % (pause.count() + 1)),
-            deadline - Clock::now()));
+            pause + std::chrono::milliseconds(jitter() % (pause.count() + 1)), left));
         pause = std::min(pause * 2, std::chrono::milliseconds(16));
     }
 }
@@ -77,11 +101,16 @@ ComPtr<IFile> CreateFileObject(const Library& library, const std::string& path) 
 
 void SetBusyWait(std::chrono::milliseconds wait) { busyWait = wait; }
 
-MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type)
-    : item_(std::move(item)), path_(std::move(path)), type_(std::move(type)) {}
+MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
+                           std::shared_ptr<BusyWaited> waited)
+    : item_(std::move(item)),
+      path_(std::move(path)),
+      type_(std::move(type)),
+      waited_(std::move(waited)) {}
 
 void MetadataItem::Run(const std::function<HRESULT()>& call) {
-    if (std::optional<std::string> failure = Attempt(item_.get(), IID_IMetaData, call))
+    if (std::optional<std::string> failure =
+            Attempt(item_.get(), IID_IMetaData, call, waited_.get()))
         throw Failure(*failure, path_, type_);
 }
 
@@ -144,8 +173,10 @@ void MetadataItem::Remove() {
 }
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path)
-    : file_(CreateFileObject(library, path)), path_(path) {
-    LibraryPath reached = LibraryPathOf(path);
+    : MetadataFile(library, path, LibraryPathOf(path)) {}
+
+MetadataFile::MetadataFile(const Library& library, const std::string& path, LibraryPath reached)
+    : file_(CreateFileObject(library, path)), path_(path), waited_(std::make_shared<BusyWaited>()) {
     holder_ = std::move(reached.holder);
     UniqueBstr text = MakeBstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
@@ -155,7 +186,7 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path)
 
 void MetadataFile::Run(const std::function<HRESULT()>& call,
                        const std::optional<std::string>& type) {
-    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile, call))
+    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile, call, waited_.get()))
         throw Failure(*failure, path_, type);
 }
 
@@ -199,9 +230,9 @@ std::vector<WString> MetadataFile::Types() {
                                       : WString());
     }
     if (CarriesBothLayouts(path_))
-        ReportFailure("warning: \"" + path_ +
+        ReportFailure("warning: \"" + EscapedForDisplay(path_) +
                       "\" carries items in both layouts (user.T and Samba's "
-                      "user.DosStream.T:$DATA); only those of its file system's layout are shown.");
+                      "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
     return types;
 }
 
@@ -251,7 +282,7 @@ MetadataItem MetadataFile::Item(ItemMethod method, const WString& type,
         throw Failure(failure.Description() + Clarification(method == &IFile::Open, type), path_,
                       shownType);
     }
-    return MetadataItem(std::move(item), path_, shownType);
+    return MetadataItem(std::move(item), path_, shownType, waited_);
 }
 
 }  // namespace quarrow2::tool

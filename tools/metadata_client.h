@@ -12,21 +12,28 @@
 #include <vector>
 
 #include "quarrow2/client.h"
+#include "tools/file_system.h"
 #include "tools/host.h"
 #include "tools/text.h"
 
 namespace quarrow2::tool {
 
-// How long each call waits for an item that another process holds (a sharing or lock
-// violation), retrying with growing pauses, before it fails naming the item busy; 0 fails
-// at once.
+// How long the calls made for one file (and the items it hands out) wait in all for items
+// that another process holds (a sharing or lock violation), retrying with growing pauses,
+// before they fail naming the item busy and the time really waited; 0 fails at once.
 constexpr std::chrono::milliseconds kDefaultBusyWait(5000);
 void SetBusyWait(std::chrono::milliseconds wait);
+
+// What one file's calls have waited so far.
+struct BusyWaited {
+    std::chrono::steady_clock::duration spent{};
+};
 
 // One item of one file.
 class MetadataItem {
 public:
-    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type);
+    MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
+                 std::shared_ptr<BusyWaited> waited);
 
     const std::string& Type() const { return type_; }
 
@@ -45,6 +52,7 @@ private:
     ComPtr<IMetaData> item_;
     std::string path_;
     std::string type_;
+    std::shared_ptr<BusyWaited> waited_;  // the file's
 };
 
 // A File object bound to one path.
@@ -52,6 +60,8 @@ class MetadataFile {
 public:
     // `path` is shown in messages as given; the library is handed its LibraryPathOf().
     MetadataFile(const Library& library, const std::string& path);
+    // Bound to a path reached already (file_system.h), so nothing is looked up again.
+    MetadataFile(const Library& library, const std::string& path, LibraryPath reached);
 
     const std::string& Path() const { return path_; }
     bool SupportsStreams() const { return supportsStreams_; }
@@ -80,6 +90,7 @@ private:
     ComPtr<IFile> file_;
     std::string path_;
     std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
+    std::shared_ptr<BusyWaited> waited_;
     bool supportsStreams_ = false;
 };
 

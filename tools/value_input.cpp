@@ -1,5 +1,6 @@
 #include "tools/value_input.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -7,37 +8,63 @@
 #include <iostream>
 
 #include "tools/failure.h"
+#include "tools/host.h"
+#include "tools/text.h"
 
 namespace quarrow2::tool {
 namespace {
 
-// Reads in pieces and stops once past the limit, so an endless source cannot exhaust
-// memory before it is refused.
-std::string ReadLimited(std::istream& source, const std::string& name) {
+// Reads in pieces and stops once past `limit`: nothing then.
+std::optional<std::string> ReadLimited(std::istream& source, const std::string& name, size_t limit,
+                                       bool dropSpace) {
     std::string content;
     char buffer[65536];
     while (source.read(buffer, sizeof buffer) || source.gcount() > 0) {
-        content.append(buffer, static_cast<size_t>(source.gcount()));
-        if (content.size() > kLargestValueBytes)
-            throw UsageError("The value from " + name + " is larger than an item can hold (" +
-                             std::to_string(kLargestValueBytes) + " bytes).");
+        const size_t got = static_cast<size_t>(source.gcount());
+        if (!dropSpace) {
+            content.append(buffer, got);
+        } else {
+            for (size_t i = 0; i < got; ++i)
+                if (!std::isspace(static_cast<unsigned char>(buffer[i])))
+                    content.push_back(buffer[i]);
+        }
+        if (content.size() > limit) return std::nullopt;
     }
     if (source.bad()) throw UsageError("Unable to read " + name + ".");
     return content;
 }
 
-}  // namespace
-
-std::string ReadValueFile(const std::string& path) {
+std::optional<std::string> ReadFrom(const std::string& source, size_t limit, bool dropSpace) {
+    if (source == "-") return ReadLimited(std::cin, "standard input", limit, dropSpace);
     namespace fs = std::filesystem;
+    const std::string shown = "\"" + EscapedForDisplay(source) + "\"";
     std::error_code error;
-    if (fs::is_directory(fs::u8path(path), error))
-        throw UsageError("Unable to read " + path + ": it is a folder.");
-    std::ifstream stream(fs::u8path(path), std::ios::binary);
-    if (!stream) throw UsageError("Unable to read " + path + ": " + std::strerror(errno) + ".");
-    return ReadLimited(stream, path);
+    if (fs::is_directory(fs::u8path(source), error))
+        throw UsageError("Unable to read " + shown + ": it is a folder.");
+    std::ifstream stream(fs::u8path(source), std::ios::binary);
+    if (!stream) throw UsageError("Unable to read " + shown + ": " + std::strerror(errno) + ".");
+    return ReadLimited(stream, shown, limit, dropSpace);
 }
 
-std::string ReadStandardInput() { return ReadLimited(std::cin, "standard input"); }
+}  // namespace
+
+std::string ReadInput(const std::string& source) {
+    std::optional<std::string> content = ReadFrom(source, kLargestInputBytes, false);
+    if (!content)
+        throw UsageError("The input is larger than restore reads (" +
+                         std::to_string(kLargestInputBytes) + " bytes).");
+    return std::move(*content);
+}
+
+std::optional<std::string> ReadBoundedValue(const std::string& source, size_t limit,
+                                            bool dropSpace) {
+    return ReadFrom(source, limit, dropSpace);
+}
+
+std::string ValueTooLarge(bool text) {
+    return std::string(text ? "Unable to put text." : "Unable to put data.") +
+           " The value is larger than an item can hold (at most " +
+           std::to_string(LargestValueBytes()) + " bytes here).";
+}
 
 }  // namespace quarrow2::tool

@@ -10,7 +10,7 @@ lib=$(cached CMAKE_INSTALL_LIBDIR) config=$(cached CMAKE_BUILD_TYPE | tr '[:uppe
 python=$(cached Python3_EXECUTABLE) pydir=$(cached QUARROW2_PYTHON_INSTALL_DIR)
 extension=$pydir/quarrow2/_quarrow2$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 expect_eq() { [ "$1" = "$2" ] || fail "$3: got '$1', expected '$2'"; }
-commands=(list get set rm length dump restore cp find)
+commands=(list get set rm length dump restore cp find convert shares)
 
 # The files every install holds, relative to the prefix, man pages and completions included.
 expected_files() {

@@ -1,6 +1,7 @@
 // Which file and stream a path names, how it opens, the errors it leaves; handles, volumes.
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/xattr.h>
 
 #include <atomic>
 #include <cstring>
@@ -292,6 +293,97 @@ TEST(PlatformOpen, Volumes) {
         std::cout << "[ skipped  ] " << remounts.substr(6) << std::endl;
     else
         EXPECT_EQ(remounts, "rw ro rw ro ro rw ro ");
+}
+
+// Where a new item lands, by the markers of a folder tree on a tmpfs of its own, reached
+// directly, through links, bind mounts and an overlay: "user.T", Samba's attribute, or the
+// error. Each row runs in a process of its own, so that no answer kept from another path to
+// the same folder decides it.
+struct LayoutCase {
+    const char* path;  // below the test's folder
+    const char* landed;
+    const char* variable = nullptr;  // QUARROW2_LAYOUT
+    bool hideWhole = false;          // the tmpfs's own mount covered first, as in a container
+};
+
+TEST(PlatformOpen, LayoutsFollowTheNearestMarkedFolderThroughEveryMount) {
+    TempDir dir;
+    const char *native = "user.T", *samba = "user.DosStream.T:$DATA";
+    const std::string refused = Err(ERROR_BAD_ENVIRONMENT);
+    const std::vector<LayoutCase> cases = {
+        {"fs/srv/share/doc.txt", samba},
+        {"fs/srv/share", samba},  // a folder, by its own marker
+        {"fs/srv/share/sub/deep.txt", samba},
+        {"fs/srv/share/sub/new.txt", samba},  // made in its folder
+        {"fs/srv/share/plain", native},
+        {"fs/srv/share/plain/p.txt", native},
+        {"fs/home/alice/notes.txt", native},
+        {"fs/home/alice/link", samba},  // to fs/srv/share/linked.txt
+        {"fs/home/bad/b.txt", refused.c_str()},
+        {"fs/home/alice/env.txt", samba, "samba"},
+        {"fs/srv/share/env.txt", native, "native"},
+        {"view/deep2.txt", samba},                          // a bind mount of fs/srv/share/sub
+        {"container/sub/deep3.txt", samba, nullptr, true},  // one of fs/srv/share
+        {"view/deep4.txt", samba, nullptr, true},           // seen through container/sub
+        {"merged/lower.txt", samba},  // overlayfs over fs/lower, marked through the overlay
+        {"merged/dir", samba},
+        {"merged/new.txt", samba},
+    };
+    const fs::path whole = dir / "fs";
+    const std::string report = RunInChild([&]() -> std::string {
+        for (const char* folder : {"fs", "view", "container", "merged"})
+            fs::create_directory(dir / folder);
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", whole.c_str(), "tmpfs", 0, nullptr) != 0 ||
+            setxattr(whole.c_str(), "user.probe", "x", 1, 0) != 0)
+            return "skip: no private tmpfs with user attributes: " + std::string(strerror(errno));
+        for (const char* folder : {"srv/share/sub", "srv/share/plain", "home/alice", "home/bad",
+                                   "lower/dir", "upper", "work"})
+            fs::create_directories(whole / folder);
+        for (const char* file :
+             {"srv/share/doc.txt", "srv/share/sub/deep.txt", "srv/share/linked.txt",
+              "srv/share/plain/p.txt", "home/alice/notes.txt", "home/bad/b.txt",
+              "home/alice/env.txt", "srv/share/env.txt", "srv/share/sub/deep2.txt",
+              "srv/share/sub/deep3.txt", "srv/share/sub/deep4.txt", "lower/lower.txt"})
+            MakeFile(whole / file);
+        fs::create_symlink("../../srv/share/linked.txt", whole / "home/alice/link");
+        for (const auto& [folder, word] : {std::pair{"srv/share", "samba"},
+                                           {"srv/share/plain", "native"},
+                                           {"home/bad", "Samba"}})
+            setxattr((whole / folder).c_str(), "user.quarrow2.layout", word, strlen(word), 0);
+        const std::string layers = "lowerdir=" + (whole / "lower").string() +
+                                   ",upperdir=" + (whole / "upper").string() +
+                                   ",workdir=" + (whole / "work").string();
+        const bool overlay =
+            mount("overlay", (dir / "merged").c_str(), "overlay", 0, layers.c_str()) == 0 &&
+            setxattr((dir / "merged").c_str(), "user.quarrow2.layout", "samba", 5, 0) == 0;
+        if (mount((whole / "srv/share/sub").c_str(), (dir / "view").c_str(), nullptr, MS_BIND,
+                  nullptr) != 0 ||
+            mount((whole / "srv/share").c_str(), (dir / "container").c_str(), nullptr, MS_BIND,
+                  nullptr) != 0)
+            return "skip: no bind mounts: " + std::string(strerror(errno));
+        std::string wrong;
+        for (const LayoutCase& c : cases) {
+            if (!overlay && std::string(c.path).rfind("merged", 0) == 0) continue;
+            const std::string landed = RunInChild([&]() -> std::string {
+                if (c.variable) setenv("QUARROW2_LAYOUT", c.variable, 1);
+                if (c.hideWhole && (unshare(CLONE_NEWNS) != 0 ||
+                                    mount("tmpfs", whole.c_str(), "tmpfs", 0, nullptr) != 0))
+                    return "the tmpfs could not be hidden";
+                const Opened opened = OpenItem(StreamW(dir / c.path, "T"));
+                if (!opened.ok()) return Err(opened.error);
+                for (const char* name : {"user.T", "user.DosStream.T:$DATA"})
+                    if (getxattr((dir / c.path).c_str(), name, nullptr, 0) >= 0) return name;
+                return "nowhere";
+            });
+            if (landed != c.landed) wrong += std::string(c.path) + ": " + landed + "; ";
+        }
+        return wrong + (overlay ? "" : "skip: overlayfs cannot be mounted here");
+    });
+    if (report.find("skip: ") != std::string::npos)
+        std::cout << "[ skipped  ] " << report.substr(report.find("skip: ") + 6) << std::endl;
+    EXPECT_EQ(report.substr(0, report.find("skip: ")), "");
 }
 
 }  // namespace

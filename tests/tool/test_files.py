@@ -5,9 +5,10 @@ import os
 import pathlib
 import re
 import shlex
+import shutil
 import subprocess
 
-from tool_support import EMPTY_MARKER, ToolTestCase, tool_path, user_items, utf16
+from tool_support import EMPTY_MARKER, ToolTestCase, folder_taking, tool_path, user_items, utf16
 
 TEXTS = ["Jane Doe", "Grüße aus Zürich, Ελληνικά, 東京", "emoji 😀🎉 and a flag 🇳🇴",
          "two\nlines\tand a tab", 'quote " and backslash \\']
@@ -15,11 +16,14 @@ BYTES = bytes(range(256)) * 3
 ABSTRACT = "Résumé 😀\nsecond line\n"
 NO_STREAMS = "/proc/self/status"
 TOO_LARGE = "x" * 40000  # beyond the 64 KiB any Linux file system keeps in one attribute
+LARGEST = 65536  # the most the tool stores on one item on Linux
+WAITS = ["-1", "-0", "nan", "inf", "1e400", "abc", "", "1e10", "86401", "0x10", " 1", "1\nfake"]
 HELP = {"list": "PATH --recursive --json xdg.*", "get": "PATH TYPE --utf8 --utf16 --bytes --hex --json",
         "set": "PATH TYPE VALUE --file --utf8 --utf16 --bytes --hex", "rm": "PATH TYPE --all",
         "length": "PATH --json", "dump": "PATH --recursive --output",
         "restore": "FILE --dry-run --create", "cp": "SRC DEST --type",
-        "find": "PATH --type --value --match --regex --json -0 --recursive"}
+        "find": "PATH --type --value --match --regex --json -0 --recursive",
+        "convert": "PATH --to --recursive --dry-run --mark --unmark", "shares": "--mark --config"}
 
 
 def on_terminal(*words, redirect=""):
@@ -172,7 +176,9 @@ class FilesTest(ToolTestCase):
                  ["set", path, "Author", "x", "--file", other],
                  ["set", "--bytes", "--hex", path, "Author", "00"], ["rm", path], ["length", ""],
                  ["get", path, "Author", "extra"], ["find", path],
-                 ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path]]
+                 ["find", path, "--type", "A", "--value", "x", "--match", "x"], ["cp", path],
+                 ["convert", path], ["convert", "--to", "other", path], ["convert", "--to", "samba",
+                 "--mark", path], ["convert", "--to", "samba", "--mark", "--unmark", self.folder]]
         rows = [(arguments, 2, b"") for arguments in usage] + [
             (arguments, 2, b"", "not valid UTF-8") for arguments in (
                 ["set", path, "Author", bad], ["set", "--utf8", path, "Author", bad],
@@ -207,5 +213,33 @@ class FilesTest(ToolTestCase):
         self.assertEqual(pathlib.Path(path).read_bytes(), b"content")
         self.assertEqual(sorted(os.listdir(self.folder)), ["latin1.txt", "notes.txt", "value.txt"])
         self.assertEqual(self.expect(["bogus"], 2).stderr, b"quarrow2: unknown command 'bogus'\n")
+        # Endless or oversized values are refused after what an item can hold is read.
+        with subprocess.Popen(["yes"], stdout=subprocess.PIPE) as endless:
+            result = subprocess.run([tool_path(), "set", path, "Author", "-"], stdin=endless.stdout,
+                                    capture_output=True, timeout=60)
+            endless.kill()
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"larger than an item can hold (at most %d bytes" % LARGEST, result.stderr)
+        self.table([(["set", *form, path, "Author", "--file", "/dev/zero"], 1, b"", "than an item can hold")
+                    for form in ([], ["--bytes"], ["--hex"])])
+        self.assertEqual(user_items(path), {"Author": utf16("Jane")})
+        big = folder_taking(LARGEST, ("/dev/shm",))
+        if big is not None:  # the bound is the kernel's own: one byte more is refused unread
+            self.addCleanup(shutil.rmtree, big, True)
+            for size, status in ((LARGEST, 0), (LARGEST + 1, 1)):
+                self.expect(["set", "--bytes", os.path.join(big, "f"), "Big", "-"], status,
+                            *["than an item can hold"] * status, stdin=b"b" * size)
         self.expect(["set", missing, "$data", "allowed"])
         self.assertEqual(os.getxattr(missing, "user.$data"), utf16("allowed"))
+
+    def test_wait_takes_0_to_86400_seconds_and_messages_escape_what_they_quote(self):
+        path = self.make_file("notes.txt")
+        self.table([(["--wait", wait, "length", path], 2, b"", "--wait takes a number of seconds "
+                     "from 0 to 86400, not '%s'." % wait.replace("\n", "\\012")) for wait in WAITS] +
+                   [(["length", "--wait", wait, path], 0, "0\n") for wait in ("0", "0.5", "1e3", "86400")])
+        for arguments, message in ((["x\nfake"], b"quarrow2: unknown command 'x\\012fake'\n"),
+                                   (["length", "-j", "1\n2", path], b"quarrow2: -j takes a whole number "
+                                    b"of jobs from 1 to 256, not '1\\0122'.\n")):
+            self.assertEqual(self.expect(arguments, 2).stderr, message)
+        self.assertTrue(self.expect(["list", "--b\nogus", path], 2).stderr.startswith(
+            b"quarrow2: The following argument was not expected: --b\\012ogus\n"))

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 from tool_support import ToolTestCase, getfattr_tree, make_hostile_tree, run, tool_path, unquoted, utf16
 
@@ -147,3 +148,14 @@ class WalkTest(ToolTestCase):
         self.assertEqual(set(values) - {b"A" * 2000, b"B" * 2000}, set())
         self.expect(["--wait", "0", "get", path, "Item"], out="%s\n" % ({"A": "A", "B": "B"}[
             os.getxattr(path, "user.Item")[:1].decode()] * 2000))
+
+    def test_wait_bounds_the_wait_for_a_held_item_and_says_how_long_it_was(self):
+        path = self.make_file("held.txt", items=[("Item", utf16("old"))])
+        with self.holding(path, "Item"):
+            # The seconds asked; what the failure says. One file's calls share the wait.
+            for wait, said in (("0", "holds it"), ("1", "after 1.0 s"), ("2.5", "after 2.5 s")):
+                with self.subTest(wait=wait):
+                    started = time.monotonic()
+                    self.expect(["--wait", wait, "set", path, "Item", "new"], 1, "busy", said)
+                    self.assertLess(time.monotonic() - started, float(wait) + 1.5)
+        self.assertEqual(os.getxattr(path, "user.Item"), utf16("old"))

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The built tool (QUARROW2_TOOL) run on real files. `tool_support.py MODULE` runs one suite
 for CTest: 1 when a test failed or none ran, 77 (skipped, reasons shown) when all skipped."""
+import contextlib
 import json
 import os
 import re
@@ -31,9 +32,40 @@ def run(*arguments, stdin=b"", cwd=None, prefix=(), timeout=600):
                           cwd=cwd, timeout=timeout)
 
 
+# Another process holding an item open, as a client of the library does, until told to let go.
+HOLD = ("import sys, quarrow2\nf = quarrow2.File(sys.argv[1])\nitem = f.Open(sys.argv[2])\n"
+        "print('held', flush=True)\nsys.stdin.read()\n")
+
+
+def module_environment():
+    """The environment that imports the Python module built beside the tool, or None."""
+    build = os.path.dirname(tool_path())
+    if not os.path.isdir(os.path.join(build, "python", "quarrow2")):
+        return None
+    environment = dict(os.environ, PYTHONPATH=os.path.join(build, "python"))
+    if "address" in os.environ.get("QUARROW2_SANITIZE", ""):  # as cmake/Python.cmake runs it
+        runtimes = [subprocess.run(["c++", "-print-file-name=" + name], capture_output=True,
+                                   text=True).stdout.strip() for name in ("libasan.so", "libstdc++.so")]
+        environment.update(LD_PRELOAD=":".join(runtimes), ASAN_OPTIONS="detect_leaks=0")
+    return environment
+
+
 def user_items(path):
     """The file's items as the file system lists them: {type: raw bytes}, in order."""
     return {n[5:]: os.getxattr(path, n) for n in os.listxattr(path) if n.startswith("user.")}
+
+
+def user_items_beneath(root, relative):
+    """user_items() of a path below root however long, reached one folder at a time."""
+    fd = os.open(root, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        for name in [n for n in os.fsencode(relative).split(b"/") if n not in (b"", b".")]:
+            inner = os.open(name, os.O_RDONLY | os.O_NONBLOCK, dir_fd=fd)
+            os.close(fd)
+            fd = inner
+        return {n[5:]: os.getxattr(fd, n) for n in os.listxattr(fd) if n.startswith("user.")}
+    finally:
+        os.close(fd)
 
 
 def folder_taking(value_size, parents=(None, "/dev/shm")):
@@ -172,6 +204,21 @@ class ToolTestCase(unittest.TestCase):
         for fragment in fragments:  # a text it holds, or a compiled pattern it matches
             self.assertRegex(message, fragment if hasattr(fragment, "search") else re.escape(fragment))
         return result
+
+    @contextlib.contextmanager
+    def holding(self, path, item_type):
+        """The item held open by another process while the block runs."""
+        environment = module_environment()
+        if environment is None:
+            self.skipTest("the Python module is not built beside the tool")
+        holder = subprocess.Popen(["/usr/bin/python3", "-c", HOLD, path, item_type], env=environment,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(holder.stdout.readline(), b"held\n")
+            yield
+        finally:
+            holder.stdin.close()
+            holder.wait(timeout=60)
 
     def table(self, rows, **options):
         """expect() for each row: (arguments, status, output or None, fragments...)."""

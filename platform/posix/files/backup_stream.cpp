@@ -140,7 +140,7 @@ DWORD NextRecord(BackupWalk& walk, FileObject& file, bool& found) {
         // The streams of a named stream's handle are that stream alone.
         walk.layout = file.layout;
         if (!file.named()) {
-            if (DWORD error = StreamLayoutOn(file.device, walk.layout)) return error;
+            if (file.layoutError) return file.layoutError;
             if (DWORD error = ListAttributes(fd, walk.layout, walk.attributes)) return error;
         }
         walk.listed = true;

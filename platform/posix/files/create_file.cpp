@@ -119,7 +119,7 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
     object.attribute = path.attribute;
     object.layout = path.layout;
     object.access = request.access;
-    object.device = st.st_dev;
+    if (!path.named()) object.layoutError = StreamLayoutOf(path, object.layout);
     // The descriptor reopened below is of this same inode, so its lock file is named by it.
     const FileIdentity identity = IdentityOf(st);
     if (path.named())

@@ -35,7 +35,9 @@ struct FileObject {
     LockSlot slot;
     unsigned access = 0;  // AccessKind bits
     bool directory = false;
-    dev_t device = 0;  // of the file, as seen when it was opened
+    // The layout of the file's items, for a handle of its main stream, as decided when it
+    // was opened: a walk of its streams fails with the error.
+    DWORD layoutError = 0;
 
     // Serialises the calls on this handle and guards what follows.
     std::mutex mutex;

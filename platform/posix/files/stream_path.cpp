@@ -82,11 +82,18 @@ DWORD TakeStreamName(std::string_view name, bool explicitData, StreamPath& out) 
 // The file itself, whole: 0 with `file_fd` valid, 0 with it invalid when only the file is
 // missing in an existing folder, or why the folder part leads nowhere.
 DWORD OpenCarryingFile(const std::string& whole, size_t componentStart, StreamPath& out) {
-    int fd = ::open(out.file.c_str(), O_PATH | O_CLOEXEC);
+    // The path itself first: a symbolic link's target may lie in another folder's tree,
+    // whose layout its items follow (StreamLayoutOf), so it is told from what it names.
+    int fd = ::open(out.file.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
         out.file_fd.reset(fd);
-        return 0;
+        if (DWORD error = FileStat(out)) return error;
+        if (!S_ISLNK(out.file_stat.st_mode)) return 0;
+        out.through_link = true;
+        out.file_stat_known = false;
+        out.file_fd.reset(fd = ::open(out.file.c_str(), O_PATH | O_CLOEXEC));
     }
+    if (fd >= 0) return 0;
     if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG)
         return Win32ErrorFromErrno(errno);
     std::string folder = componentStart ? whole.substr(0, componentStart) : std::string(".");
@@ -128,6 +135,7 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
     out.attribute.clear();
     out.file_fd.reset();
     out.file_stat_known = false;
+    out.through_link = false;
     std::string whole;
     if (DWORD error = ToLinuxPath(path, whole)) return error;
 
@@ -171,6 +179,7 @@ DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
     out.attribute.clear();
     out.file_fd.reset();
     out.file_stat_known = false;
+    out.through_link = false;
     if (DWORD error = ToLinuxPath(path, out.file)) return error;
     if (DWORD error = OpenCarryingFile(out.file, ComponentStart(out.file), out)) return error;
     return out.file_fd.valid() ? 0 : ERROR_FILE_NOT_FOUND;

@@ -22,6 +22,7 @@ struct StreamPath {
     StreamLayout layout = StreamLayout::kNative;  // set, with `attribute`, by PlaceInLayout
     struct stat file_stat = {};                   // of `file_fd`, once FileStat has asked
     bool file_stat_known = false;
+    bool through_link = false;  // `file` is a symbolic link, and `file_fd` is of its target
 
     bool named() const { return !attribute.empty(); }
 };
