@@ -1,6 +1,6 @@
 // VARIANT ownership: a variant owns the string, interface reference or array it holds by
 // value; by-reference variants own nothing. Arrays are cleared but not copied: nothing the
-// interfaces hand out copies one, and this runtime makes byte arrays only.
+// interfaces hand out copies one.
 #include "platform/posix/runtime/bstr_copy.h"
 
 namespace {
