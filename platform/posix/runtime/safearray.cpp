@@ -1,45 +1,27 @@
 // SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data) and two
-// dimensions of variants (IFile2's Items). This runtime makes no other shape; the description
-// calls also answer for arrays a client built itself, so that the library can refuse those
-// of another shape.
-//
-// Layout as on Windows: the descriptor with its bounds (the last dimension first), preceded
-// by 16 hidden bytes whose last four hold the element VARTYPE (FADF_HAVEVARTYPE); the
-// elements in one block, the first dimension's index running fastest.
+// dimensions of variants (IFile2's Items), laid out as array_layout.h says. This runtime makes
+// no other shape; the description calls also answer for arrays a client built itself, so
+// that the library can refuse those of another shape. SafeArrayDestroy is variant.cpp's.
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/runtime/array_layout.h"
 
 namespace {
 
-constexpr size_t kHiddenBytes = 16;
+using quarrow2::platform::ElementCount;
+using quarrow2::platform::kHiddenArrayBytes;
+
 // Windows refuses the 65536th concurrent lock of one array.
 constexpr ULONG kMaxLocks = 0xFFFF;
-// Data that the array does not own: it belongs to a stack frame, a static or a structure.
-constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
-
-unsigned char* HiddenBytes(SAFEARRAY* psa) {
-    return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes;
-}
 
 // The two kinds made: bytes in one dimension, variants in two; 0 for any other.
 size_t ElementBytes(VARTYPE vt, UINT dims) {
     if (vt == VT_UI1 && dims == 1) return 1;
     return vt == VT_VARIANT && dims == 2 ? sizeof(VARIANT) : 0;
-}
-
-// The number of elements of all dimensions together; false when it cannot be had.
-bool ElementCount(const SAFEARRAY* psa, size_t& count) {
-    count = 1;
-    const SAFEARRAYBOUND* bounds = psa->rgsabound;
-    for (UINT d = 0; d < psa->cDims; ++d) {
-        if (bounds[d].cElements && count > SIZE_MAX / bounds[d].cElements) return false;
-        count *= bounds[d].cElements;
-    }
-    return true;
 }
 
 // An array of zeroed elements (for variants: VT_EMPTY), or null when memory runs out or the
@@ -49,9 +31,9 @@ SAFEARRAY* NewArray(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) {
     const size_t elementBytes = ElementBytes(vt, dims);
     if (!elementBytes || !bounds) return nullptr;
     const size_t descriptor = sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND);
-    auto* block = static_cast<unsigned char*>(std::calloc(1, kHiddenBytes + descriptor));
+    auto* block = static_cast<unsigned char*>(std::calloc(1, kHiddenArrayBytes + descriptor));
     if (!block) return nullptr;
-    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenBytes);
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenArrayBytes);
     psa->cDims = static_cast<USHORT>(dims);
     SAFEARRAYBOUND* stored = psa->rgsabound;
     for (UINT d = 0; d < dims; ++d) stored[d] = bounds[dims - 1 - d];
@@ -63,7 +45,7 @@ SAFEARRAY* NewArray(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) {
         return nullptr;
     }
     const DWORD vartype = vt;
-    std::memcpy(block + kHiddenBytes - sizeof vartype, &vartype, sizeof vartype);
+    std::memcpy(block + kHiddenArrayBytes - sizeof vartype, &vartype, sizeof vartype);
     psa->fFeatures = FADF_HAVEVARTYPE | (vt == VT_VARIANT ? FADF_VARIANT : 0);
     psa->cbElements = static_cast<ULONG>(elementBytes);
     return psa;
@@ -78,23 +60,6 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
     SAFEARRAYBOUND bound{cElements, lLbound};
     return SafeArrayCreate(vt, 1, &bound);
-}
-
-// A locked array is refused, and stays whole for the one who holds the lock.
-HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
-    if (!psa) return S_OK;
-    ULONG unlocked = 0;
-    if (!__atomic_compare_exchange_n(&psa->cLocks, &unlocked, 1, false, __ATOMIC_SEQ_CST,
-                                     __ATOMIC_SEQ_CST))
-        return DISP_E_ARRAYISLOCKED;
-    if (!(psa->fFeatures & kForeignData)) {
-        size_t count = 0;
-        if ((psa->fFeatures & FADF_VARIANT) && psa->pvData && ElementCount(psa, count))
-            for (size_t i = 0; i < count; ++i) VariantClear(static_cast<VARIANT*>(psa->pvData) + i);
-        std::free(psa->pvData);
-    }
-    std::free(HiddenBytes(psa));
-    return S_OK;
 }
 
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
