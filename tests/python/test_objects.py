@@ -6,7 +6,7 @@ import os
 import pytest
 
 import quarrow2
-from conftest import E_FAIL, tool_message
+from conftest import E_FAIL, tool, tool_message
 
 EMPTY_MARKER = "---***NULL***---".encode("utf-16-le")
 
@@ -49,7 +49,7 @@ def test_types_collection_and_delete(path):
 def test_errors_carry_the_rich_error(path):
     too_long = "x" * 40000
     # The tool's messages for the same failures, read before the module holds anything open.
-    missing, too_big = tool_message("get", path, "Missing"), tool_message("set", path, "S", too_long)
+    missing, too_big = tool_message("rm", path, "Missing"), tool_message("set", path, "S", too_long)
     f, g = quarrow2.File(), quarrow2.File()
     f.SetFile(path)
     item = f.Add("S")
@@ -64,6 +64,14 @@ def test_errors_carry_the_rich_error(path):
             call()
         assert (str(caught.value), caught.value.message) == (expected, expected)
         assert (caught.value.hresult, caught.value.source) == (E_FAIL, source)
+
+
+def test_an_item_held_open_does_not_stop_the_tools_reads(path):
+    with quarrow2.File(path) as f, f.Add("T") as item:
+        item.Text = "held"
+        assert (tool("get", path, "T").stdout, tool("list", "-l", path).returncode) == (b"held\n", 0)
+        # Only writers wait for it.
+        assert b"busy" in tool("--wait", "0", "rm", path, "T").stderr
 
 
 @pytest.mark.parametrize("name, stored", [
