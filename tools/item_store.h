@@ -20,10 +20,10 @@ struct ItemValue {
     bool IsEmpty() const { return text ? text->empty() : bytes.empty(); }
 };
 
-// The items one run changes on one file, in order. Whether an item existed is learnt from the
-// file's own list of types, never from a failed Open (a moment's sharing violation is no
-// proof of absence), and an existing item's old value is read before it is overwritten: an
-// undo removes only the items this run created and puts the old values back.
+// The items one run changes on one file, in order. Whether an item existed is learnt from a
+// read of it, never from a failed Open (a moment's sharing violation is no proof of
+// absence), and an existing item's old value is read before it is overwritten: an undo
+// removes only the items this run created and puts the old values back.
 class FileChanges {
 public:
     explicit FileChanges(MetadataFile& file);
@@ -47,7 +47,6 @@ private:
 
     MetadataFile& file_;
     bool fileWasPresent_;
-    std::optional<std::vector<WString>> presentTypes_;
     std::vector<Change> changes_;
 };
 

@@ -232,6 +232,15 @@ std::string MetadataFile::PathReason() {
     return "";
 }
 
+bool MetadataFile::HasItem(const WString& type, const std::string& shownType) {
+    try {
+        ReadBytes(type, shownType);
+        return true;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
 std::string MetadataFile::ReadTextUtf8(const WString& type, const std::string& shownType) {
     UniqueBstr name = MakeBstr(type);
     UniqueBstr text;

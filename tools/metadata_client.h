@@ -84,6 +84,8 @@ public:
     // this type." only when it is missing. The text is refused as TextUtf8 refuses it.
     std::string ReadTextUtf8(const WString& type, const std::string& shownType);
     Bytes ReadBytes(const WString& type, const std::string& shownType);
+    // Whether a read finds the item (which it does also when another process holds it).
+    bool HasItem(const WString& type, const std::string& shownType);
 
     // An existing item; Failure when there is none (nothing is created).
     MetadataItem Open(const WString& type, const std::string& shownType);

@@ -54,6 +54,25 @@ For Each name In Array("$DATA", "", ":$DATA", ":")
     Set item = file.Add(name)
     CheckError "Access to this data type forbidden.", "Add of '" & name & "'"
 Next
+' IFile2's members, on the same object: a status of its own for each cause.
+Sub CheckStatus(number, description, what)
+    Check Err.Number = number, what & " fails with " & Hex(number) & ", not " & Hex(Err.Number)
+    CheckError description, what
+End Sub
+t = file.Items
+CheckStatus &H80040007, "No file path assigned.", "Items before SetFile"
+t = file.ReadText("$DATA")
+CheckStatus &H8007007B, "Access to this data type forbidden.", "ReadText of $DATA"
+t = file.ReadData("Author")
+CheckStatus &H80040007, "No file path assigned.", "ReadData before SetFile"
+file.SetFile path
+t = file.Items
+CheckStatus &H80070032, "Volume does not support streams.", "Items on Wine's volume"
+t = file.ReadText("Author")
+CheckStatus &H80070032, "Volume does not support streams.", "ReadText on Wine's volume"
+t = file.ReadData("a/b")
+CheckStatus &H80070032, "Volume does not support streams.", "ReadData on Wine's volume"
+file.Close
 For Each name In Array("Quarrow2.MetaData", "Quarrow2.Strings")
     Set made = CreateObject(name)
     Check Err.Number <> 0, "CreateObject of " & name & " fails"
