@@ -241,25 +241,25 @@ bool MetadataFile::HasItem(const WString& type, const std::string& shownType) {
     }
 }
 
-std::string MetadataFile::ReadTextUtf8(const WString& type, const std::string& shownType) {
-    UniqueBstr name = MakeBstr(type);
-    UniqueBstr text;
+void MetadataFile::RunRead(const std::function<HRESULT()>& call, const std::string& shownType) {
     try {
-        Run([&] { return file_->ReadText(name.get(), text.out()); }, shownType);
+        Run(call, shownType);
     } catch (const Failure& failure) {
         throw Failure(failure.Description() + PathReason(), path_, shownType);
     }
+}
+
+std::string MetadataFile::ReadTextUtf8(const WString& type, const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    UniqueBstr text;
+    RunRead([&] { return file_->ReadText(name.get(), text.out()); }, shownType);
     return Utf8OfText(text, path_, shownType);
 }
 
 Bytes MetadataFile::ReadBytes(const WString& type, const std::string& shownType) {
     UniqueBstr name = MakeBstr(type);
     UniqueVariant data;
-    try {
-        Run([&] { return file_->ReadData(name.get(), data.out()); }, shownType);
-    } catch (const Failure& failure) {
-        throw Failure(failure.Description() + PathReason(), path_, shownType);
-    }
+    RunRead([&] { return file_->ReadData(name.get(), data.out()); }, shownType);
     return BytesOfArray(data.value(), path_, shownType);
 }
 
