@@ -20,29 +20,34 @@ struct GetOptions {
 
 int RunGet(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
-    // Open, never Add: reading must not create the file or the item.
-    MetadataItem item = file.Open(NameUtf16(options.type), options.type);
+    // A read alone: it creates nothing, and an item open elsewhere does not stop it.
+    const WString type = NameUtf16(options.type);
+    const bool text = options.flags.Form() == ValueForm::kText;
+    std::string utf8;
+    Bytes bytes;
+    if (text)
+        utf8 = file.ReadTextUtf8(type, options.type);
+    else
+        bytes = file.ReadBytes(type, options.type);
 
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
-        if (options.flags.Form() == ValueForm::kText)
-            document["text"] = item.TextUtf8();
+        if (text)
+            document["text"] = std::move(utf8);
         else
-            document["hex"] = HexFromBytes(item.ValueBytes());
+            document["hex"] = HexFromBytes(bytes);
         PrintJson(document);
         return kSuccess;
     }
     switch (options.flags.Form()) {
         case ValueForm::kText:
-            PrintRaw(item.TextUtf8() + "\n");
+            PrintRaw(utf8 + "\n");
             break;
-        case ValueForm::kBytes: {
-            Bytes bytes = item.ValueBytes();
+        case ValueForm::kBytes:
             PrintRaw(std::string(bytes.begin(), bytes.end()));
             break;
-        }
         case ValueForm::kHex:
-            PrintRaw(HexFromBytes(item.ValueBytes()) + "\n");
+            PrintRaw(HexFromBytes(bytes) + "\n");
             break;
     }
     return kSuccess;
