@@ -49,7 +49,7 @@ set(QUARROW2_POSIX_FILES_SOURCES
   platform/posix/files/delete_file.cpp
   platform/posix/files/file_access.cpp
   platform/posix/files/handle_table.cpp
-  platform/posix/files/lock_files.cpp
+  platform/posix/files/lock_store.cpp
   platform/posix/files/positional_io.cpp
   platform/posix/files/range_locks.cpp
   platform/posix/files/share_locks.cpp
