@@ -114,9 +114,9 @@ DWORD WhyNoFolder(const Store& store, uid_t owner, int err) {
 // ---- the checks ---------------------------------------------------------------------------
 
 // Where a store may be: a folder in which no one but `owner` (and root) can make, rename or
-// remove entries. Either `owner`'s, others kept out of writing, or, when `sticky` admits it,
-// a sticky folder of root's (each entry then stays its maker's). A runtime folder may be
-// reached through a link, the others not.
+// remove entries: `owner`'s, others kept out of writing, or, where kSticky admits it, a
+// sticky folder (each entry then stays its maker's). A runtime folder may be reached
+// through a link, the others not.
 enum class Parent { kRuntime, kRootOnly, kSticky };
 bool SafeParent(const char* path, uid_t owner, Parent kind) {
     struct stat st;
@@ -224,22 +224,27 @@ Store OwnStore(uid_t uid) {
             StoreKind::kFallback};
 }
 
-// The shared store when the process may enter it (root, or a member of its group); root
-// makes it for itself when there is none. `err` says why root could not open it.
-bool EnterShared(uid_t uid, UniqueFd& folder, int& err) {
+// Whether the process uses the shared store: it does when it may enter it (root, or a
+// member of its group). Root always does, making it for itself when there is none; anything
+// else in its place, which only root can have put there, is root's to mend. The folder is
+// opened into `folder`, or `error` names what is wrong.
+bool UsesShared(uid_t uid, UniqueFd& folder, DWORD& error) {
+    error = 0;
     if (!SafeParent(kSharedParent, 0, Parent::kRootOnly)) return false;
+    const Store shared{kSharedStore, StoreKind::kShared};
     folder.reset(::open(kSharedStore, kFolderFlags));
-    err = errno;
-    if (!folder.valid() && err == ENOENT && uid == 0) {
+    if (folder.valid()) return true;
+    if (uid != 0) return false;
+    if (errno == ENOENT) {
         if (::mkdir(kSharedStore, kOwnerOnly) != 0 && errno != EEXIST) {
-            err = errno;
+            error = Refused(shared, "it cannot be made", errno);
             return true;
         }
         folder.reset(::open(kSharedStore, kFolderFlags));
-        err = errno;
+        if (folder.valid()) return true;
     }
-    // Anything else there, which only root can have put there, is root's to mend.
-    return folder.valid() || (uid == 0 && err != ENOENT);
+    error = WhyNoFolder(shared, 0, errno);
+    return true;
 }
 
 // The store's folder, opened without following a link, made when missing.
@@ -260,18 +265,16 @@ DWORD OpenFolder(const Store& store, uid_t uid, UniqueFd& folder) {
 DWORD ChooseStore(Store& store, UniqueFd& out) {
     const uid_t uid = ::geteuid();
     UniqueFd folder;
-    int err = 0;
-    if (EnterShared(uid, folder, err)) {
+    DWORD error = 0;
+    if (UsesShared(uid, folder, error)) {
         store = {kSharedStore, StoreKind::kShared};
-        if (!folder.valid() && (err == ENOSPC || err == EDQUOT))
-            return Refused(store, "it cannot be made", err);
-        if (!folder.valid()) return WhyNoFolder(store, 0, err);
+        if (error) return error;
     } else {
         store = OwnStore(uid);
-        if (DWORD error = OpenFolder(store, uid, folder)) return error;
+        if ((error = OpenFolder(store, uid, folder))) return error;
     }
     struct stat st;
-    if (DWORD error = CheckFolder(store, folder.get(), uid, st)) return error;
+    if ((error = CheckFolder(store, folder.get(), uid, st))) return error;
     return OpenLockFile(store, folder.get(), st, out);
 }
 
