@@ -179,8 +179,10 @@ class Victim:
                 "out": result.stdout.decode("utf-8", "replace"),
                 "err": result.stderr.decode("utf-8", "replace")}
 
-    def work(self):
-        """Each command twice (the faster run counts, so that the machine's load does not)."""
+    def work(self, bounds=None):
+        """The commands in turn, in rounds: each command's fastest run counts, so that the
+        machine's load does not. Three rounds, or, given each command's bound, until every
+        command has kept to it once (five at most); an attack that delays delays every run."""
         tool = tool_path()
         commands = {"set": [tool, "--wait", "0", "set", self.file, "T", "value"],
                     "get": [tool, "--wait", "0", "get", self.file, "T"],
@@ -188,9 +190,17 @@ class Victim:
                     "rm": [tool, "--wait", "0", "rm", self.file, "T"]}
         if self.python_env is not None:
             commands["mapping"] = [sys.executable, "-c", MAPPING, self.file]
-        runs = [{name: self.run(command) for name, command in commands.items()} for _ in range(2)]
-        return {name: min((run[name] for run in runs), key=lambda r: r["seconds"])
-                for name in commands}
+        best = {}
+        for _ in range(5 if bounds else 3):
+            for name, command in commands.items():
+                run = self.run(command)
+                kept = best.setdefault(name, run)
+                if (kept["status"], kept["out"]) != (run["status"], run["out"]):
+                    kept["out"] += " / another round: %r" % ((run["status"], run["out"]),)
+                kept["seconds"] = min(kept["seconds"], run["seconds"])
+            if bounds and all(best[name]["seconds"] <= bounds[name] for name in commands):
+                break
+        return best
 
 
 def python_environment():
@@ -233,7 +243,7 @@ class LockStoreTest(ToolTestCase):
             os.chmod(self.folder, 0o755)
             yield Victim(name, uid, runtime, packaged, file, python_env)
 
-    def attacked(self, victim, phase, kind, places):
+    def attacked(self, victim, phase, kind, places, bounds=None):
         """The victim's work under one attack, in a namespace of their own; the attack's
         places done and the work's outcomes."""
         # The item is there, so that a get or rm that fails does so at its claim.
@@ -250,7 +260,7 @@ class LockStoreTest(ToolTestCase):
                                             stdout=subprocess.PIPE)
                 done = json.loads(attacker.stdout.readline())
             try:
-                return {"done": done, "work": victim.work()}
+                return {"done": done, "work": victim.work(bounds)}
             finally:
                 if attacker:
                     attacker.kill()
@@ -264,17 +274,18 @@ class LockStoreTest(ToolTestCase):
                 self.skipTest(baseline["skip"])
             self.assertNotIn("error", baseline)
             expected = {name: (run["status"], run["out"]) for name, run in baseline["work"].items()}
+            bounds = {name: run["seconds"] + 0.2 for name, run in baseline["work"].items()}
             self.assertEqual(expected["get"], (0, "value\n"), baseline)
             for attack, phase, kind, places in ATTACKS:
                 with self.subTest(victim=victim.name, attack=attack, phase=phase):
-                    outcome = self.attacked(victim, phase, kind, places)
+                    outcome = self.attacked(victim, phase, kind, places, bounds)
                     self.assertNotIn("error", outcome)
                     # The attacks that could be made at all, for the record.
                     print("%s, %s (%s): made at %s" % (victim.name, attack, phase, outcome["done"]))
                     denied = DENIED.get((victim.name, kind)) or DENIED.get((victim.name, kind, phase))
                     for name, run in outcome["work"].items():
-                        extra = run["seconds"] - baseline["work"][name]["seconds"]
-                        self.assertLess(extra, 0.2, "%s took %.2f s more" % (name, extra))
+                        self.assertLessEqual(run["seconds"], bounds[name], "%s took %.2f s more" % (
+                            name, run["seconds"] - baseline["work"][name]["seconds"]))
                         if denied is None:
                             self.assertEqual((run["status"], run["out"]), expected[name], (name, run))
                         elif name == "mapping":
