@@ -334,8 +334,8 @@ DWORD LockHolder::Open() {
     CountForks();
     forks_ = forks.load();
     ProcessStore& process = Process();
+    Store store;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        Store store;
         std::string lockFile;
         {
             std::lock_guard<std::mutex> guard(process.mutex);
@@ -376,7 +376,7 @@ DWORD LockHolder::Open() {
         }
         for (const KeptDescriptor& kept : old) ::close(kept.fd);
     }
-    return Refused(Process().store, "its lock file cannot be opened", ENOENT);
+    return Refused(store, "its lock file cannot be opened", ENOENT);
 }
 
 void LockHolder::Release() {
