@@ -54,7 +54,7 @@ set(QUARROW2_POSIX_FILES_SOURCES
   platform/posix/files/file_access.cpp
   platform/posix/files/handle_table.cpp
   platform/posix/files/item_streams.cpp
-  platform/posix/files/lock_files.cpp
+  platform/posix/files/lock_store.cpp
   platform/posix/files/positional_io.cpp
   platform/posix/files/range_locks.cpp
   platform/posix/files/share_locks.cpp

@@ -38,3 +38,7 @@
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
+
+// Not a Windows code: bit 29 marks an application's own codes, which Windows never sets. A
+// claim refused because the process has no usable share-mode store; its text names the store.
+#define ERROR_LOCK_STORE_UNUSABLE 0x20000001L

@@ -1,9 +1,14 @@
 // Each text is Microsoft's published one for its code, ending in CR LF as the system's
-// message table gives it. Every code of win32_errors.h has one.
+// message table gives it. Every code of win32_errors.h has one; the one code of this
+// layer's own, ERROR_LOCK_STORE_UNUSABLE, has the text its thread was last given.
 #include "platform/posix/system/message_texts.h"
+
+#include <utility>
 
 namespace quarrow2::platform {
 namespace {
+
+thread_local WString lockStoreText;
 
 struct SystemMessage {
     DWORD code;
@@ -62,9 +67,14 @@ const SystemMessage kMessages[] = {
 }  // namespace
 
 const OLECHAR* SystemMessageText(DWORD code) {
+    if (code == ERROR_LOCK_STORE_UNUSABLE)
+        return lockStoreText.empty() ? OLESTR("The share-mode store cannot be used.\r\n")
+                                     : lockStoreText.c_str();
     for (const SystemMessage& m : kMessages)
         if (m.code == code) return m.text;
     return nullptr;
 }
+
+void SetLockStoreText(WString text) { lockStoreText = std::move(text); }
 
 }  // namespace quarrow2::platform
