@@ -121,12 +121,15 @@ def print_syscalls(records, times):
         return
     print()
     print("System calls per operation, counted with strace -f on the steps the timings run "
-          "(bench/syscalls); times as in the first table; raw with locks: the raw calls and "
-          "the lock calls of the rows \"raw: with lock check\" and \"raw: with byte-range lock\":")
+          "(bench/syscalls); times as in the first table; share modes: those of Quarrow2's "
+          "calls that claim, test, lock or give back in the share-mode store (its "
+          "open-file-description locks, and any call on the store itself); raw with locks: the "
+          "raw calls and the lock calls of the rows \"raw: with lock check\" and \"raw: with "
+          "byte-range lock\":")
     print()
-    print("| operation | Quarrow2 ns | raw ns | ratio | Quarrow2 calls | raw calls | "
+    print("| operation | Quarrow2 ns | raw ns | ratio | Quarrow2 calls | share modes | raw calls | "
           "raw calls with locks | Quarrow2's calls |")
-    print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | --- |")
+    print("| --- | ---: | ---: | ---: | ---: | --- | ---: | ---: | --- |")
     for row in rows.values():
         if "library" not in row:
             continue
@@ -134,7 +137,11 @@ def print_syscalls(records, times):
         cells = [row["name"]]
         cells += ([nanoseconds(timed["real_time"]), nanoseconds(timed["raw_ns"]),
                    f"{timed['ratio_vs_raw']:.2f}×"] if timed else ["—"] * 3)
-        cells += [count(row["library"]["per_call"]), count(row["raw"]),
+        share_modes = row["library"].get("share_mode_calls", {})
+        cells += [count(row["library"]["per_call"]),
+                  f"{count(sum(share_modes.values()))}: " +
+                  ", ".join(f"{n} {count(c)}" for n, c in share_modes.items()) if share_modes else "0",
+                  count(row["raw"]),
                   count(row["locked"]) if "locked" in row else "—",
                   ", ".join(f"{n} {count(c)}" for n, c in row["library"]["calls"].items())]
         print("| " + " | ".join(cells) + " |")
@@ -146,6 +153,7 @@ def print_tree(records):
     """The tool's walks beside getfattr: wall, CPU per file, calls per file, peak memory."""
     times = [r for r in records if r["runner"] == "tree"]
     calls = {r["operation"]: r for r in records if r["runner"] == "tree-syscalls"}
+    stores = [r for r in records if r["runner"] == "tree-store"]
     if not times and not calls:
         return
     print()
@@ -194,6 +202,10 @@ def print_tree(records):
     for record in calls.values():
         if "skipped" in record:
             skips.append(f"system calls of {record['operation']}: {record['skipped']}")
+    for record in stores:
+        notes.append(f"{record['operation']} over {record['files']:,} files opened the "
+                     f"share-mode store's lock file {record['lock_file_opens']:,} times and made or "
+                     f"removed {record['store_changes']:,} entries there")
     text = "; ".join(notes + [f"skipped: {line}" for line in skips])
     print(text[:1].upper() + text[1:] + ("." if text else ""))
 

@@ -72,7 +72,11 @@ the way ntfs-3g presents NTFS named streams.")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquarrow2-2)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${quarrow2_package_docs}/triggers)
+# Its postinst makes the group quarrow2 and the share-mode store /run/quarrow2; CPack names a
+# control file by its file's name.
+configure_file(${quarrow2_debian}/libquarrow2-2.postinst ${quarrow2_package_docs}/postinst COPYONLY)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${quarrow2_package_docs}/triggers
+    ${quarrow2_package_docs}/postinst)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "named items of metadata on files - library
 ${quarrow2_about}
 This package holds the shared library.")

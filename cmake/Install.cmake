@@ -22,6 +22,12 @@ install(TARGETS quarrow2 EXPORT Quarrow2Targets
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quarrow2
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev FILES_MATCHING PATTERN "*.h")
 install(TARGETS quarrow2_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The share-mode store of root and the group quarrow2, made at boot (systemd-tmpfiles), and
+# that group (systemd-sysusers); lib/, not the multiarch folder, is where systemd looks.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/quarrow2.tmpfiles DESTINATION lib/tmpfiles.d
+        RENAME quarrow2.conf COMPONENT runtime)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/quarrow2.sysusers DESTINATION lib/sysusers.d
+        RENAME quarrow2.conf COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarrow2 COMPONENT tool)
 # The packages carry the license as their copyright file instead.

@@ -1,6 +1,7 @@
 # The library's logic is written once; the platform layer is one folder per platform.
 # Files named *_win.cpp and *_posix.cpp in the logic folders are a platform's own duties
-# (library entry, class lookup, registration).
+# (library entry, class lookup, registration, and on Windows the stream listing and read of
+# platform/item_streams.h, which Linux answers in platform/posix/).
 set(QUARROW2_STORE_SOURCES
   store/diagnostic_trace.cpp
   store/error_report.cpp
@@ -11,13 +12,16 @@ set(QUARROW2_STORE_SOURCES
   store/volume_probe.cpp)
 set(QUARROW2_ITEMS_SOURCES
   items/byte_array.cpp
-  items/metadata.cpp)
+  items/metadata.cpp
+  items/stored_value.cpp)
 set(QUARROW2_DISCOVERY_SOURCES
   discovery/backup_reader.cpp
   discovery/file_properties.cpp
   discovery/stream_walk.cpp
   discovery/strings.cpp
   discovery/strings_enumerator.cpp)
+set(QUARROW2_DISCOVERY_WIN_SOURCES
+  discovery/item_streams_win.cpp)
 set(QUARROW2_SERVER_SOURCES
   server/class_table.cpp
   server/exports.cpp
@@ -49,7 +53,8 @@ set(QUARROW2_POSIX_FILES_SOURCES
   platform/posix/files/delete_file.cpp
   platform/posix/files/file_access.cpp
   platform/posix/files/handle_table.cpp
-  platform/posix/files/lock_files.cpp
+  platform/posix/files/item_streams.cpp
+  platform/posix/files/lock_store.cpp
   platform/posix/files/positional_io.cpp
   platform/posix/files/range_locks.cpp
   platform/posix/files/share_locks.cpp
@@ -71,7 +76,7 @@ include(cmake/Identifiers.cmake)
 set(QUARROW2_LOGIC ${QUARROW2_STORE_SOURCES} ${QUARROW2_ITEMS_SOURCES}
     ${QUARROW2_DISCOVERY_SOURCES} ${QUARROW2_SERVER_SOURCES})
 if(WIN32)
-  list(APPEND QUARROW2_LOGIC ${QUARROW2_SERVER_WIN_SOURCES})
+  list(APPEND QUARROW2_LOGIC ${QUARROW2_SERVER_WIN_SOURCES} ${QUARROW2_DISCOVERY_WIN_SOURCES})
   set(QUARROW2_PLATFORM)
 else()
   list(APPEND QUARROW2_LOGIC ${QUARROW2_SERVER_POSIX_SOURCES})

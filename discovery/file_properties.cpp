@@ -1,7 +1,10 @@
 #include "discovery/file_properties.h"
 
+#include <limits>
+
 #include "discovery/stream_walk.h"
 #include "discovery/strings.h"
+#include "platform/item_streams.h"
 #include "store/file.h"
 
 namespace quarrow2::discovery {
@@ -36,9 +39,45 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal) {
     return S_OK;
 }
 
+HRESULT ItemTable(const std::vector<platform::StreamEntry>& streams, VARIANT* pVal) {
+    const ULONG rows = static_cast<ULONG>(streams.size());
+    // Rows first, as a script indexes it: a(i, 0) is the name, a(i, 1) the size.
+    SAFEARRAYBOUND bounds[2] = {{rows, 0}, {2, 0}};
+    UniqueVariant table;
+    table.get()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    if (!table->parray) return E_OUTOFMEMORY;
+    table.get()->vt = VT_ARRAY | VT_VARIANT;
+    {
+        ArrayAccess access(table->parray);
+        if (!access.granted()) return access.result();
+        VARIANT* names = static_cast<VARIANT*>(access.data());
+        VARIANT* sizes = names + rows;
+        for (ULONG i = 0; i < rows; ++i) {
+            const platform::StreamEntry& stream = streams[i];
+            names[i].bstrVal =
+                SysAllocStringLen(stream.name.data(), static_cast<UINT>(stream.name.size()));
+            if (!names[i].bstrVal) return E_OUTOFMEMORY;
+            names[i].vt = VT_BSTR;
+            // Null: no item has such a name, so no item call would reach it.
+            if (stream.foreign) {
+                sizes[i].vt = VT_NULL;
+            } else if (stream.size <= static_cast<ULONGLONG>(std::numeric_limits<LONG>::max())) {
+                sizes[i].vt = VT_I4;
+                sizes[i].lVal = static_cast<LONG>(stream.size);
+            } else {
+                sizes[i].vt = VT_R8;
+                sizes[i].dblVal = static_cast<DOUBLE>(stream.size);
+            }
+        }
+    }
+    *pVal = *table.get();
+    table.get()->vt = VT_EMPTY;
+    return S_OK;
+}
+
 }  // namespace quarrow2::discovery
 
-// File's own two properties, once it has checked that a path is bound.
+// File's own properties, once it has checked that a path is bound.
 HRESULT quarrow2::store::File::get_Length(LONG* pVal) {
     if (!pVal) return E_POINTER;
     if (!HasPath()) {
@@ -53,4 +92,14 @@ HRESULT quarrow2::store::File::get_Types(IStrings** pVal) {
     if (!pVal) return E_POINTER;
     if (!HasPath()) return ReportNoPath();
     return discovery::FileTypes(path_.get(), supportsStreams_, pVal);
+}
+
+HRESULT quarrow2::store::File::get_Items(VARIANT* pVal) {
+    if (!pVal) return E_POINTER;
+    VariantInit(pVal);
+    if (HRESULT hr = CheckStreamsReachable(); FAILED(hr)) return hr;
+    std::vector<platform::StreamEntry> streams;
+    if (DWORD error = platform::ListStreams(path_.get(), streams))
+        return ReportCause(OLESTR("Unable to list metadata."), error);
+    return discovery::ItemTable(streams, pVal);
 }

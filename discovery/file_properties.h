@@ -1,8 +1,12 @@
 // The Length and Types properties of a File, from its path (file_properties.cpp also
-// defines File's two members, which check that a path is bound first). Neither reports a
-// rich error: a file that cannot be walked simply has no items.
+// defines File's members, which check that a path is bound first). Neither reports a rich
+// error: a file that cannot be walked simply has no items. IFile2's Items, which fails with
+// the cause instead, is built here from the platform's listing.
 #pragma once
 
+#include <vector>
+
+#include "platform/item_streams.h"
 #include "platform/platform.h"
 #include "quarrow2/quarrow2.h"
 
@@ -17,5 +21,10 @@ HRESULT FileLength(LPCWSTR path, LONG* pVal);
 // VARIANT_TRUE; otherwise, or when it cannot be opened, the collection is empty. On failure
 // (E_OUTOFMEMORY) nothing is handed out and *pVal is not written.
 HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal);
+
+// IFile2's Items for these streams: a new n x 2 array of variants in *pVal, row i the name
+// (VT_BSTR) and the size (VT_I4, VT_R8 from 2 GiB on, VT_NULL for a foreign name).
+// E_OUTOFMEMORY with *pVal left VT_EMPTY.
+HRESULT ItemTable(const std::vector<platform::StreamEntry>& streams, VARIANT* pVal);
 
 }  // namespace quarrow2::discovery

@@ -14,6 +14,14 @@ platform::UniqueHandle OpenForWalk(LPCWSTR path) {
     return platform::UniqueHandle(OpenFileItself(path));
 }
 
+// Why a read of the backup stream failed, as the reader left it.
+DWORD ReadFailure() {
+    const DWORD code = GetLastError();
+    return code ? code : ERROR_READ_FAULT;
+}
+
+}  // namespace
+
 std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName) {
     std::basic_string_view<WCHAR> name(rawName);
     if (!name.empty() && name.front() == OLESTR(':')) name.remove_prefix(1);
@@ -22,34 +30,35 @@ std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName) {
     return name;
 }
 
-}  // namespace
-
-void WalkBackupStream(BackupReader& reader, StreamVisitor visitor, void* context) {
+DWORD WalkBackupStream(BackupReader& reader, StreamVisitor visitor, void* context) {
     WIN32_STREAM_ID header;
     std::memset(&header, 0, sizeof header);
     // Room for the longest raw name and its terminator, so every name arrives whole.
     WCHAR name[kMaxRawStreamNameUnits + 1];
     for (;;) {
         DWORD got = 0;
+        if (!reader.Read(&header, kStreamHeaderBytes, &got)) return ReadFailure();
+        if (got == 0) return 0;  // past the last stream
         // A header cut short would leave fields of the one before it in place.
-        if (!reader.Read(&header, kStreamHeaderBytes, &got) || got != kStreamHeaderBytes) return;
+        if (got != kStreamHeaderBytes) return ERROR_INVALID_DATA;
 
         const DWORD nameBytes = header.dwStreamNameSize;
         // No file system makes a longer name; reading part of one would leave the walk in
         // the middle of it, so the walk ends here instead.
-        if (nameBytes > kMaxRawStreamNameUnits * sizeof(WCHAR)) return;
+        if (nameBytes > kMaxRawStreamNameUnits * sizeof(WCHAR)) return ERROR_INVALID_DATA;
         got = 0;
-        if (!reader.Read(name, nameBytes, &got) || got != nameBytes) return;
+        if (!reader.Read(name, nameBytes, &got)) return ReadFailure();
+        if (got != nameBytes) return ERROR_INVALID_DATA;
         name[got / sizeof(WCHAR)] = 0;
 
-        if (visitor(header, name, context) != 0) return;
-        if (!reader.Skip(static_cast<ULONGLONG>(header.Size.QuadPart))) return;
+        if (visitor(header, name, context) != 0) return 0;
+        if (!reader.Skip(static_cast<ULONGLONG>(header.Size.QuadPart))) return ReadFailure();
     }
 }
 
-void WalkStreams(HANDLE file, StreamVisitor visitor, void* context) {
+DWORD WalkStreams(HANDLE file, StreamVisitor visitor, void* context) {
     HandleBackupReader reader(file);
-    WalkBackupStream(reader, visitor, context);
+    return WalkBackupStream(reader, visitor, context);
 }
 
 LONG TypeNameVisitor(const WIN32_STREAM_ID& header, const WCHAR* name, void* collector) {

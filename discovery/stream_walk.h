@@ -3,6 +3,7 @@
 // content unread, so that it costs the same for a large main stream as for an empty one.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 #include "discovery/backup_reader.h"
@@ -21,12 +22,19 @@ constexpr DWORD kMaxRawStreamNameUnits = 1 + 255 + 6;
 using StreamVisitor = LONG (*)(const WIN32_STREAM_ID& header, const WCHAR* name, void* context);
 
 // Walks the backup stream of an open file. Reads every raw name whole, never a content
-// byte; ends quietly at the end of the backup stream, at a failed, short or malformed read
-// (a raw name longer than any the file system can make included), or when the visitor says
-// so. Frees its read context on every path; the handle stays the caller's.
-void WalkStreams(HANDLE file, StreamVisitor visitor, void* context);
+// byte; ends at the end of the backup stream, at a failed, short or malformed read (a raw
+// name longer than any the file system can make included), or when the visitor says so.
+// Frees its read context on every path; the handle stays the caller's. 0 when it went to the
+// end or the visitor stopped it; else why it ended early: the reason a read failed (the
+// thread's last error, ERROR_READ_FAULT when there is none), or ERROR_INVALID_DATA for a
+// short or malformed one. Types and Length ignore it, as no failure of theirs is reported.
+DWORD WalkStreams(HANDLE file, StreamVisitor visitor, void* context);
 // The same walk over any backup stream.
-void WalkBackupStream(BackupReader& reader, StreamVisitor visitor, void* context);
+DWORD WalkBackupStream(BackupReader& reader, StreamVisitor visitor, void* context);
+
+// The type name in a raw stream name: without its one leading colon, cut before the first
+// ":$DATA".
+std::basic_string_view<WCHAR> TypeNameOf(const WCHAR* rawName);
 
 // Type names, in the order the file system reports the streams.
 using TypeNameList = std::vector<UniqueBstr>;

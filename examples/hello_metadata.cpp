@@ -7,6 +7,8 @@
 
 using quarrow2::ComPtr;
 using quarrow2::UniqueBstr;
+using quarrow2::UniqueVariant;
+using quarrow2::VariantTable;
 
 static void PrintError(const char* what) {
     const quarrow2::RichError error = quarrow2::TakeRichError();
@@ -41,10 +43,19 @@ int main(int argc, char** argv) {
         PrintError("Add or put");
         return 1;
     }
+    // IFile2, the same object, reads an item without opening it (the one held open above
+    // does not stop it) and lists the items with their sizes; unlike IFile's Types, both fail
+    // with the cause when the file cannot be read.
+    ComPtr<IFile2> file2;
     UniqueBstr text;
-    LONG length = 0;
-    item->get_Text(text.out());
-    item->get_Length(&length);
+    UniqueVariant items;
+    if (FAILED(file->QueryInterface(IID_IFile2, file2.out_void())) ||
+        FAILED(file2->ReadText(type.get(), text.out())) || FAILED(file2->get_Items(items.out()))) {
+        PrintError("ReadText or Items");
+        return 1;
+    }
+    const VariantTable table(*items);  // row i: the type name, then its size
+    const LONG length = table.rows() == 1 ? table.at(0, 1).lVal : -1;
     std::printf("Author has %u characters in %d bytes\n", text.length(), length);
     return 0;
 }

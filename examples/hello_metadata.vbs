@@ -1,6 +1,6 @@
 ' Tags a file with its author and lists the file's items.
 Option Explicit
-Dim fso, path, file, item, itemType
+Dim fso, path, file, item, items, i
 Set fso = CreateObject("Scripting.FileSystemObject")
 path = fso.BuildPath(fso.GetSpecialFolder(2), "hello-metadata.txt")
 fso.CreateTextFile(path, True).Close
@@ -11,10 +11,15 @@ If file.SetFile(path) Then
     item.Text = "Jane Doe"
     WScript.Echo "Author: " & item.Text & " (" & item.Length & " bytes)"
     item.Close
-    For Each itemType In file.Types
-        WScript.Echo "item: " & itemType
+    ' Row i of Items: the type name, then its size; Types would give the names alone.
+    items = file.Items
+    For i = 0 To UBound(items, 1)
+        WScript.Echo "item: " & items(i, 0) & " (" & items(i, 1) & " bytes)"
     Next
 Else
-    WScript.Echo "The volume of " & path & " keeps no named streams."
+    ' Where Types answers "no items", Items says why.
+    On Error Resume Next
+    items = file.Items
+    WScript.Echo "The volume of " & path & " keeps no named streams: " & Err.Description
 End If
 file.Close

@@ -5,21 +5,11 @@
 #include <new>
 
 #include "items/byte_array.h"
+#include "items/stored_value.h"
 #include "store/error_report.h"
 
 namespace quarrow2::items {
 namespace {
-
-// An empty value is never stored as an empty stream: these 16 UTF-16LE units stand in for
-// it, without a terminator.
-constexpr WCHAR kEmptyValueMarker[] = OLESTR("---***NULL***---");
-constexpr DWORD kMarkerBytes = 32;
-static_assert(sizeof(kEmptyValueMarker) == kMarkerBytes + sizeof(WCHAR),
-              "the marker is 32 bytes and its terminator");
-
-bool IsEmptyValueMarker(const void* bytes, DWORD size) {
-    return size == kMarkerBytes && std::memcmp(bytes, kEmptyValueMarker, kMarkerBytes) == 0;
-}
 
 BSTR NewEmptyString() { return SysAllocString(OLESTR("")); }
 
@@ -76,9 +66,7 @@ HRESULT MetaData::get_Text(BSTR* pVal) {
     BYTE small[kSmallValueBytes];
     DWORD smallSize = 0;
     if (ReadSmall(small, smallSize)) {
-        UniqueBstr copy(IsEmptyValueMarker(small, smallSize)
-                            ? NewEmptyString()
-                            : SysAllocStringByteLen(reinterpret_cast<LPCSTR>(small), smallSize));
+        UniqueBstr copy(TextOfStoredValue(small, smallSize));
         if (!copy.get()) return Report(OLESTR("Unable to get text."));
         *pVal = copy.release();
         return S_OK;
@@ -118,9 +106,7 @@ HRESULT MetaData::get_Data(VARIANT* pVal) {
 
     BYTE small[kSmallValueBytes];
     DWORD smallSize = 0;
-    if (ReadSmall(small, smallSize))
-        return PtrToVARIANT(
-            small, IsEmptyValueMarker(small, smallSize) ? 0 : static_cast<LONG>(smallSize), pVal);
+    if (ReadSmall(small, smallSize)) return DataOfStoredValue(small, smallSize, pVal);
 
     DWORD size = StreamSize();
     std::unique_ptr<BYTE[]> buffer;

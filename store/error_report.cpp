@@ -78,4 +78,20 @@ HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFII
     return status;
 }
 
+HRESULT ReportCause(REFCLSID reportingClass, const WCHAR* message, DWORD code, const WCHAR* reason,
+                    REFIID iid) noexcept {
+    if (code == ERROR_NOT_ENOUGH_MEMORY) return E_OUTOFMEMORY;
+    const HRESULT status = code ? HRESULT_FROM_WIN32(code) : E_FAIL;
+    try {
+        WString text(message);
+        if (reason)
+            text.append(OLESTR(" ")).append(reason);
+        else
+            AppendSystemMessage(code, text);
+        return ReportError(reportingClass, text, iid, status);
+    } catch (const std::bad_alloc&) {
+        return ReportError(reportingClass, message, iid, status);
+    }
+}
+
 }  // namespace quarrow2::store

@@ -26,4 +26,10 @@ void AppendSystemMessage(DWORD code, WString& message) noexcept;
 HRESULT ReportWithLastError(REFCLSID reportingClass, const WCHAR* message, REFIID iid,
                             HRESULT status) noexcept;
 
+// For the interfaces whose statuses name the cause (IFile2): `message`, one blank and
+// `reason`, or without a reason the system's text for `code`, reported with the status
+// HRESULT_FROM_WIN32(code) (E_FAIL for code 0). Memory running out is E_OUTOFMEMORY, plain.
+HRESULT ReportCause(REFCLSID reportingClass, const WCHAR* message, DWORD code, const WCHAR* reason,
+                    REFIID iid) noexcept;
+
 }  // namespace quarrow2::store

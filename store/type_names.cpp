@@ -1,5 +1,7 @@
 #include "store/type_names.h"
 
+#include <utility>
+
 namespace quarrow2::store {
 namespace {
 
@@ -53,10 +55,18 @@ bool CanNameAStream(const WCHAR* type) {
 
 WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type) {
     WString path = filePath ? WString(filePath) : WString();
-    if (type && *type) {
-        path += OLESTR(':');
-        path += type;
+    if (!type || !*type) return path;
+    WString name(type);
+    // "T:$DATA" is the stream T itself, of the kind NTFS takes for granted: the path ends in
+    // the bare name, so that nothing after the file's path can be read as part of a file
+    // name. Kept where the bare name would be one of the file's own contents ("$DATA:$DATA").
+    const size_t colon = name.find(OLESTR(':'));
+    if (colon != name.npos && IsDataStreamKind(name.c_str() + colon + 1)) {
+        WString bare = name.substr(0, colon);
+        if (!IsForbiddenType(bare.c_str())) name = std::move(bare);
     }
+    path += OLESTR(':');
+    path += name;
     return path;
 }
 

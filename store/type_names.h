@@ -18,8 +18,9 @@ bool IsForbiddenType(const WCHAR* type);
 // split it at a file whose own name holds a colon. Read up to the first zero unit.
 bool CanNameAStream(const WCHAR* type);
 
-// The file path, then ":" and the type name when that is not empty. Both are read up to
-// their first zero unit; null counts as empty. Throws std::bad_alloc.
+// The file path, then ":" and the type name when that is not empty; a type name's closing
+// ":$DATA" (the stream kind, in any case) is left out. Both are read up to their first zero
+// unit; null counts as empty. Throws std::bad_alloc.
 WString ComposeStreamPath(const WCHAR* filePath, const WCHAR* type);
 
 }  // namespace quarrow2::store

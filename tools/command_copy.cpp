@@ -20,22 +20,28 @@ struct CopyOptions {
 };
 
 int RunCopy(const Library& library, const CopyOptions& options) {
-    auto [source, types] = BindReadableFileTypes(library, options.source);
+    auto [source, listing] = BindReadableFileItems(library, options.source);
     // Items go onto a file that is there, reached once; cp makes no files.
     WriteTarget target = TargetFolder("").Reach(options.destination, options.destination, {});
     MetadataFile destination(library, options.destination, target.ForLibrary());
     if (!destination.SupportsStreams())
         throw Failure("Volume does not support streams.", options.destination);
-    if (!options.types.empty()) {
-        types.clear();
-        for (const std::string& type : options.types) types.push_back(NameUtf16(type));
+    int status = kSuccess;
+    std::vector<WString> types;
+    for (const std::string& type : options.types) types.push_back(NameUtf16(type));
+    if (options.types.empty()) {
+        for (const ItemListing::Entry& entry : listing.items) types.push_back(entry.type);
+        // Another program's attribute that is no item cannot be copied, so nothing is.
+        for (const std::string& message : ForeignNameFailures(options.source, listing)) {
+            ReportFailure(message);
+            status = kFailure;
+        }
     }
 
     // Every value is read before the first is written, so DEST changes only when all of them
     // can be copied, and then as a whole.
     std::vector<std::pair<WString, ItemValue>> values;
     size_t emptyValues = 0;
-    int status = kSuccess;
     for (const WString& type : types) {
         std::string shown = NameForDisplay(type);
         try {

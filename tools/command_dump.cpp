@@ -39,12 +39,11 @@ void PutName(Json& object, const std::string& key, const std::string& name) {
 // under "utf8", anything else as base64 "bytes". The empty-value marker reads back as no
 // bytes and is written as the empty text; an item of 0 bytes (made by another program) as
 // empty bytes, so restore can say what becomes of it.
-Json ItemJson(const std::string& type, MetadataItem& item) {
+Json ItemJson(const std::string& type, const Bytes& value, std::uint64_t storedSize) {
     Json json = Json::object();
     PutName(json, "type", type);
-    Bytes value = item.ValueBytes();
     ValueText text = ExactText(type, value);
-    if (text.form == TextForm::kNone || (value.empty() && item.Length() == 0))
+    if (text.form == TextForm::kNone || (value.empty() && storedSize == 0))
         json["bytes"] = Base64FromBytes(value);
     else
         json[text.form == TextForm::kUtf8 ? "utf8" : "text"] = std::move(text.text);
@@ -65,22 +64,23 @@ DumpedFile ReadDumpedFile(const Library& library, const std::string& path) {
     if (PathStateOf(path).kind == PathKind::kFolder) file["folder"] = true;
     Json items = Json::array();
     try {
-        auto [bound, types] = BindReadableFileTypes(library, path);
-        for (const WString& type : types) {
-            std::string shown = NameForDisplay(type);
+        auto [bound, listing] = BindReadableFileItems(library, path);
+        for (const ItemListing::Entry& entry : listing.items) {
+            std::string shown = NameForDisplay(entry.type);
             try {
-                std::optional<std::string> name = NameBytes(type);
+                std::optional<std::string> name = NameBytes(entry.type);
                 if (!name)
                     throw Failure(
                         "The type name holds an unpaired surrogate, which no name on "
                         "this system can carry.",
                         path, shown);
-                MetadataItem item = bound.Open(type, shown);
-                items.push_back(ItemJson(*name, item));
+                items.push_back(ItemJson(*name, bound.ReadBytes(entry.type, shown), entry.size));
             } catch (const Failure& failure) {
                 dumped.failures.push_back(failure.what());
             }
         }
+        for (std::string& failure : ForeignNameFailures(path, listing))
+            dumped.failures.push_back(std::move(failure));
     } catch (const Failure& failure) {
         dumped.failures.push_back(failure.what());
         return dumped;

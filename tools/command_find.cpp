@@ -50,12 +50,12 @@ public:
     };
     Look LookAt(const std::string& path) const {
         try {
-            // The walk tells a missing item from one that cannot be opened.
+            // The listing tells a file without the item from one that cannot be read.
             auto [file, types] = BindReadableFileTypes(library_, path);
             if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             Found found{path, std::nullopt};
             if (match_.NeedsValue() || options_.json) {
-                found.value = file.Open(type_, options_.type).ValueBytes();
+                found.value = file.ReadBytes(type_, options_.type);
                 if (!match_.Matches(MatchedTexts(options_.type, *found.value))) return {};
             }
             return {std::move(found), std::nullopt};

@@ -45,10 +45,11 @@ ValueText TextOf(const GetOptions& options, const Bytes& value) {
 
 int RunGet(const Library& library, const GetOptions& options) {
     MetadataFile file(library, options.path);
-    // Open, never Add: reading must not create the file or the item.
-    Bytes value = file.Open(NameUtf16(options.type), options.type).ValueBytes();
+    // A read alone: it creates nothing, and an item open elsewhere does not stop it.
     ValueForm form = options.flags.Form();
     bool raw = form == ValueForm::kBytes || form == ValueForm::kHex;
+    WString type = NameUtf16(options.type);
+    Bytes value = raw ? file.ReadBytes(type, options.type) : file.ReadTextBytes(type, options.type);
     if (options.json) {
         Json document{{"path", options.path}, {"type", options.type}};
         if (raw) {

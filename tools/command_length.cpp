@@ -25,7 +25,9 @@ int RunLength(const Library& library, const LengthOptions& options) {
     for (const std::string& path : options.paths) {
         work.Add([&, path]() -> OrderedWork::Emit {
             try {
-                std::uint32_t length = BindReadableFile(library, path).TotalLength();
+                auto [file, listing] = BindReadableFileItems(library, path);
+                std::uint64_t length = 0;
+                for (const ItemListing::Entry& entry : listing.items) length += entry.size;
                 return [&, path, length] {
                     if (options.json)
                         files.push_back({{"path", path}, {"length", length}});

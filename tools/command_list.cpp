@@ -32,9 +32,9 @@ constexpr size_t kShownValueCharacters = 60;
 
 struct ListedItem {
     std::string type;
-    std::optional<std::uint32_t> length;  // none when the item could not be opened
-    std::optional<Bytes> value;           // with -l
-    std::string error;
+    std::uint64_t length = 0;
+    std::optional<Bytes> value;  // with -l, when it could be read
+    std::string error;           // why it could not be
 };
 
 // Before a value list -l shows as UTF-8 on its bytes alone, its name saying nothing.
@@ -58,20 +58,20 @@ struct ListedFile {
     std::vector<std::string> failures;  // the messages to report, in order
 };
 
-// Each type the file system reports, opened by its exact UTF-16 name for its length.
-std::vector<ListedItem> ListItems(ReadableFile& readable, bool withValues,
+// Each item the listing holds, in its order; with -l its value, read by its exact UTF-16
+// name.
+std::vector<ListedItem> ListItems(ReadableItems& readable, bool withValues,
                                   std::vector<std::string>& failures) {
-    MetadataFile& file = readable.file;
     std::vector<ListedItem> items;
-    for (const WString& type : readable.types) {
-        ListedItem item{NameForDisplay(type), std::nullopt, std::nullopt, {}};
-        try {
-            MetadataItem opened = file.Open(type, item.type);
-            item.length = opened.Length();
-            if (withValues) item.value = opened.ValueBytes();
-        } catch (const Failure& failure) {
-            item.error = failure.Description();
-            failures.push_back(failure.what());
+    for (const ItemListing::Entry& entry : readable.listing.items) {
+        ListedItem item{NameForDisplay(entry.type), entry.size, std::nullopt, {}};
+        if (withValues) {
+            try {
+                item.value = readable.file.ReadBytes(entry.type, item.type);
+            } catch (const Failure& failure) {
+                item.error = failure.Description();
+                failures.push_back(failure.what());
+            }
         }
         items.push_back(std::move(item));
     }
@@ -86,15 +86,12 @@ Json FileJson(const ListedFile& file) {
     }
     entry["items"] = Json::array();
     for (const ListedItem& item : file.items) {
-        Json row{{"type", item.type}};
-        if (!item.length) {
+        Json row{{"type", item.type}, {"length", item.length}};
+        if (item.value) {
+            auto [form, value] = JsonTextOrHex(item.type, *item.value);
+            row[form] = std::move(value);
+        } else if (!item.error.empty()) {
             row["error"] = item.error;
-        } else {
-            row["length"] = *item.length;
-            if (item.value) {
-                auto [form, value] = JsonTextOrHex(item.type, *item.value);
-                row[form] = std::move(value);
-            }
         }
         entry["items"].push_back(std::move(row));
     }
@@ -115,11 +112,11 @@ std::string FileText(const ListedFile& file, bool cutValues) {
     size_t width = 1;
     size_t typeWidth = 0;
     for (const ListedItem& item : file.items) {
-        if (item.length) width = std::max(width, std::to_string(*item.length).size());
+        width = std::max(width, std::to_string(item.length).size());
         typeWidth = std::max(typeWidth, Characters(EscapedForDisplay(item.type)));
     }
     for (const ListedItem& item : file.items) {
-        std::string length = item.length ? std::to_string(*item.length) : "?";
+        std::string length = std::to_string(item.length);
         std::string type = EscapedForDisplay(item.type);
         text +=
             "  " + std::string(width - std::min(width, length.size()), ' ') + length + "  " + type;
@@ -148,8 +145,10 @@ public:
     ListedFile Read(const std::string& path) const {
         ListedFile listed{path, {}, std::nullopt, {}};
         try {
-            ReadableFile file = BindReadableFileTypes(library_, path);
+            ReadableItems file = BindReadableFileItems(library_, path);
             listed.items = ListItems(file, options_.longForm, listed.failures);
+            for (std::string& failure : ForeignNameFailures(path, file.listing))
+                listed.failures.push_back(std::move(failure));
         } catch (const Failure& failure) {
             listed.error = failure.Description();
             listed.failures.push_back(failure.what());

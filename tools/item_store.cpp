@@ -25,14 +25,11 @@ void FileChanges::Store(const WString& type, const std::string& shownType, const
     try {
         item.emplace(file_.Open(type, shownType));
     } catch (const Failure&) {
-        if (!presentTypes_) {
-            presentTypes_.emplace();
-            if (fileWasPresent_) *presentTypes_ = file_.Types();
-        }
-        // It is there but could not be opened: not a new item. Another process may have
-        // made it since the open failed, so it is opened once more, and that answer stands.
-        if (std::find(presentTypes_->begin(), presentTypes_->end(), type) != presentTypes_->end())
-            item.emplace(file_.Open(type, shownType));
+        // A read, which shares the item with everyone, tells a missing item from one that
+        // could not be opened. It is there but could not be opened: not a new item. Another
+        // process may have made it since the open failed, so it is opened once more, and
+        // that answer stands. Where the read fails too, Add below fails for the same cause.
+        if (file_.HasItem(type, shownType)) item.emplace(file_.Open(type, shownType));
     }
     if (item) {
         changes_.push_back({type, shownType, item->ValueBytes()});

@@ -21,11 +21,11 @@ struct ItemValue {
     bool IsEmpty() const { return text ? text->empty() : bytes.empty(); }
 };
 
-// The items one run changes on one file, in order. Whether an item existed is learnt from the
-// file's own list of types, never from a failed Open (a moment's sharing violation is no
-// proof of absence), and an existing item's old value is read before it is overwritten: an
-// undo removes only the items this run created and puts the old values back. `file` is
-// bound to `target`.
+// The items one run changes on one file, in order. Whether an item existed is learnt from a
+// read of it, never from a failed Open (a moment's sharing violation is no proof of
+// absence), and an existing item's old value is read before it is overwritten: an undo
+// removes only the items this run created and puts the old values back. `file` is bound to
+// `target`.
 class FileChanges {
 public:
     FileChanges(MetadataFile& file, WriteTarget& target);
@@ -51,7 +51,6 @@ private:
     MetadataFile& file_;
     WriteTarget& target_;
     bool fileWasPresent_;
-    std::optional<std::vector<WString>> presentTypes_;
     std::vector<Change> changes_;
 };
 

@@ -81,15 +81,41 @@ UniqueBstr MakeBstr(const WString& text) {
     return result;
 }
 
-ComPtr<IFile> CreateFileObject(const Library& library, const std::string& path) {
+// The text of an item's value as UTF-8; Failure when its bytes are not UTF-16 text.
+Bytes BytesOfArray(const VARIANT& value, const std::string& path, const std::string& type) {
+    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+        throw Failure("The library returned something other than a byte array.", path, type);
+    LONG lower = 0;
+    LONG upper = -1;
+    if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
+        throw Failure("The byte array has no bounds.", path, type);
+    Bytes bytes;
+    if (upper < lower) return bytes;
+    ArrayAccess access(value.parray);
+    if (!access.granted() || !access.data())
+        throw Failure("The byte array cannot be read.", path, type);
+    bytes.resize(static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1);
+    std::memcpy(bytes.data(), access.data(), bytes.size());
+    return bytes;
+}
+
+// A size in the listing: VT_I4, or VT_R8 from 2 GiB on; none for a name that is no item.
+std::optional<std::uint64_t> SizeOf(const VARIANT& size) {
+    if (size.vt == VT_I4 && size.lVal >= 0) return static_cast<std::uint64_t>(size.lVal);
+    if (size.vt == VT_R8 && size.dblVal >= 0) return static_cast<std::uint64_t>(size.dblVal);
+    return std::nullopt;
+}
+
+ComPtr<IFile2> CreateFileObject(const Library& library, const std::string& path) {
     ComPtr<IClassFactory> factory;
     HRESULT status = library.GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
     if (FAILED(status))
         throw Failure("Unable to get the File class object: " +
                           TakeErrorDescription(nullptr, IID_NULL, status),
                       path);
-    ComPtr<IFile> file;
-    status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+    ComPtr<IFile2> file;
+    status = factory->CreateInstance(nullptr, IID_IFile2, file.out_void());
     if (FAILED(status))
         throw Failure(
             "Unable to create a File object: " + TakeErrorDescription(nullptr, IID_NULL, status),
@@ -123,22 +149,7 @@ std::uint32_t MetadataItem::Length() {
 Bytes MetadataItem::ValueBytes() {
     UniqueVariant data;
     Run([&] { return item_->get_Data(data.out()); });
-    const VARIANT& value = data.value();
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
-        throw Failure("The library returned something other than a byte array.", path_, type_);
-    LONG lower = 0;
-    LONG upper = -1;
-    if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
-        FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
-        throw Failure("The byte array has no bounds.", path_, type_);
-    Bytes bytes;
-    if (upper < lower) return bytes;
-    ArrayAccess access(value.parray);
-    if (!access.granted() || !access.data())
-        throw Failure("The byte array cannot be read.", path_, type_);
-    bytes.resize(static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1);
-    std::memcpy(bytes.data(), access.data(), bytes.size());
-    return bytes;
+    return BytesOfArray(data.value(), path_, type_);
 }
 
 void MetadataItem::PutText(const WString& text) {
@@ -186,7 +197,8 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path, Libr
 
 void MetadataFile::Run(const std::function<HRESULT()>& call,
                        const std::optional<std::string>& type) {
-    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile, call, waited_.get()))
+    // IFile's failures are rich errors of IFile2 as well.
+    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile2, call, waited_.get()))
         throw Failure(*failure, path_, type);
 }
 
@@ -196,50 +208,73 @@ bool MetadataFile::Exists() {
     return exists != VARIANT_FALSE;
 }
 
-std::vector<WString> MetadataFile::Types() {
-    ComPtr<IStrings> strings;
-    Run([&] { return file_->get_Types(strings.out()); });
-
-    // Walked as a script's For Each walks it, through the collection's enumerator.
-    ComPtr<IUnknown> unknown;
-    ComPtr<IEnumVARIANT> walk;
-    HRESULT status = strings->get__NewEnum(unknown.out());
-    if (SUCCEEDED(status)) status = unknown->QueryInterface(IID_IEnumVARIANT, walk.out_void());
-    if (FAILED(status))
-        throw Failure(
-            "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, status), path_);
-
-    std::vector<WString> types;
-    for (;;) {
-        UniqueVariant entry;
-        ULONG fetched = 0;
-        status = walk->Next(1, entry.out(), &fetched);
-        if (FAILED(status))
-            throw Failure(
-                "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, status),
-                path_);
-        if (status == S_FALSE || fetched == 0) break;
-        const VARIANT& value = entry.value();
-        if (value.vt == VT_ERROR)
-            throw Failure(
-                "Unable to list the types: " + TakeErrorDescription(nullptr, IID_NULL, value.scode),
-                path_);
-        if (value.vt != VT_BSTR)
-            throw Failure("The type list holds something other than text.", path_);
-        types.push_back(value.bstrVal ? WString(value.bstrVal, SysStringLen(value.bstrVal))
-                                      : WString());
+ItemListing MetadataFile::Items() {
+    UniqueVariant items;
+    Run([&] { return file_->get_Items(items.out()); });
+    VariantTable table(items.value());
+    if (FAILED(table.result()) || (table.rows() && table.columns() != 2))
+        throw Failure("The library's list of items is not a table of names and sizes.", path_);
+    ItemListing listing;
+    for (ULONG row = 0; row < table.rows(); ++row) {
+        const VARIANT& name = table.at(row, 0);
+        if (name.vt != VT_BSTR)
+            throw Failure("The library's list of items holds a name that is not text.", path_);
+        WString type = name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
+        if (std::optional<std::uint64_t> size = SizeOf(table.at(row, 1)))
+            listing.items.push_back({std::move(type), *size});
+        else
+            listing.foreign.push_back(std::move(type));
     }
     if (CarriesBothLayouts(path_))
         ReportFailure("warning: \"" + EscapedForDisplay(path_) +
                       "\" carries items in both layouts (user.T and Samba's "
                       "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
+    return listing;
+}
+
+std::vector<WString> MetadataFile::Types() {
+    std::vector<WString> types;
+    for (ItemListing::Entry& entry : Items().items) types.push_back(std::move(entry.type));
     return types;
 }
 
-std::uint32_t MetadataFile::TotalLength() {
-    LONG length = 0;
-    Run([&] { return file_->get_Length(&length); });
-    return static_cast<std::uint32_t>(length);
+std::string MetadataFile::PathReason() {
+    PathState state = PathStateOf(path_);
+    if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
+        return " " + state.reason;
+    return "";
+}
+
+bool MetadataFile::HasItem(const WString& type, const std::string& shownType) {
+    try {
+        ReadBytes(type, shownType);
+        return true;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+void MetadataFile::RunRead(const std::function<HRESULT()>& call, const std::string& shownType) {
+    try {
+        Run(call, shownType);
+    } catch (const Failure& failure) {
+        throw Failure(failure.Description() + PathReason(), path_, shownType);
+    }
+}
+
+Bytes MetadataFile::ReadBytes(const WString& type, const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    UniqueVariant data;
+    RunRead([&] { return file_->ReadData(name.get(), data.out()); }, shownType);
+    return BytesOfArray(data.value(), path_, shownType);
+}
+
+Bytes MetadataFile::ReadTextBytes(const WString& type, const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    UniqueBstr text;
+    RunRead([&] { return file_->ReadText(name.get(), text.out()); }, shownType);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.get());
+    return Bytes(bytes, bytes + text.byte_length());
 }
 
 MetadataItem MetadataFile::Open(const WString& type, const std::string& shownType) {
@@ -251,18 +286,12 @@ MetadataItem MetadataFile::Add(const WString& type, const std::string& shownType
 }
 
 std::string MetadataFile::Clarification(bool opening, const WString& type) {
-    PathState state = PathStateOf(path_);
-    switch (state.kind) {
-        case PathKind::kUnreachable:
-        case PathKind::kSpecial:
-            return " " + state.reason;
-        case PathKind::kMissing:
-            return opening ? " The file does not exist." : "";
-        default:
-            break;
-    }
-    // Without named streams the library's own text says all.
-    if (!opening || !supportsStreams_) return "";
+    if (std::string reason = PathReason(); !reason.empty()) return reason;
+    if (!opening) return "";
+    if (PathStateOf(path_).kind == PathKind::kMissing) return " The file does not exist.";
+    // Without named streams the library's own text says all; only a listing that says the
+    // item is missing says so, never one that could not be made.
+    if (!supportsStreams_) return "";
     try {
         std::vector<WString> present = Types();
         if (std::find(present.begin(), present.end(), type) == present.end())

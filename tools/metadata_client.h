@@ -1,6 +1,6 @@
 // The library as the tool uses it: a File bound to one path and the items it hands out,
-// reached only through IFile, IMetaData and IStrings. Every failure the library reports
-// becomes a Failure whose message names the file and the type it concerned.
+// reached only through IFile2 (and IFile, which it extends) and IMetaData. Every failure the
+// library reports becomes a Failure whose message names the file and the type it concerned.
 #pragma once
 
 #include <chrono>
@@ -27,6 +27,18 @@ void SetBusyWait(std::chrono::milliseconds wait);
 // What one file's calls have waited so far.
 struct BusyWaited {
     std::chrono::steady_clock::duration spent{};
+};
+
+// A file's items as the library lists them in one walk, in the file system's order.
+struct ItemListing {
+    struct Entry {
+        WString type;
+        std::uint64_t size = 0;  // stored bytes (an empty value counts its 32-byte marker)
+    };
+    std::vector<Entry> items;
+    // Names that no item can have (they hold a colon): other programs' attributes, which no
+    // item call reaches, so the tool cannot carry them.
+    std::vector<WString> foreign;
 };
 
 // One item of one file.
@@ -68,10 +80,20 @@ public:
     // Whether the file can be opened for reading.
     bool Exists();
 
-    // The type names present, in the file system's order.
+    // The items present with their sizes; Failure, with the library's reason, when the
+    // file's items cannot be listed (an empty listing is a file without items).
+    ItemListing Items();
+    // The type names of Items().
     std::vector<WString> Types();
-    // The sizes of all items together.
-    std::uint32_t TotalLength();
+
+    // One item's value, read whole through a handle that shares the item with everyone (an
+    // item open elsewhere included); Failure naming the cause, "The file has no item of
+    // this type." only when it is missing.
+    Bytes ReadBytes(const WString& type, const std::string& shownType);
+    // The same bytes read as text, so that a failure says "Unable to get text.".
+    Bytes ReadTextBytes(const WString& type, const std::string& shownType);
+    // Whether a read finds the item (which it does also when another process holds it).
+    bool HasItem(const WString& type, const std::string& shownType);
 
     // An existing item; Failure when there is none (nothing is created).
     MetadataItem Open(const WString& type, const std::string& shownType);
@@ -87,7 +109,13 @@ private:
     void Run(const std::function<HRESULT()>& call,
              const std::optional<std::string>& type = std::nullopt);
 
-    ComPtr<IFile> file_;
+    // Why a failed read of an item's value concerns the path rather than the item (a FIFO,
+    // a path that leads nowhere), as the file system tells it; empty otherwise.
+    std::string PathReason();
+    // Run() for one of IFile2's reads, its failure followed by PathReason().
+    void RunRead(const std::function<HRESULT()>& call, const std::string& shownType);
+
+    ComPtr<IFile2> file_;
     std::string path_;
     std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
     std::shared_ptr<BusyWaited> waited_;

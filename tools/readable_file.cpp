@@ -1,7 +1,5 @@
 #include "tools/readable_file.h"
 
-#include <atomic>
-
 #include "tools/console.h"
 #include "tools/failure.h"
 #include "tools/file_system.h"
@@ -46,37 +44,42 @@ void RequireReadable(MetadataFile& file) {
 
 }  // namespace
 
-bool FolderItemsUnlisted(const std::string& path, const Failure& failure) {
-    if (PathStateOf(path).kind != PathKind::kFolder) return false;
-    // Workers of one walk may meet folders at once; one of them says it.
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
-        ReportFailure(std::string("The items of folders cannot be listed here, so folders are "
-                                  "taken as having none: ") +
-                      failure.what());
-    return true;
-}
-
 MetadataFile BindReadableFile(const Library& library, const std::string& path) {
     MetadataFile file = BindSupported(library, path);
     RequireReadable(file);
     return file;
 }
 
-ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
-    ReadableFile readable{BindSupported(library, path), {}};
+ReadableItems BindReadableFileItems(const Library& library, const std::string& path) {
+    ReadableItems readable{BindSupported(library, path), {}};
     try {
-        readable.types = readable.file.Types();
+        readable.listing = readable.file.Items();
     } catch (const Failure& failure) {
-        if (FolderItemsUnlisted(path, failure)) return readable;
-        PathState state = PathStateOf(path);
-        if (state.kind != PathKind::kFile) Explain(path, "");
+        // The tool's own words where the file system tells more than the library's text.
+        const PathState state = PathStateOf(path);
+        if (state.kind == PathKind::kMissing) throw Failure("File not found.", path);
+        if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
+            throw Failure(state.reason, path);
         throw;
     }
-    // The walk that found streams had the file open, so only an empty answer needs asking
-    // about; that saves an open per file in a tree.
-    if (readable.types.empty()) RequireReadable(readable.file);
     return readable;
+}
+
+ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
+    auto [file, listing] = BindReadableFileItems(library, path);
+    ReadableFile readable{std::move(file), {}};
+    for (ItemListing::Entry& entry : listing.items) readable.types.push_back(std::move(entry.type));
+    return readable;
+}
+
+std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing) {
+    std::vector<std::string> failures;
+    for (const WString& name : listing.foreign)
+        failures.push_back(Failure("Not an item: another program's attribute, whose name holds a "
+                                   "colon as no item's can; it is not carried.",
+                                   path, NameForDisplay(name))
+                               .what());
+    return failures;
 }
 
 }  // namespace quarrow2::tool

@@ -1,6 +1,6 @@
 // Binding a File to a path whose items are to be read, with a one-line reason when they
-// cannot be: listing and totalling a file that is missing or on a volume without named
-// streams would otherwise answer "no items", which is not the truth.
+// cannot be: a file that is missing, on a volume without named streams or that cannot be
+// read is never listed or totalled as having no items.
 #pragma once
 
 #include <string>
@@ -17,19 +17,23 @@ namespace quarrow2::tool {
 // read for its own items.
 MetadataFile BindReadableFile(const Library& library, const std::string& path);
 
-// The same, with the types present in the file system's order.
+// The same, with the items present and their sizes, in the file system's order: Failure
+// with the library's reason when they cannot be listed, so that an empty listing is a file
+// without items.
+struct ReadableItems {
+    MetadataFile file;
+    ItemListing listing;
+};
+ReadableItems BindReadableFileItems(const Library& library, const std::string& path);
+
+// The same, with the items' types alone.
 struct ReadableFile {
     MetadataFile file;
     std::vector<WString> types;
 };
-// Where the library cannot list a folder's items (on Windows it opens folders only with
-// backup semantics), the first such folder of the run is said on standard error, and the
-// folder is taken as having none.
 ReadableFile BindReadableFileTypes(const Library& library, const std::string& path);
 
-class Failure;
-// True, after saying so once per run, when `path` is a folder whose items the library
-// failed to list with `failure`; false for any other path.
-bool FolderItemsUnlisted(const std::string& path, const Failure& failure);
+// Names each of `listing`'s names that are no items as not carried, as messages to report.
+std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing);
 
 }  // namespace quarrow2::tool

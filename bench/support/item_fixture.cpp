@@ -17,7 +17,7 @@ bool ItemFixture::Make(const Volume& volume, const std::string& name, size_t val
     if (!MakeFile(path, 0, why) || !AddItem(path, type, value, why) || !MakeFile(lockPath, 0, why))
         return false;
     fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    lockFd.reset(::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC));
+    lockFd.reset(::open(lockPath.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd.valid() || !lockFd.valid()) {
         why = "open: " + std::string(std::strerror(errno));
         return false;

@@ -20,7 +20,7 @@ struct ItemFixture {
     ComPtr<IFile> file;   // bound to `path`
     ComPtr<IMetaData> item;
     Descriptor fd;      // the file, read-only
-    Descriptor lockFd;  // `path` + ".lock", read-only
+    Descriptor lockFd;  // `path` + ".lock", for reading and writing
 
     // Makes the file `name` in the volume's folder, stores a value of `valueBytes` bytes and,
     // when `openItem`, opens it through the library. False, saying why, when the volume

@@ -1,5 +1,9 @@
 #include "bench/support/item_operations.h"
 
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "bench/support/raw_xattr.h"
@@ -104,6 +108,23 @@ ItemOperation OpenTextGetClose() {
             },
             [buffer](ItemFixture& fixture, std::string& why) {
                 return raw::GetValueByPath(fixture.path, fixture.attribute, *buffer, why);
+            }};
+}
+
+ItemOperation OpenClose() {
+    return {"Open + Close", false,
+            [](ItemFixture& fixture, std::string& why) {
+                ComPtr<IMetaData> item;
+                if (!Succeeded(fixture.file->Open(fixture.wideType.get(), item.out()), "Open", why))
+                    return false;
+                item->Close();
+                return true;
+            },
+            [](ItemFixture& fixture, std::string& why) {
+                if (::getxattr(fixture.path.c_str(), fixture.attribute.c_str(), nullptr, 0) >= 0)
+                    return true;
+                why = std::string("getxattr (size): ") + std::strerror(errno);
+                return false;
             }};
 }
 

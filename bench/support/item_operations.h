@@ -32,4 +32,8 @@ std::vector<ItemOperation> OpenItemOperations(size_t size);
 // Open + Text get + Close, beside getxattr for the size and then the value, by path.
 ItemOperation OpenTextGetClose();
 
+// Open + Close: opening the item (its share-mode claim included) and letting it go, beside
+// getxattr for the size by path.
+ItemOperation OpenClose();
+
 }  // namespace quarrow2::bench

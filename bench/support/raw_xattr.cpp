@@ -101,13 +101,9 @@ bool PutValueLocked(int fd, int lockFd, const std::string& attribute, const std:
                     std::string& why) {
     const off_t length = static_cast<off_t>(value.size());
     struct flock lock;
-    if (!OfdLock(lockFd, F_OFD_SETLK, F_RDLCK, length, lock)) return Fail("F_OFD_SETLK", why);
-    struct flock probe;
-    const bool free =
-        OfdLock(lockFd, F_OFD_GETLK, F_WRLCK, length, probe) && probe.l_type == F_UNLCK;
-    const bool stored =
-        free && ::fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) == 0;
-    if (!stored) Fail(free ? "fsetxattr" : "F_OFD_GETLK", why);
+    if (!OfdLock(lockFd, F_OFD_SETLK, F_WRLCK, length, lock)) return Fail("F_OFD_SETLK", why);
+    const bool stored = ::fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) == 0;
+    if (!stored) Fail("fsetxattr", why);
     OfdLock(lockFd, F_OFD_SETLK, F_UNLCK, length, lock);
     return stored;
 }

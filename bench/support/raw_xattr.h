@@ -26,13 +26,13 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
                    std::string& why);
 
 // The same calls with the open-file-description locks that a byte-range lock held among
-// processes needs, taken on `lockFd`, a read-only descriptor of a lock file of the raw side's
-// own (so its locks are read locks), over the value's bytes from offset 0:
-// GetValueWithLockCheck asks whether another description holds a lock on that range
-// (F_OFD_GETLK) between the size and the value; PutValueLocked takes the range
-// (F_OFD_SETLK), checks that nobody else holds it (F_OFD_GETLK), stores the value and gives
-// the range back (F_OFD_SETLK, F_UNLCK). These are the kernel's own calls for the job, not
-// a copy of how the library lays its locks out.
+// processes needs, taken on `lockFd`, a descriptor of a lock file of the raw side's own open
+// for reading and writing, over the value's bytes from offset 0: GetValueWithLockCheck asks
+// whether another description holds a lock on that range (F_OFD_GETLK) between the size and
+// the value; PutValueLocked takes the range with a write lock, which fails if anyone else
+// holds any of it (F_OFD_SETLK), stores the value and gives the range back (F_OFD_SETLK,
+// F_UNLCK). These are the kernel's own calls for the job, not a copy of how the library lays
+// its locks out.
 bool GetValueWithLockCheck(int fd, int lockFd, const std::string& attribute,
                            std::vector<unsigned char>& buffer, std::string& why);
 bool PutValueLocked(int fd, int lockFd, const std::string& attribute, const std::string& value,

@@ -6,14 +6,18 @@ For each tree size: the wall time of the tool with its default number of workers
 `-j 1` (when the tool has `-j`), getfattr's wall time, the CPU time (user and system, every
 thread) per file of each, and the peak memory (ru_maxrss, through GNU time) of each run:
 the best (least) times and the largest peak of several runs taken in turn. Then, on a
-smaller tree, the system calls per file of each, counted with `strace -c -f`.
+smaller tree, the system calls per file of each, counted with `strace -c -f`; and, on the
+first tree, what `list -r` does in the share-mode store: how often it opens the lock file,
+and how many entries it makes or removes there (none: the store holds one lock file for
+every file).
 
 Usage: python3 tree_walks.py TOOL FOLDER VOLUME RESULTS [FILES ...]
 FILES: the tree sizes (default 10000 100000); QUARROW2_BENCH_TREE_RUNS runs per size and
 command (default 5 up to 10,000 files, 3 above); QUARROW2_BENCH_TREE_STRACE_FILES the
 size of the tree traced (default 1000). RESULTS receives strace's summaries.
-Prints one JSON object per line: runner "tree" (times and memory) or "tree-syscalls" (calls
-per file), volume, operation, size, the figures; or skipped with the reason.
+Prints one JSON object per line: runner "tree" (times and memory), "tree-syscalls" (calls
+per file) or "tree-store" (the share-mode store's calls), volume, operation, size, the
+figures; or skipped with the reason.
 """
 import json
 import os
@@ -59,6 +63,27 @@ def run_child(command, cwd, peak_path):
         raise RuntimeError(f"{' '.join(command)} exited with {child.returncode}")
     with open(peak_path, encoding="utf-8") as peak:
         return wall, (usage.ru_utime + usage.ru_stime) * 1e9, int(peak.read().split()[-1])
+
+
+# The calls that could make, open or remove an entry; those that name the share-mode store
+# (/run/quarrow2, a runtime folder's quarrow2, /dev/shm/quarrow2-UID) or its lock file.
+ENTRY_CALLS = "openat,open,creat,mkdir,mkdirat,unlink,unlinkat,rmdir,link,linkat,rename,renameat,renameat2"
+STORE_PATH = re.compile(r'"[^"]*/quarrow2(?:-\d+)?(?:/locks)?"')
+
+
+def store_calls(command, cwd, trace_path):
+    """(opens of the store's lock file, other calls naming the store) of one run."""
+    subprocess.run(["strace", "-f", "-qq", "-e", "trace=" + ENTRY_CALLS, "-o", trace_path, *command],
+                   cwd=cwd, stdout=subprocess.DEVNULL, check=True)
+    opens = changes = 0
+    with open(trace_path, encoding="utf-8", errors="replace") as trace:
+        for line in trace:
+            if STORE_PATH.search(line):
+                opening = re.search(r"\bopenat\(", line) and not re.search(r"O_CREAT|O_TMPFILE", line)
+                opens += bool(opening)
+                changes += not opening
+    os.remove(trace_path)
+    return opens, changes
 
 
 def strace_calls(command, cwd, summary_path):
@@ -120,6 +145,12 @@ class Walks:
                           "peak_rss_kib": figures["rss_kib"]}
                 for variant, figures in best.items()})
 
+    def count_store(self, tree, files, results):
+        """list -r once, traced: the share-mode store's lock file opened, entries changed."""
+        opens, changes = store_calls(self.commands("list -r")["tool"], tree,
+                                     os.path.join(results, "store.trace"))
+        self.report("tree-store", "list -r", files, lock_file_opens=opens, store_changes=changes)
+
     def count_tree(self, tree, files, results):
         for operation in self.operations:
             counts = {}
@@ -155,6 +186,8 @@ def main():
         walks.time_tree(tree, files, runs, os.path.join(results, "peak-memory.txt"))
         print(f"tree_walks.py: {files:,} files timed in {time.monotonic() - started:.0f} s",
               file=sys.stderr, flush=True)
+        if files == sizes[0] and "strace" not in missing:
+            walks.count_store(tree, files, results)
         shutil.rmtree(tree)
     if "strace" in missing:
         for operation in walks.operations:

@@ -154,6 +154,7 @@ typedef struct tagDEC {
 #define E_HANDLE ((HRESULT)0x80070006)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000E)
 #define E_INVALIDARG ((HRESULT)0x80070057)
+#define OLE_E_BLANK ((HRESULT)0x80040007)
 #define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110)
 #define CLASS_E_CLASSNOTAVAILABLE ((HRESULT)0x80040111)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
@@ -279,6 +280,7 @@ typedef struct tagSAFEARRAY {
 #define FADF_STATIC 0x0002
 #define FADF_EMBEDDED 0x0004
 #define FADF_HAVEVARTYPE 0x0080
+#define FADF_VARIANT 0x0800
 
 typedef struct tagVARIANT VARIANT;
 typedef VARIANT VARIANTARG;
@@ -464,7 +466,8 @@ WINOLEAUTAPI_(void) VariantInit(VARIANTARG* pvarg);
 WINOLEAUTAPI VariantClear(VARIANTARG* pvarg);
 WINOLEAUTAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 
-// Arrays: one dimension of bytes (VT_UI1) is the only kind made.
+// Arrays: one dimension of bytes (VT_UI1) and two of variants (VT_VARIANT, each cleared with
+// the array) are the shapes made.
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 WINOLEAUTAPI_(SAFEARRAY*) SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
 WINOLEAUTAPI SafeArrayDestroy(SAFEARRAY* psa);

@@ -1,8 +1,8 @@
 // Owners for what the library hands a client (automation strings, interface references,
-// variants, access to a safe array's data) and the reader of the rich error a failed call
-// leaves. Header-only, on the public interface alone: the same text serves a client of
-// libquarrow2.so and a Windows client of Quarrow2.dll. Each owner frees what it holds on
-// every path, early returns and throws included.
+// variants, access to a safe array's data, a table's cells) and the reader of the rich error
+// a failed call leaves. Header-only, on the public interface alone: the same text serves a client
+// of libquarrow2.so and a Windows client of Quarrow2.dll. Each owner frees what it holds on every
+// path, early returns and throws included.
 #pragma once
 
 #include <cerrno>
@@ -196,6 +196,47 @@ private:
     UniqueOwner<ArrayAccessKind, Keep> access_;
 };
 using ArrayAccess = BasicArrayAccess<>;
+
+// The cells of a two-dimensional array of variants, such as IFile2's Items hands out, read as
+// a script reads a(row, column), each counted from 0 whatever the bounds; the access to the
+// array's data lasts as long as this object. result() says why there are none: not such an
+// array (E_INVALIDARG), or no access to its data.
+class VariantTable {
+public:
+    explicit VariantTable(const VARIANT& value)
+        : VariantTable(value.vt == (VT_ARRAY | VT_VARIANT) ? value.parray : nullptr) {}
+
+    HRESULT result() const {
+        return FAILED(shape_) || rows_ * columns_ == 0 ? shape_ : access_.result();
+    }
+    ULONG rows() const { return SUCCEEDED(result()) ? rows_ : 0; }
+    ULONG columns() const { return SUCCEEDED(result()) ? columns_ : 0; }
+    // Within rows() and columns(); the first index runs fastest, as in the array's data.
+    const VARIANT& at(ULONG row, ULONG column) const {
+        return static_cast<const VARIANT*>(access_.data())[column * rows_ + row];
+    }
+
+private:
+    explicit VariantTable(SAFEARRAY* array)
+        : shape_(array && SafeArrayGetDim(array) == 2 ? S_OK : E_INVALIDARG),
+          rows_(Extent(array, 1)),
+          columns_(Extent(array, 2)),
+          // An array without cells may have no data to open.
+          access_(array, FAILED(shape_) || rows_ * columns_ == 0 ? E_ABORT : S_OK) {}
+
+    static ULONG Extent(SAFEARRAY* array, UINT dimension) {
+        LONG lower = 0, upper = -1;
+        if (!array || FAILED(SafeArrayGetLBound(array, dimension, &lower)) ||
+            FAILED(SafeArrayGetUBound(array, dimension, &upper)) || upper < lower)
+            return 0;
+        return static_cast<ULONG>(upper - lower) + 1;
+    }
+
+    HRESULT shape_;
+    ULONG rows_;
+    ULONG columns_;
+    ArrayAccess access_;
+};
 
 // The rich error a failed call left for the calling thread.
 struct RichError {

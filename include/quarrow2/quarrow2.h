@@ -1,10 +1,11 @@
 // Quarrow2: named items of metadata attached to files as named data streams.
 //
 // A client obtains the class object with DllGetClassObject(CLSID_File, IID_IClassFactory),
-// creates a File and asks it for IFile; IFile::Open and IFile::Add hand out IMetaData
-// items, IFile::Types an IStrings collection. Every object carries one reference owned by
-// the caller. Failures of IFile and IMetaData return E_FAIL with a rich error for the
-// calling thread (read it with GetErrorInfo).
+// creates a File and asks it for IFile (or IFile2, its extension); IFile::Open and
+// IFile::Add hand out IMetaData items, IFile::Types an IStrings collection. Every object
+// carries one reference owned by the caller. Failures of IFile and IMetaData return E_FAIL
+// with a rich error for the calling thread (read it with GetErrorInfo); those of IFile2's
+// own members return a status that names the cause, with the same kind of rich error.
 //
 // The same interfaces, with the same layout, are served by Quarrow2.dll on Windows and by
 // libquarrow2.so on Linux.
@@ -25,6 +26,7 @@ QUARROW2_ID CLSID_File;
 QUARROW2_ID CLSID_MetaData;
 QUARROW2_ID CLSID_Strings;
 QUARROW2_ID IID_IFile;
+QUARROW2_ID IID_IFile2;
 QUARROW2_ID IID_IMetaData;
 QUARROW2_ID IID_IStrings;
 
@@ -60,6 +62,26 @@ struct IFile : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_Exists(VARIANT_BOOL* outTruth) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Length(LONG* pVal) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Types(IStrings** pVal) = 0;
+};
+
+// IFile's extension for programs that must know: where Types and Length answer "no items"
+// for a file that could not be read, these fail with a status that tells the causes apart:
+// HRESULT_FROM_WIN32 of the system's code (the file missing, access denied, another process
+// holding the file, a layout word that names no layout: ERROR_BAD_ENVIRONMENT), of
+// ERROR_NOT_FOUND for an item the file does not have, of ERROR_NOT_SUPPORTED on a volume
+// without named streams, of ERROR_INVALID_NAME for a type no item can have, and OLE_E_BLANK
+// before SetFile.
+struct IFile2 : public IFile {
+    // The file's items in one walk, in the file system's order: a VARIANT holding a
+    // two-dimensional array of n x 2 VARIANTs, row i being the type name (VT_BSTR) and its
+    // size in bytes (VT_I4, or VT_R8 from 2 GiB on); a name that no item can have (another
+    // program's attribute whose name holds a colon) has VT_NULL as its size. A file without
+    // items gives n = 0.
+    virtual HRESULT STDMETHODCALLTYPE get_Items(VARIANT* pVal) = 0;  // DISPID 9
+    // One item's value, read whole through a handle that shares the stream with every other
+    // reader and writer (an item open elsewhere included): as IMetaData's Text and Data.
+    virtual HRESULT STDMETHODCALLTYPE ReadText(BSTR inType, BSTR* outText) = 0;     // DISPID 10
+    virtual HRESULT STDMETHODCALLTYPE ReadData(BSTR inType, VARIANT* outData) = 0;  // DISPID 11
 };
 
 #if !defined(_WIN32)

@@ -11,6 +11,7 @@
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_ENVIRONMENT 10L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_SEEK 25L
 #define ERROR_READ_FAULT 30L
@@ -29,6 +30,7 @@
 #define ERROR_NOT_LOCKED 158L
 #define ERROR_NOACCESS 998L
 #define ERROR_IO_DEVICE 1117L
+#define ERROR_NOT_FOUND 1168L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_EA_LIST_INCONSISTENT 255L
@@ -36,3 +38,7 @@
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 1815L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
+
+// Not a Windows code: bit 29 marks an application's own codes, which Windows never sets. A
+// claim refused because the process has no usable share-mode store; its text names the store.
+#define ERROR_LOCK_STORE_UNUSABLE 0x20000001L

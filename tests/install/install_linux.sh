@@ -21,7 +21,7 @@ expected_files() {
     "$lib/libquarrow2.so" "$lib/libquarrow2.so.2" "$lib/libquarrow2.so.$version" \
     "$lib/cmake/Quarrow2/Quarrow2Config.cmake" "$lib/cmake/Quarrow2/Quarrow2ConfigVersion.cmake" \
     "$lib/cmake/Quarrow2/Quarrow2Targets.cmake" "$lib/cmake/Quarrow2/Quarrow2Targets-$config.cmake" \
-    "$lib/pkgconfig/quarrow2.pc" \
+    "$lib/pkgconfig/quarrow2.pc" lib/tmpfiles.d/quarrow2.conf lib/sysusers.d/quarrow2.conf \
     share/doc/quarrow2/LICENSE share/doc/quarrow2/README.md share/man/man1/quarrow2.1.gz \
     "$extension" "$pydir/quarrow2/__init__.py" "$pydir/quarrow2/_errors.py" \
     "$pydir/quarrow2/_version.py" "$pydir/quarrow2/_quarrow2.pyi" "$pydir/quarrow2/py.typed"

@@ -62,6 +62,25 @@ TEST(FileChecks, EveryNameOfTheMainStreamIsForbiddenBeforeNoPathBeforeUnsupporte
     ExpectFileFailure({file->get_Types(&untouched), {}, TakeRichError()}, kNoPath);
     EXPECT_EQ(untouched, reinterpret_cast<IStrings*>(static_cast<uintptr_t>(0x20)));
 
+    // IFile2 refuses in the same order, each cause with a status of its own; a relative
+    // path's volume has no named streams.
+    const ComPtr<IFile2> extended = Extended(file.get());
+    ASSERT_TRUE(extended);
+    const std::string forbidden = Failed(HRESULT_FROM_WIN32(ERROR_INVALID_NAME), kForbidden);
+    for (const auto& [bound, refusal] :
+         {std::pair{false, Failed(OLE_E_BLANK, kNoPath)},
+          {true, Failed(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED), kNoStreams)}}) {
+        SCOPED_TRACE(bound);
+        EXPECT_FALSE(bound ? Bind(file.get(), W("report.doc")) : file->Close() != S_OK);
+        EXPECT_EQ(ReadTextOf(extended.get(), W("$DATA")), forbidden);
+        EXPECT_EQ(ReadTextOf(extended.get(), W("Author")), refusal);
+        EXPECT_EQ(ItemsOf(extended.get()), refusal);
+        UniqueVariant data;
+        EXPECT_EQ(Outcome(extended->ReadData(Bstr(":").get(), data.out()), [] { return ""; }),
+                  forbidden);
+        EXPECT_EQ(data->vt, VT_EMPTY);
+    }
+
     // An empty or absent path counts as none; the answer is the current drive's volume's.
     const bool streams = Bind(file.get(), WString());
     EXPECT_EQ(Supported(file.get()), streams);

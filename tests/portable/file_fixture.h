@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "store/file.h"
 #include "support/test_support.h"
 
@@ -78,6 +80,65 @@ inline void ExpectFileFailure(const ItemOutcome& o, const std::string& message,
     EXPECT_EQ(o.error.code, code) << description;
     EXPECT_EQ(o.error.source, ProgIdOf(CLSID_File));
     EXPECT_TRUE(IsEqualGUID(o.error.guid, IID_IFile));
+}
+
+// IFile2 of a File, as a client asks for it.
+inline ComPtr<IFile2> Extended(IFile* file) {
+    ComPtr<IFile2> extended;
+    EXPECT_EQ(file->QueryInterface(IID_IFile2, extended.out_void()), S_OK);
+    return extended;
+}
+
+// One of IFile2's calls as one line: what it gave on S_OK, else its status in hex and the
+// description of its rich error, which must be File's for IFile2.
+template <class Gave>
+std::string Outcome(HRESULT hr, Gave gave) {
+    if (hr == S_OK) return gave();
+    const RichError error = TakeRichError();
+    if (error.present) {
+        EXPECT_EQ(error.source, ProgIdOf(CLSID_File));
+        EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile2));
+    }
+    char status[12];
+    std::snprintf(status, sizeof status, "%08X ", static_cast<unsigned>(hr));
+    return status + (error.present ? error.description : "(no rich error)");
+}
+inline std::string Failed(HRESULT hr, const std::string& description) {
+    char status[12];
+    std::snprintf(status, sizeof status, "%08X ", static_cast<unsigned>(hr));
+    return status + description;
+}
+// IFile2's failure for a system code: `message`, then `reason` or the system's text.
+inline std::string FailedFor(DWORD code, const std::string& message, const char* reason = nullptr) {
+    return Failed(HRESULT_FROM_WIN32(code),
+                  reason ? message + " " + reason : WithSystemText(message, code));
+}
+
+// Items as "name size, ..." (a name that is no item with "null"), or its failure.
+inline std::string ItemsOf(IFile2* file) {
+    SetErrorInfo(0, nullptr);
+    UniqueVariant items;
+    return Outcome(file->get_Items(items.out()), [&] {
+        const VariantTable table(*items);
+        if (FAILED(table.result()) || (table.rows() && table.columns() != 2))
+            return std::string("<not n x 2>");
+        std::string listed;
+        for (ULONG row = 0; row < table.rows(); ++row) {
+            const VARIANT &name = table.at(row, 0), &size = table.at(row, 1);
+            listed += (row ? ", " : "") + Narrow(name.vt == VT_BSTR ? name.bstrVal : nullptr) +
+                      (size.vt == VT_I4     ? " " + std::to_string(size.lVal)
+                       : size.vt == VT_NULL ? " null"
+                                            : " <vt>");
+        }
+        return listed;
+    });
+}
+
+inline std::string ReadTextOf(IFile2* file, const WString& type) {
+    SetErrorInfo(0, nullptr);
+    UniqueBstr text;
+    return Outcome(file->ReadText(BstrOf(type).get(), text.out()),
+                   [&] { return Narrow(text.get()); });
 }
 
 // A file "report.doc" holding "contents" in a fresh folder and a File that SetUp binds to it,

@@ -1,4 +1,4 @@
-// Automation strings, variants and byte arrays: layout, bounds, locks and what values own.
+// Automation strings, variants and arrays: layout, bounds, locks and what values own.
 #include <cstring>
 
 #include "portable/runtime_test_objects.h"
@@ -163,6 +163,42 @@ TEST(RuntimeSafeArray, ByteArraysBoundsLayoutAndLocks) {
         Results(
             {S_OK, S_OK, DISP_E_ARRAYISLOCKED, S_OK, DISP_E_ARRAYISLOCKED, S_OK, E_UNEXPECTED}));
     EXPECT_EQ(data, array->pvData);
+}
+
+// IFile2's Items shape: rows first, as a script indexes a(row, column), each cell a variant
+// that goes with the array; VariantTable reads it from 0 whatever the bounds.
+TEST(RuntimeSafeArray, TablesOfVariantsAreReadByCellAndFreedWithTheirCells) {
+    CountedUnknown object;
+    SAFEARRAYBOUND bounds[2] = {{3, 1}, {2, -1}}, none[2] = {{0, 0}, {2, 0}};
+    UniqueVariant table, empty, bytes;
+    table.get()->parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+    empty.get()->parray = SafeArrayCreate(VT_VARIANT, 2, none);
+    bytes.get()->parray = SafeArrayCreateVector(VT_UI1, 0, 6);
+    ASSERT_TRUE(table->parray && empty->parray && bytes->parray);
+    table.get()->vt = empty.get()->vt = VT_ARRAY | VT_VARIANT;
+    bytes.get()->vt = VT_ARRAY | VT_UI1;
+    EXPECT_EQ(Bounds(table->parray, 1) + " " + Bounds(table->parray, 2), "1..3 -1..0");
+    {
+        ArrayAccess access(table->parray);
+        ASSERT_TRUE(access.granted());
+        VARIANT* cells = static_cast<VARIANT*>(access.data());
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(cells[i].vt, VT_EMPTY);
+        cells[1] = Holding(VT_BSTR);
+        cells[1].bstrVal = SysAllocString(OLESTR("row 1, column 0"));
+        object.AddRef();
+        cells[5] = Holding(VT_UNKNOWN, &object);
+    }
+    {
+        const VariantTable cells(*table), noCells(*empty), notOne(*bytes);
+        EXPECT_EQ(Results({cells.result(), noCells.result(), notOne.result()}),
+                  Results({S_OK, S_OK, E_INVALIDARG}));
+        EXPECT_EQ(Counts({cells.rows(), cells.columns(), noCells.rows(), notOne.rows()}),
+                  Counts({3, 2, 0, 0}));
+        EXPECT_EQ(Narrow(cells.at(1, 0).bstrVal), "row 1, column 0");
+        EXPECT_EQ(cells.at(2, 1).punkVal, &object);
+    }
+    table.out();  // clearing the variant frees the array, its string and its reference
+    EXPECT_EQ(object.references_, 1u);
 }
 
 TEST(RuntimeSafeArray, MissingArraysBadArgumentsAndOtherShapesAreRefused) {

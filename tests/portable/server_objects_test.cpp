@@ -1,5 +1,6 @@
 // The server's objects as a client meets them: the one class object (File's), what each object
 // answers to, late binding without a type library, and when the library may be unloaded.
+#include <algorithm>
 #include <thread>
 
 #include "items/metadata.h"
@@ -12,9 +13,10 @@ namespace {
 
 using Results = std::vector<HRESULT>;
 
-// Answered views lead back to one identity; only `richErrors` (if any) leaves rich errors.
+// Answered views lead back to one identity; only `richErrors` (if any) leave rich errors.
 void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answered,
-                      std::initializer_list<const IID*> refused, const IID* richErrors) {
+                      std::initializer_list<const IID*> refused,
+                      std::initializer_list<const IID*> richErrors) {
     ComPtr<IUnknown> identity;
     ASSERT_EQ(object->QueryInterface(IID_IUnknown, identity.out_void()), S_OK);
     for (const IID* iid : answered) {
@@ -27,12 +29,13 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
         EXPECT_EQ(Handed([&](void** out) { return object->QueryInterface(*iid, out); }),
                   E_NOINTERFACE);
     EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
-    if (!richErrors) return;
+    if (richErrors.size() == 0) return;
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
     for (const IID* iid :
-         {&IID_IUnknown, &IID_IDispatch, &IID_IFile, &IID_IMetaData, &IID_IStrings})
-        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid), iid == richErrors ? S_OK : S_FALSE);
+         {&IID_IUnknown, &IID_IDispatch, &IID_IFile, &IID_IFile2, &IID_IMetaData, &IID_IStrings})
+        EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid),
+                  std::count(richErrors.begin(), richErrors.end(), iid) ? S_OK : S_FALSE);
 }
 
 struct Objects {
@@ -59,16 +62,19 @@ using ClassObjectTest = ServerTest;
 TEST_F(InterfaceTableTest, EachObjectAnswersItsOwnInterfacesAndUnregisteredLateBindingFails) {
     Objects o;
     ASSERT_TRUE(o.file && o.types && o.enumeration && o.item);
-    ExpectInterfaces(o.file.get(), {&IID_IFile, &IID_IDispatch, &IID_ISupportErrorInfo},
+    // IFile2 extends IFile: one object, answering both, with rich errors for both.
+    ExpectInterfaces(o.file.get(),
+                     {&IID_IFile, &IID_IFile2, &IID_IDispatch, &IID_ISupportErrorInfo},
                      {&IID_IMetaData, &IID_IStrings, &IID_IClassFactory, &IID_IEnumVARIANT},
-                     &IID_IFile);
-    ExpectInterfaces(o.types.get(), {&IID_IStrings, &IID_IDispatch},
-                     {&IID_ISupportErrorInfo, &IID_IFile, &IID_IEnumVARIANT, &IID_IClassFactory},
-                     nullptr);
+                     {&IID_IFile, &IID_IFile2});
+    ExpectInterfaces(
+        o.types.get(), {&IID_IStrings, &IID_IDispatch},
+        {&IID_ISupportErrorInfo, &IID_IFile, &IID_IFile2, &IID_IEnumVARIANT, &IID_IClassFactory},
+        {});
     ExpectInterfaces(o.enumeration.get(), {&IID_IEnumVARIANT},
-                     {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo}, nullptr);
+                     {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo}, {});
     ExpectInterfaces(o.item.get(), {&IID_IMetaData, &IID_IDispatch, &IID_ISupportErrorInfo},
-                     {&IID_IFile, &IID_IStrings, &IID_IEnumVARIANT}, &IID_IMetaData);
+                     {&IID_IFile, &IID_IFile2, &IID_IStrings, &IID_IEnumVARIANT}, {&IID_IMetaData});
 
     // Unregistered, late binding fails with the platform's code each time.
     const HRESULT platform = RegisteredTypeLibrary();

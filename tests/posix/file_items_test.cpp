@@ -13,6 +13,7 @@
 #include "store/module_lock.h"
 #include "portable/file_fixture.h"
 #include "portable/file_properties_fixture.h"
+#include "portable/metadata_fixture.h"
 
 namespace quarrow2::test {
 namespace {
@@ -155,6 +156,118 @@ TEST_F(FileReadOnly, ImmutableFileReadOnlyMountAndNoWritePermission) {
         EXPECT_EQ(UserAttributeNames(path), (std::set<std::string>{"Author", "T"}));
     }
     if (skipped == std::size(ways)) GTEST_SKIP() << "no way to make a file read-only here";
+}
+
+// IFile2 on real files: each cause its own status, "no item" only for a missing item, a
+// folder however spelt (never the file ":T" in it), names no item can have listed as such
+// and never read as another, an item held open elsewhere read all the same.
+TEST(FileExtension, ListingAndReadsNameEveryCause) {
+    TempDir dir;
+    const fs::path report = dir / "report.doc", folder = dir / "folder", secret = dir / "secret";
+    MakeFile(report, "contents");
+    if (!SetUserAttribute(report, "Text", Utf16Bytes("Jane")))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path();
+    for (const auto& [name, value] : {std::pair<std::string, std::string>{"Bytes", "\x01\x02\x03"},
+                                      {"Empty", Raw(EmptyValueMarker())},
+                                      {"x", std::string("B\0", 2)},
+                                      {"x:$DATA", "A"},
+                                      {"a:b", "A"}})
+        SetRawStream(report, name, value);
+    std::string listing;  // the file system's order, sizes as stored
+    std::vector<std::string> types;
+    for (const std::string& raw : RawAttributeNames(report)) {
+        const std::string name = raw.substr(5);
+        const size_t size = UserAttribute(report, name)->size();
+        const bool item = name.find(':') == name.npos;
+        listing +=
+            (listing.empty() ? "" : ", ") + name + " " + (item ? std::to_string(size) : "null");
+        if (item) types.push_back(name);
+    }
+    // IFile's Types leaves the names that no item can have out.
+    EXPECT_EQ(TypesOf(PathW(report)), types);
+    MakeFile(dir / "empty.doc");
+    fs::create_directory(folder);
+    SetRawStream(folder, "T", std::string("F\0", 2));
+    MakeFile(folder / ":T", "precious");
+    MakeFile(secret, "s");
+    SetRawStream(secret, "T", std::string("S\0", 2));
+    ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    const std::string before = Snapshot(dir.path());
+
+    const char kText[] = "Unable to get text.", kList[] = "Unable to list metadata.";
+    const std::string noItem =
+        FailedFor(ERROR_NOT_FOUND, kText, "The file has no item of this type.");
+    auto both = [&](DWORD code) {
+        return std::pair{FailedFor(code, kText), FailedFor(code, kList)};
+    };
+    struct Row {
+        WString path;
+        std::string type;
+        std::pair<std::string, std::string> expected;  // ReadText's, Items'
+        const char* layout = nullptr;
+    };
+    const std::vector<Row> rows = {
+        {PathW(report), "Text", {"Jane", listing}},
+        {PathW(report), "Empty", {"", listing}},
+        // Never the other program's "x:$DATA": its ":$DATA" is the kind of the stream x.
+        {PathW(report), "x", {"B", listing}},
+        {PathW(report), "x:$DATA", {"B", listing}},
+        {PathW(report), "Missing", {noItem, listing}},
+        {PathW(report), "a/b", {FailedFor(ERROR_INVALID_NAME, kText), listing}},
+        {PathW(dir / "empty.doc"), "T", {noItem, ""}},
+        {PathW(dir / "missing.doc"), "T", both(ERROR_FILE_NOT_FOUND)},
+        {PathW(dir / "none" / "missing.doc"), "T", both(ERROR_PATH_NOT_FOUND)},
+        {PathW(dir / "fifo"), "T", both(ERROR_ACCESS_DENIED)},
+        {PathW(folder), "T", {"F", "T 2"}},
+        {PathW(folder) + W("/"), "T", {"F", "T 2"}},
+        {PathW(folder) + W("/."), "T", {"F", "T 2"}},
+        {PathW(folder) + W("//"), "T", {"F", "T 2"}},
+        {PathW(folder) + W("/"), "T:$DATA", {"F", "T 2"}},
+        {PathW(report) + W("/"), "T", both(ERROR_PATH_NOT_FOUND)},
+        // A layout word that names no layout: nothing is listed as empty.
+        {PathW(report), "Text", both(ERROR_BAD_ENVIRONMENT), "Samba"},
+        {PathW(folder), "T", both(ERROR_BAD_ENVIRONMENT), "samba\n"}};
+    ComPtr<IFile> file = NewFile();
+    const ComPtr<IFile2> extended = Extended(file.get());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(Narrow(row.path) + " " + row.type + " " + (row.layout ? row.layout : ""));
+        if (row.layout) setenv("QUARROW2_LAYOUT", row.layout, 1);
+        ASSERT_TRUE(Bind(file.get(), row.path));
+        EXPECT_EQ(ReadTextOf(extended.get(), W(row.type)), row.expected.first);
+        EXPECT_EQ(ItemsOf(extended.get()), row.expected.second);
+        // The same bytes as data (the texts here are whole UTF-16), or the same failure.
+        UniqueVariant data;
+        std::string asData = row.expected.first;
+        if (asData.find(kText) == 9) asData.replace(9, sizeof kText - 1, "Unable to get data.");
+        EXPECT_EQ(Outcome(extended->ReadData(Bstr(row.type).get(), data.out()),
+                          [&] { return Raw(metadata::ArrayBytes(*data)); }),
+                  asData == row.expected.first ? Raw(Utf16Bytes(asData)) : asData);
+        unsetenv("QUARROW2_LAYOUT");
+    }
+
+    // An item held open here, the file unreadable to an ordinary user: in another process.
+    ASSERT_TRUE(Bind(file.get(), report));
+    ComPtr<IMetaData> held = Open(file.get(), "Text").item;
+    ASSERT_TRUE(held);
+    const std::string elsewhere = RunInChild([&]() -> std::string {
+        ComPtr<IFile> other = NewFile();
+        const ComPtr<IFile2> reader = Extended(other.get());
+        Bind(other.get(), report);
+        std::string seen = ReadTextOf(reader.get(), W("Text")) + " | " +
+                           Open(other.get(), "Text").error.description;
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return "cannot become an ordinary user";
+        Bind(other.get(), secret);
+        return OneLine(seen + " | " + ReadTextOf(reader.get(), W("T")) + " | " +
+                       ItemsOf(reader.get()));
+    });
+    EXPECT_EQ(elsewhere,
+              OneLine("Jane | " +
+                      WithSystemText("Unable to open metadata.", ERROR_SHARING_VIOLATION) + " | " +
+                      both(ERROR_ACCESS_DENIED).first + " | " + both(ERROR_ACCESS_DENIED).second));
+    held.reset();
+    EXPECT_EQ(Snapshot(dir.path()), before);
 }
 
 // In the file system's order, names whole up to the longest, the main stream never read.

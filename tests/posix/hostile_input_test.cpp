@@ -73,6 +73,7 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
     UniqueBstr o = Bstr("Other"), elsewhere = Bstr((dir / "elsewhere.doc").string());
     LPOLESTR names[] = {const_cast<LPOLESTR>(OLESTR("Text"))};
     IFile* f = file.get();
+    const ComPtr<IFile2> f2 = Extended(f);
     IMetaData* m = author.item.get();
     IStrings* s = types.get();
     // The dispatch half of each dual interface too, whether or not the type library loads.
@@ -81,7 +82,8 @@ TEST_F(HostileInput, MissingOutArgumentsChangeNothingOnDiskOrInTheObjects) {
          {f->Add(o.get(), nullptr), f->Open(o.get(), nullptr), unborn->Add(o.get(), nullptr),
           f->SetFile(elsewhere.get(), nullptr), f->get_Supported(nullptr), f->get_Exists(nullptr),
           f->get_Length(nullptr), f->get_Types(nullptr), f->GetTypeInfoCount(nullptr),
-          f->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr)})
+          f->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), f2->get_Items(nullptr),
+          f2->ReadText(o.get(), nullptr), f2->ReadData(o.get(), nullptr)})
         EXPECT_EQ(hr, E_POINTER) << "call on the file " << call++;
     for (HRESULT hr :
          {m->get_Name(nullptr), m->get_Length(nullptr), m->get_Text(nullptr), m->get_Data(nullptr),
@@ -140,16 +142,21 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     fs::create_symlink("fifo", dir / "to-fifo");
     fs::create_symlink("loop-b", dir / "loop-a");
     fs::create_symlink("loop-a", dir / "loop-b");
-    // Names with colons, with and without a file before the colon; a name that is not UTF-8.
-    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF"}) MakeFile(dir / name, name);
+    // Names with colons, with and without a file before the colon, one only after a folder;
+    // a name that is not UTF-8.
+    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF", "folder/:T"})
+        MakeFile(dir / name, name);
 
     const std::string denied = Expected(false, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, "");
     const std::pair<fs::path, std::string> kinds[] = {
         {fifo, denied},
         {socketPath, denied},
         {dir / "to-fifo", denied},
-        // Folders carry items, as files do.
+        // Folders carry items, as files do, however spelt: never the file ":T" in one.
         {dir / "folder", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        {dir / "folder/", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        {dir / "folder/.", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
+        {dir / "folder//", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
         // The item T of "doc" is never the file "doc:T": Add makes "doc" and its item.
         {dir / "doc", Expected(false, ERROR_FILE_NOT_FOUND, 0, " T")},
         {dir / "a:b", Expected(true, ERROR_FILE_NOT_FOUND, 0, " T")},
@@ -172,7 +179,7 @@ TEST(HostileSpecialFiles, NothingWaitsNothingTouchesADeviceEachAnswersClearly) {
     }
     EXPECT_EQ(EveryCall(PathW(dir.path()) + W("/") + WString{0xDCFF}),
               Expected(true, ERROR_FILE_NOT_FOUND, 0, " T"));
-    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF"}) {
+    for (const char* name : {"doc:T", "a:b", "c:d", "c", "\xFF", "folder/:T"}) {
         EXPECT_EQ(FileContent(dir / name), name);
         EXPECT_TRUE(UserAttributeNames(dir / name).empty()) << name;
     }

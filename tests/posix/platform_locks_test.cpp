@@ -1,8 +1,10 @@
 // Share modes, byte-range locks and the writes they hold back, and removing streams.
 #include <sched.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,7 +13,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "platform/posix/files/lock_files.h"
+#include "platform/posix/files/lock_store.h"
 #include "platform_fixture.h"
 #include "portable/file_properties_fixture.h"
 
@@ -285,102 +287,242 @@ TEST(PlatformLocks, ShareModesOnMainAndNamedStreams) {
     }
 }
 
-// The lock file that claims on `file` use.
-std::string LockFileOf(const fs::path& file) {
-    struct stat st = {};
-    stat(file.c_str(), &st);
-    char name[96];
-    snprintf(name, sizeof name, "/dev/shm/quarrow2-locks/%llx-%llx",
-             static_cast<unsigned long long>(st.st_dev),
-             static_cast<unsigned long long>(st.st_ino));
-    return name;
+// Descriptors of the store's lock file that this process has open.
+size_t LockFileDescriptors() {
+    const std::string lockFile = platform::LockStoreFile();
+    size_t open = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code gone;  // the iterator's own descriptor, closed by now
+        open += !lockFile.empty() && fs::read_symlink(entry.path(), gone) == lockFile;
+    }
+    return open;
 }
 
-// Claims live in a lock file of the file's own, made for the first handle with data access
-// and removed once the last descriptor of it goes (the process keeps those its handles let
-// go of until LetGoOfKeptLockFiles or exit); whatever else is found under its name refuses
-// the claim.
-TEST(PlatformLocks, LockFilesGoWithTheLastDescriptorAndHostileEntriesRefuseClaims) {
+// Every claim, on any file, lives in the store's one lock file: handles opened and closed on
+// thousands of files, and a holder killed, make and remove nothing there; a child closing a
+// handle it inherited leaves the parent's claim in force.
+TEST(PlatformLocks, OneLockFileServesEveryFileAndNothingIsMadeOrLeftPerFile) {
     TempDir dir;
+    std::vector<WString> items;
+    for (int i = 0; i < 2000; ++i) {
+        const fs::path file = dir / ("doc" + std::to_string(i));
+        MakeFile(file);
+        SetRawStream(file, "T", "v");
+        items.push_back(StreamW(file, "T"));
+    }
+    ASSERT_TRUE(OpenItem(items[0]).ok());
+    const fs::path store = fs::path(platform::LockStoreFile()).parent_path();
+    ASSERT_FALSE(store.empty());
+    FileWatch watch(store, IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
+    ASSERT_TRUE(watch.ok());
+    for (const WString& item : items) {
+        const WString file = item.substr(0, item.size() - 2);
+        EXPECT_TRUE(platform::UniqueHandle(OpenFileItself(file.c_str())).valid());
+        EXPECT_TRUE(OpenItem(item).ok());
+    }
+    {
+        Child holder([&](Child& self) {
+            std::vector<Opened> held;
+            for (int i = 0; i < 20; ++i) held.push_back(OpenItem(items[i]));
+            self.Send("held");
+            self.Receive();
+            return 0;
+        });
+        ASSERT_EQ(holder.Receive(), "held");
+        EXPECT_EQ(OpenItem(items[19]).error, DWORD{ERROR_SHARING_VIOLATION});
+    }
+    EXPECT_TRUE(OpenItem(items[19]).ok()) << "a killed holder's claims go with it";
+    EXPECT_FALSE(watch.Saw());
+    EXPECT_EQ(Tree(store), std::vector<std::string>{"locks"});
+
+    Opened held = OpenItem(items[0]);
+    const pid_t child = fork();
+    if (child == 0) _exit(CloseHandle(held.handle.get()) ? 0 : 1);
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(OpenItem(items[0]).error, DWORD{ERROR_SHARING_VIOLATION});
+}
+
+// Who a child becomes: root, or a user with a runtime folder of its own (/run/user/UID,
+// named by XDG_RUNTIME_DIR) or none, in these supplementary groups.
+struct Who {
+    uid_t uid;
+    bool runtime;
+    std::vector<gid_t> groups;
+};
+const Who kRoot{0, false, {}}, kUser{64000, true, {}}, kBareUser{64000, false, {}},
+    kMember{64000, true, {64010}}, kOtherMember{64001, false, {64010}}, kOther{64002, true, {}};
+
+// In a child: a private /run and /dev/shm (empty tmpfs), so that the stores are made anew.
+std::string PrivateStoreFolders(const char* runOptions = "mode=0755") {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/run", "tmpfs", 0, runOptions) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777") != 0)
+        return "skip: no private /run and /dev/shm: " + std::string(std::strerror(errno));
+    return "";
+}
+
+std::string Become(const Who& who) {
+    unsetenv("XDG_RUNTIME_DIR");
+    if (who.uid == 0) return "";
+    const std::string runtime = "/run/user/" + std::to_string(who.uid);
+    if (who.runtime) {
+        fs::create_directories(runtime);
+        if (chown(runtime.c_str(), who.uid, who.uid) != 0 || chmod(runtime.c_str(), 0700) != 0)
+            return "cannot make " + runtime;
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
+    // Dumpable again, as after an exec, so that /proc/self/fd stays its own.
+    if (setgroups(who.groups.size(), who.groups.data()) != 0 || setgid(who.uid) != 0 ||
+        setuid(who.uid) != 0 || prctl(PR_SET_DUMPABLE, 1) != 0)
+        return "cannot become user " + std::to_string(who.uid);
+    return "";
+}
+
+// A file any user may open, with an item.
+WString SharedItem(const TempDir& dir) {
     MakeFile(dir / "doc");
     SetRawStream(dir / "doc", "T", "v");
-    const WString stream = StreamW(dir / "doc", "T");
-    const std::string lockFile = LockFileOf(dir / "doc");
-    const char* name = lockFile.c_str();
-    {
-        Opened first = OpenItem(stream),
-               second = Open(stream, GENERIC_READ, kShareAll, OPEN_EXISTING);
-        ASSERT_TRUE(first.ok() && second.ok());
-        EXPECT_TRUE(fs::is_regular_file(name));
-        first.handle.reset();
-        EXPECT_TRUE(fs::is_regular_file(name));
-    }
-    EXPECT_TRUE(fs::is_regular_file(name));
-    platform::LetGoOfKeptLockFiles();
-    EXPECT_FALSE(fs::exists(fs::symlink_status(name)));
-    {
-        // A child closing a handle it inherited (descriptors and all) leaves the parent's
-        // claim in force.
-        Opened held = OpenItem(stream);
-        const pid_t child = fork();
-        if (child == 0) _exit(CloseHandle(held.handle.get()) ? 0 : 1);
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_SHARING_VIOLATION});
-    }
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(dir / "doc", fs::perms::all);
+    return StreamW(dir / "doc", "T");
+}
 
-    const std::function<void(const char*)> hostile[] = {
-        [&](const char* at) { fs::create_symlink(dir / "doc", at); },
-        [](const char* at) { mkfifo(at, 0666); },
-        [](const char* at) { fs::create_directory(at); },
+void ReportSkip(const std::string& outcome) {
+    if (outcome.rfind("skip: ", 0) == 0) std::cout << "[ skipped  ] " << outcome.substr(6) << "\n";
+}
+
+// Share modes hold among the processes that use one store: a user's own, whether its
+// runtime folder is named or found, and the one root shares with the members of the
+// group an administrator gave /run/quarrow2; never across other users.
+TEST(PlatformLocks, ProcessesArbitrateWithThoseOfTheirStoreAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to be other users";
+    TempDir dir;
+    const WString item = SharedItem(dir);
+    const struct Row {
+        Who holder, other;
+        bool shared;  // /run/quarrow2 2770 with group 64010
+        DWORD error;
+    } rows[] = {
+        {kRoot, kRoot, false, ERROR_SHARING_VIOLATION},
+        {kUser, kBareUser, false, ERROR_SHARING_VIOLATION},
+        {kUser, kRoot, false, 0},
+        {kRoot, kOther, false, 0},
+        {kMember, kRoot, true, ERROR_SHARING_VIOLATION},
+        {kRoot, kOtherMember, true, ERROR_SHARING_VIOLATION},
+        {kMember, kOther, true, 0},
     };
-    for (const auto& plant : hostile) {
-        platform::LetGoOfKeptLockFiles();
-        plant(name);
-        EXPECT_EQ(OpenItem(stream).error, DWORD{ERROR_ACCESS_DENIED}) << name;
-        EXPECT_TRUE(Open(stream, 0, 0, OPEN_EXISTING).ok());  // no data access, no claim
-        EXPECT_TRUE(fs::exists(fs::symlink_status(name)));    // left alone
-        fs::remove(name);
+    for (const Row& row : rows) {
+        const std::string outcome = RunInChild([&]() -> std::string {
+            if (std::string skip = PrivateStoreFolders(); !skip.empty()) return skip;
+            if (row.shared &&
+                (mkdir("/run/quarrow2", 02770) != 0 || chown("/run/quarrow2", 0, 64010) != 0 ||
+                 chmod("/run/quarrow2", 02770) != 0))
+                return "cannot make the shared store";
+            Child holder([&](Child& self) {
+                const std::string became = Become(row.holder);
+                Opened held = OpenItem(item, OPEN_EXISTING);
+                self.Send(!became.empty() ? became : held.ok() ? "held" : Err(held.error));
+                self.Receive();
+                return 0;
+            });
+            if (std::string said = holder.Receive(); said != "held") return "holder: " + said;
+            Child other([&](Child& self) {
+                const std::string became = Become(row.other);
+                self.Send(!became.empty() ? became : Err(OpenItem(item, OPEN_EXISTING).error));
+                return 0;
+            });
+            return other.Receive();
+        });
+        ReportSkip(outcome);
+        if (outcome.rfind("skip: ", 0) == 0) break;
+        EXPECT_EQ(outcome, Err(row.error)) << row.holder.uid << " then " << row.other.uid;
     }
-    EXPECT_TRUE(OpenItem(stream).ok());
-
-    // Without a fit folder for lock files (a file in its place, or a folder others may not
-    // write), claims fail clearly and nothing opens unlocked.
-    const std::string unfit = RunInChild([&]() -> std::string {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/dev/shm", "tmpfs", 0, nullptr) != 0)
-            return "skip: no private /dev/shm: " + std::string(std::strerror(errno));
-        MakeFile("/dev/shm/quarrow2-locks");
-        std::string errors = std::to_string(OpenItem(stream).error);
-        fs::remove("/dev/shm/quarrow2-locks");
-        fs::create_directory("/dev/shm/quarrow2-locks");
-        fs::permissions("/dev/shm/quarrow2-locks", fs::perms::owner_all);
-        return errors + " " + std::to_string(OpenItem(stream).error);
-    });
-    if (unfit.rfind("skip: ", 0) == 0)
-        std::cout << "[ skipped  ] " << unfit.substr(6) << std::endl;
-    else
-        EXPECT_EQ(unfit, "50 50");
 }
 
-// A child process that holds `stream` open for reading and writing until it is killed.
-std::unique_ptr<Child> HolderOf(const WString& stream) {
-    auto holder = std::make_unique<Child>([&](Child& self) {
-        Opened held = OpenItem(stream, OPEN_EXISTING);
-        self.Send(held.ok() ? "held" : "refused " + std::to_string(held.error));
-        self.Receive();
-        return 0;
-    });
-    EXPECT_EQ(holder->Receive(), "held");
-    return holder;
+// A store that is not as expected (owner, mode, type) or cannot be made is never used: every
+// claim fails at once with a text that names it and what to do, and nothing opens unlocked.
+TEST(PlatformLocks, UnfitStoresRefuseClaimsWithTextsNamingThem) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make stores of other users";
+    TempDir dir;
+    const WString item = SharedItem(dir);
+    const std::string root = "The share-mode store /run/quarrow2 cannot be used: ",
+                      rootDo =
+                          ". An administrator must make it a folder of root's with mode 2770 "
+                          "(systemd-tmpfiles --create quarrow2.conf), or remove it.\r\n",
+                      fallback = "The share-mode store /dev/shm/quarrow2-64000 ",
+                      fallbackDo =
+                          ". Set XDG_RUNTIME_DIR to a folder of your own (mode 0700), "
+                          "or have it removed.\r\n";
+    const auto folder = [](std::vector<const char*> paths, mode_t mode, uid_t owner) {
+        return [=] {
+            for (const char* path : paths) {
+                fs::create_directory(path);
+                (void)!chown(path, owner, owner);
+                (void)!chmod(path, mode);
+            }
+        };
+    };
+    const struct Row {
+        Who who;
+        const char* runOptions;
+        std::function<void()> plant;
+        std::string said;
+    } rows[] = {
+        {kRoot, "mode=0755", [] { MakeFile("/run/quarrow2"); },
+         root + "it is not a folder" + rootDo},
+        {kRoot, "mode=0755", [] { fs::create_directory_symlink("/tmp", "/run/quarrow2"); },
+         root + "it is a symbolic link" + rootDo},
+        {kRoot, "mode=0755", folder({"/run/quarrow2"}, 0755, 0),
+         root + "its mode is 0755, not 2770 or 0700" + rootDo},
+        {kRoot, "mode=0755", folder({"/run/quarrow2"}, 02770, 64000),
+         root + "it belongs to user 64000, not to root" + rootDo},
+        {kRoot, "mode=0755", folder({"/run/quarrow2", "/run/quarrow2/locks"}, 0700, 0),
+         root + "its lock file cannot be opened or made (Is a directory)" + rootDo},
+        {kRoot, "mode=0755",
+         [] {
+             mkdir("/run/quarrow2", 0700);
+             MakeFile("/run/quarrow2/locks");
+         },
+         root + "its lock file is not 0600 with the folder's owner" + rootDo},
+        {kRoot, "mode=0755,nr_inodes=1", [] {},
+         "The share-mode store /run/quarrow2 is full: it cannot be made (No space left on "
+         "device). Free space on its file system.\r\n"},
+        {kUser, "mode=0755",
+         folder({"/run/user", "/run/user/64000", "/run/user/64000/quarrow2"}, 0755, 64000),
+         "The share-mode store /run/user/64000/quarrow2 cannot be used: its mode is 0755, not "
+         "0700. Remove it, or set XDG_RUNTIME_DIR to a folder of your own.\r\n"},
+        {kBareUser, "mode=0755", folder({"/dev/shm/quarrow2-64000"}, 0700, 65534),
+         fallback + "cannot be used: it belongs to user 65534" + fallbackDo},
+        {kBareUser, "mode=0755",
+         [] { (void)!mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777,nr_inodes=1"); },
+         fallback + "is full: it cannot be made (No space left on device). Free space on its "
+                    "file system.\r\n"},
+    };
+    for (const Row& row : rows) {
+        const std::string outcome = RunInChild([&]() -> std::string {
+            if (std::string skip = PrivateStoreFolders(row.runOptions); !skip.empty()) return skip;
+            row.plant();
+            if (std::string became = Become(row.who); !became.empty()) return became;
+            std::string seen = Err(OpenItem(item, OPEN_EXISTING).error) + " ";
+            seen += Narrow(SystemText(ERROR_LOCK_STORE_UNUSABLE));
+            // Opens without data access claim nothing; a second claim is refused the same way.
+            if (!Open(item, 0, 0, OPEN_EXISTING).ok()) seen += " / no open without data access";
+            if (DeleteFileW(item.c_str()) || GetLastError() != ERROR_LOCK_STORE_UNUSABLE)
+                seen += " / removal not refused";
+            return OneLine(seen);
+        });
+        ReportSkip(outcome);
+        if (outcome.rfind("skip: ", 0) == 0) break;
+        EXPECT_EQ(outcome, OneLine(Err(ERROR_LOCK_STORE_UNUSABLE) + " " + row.said));
+    }
 }
 
-// The lock file descriptors a process keeps for later handles: each serves the same file
-// alone, holds no lock, keeps its lock file under its name, is never used by a child, and
-// there are at most kKeptLockFiles of them.
-TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
+// The descriptors a process keeps for later handles hold no lock, are never used by a
+// child, and there are at most kKeptDescriptors of them.
+TEST(PlatformLocks, KeptDescriptorsHoldNoLockAndStayWithTheirProcess) {
     TempDir dir;
     std::vector<WString> streams;
     for (int i = 0; i < 12; ++i) {
@@ -391,34 +533,26 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     }
     const WString &a = streams[0], &b = streams[1];
     const auto keepOne = [](const WString& stream) {
-        platform::LetGoOfKeptLockFiles();
+        platform::LetGoOfKeptDescriptors();
         EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
     };
 
-    // Another file's kept descriptor is not this file's lock file.
-    keepOne(a);
-    {
-        auto holder = HolderOf(b);
-        EXPECT_EQ(OpenItem(b, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
-    }
-    // A kept descriptor gave back the handle's marks.
+    // A kept descriptor gave back the handle's marks, and serves the next file as any other.
     keepOne(a);
     EXPECT_EQ(RunInChild([&] {
                   Opened opened = OpenItem(a, OPEN_EXISTING);
                   return opened.ok() ? "" : "refused " + std::to_string(opened.error);
               }),
               "");
-    // While kept here, the lock file stays under its name, whoever else lets go of it.
-    keepOne(a);
-    EXPECT_EQ(RunInChild([&] {
-                  const bool opened = OpenItem(a, OPEN_EXISTING).ok();
-                  platform::LetGoOfKeptLockFiles();
-                  return opened ? "" : "refused";
-              }),
-              "");
     {
-        auto holder = HolderOf(a);
-        EXPECT_EQ(OpenItem(a, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
+        Child holder([&](Child& self) {
+            Opened held = OpenItem(b, OPEN_EXISTING);
+            self.Send(held.ok() ? "held" : "refused");
+            self.Receive();
+            return 0;
+        });
+        ASSERT_EQ(holder.Receive(), "held");
+        EXPECT_EQ(OpenItem(b, OPEN_EXISTING).error, DWORD{ERROR_SHARING_VIOLATION});
     }
     // A child keeps its inherited descriptors (shared with this process) out of its claims.
     keepOne(a);
@@ -440,16 +574,16 @@ TEST(PlatformLocks, KeptLockFileDescriptorsServeTheirOwnFileAlone) {
     close(ready[0]);
     close(ready[1]);
 
-    // At most kKeptLockFiles are kept; dropping one removes its lock file.
-    platform::LetGoOfKeptLockFiles();
-    for (const WString& stream : streams) EXPECT_TRUE(OpenItem(stream, OPEN_EXISTING).ok());
-    size_t present = 0;
-    for (int i = 0; i < 12; ++i)
-        present += fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))));
-    EXPECT_EQ(present, platform::kKeptLockFiles);
-    platform::LetGoOfKeptLockFiles();
-    for (int i = 0; i < 12; ++i)
-        EXPECT_FALSE(fs::exists(LockFileOf(dir / ("doc" + std::to_string(i))))) << i;
+    // At most kKeptDescriptors are kept; letting go of them closes them all.
+    platform::LetGoOfKeptDescriptors();
+    {
+        std::vector<Opened> all;
+        for (const WString& stream : streams) all.push_back(OpenItem(stream, OPEN_EXISTING));
+        EXPECT_EQ(LockFileDescriptors(), streams.size());
+    }
+    EXPECT_EQ(LockFileDescriptors(), platform::kKeptDescriptors);
+    platform::LetGoOfKeptDescriptors();
+    EXPECT_EQ(LockFileDescriptors(), 0u);
 }
 
 TEST(PlatformLocks, RemovingHeldStreamsButNeverFiles) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <random>
 
-#include "platform/posix/files/lock_files.h"
+#include "platform/posix/files/lock_store.h"
 #include "platform_fixture.h"
 #include "portable/file_fixture.h"
 #include "portable/metadata_fixture.h"
@@ -44,16 +44,18 @@ std::string CheckValue(const Bytes& value) {
     return whole ? "" : "a torn or foreign value of " + std::to_string(value.size()) + " bytes";
 }
 
-// Descriptors of lock files, which a process keeps for later handles, and all others.
+// Descriptors of the store's lock file, which a process keeps for later handles, and all
+// others.
 struct Descriptors {
     size_t lockFiles = 0, others = 0;
 };
 Descriptors OpenDescriptors() {
+    const std::string lockFile = platform::LockStoreFile();
     Descriptors open;
     for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd")) {
         std::error_code gone;  // the iterator's own descriptor, closed by now
         const std::string target = fs::read_symlink(entry.path(), gone).string();
-        ++(target.rfind("/dev/shm/quarrow2-locks/", 0) == 0 ? open.lockFiles : open.others);
+        ++(!lockFile.empty() && target == lockFile ? open.lockFiles : open.others);
     }
     return open;
 }
@@ -75,7 +77,7 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
     if (!Bind(file.get(), path)) return "cannot bind the file";
     ComPtr<IMetaData> items[kTypes];
     uint32_t sequence = 0;
-    platform::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptDescriptors();
     const size_t descriptors = OpenDescriptors().others;
     for (int op = 0; op < kOperations && failure.empty(); ++op) {
         const std::string name = "T" + std::to_string(random() % kTypes);
@@ -133,11 +135,11 @@ std::string Work(unsigned char index, uint32_t seed, const fs::path& path) {
     for (auto& item : items)
         if (item && ComPtr<IMetaData>(std::move(item))->Close() != S_OK) fail("Close failed");
     // With every item closed, only the lock file descriptors kept for later handles stay,
-    // and at most kKeptLockFiles of them; once let go of, not even those.
+    // and at most kKeptDescriptors of them; once let go of, not even those.
     const Descriptors kept = OpenDescriptors();
-    if (kept.others != descriptors || kept.lockFiles > platform::kKeptLockFiles)
+    if (kept.others != descriptors || kept.lockFiles > platform::kKeptDescriptors)
         fail("descriptors leaked");
-    platform::LetGoOfKeptLockFiles();
+    platform::LetGoOfKeptDescriptors();
     const Descriptors left = OpenDescriptors();
     if (left.others != descriptors || left.lockFiles != 0) fail("lock file descriptors leaked");
     return failure;

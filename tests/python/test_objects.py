@@ -62,7 +62,7 @@ def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
     too_long = "x" * 40000
     # The tool's messages for the same failures, read before the module holds anything open.
     # 80,000 bytes: more than the kernel takes (the tool refuses it unsent, so its text is the library's).
-    missing = tool_message("get", path, "Missing")
+    missing = tool_message("rm", path, "Missing")
     too_big = "Unable to put text. The file size exceeds the limit allowed and cannot be saved."
     fifo, nowhere = os.path.join(folder, "fifo"), os.path.join(folder, "no", "f")
     os.mkfifo(fifo)
@@ -106,6 +106,14 @@ def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
         assert (e.errno, e.winerror, e.strerror, str(e), e.message) == (number, winerror, message, message, message)
         assert (e.filename, e.hresult) == (filename, E_FAIL)
         assert e.source == ("Quarrow2.MetaData.1" if message.startswith(put) else "Quarrow2.File.1")
+
+
+def test_an_item_held_open_does_not_stop_the_tools_reads(path):
+    with quarrow2.File(path) as f, f.Add("T") as item:
+        item.Text = "held"
+        assert (tool("get", path, "T").stdout, tool("list", "-l", path).returncode) == (b"held\n", 0)
+        # Only writers wait for it.
+        assert b"busy" in tool("--wait", "0", "rm", path, "T").stderr
 
 
 @pytest.mark.parametrize("name, stored", [

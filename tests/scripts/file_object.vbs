@@ -1,7 +1,7 @@
 ' Drives Quarrow2.File as a script does, late bound through the type library.
 ' The exit code is the number of failed checks.
 Option Explicit
-Dim failures, fso, path, file, item, types, t, name, made
+Dim failures, fso, path, file, item, types, t, name, made, want
 failures = 0
 
 Sub Check(condition, what)
@@ -54,6 +54,25 @@ For Each name In Array("$DATA", "", ":$DATA", ":")
     Set item = file.Add(name)
     CheckError "Access to this data type forbidden.", "Add of '" & name & "'"
 Next
+' IFile2's members, on the same object: a status of its own for each cause.
+Sub CheckStatus(number, description, what)
+    Check Err.Number = number, what & " fails with " & Hex(number) & ", not " & Hex(Err.Number)
+    CheckError description, what
+End Sub
+' Unbound, then on Wine's volume, which keeps no named streams.
+For Each want In Array(Array(&H80040007, "No file path assigned."), _
+                       Array(&H80070032, "Volume does not support streams."))
+    t = file.Items
+    CheckStatus want(0), want(1), "Items"
+    t = file.ReadText("Author")
+    CheckStatus want(0), want(1), "ReadText"
+    t = file.ReadData("a/b")
+    CheckStatus want(0), want(1), "ReadData"
+    t = file.ReadText("$DATA")
+    CheckStatus &H8007007B, "Access to this data type forbidden.", "ReadText of $DATA"
+    file.SetFile path
+Next
+file.Close
 For Each name In Array("Quarrow2.MetaData", "Quarrow2.Strings")
     Set made = CreateObject(name)
     Check Err.Number <> 0, "CreateObject of " & name & " fails"

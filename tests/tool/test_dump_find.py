@@ -1,6 +1,6 @@
 """dump and restore (also of getfattr --dump text), cp, rm --all, list -l and find, on real
 files; values read as the text their name says, also from curl --xattr and setfattr; the
-unprivileged list that meets a file it may not read."""
+unprivileged list that meets a file it may not read; layout words that name no layout."""
 import base64
 import functools
 import http.server
@@ -259,7 +259,33 @@ class CopyListFindTest(ToolTestCase):
             self.skipTest("running as root without setpriv to become nobody")
         if prefix and subprocess.run([*prefix, "test", "-x", tool_path()]).returncode != 0:
             self.skipTest("nobody may not run the tool at " + tool_path())
-        for arguments, message in ((["list", path], "quarrow2: Access is denied."),
+        for arguments, message in ((["list", path], "quarrow2: Unable to list metadata. Access is denied."),
                                    (["get", path, "Author"], "Access is denied.")):
             result = self.expect(arguments, 1, message, prefix=prefix)
             self.assertNotIn(b"Volume does not support streams", result.stderr)
+
+    def test_a_layout_word_that_names_no_layout_fails_every_read_and_nothing_reads_empty(self):
+        # The variable, or the marker on the root of a file system of its own (as root).
+        words = [(self.folder, "Samba")]
+        mount = os.path.join(self.folder, "mount")
+        os.mkdir(mount)
+        if os.geteuid() == 0 and subprocess.run(["mount", "-t", "tmpfs", "tmpfs", mount]).returncode == 0:
+            self.addCleanup(subprocess.run, ["umount", "-l", mount])
+            words += [(mount, None)]
+        for folder, variable in words:
+            for marker in [None] if variable else [b"Samba", b"samba\n", b"samba\0"]:
+                if marker:
+                    os.setxattr(mount, "user.quarrow2.layout", marker)
+                path = self.make_file(os.path.join(folder, "doc.txt"), b"x", [("Author", b"J\0")])
+                other = self.make_file(os.path.join(folder, "other.txt"))
+                if variable:
+                    os.environ["QUARROW2_LAYOUT"] = variable
+                try:
+                    self.table([(arguments, 2 if arguments[0] == "find" else 1, None,
+                                 "The environment is incorrect.") for arguments in (
+                        ["list", path], ["list", "-l", path], ["length", path], ["get", path, "Author"],
+                        ["dump", path], ["find", path, "--type", "Author"], ["cp", path, other],
+                        ["rm", "--all", path])])
+                finally:
+                    os.environ.pop("QUARROW2_LAYOUT", None)
+                self.assertEqual((user_items(path), user_items(other)), ({"Author": b"J\0"}, {}))

@@ -73,7 +73,7 @@ class FilesTest(ToolTestCase):
             (["get", "--bytes", P, "Odd"], 0, b"\x01\x02\x03"),
             (["get", "--hex", P, "Lone"], 0, "00d8\n"),
             # set creates a missing file; get does not.
-            (["get", "new.txt", "Author"], 1, None, "Unable to open metadata."),
+            (["get", "new.txt", "Author"], 1, None, "Unable to get text. The system cannot find"),
             (["set", "new.txt", "Author", "Jane"], 0, b""),
             (["get", "new.txt", "Author"], 0, "Jane\n")], cwd=self.folder)
         self.assertEqual(pathlib.Path(P).read_bytes(), b"main content")
@@ -120,15 +120,16 @@ class FilesTest(ToolTestCase):
             {"path": first, "items": [{"type": "Author", "length": 8},
                                       {"type": 'Say "hi"', "length": 1}]},
             {"path": missing, "error": "File not found."}, {"path": plain, "items": []}]})
-        # Other programs may name an attribute in a way no named stream can be named.
-        path = self.make_file("notes.txt", items=[("a:b", b"hello"), ("Author", b"xx")])
-        rows = {"a:b": "  ?  a:b\n", "Author": "  2  Author\n"}
-        self.expect(["list", path], 1, "Unable to open metadata.", 'type "a:b"',
-                    out=path + "\n" + "".join(rows[name] for name in user_items(path)))
-        items = json.loads(self.expect(["list", "--json", path], 1).stdout)["files"][0]["items"]
-        items = {item.pop("type"): item for item in items}
-        self.assertEqual(items["Author"], {"length": 2})
-        self.assertRegex(items["a:b"]["error"], r"^Unable to open metadata\. ")
+        # Another program's attribute whose name no item can have is named as not carried,
+        # never listed, read, dumped or removed as the item it would alias.
+        path = self.make_file("notes.txt", items=[("x:$DATA", b"A"), ("x", b"B\0")])
+        self.table([(["list", "-l", path], 1, path + "\n  2  x  B\n", 'Not an item', 'type "x:$DATA"'),
+                    (["list", "--json", path], 1, {"files": [
+                        {"path": path, "items": [{"type": "x", "length": 2}]}]}, "not carried"),
+                    (["dump", path], 1, {"format": "quarrow2-dump", "version": 1, "files": [
+                        {"path": path, "items": [{"type": "x", "text": "B"}]}]}, "not carried"),
+                    (["cp", path, plain], 1, b"", "not carried"), (["rm", "--all", path], 0, b"")])
+        self.assertEqual((user_items(path), user_items(plain)), ({"x:$DATA": b"A"}, {}))
         # A folder shows its own items; a FIFO in a walk is named, never opened, the rest listed.
         good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
         tree = self.path("tree")
@@ -138,6 +139,21 @@ class FilesTest(ToolTestCase):
             {"path": tree, "items": []},
             {"path": self.path("tree/pipe"), "error": "Is a FIFO, not a file or folder; its items are not read."},
             {"path": good, "items": [{"type": "Author", "length": 2}]}]})
+
+    def test_a_folder_however_spelt_is_the_folder_and_never_a_file_in_it(self):
+        keep = self.make_file("dir/:keep3", b"important")
+        self.make_file("src", items=[("Author", utf16("J"))])
+        self.table([(["set", "dir/", "keep3", "NEW"], 0, b""), (["set", "dir/.", "Album", "x"], 0, b""),
+                    (["set", "dir//", "T", "t"], 0, b""), (["get", "dir/", "keep3"], 0, "NEW\n"),
+                    (["get", "dir//", "Album"], 0, "x\n"), (["rm", "dir/.", "T"], 0, b""),
+                    (["cp", "src", "dir/"], 0, b""), (["list", "dir/"], 0, None)], cwd=self.folder)
+        self.expect(["restore", "-"], stdin=b"# file: dir/\nuser.Rating=0x05\n\n", cwd=self.folder)
+        items = {"keep3": utf16("NEW"), "Album": utf16("x"), "Author": utf16("J"), "Rating": b"\x05"}
+        self.assertEqual(user_items(self.path("dir")), items)
+        dumped = json.loads(self.expect(["dump", "-r", "dir/"], cwd=self.folder).stdout)["files"]
+        self.assertEqual([(f["path"], len(f["items"])) for f in dumped], [("dir/", 4)])
+        self.assertEqual((os.listdir(self.path("dir")), user_items(keep)), ([":keep3"], {}))
+        self.assertEqual(pathlib.Path(keep).read_bytes(), b"important")
 
     def test_list_a_thousand_files_in_json_text_and_with_progress(self):
         counts = {}  # path -> how many items; every seventh file carries two
@@ -188,7 +204,7 @@ class FilesTest(ToolTestCase):
             (["set", path, "Author", "--file", self.folder], 2, b"", "folder")] + [
             (["set", "--hex", path, "Sum", value], 2, b"", "not hex") for value in ["0", "zz", "0x10"]]
         rows += [(arguments, 1, None, "quarrow2: " + text, missing) for arguments, text in (
-            (["get", missing, "Author"], "Unable to open metadata."),
+            (["get", missing, "Author"], "Unable to get text."),
             (["rm", missing, "Author"], "Unable to open metadata."),
             (["list", missing], "File not found."), (["length", missing], "File not found."))]
         rows += [(arguments, 1, None, "quarrow2: Access to this data type forbidden.", 'type "%s"' % t)

@@ -37,6 +37,12 @@ const std::vector<Function> kFile = {
     {Slot(&IFile::get_Exists), L"Exists 6 2 1: Whether the file currently exists"},
     {Slot(&IFile::get_Length), L"Length 7 2 1: The total number of bytes of metadata stored"},
     {Slot(&IFile::get_Types), L"Types 8 2 1: The metadata types associated with this file"}};
+// IFile2's own members, after IFile's.
+const std::vector<Function> kFile2 = {
+    {Slot(&IFile2::get_Items),
+     L"Items 9 2 1: The metadata items of this file, each with its size in bytes"},
+    {Slot(&IFile2::ReadText), L"ReadText 10 1 2: Reads one item of metadata as text"},
+    {Slot(&IFile2::ReadData), L"ReadData 11 1 2: Reads one item of metadata as an array of bytes"}};
 const std::vector<Function> kMetaData = {
     {Slot(&IMetaData::get_Name), L"Name 1 2 1: The name of the metadata type"},
     {Slot(&IMetaData::get_Length), L"Length 2 2 1: The length of the metadata in bytes"},
@@ -74,8 +80,9 @@ std::wstring Describe(ITypeLib* library, REFGUID guid) {
     return text;
 }
 
-// The function-table form of a dual interface, as the library records it.
-std::vector<Function> FunctionTable(ITypeLib* library, REFIID iid) {
+// The function-table form of a dual interface, as the library records it; `inherited`: the
+// slots of the interface it extends, beyond IDispatch's.
+std::vector<Function> FunctionTable(ITypeLib* library, REFIID iid, UINT inherited = 0) {
     std::vector<Function> functions;
     ComPtr<ITypeInfo> dispatch, table;
     HREFTYPE ref = 0;
@@ -87,7 +94,7 @@ std::vector<Function> FunctionTable(ITypeLib* library, REFIID iid) {
     EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
     EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
     // Recorded for 32-bit Windows: four bytes per slot after IUnknown's and IDispatch's seven.
-    EXPECT_EQ(attr->cbSizeVft, (7 + attr->cFuncs) * 4);
+    EXPECT_EQ(attr->cbSizeVft, (7 + inherited + attr->cFuncs) * 4);
     for (UINT i = 0; i < attr->cFuncs; ++i) {
         FUNCDESC* f = nullptr;
         if (FAILED(table->GetFuncDesc(i, &f))) break;
@@ -119,16 +126,19 @@ TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
 
     // TKIND_COCLASS 5, TKIND_DISPATCH 4; 4160 = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE.
     const std::pair<const GUID*, std::wstring> types[] = {
-        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 1 IFile 1"},
+        // File's default interface is IFile2, which extends IFile; both are listed.
+        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 2 IFile2 1"},
         {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, 1 IDispatch 0"},
         {&IID_IMetaData, L"2 IMetaData: IMetaData Interface; 4 4160, 1 IDispatch 0"},
         {&IID_IStrings, L"3 IStrings: IStrings Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IFile2, L"4 IFile2: IFile2 Interface; 4 4160, 1 IDispatch 0"},
         {&CLSID_MetaData,
-         L"4 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
-        {&CLSID_Strings, L"5 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
+         L"5 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
+        {&CLSID_Strings, L"6 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
     EXPECT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (const auto& [guid, expected] : types) EXPECT_EQ(Describe(library.get(), *guid), expected);
     EXPECT_EQ(FunctionTable(library.get(), IID_IFile), kFile);
+    EXPECT_EQ(FunctionTable(library.get(), IID_IFile2, 8), kFile2);
     EXPECT_EQ(FunctionTable(library.get(), IID_IMetaData), kMetaData);
     EXPECT_EQ(FunctionTable(library.get(), IID_IStrings), kStrings);
 }

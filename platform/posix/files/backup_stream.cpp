@@ -1,7 +1,8 @@
 // BackupRead and BackupSeek: the backup stream of a file, made up from its main stream and
 // its "user." attributes. Each stream is a 20-byte header, its name in UTF-16 and its
 // content: first BACKUP_DATA for the main stream (no name), then one BACKUP_ALTERNATE_DATA
-// record per attribute, named ":T:$DATA", in the order the file system lists them.
+// record per attribute that holds a stream, named ":T:$DATA", in the order the file system
+// lists them.
 //
 // Sizes come from size queries; a content is fetched only when it is read, so skipping it
 // with BackupSeek costs nothing however large it is.
@@ -102,7 +103,9 @@ DWORD ListAttributes(int fd, StreamLayout layout, std::vector<Attribute>& out) {
         std::string name(list.data() + at);
         at += name.size() + 1;
         std::string stream;
-        if (!StreamNameOf(layout, name, stream)) continue;
+        // Another program's attribute whose name holds a colon ("user.x:$DATA") is no
+        // stream NTFS could have, and read as one its name would alias another's.
+        if (!StreamNameOf(layout, name, stream) || stream.find(':') != stream.npos) continue;
         Attribute attribute;
         attribute.streamName = NameUtf16FromBytes(stream.data(), stream.size());
         attribute.streamName.insert(attribute.streamName.begin(), u':');

@@ -74,8 +74,8 @@ DWORD OpenMainStream(int pathFd, FileIdentity identity, bool directory, bool fil
         if (DWORD error = CheckMayChange(object.fd.get())) return error;
 
     object.directory = directory;
-    object.slot = LockSlotFor(object.attribute);
-    return AcquireShareMode(object.lock, identity, object.slot, request.access, request.share);
+    object.slot = LockSlotFor(identity, object.attribute);
+    return AcquireShareMode(object.lock, object.slot, request.access, request.share);
 }
 
 DWORD OpenNamedStream(int pathFd, FileIdentity identity, bool directory, const OpenRequest& request,
@@ -91,9 +91,8 @@ DWORD OpenNamedStream(int pathFd, FileIdentity identity, bool directory, const O
     existed = query == 0;
     if (!existed && request.disposition == OPEN_EXISTING) return ERROR_FILE_NOT_FOUND;
 
-    object.slot = LockSlotFor(object.attribute);
-    if (DWORD error =
-            AcquireShareMode(object.lock, identity, object.slot, request.access, request.share))
+    object.slot = LockSlotFor(identity, object.attribute);
+    if (DWORD error = AcquireShareMode(object.lock, object.slot, request.access, request.share))
         return error;
 
     if (!existed) {
@@ -120,7 +119,7 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
     object.layout = path.layout;
     object.access = request.access;
     if (!path.named()) object.layoutError = StreamLayoutOf(path, object.layout);
-    // The descriptor reopened below is of this same inode, so its lock file is named by it.
+    // The descriptor reopened below is of this same inode, so its slot is named by it.
     const FileIdentity identity = IdentityOf(st);
     if (path.named())
         return OpenNamedStream(path.file_fd.get(), identity, directory, request, object, existed);

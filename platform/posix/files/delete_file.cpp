@@ -18,9 +18,9 @@ namespace quarrow2::platform {
 namespace {
 
 // Removal is an open for DELETE that lets everyone else in: it fails only against handles
-// that refuse to share deletion. The claim lasts as long as `lock`.
-DWORD ClaimDeletion(LockFile& lock, const struct stat& st, const std::string& attribute) {
-    return AcquireShareMode(lock, IdentityOf(st), LockSlotFor(attribute), kDeleteAccess,
+// that refuse to share deletion. The claim lasts as long as `holder`.
+DWORD ClaimDeletion(LockHolder& holder, const struct stat& st, const std::string& attribute) {
+    return AcquireShareMode(holder, LockSlotFor(IdentityOf(st), attribute), kDeleteAccess,
                             kEveryAccess);
 }
 
@@ -34,8 +34,8 @@ DWORD DeleteNamedStream(StreamPath& path) {
     uint64_t size = 0;
     if (DWORD error = StoredValueSize(fd.get(), path.attribute, size)) return error;
     if (DWORD error = CheckMayChange(fd.get())) return error;
-    LockFile lock;
-    if (DWORD error = ClaimDeletion(lock, st, path.attribute)) return error;
+    LockHolder holder;
+    if (DWORD error = ClaimDeletion(holder, st, path.attribute)) return error;
     if (::fremovexattr(fd.get(), path.attribute.c_str()) != 0) return Win32ErrorFromErrno(errno);
     return 0;
 }

@@ -24,11 +24,11 @@ struct FileObject {
     // A descriptor of its own, so that its locks belong to this handle alone; read-only,
     // except for the main stream of a file opened for writing.
     UniqueFd fd;
-    // Its own descriptor of the file's lock file, holding its marks and byte-range locks;
+    // Its own descriptor of the store's lock file, holding its marks and byte-range locks;
     // open only when the handle has data access. Declared after `fd`, so that it goes
-    // first: while it holds locks, the file stays open and its inode number cannot pass to
-    // another file.
-    LockFile lock;
+    // first: while it holds locks, the file stays open and its inode number, from which
+    // its slot comes, cannot pass to another file.
+    LockHolder lock;
     // "user." and the stream name; empty for the file's main stream.
     std::string attribute;
     StreamLayout layout = StreamLayout::kNative;  // how `attribute` holds the content

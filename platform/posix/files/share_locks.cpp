@@ -1,6 +1,7 @@
 #include "platform/posix/files/share_locks.h"
 
 #include <fcntl.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,15 +11,20 @@
 namespace quarrow2::platform {
 namespace {
 
-// Slots fill [2^62, 2^63) of the lock file, within what a lock offset can reach (the lock
-// file's start is free for other uses). The main stream has the first half to itself, so that its
-// locks map one to one up to 2 EiB; named streams, whose values stay below 64 KiB, share
-// the second half in slots of 1 MiB.
-constexpr uint64_t kMainStreamSlot = uint64_t{1} << 62;
-constexpr uint64_t kMainStreamSlotSize = uint64_t{1} << 61;
-constexpr uint64_t kFirstNamedSlot = kMainStreamSlot + kMainStreamSlotSize;
-constexpr uint64_t kNamedSlotSize = uint64_t{1} << 20;
-constexpr uint64_t kNamedSlotCount = (uint64_t{1} << 41) - 1;
+// The lock file's regions, all below 2^63, as far as a lock offset reaches; the first 2^60
+// bytes stay free. Marks: slots of 8 bytes, the six mark bytes, the claim turn and one
+// spare. Named streams, whose values stay below 64 KiB, map their byte-range locks one to
+// one onto 1 MiB; main streams onto 2 TiB, indexed by the inode number itself, so that
+// files made one after another never share one.
+constexpr uint64_t kMarksStart = uint64_t{1} << 60;
+constexpr uint64_t kMarkSlotBytes = 8;
+constexpr uint64_t kMarkSlots = uint64_t{1} << 57;
+constexpr uint64_t kNamedRangesStart = uint64_t{1} << 61;
+constexpr uint64_t kNamedRangeBytes = uint64_t{1} << 20;
+constexpr uint64_t kNamedRangeSlots = uint64_t{1} << 41;
+constexpr uint64_t kMainRangesStart = uint64_t{1} << 62;
+constexpr uint64_t kMainRangeBytes = uint64_t{1} << 41;
+constexpr uint64_t kMainRangeSlots = uint64_t{1} << 21;
 // In a slot, six mark bytes: one per access held (H) and one per access refused to others
 // (R), in the order R-delete, H-read, R-write, H-write, R-read, H-delete. A claim takes its
 // marks and then looks for the marks that refuse it: for the usual claims (reading and
@@ -27,9 +33,30 @@ constexpr uint64_t kNamedSlotCount = (uint64_t{1} << 41) - 1;
 constexpr unsigned kHeldMark[3] = {1, 3, 5};     // read, write, delete
 constexpr unsigned kRefusedMark[3] = {4, 2, 0};  // read, write, delete
 constexpr off_t kMarkBytes = 6;
-// Byte-range locks map one to one onto the rest of the slot; offsets beyond it share its
-// last byte, which can only make ranges overlap that did not.
-constexpr uint64_t kRangeAreaStart = 4096;
+constexpr off_t kTurnByte = 6;
+// The turn is held for a few calls; one held far longer (a stopped process) refuses the
+// claim rather than wait on.
+constexpr int kTurnAttempts = 20000;
+constexpr long kPauseNanoseconds = 100 * 1000;
+
+uint64_t Mix(uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    x *= 0xc4ceb9fe1a85ec53ULL;
+    x ^= x >> 33;
+    return x;
+}
+
+// FNV-1a over the stream's name.
+uint64_t NameHash(const std::string& attribute) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (unsigned char c : attribute) {
+        hash ^= c;
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
 
 bool SetLock(int fd, short type, off_t start, off_t length) {
     struct flock lock = {};
@@ -76,16 +103,18 @@ bool EveryRun(unsigned bits, Visit visit) {
 struct MappedRange {
     off_t start;
     off_t length;
+    off_t end() const { return start + length; }
 };
 
+// Offsets past the slot's last byte share that byte, which can only make ranges overlap
+// that did not.
 MappedRange MapRange(LockSlot slot, ByteRange range) {
-    const uint64_t area = slot.size - kRangeAreaStart;
+    const uint64_t area = slot.rangeBytes;
     uint64_t end =
         range.offset + range.length < range.offset ? UINT64_MAX : range.offset + range.length;
     uint64_t first = std::min(range.offset, area - 1);
     uint64_t last = std::max(std::min(end, area), first + 1);
-    return {static_cast<off_t>(slot.base + kRangeAreaStart + first),
-            static_cast<off_t>(last - first)};
+    return {static_cast<off_t>(slot.ranges + first), static_cast<off_t>(last - first)};
 }
 
 // Takes the marks, then looks for any mark of another handle that refuses this one; false,
@@ -93,78 +122,99 @@ MappedRange MapRange(LockSlot slot, ByteRange range) {
 bool MarkAndTest(int fd, LockSlot slot, unsigned marks, unsigned conflicts) {
     const bool clear = EveryRun(marks,
                                 [&](off_t first, off_t count) {
-                                    return SetLock(fd, F_RDLCK, slot.base + first, count);
+                                    return SetLock(fd, F_RDLCK, slot.marks + first, count);
                                 }) &&
                        EveryRun(conflicts, [&](off_t first, off_t count) {
-                           return !OthersHold(fd, slot.base + first, count);
+                           return !OthersHold(fd, slot.marks + first, count);
                        });
-    if (!clear) SetLock(fd, F_UNLCK, slot.base, kMarkBytes);
+    if (!clear) SetLock(fd, F_UNLCK, slot.marks, kMarkBytes);
     return clear;
 }
 
-// A conflict found by the first test is tested again in the claim turn, where it is one
-// only when another claim keeps its marks.
+// The stream's claim turn, taken without waiting in the kernel; false when another claim
+// keeps it past all patience.
+bool TakeTurn(int fd, LockSlot slot) {
+    for (int attempt = 0; attempt < kTurnAttempts; ++attempt) {
+        if (SetLock(fd, F_WRLCK, slot.marks + kTurnByte, 1)) return true;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
+        struct timespec pause = {0, kPauseNanoseconds};
+        ::nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+// A conflict found by the first test is tested again in the stream's claim turn, where it
+// is one only when another claim keeps its marks.
 DWORD Claim(int fd, LockSlot slot, unsigned access, unsigned share) {
     const unsigned refused = ~share & kEveryAccess;
     const unsigned marks = MarkBits(access, kHeldMark) | MarkBits(refused, kRefusedMark);
     const unsigned conflicts = MarkBits(access, kRefusedMark) | MarkBits(refused, kHeldMark);
     if (MarkAndTest(fd, slot, marks, conflicts)) return 0;
-    ClaimTurn turn;
-    return turn.held() && MarkAndTest(fd, slot, marks, conflicts) ? 0 : ERROR_SHARING_VIOLATION;
+    if (!TakeTurn(fd, slot)) return ERROR_SHARING_VIOLATION;
+    const bool granted = MarkAndTest(fd, slot, marks, conflicts);
+    SetLock(fd, F_UNLCK, slot.marks + kTurnByte, 1);
+    return granted ? 0 : ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
 
-LockSlot LockSlotFor(const std::string& attribute) {
-    if (attribute.empty())
-        return LockSlot{static_cast<off_t>(kMainStreamSlot), kMainStreamSlotSize};
-    // FNV-1a, then a final mix so that similar names spread over the slots.
-    uint64_t hash = 0xcbf29ce484222325ULL;
-    for (unsigned char c : attribute) {
-        hash ^= c;
-        hash *= 0x100000001b3ULL;
+LockSlot LockSlotFor(FileIdentity file, const std::string& attribute) {
+    const uint64_t fileKey = file.inode + Mix(file.device);
+    const uint64_t streamKey = Mix(Mix(fileKey) ^ NameHash(attribute));
+    LockSlot slot;
+    slot.marks = static_cast<off_t>(kMarksStart + (streamKey % kMarkSlots) * kMarkSlotBytes);
+    if (attribute.empty()) {
+        slot.ranges =
+            static_cast<off_t>(kMainRangesStart + (fileKey % kMainRangeSlots) * kMainRangeBytes);
+        slot.rangeBytes = kMainRangeBytes;
+    } else {
+        // Other bits of the key than the marks' slot.
+        slot.ranges = static_cast<off_t>(kNamedRangesStart +
+                                         ((streamKey >> 23) % kNamedRangeSlots) * kNamedRangeBytes);
+        slot.rangeBytes = kNamedRangeBytes;
     }
-    hash ^= hash >> 33;
-    hash *= 0xff51afd7ed558ccdULL;
-    hash ^= hash >> 33;
-    return LockSlot{static_cast<off_t>(kFirstNamedSlot + (hash % kNamedSlotCount) * kNamedSlotSize),
-                    kNamedSlotSize};
+    return slot;
 }
 
-DWORD AcquireShareMode(LockFile& lock, FileIdentity file, LockSlot slot, unsigned access,
-                       unsigned share) {
+DWORD AcquireShareMode(LockHolder& holder, LockSlot slot, unsigned access, unsigned share) {
     access &= kEveryAccess;
     // As on Windows, a handle without data access neither asks for nor refuses anything.
     if (!access) return 0;
-    if (DWORD error = lock.Open(file)) return error;
-    DWORD error = Claim(lock.fd(), slot, access, share);
+    if (DWORD error = holder.Open()) return error;
+    DWORD error = Claim(holder.fd(), slot, access, share);
     // A refused handle gives back the marks it took, and with them the descriptor.
-    if (error) lock.Release();
+    if (error) holder.Release();
     return error;
 }
 
+// A write lock, so that of two handles locking the same bytes at once exactly one succeeds.
 DWORD LockByteRange(int fd, LockSlot slot, ByteRange range) {
     MappedRange mapped = MapRange(slot, range);
-    if (!SetLock(fd, F_RDLCK, mapped.start, mapped.length)) return ERROR_LOCK_VIOLATION;
-    if (OthersHold(fd, mapped.start, mapped.length)) {
-        SetLock(fd, F_UNLCK, mapped.start, mapped.length);
-        return ERROR_LOCK_VIOLATION;
-    }
-    return 0;
+    if (SetLock(fd, F_WRLCK, mapped.start, mapped.length)) return 0;
+    return errno == EAGAIN || errno == EACCES ? ERROR_LOCK_VIOLATION : Win32ErrorFromErrno(errno);
 }
 
 void UnlockByteRange(int fd, LockSlot slot, ByteRange range,
                      const std::vector<ByteRange>& stillHeld) {
-    MappedRange mapped = MapRange(slot, range);
-    SetLock(fd, F_UNLCK, mapped.start, mapped.length);
-    // Only ranges past the end of the area can share bytes after mapping; the kernel has
-    // merged such locks into one, so the bytes they still need are taken again.
+    const MappedRange mapped = MapRange(slot, range);
+    // Only ranges past the end of the area share bytes after mapping; the bytes they still
+    // need are never given back, so no other handle can take them meanwhile.
+    std::vector<MappedRange> kept;
     for (const ByteRange& other : stillHeld) {
         if (other.length == 0) continue;
-        MappedRange kept = MapRange(slot, other);
-        if (kept.start < mapped.start + mapped.length && mapped.start < kept.start + kept.length)
-            SetLock(fd, F_RDLCK, kept.start, kept.length);
+        const MappedRange held = MapRange(slot, other);
+        const off_t start = std::max(held.start, mapped.start);
+        const off_t end = std::min(held.end(), mapped.end());
+        if (start < end) kept.push_back({start, end - start});
     }
+    std::sort(kept.begin(), kept.end(),
+              [](const MappedRange& a, const MappedRange& b) { return a.start < b.start; });
+    off_t from = mapped.start;
+    for (const MappedRange& held : kept) {
+        if (held.start > from) SetLock(fd, F_UNLCK, from, held.start - from);
+        from = std::max(from, held.end());
+    }
+    if (from < mapped.end()) SetLock(fd, F_UNLCK, from, mapped.end() - from);
 }
 
 bool ByteRangeLockedByOthers(int fd, LockSlot slot, ByteRange range) {

@@ -1,15 +1,12 @@
-// Share modes and byte-range locks among all handles on this machine, kept as
-// open-file-description locks in the file's own lock file (lock_files.h), which no other
-// program locks: they vanish with the handle's descriptor of it, also when a process dies.
-//
-// Every lock is a read lock, because lock files are opened read-only. A handle shows
-// what it holds by locking a byte and finds the others' marks with F_OFD_GETLK for a write
-// lock, which reports any lock of another open file description. Each claim first takes its
-// own marks and only then looks for conflicting ones, so two claims that race are never both
-// granted; one that finds a conflict tries once more in the claim turn (lock_files.h), so of
-// conflicting claims made at the same moment one is granted, as if they had come in turn.
+// Share modes and byte-range locks among the handles of every process that uses the same
+// share-mode store (lock_store.h). A stream's marks, its claim turn and its byte-range locks
+// are open-file-description locks at the stream's slot of the store's lock file; they go
+// with the handle's descriptor, also when a process dies. docs/design/sharing.md gives the
+// reasoning: the slots, why a claim marks before it tests, and the claim turn that makes
+// one of two racing conflicting claims win.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -17,7 +14,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/files/lock_files.h"
+#include "platform/posix/files/lock_store.h"
 
 namespace quarrow2::platform {
 
@@ -29,22 +26,32 @@ enum AccessKind : unsigned {
 };
 constexpr unsigned kEveryAccess = kReadAccess | kWriteAccess | kDeleteAccess;
 
-// The range of one stream in the lock file: its share-mode marks, then its byte-range
-// locks. Named streams are told apart by a hash of their names; two names that share a
-// slot only ever cause a refusal too many.
-struct LockSlot {
-    off_t base = 0;
-    uint64_t size = 0;
+// The file a claim is on, as fstat names it.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
-LockSlot LockSlotFor(const std::string& attribute);
+inline FileIdentity IdentityOf(const struct stat& st) {
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
 
-// Takes the marks of a handle that wants `access` and lets others have `share`, in
-// `lock`, which it opens for `file` (and keeps for as long as the handle keeps the file
-// open). ERROR_SHARING_VIOLATION, with no mark left behind and `lock` let go of, when a
-// handle on the same stream refuses that access or holds an access this one refuses. A
-// handle without data access takes part in nothing and opens no lock file.
-DWORD AcquireShareMode(LockFile& lock, FileIdentity file, LockSlot slot, unsigned access,
-                       unsigned share);
+// Where one stream of one file keeps its marks (then its claim turn) and its byte-range
+// locks in the lock file. Derived from the file's device and inode numbers and the stream's
+// name alone; two streams that meet at a slot only ever cause a refusal too many.
+struct LockSlot {
+    off_t marks = 0;
+    off_t ranges = 0;
+    uint64_t rangeBytes = 0;
+};
+LockSlot LockSlotFor(FileIdentity file, const std::string& attribute);
+
+// Takes the marks of a handle that wants `access` and lets others have `share`, through
+// `holder`, which it opens (and which keeps them for as long as the handle keeps the file
+// open). ERROR_SHARING_VIOLATION, with no mark left behind and `holder` let go of, when a
+// handle on the same stream refuses that access or holds an access this one refuses; the
+// store's own error when there is no usable store. A handle without data access takes part
+// in nothing and opens nothing.
+DWORD AcquireShareMode(LockHolder& holder, LockSlot slot, unsigned access, unsigned share);
 
 // A byte range of a stream, as LockFile takes it.
 struct ByteRange {
@@ -52,7 +59,7 @@ struct ByteRange {
     uint64_t length = 0;
 };
 
-// The functions below take the descriptor of a handle's lock file.
+// The functions below take the descriptor of a handle's holder.
 
 // Locks [offset, offset + length) of the stream for `fd` alone, failing at once with
 // ERROR_LOCK_VIOLATION when another handle holds any part of it. `length` is not 0, and

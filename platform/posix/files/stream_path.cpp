@@ -107,6 +107,20 @@ DWORD OpenCarryingFile(const std::string& whole, size_t componentStart, StreamPa
     return WhyFolderIsMissing(whole, componentStart);
 }
 
+// The folder `out.file` names (it ends in a slash): it exists, or the path leads nowhere;
+// nothing is ever made for it.
+DWORD OpenFolder(StreamPath& out) {
+    const int fd = ::open(out.file.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int reason = errno;
+        out.attribute.clear();
+        return reason == ENOENT || reason == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                     : Win32ErrorFromErrno(reason);
+    }
+    out.file_fd.reset(fd);
+    return 0;
+}
+
 DWORD ToLinuxPath(LPCWSTR path, std::string& out) {
     if (!path || !*path) return ERROR_PATH_NOT_FOUND;
     if (!NameBytesFromUtf16(path, std::char_traits<WCHAR>::length(path), out))
@@ -162,12 +176,22 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
             separator = c;
             break;
         }
+    std::string_view rest(whole);
     if (separator != whole.npos) {
-        std::string_view rest(whole);
         if (DWORD error = TakeStreamName(rest.substr(separator + 1, componentEnd - separator - 1),
                                          explicitData, out))
             return error;
         out.file = whole.substr(0, separator);
+    } else if (componentStart > 0 && whole[componentStart] == ':') {
+        // "dir/:T", "dir//:T", "/:T": the stream T of the folder the path names up to its last
+        // slash, as "C:\:T" is one of a root folder's on NTFS; the composed path of a folder
+        // bound as "dir/". Never the file ":T" in it, which is reached bound whole.
+        if (DWORD error =
+                TakeStreamName(rest.substr(componentStart + 1, componentEnd - componentStart - 1),
+                               explicitData, out))
+            return error;
+        out.file = whole.substr(0, componentStart);
+        return OpenFolder(out);
     } else {
         out.file = whole;
     }

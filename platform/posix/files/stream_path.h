@@ -30,8 +30,9 @@ struct StreamPath {
 // Splits `path` (zero-terminated UTF-16) at its stream separator: the last colon of the
 // last component, after a trailing ":$DATA" that follows another colon is dropped (in any
 // case). Stream names hold no colon, so this is the colon the library put between a file
-// and a type name; what exists on disk never moves it. Opens the carrying file when it
-// exists.
+// and a type name; what exists on disk never moves it. A last component that only begins
+// with a colon (":T" after a slash) names a stream of the folder before it. Opens the
+// carrying file when it exists.
 //
 // Returns 0 with `file_fd` valid when the file exists, 0 with `file_fd` invalid when only
 // the file is missing (its folder exists, so it can be created), or the Windows code:

@@ -1,70 +1,65 @@
-// SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data). This
-// runtime makes no other kind; the description calls also answer for arrays a client built
-// itself, so that the library can refuse those of another shape.
-//
-// Layout as on Windows: the descriptor with its bound, preceded by 16 hidden bytes whose
-// last four hold the element VARTYPE (FADF_HAVEVARTYPE).
+// SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data) and two
+// dimensions of variants (IFile2's Items), laid out as array_layout.h says. This runtime makes
+// no other shape; the description calls also answer for arrays a client built itself, so
+// that the library can refuse those of another shape. SafeArrayDestroy is variant.cpp's.
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/runtime/array_layout.h"
 
 namespace {
 
-constexpr size_t kHiddenBytes = 16;
+using quarrow2::platform::ElementCount;
+using quarrow2::platform::kHiddenArrayBytes;
+
 // Windows refuses the 65536th concurrent lock of one array.
 constexpr ULONG kMaxLocks = 0xFFFF;
-// Data that the array does not own: it belongs to a stack frame, a static or a structure.
-constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
 
-unsigned char* HiddenBytes(SAFEARRAY* psa) {
-    return reinterpret_cast<unsigned char*>(psa) - kHiddenBytes;
+// The two kinds made: bytes in one dimension, variants in two; 0 for any other.
+size_t ElementBytes(VARTYPE vt, UINT dims) {
+    if (vt == VT_UI1 && dims == 1) return 1;
+    return vt == VT_VARIANT && dims == 2 ? sizeof(VARIANT) : 0;
 }
 
-// A byte array of `elements` zero bytes; null when memory runs out. The data block is real
-// also for no elements, so access to an empty array yields a pointer, as on Windows and Wine.
-SAFEARRAY* NewByteArray(SAFEARRAYBOUND bound) {
-    auto* block = static_cast<unsigned char*>(std::calloc(1, kHiddenBytes + sizeof(SAFEARRAY)));
+// An array of zeroed elements (for variants: VT_EMPTY), or null when memory runs out or the
+// kind is not one this runtime makes. The data block is real also for no elements, so
+// access to an empty array yields a pointer, as on Windows and Wine.
+SAFEARRAY* NewArray(VARTYPE vt, UINT dims, const SAFEARRAYBOUND* bounds) {
+    const size_t elementBytes = ElementBytes(vt, dims);
+    if (!elementBytes || !bounds) return nullptr;
+    const size_t descriptor = sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND);
+    auto* block = static_cast<unsigned char*>(std::calloc(1, kHiddenArrayBytes + descriptor));
     if (!block) return nullptr;
-    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenBytes);
-    psa->pvData = std::calloc(1, bound.cElements ? bound.cElements : 1);
+    auto* psa = reinterpret_cast<SAFEARRAY*>(block + kHiddenArrayBytes);
+    psa->cDims = static_cast<USHORT>(dims);
+    SAFEARRAYBOUND* stored = psa->rgsabound;
+    for (UINT d = 0; d < dims; ++d) stored[d] = bounds[dims - 1 - d];
+    size_t count = 0;
+    if (ElementCount(psa, count) && count <= SIZE_MAX / elementBytes)
+        psa->pvData = std::calloc(count ? count : 1, elementBytes);
     if (!psa->pvData) {
         std::free(block);
         return nullptr;
     }
-    const DWORD vartype = VT_UI1;
-    std::memcpy(block + kHiddenBytes - sizeof vartype, &vartype, sizeof vartype);
-    psa->cDims = 1;
-    psa->fFeatures = FADF_HAVEVARTYPE;
-    psa->cbElements = 1;
-    psa->rgsabound[0] = bound;
+    const DWORD vartype = vt;
+    std::memcpy(block + kHiddenArrayBytes - sizeof vartype, &vartype, sizeof vartype);
+    psa->fFeatures = FADF_HAVEVARTYPE | (vt == VT_VARIANT ? FADF_VARIANT : 0);
+    psa->cbElements = static_cast<ULONG>(elementBytes);
     return psa;
 }
 
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
-    if (vt != VT_UI1 || cDims != 1 || !rgsabound) return nullptr;
-    return NewByteArray(*rgsabound);
+    return NewArray(vt, cDims, rgsabound);
 }
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
     SAFEARRAYBOUND bound{cElements, lLbound};
     return SafeArrayCreate(vt, 1, &bound);
-}
-
-// A locked array is refused, and stays whole for the one who holds the lock.
-HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
-    if (!psa) return S_OK;
-    ULONG unlocked = 0;
-    if (!__atomic_compare_exchange_n(&psa->cLocks, &unlocked, 1, false, __ATOMIC_SEQ_CST,
-                                     __ATOMIC_SEQ_CST))
-        return DISP_E_ARRAYISLOCKED;
-    if (!(psa->fFeatures & kForeignData)) std::free(psa->pvData);
-    std::free(HiddenBytes(psa));
-    return S_OK;
 }
 
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {

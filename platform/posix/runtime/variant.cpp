@@ -1,9 +1,16 @@
 // VARIANT ownership: a variant owns the string, interface reference or array it holds by
 // value; by-reference variants own nothing. Arrays are cleared but not copied: nothing the
-// interfaces hand out copies one, and this runtime makes byte arrays only.
+// interfaces hand out copies one. An array of variants owns them in turn, so arrays are
+// freed here too, where variants are cleared.
+#include <cstdlib>
+
+#include "platform/posix/runtime/array_layout.h"
 #include "platform/posix/runtime/bstr_copy.h"
 
 namespace {
+
+// Data that the array does not own: it belongs to a stack frame, a static or a structure.
+constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
 
 constexpr VARTYPE kVector = 0x1000;
 constexpr VARTYPE kClsid = 72;
@@ -23,6 +30,24 @@ bool IsValidVariantType(VARTYPE vt) {
 bool OwnsValue(VARTYPE vt) { return !(vt & VT_BYREF); }
 
 }  // namespace
+
+// A locked array is refused, and stays whole for the one who holds the lock.
+HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
+    if (!psa) return S_OK;
+    ULONG unlocked = 0;
+    if (!__atomic_compare_exchange_n(&psa->cLocks, &unlocked, 1, false, __ATOMIC_SEQ_CST,
+                                     __ATOMIC_SEQ_CST))
+        return DISP_E_ARRAYISLOCKED;
+    if (!(psa->fFeatures & kForeignData)) {
+        size_t count = 0;
+        if ((psa->fFeatures & FADF_VARIANT) && psa->pvData &&
+            quarrow2::platform::ElementCount(psa, count))
+            for (size_t i = 0; i < count; ++i) VariantClear(static_cast<VARIANT*>(psa->pvData) + i);
+        std::free(psa->pvData);
+    }
+    std::free(quarrow2::platform::HiddenBytes(psa));
+    return S_OK;
+}
 
 void VariantInit(VARIANTARG* pvarg) {
     if (pvarg) pvarg->vt = VT_EMPTY;

@@ -31,4 +31,16 @@ T Guarded(T failure, Body body) noexcept {
     }
 }
 
+// The same for a body that returns a Windows code (0 for success) rather than setting one.
+template <class Body>
+DWORD GuardedCode(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return ERROR_GEN_FAILURE;
+    }
+}
+
 }  // namespace quarrow2::platform

@@ -1,9 +1,14 @@
 // Each text is Microsoft's published one for its code, ending in CR LF as the system's
-// message table gives it. Every code of win32_errors.h has one.
+// message table gives it. Every code of win32_errors.h has one; the one code of this
+// layer's own, ERROR_LOCK_STORE_UNUSABLE, has the text its thread was last given.
 #include "platform/posix/system/message_texts.h"
+
+#include <utility>
 
 namespace quarrow2::platform {
 namespace {
+
+thread_local WString lockStoreText;
 
 struct SystemMessage {
     DWORD code;
@@ -21,6 +26,7 @@ const SystemMessage kMessages[] = {
     {ERROR_NOT_ENOUGH_MEMORY,
      OLESTR("Not enough memory resources are available to process this command.\r\n")},
     {ERROR_BAD_ENVIRONMENT, OLESTR("The environment is incorrect.\r\n")},
+    {ERROR_INVALID_DATA, OLESTR("The data is invalid.\r\n")},
     {ERROR_WRITE_PROTECT, OLESTR("The media is write protected.\r\n")},
     {ERROR_SEEK, OLESTR("The drive cannot locate a specific area or track on the disk.\r\n")},
     {ERROR_READ_FAULT, OLESTR("The system cannot read from the specified device.\r\n")},
@@ -50,6 +56,7 @@ const SystemMessage kMessages[] = {
     {ERROR_NOACCESS, OLESTR("Invalid access to memory location.\r\n")},
     {ERROR_IO_DEVICE,
      OLESTR("The request could not be performed because of an I/O device error.\r\n")},
+    {ERROR_NOT_FOUND, OLESTR("Element not found.\r\n")},
     {ERROR_RESOURCE_LANG_NOT_FOUND,
      OLESTR("The specified resource language ID cannot be found in the image file.\r\n")},
     {ERROR_NOT_ENOUGH_QUOTA, OLESTR("Not enough quota is available to process this command.\r\n")},
@@ -60,9 +67,14 @@ const SystemMessage kMessages[] = {
 }  // namespace
 
 const OLECHAR* SystemMessageText(DWORD code) {
+    if (code == ERROR_LOCK_STORE_UNUSABLE)
+        return lockStoreText.empty() ? OLESTR("The share-mode store cannot be used.\r\n")
+                                     : lockStoreText.c_str();
     for (const SystemMessage& m : kMessages)
         if (m.code == code) return m.text;
     return nullptr;
 }
+
+void SetLockStoreText(WString text) { lockStoreText = std::move(text); }
 
 }  // namespace quarrow2::platform

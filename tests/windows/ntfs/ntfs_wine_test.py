@@ -71,6 +71,8 @@ def write_from_linux(tool, folder, failures):
     for name in ("doc.txt", "setup.exe"):
         for item, value in ITEMS[name].items():
             os.setxattr(os.path.join(folder, name), "user." + item, value)
+    os.mkdir(os.path.join(folder, "folder"))
+    os.setxattr(os.path.join(folder, "folder"), "user.Kept", "kept".encode("utf-16-le"))
     linux = os.path.join(folder, "linux.txt")
     for arguments in (["set", linux, "Text", TEXT], ["set", "--hex", linux, "Bytes", ALL_BYTES.hex()],
                       ["set", linux, "Empty", ""]):
@@ -80,8 +82,11 @@ def write_from_linux(tool, folder, failures):
 
 
 def check_from_linux(tool, folder, failures):
-    if sorted(os.listdir(folder)) != sorted(BODIES):
+    if sorted(os.listdir(folder)) != sorted([*BODIES, "folder"]) or os.listdir(os.path.join(folder, "folder")):
         failures.append("the volume holds %s" % sorted(os.listdir(folder)))
+    inside = {n: os.getxattr(os.path.join(folder, "folder"), n) for n in os.listxattr(os.path.join(folder, "folder"))}
+    if inside != {"user.Kept": "kept".encode("utf-16-le"), "user.Added": "added".encode("utf-16-le")}:
+        failures.append("folder: items %r" % inside)
     for name, body in BODIES.items():
         path = os.path.join(folder, name)
         if open(path, "rb").read() != body:
