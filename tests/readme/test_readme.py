@@ -1,7 +1,8 @@
-"""Runs every command the README shows, so it cannot go stale: console blocks in order in one
-scratch folder (`./quarrow2` standing for the built tool), output checked where shown; the
-Install section's blocks from the top of the repository against build/linux-release, a
-scratch folder as `~`. Its examples must be the files the build runs."""
+"""Runs every command the README and docs/ show, so they cannot go stale: console blocks in
+order, the README's and then each page of docs/ by name, in one scratch folder (`./quarrow2`
+standing for the built tool), output checked where shown; the README's Install section's
+blocks from the top of the repository against build/linux-release, a scratch folder as `~`.
+The README's examples must be the files the build runs."""
 import os
 import pathlib
 import re
@@ -14,6 +15,7 @@ import unittest
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 README = pathlib.Path(ROOT, "README.md").read_text(encoding="utf-8")
 INSTALL = slice(README.index("## Install\n"), README.index("\n## ", README.index("## Install\n")) + 1)
+DOCS = [path.read_text(encoding="utf-8") for path in sorted(pathlib.Path(ROOT, "docs").rglob("*.md"))]
 SCRATCH = os.environ.get("QUARROW2_SCRATCH")
 
 
@@ -40,14 +42,14 @@ class ReadmeTest(unittest.TestCase):
         tool = os.environ.get("QUARROW2_TOOL")
         if not tool or not shutil.which("getfattr"):
             raise unittest.SkipTest("QUARROW2_TOOL is not set or getfattr (package attr) is missing")
-        steps = [step for block in blocks("console", README[:INSTALL.start] + README[INSTALL.stop:])
-                 for step in console_steps(*block)]
+        steps = [step for text in [README[:INSTALL.start] + README[INSTALL.stop:]] + DOCS
+                 for block in blocks("console", text) for step in console_steps(*block)]
         self.assertGreater(len(steps), 5)
         with tempfile.TemporaryDirectory(dir=SCRATCH) as scratch:
             for command, expected in steps:
                 self.assertTrue(command.startswith(("./quarrow2", "echo", "printf", "getfattr",
                                                     "mkdir", "cp ", "(cd ")),
-                                "a README command this test does not know how to run: " + command)
+                                "a command this test does not know how to run: " + command)
                 line = re.sub(r"(^|\| |&& )\./quarrow2", lambda m: m.group(1) + tool, command)
                 self.run_step(line, expected, cwd=scratch)
 

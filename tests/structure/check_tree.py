@@ -2,12 +2,12 @@
 """Checks of the tree's sources and of the library as built. `includes`: fails, naming file
 and include, on an #include "..." that leaves the platform layer for the library above it,
 joins folders LAYERS does not list, is not rooted at the repository, or closes a cycle; and on
-an edge LAYERS lists that no include uses. `map`: fails when the README's Architecture picture
-or folder list differs from LAYERS, or a file opens another namespace than its folder's.
+an edge LAYERS lists that no include uses. `map`: fails when the picture or folder list of
+docs/architecture.md differs from LAYERS, or a file opens another namespace than its folder's.
 `format`: fails, naming each, on any C++ file clang-format would change; 77 (skipped) without
 clang-format. `calls`: fails on a cycle of calls between the library's object files, and on
 a file that nothing reaches: no other file calls it, it exports nothing and runs nothing at load.
-`picture` prints the picture LAYERS draws.
+`picture` draws LAYERS into docs/architecture.md in place of its picture.
 Usage: check_tree.py includes|map|format|picture ROOT, check_tree.py calls OBJECT..."""
 import graphlib
 import os
@@ -19,7 +19,8 @@ import sys
 
 # The map of the tree, in the order it builds up: folder, what it is, and what it may include
 # beyond its own folder and include/ (library folders above platform/ also platform/), each
-# with the reason. A folder or one file may be named. The README's picture is drawn from this.
+# with the reason. A folder or one file may be named. docs/architecture.md's picture is drawn
+# from this.
 LAYERS = [
     ("include", "the public interface: interfaces, identifiers, runtime, client helpers",
      {}),
@@ -53,6 +54,7 @@ NAMESPACE_EXCEPTIONS = {}
 # Folders whose includes are still found beside the including file, not from the root.
 ROOTED_PENDING = set()
 GENERATED = {"resource_ids.h"}  # made by cmake/Identifiers.cmake in the build's include folder
+ARCHITECTURE = "docs/architecture.md"  # draws LAYERS as its first block and lists the folders
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
@@ -109,7 +111,7 @@ def check_includes(root):
 
 
 def picture():
-    """The README's Architecture picture: LAYERS, drawn one folder to a line with its edges."""
+    """The picture of docs/architecture.md: LAYERS, drawn one folder to a line with its edges."""
     lines = ["Each folder includes its own files and include/quarrow2/, those from store/ up",
              "also platform/; beyond that only what an arrow (\"includes\") shows, and why.", ""]
     for folder, role, edges in LAYERS:
@@ -121,19 +123,27 @@ def picture():
     return lines
 
 
+def draw_picture(root):
+    page = pathlib.Path(root, ARCHITECTURE)
+    before, fence, rest = page.read_text(encoding="utf-8").partition("```\n")
+    page.write_text(before + fence + "\n".join(picture()) + "\n```\n" + rest.split("```\n", 1)[1],
+                    encoding="utf-8")
+    print(f"{ARCHITECTURE}: the picture is the one LAYERS draws")
+    return 0
+
+
 def check_map(root):
     problems = []
-    readme = pathlib.Path(root, "README.md").read_text(encoding="utf-8")
-    section = readme.split("\n## Architecture\n", 1)[1].split("\n## ", 1)[0]
-    drawn = section.split("```\n", 2)[1].rstrip("\n").split("\n")
+    page = pathlib.Path(root, ARCHITECTURE).read_text(encoding="utf-8")
+    drawn = page.split("```\n", 2)[1].rstrip("\n").split("\n")
     if drawn != picture():
-        problems.append("README.md: the Architecture picture is not the one LAYERS draws; "
-                        f"{os.path.relpath(__file__, root)} picture prints it")
+        problems.append(f"{ARCHITECTURE}: the picture is not the one LAYERS draws; "
+                        f"{os.path.relpath(__file__, root)} picture . redraws it")
     listed = [name.rstrip("/").split("/")[0]
-              for name in re.findall(r"^- `([\w/]+)`", section, re.MULTILINE)]
+              for name in re.findall(r"^- `([\w/]+)`", page, re.MULTILINE)]
     order = [folder for folder, _, _ in LAYERS]
     if [name for name in listed if name in order] != order:
-        problems.append("README.md: the Architecture folder list names, one bullet each, "
+        problems.append(f"{ARCHITECTURE}: the folder list names, one bullet each, "
                         f"{', '.join(order)} in this order")
     opens = re.compile(r"^\s*namespace\s+([\w:]+)\s*\{", re.MULTILINE)
     for source in sources(root, [folder for folder in NAMESPACES
@@ -143,7 +153,7 @@ def check_map(root):
             if name.split("::")[0] == "quarrow2" and name != own \
                     and not name.startswith(own + "::"):
                 problems.append(f"{source}: namespace {name}: this folder's files open {own}")
-    print("\n".join(problems) or "the README's map is LAYERS; each folder has its namespace")
+    print("\n".join(problems) or f"the map of {ARCHITECTURE} is LAYERS; each folder has its namespace")
     return 1 if problems else 0
 
 
@@ -200,9 +210,8 @@ def check_calls(files):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "picture":
-        sys.exit(print("\n".join(picture())))
     if sys.argv[1] == "calls":  # CMake passes the target's objects as one list, ';' between
         sys.exit(check_calls([path for word in sys.argv[2:] for path in word.split(";")]))
-    sys.exit({"includes": check_includes, "map": check_map, "format": check_format}[sys.argv[1]](
+    sys.exit({"includes": check_includes, "map": check_map, "format": check_format,
+              "picture": draw_picture}[sys.argv[1]](
         os.path.abspath(sys.argv[2])))

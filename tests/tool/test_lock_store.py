@@ -2,7 +2,7 @@
 unprivileged user (setpriv) in a mount namespace of its own (private /run, /run/user/UID and
 /dev/shm), against root and against another user. The victim's set, get, rm and list and the
 Python mapping go on as without the attack (same outcome, no extra delay above 0.2 s), or,
-where the README says the rule cannot hold (a user without a runtime folder, whose store is
+where docs/sharing.md says the rule cannot hold (a user without a runtime folder, whose store is
 a name in /dev/shm; root's store before the packages made it), fail at once naming the store."""
 import ctypes
 import json
@@ -98,7 +98,7 @@ VICTIMS = [
     ("a user with a runtime folder", VICTIM, True, False),
     ("a user without one", VICTIM, False, False),
 ]
-# Where the rule cannot hold, for the reasons the README gives: the store named by a refusal.
+# Where the rule cannot hold, for the reasons docs/sharing.md gives: the store named by a refusal.
 DENIED = {("a user without one", kind): "/dev/shm/quarrow2-%d" % VICTIM
           for kind in ("link", "folder", "fifo", "file")}
 DENIED[("a user without one", "fill", "before")] = "/dev/shm/quarrow2-%d" % VICTIM
