@@ -1,45 +1,46 @@
 # The quarrow2 command-line tool: a client of the library's public interface alone
 # (include/quarrow2/quarrow2.h). On Linux it links libquarrow2.so; on Windows it is
-# quarrow2.exe beside Quarrow2.dll, which it loads from its own folder at run time. Files
-# named *_posix.cpp and *_win.cpp hold the platforms' differences. All but main.cpp are
-# built once, as quarrow2_tool_code, which a test program runs the tool through too.
+# quarrow2.exe beside Quarrow2.dll, which it loads from its own folder at run time. Each
+# folder of tools/ opens with a README.md saying what it owns. Files named *_posix.cpp and
+# *_win.cpp hold the platforms' differences. All but main.cpp are built once, as
+# quarrow2_tool_code, which a test program runs the tool through too.
 set(QUARROW2_TOOL_SOURCES
-  ${PROJECT_SOURCE_DIR}/tools/cli.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_convert.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_copy.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_dump.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_find.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_get.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_length.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_list.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_remove.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_restore.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_set.cpp
-  ${PROJECT_SOURCE_DIR}/tools/command_shares.cpp
-  ${PROJECT_SOURCE_DIR}/tools/completion.cpp
-  ${PROJECT_SOURCE_DIR}/tools/console.cpp
-  ${PROJECT_SOURCE_DIR}/tools/dump_input.cpp
-  ${PROJECT_SOURCE_DIR}/tools/failure.cpp
-  ${PROJECT_SOURCE_DIR}/tools/file_walk.cpp
-  ${PROJECT_SOURCE_DIR}/tools/item_store.cpp
-  ${PROJECT_SOURCE_DIR}/tools/metadata_client.cpp
-  ${PROJECT_SOURCE_DIR}/tools/ordered_work.cpp
-  ${PROJECT_SOURCE_DIR}/tools/progress.cpp
-  ${PROJECT_SOURCE_DIR}/tools/readable_file.cpp
-  ${PROJECT_SOURCE_DIR}/tools/restore_rules.cpp
-  ${PROJECT_SOURCE_DIR}/tools/text.cpp
-  ${PROJECT_SOURCE_DIR}/tools/value_input.cpp
-  ${PROJECT_SOURCE_DIR}/tools/value_match.cpp
-  ${PROJECT_SOURCE_DIR}/tools/value_text.cpp)
+  ${PROJECT_SOURCE_DIR}/tools/cli/cli.cpp
+  ${PROJECT_SOURCE_DIR}/tools/cli/completion.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/dump_input.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/file_walk.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/item_store.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/metadata_client.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/ordered_work.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/readable_file.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/restore_rules.cpp
+  ${PROJECT_SOURCE_DIR}/tools/client/value_input.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_convert.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_copy.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_dump.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_find.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_get.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_length.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_list.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_remove.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_restore.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_set.cpp
+  ${PROJECT_SOURCE_DIR}/tools/commands/command_shares.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/console.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/failure.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/progress.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/text.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/value_match.cpp
+  ${PROJECT_SOURCE_DIR}/tools/formats/value_text.cpp)
 if(WIN32)
-  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_win.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_win.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/output_file_win.cpp)
+  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/client/file_system_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/client/output_file_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/host/host_win.cpp)
 else()
-  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/host_posix.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/file_system_posix.cpp
-                                    ${PROJECT_SOURCE_DIR}/tools/output_file_posix.cpp)
+  list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/client/file_system_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/client/output_file_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/host/host_posix.cpp)
 endif()
 
 # Header-only libraries from Debian: CLI11 and nlohmann/json (utfcpp: cmake/Utfcpp.cmake).
@@ -100,7 +101,7 @@ function(quarrow2_tool_program name main)
   endif()
 endfunction()
 
-quarrow2_tool_program(quarrow2_tool ${PROJECT_SOURCE_DIR}/tools/main.cpp)
+quarrow2_tool_program(quarrow2_tool ${PROJECT_SOURCE_DIR}/tools/cli/main.cpp)
 set_target_properties(quarrow2_tool PROPERTIES OUTPUT_NAME quarrow2)
 # Wine's volume query never reports named streams: the NTFS suite (windows_tests.cmake) runs
 # the tool through a program that adds them to what Quarrow2.dll is told.

@@ -17,10 +17,10 @@ import shutil
 import subprocess
 import sys
 
-# The map of the tree, in the order it builds up: folder, what it is, and what it may include
-# beyond its own folder and include/ (library folders above platform/ also platform/), each
-# with the reason. A folder or one file may be named. docs/architecture.md's picture is drawn
-# from this.
+# The map of the tree, in the order it builds up: folder (or subfolder), what it is, and what
+# it may include beyond its own folder and include/ (library folders above platform/ also
+# platform/), each with the reason. A folder or one file may be named. docs/architecture.md's
+# picture is drawn from this.
 LAYERS = [
     ("include", "the public interface: interfaces, identifiers, runtime, client helpers",
      {}),
@@ -33,7 +33,19 @@ LAYERS = [
      {"store": "File's Length, Types and Items are the walk's; Strings uses the plumbing"}),
     ("server", "entry points, class table, class object, type information, registration",
      {"store": "the class object makes Files; the lock count decides unloading"}),
-    ("tools", "the quarrow2 command-line tool", {}),
+    ("tools/formats", "the tool's text: encodings, escaping, value text, JSON, failures", {}),
+    ("tools/host", "the tool's system: loading the library, command line, terminals",
+     {"tools/formats": "failures and UTF-8 text"}),
+    ("tools/client", "the tool's files and items: reaching, walking, reading, changing",
+     {"tools/host": "the loaded library; the largest value and the layouts per system",
+      "tools/formats": "failures, text and what each value reads as"}),
+    ("tools/commands", "one file per command: its options, checks and run",
+     {"tools/client": "every file and item is reached through the client",
+      "tools/formats": "what a command prints",
+      "tools/host": "the layouts, terminals and the largest value"}),
+    ("tools/cli", "the command line: parsing, help, completions, man pages, main",
+     {"tools/commands": "the table of commands", "tools/host": "the command line and streams",
+      "tools/client": "the library opened once", "tools/formats": "failures and output"}),
     ("bench", "benchmarks of the library beside the bare system calls",
      {}),
     ("examples", "the C++, VBScript and Python examples of the README", {}),
@@ -68,6 +80,12 @@ def resolve(root, including, name):
     return None, False
 
 
+def layer(path):
+    """The LAYERS folder a path belongs to: the longest one it lies in, or its top folder."""
+    folders = [folder for folder in ALLOWED if (path + "/").startswith(folder + "/")]
+    return max(folders, key=len) if folders else path.split("/")[0]
+
+
 def sources(root, folders):
     return sorted(os.path.relpath(os.path.join(folder, name), root) for top in folders
                   for folder, _, names in os.walk(os.path.join(root, top))
@@ -77,7 +95,7 @@ def sources(root, folders):
 def check_includes(root):
     problems, graph, used = [], {}, set()
     for source in sources(root, LIBRARY + CLIENTS):
-        here = source.split("/")[0]
+        here = layer(source)
         below = ("include",) if here in CLIENTS + ["include"] else ("include", "platform")
         allowed = ALLOWED.get(here, set())
         for name in INCLUDE.findall(pathlib.Path(root, source).read_text(encoding="utf-8")):
@@ -87,7 +105,7 @@ def check_includes(root):
                     problems.append(f'{source}: #include "{name}" names no file of the library')
                 continue
             graph.setdefault(source, set()).add(target)
-            there = target.split("/")[0]
+            there = layer(target)
             used.update({(here, there), (here, target)})
             if not rooted and here not in ROOTED_PENDING:
                 problems.append(f'{source}: #include "{name}": name it from the repository, '
@@ -139,8 +157,7 @@ def check_map(root):
     if drawn != picture():
         problems.append(f"{ARCHITECTURE}: the picture is not the one LAYERS draws; "
                         f"{os.path.relpath(__file__, root)} picture . redraws it")
-    listed = [name.rstrip("/").split("/")[0]
-              for name in re.findall(r"^- `([\w/]+)`", page, re.MULTILINE)]
+    listed = [layer(name.rstrip("/")) for name in re.findall(r"^- `([\w/]+)`", page, re.MULTILINE)]
     order = [folder for folder, _, _ in LAYERS]
     if [name for name in listed if name in order] != order:
         problems.append(f"{ARCHITECTURE}: the folder list names, one bullet each, "

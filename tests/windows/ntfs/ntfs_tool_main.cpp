@@ -3,7 +3,7 @@
 // the command line runs exactly as quarrow2.exe runs it.
 #include <string>
 
-#include "tools/cli.h"
+#include "tools/cli/cli.h"
 #include "windows/ntfs/named_streams.h"
 
 int main(int argc, char** argv) {

@@ -1,0 +1,317 @@
+#include "tools/client/metadata_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <random>
+#include <thread>
+
+#include "tools/formats/console.h"
+#include "tools/formats/failure.h"
+#include "tools/client/file_system.h"
+
+namespace quarrow2::tool {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds busyWait = kDefaultBusyWait;
+
+// A sharing or a lock violation: another process holds the item for a moment. The system's
+// own texts of both begin so, on Windows and in the library's Linux layer alike.
+bool IsBusy(const std::string& description) {
+    return description.find("The process cannot access the file because") != std::string::npos;
+}
+
+// " The item is busy: ...", saying how long this file's calls really waited.
+std::string BusyNote(Clock::duration waited) {
+    if (busyWait.count() == 0)
+        return " The item is busy: another process holds it (--wait SECONDS waits for it).";
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", std::chrono::duration<double>(waited).count());
+    return std::string(" The item is busy: another process still held it after ") + seconds +
+           " s (--wait SECONDS waits longer).";
+}
+
+// Calls `call` until it succeeds, fails for another reason than a busy item, or the file's
+// wait runs out: nothing, or the description of the failure. What is left of the wait is
+// shared by the calls of one file (`waited`, none: this call alone), so a command that asks
+// again after a busy answer never waits twice. Pauses grow from 1 ms to 16 ms, with a
+// random part so that processes that collided once do not collide again in step.
+std::optional<std::string> Attempt(IUnknown* object, REFIID iid,
+                                   const std::function<HRESULT()>& call,
+                                   BusyWaited* waited = nullptr) {
+    thread_local std::minstd_rand jitter(std::random_device{}());
+    BusyWaited own;
+    if (!waited) waited = &own;
+    std::optional<Clock::time_point> since;  // the first busy answer
+    auto account = [&] {
+        if (since) waited->spent += Clock::now() - *since;
+    };
+    std::chrono::milliseconds pause(1);
+    for (;;) {
+        HRESULT status = call();
+        if (SUCCEEDED(status)) {
+            account();
+            return std::nullopt;
+        }
+        std::string description = TakeErrorDescription(object, iid, status);
+        if (!IsBusy(description)) {
+            account();
+            return description;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!since) since = now;
+        const Clock::duration left = busyWait - waited->spent - (now - *since);
+        if (left <= Clock::duration::zero()) {
+            account();
+            return description + BusyNote(waited->spent);
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(
+            pause + std::chrono::milliseconds(jitter() % (pause.count() + 1)), left));
+        pause = std::min(pause * 2, std::chrono::milliseconds(16));
+    }
+}
+
+UniqueBstr MakeBstr(const WString& text) {
+    UniqueBstr result(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!result.get()) throw std::bad_alloc();
+    return result;
+}
+
+// The text of an item's value as UTF-8; Failure when its bytes are not UTF-16 text.
+Bytes BytesOfArray(const VARIANT& value, const std::string& path, const std::string& type) {
+    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+        throw Failure("The library returned something other than a byte array.", path, type);
+    LONG lower = 0;
+    LONG upper = -1;
+    if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
+        FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
+        throw Failure("The byte array has no bounds.", path, type);
+    Bytes bytes;
+    if (upper < lower) return bytes;
+    ArrayAccess access(value.parray);
+    if (!access.granted() || !access.data())
+        throw Failure("The byte array cannot be read.", path, type);
+    bytes.resize(static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1);
+    std::memcpy(bytes.data(), access.data(), bytes.size());
+    return bytes;
+}
+
+// A size in the listing: VT_I4, or VT_R8 from 2 GiB on; none for a name that is no item.
+std::optional<std::uint64_t> SizeOf(const VARIANT& size) {
+    if (size.vt == VT_I4 && size.lVal >= 0) return static_cast<std::uint64_t>(size.lVal);
+    if (size.vt == VT_R8 && size.dblVal >= 0) return static_cast<std::uint64_t>(size.dblVal);
+    return std::nullopt;
+}
+
+ComPtr<IFile2> CreateFileObject(const Library& library, const std::string& path) {
+    ComPtr<IClassFactory> factory;
+    HRESULT status = library.GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+    if (FAILED(status))
+        throw Failure("Unable to get the File class object: " +
+                          TakeErrorDescription(nullptr, IID_NULL, status),
+                      path);
+    ComPtr<IFile2> file;
+    status = factory->CreateInstance(nullptr, IID_IFile2, file.out_void());
+    if (FAILED(status))
+        throw Failure(
+            "Unable to create a File object: " + TakeErrorDescription(nullptr, IID_NULL, status),
+            path);
+    return file;
+}
+
+}  // namespace
+
+void SetBusyWait(std::chrono::milliseconds wait) { busyWait = wait; }
+
+MetadataItem::MetadataItem(ComPtr<IMetaData> item, std::string path, std::string type,
+                           std::shared_ptr<BusyWaited> waited)
+    : item_(std::move(item)),
+      path_(std::move(path)),
+      type_(std::move(type)),
+      waited_(std::move(waited)) {}
+
+void MetadataItem::Run(const std::function<HRESULT()>& call) {
+    if (std::optional<std::string> failure =
+            Attempt(item_.get(), IID_IMetaData, call, waited_.get()))
+        throw Failure(*failure, path_, type_);
+}
+
+std::uint32_t MetadataItem::Length() {
+    LONG length = 0;
+    Run([&] { return item_->get_Length(&length); });
+    return static_cast<std::uint32_t>(length);
+}
+
+Bytes MetadataItem::ValueBytes() {
+    UniqueVariant data;
+    Run([&] { return item_->get_Data(data.out()); });
+    return BytesOfArray(data.value(), path_, type_);
+}
+
+void MetadataItem::PutText(const WString& text) {
+    UniqueBstr value = MakeBstr(text);
+    Run([&] { return item_->put_Text(value.get()); });
+}
+
+void MetadataItem::PutBytes(const Bytes& bytes) {
+    UniqueVariant data;
+    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (!array) throw std::bad_alloc();
+    data.get()->vt = VT_ARRAY | VT_UI1;
+    data.get()->parray = array;
+    if (!bytes.empty()) {
+        ArrayAccess access(array);
+        if (!access.granted() || !access.data()) throw std::bad_alloc();
+        std::memcpy(access.data(), bytes.data(), bytes.size());
+    }
+    Run([&] { return item_->put_Data(data.value()); });
+}
+
+void MetadataItem::Remove() {
+    try {
+        Run([&] { return item_->Delete(); });
+    } catch (const Failure& failure) {
+        // The library's text carries no cause; the file system tells the common ones.
+        std::string refusal = AccessRefusal(path_, true);
+        if (refusal.empty()) throw;
+        throw Failure(failure.Description() + " " + refusal, path_, type_);
+    }
+}
+
+MetadataFile::MetadataFile(const Library& library, const std::string& path)
+    : MetadataFile(library, path, LibraryPathOf(path)) {}
+
+MetadataFile::MetadataFile(const Library& library, const std::string& path, LibraryPath reached)
+    : file_(CreateFileObject(library, path)), path_(path), waited_(std::make_shared<BusyWaited>()) {
+    holder_ = std::move(reached.holder);
+    UniqueBstr text = MakeBstr(reached.text);
+    VARIANT_BOOL supported = VARIANT_FALSE;
+    Run([&] { return file_->SetFile(text.get(), &supported); });
+    supportsStreams_ = supported != VARIANT_FALSE;
+}
+
+void MetadataFile::Run(const std::function<HRESULT()>& call,
+                       const std::optional<std::string>& type) {
+    // IFile's failures are rich errors of IFile2 as well.
+    if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile2, call, waited_.get()))
+        throw Failure(*failure, path_, type);
+}
+
+bool MetadataFile::Exists() {
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    Run([&] { return file_->get_Exists(&exists); });
+    return exists != VARIANT_FALSE;
+}
+
+ItemListing MetadataFile::Items() {
+    UniqueVariant items;
+    Run([&] { return file_->get_Items(items.out()); });
+    VariantTable table(items.value());
+    if (FAILED(table.result()) || (table.rows() && table.columns() != 2))
+        throw Failure("The library's list of items is not a table of names and sizes.", path_);
+    ItemListing listing;
+    for (ULONG row = 0; row < table.rows(); ++row) {
+        const VARIANT& name = table.at(row, 0);
+        if (name.vt != VT_BSTR)
+            throw Failure("The library's list of items holds a name that is not text.", path_);
+        WString type = name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
+        if (std::optional<std::uint64_t> size = SizeOf(table.at(row, 1)))
+            listing.items.push_back({std::move(type), *size});
+        else
+            listing.foreign.push_back(std::move(type));
+    }
+    if (CarriesBothLayouts(path_))
+        ReportFailure("warning: \"" + EscapedForDisplay(path_) +
+                      "\" carries items in both layouts (user.T and Samba's "
+                      "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
+    return listing;
+}
+
+std::vector<WString> MetadataFile::Types() {
+    std::vector<WString> types;
+    for (ItemListing::Entry& entry : Items().items) types.push_back(std::move(entry.type));
+    return types;
+}
+
+std::string MetadataFile::PathReason() {
+    PathState state = PathStateOf(path_);
+    if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
+        return " " + state.reason;
+    return "";
+}
+
+bool MetadataFile::HasItem(const WString& type, const std::string& shownType) {
+    try {
+        ReadBytes(type, shownType);
+        return true;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+void MetadataFile::RunRead(const std::function<HRESULT()>& call, const std::string& shownType) {
+    try {
+        Run(call, shownType);
+    } catch (const Failure& failure) {
+        throw Failure(failure.Description() + PathReason(), path_, shownType);
+    }
+}
+
+Bytes MetadataFile::ReadBytes(const WString& type, const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    UniqueVariant data;
+    RunRead([&] { return file_->ReadData(name.get(), data.out()); }, shownType);
+    return BytesOfArray(data.value(), path_, shownType);
+}
+
+Bytes MetadataFile::ReadTextBytes(const WString& type, const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    UniqueBstr text;
+    RunRead([&] { return file_->ReadText(name.get(), text.out()); }, shownType);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.get());
+    return Bytes(bytes, bytes + text.byte_length());
+}
+
+MetadataItem MetadataFile::Open(const WString& type, const std::string& shownType) {
+    return Item(&IFile::Open, type, shownType);
+}
+
+MetadataItem MetadataFile::Add(const WString& type, const std::string& shownType) {
+    return Item(&IFile::Add, type, shownType);
+}
+
+std::string MetadataFile::Clarification(bool opening, const WString& type) {
+    if (std::string reason = PathReason(); !reason.empty()) return reason;
+    if (!opening) return "";
+    if (PathStateOf(path_).kind == PathKind::kMissing) return " The file does not exist.";
+    // Without named streams the library's own text says all; only a listing that says the
+    // item is missing says so, never one that could not be made.
+    if (!supportsStreams_) return "";
+    try {
+        std::vector<WString> present = Types();
+        if (std::find(present.begin(), present.end(), type) == present.end())
+            return " The file has no item of this type.";
+    } catch (const Failure&) {
+    }
+    return "";
+}
+
+MetadataItem MetadataFile::Item(ItemMethod method, const WString& type,
+                                const std::string& shownType) {
+    UniqueBstr name = MakeBstr(type);
+    ComPtr<IMetaData> item;
+    try {
+        Run([&] { return (file_.get()->*method)(name.get(), item.out()); }, shownType);
+    } catch (const Failure& failure) {
+        throw Failure(failure.Description() + Clarification(method == &IFile::Open, type), path_,
+                      shownType);
+    }
+    return MetadataItem(std::move(item), path_, shownType, waited_);
+}
+
+}  // namespace quarrow2::tool
