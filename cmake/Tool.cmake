@@ -36,10 +36,12 @@ set(QUARROW2_TOOL_SOURCES
 if(WIN32)
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/client/file_system_win.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/client/output_file_win.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/client/storage_win.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/host/host_win.cpp)
 else()
   list(APPEND QUARROW2_TOOL_SOURCES ${PROJECT_SOURCE_DIR}/tools/client/file_system_posix.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/client/output_file_posix.cpp
+                                    ${PROJECT_SOURCE_DIR}/tools/client/storage_posix.cpp
                                     ${PROJECT_SOURCE_DIR}/tools/host/host_posix.cpp)
 endif()
 

@@ -1,3 +1,4 @@
+#include "tools/client/storage.h"
 #include "tools/cli/cli.h"
 
 #include <charconv>

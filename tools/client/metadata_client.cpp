@@ -1,3 +1,4 @@
+#include "tools/client/storage.h"
 #include "tools/client/metadata_client.h"
 
 #include <algorithm>

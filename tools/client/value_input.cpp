@@ -1,3 +1,4 @@
+#include "tools/client/storage.h"
 #include "tools/client/value_input.h"
 
 #include <cctype>
@@ -8,7 +9,6 @@
 #include <iostream>
 
 #include "tools/formats/failure.h"
-#include "tools/host/host.h"
 #include "tools/formats/text.h"
 
 namespace quarrow2::tool {

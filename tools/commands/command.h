@@ -6,13 +6,13 @@
 #include <functional>
 #include <string>
 
-#include "tools/host/host.h"
-
 namespace CLI {
 class App;
 }
 
 namespace quarrow2::tool {
+
+class Library;  // tools/host/host.h: the loaded library, which a run is handed
 
 // What the parsed command line asks: checks that CLI11 cannot express (UsageError), made
 // before the library is loaded, then the work, given the library.

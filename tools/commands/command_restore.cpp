@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/client/storage.h"
 #include "tools/commands/command.h"
 #include "tools/formats/console.h"
 #include "tools/client/dump_input.h"
 #include "tools/formats/failure.h"
 #include "tools/client/file_system.h"
-#include "tools/host/host.h"
 #include "tools/client/item_store.h"
 #include "tools/client/restore_rules.h"
 #include "tools/client/value_input.h"

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/client/storage.h"
 #include "tools/commands/command.h"
 #include "tools/formats/failure.h"
 #include "tools/client/file_system.h"

@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/client/storage.h"
 #include "tools/commands/command.h"
 #include "tools/formats/console.h"
 #include "tools/formats/failure.h"

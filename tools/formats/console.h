@@ -1,4 +1,4 @@
-// Writing results and failures.
+// Writing results and failures, and whether a person sees them (answered by the host).
 #pragma once
 
 #include <string>
@@ -20,5 +20,12 @@ void PrintJson(const Json& document);
 
 // Text or bytes on standard output, exactly as given.
 void PrintRaw(const std::string& bytes);
+
+// Whether both standard output and standard error are terminals, so that progress shown on
+// standard error is seen by a person and mixes with nothing a program reads.
+bool AttendedTerminal();
+
+// Whether standard output is a terminal.
+bool OutputIsTerminal();
 
 }  // namespace quarrow2::tool

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/formats/console.h"
 #include "tools/formats/failure.h"
 #include "tools/formats/text.h"
 
@@ -83,8 +84,6 @@ ThreadRuntime::~ThreadRuntime() {
     if (initialised_) CoUninitialize();
 }
 
-size_t LargestValueBytes() { return size_t{64} << 20; }
-
 std::vector<std::string> CommandLineArguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
@@ -105,27 +104,5 @@ void PrepareStandardStreams() {
 bool AttendedTerminal() { return _isatty(_fileno(stdout)) && _isatty(_fileno(stderr)); }
 
 bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
-
-bool CarriesBothLayouts(const std::string&) { return false; }
-
-namespace {
-
-[[noreturn]] void RefuseLayouts() {
-    throw UsageError("Layouts apply to Linux file systems; NTFS keeps named streams itself.");
-}
-
-}  // namespace
-
-void ChooseStorageLayout(const std::string&) { RefuseLayouts(); }
-
-std::string LayoutMarkerOf(const std::string&) { RefuseLayouts(); }
-
-std::string NearestLayoutMarker(const std::string&, std::string&) { RefuseLayouts(); }
-
-void MarkLayout(const std::string&, const std::string&) { RefuseLayouts(); }
-
-int RunProgram(const std::string&, const std::vector<std::string>&, std::string&, std::string&) {
-    throw UsageError("Samba's configuration is read on Linux only.");
-}
 
 }  // namespace quarrow2::tool
