@@ -14,12 +14,10 @@
 #include <optional>
 
 #include "file_attributes.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 #include "support/test_support.h"
 
 namespace quarrow2::test {
-
-using platform::UniqueFd;
 
 // A file path with an optional stream part appended, as CreateFileW takes it.
 inline WString StreamW(const fs::path& file, const std::string& stream = std::string()) {

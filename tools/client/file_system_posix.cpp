@@ -14,31 +14,12 @@
 #include <utility>
 #include <vector>
 
+#include "quarrow2/descriptor.h"
 #include "tools/formats/failure.h"
 #include "tools/client/file_system.h"
 
 namespace quarrow2::tool {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
@@ -54,7 +35,7 @@ std::string SpecialReason(mode_t mode, const char* outcome = "its items are not 
 // A path no longer than the system takes, held as a folder and a name in it: the folder
 // stays open while the name is used. Short paths need no folder (AT_FDCWD).
 struct Reached {
-    Descriptor folder;
+    UniqueFd folder;
     std::string name;
     int at() const { return folder.valid() ? folder.get() : AT_FDCWD; }
 };
@@ -71,12 +52,12 @@ bool reach(const std::string& path, Reached& out) {
         errno = ENAMETOOLONG;
         return false;
     }
-    Descriptor folder(::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     for (size_t start = 0; folder.valid() && start < slash;) {
         size_t end = std::min(path.find('/', start), slash);
         if (end > start) {
             std::string component = path.substr(start, end - start);
-            folder = Descriptor(
+            folder = UniqueFd(
                 ::openat(folder.get(), component.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         }
         start = end + 1;
@@ -98,7 +79,7 @@ struct Child {
 
 // A folder being walked: its descriptor, for opening what it holds, and what is left.
 struct Frame {
-    Descriptor fd;
+    UniqueFd fd;
     std::string path;
     std::vector<Child> children;
     size_t next = 0;
@@ -184,13 +165,13 @@ std::vector<std::string> NamesOf(const std::string& path) {
 }  // namespace
 
 struct TargetFolder::State {
-    Descriptor folder;
+    UniqueFd folder;
 };
 
 struct WriteTarget::State {
-    Descriptor folder;  // holds the end (or, when missing, is the deepest folder there)
-    std::string name;   // the end's name in `folder`; empty when the end is that folder
-    Descriptor end;     // the end itself, when there
+    UniqueFd folder;   // holds the end (or, when missing, is the deepest folder there)
+    std::string name;  // the end's name in `folder`; empty when the end is that folder
+    UniqueFd end;      // the end itself, when there
     bool made = false;
     bool kept = false;
 
@@ -212,7 +193,7 @@ TargetFolder::TargetFolder(const std::string& folder) : state_(std::make_shared<
     const std::string path = folder.empty() ? "." : folder;
     Reached reached;
     if (reach(path, reached))
-        state_->folder = Descriptor(
+        state_->folder = UniqueFd(
             ::openat(reached.at(), reached.name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!state_->folder.valid())
         throw Failure("Unable to open the folder: " + ReasonOf(errno), path);
@@ -227,8 +208,8 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
     const int follow = rule.beneath ? O_NOFOLLOW : 0;
     auto target = std::make_shared<WriteTarget::State>();
     const bool absolute = !path.empty() && path.front() == '/';
-    target->folder = Descriptor(::openat(absolute ? AT_FDCWD : state_->folder.get(),
-                                         absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    target->folder = UniqueFd(::openat(absolute ? AT_FDCWD : state_->folder.get(),
+                                       absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!target->folder.valid()) throw failed("Unable to reach the file: " + ReasonOf(errno));
     std::vector<std::string> names = NamesOf(path);
     // A name is made again only a few times; another process that keeps removing what was
@@ -237,7 +218,7 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
     int retries = 0;
     // The end is the folder itself ("." or "/"): there is no name to make or remove.
     if (names.empty()) {
-        target->end = Descriptor(::fcntl(target->folder.get(), F_DUPFD_CLOEXEC, 0));
+        target->end = UniqueFd(::fcntl(target->folder.get(), F_DUPFD_CLOEXEC, 0));
         return WriteTarget(target);
     }
     for (size_t at = 0; at < names.size(); ++at) {
@@ -262,7 +243,7 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
                 if (::mkdirat(target->folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
                     throw failed("Unable to create the folder: " + ReasonOf(errno));
             } else {
-                Descriptor made(::openat(
+                UniqueFd made(::openat(
                     target->folder.get(), name.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
                     0666));
@@ -286,8 +267,8 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
             throw failed("Unable to reach the file: a part of its path is not a folder.");
         if (!S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode))
             throw failed(SpecialReason(status.st_mode, "no items are written to it."));
-        Descriptor next(::openat(target->folder.get(), name.c_str(),
-                                 O_PATH | O_CLOEXEC | follow | (last ? 0 : O_DIRECTORY)));
+        UniqueFd next(::openat(target->folder.get(), name.c_str(),
+                               O_PATH | O_CLOEXEC | follow | (last ? 0 : O_DIRECTORY)));
         // Swapped for a link or a file since it was looked at.
         if (!next.valid())
             throw failed(errno == ENOTDIR && rule.beneath
@@ -311,7 +292,7 @@ WriteTarget TargetFolder::Reach(const std::string& path, const std::string& show
 WriteTarget::WriteTarget(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
 LibraryPath WriteTarget::ForLibrary() const {
-    const Descriptor& named = state_->end.valid() ? state_->end : state_->folder;
+    const UniqueFd& named = state_->end.valid() ? state_->end : state_->folder;
     return {NameUtf16(DescriptorPath(named.get())), state_};
 }
 
@@ -321,7 +302,7 @@ bool WriteTarget::Made() const { return state_->made; }
 
 std::string WriteTarget::WriteRefusal() const {
     // A file to be made needs a folder that takes it; one that is there, its own leave.
-    const Descriptor& checked = state_->end.valid() ? state_->end : state_->folder;
+    const UniqueFd& checked = state_->end.valid() ? state_->end : state_->folder;
     const int access = state_->end.valid() ? W_OK : W_OK | X_OK;
     if (::faccessat(AT_FDCWD, DescriptorPath(checked.get()).c_str(), access, AT_EACCESS) != 0)
         return ReasonOf(errno);
@@ -375,7 +356,7 @@ void WalkFolder(const std::string& folder, const std::function<void(const std::s
     Frame first;
     first.path = folder;
     if (reach(folder, root))
-        first.fd = Descriptor(::openat(root.at(), root.name.c_str(), kFolderFlags));
+        first.fd = UniqueFd(::openat(root.at(), root.name.c_str(), kFolderFlags));
     if (!first.fd.valid()) {
         problem(folder, ReasonOf(errno));
         return;
@@ -395,8 +376,7 @@ void WalkFolder(const std::string& folder, const std::function<void(const std::s
         visit(path);
         if (!child.folder) continue;
         Frame inner;
-        inner.fd =
-            Descriptor(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));
+        inner.fd = UniqueFd(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));
         inner.path = std::move(path);
         if (!inner.fd.valid()) {
             problem(inner.path, ReasonOf(errno));

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <memory>
 
-#include "quarrow2/client.h"
+#include "quarrow2/descriptor.h"
 #include "tools/client/storage.h"
 #include "tools/formats/failure.h"
 
@@ -26,14 +26,6 @@ namespace quarrow2::tool {
 namespace {
 
 constexpr char kLayoutMarker[] = "user.quarrow2.layout";
-
-struct DescriptorKind {
-    using Value = int;
-    static int None() { return -1; }
-    static bool Held(int fd) { return fd >= 0; }
-    static void Close(int fd) { ::close(fd); }
-};
-using OwnedDescriptor = UniqueOwner<DescriptorKind, KeepErrno>;
 
 std::string Reason(int error) { return std::string(std::strerror(error)) + "."; }
 
@@ -131,7 +123,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         throw Failure("Unable to run " + program + ": " + Reason(errno));
-    OwnedDescriptor reading(ends[0]), writing(ends[1]);
+    UniqueFd reading(ends[0]), writing(ends[1]);
     // Standard error goes to a file, so that neither stream can hold the other up.
     std::unique_ptr<FILE, int (*)(FILE*)> errorFile(std::tmpfile(), std::fclose);
     posix_spawn_file_actions_t actions;

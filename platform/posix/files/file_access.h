@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::platform {
 

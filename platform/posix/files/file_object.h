@@ -9,7 +9,7 @@
 
 #include "platform/posix/files/share_locks.h"
 #include "platform/posix/files/stream_layout.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::platform {
 

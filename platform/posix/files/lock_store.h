@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::platform {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "platform/posix/files/stream_path.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 #include "platform/posix/system/errors.h"
 
 namespace quarrow2::platform {

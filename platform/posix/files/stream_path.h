@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/files/stream_layout.h"
-#include "platform/posix/files/unique_fd.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::platform {
 
