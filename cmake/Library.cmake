@@ -68,8 +68,7 @@ set(QUARROW2_POSIX_SYSTEM_SOURCES
   platform/posix/system/errors.cpp
   platform/posix/system/message_texts.cpp
   platform/posix/system/messages.cpp
-  platform/posix/system/sync.cpp
-  platform/posix/system/utf8.cpp)
+  platform/posix/system/sync.cpp)
 
 include(cmake/Identifiers.cmake)
 

@@ -11,7 +11,7 @@
 
 #include "fuzz/fuzz_target.h"
 #include "platform/posix/files/stream_path.h"
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 
 // Made afresh for each run: names with colons, a folder named like a stream, links, a FIFO.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StreamPath out, again;
     const DWORD result = ResolveStreamPath(path.c_str(), out);
     std::string whole;
-    const bool convertible = NameBytesFromUtf16(path.data(), path.size(), whole);
+    const bool convertible = quarrow2::NameBytesFromUtf16(path.data(), path.size(), whole);
     if (path.empty()) Require(result == ERROR_PATH_NOT_FOUND);
     if (!convertible) Require(result == ERROR_INVALID_NAME);
     if (result == 0) {
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(out.attribute.compare(0, 5, "user.") == 0 && !name.empty() &&
                     name.size() <= 250);
             Require(name != "." && name != ".." &&
-                    NameUtf16FromBytes(name.data(), name.size()).size() <= 255 &&
+                    quarrow2::NameUtf16FromBytes(name.data(), name.size()).size() <= 255 &&
                     name.find_first_of(std::string(":/\\\0", 4)) == std::string::npos);
             const std::string after = rest.substr(std::min(rest.size(), name.size() + 1));
             Require(rest.compare(0, name.size() + 1, ":" + name) == 0 &&

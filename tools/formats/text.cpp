@@ -5,12 +5,12 @@
 
 #include <utf8.h>
 
+#include "quarrow2/names.h"
+
 namespace quarrow2::tool {
 namespace {
 
 constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
-// The unit that stands for the stray byte 0x80 of a name; 0xFF has 0xDCFF.
-constexpr std::uint32_t kFirstEscapedByte = 0xDC80;
 
 bool IsLeadSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsTrailSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -122,37 +122,11 @@ std::optional<std::string> Utf8FromUtf16(const OLECHAR* text, size_t length) {
     return result;
 }
 
-WString NameUtf16(std::string_view bytes) {
-    WString text;
-    text.reserve(bytes.size());
-    auto next = bytes.begin();
-    while (next != bytes.end()) {
-        auto invalid = utf8::find_invalid(next, bytes.end());
-        utf8::utf8to16(next, invalid, std::back_inserter(text));
-        if (invalid == bytes.end()) break;
-        text.push_back(
-            static_cast<OLECHAR>(kFirstEscapedByte + static_cast<std::uint8_t>(*invalid) - 0x80));
-        next = invalid + 1;
-    }
-    return text;
-}
+WString NameUtf16(std::string_view bytes) { return NameUtf16FromBytes(bytes.data(), bytes.size()); }
 
 std::optional<std::string> NameBytes(const OLECHAR* text, size_t length) {
     std::string result;
-    result.reserve(length);
-    bool valid = true;
-    ForEachCodePoint(text, length, [&](std::uint32_t code_point, bool unpaired) {
-        if (!valid) return;
-        if (!unpaired)
-            utf8::append(code_point, std::back_inserter(result));
-        else if (code_point >= kFirstEscapedByte && code_point <= kFirstEscapedByte + 0x7F)
-            result.push_back(static_cast<char>(code_point - kFirstEscapedByte + 0x80));
-        else
-            valid = false;
-    });
-    // Escape units that spell well-formed UTF-8 would come back as other units: as the
-    // library does, such a name is no name.
-    if (!valid || NameUtf16(result) != WString(text, length)) return std::nullopt;
+    if (!NameBytesFromUtf16(text, length, result)) return std::nullopt;
     return result;
 }
 

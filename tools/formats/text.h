@@ -24,7 +24,7 @@ WString Utf16FromUtf8(std::string_view utf8);
 std::optional<std::string> Utf8FromUtf16(const OLECHAR* text, size_t length);
 
 // Names as the file system keeps them (paths, item types): bytes, mostly UTF-8. Lossless
-// both ways, as the library's platform layer maps them: each byte that is not part of
+// both ways, by the library's own codec (quarrow2/names.h): each byte that is not part of
 // well-formed UTF-8 becomes one unit U+DC80-U+DCFF, and each such unit its byte again.
 WString NameUtf16(std::string_view bytes);
 // The bytes of a name; nothing when it holds an unpaired surrogate outside that range, or

@@ -22,7 +22,7 @@
 #include "platform/platform.h"
 #include "platform/posix/files/handle_table.h"
 #include "platform/posix/files/positional_io.h"
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 #include "platform/posix/files/stream_layout.h"
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/files/stream_value.h"

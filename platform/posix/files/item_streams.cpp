@@ -15,7 +15,7 @@
 #include "platform/posix/files/stream_path.h"
 #include "platform/posix/files/stream_value.h"
 #include "platform/posix/system/errors.h"
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 
 namespace quarrow2::platform {
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/posix/system/message_texts.h"
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 
 namespace quarrow2::platform {
 namespace {

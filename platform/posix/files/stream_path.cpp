@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 #include "platform/posix/system/errors.h"
 
 namespace quarrow2::platform {

@@ -25,7 +25,7 @@
 #include <tuple>
 
 #include "platform/platform.h"
-#include "platform/posix/system/utf8.h"
+#include "quarrow2/names.h"
 #include "platform/posix/system/errors.h"
 
 namespace quarrow2::platform {
