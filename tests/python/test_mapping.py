@@ -4,6 +4,9 @@ import errno
 import json
 import os
 import pathlib
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -82,6 +85,46 @@ def test_descriptors_and_links(folder, path):
         with open(path, "rb") as given, quarrow2.File(given) as f, f.Open("Through"):
             pass
     assert len(os.listdir("/proc/self/fd")) == before  # each File's own descriptor goes
+
+
+def test_names_that_are_not_items_are_left_out_never_aliased(path):
+    """Another program's attribute whose name holds a colon is no item: the mappings leave
+    it out, Items lists it with no size, and nothing of the mapping reaches or removes it."""
+    os.setxattr(path, "user.x:$DATA", b"A")
+    os.setxattr(path, "user.x", b"B\0")
+    os.setxattr(path, "user.a:b", b"c")
+    f = quarrow2.File(path)
+    assert sorted(f.Items, key=str) == [("a:b", None), ("x", 2), ("x:$DATA", None)]
+    assert (list(f.items), len(f.texts), dict(f.items), dict(f.texts)) == (["x"], 1, {"x": b"B\0"}, {"x": "B"})
+    assert ("x:$DATA" in f.items, "a:b" in f.items, f.items["x:$DATA"]) == (False, False, b"B\0")  # x, as on NTFS
+    with pytest.raises(quarrow2.Error) as no_item_name:
+        f.items["a:b"]
+    assert (no_item_name.value.errno, no_item_name.value.winerror) == (errno.EINVAL, 123)
+    f.items.clear()
+    assert sorted(os.listxattr(path)) == ["user.a:b", "user.x:$DATA"] and dict(f.items) == {}
+
+
+def test_a_file_the_caller_may_not_read_is_never_empty(folder, path):
+    """Listing, len, in, get and reads of a file the caller may not read raise
+    PermissionError; only a file without items reads as empty."""
+    os.setxattr(path, "user.Secret", b"s")
+    os.chmod(path, 0)
+    os.chmod(folder, 0o755)
+    become = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups") * (os.geteuid() == 0)
+    if become and not shutil.which("setpriv"):
+        pytest.skip("running as root without setpriv to become nobody")
+    script = """import json, sys, quarrow2
+f, seen = quarrow2.File(sys.argv[1]), []
+for read in (lambda: list(f.items), lambda: len(f.texts), lambda: "Secret" in f.items,
+             lambda: f.items.get("Secret"), lambda: f.texts_utf8["Secret"]):
+    try:
+        seen.append(repr(read()))
+    except quarrow2.Error as error:
+        seen.append([type(error).__name__, error.errno, error.winerror, str(error)])
+print(json.dumps(seen))"""
+    shown = subprocess.run([*become, sys.executable, "-c", script, path], capture_output=True, text=True)
+    denied = lambda what: ["AccessDeniedError", errno.EACCES, 5, f"Unable to {what}. Access is denied."]
+    assert json.loads(shown.stdout) == [denied("list metadata")] * 3 + [denied("get data")] * 2, shown.stderr
 
 
 def test_texts_utf8_reads_and_writes_what_other_programs_store(path):
