@@ -127,6 +127,35 @@ print(json.dumps(seen))"""
     assert json.loads(shown.stdout) == [denied("list metadata")] * 3 + [denied("get data")] * 2, shown.stderr
 
 
+def test_an_unusable_share_mode_store_stops_writes_not_reads(folder, path):
+    """nobody without a runtime folder keeps share modes in /dev/shm/quarrow2-65534; where
+    something else is there (in a /dev/shm of this test's own), the mapping still reads,
+    and its writes fail naming the store."""
+    if os.geteuid() != 0 or not (shutil.which("unshare") and shutil.which("setpriv")):
+        pytest.skip("needs root, unshare and setpriv for a private /dev/shm and the user nobody")
+    os.setxattr(path, "user.Key", b"k")
+    os.chmod(folder, 0o755)
+    os.chown(path, 65534, -1)
+    script = """import json, sys, quarrow2
+f, seen = quarrow2.File(sys.argv[1], wait=0), []
+seen.append([dict(f.texts_utf8), "Key" in f.items, len(f.items)])
+for write in (lambda: f.items.__setitem__("New", b"n"), lambda: f.items.__delitem__("Key")):
+    try:
+        write()
+    except quarrow2.Error as error:
+        seen.append(str(error))
+print(json.dumps(seen))"""
+    shown = subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+         'mount -t tmpfs tmpfs /dev/shm && touch /dev/shm/quarrow2-65534 && exec "$@"', "sh",
+         "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "-u", "XDG_RUNTIME_DIR",
+         sys.executable, "-c", script, path], capture_output=True, text=True)
+    unusable = "The share-mode store /dev/shm/quarrow2-65534 cannot be used: it is not a folder."
+    seen = json.loads(shown.stdout or "null")
+    assert seen and seen[0] == [{"Key": "k"}, True, 1] and len(seen) == 3, shown.stderr
+    assert all(unusable in message for message in seen[1:]) and os.listxattr(path) == ["user.Key"]
+
+
 def test_texts_utf8_reads_and_writes_what_other_programs_store(path):
     os.setxattr(path, "user.mime_type", b"text/plain")  # as curl --xattr or setfattr -v write it
     os.setxattr(path, "user.xdg.comment", "ünï".encode())
