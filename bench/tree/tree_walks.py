@@ -105,10 +105,11 @@ class Walks:
         self.has_jobs = bool(JOBS_OPTION.search(help_text.stdout + help_text.stderr))
         self.operations = {
             "list -r": [tool, "list", "-r"],
+            "list -l -r": [tool, "list", "-l", "-r"],
             "dump -r": [tool, "dump", "-r"],
             "find -r --value": [tool, "find", "-r"],
         }
-        self.arguments = {"list -r": ["."], "dump -r": ["."],
+        self.arguments = {"list -r": ["."], "list -l -r": ["."], "dump -r": ["."],
                           "find -r --value": [".", "--type", "Author", "--value", "Author 7"]}
         self.getfattr = [shutil.which("getfattr") or "getfattr", "-R", "-d", "-m", r"^user\.", "."]
 
