@@ -10,7 +10,8 @@ loops in the same bench/run, on the same volumes and values.
 
 The Python module's gets and puts (runner "Python module" in peers.jsonl, from
 bench/python/module_loops.py) follow as rows of their own: Quarrow2 is the module's time, raw
-os.getxattr's or os.setxattr's on the same file, in blocks taken in turn.
+os.getxattr's or os.setxattr's on the same file (for dict(items), the os.listxattr and
+os.getxattr loop that reads the same items), in blocks taken in turn.
 
 System calls (syscalls.jsonl, from bench/syscalls/count.py): per operation, counted with
 strace -f, beside the operation's time from the first table. The walks (tree.jsonl, from
@@ -258,7 +259,8 @@ def main():
     for key, record in peers.items():
         if key is None or key[0] != "Python module":
             continue
-        raw = "os.getxattr" if record["operation"].endswith("get") else "os.setxattr"
+        raw = record.get("raw") or ("os.getxattr" if record["operation"].endswith("get")
+                                    else "os.setxattr")
         name = f"{record['volume']} · Python module {record['operation']} (raw: {raw}) · {record['size']}"
         if "skipped" in record:
             module_skips.append(f"{name}: {record['skipped']}")

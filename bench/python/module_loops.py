@@ -1,10 +1,12 @@
 """The module's get and put on an open item (quarrow2.File(path).Add(...).Data / .Text) beside
-the os.getxattr/os.setxattr loops that read and write the same values of the same file, in
-blocks taken in turn, in the calling thread's CPU time.
+the os.getxattr/os.setxattr loops that read and write the same values of the same file, and a
+whole mapping read (dict(f.items) of 40 items of 16 B) beside the same loop over
+os.listxattr/os.getxattr, in blocks taken in turn, in the calling thread's CPU time.
 
 Usage: python3 module_loops.py FOLDER VOLUME MIN_SECONDS (the package quarrow2 importable)
 Prints one JSON object per line: runner "Python module", volume, operation, size, cpu_ns
-(the module), raw_ns (os) and ratio, or skipped with the reason.
+(the module), raw_ns (os) and ratio, or skipped with the reason; raw names the os calls where
+they are other than os.getxattr or os.setxattr.
 """
 import json
 import os
@@ -14,11 +16,13 @@ import time
 from xattr_loops import BLOCK, NAME, pattern, size_name
 
 SIZES = (16, 4096)
+MAPPING_ITEMS = 40
 
 
 def report(volume, operation, size, **fields):
     print(json.dumps({"runner": "Python module", "volume": volume, "operation": operation,
-                      "size": size_name(size), **fields}), flush=True)
+                      "size": size if isinstance(size, str) else size_name(size), **fields}),
+          flush=True)
 
 
 def cpu_of_block(loop):
@@ -75,6 +79,32 @@ def main():
                    ratio=round(module_ns / raw_ns, 3))
         item.Close()
         os.remove(path)
+    time_mapping(quarrow2, folder, volume, min_seconds)
+
+
+def time_mapping(quarrow2, folder, volume, min_seconds):
+    """dict(f.items) beside the loop a program would write with os to read the same items."""
+    path = os.path.join(folder, "module-mapping")
+    open(path, "wb").close()
+    size = f"{MAPPING_ITEMS} × 16 B"
+    try:
+        for i in range(MAPPING_ITEMS):
+            os.setxattr(path, f"user.Item{i:02}", pattern(16))
+    except OSError as error:
+        report(volume, "dict(items)", size, skipped=f"cannot store {size} ({error.strerror})")
+        os.remove(path)
+        return
+    f = quarrow2.File(path)
+
+    def raw():
+        return {n[5:]: os.getxattr(path, n) for n in os.listxattr(path) if n.startswith("user.")}
+
+    assert dict(f.items) == raw()
+    module_ns, raw_ns = time_pair(lambda: dict(f.items), raw, min_seconds)
+    report(volume, "dict(items)", size, raw="os.listxattr, os.getxattr", cpu_ns=round(module_ns, 1),
+           raw_ns=round(raw_ns, 1), ratio=round(module_ns / raw_ns, 3))
+    f.Close()
+    os.remove(path)
 
 
 if __name__ == "__main__":

@@ -37,6 +37,9 @@ LibraryError TakeFailure(IUnknown* object, REFIID iid, HRESULT status) {
             error.message.pop_back();
         error.source = Units(rich.source);
     }
+    // HRESULT_FROM_WIN32(code): the status itself names the cause.
+    if (error.code == 0 && (static_cast<uint32_t>(status) & 0xFFFF0000u) == 0x80070000u)
+        error.code = static_cast<DWORD>(status) & 0xFFFFu;
     if (error.message.empty()) error.message = DescribeStatus(status);
     return error;
 }
@@ -58,35 +61,43 @@ void Invoke(const Reference<Interface>& reference, REFIID iid, const Binding& bi
     }
 }
 
-template <class Interface, class Value>
+template <class Interface, class Declaring, class Value>
 Value Get(const Reference<Interface>& object, REFIID iid, const Binding& binding,
-          HRESULT (STDMETHODCALLTYPE Interface::*getter)(Value*)) {
+          HRESULT (STDMETHODCALLTYPE Declaring::*getter)(Value*)) {
     Value value{};
     Invoke(object, iid, binding, [&](Interface* o) { return (o->*getter)(&value); });
     return value;
 }
 
-ComPtr<IFile> CreateFileObject() {
-    ComPtr<IFile> file;
+ComPtr<IFile2> CreateFileObject() {
+    ComPtr<IFile2> file;
     HRESULT status;
     {
         py::gil_scoped_release unlocked;
         ComPtr<IClassFactory> factory;
         status = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
         if (SUCCEEDED(status))
-            status = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
+            status = factory->CreateInstance(nullptr, IID_IFile2, file.out_void());
     }
     if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}, 0, {}};
     return file;
 }
 
-Item OpenItem(const Reference<IFile>& file, const Binding& binding, py::handle type,
+Item OpenItem(const Reference<IFile2>& file, const Binding& binding, py::handle type,
               HRESULT (STDMETHODCALLTYPE IFile::*method)(BSTR, IMetaData**)) {
     UniqueBstr name = BstrFromName(type);
     ComPtr<IMetaData> item;
     Invoke(file, IID_IFile, binding,
            [&](IFile* f) { return (f->*method)(name.get(), item.out()); });
     return Item(std::move(item), binding, py::reinterpret_borrow<py::object>(type));
+}
+
+// A size cell of Items: a Long, a Double from 2 GiB on, Null for a name no item can have.
+py::object SizeOf(const VARIANT& size) {
+    if (size.vt == VT_I4) return py::int_(size.lVal);
+    if (size.vt == VT_R8) return py::int_(static_cast<unsigned long long>(size.dblVal));
+    if (size.vt == VT_NULL) return py::none();
+    throw py::type_error("the library's list of items holds a size that is not a number");
 }
 
 const Binding kNoBinding;
@@ -214,6 +225,53 @@ Strings File::Types() const {
     ComPtr<IStrings> strings;
     Invoke(file_, IID_IFile, binding_, [&](IFile* f) { return f->get_Types(strings.out()); });
     return Strings(std::move(strings));
+}
+
+template <class Row>
+void File::EachItem(Row row) const {
+    UniqueVariant items;
+    Invoke(file_, IID_IFile2, binding_, [&](IFile2* f) { return f->get_Items(items.out()); });
+    VariantTable table(items.value());
+    if (FAILED(table.result()) || (table.rows() && table.columns() != 2))
+        throw py::type_error("the library's list of items is not a table of names and sizes");
+    for (ULONG i = 0; i < table.rows(); ++i) {
+        const VARIANT& name = table.at(i, 0);
+        if (name.vt != VT_BSTR)
+            throw py::type_error("the library's list of items holds a name that is not text");
+        row(name.bstrVal, table.at(i, 1));
+    }
+}
+
+py::tuple File::Items() const {
+    py::list rows;
+    EachItem([&](BSTR name, const VARIANT& size) {
+        rows.append(py::make_tuple(StrFromUtf16(name, SysStringByteLen(name)), SizeOf(size)));
+    });
+    return py::tuple(std::move(rows));
+}
+
+py::list File::ItemNames() const {
+    py::list names;
+    EachItem([&](BSTR name, const VARIANT& size) {
+        if (size.vt != VT_NULL) names.append(StrFromUtf16(name, SysStringByteLen(name)));
+    });
+    return names;
+}
+
+py::str File::ReadText(py::handle type) const {
+    UniqueBstr name = BstrFromName(type);
+    UniqueBstr text;
+    Invoke(file_, IID_IFile2, binding_,
+           [&](IFile2* f) { return f->ReadText(name.get(), text.out()); });
+    return StrFromBstr(text);
+}
+
+py::bytes File::ReadData(py::handle type) const {
+    UniqueBstr name = BstrFromName(type);
+    UniqueVariant data;
+    Invoke(file_, IID_IFile2, binding_,
+           [&](IFile2* f) { return f->ReadData(name.get(), data.out()); });
+    return BytesFromByteArray(data.value());
 }
 
 py::str File::Repr() const {

@@ -1,7 +1,7 @@
-// The library's objects as the module hands them to Python: File, MetaData and Strings,
-// each holding one reference to its interface, so two threads sharing one object never race
-// on the holder, and the Python objects that name its file (touched with the GIL held
-// only). Every call into the library runs with the GIL released, the last Release too (it
+// The library's objects as the module hands them to Python: File (by IFile2, which extends
+// IFile), MetaData and Strings, each holding one reference to its interface, so two threads sharing
+// one object never race on the holder, and the Python objects that name its file (touched with the
+// GIL held only). Every call into the library runs with the GIL released, the last Release too (it
 // closes the object's handles); a failure throws LibraryError with the rich error the call
 // left and the file it concerned.
 #pragma once
@@ -33,7 +33,9 @@ private:
 
 // A failed call: its status and, when the object offers one, its rich error. The message
 // is the description as the C++ tool reads it (line ends trimmed), or an account of the
-// status when there is none; the code is the Windows code behind it (0: none).
+// status when there is none; the code is the Windows code behind it (0: none): the one the
+// rich error leaves as the last error, else the one a HRESULT_FROM_WIN32 status carries
+// (IFile2's members name their cause that way).
 struct LibraryError {
     HRESULT status;
     std::u16string message;
@@ -102,11 +104,23 @@ public:
     bool Exists() const;
     LONG Length() const;
     Strings Types() const;
+    // IFile2: the items in one walk as rows (name, size), a size of None for a name that no
+    // item can have, as win32com hands a two-dimensional array to Python; and the one-shot
+    // reads, which share the item with every other reader and writer.
+    pybind11::tuple Items() const;
+    pybind11::str ReadText(pybind11::handle type) const;
+    pybind11::bytes ReadData(pybind11::handle type) const;
+    // The names of Items whose size is known, the mapping's keys.
+    pybind11::list ItemNames() const;
     pybind11::str Repr() const;
 
 private:
+    // get_Items' table, each row handed to `row` (name, size cell) with the GIL held.
+    template <class Row>
+    void EachItem(Row row) const;
+
     Binding binding_;
-    Reference<IFile> file_;
+    Reference<IFile2> file_;
 };
 
 }  // namespace quarrow2::python

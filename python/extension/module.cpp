@@ -96,6 +96,19 @@ PYBIND11_MODULE(_quarrow2, m) {
         .def_property_readonly("Exists", &File::Exists, "Whether the file can be opened.")
         .def_property_readonly("Length", &File::Length, "The sizes of all items together.")
         .def_property_readonly("Types", &File::Types, "The type names of the file's items.")
+        .def_property_readonly(
+            "Items", &File::Items,
+            "The file's items in one walk, as rows (type name, size in bytes), in the file "
+            "system's order; a name that no item can have (another program's attribute whose "
+            "name holds a colon) has None as its size. Fails with the cause where Types and "
+            "Length answer no items: an empty tuple is a file without items.")
+        .def("ReadText", &File::ReadText, py::arg("type"),
+             "The item's value as text, read once, sharing the item with every other reader "
+             "and writer; FileNotFoundError (winerror 1168) when the file has no such item.")
+        .def("ReadData", &File::ReadData, py::arg("type"),
+             "The item's value as bytes, read as ReadText reads it.")
+        .def("_item_names", &File::ItemNames,
+             "The names of Items that are items (a size, not None), in the same walk.")
         .def("__repr__", &File::Repr);
     Closable(file, "file");
 }

@@ -25,11 +25,11 @@ import random
 import stat
 import time
 from collections.abc import Iterator, MutableMapping, Sequence
-from typing import Any, Callable, Optional, Protocol, Tuple, TypeVar, Union
+from typing import Any, Callable, List, Optional, Protocol, Tuple, TypeVar, Union
 
 from . import _quarrow2
-from ._errors import (AccessDeniedError, BusyError, Error, ExistsError, MissingItemError,
-                      NotFoundError, missing_item)
+from ._errors import (ERROR_NOT_FOUND, AccessDeniedError, BusyError, Error, ExistsError,
+                      MissingItemError, NotFoundError, missing_item)
 from ._quarrow2 import MetaData, Strings
 from ._version import __version__
 
@@ -127,6 +127,7 @@ class File(_quarrow2.File):
         super().__init__()
         self.wait = wait
         self._path = ""
+        self._link_itself = False
         if path is not None:
             self.SetFile(path, follow_symlinks=follow_symlinks)
 
@@ -154,11 +155,18 @@ class File(_quarrow2.File):
         path_given, filename, keeper = _binding(path, follow_symlinks)
         supported = super().SetFile(path_given, filename, keeper)
         self._path = path_given
+        self._link_itself = not follow_symlinks and keeper is not None
         return supported
 
     def Close(self) -> None:
         super().Close()
         self._path = ""
+        self._link_itself = False
+
+    def _item_names(self) -> List[str]:
+        # A symbolic link bound itself: Linux keeps no user attributes on links, so it has
+        # no items, where the listing refuses to open it as it refuses a FIFO.
+        return [] if self._link_itself else super()._item_names()
 
     @property
     def items(self) -> "Items":
@@ -192,18 +200,26 @@ class File(_quarrow2.File):
 class _View(MutableMapping[str, V]):
     """A file's items as a mapping of type names to values, read and written as the class
     says (_read, _put; _check refuses a value of the wrong kind before anything is done).
-    Iterating lists the types in the file system's order; setting adds the item (and the
-    file) when missing; a set that fails leaves no item it made behind, and an existing
-    value as it was. A missing item raises MissingItemError (a KeyError and a
-    FileNotFoundError); a busy item is waited for up to the file's ``wait``. Every item
-    opened here is closed before the call returns, whatever happens. Type names are given
-    without the ``user.`` prefix of their attribute: setting a key that starts with it is
-    refused."""
+
+    Reading (iteration, ``len``, ``in``, getting) goes through the file's one-shot listing
+    and reads (``Items``, ``ReadData``, ``ReadText``): they share the item with every other
+    reader and writer, so they never wait, and they raise the real cause where the file
+    could not be read (``NotFoundError`` for a missing file, ``AccessDeniedError``, ``Error``
+    for a layout word that names no layout, ...); only a file without items is empty.
+    Iterating lists the types in the file system's order, leaving out another program's
+    attribute names that no item can have (``Items`` lists those with the size None). A
+    missing item raises MissingItemError (a KeyError and a FileNotFoundError).
+
+    Setting adds the item (and the file) when missing; a set that fails leaves no item it
+    made behind, and an existing value as it was; a busy item is waited for up to the
+    file's ``wait``, when setting or deleting. Every item opened here is closed before the
+    call returns, whatever happens. Type names are given without the ``user.`` prefix of
+    their attribute: setting a key that starts with it is refused."""
 
     def __init__(self, file: File) -> None:
         self._file = file
 
-    def _read(self, item: MetaData) -> V:
+    def _read(self, name: str) -> V:
         raise NotImplementedError
 
     def _put(self, item: MetaData, value: Any) -> None:
@@ -239,14 +255,19 @@ class _View(MutableMapping[str, V]):
         try:
             return self._file.Open(name)
         except NotFoundError as error:
-            raise missing_item(error) from None
+            missing = error
+        # Open says "not found" for a missing file as for a missing item; the listing
+        # raises the file's own failure, else the item is what is missing.
+        self._file._item_names()
+        raise missing_item(missing)
 
     def __getitem__(self, name: str) -> V:
-        def read() -> V:
-            with self._open_existing(name) as item:
-                return self._read(item)
-
-        return self._patiently(read)
+        try:
+            return self._read(name)
+        except NotFoundError as error:
+            if error.winerror == ERROR_NOT_FOUND:
+                raise missing_item(error) from None
+            raise
 
     def __setitem__(self, name: str, value: Any) -> None:
         if isinstance(name, str) and name.startswith("user."):
@@ -277,13 +298,14 @@ class _View(MutableMapping[str, V]):
         self._patiently(delete)
 
     def __iter__(self) -> Iterator[str]:
-        return iter(self._file.Types)
+        return iter(self._file._item_names())
 
     def __len__(self) -> int:
-        return self._file.Types.Count
+        return len(self._file._item_names())
 
     def __contains__(self, name: object) -> bool:
-        return isinstance(name, str) and name in list(self._file.Types)
+        names = self._file._item_names()  # the file's failure even for a key of another kind
+        return isinstance(name, str) and name in names
 
     def __repr__(self) -> str:
         return f"<{type(self).__name__} of {self._file!r}>"
@@ -309,8 +331,8 @@ class Items(_View[bytes]):
     """A file's items: type name -> value as bytes; setting a str stores it as text
     (UTF-16), bytes-like as it is (see _View for the rest)."""
 
-    def _read(self, item: MetaData) -> bytes:
-        return item.Data
+    def _read(self, name: str) -> bytes:
+        return self._file.ReadData(name)
 
     def __setitem__(self, name: str, value: Value) -> None:
         super().__setitem__(name, value)
@@ -320,8 +342,8 @@ class Texts(_View[str]):
     """The same items with their values as the library's text: getting decodes the stored
     UTF-16 (UnicodeDecodeError for an odd number of bytes), setting takes str only."""
 
-    def _read(self, item: MetaData) -> str:
-        return item.Text
+    def _read(self, name: str) -> str:
+        return self._file.ReadText(name)
 
     def _check(self, value: object) -> None:
         if not isinstance(value, str):
@@ -334,8 +356,8 @@ class TextsUtf8(Texts):
     stored bytes as UTF-8 (UnicodeDecodeError when they are not), setting stores the str's
     UTF-8 bytes. Nothing is guessed: this view reads every value as UTF-8."""
 
-    def _read(self, item: MetaData) -> str:
-        return item.Data.decode("utf-8")
+    def _read(self, name: str) -> str:
+        return self._file.ReadData(name).decode("utf-8")
 
     def _put(self, item: MetaData, value: str) -> None:
         item.Data = value.encode("utf-8")
@@ -348,14 +370,14 @@ class TextsByName(Texts):
     would not read back); every other item is the library's UTF-16 text, as in texts. Nothing
     is guessed from the bytes alone."""
 
-    def _read(self, item: MetaData) -> str:
-        data = item.Data
-        if data and b"\0" not in data and names_utf8_text(item.Name):
+    def _read(self, name: str) -> str:
+        data = self._file.ReadData(name)
+        if data and b"\0" not in data and names_utf8_text(name):
             try:
                 return data.decode("utf-8")
             except UnicodeDecodeError:
                 pass
-        return item.Text
+        return data.decode("utf-16-le", "surrogatepass")  # as ReadText decodes it
 
     def _put(self, item: MetaData, value: str) -> None:
         if not names_utf8_text(item.Name):

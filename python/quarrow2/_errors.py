@@ -4,15 +4,18 @@ leaves as the thread's last error on Linux as on Windows), never its English tex
 import errno
 from typing import Dict, Optional, Type, Union
 
-E_FAIL = -0x7FFFBFFB  # 0x80004005 as a signed HRESULT: every reported failure's status
+E_FAIL = -0x7FFFBFFB  # 0x80004005 as a signed HRESULT: the status of IFile's failures
+ERROR_NOT_FOUND = 1168  # the file is there, without the item (IFile2's reads)
 
 
 class Error(OSError):
     """A failure the library reported. ``strerror``, ``message`` and ``str()`` are its whole
     message (the fixed text, then the system's); ``winerror`` the Windows code behind it (None
     when the message carries no system text) and ``errno`` the matching errno; ``filename``
-    the file as given; ``hresult`` the status (signed, as HRESULTs are) and ``source`` the
-    ProgID of the reporting class, ``Quarrow2.File.1`` or ``Quarrow2.MetaData.1``."""
+    the file as given; ``hresult`` the status (signed, as HRESULTs are: E_FAIL for the
+    automation calls, HRESULT_FROM_WIN32 of the cause for ``Items``, ``ReadText`` and
+    ``ReadData``, and so for the mappings' reads) and ``source`` the ProgID of the reporting
+    class, ``Quarrow2.File.1`` or ``Quarrow2.MetaData.1``."""
 
     hresult: int = E_FAIL
     source: str = ""
@@ -53,11 +56,11 @@ class MissingItemError(NotFoundError, KeyError):
 # on Linux. Sharing and lock violations are EAGAIN: the item is busy, try again.
 ERRNO_OF_WINERROR: Dict[int, int] = {
     1: errno.EINVAL, 2: errno.ENOENT, 3: errno.ENOENT, 4: errno.EMFILE, 5: errno.EACCES,
-    6: errno.EBADF, 8: errno.ENOMEM, 10: errno.EINVAL, 19: errno.EROFS, 30: errno.EIO,
+    6: errno.EBADF, 8: errno.ENOMEM, 10: errno.EINVAL, 14: errno.ENOMEM, 19: errno.EROFS, 30: errno.EIO,
     31: errno.EIO, 32: errno.EAGAIN, 33: errno.EAGAIN, 50: errno.EOPNOTSUPP, 80: errno.EEXIST,
     87: errno.EINVAL, 112: errno.ENOSPC, 123: errno.EINVAL, 183: errno.EEXIST,
     206: errno.ENAMETOOLONG, 223: errno.E2BIG, 277: errno.ENOSPC, 998: errno.EFAULT,
-    1117: errno.EIO, 1816: errno.EDQUOT, 1921: errno.ELOOP,
+    1117: errno.EIO, 1168: errno.ENOENT, 1816: errno.EDQUOT, 1921: errno.ELOOP,
 }
 CLASS_OF_ERRNO: Dict[int, Type[Error]] = {
     errno.ENOENT: NotFoundError, errno.EACCES: AccessDeniedError, errno.EAGAIN: BusyError,

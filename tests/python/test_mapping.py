@@ -4,6 +4,9 @@ import errno
 import json
 import os
 import pathlib
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -82,6 +85,75 @@ def test_descriptors_and_links(folder, path):
         with open(path, "rb") as given, quarrow2.File(given) as f, f.Open("Through"):
             pass
     assert len(os.listdir("/proc/self/fd")) == before  # each File's own descriptor goes
+
+
+def test_names_that_are_not_items_are_left_out_never_aliased(path):
+    """Another program's attribute whose name holds a colon is no item: the mappings leave
+    it out, Items lists it with no size, and nothing of the mapping reaches or removes it."""
+    os.setxattr(path, "user.x:$DATA", b"A")
+    os.setxattr(path, "user.x", b"B\0")
+    os.setxattr(path, "user.a:b", b"c")
+    f = quarrow2.File(path)
+    assert sorted(f.Items, key=str) == [("a:b", None), ("x", 2), ("x:$DATA", None)]
+    assert (list(f.items), len(f.texts), dict(f.items), dict(f.texts)) == (["x"], 1, {"x": b"B\0"}, {"x": "B"})
+    assert ("x:$DATA" in f.items, "a:b" in f.items, f.items["x:$DATA"]) == (False, False, b"B\0")  # x, as on NTFS
+    with pytest.raises(quarrow2.Error) as no_item_name:
+        f.items["a:b"]
+    assert (no_item_name.value.errno, no_item_name.value.winerror) == (errno.EINVAL, 123)
+    f.items.clear()
+    assert sorted(os.listxattr(path)) == ["user.a:b", "user.x:$DATA"] and dict(f.items) == {}
+
+
+def test_a_file_the_caller_may_not_read_is_never_empty(folder, path):
+    """Listing, len, in, get and reads of a file the caller may not read raise
+    PermissionError; only a file without items reads as empty."""
+    os.setxattr(path, "user.Secret", b"s")
+    os.chmod(path, 0)
+    os.chmod(folder, 0o755)
+    become = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups") * (os.geteuid() == 0)
+    if become and not shutil.which("setpriv"):
+        pytest.skip("running as root without setpriv to become nobody")
+    script = """import json, sys, quarrow2
+f, seen = quarrow2.File(sys.argv[1]), []
+for read in (lambda: list(f.items), lambda: len(f.texts), lambda: "Secret" in f.items,
+             lambda: f.items.get("Secret"), lambda: f.texts_utf8["Secret"]):
+    try:
+        seen.append(repr(read()))
+    except quarrow2.Error as error:
+        seen.append([type(error).__name__, error.errno, error.winerror, str(error)])
+print(json.dumps(seen))"""
+    shown = subprocess.run([*become, sys.executable, "-c", script, path], capture_output=True, text=True)
+    denied = lambda what: ["AccessDeniedError", errno.EACCES, 5, f"Unable to {what}. Access is denied."]
+    assert json.loads(shown.stdout) == [denied("list metadata")] * 3 + [denied("get data")] * 2, shown.stderr
+
+
+def test_an_unusable_share_mode_store_stops_writes_not_reads(folder, path):
+    """nobody without a runtime folder keeps share modes in /dev/shm/quarrow2-65534; where
+    something else is there (in a /dev/shm of this test's own), the mapping still reads,
+    and its writes fail naming the store."""
+    if os.geteuid() != 0 or not (shutil.which("unshare") and shutil.which("setpriv")):
+        pytest.skip("needs root, unshare and setpriv for a private /dev/shm and the user nobody")
+    os.setxattr(path, "user.Key", b"k")
+    os.chmod(folder, 0o755)
+    os.chown(path, 65534, -1)
+    script = """import json, sys, quarrow2
+f, seen = quarrow2.File(sys.argv[1], wait=0), []
+seen.append([dict(f.texts_utf8), "Key" in f.items, len(f.items)])
+for write in (lambda: f.items.__setitem__("New", b"n"), lambda: f.items.__delitem__("Key")):
+    try:
+        write()
+    except quarrow2.Error as error:
+        seen.append(str(error))
+print(json.dumps(seen))"""
+    shown = subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+         'mount -t tmpfs tmpfs /dev/shm && touch /dev/shm/quarrow2-65534 && exec "$@"', "sh",
+         "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "-u", "XDG_RUNTIME_DIR",
+         sys.executable, "-c", script, path], capture_output=True, text=True)
+    unusable = "The share-mode store /dev/shm/quarrow2-65534 cannot be used: it is not a folder."
+    seen = json.loads(shown.stdout or "null")
+    assert seen and seen[0] == [{"Key": "k"}, True, 1] and len(seen) == 3, shown.stderr
+    assert all(unusable in message for message in seen[1:]) and os.listxattr(path) == ["user.Key"]
 
 
 def test_texts_utf8_reads_and_writes_what_other_programs_store(path):

@@ -70,6 +70,7 @@ def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
     item, held = f.Add("S"), f.Add("Held")
     E = quarrow2
     add, put = "Unable to add metadata. ", "Unable to put text. "
+    listing, get_data, get_text = "Unable to list metadata. ", "Unable to get data. ", "Unable to get text. "
     cases = [  # call, class, builtin class, errno, winerror, message, filename
         (lambda: f.Open("Missing"), E.NotFoundError, FileNotFoundError, errno.ENOENT, 2, missing, path),
         # No system text: no code, never the one an earlier failure left.
@@ -88,6 +89,26 @@ def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
          add + "The filename, directory name, or volume label syntax is incorrect.", path),
         (lambda: bad_layout(lambda: quarrow2.File(path).Open("S")), E.Error, OSError, errno.EINVAL, 10,
          "Unable to open metadata. The environment is incorrect.", path),
+        # The mappings read through IFile2, whose statuses name the cause; empty is only a
+        # file without items.
+        (lambda: f.items["Missing"], E.MissingItemError, KeyError, errno.ENOENT, 1168,
+         get_data + "The file has no item of this type.", path),
+        (lambda: len(quarrow2.File(nowhere).items), E.NotFoundError, FileNotFoundError, errno.ENOENT, 3,
+         listing + "The system cannot find the path specified.", nowhere),
+        (lambda: quarrow2.File(nowhere).items.__delitem__("A"), E.NotFoundError, FileNotFoundError, errno.ENOENT,
+         3, listing + "The system cannot find the path specified.", nowhere),
+        (lambda: quarrow2.File(nowhere).items.get("A"), E.NotFoundError, FileNotFoundError, errno.ENOENT, 3,
+         get_data + "The system cannot find the path specified.", nowhere),
+        (lambda: quarrow2.File(fifo).texts["A"], E.AccessDeniedError, PermissionError, errno.EACCES, 5,
+         get_text + "Access is denied.", fifo),
+        (lambda: bad_layout(lambda: list(quarrow2.File(path).items)), E.Error, OSError, errno.EINVAL, 10,
+         listing + "The environment is incorrect.", path),
+        (lambda: bad_layout(lambda: "S" in quarrow2.File(path).texts_utf8), E.Error, OSError, errno.EINVAL, 10,
+         listing + "The environment is incorrect.", path),
+        (lambda: bad_layout(lambda: quarrow2.File(path).texts_by_name["S"]), E.Error, OSError, errno.EINVAL, 10,
+         get_data + "The environment is incorrect.", path),
+        (lambda: bad_layout(lambda: quarrow2.File(path).items.__delitem__("S")), E.Error, OSError, errno.EINVAL,
+         10, "Unable to open metadata. The environment is incorrect.", path),
     ]
 
     def bad_layout(call):
@@ -104,14 +125,18 @@ def test_errors_are_oserrors_by_their_cause(folder, path, monkeypatch):
         e = caught.value
         assert type(e) is kind and isinstance(e, builtin) and isinstance(e, quarrow2.Error), message
         assert (e.errno, e.winerror, e.strerror, str(e), e.message) == (number, winerror, message, message, message)
-        assert (e.filename, e.hresult) == (filename, E_FAIL)
+        # IFile2's statuses are HRESULT_FROM_WIN32 of the cause, IFile's E_FAIL.
+        ifile2 = message.startswith((listing, get_data, get_text))
+        assert (e.filename, e.hresult) == (filename, (0x80070000 | winerror) - (1 << 32) if ifile2 else E_FAIL)
         assert e.source == ("Quarrow2.MetaData.1" if message.startswith(put) else "Quarrow2.File.1")
 
 
-def test_an_item_held_open_does_not_stop_the_tools_reads(path):
+def test_an_item_held_open_does_not_stop_the_tools_or_the_mappings_reads(path):
     with quarrow2.File(path) as f, f.Add("T") as item:
         item.Text = "held"
         assert (tool("get", path, "T").stdout, tool("list", "-l", path).returncode) == (b"held\n", 0)
+        reader = quarrow2.File(path, wait=0)
+        assert (reader.texts["T"], dict(reader.items), "T" in reader.texts) == ("held", {"T": b"h\0e\0l\0d\0"}, True)
         # Only writers wait for it.
         assert b"busy" in tool("--wait", "0", "rm", path, "T").stderr
 

@@ -44,11 +44,14 @@ with quarrow2.File(sys.argv[1]).Open("Key"):
 @pytest.mark.parametrize("wait", [quarrow2.DEFAULT_WAIT, 0])
 def test_four_threads_on_one_key_with_a_holder_in_another_process(path, wait):
     """Each write waits out the other threads and, for its first second, another process
-    that holds the item: none is lost. With wait=0 they fail busy at once."""
+    that holds the item: none is lost. With wait=0 they fail busy at once. A read never
+    waits."""
     quarrow2.File(path).items["Key"] = b"start"
     holder = subprocess.Popen([sys.executable, "-c", HOLDER, path], stdin=subprocess.PIPE,
                               stdout=subprocess.PIPE, text=True)
     assert holder.stdout.readline() == "held\n"
+    # Reads share the item with its holder: they neither wait nor fail.
+    assert quarrow2.File(path, wait=0).items["Key"] == b"start"
     done, failures = [], []
 
     def work(n):
