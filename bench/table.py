@@ -165,8 +165,9 @@ def print_tree(records):
     print()
     print("| walk · tree | wall, tool | wall, tool -j 1 | wall, getfattr | wall ratio | "
           "CPU/file, tool | CPU/file, getfattr | CPU ratio | calls/file, tool | "
-          "calls/file, getfattr | peak memory, tool | peak memory, getfattr |")
-    print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+          "calls/item, tool | calls/file, getfattr | peak memory, tool | peak memory, getfattr |")
+    print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: "
+          "| ---: |")
     skips, memory = [], {}
     for record in times:
         name = f"{record['volume']} · {record['operation']} · {record['size']}"
@@ -176,6 +177,7 @@ def print_tree(records):
         tool, raw, single = record["tool"], record["getfattr"], record.get("tool -j 1")
         traced = calls.get(record["operation"], {})
         traced_tool = traced.get("tool", {}).get("calls_per_file")
+        traced_item = traced.get("tool", {}).get("calls_per_item")
         traced_raw = traced.get("getfattr", {}).get("calls_per_file")
         print("| " + " | ".join([
             name, seconds(tool["wall_s"]),
@@ -184,6 +186,7 @@ def print_tree(records):
             nanoseconds(tool["cpu_ns_per_file"]), nanoseconds(raw["cpu_ns_per_file"]),
             f"{tool['cpu_ns_per_file'] / raw['cpu_ns_per_file']:.2f}×",
             f"{traced_tool:.1f}" if traced_tool is not None else "—",
+            f"{traced_item:.1f}" if traced_item is not None else "—",
             f"{traced_raw:.1f}" if traced_raw is not None else "—",
             mebibytes(tool["peak_rss_kib"]), mebibytes(raw["peak_rss_kib"])]) + " |")
         memory.setdefault(record["operation"], []).append((record["files"], tool["peak_rss_kib"]))
@@ -209,6 +212,21 @@ def print_tree(records):
                      f"removed {record['store_changes']:,} entries there")
     text = "; ".join(notes + [f"skipped: {line}" for line in skips])
     print(text[:1].upper() + text[1:] + ("." if text else ""))
+    breakdown = [(operation, variant, record[variant]["each_per_file"])
+                 for operation, record in calls.items() for variant in ("tool -j 1", "getfattr")
+                 if "each_per_file" in record.get(variant, {})]
+    if breakdown:
+        print()
+        print("Which calls a walk makes, per file (strace -c -f, the process's start and the "
+              "folders' own calls spread over the files; calls under 0.05 per file left out):")
+        print()
+        print("| walk | calls per file |")
+        print("| --- | --- |")
+        for operation, variant, each in breakdown:
+            shown = sorted(((count, call) for call, count in each.items() if count >= 0.05),
+                           reverse=True)
+            print(f"| {operation} · {variant} | "
+                  + ", ".join(f"{call} {count:.2f}" for count, call in shown) + " |")
 
 
 def main():

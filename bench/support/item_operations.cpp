@@ -111,6 +111,23 @@ ItemOperation OpenTextGetClose() {
             }};
 }
 
+ItemOperation OneShotRead() {
+    auto buffer = std::make_shared<std::vector<unsigned char>>();
+    return {"One-shot read (Text)", false,
+            [](ItemFixture& fixture, std::string& why) {
+                ComPtr<IFile2> file;
+                if (!Succeeded(fixture.file->QueryInterface(IID_IFile2, file.out_void()),
+                               "QueryInterface", why))
+                    return false;
+                UniqueBstr text;
+                return Succeeded(file->ReadText(fixture.wideType.get(), text.out()), "ReadText",
+                                 why);
+            },
+            [buffer](ItemFixture& fixture, std::string& why) {
+                return raw::ReadValueOnce(fixture.path, fixture.attribute, *buffer, why);
+            }};
+}
+
 ItemOperation OpenClose() {
     return {"Open + Close", false,
             [](ItemFixture& fixture, std::string& why) {

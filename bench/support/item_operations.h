@@ -32,6 +32,9 @@ std::vector<ItemOperation> OpenItemOperations(size_t size);
 // Open + Text get + Close, beside getxattr for the size and then the value, by path.
 ItemOperation OpenTextGetClose();
 
+// IFile2's one-shot ReadText, beside open, fgetxattr into a buffer and close.
+ItemOperation OneShotRead();
+
 // Open + Close: opening the item (its share-mode claim included) and letting it go, beside
 // getxattr for the size by path.
 ItemOperation OpenClose();

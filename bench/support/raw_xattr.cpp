@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -106,6 +107,25 @@ bool PutValueLocked(int fd, int lockFd, const std::string& attribute, const std:
     if (!stored) Fail("fsetxattr", why);
     OfdLock(lockFd, F_OFD_SETLK, F_UNLCK, length, lock);
     return stored;
+}
+
+bool ReadValueOnce(const std::string& path, const std::string& attribute,
+                   std::vector<unsigned char>& buffer, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail("open", why);
+    if (buffer.size() < 4096) buffer.resize(4096);
+    ssize_t got = ::fgetxattr(fd, attribute.c_str(), buffer.data(), buffer.size());
+    if (got < 0 && errno == ERANGE) {
+        got = ::fgetxattr(fd, attribute.c_str(), nullptr, 0);
+        if (got >= 0) {
+            buffer.resize(static_cast<size_t>(got));
+            got = ::fgetxattr(fd, attribute.c_str(), buffer.data(), buffer.size());
+        }
+    }
+    const int reason = errno;
+    ::close(fd);
+    errno = reason;
+    return got >= 0 || Fail("fgetxattr", why);
 }
 
 bool GetValueByPath(const std::string& path, const std::string& attribute,

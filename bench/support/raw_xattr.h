@@ -38,6 +38,11 @@ bool GetValueWithLockCheck(int fd, int lockFd, const std::string& attribute,
 bool PutValueLocked(int fd, int lockFd, const std::string& attribute, const std::string& value,
                     std::string& why);
 
+// As a program that reads one value whole does it: open, one fgetxattr into `buffer` (sized
+// first only when it is too small), close.
+bool ReadValueOnce(const std::string& path, const std::string& attribute,
+                   std::vector<unsigned char>& buffer, std::string& why);
+
 // By path, as a program without a handle does it: getxattr for the size, then the value.
 bool GetValueByPath(const std::string& path, const std::string& attribute,
                     std::vector<unsigned char>& buffer, std::string& why);

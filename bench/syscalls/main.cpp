@@ -26,9 +26,13 @@ namespace {
 // What is counted: the cycle, and a get and a put on an open item, for a small value and for
 // one that is larger than any guess of a small buffer.
 constexpr size_t kCountedSizes[] = {16, 4096};
-const char* const kCountedOperations[] = {
-    "Open + Close", "Open + Text get + Close",         "Text get",
-    "Text put",     "Text get (raw: with lock check)", "Text put (raw: with byte-range lock)"};
+const char* const kCountedOperations[] = {"Open + Close",
+                                          "Open + Text get + Close",
+                                          "One-shot read (Text)",
+                                          "Text get",
+                                          "Text put",
+                                          "Text get (raw: with lock check)",
+                                          "Text put (raw: with byte-range lock)"};
 
 void Mark(int stretch, const char* edge) {
     const std::string path = "/quarrow2-mark/" + std::to_string(stretch) + "/" + edge;
@@ -54,6 +58,7 @@ public:
             std::vector<ItemOperation> operations = OpenItemOperations(size);
             operations.push_back(OpenTextGetClose());
             operations.push_back(OpenClose());
+            operations.push_back(OneShotRead());
             for (const ItemOperation& operation : operations)
                 if (Counted(operation.name)) CountOperation(volume, operation, size);
         }

@@ -43,6 +43,14 @@ void OpenGetClose(benchmark::State& state, ItemFixture& fixture) {
         [&](std::string& why) { return cycle.raw(fixture, why); });
 }
 
+// IFile2's one-shot read, the steps bench/syscalls counts.
+void OneShot(benchmark::State& state, ItemFixture& fixture) {
+    const ItemOperation read = OneShotRead();
+    RunPaired(
+        state, [&](std::string& why) { return read.library(fixture, why); },
+        [&](std::string& why) { return read.raw(fixture, why); });
+}
+
 void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
     const std::string type = "Cycle";
     const std::string attribute = AttributeOf(type);
@@ -92,6 +100,7 @@ void SetFileTypesRelease(benchmark::State& state, ItemFixture& fixture) {
 void RegisterCycleBenchmarks(const Volume& volume) {
     for (size_t size : kValueSizes) {
         OnItemFile(volume, "Open + Text get + Close", size, OpenGetClose);
+        OnItemFile(volume, "One-shot read (Text)", size, OneShot);
         OnItemFile(volume, "Add + Text put + Delete", size, AddPutDelete);
         OnItemFile(volume, "SetFile + Types + release", size, SetFileTypesRelease);
     }

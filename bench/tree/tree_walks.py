@@ -28,6 +28,7 @@ import sys
 import time
 
 FOLDERS = 100
+ITEMS = 2  # per file
 GNU_TIME = "/usr/bin/time"
 JOBS_OPTION = re.compile(r"(^|[\s,\[])-j\b|--jobs\b", re.M)
 
@@ -87,14 +88,19 @@ def store_calls(command, cwd, trace_path):
 
 
 def strace_calls(command, cwd, summary_path):
-    """System calls of one run, every thread's, from strace -c -f's total line."""
+    """System calls of one run, every thread's, from strace -c -f's summary: (total,
+    {call: count})."""
     subprocess.run(["strace", "-c", "-f", "-o", summary_path, *command], cwd=cwd,
                    stdout=subprocess.DEVNULL, check=True)
+    each = {}
     with open(summary_path, encoding="utf-8") as summary:
         for line in summary:
             fields = line.split()
-            if fields and fields[-1] == "total":
-                return int(fields[3])
+            # % time, seconds, usecs/call, calls, [errors,] name
+            if len(fields) >= 5 and fields[3].isdigit():
+                if fields[-1] == "total":
+                    return int(fields[3]), each
+                each[fields[-1]] = int(fields[3])
     raise RuntimeError(f"no total in {summary_path}")
 
 
@@ -105,10 +111,11 @@ class Walks:
         self.has_jobs = bool(JOBS_OPTION.search(help_text.stdout + help_text.stderr))
         self.operations = {
             "list -r": [tool, "list", "-r"],
+            "list -l -r": [tool, "list", "-l", "-r"],
             "dump -r": [tool, "dump", "-r"],
             "find -r --value": [tool, "find", "-r"],
         }
-        self.arguments = {"list -r": ["."], "dump -r": ["."],
+        self.arguments = {"list -r": ["."], "list -l -r": ["."], "dump -r": ["."],
                           "find -r --value": [".", "--type", "Author", "--value", "Author 7"]}
         self.getfattr = [shutil.which("getfattr") or "getfattr", "-R", "-d", "-m", r"^user\.", "."]
 
@@ -157,7 +164,11 @@ class Walks:
             for variant, command in self.commands(operation).items():
                 name = re.sub(r"[^a-z0-9]+", "-", f"{operation} {variant}").strip("-")
                 summary = os.path.join(results, f"strace-{name}.txt")
-                counts[variant] = {"calls_per_file": strace_calls(command, tree, summary) / files}
+                total, each = strace_calls(command, tree, summary)
+                counts[variant] = {"calls_per_file": total / files,
+                                   "calls_per_item": total / files / ITEMS,
+                                   "each_per_file": {call: count / files
+                                                     for call, count in each.items()}}
             self.report("tree-syscalls", operation, files, **counts)
 
 

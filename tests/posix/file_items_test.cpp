@@ -193,6 +193,17 @@ TEST(FileExtension, ListingAndReadsNameEveryCause) {
     SetRawStream(secret, "T", std::string("S\0", 2));
     ASSERT_EQ(chmod(secret.c_str(), 0), 0);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    // Links at the end of a path: read through what they name, in its folder's layout.
+    const fs::path samba = dir / "samba";
+    fs::create_directory(samba);
+    SetRawStream(samba, "quarrow2.layout", "samba");
+    MakeFile(samba / "shared.doc");
+    SetRawStream(samba / "shared.doc", "DosStream.T:$DATA", std::string("S\0\0", 3));
+    for (const auto& [link, target] : {std::pair<const char*, fs::path>{"link.doc", report},
+                                       {"to-samba.doc", samba / "shared.doc"},
+                                       {"to-fifo", dir / "fifo"},
+                                       {"dangling", dir / "gone"}})
+        fs::create_symlink(target, dir / link);
     const std::string before = Snapshot(dir.path());
 
     const char kText[] = "Unable to get text.", kList[] = "Unable to list metadata.";
@@ -225,6 +236,10 @@ TEST(FileExtension, ListingAndReadsNameEveryCause) {
         {PathW(folder) + W("//"), "T", {"F", "T 2"}},
         {PathW(folder) + W("/"), "T:$DATA", {"F", "T 2"}},
         {PathW(report) + W("/"), "T", both(ERROR_PATH_NOT_FOUND)},
+        {PathW(dir / "link.doc"), "Text", {"Jane", listing}},
+        {PathW(dir / "to-samba.doc"), "T", {"S", "T 2"}},
+        {PathW(dir / "to-fifo"), "T", both(ERROR_ACCESS_DENIED)},
+        {PathW(dir / "dangling"), "T", both(ERROR_FILE_NOT_FOUND)},
         // A layout word that names no layout: nothing is listed as empty.
         {PathW(report), "Text", both(ERROR_BAD_ENVIRONMENT), "Samba"},
         {PathW(folder), "T", both(ERROR_BAD_ENVIRONMENT), "samba\n"}};

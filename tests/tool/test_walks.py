@@ -26,7 +26,13 @@ def listed(text):
 
 def named(stderr):
     """The paths standard error names, unescaped."""
-    return {unquoted(m) for m in re.findall(rb'\(file "((?:[^"\\]|\\.)*)"', stderr)}
+    return set(reasons(stderr))
+
+
+def reasons(stderr):
+    """{path: the message's text before it} for each path standard error names, unescaped."""
+    return {unquoted(path): reason for reason, path in
+            re.findall(rb'quarrow2: ([^\n]*) \(file "((?:[^"\\]|\\.)*)"', stderr)}
 
 
 class WalkTest(ToolTestCase):
@@ -54,6 +60,9 @@ class WalkTest(ToolTestCase):
         # Only what no walk can carry is named; the folder's own items, the non-UTF-8 names
         # and a:b beside a are listed as getfattr shows them.
         self.assertEqual(failed, skipped, result.stderr)
+        # Each for the reason the walk met it with, not the library's later word on it.
+        for path, reason in tree["skipped"].items():
+            self.assertIn(reason.encode(), reasons(result.stderr)[relative(path)], path)
         for path in (b"./album", b"./caf\xe9.txt", b"./a", b"./a:b", b"./doc:Author"):
             self.assertIn(path, expected)
         gaps = {path for path in expected if shown.get(path) != expected[path]}

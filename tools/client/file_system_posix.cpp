@@ -74,7 +74,8 @@ std::string joined(const std::string& folder, const std::string& name) {
 
 struct Child {
     std::string name;
-    bool folder;
+    bool folder;         // entered by the walk: a folder itself, not a link to one
+    bool leadsToFolder;  // a folder, or a link to one
 };
 
 // A folder being walked: its descriptor, for opening what it holds, and what is left.
@@ -107,6 +108,12 @@ std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
         }
         std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
+        // The folder's own word on a file or folder is enough: it is what lstat would say.
+        if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
+            const bool folder = entry->d_type == DT_DIR;
+            children.push_back({std::move(name), folder, folder});
+            continue;
+        }
         struct stat own;
         if (::fstatat(frame.fd.get(), name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT) problem(joined(frame.path, name), ReasonOf(errno));
@@ -121,7 +128,7 @@ std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
             problem(joined(frame.path, name), SpecialReason(target.st_mode));
             continue;
         }
-        children.push_back({std::move(name), S_ISDIR(own.st_mode)});
+        children.push_back({std::move(name), S_ISDIR(own.st_mode), S_ISDIR(target.st_mode)});
     }
     std::sort(children.begin(), children.end(),
               [](const Child& a, const Child& b) { return a.name < b.name; });
@@ -350,7 +357,8 @@ LibraryPath LibraryPathOf(const std::string& path) {
     return {NameUtf16(through), std::move(reached)};
 }
 
-void WalkFolder(const std::string& folder, const std::function<void(const std::string&)>& visit,
+void WalkFolder(const std::string& folder,
+                const std::function<void(const std::string&, bool)>& visit,
                 const Problem& problem) {
     Reached root;
     Frame first;
@@ -373,7 +381,7 @@ void WalkFolder(const std::string& folder, const std::function<void(const std::s
         }
         const Child& child = top.children[top.next++];
         std::string path = joined(top.path, child.name);
-        visit(path);
+        visit(path, child.leadsToFolder);
         if (!child.folder) continue;
         Frame inner;
         inner.fd = UniqueFd(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));

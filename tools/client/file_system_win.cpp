@@ -21,7 +21,8 @@ std::string ReasonOf(const std::error_code& error) { return error.message() + ".
 
 struct Entry {
     fs::path path;
-    bool folder;
+    bool folder;         // entered by the walk: a folder itself, not a link to one
+    bool leadsToFolder;  // a folder, or a link to one
 };
 
 }  // namespace
@@ -138,15 +139,16 @@ void WriteTarget::Discard() { state_->Discard(); }
 
 void WriteTarget::Keep() { state_->kept = true; }
 
-void WalkFolder(const std::string& folder, const std::function<void(const std::string&)>& visit,
+void WalkFolder(const std::string& folder,
+                const std::function<void(const std::string&, bool)>& visit,
                 const std::function<void(const std::string&, const std::string&)>& problem) {
     // An explicit stack, so that depth costs heap, not the call stack.
-    std::vector<Entry> pending{{fs::u8path(folder), true}};
+    std::vector<Entry> pending{{fs::u8path(folder), true, true}};
     bool root = true;
     while (!pending.empty()) {
         Entry next = std::move(pending.back());
         pending.pop_back();
-        if (!std::exchange(root, false)) visit(next.path.u8string());
+        if (!std::exchange(root, false)) visit(next.path.u8string(), next.leadsToFolder);
         if (!next.folder) continue;
         std::error_code error;
         fs::directory_iterator entries(next.path, error);
@@ -159,7 +161,8 @@ void WalkFolder(const std::string& folder, const std::function<void(const std::s
             if (vanished)
                 problem(entries->path().u8string(), ReasonOf(vanished));
             else if (fs::is_directory(target) || fs::is_regular_file(target))
-                children.push_back({entries->path(), fs::is_directory(own)});
+                children.push_back(
+                    {entries->path(), fs::is_directory(own), fs::is_directory(target)});
             else
                 problem(entries->path().u8string(), "Is not a file or folder; skipped.");
         }

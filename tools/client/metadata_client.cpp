@@ -270,6 +270,26 @@ Bytes MetadataFile::ReadBytes(const WString& type, const std::string& shownType)
     return BytesOfArray(data.value(), path_, shownType);
 }
 
+std::optional<Bytes> MetadataFile::ReadBytesIfPresent(const WString& type,
+                                                      const std::string& shownType) {
+    // IFile2's status for an item the file does not have (ERROR_NOT_FOUND).
+    constexpr HRESULT kNoSuchItem = HRESULT_FROM_WIN32(1168);
+    UniqueBstr name = MakeBstr(type);
+    UniqueVariant data;
+    bool missing = false;
+    RunRead(
+        [&] {
+            const HRESULT status = file_->ReadData(name.get(), data.out());
+            if (status != kNoSuchItem) return status;
+            TakeErrorDescription(file_.get(), IID_IFile2, status);  // answered: nothing to say
+            missing = true;
+            return S_OK;
+        },
+        shownType);
+    if (missing) return std::nullopt;
+    return BytesOfArray(data.value(), path_, shownType);
+}
+
 Bytes MetadataFile::ReadTextBytes(const WString& type, const std::string& shownType) {
     UniqueBstr name = MakeBstr(type);
     UniqueBstr text;

@@ -90,6 +90,9 @@ public:
     // item open elsewhere included); Failure naming the cause, "The file has no item of
     // this type." only when it is missing.
     Bytes ReadBytes(const WString& type, const std::string& shownType);
+    // The same, none when the file has no such item: a file that could not be read still
+    // fails, so that a missing item is told from a file without an answer in one read.
+    std::optional<Bytes> ReadBytesIfPresent(const WString& type, const std::string& shownType);
     // The same bytes read as text, so that a failure says "Unable to get text.".
     Bytes ReadTextBytes(const WString& type, const std::string& shownType);
     // Whether a read finds the item (which it does also when another process holds it).

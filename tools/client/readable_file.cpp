@@ -36,6 +36,16 @@ MetadataFile BindSupported(const Library& library, const std::string& path) {
     return file;
 }
 
+// Rethrows a failure to read the file's items, in the tool's own words where the file
+// system tells more than the library's text.
+[[noreturn]] void RethrowUnread(const std::string& path) {
+    const PathState state = PathStateOf(path);
+    if (state.kind == PathKind::kMissing) throw Failure("File not found.", path);
+    if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
+        throw Failure(state.reason, path);
+    throw;
+}
+
 void RequireReadable(MetadataFile& file) {
     if (file.Exists()) return;
     if (PathStateOf(file.Path()).kind == PathKind::kFolder) return;
@@ -54,15 +64,20 @@ ReadableItems BindReadableFileItems(const Library& library, const std::string& p
     ReadableItems readable{BindSupported(library, path), {}};
     try {
         readable.listing = readable.file.Items();
-    } catch (const Failure& failure) {
-        // The tool's own words where the file system tells more than the library's text.
-        const PathState state = PathStateOf(path);
-        if (state.kind == PathKind::kMissing) throw Failure("File not found.", path);
-        if (state.kind == PathKind::kUnreachable || state.kind == PathKind::kSpecial)
-            throw Failure(state.reason, path);
-        throw;
+    } catch (const Failure&) {
+        RethrowUnread(path);
     }
     return readable;
+}
+
+std::optional<Bytes> ReadItemIfPresent(const Library& library, const std::string& path,
+                                       const WString& type, const std::string& shownType) {
+    MetadataFile file = BindSupported(library, path);
+    try {
+        return file.ReadBytesIfPresent(type, shownType);
+    } catch (const Failure&) {
+        RethrowUnread(path);
+    }
 }
 
 ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {

@@ -3,6 +3,7 @@
 // read is never listed or totalled as having no items.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct ReadableItems {
     ItemListing listing;
 };
 ReadableItems BindReadableFileItems(const Library& library, const std::string& path);
+
+// The value of one item, in one read: none when the file has no such item; Failure as the
+// listing above fails when the file's items cannot be read.
+std::optional<Bytes> ReadItemIfPresent(const Library& library, const std::string& path,
+                                       const WString& type, const std::string& shownType);
 
 // The same, with the items' types alone.
 struct ReadableFile {

@@ -209,7 +209,7 @@ int RunConvert(const Library& library, const ConvertOptions& options) {
         // One job: each file is moved on this thread, in the walk's order.
         VisitPaths(
             {path}, options.recursive, 1,
-            [&](const std::string& found, bool inFolder) -> OrderedWork::Emit {
+            [&](const std::string& found, bool inFolder, bool) -> OrderedWork::Emit {
                 return [&conversion, &complete, found, inFolder] {
                     // A link met in the walk may lead out of the tree: what it leads to
                     // moves where a walk meets it.

@@ -57,11 +57,11 @@ struct DumpedFile {
     std::vector<std::string> failures;
 };
 
-DumpedFile ReadDumpedFile(const Library& library, const std::string& path) {
+DumpedFile ReadDumpedFile(const Library& library, const std::string& path, bool folder) {
     DumpedFile dumped;
     Json file = Json::object();
     PutName(file, "path", path);
-    if (PathStateOf(path).kind == PathKind::kFolder) file["folder"] = true;
+    if (folder) file["folder"] = true;
     Json items = Json::array();
     try {
         auto [bound, listing] = BindReadableFileItems(library, path);
@@ -141,8 +141,8 @@ int RunDump(const Library& library, const DumpOptions& options) {
     bool failed = false;
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool inFolder) -> OrderedWork::Emit {
-            return [&, dumped = ReadDumpedFile(library, path), inFolder] {
+        [&](const std::string& path, bool inFolder, bool folder) -> OrderedWork::Emit {
+            return [&, dumped = ReadDumpedFile(library, path, folder), inFolder] {
                 for (const std::string& message : dumped.failures) ReportFailure(message);
                 failed = failed || !dumped.failures.empty();
                 // A tree's files without items carry nothing to restore.

@@ -50,14 +50,17 @@ public:
     };
     Look LookAt(const std::string& path) const {
         try {
+            Found found{path, std::nullopt};
+            if (match_.NeedsValue() || options_.json) {
+                // One read tells a file without the item from one that cannot be read.
+                found.value = ReadItemIfPresent(library_, path, type_, options_.type);
+                if (!found.value) return {};
+                if (!match_.Matches(MatchedTexts(options_.type, *found.value))) return {};
+                return {std::move(found), std::nullopt};
+            }
             // The listing tells a file without the item from one that cannot be read.
             auto [file, types] = BindReadableFileTypes(library_, path);
             if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
-            Found found{path, std::nullopt};
-            if (match_.NeedsValue() || options_.json) {
-                found.value = file.ReadBytes(type_, options_.type);
-                if (!match_.Matches(MatchedTexts(options_.type, *found.value))) return {};
-            }
             return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
             // As grep does: a file that cannot be searched is an error, not a non-match.
@@ -107,7 +110,7 @@ int RunFind(const Library& library, const FindOptions& options) {
     Search search(library, options);
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool) -> OrderedWork::Emit {
+        [&](const std::string& path, bool, bool) -> OrderedWork::Emit {
             return [&search, look = search.LookAt(path)] { search.Add(look); };
         },
         [&](const std::string& path, const std::string& description) {

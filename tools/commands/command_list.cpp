@@ -205,7 +205,7 @@ int RunList(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool inFolder) -> OrderedWork::Emit {
+        [&](const std::string& path, bool inFolder, bool) -> OrderedWork::Emit {
             return [&listing, listed = listing.Read(path), inFolder] {
                 listing.AddFile(listed, inFolder);
             };

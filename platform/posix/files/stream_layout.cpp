@@ -408,7 +408,8 @@ DWORD StreamLayoutOf(StreamPath& path, StreamLayout& layout) {
     if (OverridingLayout(error, layout)) return error;
     Decision decision;
     dev_t fileDevice = 0;
-    if (path.file_fd.valid()) {
+    // A file looked at without opening it (its stat known) is told as an open one is.
+    if (path.file_fd.valid() || path.file_stat_known) {
         if ((error = FileStat(path))) return error;
         fileDevice = path.file_stat.st_dev;
         // A folder's own items follow its own marker, then its tree's.

@@ -26,7 +26,8 @@ constexpr char kLayoutVariable[] = "QUARROW2_LAYOUT";
 constexpr char kLayoutMarker[] = "user.quarrow2.layout";
 
 // The layout of the items of the file or folder that `path` names, as ResolveStreamPath or
-// ResolveWholePath left it (a missing file is taken to be made in its folder): the override;
+// ResolveWholePath left it (a missing file is taken to be made in its folder), or as a split
+// path whose `file_stat` the caller filled from the file itself: the override;
 // else the marker of the nearest folder holding one, from the folder itself (or, for a
 // file, the folder that holds it; for a symbolic link, the one that holds its target) up
 // to the top of its file system; else native. The walk up stays on the file system: at the

@@ -144,7 +144,10 @@ DWORD FileStat(StreamPath& path) {
 
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
+namespace {
+
+// ResolveStreamPath, opening the file or folder when `open` says so.
+DWORD Resolve(LPCWSTR path, StreamPath& out, bool open) {
     out.file.clear();
     out.attribute.clear();
     out.file_fd.reset();
@@ -191,20 +194,30 @@ DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) {
                                explicitData, out))
             return error;
         out.file = whole.substr(0, componentStart);
-        return OpenFolder(out);
+        return open ? OpenFolder(out) : 0;
     } else {
         out.file = whole;
     }
-    return OpenCarryingFile(whole, componentStart, out);
+    return open ? OpenCarryingFile(whole, componentStart, out) : 0;
 }
 
-DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
+}  // namespace
+
+DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out) { return Resolve(path, out, true); }
+
+DWORD SplitStreamPath(LPCWSTR path, StreamPath& out) { return Resolve(path, out, false); }
+
+DWORD SplitWholePath(LPCWSTR path, StreamPath& out) {
     out.file.clear();
     out.attribute.clear();
     out.file_fd.reset();
     out.file_stat_known = false;
     out.through_link = false;
-    if (DWORD error = ToLinuxPath(path, out.file)) return error;
+    return ToLinuxPath(path, out.file);
+}
+
+DWORD ResolveWholePath(LPCWSTR path, StreamPath& out) {
+    if (DWORD error = SplitWholePath(path, out)) return error;
     if (DWORD error = OpenCarryingFile(out.file, ComponentStart(out.file), out)) return error;
     return out.file_fd.valid() ? 0 : ERROR_FILE_NOT_FOUND;
 }

@@ -41,6 +41,13 @@ struct StreamPath {
 // attribute), or the mapped cause of an open that failed otherwise.
 DWORD ResolveStreamPath(LPCWSTR path, StreamPath& out);
 
+// ResolveStreamPath's split alone: `file` and `attribute`, nothing opened or looked up
+// (`file_fd` invalid). ERROR_INVALID_NAME and the like as there.
+DWORD SplitStreamPath(LPCWSTR path, StreamPath& out);
+
+// The whole of `path` as a Linux path in `file`, nothing opened or looked up.
+DWORD SplitWholePath(LPCWSTR path, StreamPath& out);
+
 // The file or folder that the whole of `path` names, colons and all, with no stream part:
 // 0 with `file_fd` valid, or the Windows code (ERROR_FILE_NOT_FOUND when it is missing).
 DWORD ResolveWholePath(LPCWSTR path, StreamPath& out);
