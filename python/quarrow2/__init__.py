@@ -56,7 +56,7 @@ F = TypeVar("F", bound="File")
 Sequence.register(Strings)
 
 # The names whose values other programs store as UTF-8 text, as they document them (the
-# rule of the tool, tools/value_text.cpp): a name ending in a dot is a namespace.
+# rule of the tool, tools/formats/value_text.cpp): a name ending in a dot is a namespace.
 UTF8_NAMES = ("xdg.", "dublincore.", "baloo.", "mime_type", "charset", "creator",
               "Zone.Identifier")
 
