@@ -6,7 +6,7 @@
 #include <string>
 
 #include "bench/support/client.h"
-#include "bench/support/descriptor.h"
+#include "quarrow2/descriptor.h"
 #include "bench/support/volumes.h"
 
 namespace quarrow2::bench {
@@ -19,8 +19,8 @@ struct ItemFixture {
     std::string value;    // the stored bytes
     ComPtr<IFile> file;   // bound to `path`
     ComPtr<IMetaData> item;
-    Descriptor fd;      // the file, read-only
-    Descriptor lockFd;  // `path` + ".lock", for reading and writing
+    UniqueFd fd;      // the file, read-only
+    UniqueFd lockFd;  // `path` + ".lock", for reading and writing
 
     // Makes the file `name` in the volume's folder, stores a value of `valueBytes` bytes and,
     // when `openItem`, opens it through the library. False, saying why, when the volume

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bench/support/descriptor.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::bench::raw {
 namespace {
@@ -63,7 +63,7 @@ bool ListWithSizes(const std::string& path, std::vector<char>& names, size_t& co
                    std::string& why) {
     count = 0;
     total = 0;
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return Fail("open", why);
     const ssize_t listSize = ::flistxattr(fd.get(), nullptr, 0);
     if (listSize < 0) return Fail("flistxattr (size)", why);

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "bench/support/descriptor.h"
+#include "quarrow2/descriptor.h"
 
 namespace quarrow2::bench {
 namespace {
@@ -46,7 +46,7 @@ std::string NumberedType(size_t i) {
 }
 
 bool MakeFile(const std::string& path, uint64_t mainStreamBytes, std::string& why) {
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.valid()) {
         why = Why("cannot make " + path, errno);
         return false;
