@@ -15,8 +15,7 @@ set(QUARROW2_BENCH_SUPPORT
 add_library(quarrow2_bench_support STATIC ${QUARROW2_BENCH_SUPPORT})
 quarrow2_strict_warnings(quarrow2_bench_support)
 quarrow2_client_includes(quarrow2_bench_support bench)
-target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark
-                      PRIVATE quarrow2_utfcpp)
+target_link_libraries(quarrow2_bench_support PUBLIC quarrow2 benchmark::benchmark)
 
 # Timings: items, cycles and walks, each paired with its raw system-call sequence.
 set(QUARROW2_BENCH_TIMING

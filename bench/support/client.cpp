@@ -1,10 +1,9 @@
 #include "bench/support/client.h"
 
-#include <utf8.h>
-
 #include <cstdio>
 #include <cstring>
-#include <iterator>
+
+#include "quarrow2/names.h"
 
 namespace quarrow2::bench {
 
@@ -35,8 +34,8 @@ ComPtr<IFile> BoundFile(const std::string& path, std::string& why) {
     return file;
 }
 
-UniqueBstr Utf16(const std::string& utf8) {
-    const std::u16string units = utf8::utf8to16(utf8);
+UniqueBstr Utf16(const std::string& bytes) {
+    const WString units = NameUtf16FromBytes(bytes.data(), bytes.size());
     return UniqueBstr(SysAllocStringLen(units.data(), static_cast<UINT>(units.size())));
 }
 
@@ -63,13 +62,10 @@ std::string Failure(const std::string& what, HRESULT hr) {
     const RichError error = TakeRichError();
     if (error.present && error.description.get()) {
         const OLECHAR* description = error.description.get();
-        message += ": ";
-        try {
-            utf8::utf16to8(description, description + error.description.length(),
-                           std::back_inserter(message));
-        } catch (const utf8::exception&) {
-            message += "(a description that is not valid UTF-16)";
-        }
+        std::string text;
+        message += NameBytesFromUtf16(description, error.description.length(), text)
+                       ? ": " + text
+                       : ": (a description that is not valid UTF-16)";
     }
     return message;
 }

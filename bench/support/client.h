@@ -12,9 +12,9 @@ namespace quarrow2::bench {
 // A new File bound to `path` on a volume with named streams; empty, with `why`, otherwise.
 ComPtr<IFile> BoundFile(const std::string& path, std::string& why);
 
-// An automation string of the UTF-8 text `utf8` (paths and type names); throws
-// utf8::exception on bytes that are not UTF-8.
-UniqueBstr Utf16(const std::string& utf8);
+// An automation string of the byte name `bytes` (paths and type names), by the library's
+// own name codec.
+UniqueBstr Utf16(const std::string& bytes);
 
 // An automation string whose bytes are `bytes` (an even count: whole UTF-16 units).
 UniqueBstr TextOfBytes(const std::string& bytes);
