@@ -69,7 +69,8 @@ void RegisterAllocationCounts(const Volume& volume) {
         CountOn(volume, "Text put", size,
                 [text](IMetaData& item) { return item.put_Text(text->get()); });
         auto bytes = std::make_shared<UniqueVariant>();
-        ByteArrayOf(PatternBytes(size), *bytes);
+        const std::string pattern = PatternBytes(size);
+        PutByteArray(pattern.data(), pattern.size(), *bytes);
         CountOn(volume, "Data put", size,
                 [bytes](IMetaData& item) { return item.put_Data(*bytes->get()); });
         CountOn(volume, "Length", size, [](IMetaData& item) {

@@ -1,23 +1,18 @@
 #include "bench/support/client.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "quarrow2/names.h"
 
 namespace quarrow2::bench {
 
 ComPtr<IFile> BoundFile(const std::string& path, std::string& why) {
-    ComPtr<IClassFactory> factory;
     ComPtr<IFile> file;
-    HRESULT hr = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+    MakeStep failed;
+    HRESULT hr = MakeFile(DllGetClassObject, IID_IFile, file, &failed);
     if (FAILED(hr)) {
-        why = Failure("DllGetClassObject", hr);
-        return ComPtr<IFile>();
-    }
-    hr = factory->CreateInstance(nullptr, IID_IFile, file.out_void());
-    if (FAILED(hr)) {
-        why = Failure("CreateInstance", hr);
+        why =
+            Failure(failed == MakeStep::kClassObject ? "DllGetClassObject" : "CreateInstance", hr);
         return ComPtr<IFile>();
     }
     UniqueBstr widePath = Utf16(path);
@@ -41,18 +36,6 @@ UniqueBstr Utf16(const std::string& bytes) {
 
 UniqueBstr TextOfBytes(const std::string& bytes) {
     return UniqueBstr(SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size())));
-}
-
-bool ByteArrayOf(const std::string& bytes, UniqueVariant& out) {
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array) return false;
-    VARIANT* value = out.out();
-    V_VT(value) = VT_ARRAY | VT_UI1;
-    V_ARRAY(value) = array;
-    ArrayAccess access(array);
-    if (!access.granted()) return false;
-    if (!bytes.empty()) std::memcpy(access.data(), bytes.data(), bytes.size());
-    return true;
 }
 
 std::string Failure(const std::string& what, HRESULT hr) {

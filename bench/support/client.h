@@ -19,9 +19,6 @@ UniqueBstr Utf16(const std::string& bytes);
 // An automation string whose bytes are `bytes` (an even count: whole UTF-16 units).
 UniqueBstr TextOfBytes(const std::string& bytes);
 
-// A byte-array variant holding `bytes`; false when the runtime refuses.
-bool ByteArrayOf(const std::string& bytes, UniqueVariant& out);
-
 // `what`, the status code and the rich error's description, for a failure message.
 std::string Failure(const std::string& what, HRESULT hr);
 

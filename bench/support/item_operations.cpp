@@ -42,7 +42,8 @@ ItemStep DataGet() {
 
 ItemStep DataPut(size_t size) {
     auto bytes = std::make_shared<UniqueVariant>();
-    ByteArrayOf(PatternBytes(size), *bytes);
+    const std::string pattern = PatternBytes(size);
+    PutByteArray(pattern.data(), pattern.size(), *bytes);
     return [bytes](ItemFixture& fixture, std::string& why) {
         return Succeeded(fixture.item->put_Data(*bytes->get()), "Data put", why);
     };

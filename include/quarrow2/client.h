@@ -1,12 +1,14 @@
 // Owners for what the library hands a client (automation strings, interface references,
-// variants, access to a safe array's data, a table's cells) and the reader of the rich error
-// a failed call leaves. Header-only, on the public interface alone: the same text serves a client
+// variants, access to a safe array's data, a table's cells, a byte array's bytes), the byte
+// arrays a client hands it, the making of a File, and the reader of the rich error a failed
+// call leaves. Header-only, on the public interface alone: the same text serves a client
 // of libquarrow2.so and a Windows client of Quarrow2.dll. Each owner frees what it holds on every
 // path, early returns and throws included.
 #pragma once
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -238,6 +240,59 @@ private:
     ArrayAccess access_;
 };
 
+// The bytes of a variant byte array (VT_ARRAY | VT_UI1), read in place while this object
+// lives. problem() says why there are none: not a byte array, an array without bounds, or
+// no access to its data; an empty array reads as no bytes without opening its data.
+class ByteArrayView {
+public:
+    enum Problem { kNone, kNotAByteArray, kNoBounds, kNoAccess };
+
+    explicit ByteArrayView(const VARIANT& value)
+        : ByteArrayView(value.vt == (VT_ARRAY | VT_UI1) ? value.parray : nullptr) {}
+
+    Problem problem() const { return problem_; }
+    const void* data() const { return access_.data(); }
+    size_t size() const { return problem_ == kNone ? size_ : 0; }
+
+private:
+    explicit ByteArrayView(SAFEARRAY* array)
+        : size_(0),
+          problem_(Measure(array, size_)),
+          access_(array, problem_ == kNone && size_ ? S_OK : E_ABORT) {
+        if (problem_ == kNone && size_ && !access_.granted()) problem_ = kNoAccess;
+    }
+
+    static Problem Measure(SAFEARRAY* array, size_t& size) {
+        LONG lower = 0, upper = -1;
+        if (!array) return kNotAByteArray;
+        if (FAILED(SafeArrayGetLBound(array, 1, &lower)) ||
+            FAILED(SafeArrayGetUBound(array, 1, &upper)))
+            return kNoBounds;
+        if (upper >= lower) size = static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1;
+        return kNone;
+    }
+
+    size_t size_;
+    Problem problem_;
+    ArrayAccess access_;
+};
+
+// Puts a new byte array holding the `size` bytes at `bytes` into `out`, which owns it from
+// then on; E_OUTOFMEMORY when the runtime has no room for it.
+inline HRESULT PutByteArray(const void* bytes, size_t size, UniqueVariant& out) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (!array) return E_OUTOFMEMORY;
+    VARIANT* value = out.out();
+    value->vt = VT_ARRAY | VT_UI1;
+    value->parray = array;
+    if (size == 0) return S_OK;
+    ArrayAccess access(array);
+    if (!access.granted()) return E_OUTOFMEMORY;
+    std::memcpy(access.data(), bytes, size);
+    return S_OK;
+}
+
 // The rich error a failed call left for the calling thread.
 struct RichError {
     bool present = false;
@@ -272,6 +327,23 @@ inline bool OffersRichErrors(IUnknown* object, REFIID iid) {
     ComPtr<ISupportErrorInfo> support;
     if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()))) return false;
     return support->InterfaceSupportsErrorInfo(iid) == S_OK;
+}
+
+// Which step making an object failed at: getting the class object, or making the object.
+enum class MakeStep { kClassObject, kInstance };
+
+// A new File answering `iid` in `out`, made by the class object `getClassObject` hands out
+// (DllGetClassObject, or the one a loaded library exports); `failed`, when given, says
+// which step a failure is from. Bind it to a path with SetFile.
+template <class Interface, class GetClassObject>
+inline HRESULT MakeFile(GetClassObject&& getClassObject, REFIID iid, ComPtr<Interface>& out,
+                        MakeStep* failed = nullptr) {
+    ComPtr<IClassFactory> factory;
+    HRESULT status = getClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+    if (failed) *failed = MakeStep::kClassObject;
+    if (FAILED(status)) return status;
+    if (failed) *failed = MakeStep::kInstance;
+    return factory->CreateInstance(nullptr, iid, out.out_void());
 }
 
 }  // namespace quarrow2

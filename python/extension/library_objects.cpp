@@ -74,10 +74,7 @@ ComPtr<IFile2> CreateFileObject() {
     HRESULT status;
     {
         py::gil_scoped_release unlocked;
-        ComPtr<IClassFactory> factory;
-        status = DllGetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
-        if (SUCCEEDED(status))
-            status = factory->CreateInstance(nullptr, IID_IFile2, file.out_void());
+        status = MakeFile(DllGetClassObject, IID_IFile2, file);
     }
     if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}, 0, {}};
     return file;
@@ -131,7 +128,7 @@ py::bytes Item::Data() const {
 
 void Item::SetData(py::handle data) const {
     UniqueVariant value;
-    ByteArrayFromBuffer(data, value.get());
+    ByteArrayFromBuffer(data, value);
     Invoke(item_, IID_IMetaData, binding_,
            [&](IMetaData* i) { return i->put_Data(value.value()); });
 }

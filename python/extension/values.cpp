@@ -1,6 +1,5 @@
 #include "python/extension/values.h"
 
-#include <cstring>
 #include <new>
 
 namespace quarrow2::python {
@@ -48,7 +47,7 @@ py::str StrFromUtf16(const void* bytes, size_t count) {
     return py::reinterpret_steal<py::str>(text);
 }
 
-void ByteArrayFromBuffer(py::handle value, VARIANT* out) {
+void ByteArrayFromBuffer(py::handle value, UniqueVariant& out) {
     if (PyUnicode_Check(value.ptr())) throw py::type_error("expected bytes, not str");
     Py_buffer view;
     if (PyObject_GetBuffer(value.ptr(), &view, PyBUF_SIMPLE) != 0) throw py::error_already_set();
@@ -57,30 +56,17 @@ void ByteArrayFromBuffer(py::handle value, VARIANT* out) {
         ~Release() { PyBuffer_Release(view); }
     } release{&view};
     if (view.len > 0x7FFFFFFF) throw py::value_error("the value is too long");
-    SAFEARRAYBOUND bound{static_cast<ULONG>(view.len), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
-    if (!array) throw std::bad_alloc();
-    out->vt = VT_ARRAY | VT_UI1;
-    out->parray = array;  // the caller's variant owns it from here
-    if (view.len == 0) return;
-    ArrayAccess access(array);
-    if (!access.granted() || !access.data()) throw std::bad_alloc();
-    std::memcpy(access.data(), view.buf, static_cast<size_t>(view.len));
+    if (FAILED(PutByteArray(view.buf, static_cast<size_t>(view.len), out))) throw std::bad_alloc();
 }
 
 py::bytes BytesFromByteArray(const VARIANT& value) {
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+    const ByteArrayView view(value);
+    if (view.problem() == ByteArrayView::kNotAByteArray)
         throw py::type_error("the library returned something other than a byte array");
-    LONG lower = 0;
-    LONG upper = -1;
-    if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
-        FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
+    if (view.problem() == ByteArrayView::kNoBounds)
         throw py::type_error("the byte array has no bounds");
-    if (upper < lower) return py::bytes();
-    ArrayAccess access(value.parray);
-    if (!access.granted() || !access.data()) throw std::bad_alloc();
-    return py::bytes(static_cast<const char*>(access.data()),
-                     static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1);
+    if (view.problem() == ByteArrayView::kNoAccess) throw std::bad_alloc();
+    return py::bytes(static_cast<const char*>(view.data()), view.size());
 }
 
 }  // namespace quarrow2::python

@@ -24,7 +24,7 @@ inline pybind11::str StrFromBstr(const UniqueBstr& text) {
 }
 
 // Bytes-like (bytes, bytearray, memoryview of contiguous bytes) as a variant byte array.
-void ByteArrayFromBuffer(pybind11::handle value, VARIANT* out);
+void ByteArrayFromBuffer(pybind11::handle value, UniqueVariant& out);
 
 // A variant byte array as bytes; TypeError for any other variant.
 pybind11::bytes BytesFromByteArray(const VARIANT& value);

@@ -82,23 +82,17 @@ UniqueBstr MakeBstr(const WString& text) {
     return result;
 }
 
-// The text of an item's value as UTF-8; Failure when its bytes are not UTF-16 text.
+// The bytes of an item's value; Failure when the library hands out anything else.
 Bytes BytesOfArray(const VARIANT& value, const std::string& path, const std::string& type) {
-    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+    const ByteArrayView view(value);
+    if (view.problem() == ByteArrayView::kNotAByteArray)
         throw Failure("The library returned something other than a byte array.", path, type);
-    LONG lower = 0;
-    LONG upper = -1;
-    if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) ||
-        FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
+    if (view.problem() == ByteArrayView::kNoBounds)
         throw Failure("The byte array has no bounds.", path, type);
-    Bytes bytes;
-    if (upper < lower) return bytes;
-    ArrayAccess access(value.parray);
-    if (!access.granted() || !access.data())
+    if (view.problem() == ByteArrayView::kNoAccess)
         throw Failure("The byte array cannot be read.", path, type);
-    bytes.resize(static_cast<size_t>(upper) - static_cast<size_t>(lower) + 1);
-    std::memcpy(bytes.data(), access.data(), bytes.size());
-    return bytes;
+    const auto* bytes = static_cast<const std::uint8_t*>(view.data());
+    return Bytes(bytes, bytes + view.size());
 }
 
 // A size in the listing: VT_I4, or VT_R8 from 2 GiB on; none for a name that is no item.
@@ -109,18 +103,17 @@ std::optional<std::uint64_t> SizeOf(const VARIANT& size) {
 }
 
 ComPtr<IFile2> CreateFileObject(const Library& library, const std::string& path) {
-    ComPtr<IClassFactory> factory;
-    HRESULT status = library.GetClassObject(CLSID_File, IID_IClassFactory, factory.out_void());
+    ComPtr<IFile2> file;
+    MakeStep failed;
+    const HRESULT status =
+        MakeFile([&](REFCLSID clsid, REFIID iid,
+                     void** object) { return library.GetClassObject(clsid, iid, object); },
+                 IID_IFile2, file, &failed);
     if (FAILED(status))
-        throw Failure("Unable to get the File class object: " +
+        throw Failure((failed == MakeStep::kClassObject ? "Unable to get the File class object: "
+                                                        : "Unable to create a File object: ") +
                           TakeErrorDescription(nullptr, IID_NULL, status),
                       path);
-    ComPtr<IFile2> file;
-    status = factory->CreateInstance(nullptr, IID_IFile2, file.out_void());
-    if (FAILED(status))
-        throw Failure(
-            "Unable to create a File object: " + TakeErrorDescription(nullptr, IID_NULL, status),
-            path);
     return file;
 }
 
@@ -160,16 +153,7 @@ void MetadataItem::PutText(const WString& text) {
 
 void MetadataItem::PutBytes(const Bytes& bytes) {
     UniqueVariant data;
-    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
-    SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
-    if (!array) throw std::bad_alloc();
-    data.get()->vt = VT_ARRAY | VT_UI1;
-    data.get()->parray = array;
-    if (!bytes.empty()) {
-        ArrayAccess access(array);
-        if (!access.granted() || !access.data()) throw std::bad_alloc();
-        std::memcpy(access.data(), bytes.data(), bytes.size());
-    }
+    if (FAILED(PutByteArray(bytes.data(), bytes.size(), data))) throw std::bad_alloc();
     Run([&] { return item_->put_Data(data.value()); });
 }
 
