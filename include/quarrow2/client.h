@@ -278,9 +278,10 @@ private:
 };
 
 // Puts a new byte array holding the `size` bytes at `bytes` into `out`, which owns it from
-// then on; E_OUTOFMEMORY when the runtime has no room for it.
+// then on; E_OUTOFMEMORY when the runtime has no room for it or an array cannot count them.
 inline HRESULT PutByteArray(const void* bytes, size_t size, UniqueVariant& out) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
+    if (bound.cElements != size) return E_OUTOFMEMORY;
     SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
     if (!array) return E_OUTOFMEMORY;
     VARIANT* value = out.out();
