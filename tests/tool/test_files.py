@@ -128,7 +128,8 @@ class FilesTest(ToolTestCase):
                         {"path": path, "items": [{"type": "x", "length": 2}]}]}, "not carried"),
                     (["dump", path], 1, {"format": "quarrow2-dump", "version": 1, "files": [
                         {"path": path, "items": [{"type": "x", "text": "B"}]}]}, "not carried"),
-                    (["cp", path, plain], 1, b"", "not carried"), (["rm", "--all", path], 0, b"")])
+                    (["cp", path, plain], 1, b"", "not carried"),
+                    (["rm", "--all", path], 1, b"", "it is not removed")])
         self.assertEqual((user_items(path), user_items(plain)), ({"x:$DATA": b"A"}, {}))
         # A folder shows its own items; a FIFO in a walk is named, never opened, the rest listed.
         good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
