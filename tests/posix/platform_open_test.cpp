@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -132,6 +133,39 @@ TEST(PlatformOpen, PathsAndDispositions) {
     EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+
+    // A stream made holding its first content; one that is there keeps its own; a file is
+    // never made holding one, nor a content an attribute cannot hold.
+    const std::string first = "first", huge(65536, 'h');
+    struct Holding {
+        const char* path;
+        const std::string& initial;
+        DWORD error;
+        std::optional<std::string> stored;  // the attribute afterwards, of "held" or "doc"
+    };
+    for (const Holding& c :
+         {Holding{"held:T", first, 0, first}, Holding{"doc:T", first, exists, "value of T"},
+          Holding{"held2", first, invalid, std::nullopt},
+          Holding{"doc:Big", huge, invalid, std::nullopt}}) {
+        SCOPED_TRACE(c.path);
+        const WString path = PathW(dir.path()) + W("/") + W(c.path);
+        SetLastError(0xBAD);
+        platform::UniqueHandle held(CreateStreamHolding(path.c_str(), kReadWrite, FILE_SHARE_READ,
+                                                        c.initial.data(),
+                                                        static_cast<DWORD>(c.initial.size())));
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(held.valid(), c.error != invalid);
+        if (held.valid()) {
+            EXPECT_EQ(GetValue(held.get()), *c.stored);
+        }
+        const std::string name(c.path);
+        const size_t colon = name.find(':');
+        if (colon != name.npos) {
+            EXPECT_EQ(RawStream(dir / name.substr(0, colon), name.substr(colon + 1)), c.stored);
+        } else {
+            EXPECT_FALSE(fs::exists(dir / name));
+        }
+    }
 }
 
 TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
