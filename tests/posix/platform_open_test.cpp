@@ -231,6 +231,27 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     first.handle.reset();
     EXPECT_EQ(ErrorOf(CloseHandle(h)), ERROR_INVALID_HANDLE);
     EXPECT_NE(OpenReader(PathW(dir / "doc")).handle.get(), h);
+
+    // A named stream's handle stays with its file when another takes its path, and holds the
+    // same descriptors however many calls it makes.
+    const auto descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    MakeFile(dir / "kept");
+    SetRawStream(dir / "kept", "T", "zero");
+    Opened kept = OpenItem(StreamW(dir / "kept", "T"), OPEN_EXISTING);
+    ASSERT_TRUE(kept.ok());
+    const auto held = descriptors();
+    fs::rename(dir / "kept", dir / "moved");
+    MakeFile(dir / "kept");
+    SetRawStream(dir / "kept", "T", "impostor");
+    for (const std::string value : {"one", "two", "three", "four"}) {
+        EXPECT_EQ(PutValue(kept.handle.get(), value), 0u);
+        EXPECT_EQ(GetValue(kept.handle.get()), value);
+        EXPECT_EQ(RawStream(dir / "moved", "T"), value);
+        EXPECT_EQ(descriptors(), held) << value;
+    }
+    EXPECT_EQ(RawStream(dir / "kept", "T"), "impostor");
 }
 
 // The error and flags of a volume query; a success must give streams, case, 255 and no label.
