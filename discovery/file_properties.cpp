@@ -1,5 +1,6 @@
 #include "discovery/file_properties.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "discovery/stream_walk.h"
@@ -75,6 +76,31 @@ HRESULT ItemTable(const std::vector<platform::StreamEntry>& streams, VARIANT* pV
     return S_OK;
 }
 
+HRESULT NameList(const std::vector<platform::StreamEntry>& streams, VARIANT* pVal) {
+    const ULONG count = static_cast<ULONG>(
+        std::count_if(streams.begin(), streams.end(), [](const auto& s) { return !s.foreign; }));
+    UniqueVariant list;
+    list.get()->parray = SafeArrayCreateVector(VT_VARIANT, 0, count);
+    if (!list->parray) return E_OUTOFMEMORY;
+    list.get()->vt = VT_ARRAY | VT_VARIANT;
+    {
+        ArrayAccess access(list->parray);
+        if (!access.granted()) return access.result();
+        VARIANT* names = static_cast<VARIANT*>(access.data());
+        for (const platform::StreamEntry& stream : streams) {
+            if (stream.foreign) continue;
+            names->bstrVal =
+                SysAllocStringLen(stream.name.data(), static_cast<UINT>(stream.name.size()));
+            if (!names->bstrVal) return E_OUTOFMEMORY;
+            names->vt = VT_BSTR;
+            ++names;
+        }
+    }
+    *pVal = *list.get();
+    list.get()->vt = VT_EMPTY;
+    return S_OK;
+}
+
 }  // namespace quarrow2::discovery
 
 // File's own properties, once it has checked that a path is bound.
@@ -102,4 +128,14 @@ HRESULT quarrow2::store::File::get_Items(VARIANT* pVal) {
     if (DWORD error = platform::ListStreams(path_.get(), streams))
         return ReportCause(OLESTR("Unable to list metadata."), error);
     return discovery::ItemTable(streams, pVal);
+}
+
+HRESULT quarrow2::store::File::get_Names(VARIANT* pVal) {
+    if (!pVal) return E_POINTER;
+    VariantInit(pVal);
+    if (HRESULT hr = CheckStreamsReachable(IID_IFile3); FAILED(hr)) return hr;
+    std::vector<platform::StreamEntry> streams;
+    if (DWORD error = platform::ListStreams(path_.get(), streams, false))
+        return ReportCause(OLESTR("Unable to list metadata."), error, IID_IFile3);
+    return discovery::NameList(streams, pVal);
 }

@@ -1,7 +1,7 @@
 // The Length and Types properties of a File, from its path (file_properties.cpp also
 // defines File's members, which check that a path is bound first). Neither reports a rich
-// error: a file that cannot be walked simply has no items. IFile2's Items, which fails with
-// the cause instead, is built here from the platform's listing.
+// error: a file that cannot be walked simply has no items. IFile2's Items and IFile3's Names,
+// which fail with the cause instead, are built here from the platform's listing.
 #pragma once
 
 #include <vector>
@@ -26,5 +26,9 @@ HRESULT FileTypes(LPCWSTR path, VARIANT_BOOL supported, IStrings** pVal);
 // (VT_BSTR) and the size (VT_I4, VT_R8 from 2 GiB on, VT_NULL for a foreign name).
 // E_OUTOFMEMORY with *pVal left VT_EMPTY.
 HRESULT ItemTable(const std::vector<platform::StreamEntry>& streams, VARIANT* pVal);
+
+// IFile3's Names for these streams: a new one-dimensional array of variants in *pVal, each a
+// name (VT_BSTR), foreign names left out. E_OUTOFMEMORY with *pVal left VT_EMPTY.
+HRESULT NameList(const std::vector<platform::StreamEntry>& streams, VARIANT* pVal);
 
 }  // namespace quarrow2::discovery

@@ -41,7 +41,8 @@ using quarrow2::discovery::EntryCollector;
 using quarrow2::discovery::kShareEverything;
 using quarrow2::platform::UniqueHandle;
 
-DWORD quarrow2::platform::ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams) {
+// The walk reads each stream's header, size and all, so the sizes cost nothing more.
+DWORD quarrow2::platform::ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams, bool) {
     streams.clear();
     // Backup semantics let a folder open; sharing everything, the walk refuses no one.
     UniqueHandle file(CreateFileW(path, GENERIC_READ, kShareEverything, nullptr, OPEN_EXISTING,

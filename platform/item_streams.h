@@ -24,8 +24,12 @@ struct StreamEntry {
 // The named streams of the file or folder that the whole of `path` names (colons and all),
 // in the order the file system keeps them: 0, or the Windows code of why they cannot be
 // listed (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_ENVIRONMENT for a layout
-// word that names no layout, ...). A file without streams is an empty listing.
-DWORD ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams);
+// word that names no layout, ...). A file without streams is an empty listing. Without
+// `sizes` the names alone are wanted and the sizes are not to be used: where a size costs a
+// call of its own (Linux), only the first is asked, which refuses a caller who may not read
+// the items as the listing with sizes refuses them; where the walk tells them anyway
+// (Windows), they are kept.
+DWORD ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams, bool sizes = true);
 
 // The whole content of the stream `streamPath` of the file `filePath`, read for reading only
 // and shared with every other reader, writer and deleter, so that it never refuses nor waits

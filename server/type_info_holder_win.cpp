@@ -48,6 +48,7 @@ namespace {
 
 TypeInfoHolder g_fileTypeInfo(&IID_IFile);
 TypeInfoHolder g_file2TypeInfo(&IID_IFile2);
+TypeInfoHolder g_file3TypeInfo(&IID_IFile3);
 TypeInfoHolder g_metaDataTypeInfo(&IID_IMetaData);
 TypeInfoHolder g_stringsTypeInfo(&IID_IStrings);
 // Any other identifier: loading it fails, as the type library describes no such interface.
@@ -58,6 +59,7 @@ size_t NameLength(const OLECHAR* name) { return std::char_traits<OLECHAR>::lengt
 TypeInfoHolder& TypeInfoFor(REFIID iid) {
     if (IsEqualIID(iid, IID_IFile)) return g_fileTypeInfo;
     if (IsEqualIID(iid, IID_IFile2)) return g_file2TypeInfo;
+    if (IsEqualIID(iid, IID_IFile3)) return g_file3TypeInfo;
     if (IsEqualIID(iid, IID_IMetaData)) return g_metaDataTypeInfo;
     if (IsEqualIID(iid, IID_IStrings)) return g_stringsTypeInfo;
     return g_unknownTypeInfo;

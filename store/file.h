@@ -13,9 +13,9 @@ namespace quarrow2::store {
 
 // Holds a path and the snapshot of whether its volume supports named streams; holds no
 // handle and no item. Meant for one thread at a time: SetFile and Close replace the path
-// the other methods read, and nothing locks it. Answers as IFile2, and as IFile, which it
-// extends.
-class File final : public ErrorReportingObject<File, IFile2, IID_IFile2, IID_IFile> {
+// the other methods read, and nothing locks it. Answers as IFile3, and as IFile2 and IFile,
+// which it extends.
+class File final : public ErrorReportingObject<File, IFile3, IID_IFile3, IID_IFile2, IID_IFile> {
 public:
     // Made with platform::New<File>(); IUnknown and ISupportErrorInfo come with the base.
     File() = default;
@@ -36,6 +36,9 @@ public:
     HRESULT STDMETHODCALLTYPE ReadText(BSTR inType, BSTR* outText) override;
     HRESULT STDMETHODCALLTYPE ReadData(BSTR inType, VARIANT* outData) override;
 
+    // IFile3: Names is the walk's as Items is (discovery/file_properties.cpp).
+    HRESULT STDMETHODCALLTYPE get_Names(VARIANT* pVal) override;
+
 private:
     ~File() override = default;
 
@@ -49,7 +52,8 @@ private:
         return ReportError(CLSID_File, OLESTR("No file path assigned."), IID_IFile, E_FAIL);
     }
 
-    // IFile2's members report with a status that names the cause, for IFile2.
+    // IFile2's and IFile3's members report with a status that names the cause, for the
+    // interface (`iid`) that declares them.
     static constexpr OLECHAR kNoStreams[] = OLESTR("Volume does not support streams.");
     // In place of the system's text when the file is there without the item.
     static constexpr OLECHAR kNoItem[] = OLESTR("The file has no item of this type.");
@@ -58,20 +62,19 @@ private:
     // and its own call meets the refusal and names it, where "no named streams" would send
     // the caller after the wrong fault. A path that names no volume (a relative one, say)
     // still has none. Else the failure, reported. Inline, as ReportNoPath.
-    HRESULT CheckStreamsReachable() const {
+    HRESULT CheckStreamsReachable(REFIID iid = IID_IFile2) const {
         if (!HasPath())
-            return ReportError(CLSID_File, OLESTR("No file path assigned."), IID_IFile2,
-                               OLE_E_BLANK);
+            return ReportError(CLSID_File, OLESTR("No file path assigned."), iid, OLE_E_BLANK);
         if (supportsStreams_ == VARIANT_FALSE && volumeQueryError_ != ERROR_ACCESS_DENIED)
-            return ReportError(CLSID_File, kNoStreams, IID_IFile2,
+            return ReportError(CLSID_File, kNoStreams, iid,
                                HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
         return S_OK;
     }
     // `message` and why the system failed (`code`), or that the item is missing
     // (ERROR_NOT_FOUND), with HRESULT_FROM_WIN32(code).
-    static HRESULT ReportCause(const WCHAR* message, DWORD code) {
+    static HRESULT ReportCause(const WCHAR* message, DWORD code, REFIID iid = IID_IFile2) {
         return store::ReportCause(CLSID_File, message, code,
-                                  code == ERROR_NOT_FOUND ? kNoItem : nullptr, IID_IFile2);
+                                  code == ERROR_NOT_FOUND ? kNoItem : nullptr, iid);
     }
     // The whole stored value of the item `inType` into `value`, or the failure, reported
     // with `message`.

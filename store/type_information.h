@@ -10,8 +10,8 @@
 
 namespace quarrow2::store {
 
-// `iid` is IID_IFile, IID_IFile2, IID_IMetaData or IID_IStrings; any other identifier has no
-// type information, and the load's failure is the answer.
+// `iid` is IID_IFile, IID_IFile2, IID_IFile3, IID_IMetaData or IID_IStrings; any other
+// identifier has no type information, and the load's failure is the answer.
 HRESULT DispatchGetTypeInfo(REFIID iid, LCID lcid, ITypeInfo** ppTInfo);
 HRESULT DispatchGetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids);
 // Calls `member` of `instance`, the object's dual interface `iid`.

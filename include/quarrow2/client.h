@@ -200,9 +200,10 @@ private:
 using ArrayAccess = BasicArrayAccess<>;
 
 // The cells of a two-dimensional array of variants, such as IFile2's Items hands out, read as
-// a script reads a(row, column), each counted from 0 whatever the bounds; the access to the
-// array's data lasts as long as this object. result() says why there are none: not such an
-// array (E_INVALIDARG), or no access to its data.
+// a script reads a(row, column), each counted from 0 whatever the bounds; a one-dimensional
+// one (IFile3's Names) reads as a single column. The access to the array's data lasts as long
+// as this object. result() says why there are none: not such an array (E_INVALIDARG), or no
+// access to its data.
 class VariantTable {
 public:
     explicit VariantTable(const VARIANT& value)
@@ -220,9 +221,11 @@ public:
 
 private:
     explicit VariantTable(SAFEARRAY* array)
-        : shape_(array && SafeArrayGetDim(array) == 2 ? S_OK : E_INVALIDARG),
+        : shape_(array && (SafeArrayGetDim(array) == 1 || SafeArrayGetDim(array) == 2)
+                     ? S_OK
+                     : E_INVALIDARG),
           rows_(Extent(array, 1)),
-          columns_(Extent(array, 2)),
+          columns_(array && SafeArrayGetDim(array) == 1 ? 1 : Extent(array, 2)),
           // An array without cells may have no data to open.
           access_(array, FAILED(shape_) || rows_ * columns_ == 0 ? E_ABORT : S_OK) {}
 

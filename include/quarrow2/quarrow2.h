@@ -1,11 +1,12 @@
 // Quarrow2: named items of metadata attached to files as named data streams.
 //
 // A client obtains the class object with DllGetClassObject(CLSID_File, IID_IClassFactory),
-// creates a File and asks it for IFile (or IFile2, its extension); IFile::Open and
-// IFile::Add hand out IMetaData items, IFile::Types an IStrings collection. Every object
+// creates a File and asks it for IFile (or IFile2 or IFile3, its extensions); IFile::Open
+// and IFile::Add hand out IMetaData items, IFile::Types an IStrings collection. Every object
 // carries one reference owned by the caller. Failures of IFile and IMetaData return E_FAIL
 // with a rich error for the calling thread (read it with GetErrorInfo); those of IFile2's
-// own members return a status that names the cause, with the same kind of rich error.
+// and IFile3's own members return a status that names the cause, with the same kind of rich
+// error.
 //
 // The same interfaces, with the same layout, are served by Quarrow2.dll on Windows and by
 // libquarrow2.so on Linux.
@@ -27,6 +28,7 @@ QUARROW2_ID CLSID_MetaData;
 QUARROW2_ID CLSID_Strings;
 QUARROW2_ID IID_IFile;
 QUARROW2_ID IID_IFile2;
+QUARROW2_ID IID_IFile3;
 QUARROW2_ID IID_IMetaData;
 QUARROW2_ID IID_IStrings;
 
@@ -82,6 +84,14 @@ struct IFile2 : public IFile {
     // reader and writer (an item open elsewhere included): as IMetaData's Text and Data.
     virtual HRESULT STDMETHODCALLTYPE ReadText(BSTR inType, BSTR* outText) = 0;     // DISPID 10
     virtual HRESULT STDMETHODCALLTYPE ReadData(BSTR inType, VARIANT* outData) = 0;  // DISPID 11
+};
+
+// IFile2's extension for programs that want the names alone, without a size asked for each.
+struct IFile3 : public IFile2 {
+    // The file's item names in the file system's order: a VARIANT holding a one-dimensional
+    // array of n VARIANTs, each a type name (VT_BSTR). Another program's attribute whose name
+    // holds a colon is left out (Items shows it). Fails as Items does, with the same statuses.
+    virtual HRESULT STDMETHODCALLTYPE get_Names(VARIANT* pVal) = 0;  // DISPID 12
 };
 
 #if !defined(_WIN32)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "store/file.h"
 #include "support/test_support.h"
@@ -89,15 +90,15 @@ inline ComPtr<IFile2> Extended(IFile* file) {
     return extended;
 }
 
-// One of IFile2's calls as one line: what it gave on S_OK, else its status in hex and the
-// description of its rich error, which must be File's for IFile2.
+// One of IFile2's (or IFile3's: `iid`) calls as one line: what it gave on S_OK, else its
+// status in hex and the description of its rich error, which must be File's for `iid`.
 template <class Gave>
-std::string Outcome(HRESULT hr, Gave gave) {
+std::string Outcome(HRESULT hr, Gave gave, REFIID iid = IID_IFile2) {
     if (hr == S_OK) return gave();
     const RichError error = TakeRichError();
     if (error.present) {
         EXPECT_EQ(error.source, ProgIdOf(CLSID_File));
-        EXPECT_TRUE(IsEqualGUID(error.guid, IID_IFile2));
+        EXPECT_TRUE(IsEqualGUID(error.guid, iid));
     }
     char status[12];
     std::snprintf(status, sizeof status, "%08X ", static_cast<unsigned>(hr));
@@ -114,24 +115,53 @@ inline std::string FailedFor(DWORD code, const std::string& message, const char*
                   reason ? message + " " + reason : WithSystemText(message, code));
 }
 
-// Items as "name size, ..." (a name that is no item with "null"), or its failure.
+// IFile3's Names of the same File as "name, ...", or its failure.
+inline std::string NamesOf(IFile2* file) {
+    ComPtr<IFile3> extended;
+    if (file->QueryInterface(IID_IFile3, extended.out_void()) != S_OK) return "<no IFile3>";
+    SetErrorInfo(0, nullptr);
+    UniqueVariant names;
+    return Outcome(
+        extended->get_Names(names.out()),
+        [&] {
+            const VariantTable list(*names);
+            if (FAILED(list.result()) || SafeArrayGetDim(names->parray) != 1)
+                return std::string("<not one dimension>");
+            std::string listed;
+            for (ULONG i = 0; i < list.rows(); ++i)
+                listed +=
+                    (i ? ", " : "") + (list.at(i, 0).vt == VT_BSTR ? Narrow(list.at(i, 0).bstrVal)
+                                                                   : std::string("<vt>"));
+            return listed;
+        },
+        IID_IFile3);
+}
+
+// Items as "name size, ..." (a name that is no item with "null"), or its failure. Names
+// must agree on the same file: the names without the null ones, or the same failure.
 inline std::string ItemsOf(IFile2* file) {
     SetErrorInfo(0, nullptr);
     UniqueVariant items;
-    return Outcome(file->get_Items(items.out()), [&] {
+    std::optional<std::string> names;  // set when Items answered
+    const std::string outcome = Outcome(file->get_Items(items.out()), [&] {
         const VariantTable table(*items);
         if (FAILED(table.result()) || (table.rows() && table.columns() != 2))
             return std::string("<not n x 2>");
         std::string listed;
+        names.emplace();
         for (ULONG row = 0; row < table.rows(); ++row) {
             const VARIANT &name = table.at(row, 0), &size = table.at(row, 1);
-            listed += (row ? ", " : "") + Narrow(name.vt == VT_BSTR ? name.bstrVal : nullptr) +
+            const std::string text = Narrow(name.vt == VT_BSTR ? name.bstrVal : nullptr);
+            listed += (row ? ", " : "") + text +
                       (size.vt == VT_I4     ? " " + std::to_string(size.lVal)
                        : size.vt == VT_NULL ? " null"
                                             : " <vt>");
+            if (size.vt != VT_NULL) *names += (names->empty() ? "" : ", ") + text;
         }
         return listed;
     });
+    EXPECT_EQ(NamesOf(file), names.value_or(outcome));
+    return outcome;
 }
 
 inline std::string ReadTextOf(IFile2* file, const WString& type) {

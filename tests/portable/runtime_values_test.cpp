@@ -220,9 +220,12 @@ TEST(RuntimeSafeArray, MissingArraysBadArgumentsAndOtherShapesAreRefused) {
     EXPECT_EQ(SafeArrayCreate(VT_UI1, 1, nullptr), nullptr);
     if (!kOwnRuntime) return;  // the Windows runtime makes every kind
     SAFEARRAYBOUND two[2] = {{2, 0}, {2, 0}};
+    SAFEARRAYBOUND three[3] = {{2, 0}, {2, 0}, {2, 0}};
     EXPECT_EQ(SafeArrayCreate(VT_UI1, 2, two), nullptr) << "one dimension only";
-    for (VARTYPE other : Types{VT_I1, VT_I4, VT_BSTR, VT_VARIANT, VT_UNKNOWN, VT_EMPTY})
-        EXPECT_EQ(SafeArrayCreateVector(other, 0, 1), nullptr) << "bytes only, not " << other;
+    EXPECT_EQ(SafeArrayCreate(VT_VARIANT, 3, three), nullptr) << "one or two dimensions only";
+    for (VARTYPE other : Types{VT_I1, VT_I4, VT_BSTR, VT_UNKNOWN, VT_EMPTY})
+        EXPECT_EQ(SafeArrayCreateVector(other, 0, 1), nullptr)
+            << "bytes or variants, not " << other;
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> answer
     if (richErrors.size() == 0) return;
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.out_void()), S_OK);
-    for (const IID* iid :
-         {&IID_IUnknown, &IID_IDispatch, &IID_IFile, &IID_IFile2, &IID_IMetaData, &IID_IStrings})
+    for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_IFile, &IID_IFile2, &IID_IFile3,
+                           &IID_IMetaData, &IID_IStrings})
         EXPECT_EQ(support->InterfaceSupportsErrorInfo(*iid),
                   std::count(richErrors.begin(), richErrors.end(), iid) ? S_OK : S_FALSE);
 }
@@ -62,19 +62,21 @@ using ClassObjectTest = ServerTest;
 TEST_F(InterfaceTableTest, EachObjectAnswersItsOwnInterfacesAndUnregisteredLateBindingFails) {
     Objects o;
     ASSERT_TRUE(o.file && o.types && o.enumeration && o.item);
-    // IFile2 extends IFile: one object, answering both, with rich errors for both.
+    // IFile3 extends IFile2, which extends IFile: one object, answering all three, with rich
+    // errors for each.
     ExpectInterfaces(o.file.get(),
-                     {&IID_IFile, &IID_IFile2, &IID_IDispatch, &IID_ISupportErrorInfo},
+                     {&IID_IFile, &IID_IFile2, &IID_IFile3, &IID_IDispatch, &IID_ISupportErrorInfo},
                      {&IID_IMetaData, &IID_IStrings, &IID_IClassFactory, &IID_IEnumVARIANT},
-                     {&IID_IFile, &IID_IFile2});
-    ExpectInterfaces(
-        o.types.get(), {&IID_IStrings, &IID_IDispatch},
-        {&IID_ISupportErrorInfo, &IID_IFile, &IID_IFile2, &IID_IEnumVARIANT, &IID_IClassFactory},
-        {});
+                     {&IID_IFile, &IID_IFile2, &IID_IFile3});
+    ExpectInterfaces(o.types.get(), {&IID_IStrings, &IID_IDispatch},
+                     {&IID_ISupportErrorInfo, &IID_IFile, &IID_IFile2, &IID_IFile3,
+                      &IID_IEnumVARIANT, &IID_IClassFactory},
+                     {});
     ExpectInterfaces(o.enumeration.get(), {&IID_IEnumVARIANT},
                      {&IID_IDispatch, &IID_IStrings, &IID_ISupportErrorInfo}, {});
     ExpectInterfaces(o.item.get(), {&IID_IMetaData, &IID_IDispatch, &IID_ISupportErrorInfo},
-                     {&IID_IFile, &IID_IFile2, &IID_IStrings, &IID_IEnumVARIANT}, {&IID_IMetaData});
+                     {&IID_IFile, &IID_IFile2, &IID_IFile3, &IID_IStrings, &IID_IEnumVARIANT},
+                     {&IID_IMetaData});
 
     // Unregistered, late binding fails with the platform's code each time.
     const HRESULT platform = RegisteredTypeLibrary();

@@ -54,7 +54,7 @@ For Each name In Array("$DATA", "", ":$DATA", ":")
     Set item = file.Add(name)
     CheckError "Access to this data type forbidden.", "Add of '" & name & "'"
 Next
-' IFile2's members, on the same object: a status of its own for each cause.
+' IFile2's and IFile3's members, on the same object: a status of its own for each cause.
 Sub CheckStatus(number, description, what)
     Check Err.Number = number, what & " fails with " & Hex(number) & ", not " & Hex(Err.Number)
     CheckError description, what
@@ -64,6 +64,8 @@ For Each want In Array(Array(&H80040007, "No file path assigned."), _
                        Array(&H80070032, "Volume does not support streams."))
     t = file.Items
     CheckStatus want(0), want(1), "Items"
+    t = file.Names
+    CheckStatus want(0), want(1), "Names"
     t = file.ReadText("Author")
     CheckStatus want(0), want(1), "ReadText"
     t = file.ReadData("a/b")

@@ -150,24 +150,27 @@ TEST_F(ClientTest, LateBound) {
         std::pair<HRESULT, std::vector<DISPID>> expected;
     } names[] = {
         {file.get(), {L"SETFILE", L"setfile", L"SetFile", L"Types"}, {S_OK, {1, 1, 1, 8}}},
-        // IFile2's members, on the File's one dispatch interface.
-        {file.get(), {L"Items", L"ReadText", L"readdata"}, {S_OK, {9, 10, 11}}},
+        // IFile2's and IFile3's members, on the File's one dispatch interface.
+        {file.get(), {L"Items", L"ReadText", L"readdata", L"names"}, {S_OK, {9, 10, 11, 12}}},
         {types.get(), {L"Item", L"_NewEnum", L"count"}, {S_OK, {DISPID_VALUE, DISPID_NEWENUM, 1}}},
         {types.get(), {L"Count", L"NoSuchMember"}, {DISP_E_UNKNOWNNAME, {1, DISPID_UNKNOWN}}}};
     for (const auto& [object, asked, expected] : names)
         EXPECT_EQ(IdsOf(object, asked), expected) << Narrow(WString(asked[0]));
-    // IFile2's failures reach a late-bound caller with their own status.
-    EXCEPINFO info = {};
-    UniqueVariant items;
-    EXPECT_EQ(
-        file->Invoke(9, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, items.out(), &info, nullptr),
-        DISP_E_EXCEPTION);
-    const UniqueBstr description(info.bstrDescription), source(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-    EXPECT_EQ(std::make_tuple(info.scode, Narrow(description.get()), Narrow(source.get())),
-              std::make_tuple(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED),
-                              std::string("Volume does not support streams."),
-                              std::string("Quarrow2.File.1")));
+    // IFile2's and IFile3's failures reach a late-bound caller with their own status.
+    for (DISPID listing : {9, 12}) {
+        EXCEPINFO info = {};
+        UniqueVariant items;
+        EXPECT_EQ(file->Invoke(listing, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, items.out(),
+                               &info, nullptr),
+                  DISP_E_EXCEPTION);
+        const UniqueBstr description(info.bstrDescription), source(info.bstrSource);
+        SysFreeString(info.bstrHelpFile);
+        EXPECT_EQ(std::make_tuple(info.scode, Narrow(description.get()), Narrow(source.get())),
+                  std::make_tuple(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED),
+                                  std::string("Volume does not support streams."),
+                                  std::string("Quarrow2.File.1")))
+            << listing;
+    }
     // Whatever the index asked, the one type information there is.
     ComPtr<ITypeInfo> zero, three;
     ASSERT_EQ(file->GetTypeInfo(0, LOCALE_USER_DEFAULT, zero.out()), S_OK);

@@ -43,6 +43,8 @@ const std::vector<Function> kFile2 = {
      L"Items 9 2 1: The metadata items of this file, each with its size in bytes"},
     {Slot(&IFile2::ReadText), L"ReadText 10 1 2: Reads one item of metadata as text"},
     {Slot(&IFile2::ReadData), L"ReadData 11 1 2: Reads one item of metadata as an array of bytes"}};
+const std::vector<Function> kFile3 = {
+    {Slot(&IFile3::get_Names), L"Names 12 2 1: The names of the metadata items of this file"}};
 const std::vector<Function> kMetaData = {
     {Slot(&IMetaData::get_Name), L"Name 1 2 1: The name of the metadata type"},
     {Slot(&IMetaData::get_Length), L"Length 2 2 1: The length of the metadata in bytes"},
@@ -126,19 +128,21 @@ TEST_F(ClientTest, TypeLibraryAgreesWithTheHeader) {
 
     // TKIND_COCLASS 5, TKIND_DISPATCH 4; 4160 = TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE.
     const std::pair<const GUID*, std::wstring> types[] = {
-        // File's default interface is IFile2, which extends IFile; both are listed.
-        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 2 IFile2 1"},
+        // File's default interface is IFile3, which extends IFile2 and IFile; all are listed.
+        {&CLSID_File, L"0 File: An object that holds a reference to a file; 5 2, 3 IFile3 1"},
         {&IID_IFile, L"1 IFile: IFile Interface; 4 4160, 1 IDispatch 0"},
         {&IID_IMetaData, L"2 IMetaData: IMetaData Interface; 4 4160, 1 IDispatch 0"},
         {&IID_IStrings, L"3 IStrings: IStrings Interface; 4 4160, 1 IDispatch 0"},
         {&IID_IFile2, L"4 IFile2: IFile2 Interface; 4 4160, 1 IDispatch 0"},
+        {&IID_IFile3, L"5 IFile3: IFile3 Interface; 4 4160, 1 IDispatch 0"},
         {&CLSID_MetaData,
-         L"5 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
-        {&CLSID_Strings, L"6 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
+         L"6 MetaData: An item of metadata associated with a file; 5 0, 1 IMetaData 1"},
+        {&CLSID_Strings, L"7 Strings: A collection of strings; 5 0, 1 IStrings 1"}};
     EXPECT_EQ(library->GetTypeInfoCount(), std::size(types));
     for (const auto& [guid, expected] : types) EXPECT_EQ(Describe(library.get(), *guid), expected);
     EXPECT_EQ(FunctionTable(library.get(), IID_IFile), kFile);
     EXPECT_EQ(FunctionTable(library.get(), IID_IFile2, 8), kFile2);
+    EXPECT_EQ(FunctionTable(library.get(), IID_IFile3, 11), kFile3);
     EXPECT_EQ(FunctionTable(library.get(), IID_IMetaData), kMetaData);
     EXPECT_EQ(FunctionTable(library.get(), IID_IStrings), kStrings);
 }

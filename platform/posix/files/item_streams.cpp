@@ -209,26 +209,34 @@ DWORD ReadValue(const Attributes& attributes, const std::string& attribute, Stre
     return ERROR_READ_FAULT;
 }
 
-DWORD ListFrom(const Attributes& attributes, StreamLayout layout,
+DWORD ListFrom(const Attributes& attributes, StreamLayout layout, bool sizes,
                std::vector<StreamEntry>& streams) {
     std::vector<char> names;
     if (DWORD error = ListNames(attributes, names)) return error;
+    bool asked = false;
     for (size_t offset = 0; offset < names.size();) {
         const std::string attribute(names.data() + offset);
         offset += attribute.size() + 1;
         std::string name;
         if (!StreamNameOf(layout, attribute, name)) continue;
-        const ssize_t stored = attributes.Get(attribute, nullptr, 0);
-        if (stored < 0 && errno == ENODATA) continue;  // removed since the listing
-        if (stored < 0) return attributes.Error(errno);
-        streams.push_back({NameUtf16FromBytes(name.data(), name.size()),
-                           ContentSizeOf(layout, static_cast<uint64_t>(stored)),
+        // Without sizes, the first is asked all the same: the kernel lists the names to anyone
+        // who reaches the file, and lets only a reader read a value or its size, so that
+        // query is what refuses a caller who may not read the items, as it refuses Items.
+        ULONGLONG size = 0;
+        if (sizes || !asked) {
+            const ssize_t stored = attributes.Get(attribute, nullptr, 0);
+            if (stored < 0 && errno == ENODATA) continue;  // removed since the listing
+            if (stored < 0) return attributes.Error(errno);
+            size = ContentSizeOf(layout, static_cast<uint64_t>(stored));
+            asked = true;
+        }
+        streams.push_back({NameUtf16FromBytes(name.data(), name.size()), size,
                            name.find(':') != std::string::npos});
     }
     return 0;
 }
 
-DWORD List(LPCWSTR path, std::vector<StreamEntry>& streams) {
+DWORD List(LPCWSTR path, bool sizes, std::vector<StreamEntry>& streams) {
     streams.clear();
     StreamPath whole;
     Attributes attributes;
@@ -236,14 +244,14 @@ DWORD List(LPCWSTR path, std::vector<StreamEntry>& streams) {
     if (SplitWholePath(path, whole) == 0 && LookedAt(whole, attributes)) {
         if (DWORD error = StreamLayoutOf(whole, layout)) return error;
         // A file that went meanwhile is told the long way, with its cause.
-        if (ListFrom(attributes, layout, streams) == 0) return 0;
+        if (ListFrom(attributes, layout, sizes, streams) == 0) return 0;
         Forget();
         streams.clear();
     }
     if (DWORD error = ResolveWholePath(path, whole)) return error;
     if (DWORD error = ThroughDescriptor(whole, attributes)) return error;
     if (DWORD error = StreamLayoutOf(whole, layout)) return error;
-    return ListFrom(attributes, layout, streams);
+    return ListFrom(attributes, layout, sizes, streams);
 }
 
 // A read by path, of the file as this thread last found it (`remembered`) or as a statx finds
@@ -283,8 +291,8 @@ DWORD Read(LPCWSTR streamPath, std::vector<unsigned char>& value) {
 
 }  // namespace
 
-DWORD ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams) {
-    return GuardedCode([&] { return List(path, streams); });
+DWORD ListStreams(LPCWSTR path, std::vector<StreamEntry>& streams, bool sizes) {
+    return GuardedCode([&] { return List(path, sizes, streams); });
 }
 
 // The stream path alone tells a missing file from a missing stream here.

@@ -1,7 +1,7 @@
-// SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data) and two
-// dimensions of variants (IFile2's Items), laid out as array_layout.h says. This runtime makes
-// no other shape; the description calls also answer for arrays a client built itself, so
-// that the library can refuse those of another shape. SafeArrayDestroy is variant.cpp's.
+// SAFEARRAYs as the interfaces use them: one dimension of bytes (IMetaData's Data) and one or
+// two dimensions of variants (IFile3's Names, IFile2's Items), laid out as array_layout.h says.
+// This runtime makes no other shape; the description calls also answer for arrays a client built
+// itself, so that the library can refuse those of another shape. SafeArrayDestroy is variant.cpp's.
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,10 +18,10 @@ using quarrow2::platform::kHiddenArrayBytes;
 // Windows refuses the 65536th concurrent lock of one array.
 constexpr ULONG kMaxLocks = 0xFFFF;
 
-// The two kinds made: bytes in one dimension, variants in two; 0 for any other.
+// The kinds made: bytes in one dimension, variants in one or two; 0 for any other.
 size_t ElementBytes(VARTYPE vt, UINT dims) {
     if (vt == VT_UI1 && dims == 1) return 1;
-    return vt == VT_VARIANT && dims == 2 ? sizeof(VARIANT) : 0;
+    return vt == VT_VARIANT && (dims == 1 || dims == 2) ? sizeof(VARIANT) : 0;
 }
 
 // An array of zeroed elements (for variants: VT_EMPTY), or null when memory runs out or the
