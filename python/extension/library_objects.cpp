@@ -69,18 +69,18 @@ Value Get(const Reference<Interface>& object, REFIID iid, const Binding& binding
     return value;
 }
 
-ComPtr<IFile2> CreateFileObject() {
-    ComPtr<IFile2> file;
+ComPtr<IFile3> CreateFileObject() {
+    ComPtr<IFile3> file;
     HRESULT status;
     {
         py::gil_scoped_release unlocked;
-        status = MakeFile(DllGetClassObject, IID_IFile2, file);
+        status = MakeFile(DllGetClassObject, IID_IFile3, file);
     }
     if (FAILED(status)) throw LibraryError{status, DescribeStatus(status), {}, 0, {}};
     return file;
 }
 
-Item OpenItem(const Reference<IFile2>& file, const Binding& binding, py::handle type,
+Item OpenItem(const Reference<IFile3>& file, const Binding& binding, py::handle type,
               HRESULT (STDMETHODCALLTYPE IFile::*method)(BSTR, IMetaData**)) {
     UniqueBstr name = BstrFromName(type);
     ComPtr<IMetaData> item;
@@ -247,12 +247,21 @@ py::tuple File::Items() const {
     return py::tuple(std::move(rows));
 }
 
-py::list File::ItemNames() const {
-    py::list names;
-    EachItem([&](BSTR name, const VARIANT& size) {
-        if (size.vt != VT_NULL) names.append(StrFromUtf16(name, SysStringByteLen(name)));
-    });
-    return names;
+py::tuple File::Names() const {
+    UniqueVariant names;
+    Invoke(file_, IID_IFile3, binding_, [&](IFile3* f) { return f->get_Names(names.out()); });
+    // One column of names, as VariantTable reads a one-dimensional array.
+    VariantTable list(names.value());
+    if (FAILED(list.result()) || list.columns() > 1)
+        throw py::type_error("the library's list of names is not a list");
+    py::tuple result(list.rows());
+    for (ULONG i = 0; i < list.rows(); ++i) {
+        const VARIANT& name = list.at(i, 0);
+        if (name.vt != VT_BSTR)
+            throw py::type_error("the library's list of names holds a name that is not text");
+        result[i] = StrFromUtf16(name.bstrVal, SysStringByteLen(name.bstrVal));
+    }
+    return result;
 }
 
 py::str File::ReadText(py::handle type) const {

@@ -1,9 +1,9 @@
-// The library's objects as the module hands them to Python: File (by IFile2, which extends
-// IFile), MetaData and Strings, each holding one reference to its interface, so two threads sharing
-// one object never race on the holder, and the Python objects that name its file (touched with the
-// GIL held only). Every call into the library runs with the GIL released, the last Release too (it
-// closes the object's handles); a failure throws LibraryError with the rich error the call
-// left and the file it concerned.
+// The library's objects as the module hands them to Python: File (by IFile3, which extends
+// IFile2 and IFile), MetaData and Strings, each holding one reference to its interface, so two
+// threads sharing one object never race on the holder, and the Python objects that name its file
+// (touched with the GIL held only). Every call into the library runs with the GIL released, the
+// last Release too (it closes the object's handles); a failure throws LibraryError with the rich
+// error the call left and the file it concerned.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -110,8 +110,9 @@ public:
     pybind11::tuple Items() const;
     pybind11::str ReadText(pybind11::handle type) const;
     pybind11::bytes ReadData(pybind11::handle type) const;
-    // The names of Items whose size is known, the mapping's keys.
-    pybind11::list ItemNames() const;
+    // IFile3: the names of the items (another program's colon-named attributes left out),
+    // listed without a size asked for each: the mapping's keys.
+    pybind11::tuple Names() const;
     pybind11::str Repr() const;
 
 private:
@@ -120,7 +121,7 @@ private:
     void EachItem(Row row) const;
 
     Binding binding_;
-    Reference<IFile2> file_;
+    Reference<IFile3> file_;
 };
 
 }  // namespace quarrow2::python

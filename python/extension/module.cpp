@@ -107,8 +107,11 @@ PYBIND11_MODULE(_quarrow2, m) {
              "and writer; FileNotFoundError (winerror 1168) when the file has no such item.")
         .def("ReadData", &File::ReadData, py::arg("type"),
              "The item's value as bytes, read as ReadText reads it.")
-        .def("_item_names", &File::ItemNames,
-             "The names of Items that are items (a size, not None), in the same walk.")
+        .def_property_readonly(
+            "Names", &File::Names,
+            "The type names of the file's items, in the file system's order, listed without "
+            "their sizes; another program's attribute whose name holds a colon is left out. "
+            "Fails as Items does.")
         .def("__repr__", &File::Repr);
     Closable(file, "file");
 }

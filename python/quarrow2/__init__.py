@@ -166,7 +166,7 @@ class File(_quarrow2.File):
     def _item_names(self) -> List[str]:
         # A symbolic link bound itself: Linux keeps no user attributes on links, so it has
         # no items, where the listing refuses to open it as it refuses a FIFO.
-        return [] if self._link_itself else super()._item_names()
+        return [] if self._link_itself else list(self.Names)
 
     @property
     def items(self) -> "Items":

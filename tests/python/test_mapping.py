@@ -114,12 +114,13 @@ def test_reads_after_the_listing_see_what_took_the_files_place(folder, path):
 
 def test_names_that_are_not_items_are_left_out_never_aliased(path):
     """Another program's attribute whose name holds a colon is no item: the mappings leave
-    it out, Items lists it with no size, and nothing of the mapping reaches or removes it."""
+    it out (Names too), Items lists it with no size, and nothing of the mapping reaches or removes it."""
     os.setxattr(path, "user.x:$DATA", b"A")
     os.setxattr(path, "user.x", b"B\0")
     os.setxattr(path, "user.a:b", b"c")
     f = quarrow2.File(path)
     assert sorted(f.Items, key=str) == [("a:b", None), ("x", 2), ("x:$DATA", None)]
+    assert f.Names == ("x",)
     assert (list(f.items), len(f.texts), dict(f.items), dict(f.texts)) == (["x"], 1, {"x": b"B\0"}, {"x": "B"})
     assert ("x:$DATA" in f.items, "a:b" in f.items, f.items["x:$DATA"]) == (False, False, b"B\0")  # x, as on NTFS
     with pytest.raises(quarrow2.Error) as no_item_name:

@@ -2,7 +2,7 @@
 it there) and run on a real file (test_objects calls use()); returns what it read."""
 import errno
 import os
-from typing import Callable, List, Optional
+from typing import Callable, List, Optional, Tuple
 
 import quarrow2
 
@@ -30,8 +30,9 @@ def use(path: str) -> List[object]:
         utf8: quarrow2.TextsUtf8 = h.texts_utf8
         utf8["xdg.tags"] = "work"
         by_name: quarrow2.TextsByName = h.texts_by_name
+        names: Tuple[str, ...] = h.Names
         seen += [sorted(mapping), texts["Author"], utf8["xdg.tags"], by_name["xdg.tags"],
-                 quarrow2.names_utf8_text("mime_type"), quarrow2.UTF8_NAMES, mapping.get("None")]
+                 quarrow2.names_utf8_text("mime_type"), quarrow2.UTF8_NAMES, mapping.get("None"), names]
         h.Open("Bytes").Delete()
         h.Close()
     errors: List[Optional[int]] = []
