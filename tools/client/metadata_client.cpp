@@ -102,13 +102,13 @@ std::optional<std::uint64_t> SizeOf(const VARIANT& size) {
     return std::nullopt;
 }
 
-ComPtr<IFile2> CreateFileObject(const Library& library, const std::string& path) {
-    ComPtr<IFile2> file;
+ComPtr<IFile3> CreateFileObject(const Library& library, const std::string& path) {
+    ComPtr<IFile3> file;
     MakeStep failed;
     const HRESULT status =
         MakeFile([&](REFCLSID clsid, REFIID iid,
                      void** object) { return library.GetClassObject(clsid, iid, object); },
-                 IID_IFile2, file, &failed);
+                 IID_IFile3, file, &failed);
     if (FAILED(status))
         throw Failure((failed == MakeStep::kClassObject ? "Unable to get the File class object: "
                                                         : "Unable to create a File object: ") +
@@ -182,7 +182,7 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path, Libr
 
 void MetadataFile::Run(const std::function<HRESULT()>& call,
                        const std::optional<std::string>& type) {
-    // IFile's failures are rich errors of IFile2 as well.
+    // IFile's failures are rich errors of IFile2 and IFile3 as well.
     if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile2, call, waited_.get()))
         throw Failure(*failure, path_, type);
 }
@@ -201,26 +201,41 @@ ItemListing MetadataFile::Items() {
         throw Failure("The library's list of items is not a table of names and sizes.", path_);
     ItemListing listing;
     for (ULONG row = 0; row < table.rows(); ++row) {
-        const VARIANT& name = table.at(row, 0);
-        if (name.vt != VT_BSTR)
-            throw Failure("The library's list of items holds a name that is not text.", path_);
-        WString type = name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
+        WString type = NameAt(table, row);
         if (std::optional<std::uint64_t> size = SizeOf(table.at(row, 1)))
             listing.items.push_back({std::move(type), *size});
         else
             listing.foreign.push_back(std::move(type));
     }
-    if (CarriesBothLayouts(path_))
-        ReportFailure("warning: \"" + EscapedForDisplay(path_) +
-                      "\" carries items in both layouts (user.T and Samba's "
-                      "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
+    WarnOfBothLayouts();
     return listing;
 }
 
 std::vector<WString> MetadataFile::Types() {
+    UniqueVariant names;
+    Run([&] { return file_->get_Names(names.out()); });
+    // A one-dimensional list reads as a table of one column.
+    VariantTable list(names.value());
+    if (FAILED(list.result()) || list.columns() > 1)
+        throw Failure("The library's list of names is not a list.", path_);
     std::vector<WString> types;
-    for (ItemListing::Entry& entry : Items().items) types.push_back(std::move(entry.type));
+    for (ULONG i = 0; i < list.rows(); ++i) types.push_back(NameAt(list, i));
+    WarnOfBothLayouts();
     return types;
+}
+
+WString MetadataFile::NameAt(const VariantTable& table, ULONG row) const {
+    const VARIANT& name = table.at(row, 0);
+    if (name.vt != VT_BSTR)
+        throw Failure("The library's list of items holds a name that is not text.", path_);
+    return name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
+}
+
+void MetadataFile::WarnOfBothLayouts() const {
+    if (CarriesBothLayouts(path_))
+        ReportFailure("warning: \"" + EscapedForDisplay(path_) +
+                      "\" carries items in both layouts (user.T and Samba's "
+                      "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
 }
 
 std::string MetadataFile::PathReason() {

@@ -1,6 +1,6 @@
 // The library as the tool uses it: a File bound to one path and the items it hands out,
-// reached only through IFile2 (and IFile, which it extends) and IMetaData. Every failure the
-// library reports becomes a Failure whose message names the file and the type it concerned.
+// reached only through IFile3 (and IFile2 and IFile, which it extends) and IMetaData. Every failure
+// the library reports becomes a Failure whose message names the file and the type it concerned.
 #pragma once
 
 #include <chrono>
@@ -83,7 +83,7 @@ public:
     // The items present with their sizes; Failure, with the library's reason, when the
     // file's items cannot be listed (an empty listing is a file without items).
     ItemListing Items();
-    // The type names of Items().
+    // The type names of Items(), listed without their sizes (IFile3's Names).
     std::vector<WString> Types();
 
     // One item's value, read whole through a handle that shares the item with everyone (an
@@ -118,8 +118,12 @@ private:
     // Run() for one of IFile2's reads, its failure followed by why a FIFO, socket or device
     // carries no items.
     void RunRead(const std::function<HRESULT()>& call, const std::string& shownType);
+    // The name in row `row` of a listing (Items or Names); Failure when it is not text.
+    WString NameAt(const VariantTable& table, ULONG row) const;
+    // The warning that the file carries items of both layouts, when it does.
+    void WarnOfBothLayouts() const;
 
-    ComPtr<IFile2> file_;
+    ComPtr<IFile3> file_;
     std::string path_;
     std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
     std::shared_ptr<BusyWaited> waited_;

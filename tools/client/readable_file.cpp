@@ -81,9 +81,12 @@ std::optional<Bytes> ReadItemIfPresent(const Library& library, const std::string
 }
 
 ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
-    auto [file, listing] = BindReadableFileItems(library, path);
-    ReadableFile readable{std::move(file), {}};
-    for (ItemListing::Entry& entry : listing.items) readable.types.push_back(std::move(entry.type));
+    ReadableFile readable{BindSupported(library, path), {}};
+    try {
+        readable.types = readable.file.Types();
+    } catch (const Failure&) {
+        RethrowUnread(path);
+    }
     return readable;
 }
 
