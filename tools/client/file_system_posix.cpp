@@ -76,6 +76,7 @@ struct Child {
     std::string name;
     bool folder;         // entered by the walk: a folder itself, not a link to one
     bool leadsToFolder;  // a folder, or a link to one
+    bool link;
 };
 
 // A folder being walked: its descriptor, for opening what it holds, and what is left.
@@ -111,7 +112,7 @@ std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
         // The folder's own word on a file or folder is enough: it is what lstat would say.
         if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
             const bool folder = entry->d_type == DT_DIR;
-            children.push_back({std::move(name), folder, folder});
+            children.push_back({std::move(name), folder, folder, false});
             continue;
         }
         struct stat own;
@@ -128,7 +129,8 @@ std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
             problem(joined(frame.path, name), SpecialReason(target.st_mode));
             continue;
         }
-        children.push_back({std::move(name), S_ISDIR(own.st_mode), S_ISDIR(target.st_mode)});
+        children.push_back(
+            {std::move(name), S_ISDIR(own.st_mode), S_ISDIR(target.st_mode), S_ISLNK(own.st_mode)});
     }
     std::sort(children.begin(), children.end(),
               [](const Child& a, const Child& b) { return a.name < b.name; });
@@ -358,7 +360,7 @@ LibraryPath LibraryPathOf(const std::string& path) {
 }
 
 void WalkFolder(const std::string& folder,
-                const std::function<void(const std::string&, bool)>& visit,
+                const std::function<void(const std::string&, bool, bool)>& visit,
                 const Problem& problem) {
     Reached root;
     Frame first;
@@ -381,7 +383,7 @@ void WalkFolder(const std::string& folder,
         }
         const Child& child = top.children[top.next++];
         std::string path = joined(top.path, child.name);
-        visit(path, child.leadsToFolder);
+        visit(path, child.leadsToFolder, child.link);
         if (!child.folder) continue;
         Frame inner;
         inner.fd = UniqueFd(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <unordered_map>
 
 #include "tools/formats/console.h"
 #include "tools/formats/failure.h"
@@ -172,7 +174,10 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path)
     : MetadataFile(library, path, LibraryPathOf(path)) {}
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path, LibraryPath reached)
-    : file_(CreateFileObject(library, path)), path_(path), waited_(std::make_shared<BusyWaited>()) {
+    : library_(&library),
+      file_(CreateFileObject(library, path)),
+      path_(path),
+      waited_(std::make_shared<BusyWaited>()) {
     holder_ = std::move(reached.holder);
     UniqueBstr text = MakeBstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
@@ -193,7 +198,7 @@ bool MetadataFile::Exists() {
     return exists != VARIANT_FALSE;
 }
 
-ItemListing MetadataFile::Items() {
+ItemListing MetadataFile::Items(const std::string& layoutFolder) {
     UniqueVariant items;
     Run([&] { return file_->get_Items(items.out()); });
     VariantTable table(items.value());
@@ -210,11 +215,53 @@ ItemListing MetadataFile::Items() {
         else
             listing.foreign.push_back(std::move(type));
     }
-    if (CarriesBothLayouts(path_))
+    const bool listedAny = !listing.items.empty() || !listing.foreign.empty();
+    if (MayCarryBothLayouts(
+            listedAny, listing.foreign,
+            [&] { return !layoutFolder.empty() && FolderKeepsNativeLayout(layoutFolder); }) &&
+        CarriesBothLayouts(path_))
         ReportFailure("warning: \"" + EscapedForDisplay(path_) +
                       "\" carries items in both layouts (user.T and Samba's "
                       "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
     return listing;
+}
+
+bool MetadataFile::KeepsNativeLayout() {
+    if (!supportsStreams_) return false;
+    constexpr HRESULT kNoItemCanHaveIt = HRESULT_FROM_WIN32(123);  // ERROR_INVALID_NAME
+    auto read = [&](const WString& type) {
+        UniqueBstr name = MakeBstr(type);
+        UniqueVariant data;
+        const HRESULT status = file_->ReadData(name.get(), data.out());
+        if (FAILED(status)) TakeErrorDescription(file_.get(), IID_IFile2, status);
+        return status;
+    };
+    // The native layout keeps the layout marker under the attribute that an item of this
+    // name would have, so no item can have it there; Samba's layout keeps items elsewhere.
+    // A name beside it that is read as any other tells that refusal from one of the path.
+    return read(NameUtf16("quarrow2.layout")) == kNoItemCanHaveIt &&
+           read(NameUtf16("quarrow2.layouts")) != kNoItemCanHaveIt;
+}
+
+bool MetadataFile::FolderKeepsNativeLayout(const std::string& folder) {
+    // Answers by the folder's path as the tool names it (the tool keeps its working
+    // folder); a huge tree starts over now and then, so memory stays bounded.
+    constexpr size_t kMostFolders = 4096;
+    static std::mutex mutex;
+    static std::unordered_map<std::string, bool> known;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (auto found = known.find(folder); found != known.end()) return found->second;
+    }
+    bool native = false;
+    try {
+        native = MetadataFile(*library_, folder).KeepsNativeLayout();
+    } catch (const Failure&) {
+    }
+    std::lock_guard<std::mutex> guard(mutex);
+    if (known.size() >= kMostFolders) known.clear();
+    known.emplace(folder, native);
+    return native;
 }
 
 std::vector<WString> MetadataFile::Types() {
