@@ -245,20 +245,18 @@ bool MetadataFile::KeepsNativeLayout() {
 
 bool MetadataFile::FolderKeepsNativeLayout(const std::string& folder) {
     // Answers by the folder's path as the tool names it (the tool keeps its working
-    // folder); a huge tree starts over now and then, so memory stays bounded.
+    // folder); a huge tree starts over now and then, so memory stays bounded. Asked under
+    // the lock: workers that meet a new folder at once wait for one answer, not each ask.
     constexpr size_t kMostFolders = 4096;
     static std::mutex mutex;
     static std::unordered_map<std::string, bool> known;
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        if (auto found = known.find(folder); found != known.end()) return found->second;
-    }
+    std::lock_guard<std::mutex> guard(mutex);
+    if (auto found = known.find(folder); found != known.end()) return found->second;
     bool native = false;
     try {
         native = MetadataFile(*library_, folder).KeepsNativeLayout();
     } catch (const Failure&) {
     }
-    std::lock_guard<std::mutex> guard(mutex);
     if (known.size() >= kMostFolders) known.clear();
     known.emplace(folder, native);
     return native;
