@@ -30,6 +30,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/quarrow2.sysusers DESTINATION lib
         RENAME quarrow2.conf COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarrow2 COMPONENT tool)
+# The pages the README links to, where its links find them.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarrow2
+        COMPONENT tool FILES_MATCHING PATTERN "*.md")
 # The packages carry the license as their copyright file instead.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/quarrow2 COMPONENT license)

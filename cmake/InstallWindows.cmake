@@ -6,6 +6,8 @@ install(FILES $<TARGET_FILE:Quarrow2> $<TARGET_FILE:quarrow2_tool> ${QUARROW2_TY
               ${CMAKE_BINARY_DIR}/package/register.cmd ${CMAKE_BINARY_DIR}/generated/Quarrow2_i.cpp
         DESTINATION .)
 install(FILES ${QUARROW2_IMPORT_LIBRARY} DESTINATION lib)
+# The pages the README links to, beside it.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION . FILES_MATCHING PATTERN "*.md")
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quarrow2
         DESTINATION include FILES_MATCHING PATTERN "*.h")
 # cmd.exe wants its scripts with CRLF line ends.

@@ -44,7 +44,7 @@ HRESULT File::SetFile(BSTR inPath, VARIANT_BOOL* outSupportsStreams) {
         }
     }
     path_.reset(copy);
-    supportsStreams_ = ProbeVolume(PathOrEmpty()) ? VARIANT_TRUE : VARIANT_FALSE;
+    supportsStreams_ = ProbeVolume(PathOrEmpty(), volumeQueryError_) ? VARIANT_TRUE : VARIANT_FALSE;
     *outSupportsStreams = supportsStreams_;
     return S_OK;
 }
@@ -52,6 +52,7 @@ HRESULT File::SetFile(BSTR inPath, VARIANT_BOOL* outSupportsStreams) {
 HRESULT File::Close() {
     path_.reset();
     supportsStreams_ = VARIANT_FALSE;
+    volumeQueryError_ = 0;
     return S_OK;
 }
 

@@ -53,13 +53,16 @@ private:
     static constexpr OLECHAR kNoStreams[] = OLESTR("Volume does not support streams.");
     // In place of the system's text when the file is there without the item.
     static constexpr OLECHAR kNoItem[] = OLESTR("The file has no item of this type.");
-    // S_OK when a path is bound on a volume with named streams; else the failure, reported.
-    // Inline, as ReportNoPath.
+    // S_OK when a path is bound on a volume with named streams, or on one the caller was
+    // not let ask about (a folder on the way it may not search): then the member goes on,
+    // and its own call meets the refusal and names it, where "no named streams" would send
+    // the caller after the wrong fault. A path that names no volume (a relative one, say)
+    // still has none. Else the failure, reported. Inline, as ReportNoPath.
     HRESULT CheckStreamsReachable() const {
         if (!HasPath())
             return ReportError(CLSID_File, OLESTR("No file path assigned."), IID_IFile2,
                                OLE_E_BLANK);
-        if (supportsStreams_ == VARIANT_FALSE)
+        if (supportsStreams_ == VARIANT_FALSE && volumeQueryError_ != ERROR_ACCESS_DENIED)
             return ReportError(CLSID_File, kNoStreams, IID_IFile2,
                                HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
         return S_OK;
@@ -77,6 +80,8 @@ private:
     ModuleLock moduleLock_;
     UniqueBstr path_;
     VARIANT_BOOL supportsStreams_ = VARIANT_FALSE;
+    // Why the volume could not be asked at SetFile; 0 when it answered.
+    DWORD volumeQueryError_ = 0;
 };
 
 }  // namespace quarrow2::store

@@ -27,15 +27,17 @@ void GetVolumeRoot(const WCHAR* path, WCHAR (&root)[kVolumeRootCapacity]) {
     root[n] = 0;
 }
 
-DWORD ProbeVolume(const WCHAR* path) {
+DWORD ProbeVolume(const WCHAR* path, DWORD& queryError) {
     WCHAR root[kVolumeRootCapacity] = {};
     GetVolumeRoot(path, root);
     DWORD maxComponentLength = 0;
     DWORD flags = 0;
     WCHAR fileSystemName[MAX_PATH];
     // A failed query leaves the flags at 0: no named streams.
-    GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponentLength, &flags, fileSystemName,
-                          MAX_PATH);
+    queryError = GetVolumeInformationW(root, nullptr, 0, nullptr, &maxComponentLength, &flags,
+                                       fileSystemName, MAX_PATH)
+                     ? 0
+                     : GetLastError();
     return flags & FILE_NAMED_STREAMS;
 }
 

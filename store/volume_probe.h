@@ -15,7 +15,8 @@ constexpr size_t kVolumeRootCapacity = 260;
 void GetVolumeRoot(const WCHAR* path, WCHAR (&root)[kVolumeRootCapacity]);
 
 // Non-zero when the volume of the path reports FILE_NAMED_STREAMS. Never fails: a volume
-// that cannot be queried reads as one without named streams.
-DWORD ProbeVolume(const WCHAR* path);
+// that cannot be queried reads as one without named streams, and `queryError` then holds
+// why it could not be (0 when the volume answered).
+DWORD ProbeVolume(const WCHAR* path, DWORD& queryError);
 
 }  // namespace quarrow2::store

@@ -15,6 +15,7 @@ commands=(list get set rm length dump restore cp find convert shares)
 # The files every install holds, relative to the prefix, man pages and completions included.
 expected_files() {
   headers
+  docs | sed 's|^|share/doc/quarrow2/|'
   printf 'share/man/man1/quarrow2-%s.1.gz\n' "${commands[@]}"
   printf '%s\n' bin/quarrow2 share/bash-completion/completions/quarrow2 \
     share/zsh/vendor-completions/_quarrow2 share/fish/vendor_completions.d/quarrow2.fish \
@@ -131,8 +132,17 @@ check_other_shells() {
     complete -C 'quarrow2 d'" | cut -f1)" dump "fish completion of 'quarrow2 d'"
 }
 
-echo "== man pages and completion, installed"
+# Every page the installed README links to is installed beside it.
+check_links() {
+  local page
+  for page in $(grep -o '](docs/[^)#]*' "$1/share/doc/quarrow2/README.md" | cut -c3- | sort -u); do
+    [ -f "$1/share/doc/quarrow2/$page" ] || fail "the installed README links to $page, not installed"
+  done
+}
+
+echo "== man pages, completion and the README's links, installed"
 check_pages "$staged"
+check_links "$staged"
 check_completion "$staged"
 check_other_shells "$staged"
 

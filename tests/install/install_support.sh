@@ -9,6 +9,7 @@ done
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cached CMAKE_PROJECT_VERSION) source=$(cached CMAKE_HOME_DIRECTORY)
 headers() { (cd "$source/include" && find quarrow2 -name '*.h' | sed 's|^|include/|'); }
+docs() { (cd "$source" && find docs -name '*.md'); }  # the pages the README links to
 scratch=$(mktemp -d "$build/install-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 failed=0

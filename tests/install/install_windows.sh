@@ -16,6 +16,7 @@ unzip -Z1 "$zip" | grep -v '/$' | sort > "$scratch/listed"
   printf '%s\n' LICENSE Quarrow2.dll Quarrow2.tlb Quarrow2_i.cpp README.md quarrow2.exe register.cmd \
     lib/libQuarrow2.dll.a
   headers
+  docs
 } | sort > "$scratch/expected"
 diff -u "$scratch/expected" "$scratch/listed" || fail "the zip's files differ"
 

@@ -105,26 +105,34 @@ def test_names_that_are_not_items_are_left_out_never_aliased(path):
 
 
 def test_a_file_the_caller_may_not_read_is_never_empty(folder, path):
-    """Listing, len, in, get and reads of a file the caller may not read raise
-    PermissionError; only a file without items reads as empty."""
+    """Listing, len, in, get and reads of a file the caller may not read, or reach through
+    a folder it may not search, raise PermissionError; only a file without items reads as
+    empty."""
     os.setxattr(path, "user.Secret", b"s")
     os.chmod(path, 0)
     os.chmod(folder, 0o755)
+    hidden = os.path.join(folder, "hidden")
+    os.mkdir(hidden, 0o700)
+    unreachable = os.path.join(hidden, "file")
+    open(unreachable, "w").close()
+    os.setxattr(unreachable, "user.Secret", b"s")
     become = ("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups") * (os.geteuid() == 0)
     if become and not shutil.which("setpriv"):
         pytest.skip("running as root without setpriv to become nobody")
     script = """import json, sys, quarrow2
-f, seen = quarrow2.File(sys.argv[1]), []
-for read in (lambda: list(f.items), lambda: len(f.texts), lambda: "Secret" in f.items,
+for path in sys.argv[1:]:
+  f, seen = quarrow2.File(path), []
+  for read in (lambda: list(f.items), lambda: len(f.texts), lambda: "Secret" in f.items,
              lambda: f.items.get("Secret"), lambda: f.texts_utf8["Secret"]):
     try:
-        seen.append(repr(read()))
+      seen.append(repr(read()))
     except quarrow2.Error as error:
-        seen.append([type(error).__name__, error.errno, error.winerror, str(error)])
-print(json.dumps(seen))"""
-    shown = subprocess.run([*become, sys.executable, "-c", script, path], capture_output=True, text=True)
+      seen.append([type(error).__name__, error.errno, error.winerror, str(error)])
+  print(json.dumps(seen))"""
+    shown = subprocess.run([*become, sys.executable, "-c", script, path, unreachable], capture_output=True, text=True)
     denied = lambda what: ["AccessDeniedError", errno.EACCES, 5, f"Unable to {what}. Access is denied."]
-    assert json.loads(shown.stdout) == [denied("list metadata")] * 3 + [denied("get data")] * 2, shown.stderr
+    expected = [denied("list metadata")] * 3 + [denied("get data")] * 2
+    assert [json.loads(line) for line in shown.stdout.splitlines()] == [expected] * 2, shown.stderr
 
 
 def test_an_unusable_share_mode_store_stops_writes_not_reads(folder, path):

@@ -128,7 +128,8 @@ class FilesTest(ToolTestCase):
                         {"path": path, "items": [{"type": "x", "length": 2}]}]}, "not carried"),
                     (["dump", path], 1, {"format": "quarrow2-dump", "version": 1, "files": [
                         {"path": path, "items": [{"type": "x", "text": "B"}]}]}, "not carried"),
-                    (["cp", path, plain], 1, b"", "not carried"), (["rm", "--all", path], 0, b"")])
+                    (["cp", path, plain], 1, b"", "not carried"),
+                    (["rm", "--all", path], 1, b"", "it is not removed")])
         self.assertEqual((user_items(path), user_items(plain)), ({"x:$DATA": b"A"}, {}))
         # A folder shows its own items; a FIFO in a walk is named, never opened, the rest listed.
         good = self.make_file("tree/good.txt", items=[("Author", b"xx")])
@@ -238,6 +239,10 @@ class FilesTest(ToolTestCase):
         self.assertIn(b"larger than an item can hold (at most %d bytes" % LARGEST, result.stderr)
         self.table([(["set", *form, path, "Author", "--file", "/dev/zero"], 1, b"", "than an item can hold")
                     for form in ([], ["--bytes"], ["--hex"])])
+        # restore stops at the first zero byte, which no dump holds, within 256 MiB of memory.
+        limited = subprocess.run(["prlimit", "--as=268435456", tool_path(), "restore", "/dev/zero"],
+                                 capture_output=True, timeout=60)
+        self.assertEqual((limited.returncode, limited.stderr[:38]), (2, b"quarrow2: The input is UTF-16 text (or"))
         self.assertEqual(user_items(path), {"Author": utf16("Jane")})
         big = folder_taking(LARGEST, ("/dev/shm",))
         if big is not None:  # the bound is the kernel's own: one byte more is refused unread

@@ -288,7 +288,11 @@ void MetadataFile::RunRead(const std::function<HRESULT()>& call, const std::stri
     try {
         Run(call, shownType);
     } catch (const Failure& failure) {
-        throw Failure(failure.Description() + PathReason(), path_, shownType);
+        // The library names why a path it could not reach failed; a FIFO, socket or device
+        // is refused without a word of why, which the file system tells.
+        const PathState state = PathStateOf(path_);
+        const std::string why = state.kind == PathKind::kSpecial ? " " + state.reason : "";
+        throw Failure(failure.Description() + why, path_, shownType);
     }
 }
 

@@ -121,7 +121,8 @@ private:
     // Why a failed read of an item's value concerns the path rather than the item (a FIFO,
     // a path that leads nowhere), as the file system tells it; empty otherwise.
     std::string PathReason();
-    // Run() for one of IFile2's reads, its failure followed by PathReason().
+    // Run() for one of IFile2's reads, its failure followed by why a FIFO, socket or device
+    // carries no items.
     void RunRead(const std::function<HRESULT()>& call, const std::string& shownType);
 
     // Whether the library keeps the items of the files in `folder` natively; asked of the

@@ -89,11 +89,13 @@ ReadableFile BindReadableFileTypes(const Library& library, const std::string& pa
     return readable;
 }
 
-std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing) {
+std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing,
+                                             const char* outcome) {
     std::vector<std::string> failures;
     for (const WString& name : listing.foreign)
-        failures.push_back(Failure("Not an item: another program's attribute, whose name holds a "
-                                   "colon as no item's can; it is not carried.",
+        failures.push_back(Failure(std::string("Not an item: another program's attribute, whose "
+                                               "name holds a colon as no item's can; it is not ") +
+                                       outcome + ".",
                                    path, NameForDisplay(name))
                                .what());
     return failures;

@@ -41,7 +41,9 @@ struct ReadableFile {
 ReadableFile BindReadableFileTypes(const Library& library, const std::string& path,
                                    const std::string& layoutFolder = {});
 
-// Names each of `listing`'s names that are no items as not carried, as messages to report.
-std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing);
+// Names each of `listing`'s names that are no items as not carried (or as `outcome` says),
+// as messages to report.
+std::vector<std::string> ForeignNameFailures(const std::string& path, const ItemListing& listing,
+                                             const char* outcome = "carried");
 
 }  // namespace quarrow2::tool

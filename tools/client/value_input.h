@@ -13,7 +13,8 @@ namespace quarrow2::tool {
 constexpr size_t kLargestInputBytes = 0x7FFFFFFF;
 
 // The whole content of `source` (a file, or standard input for "-"), as bytes; UsageError
-// when it cannot be read or holds more than kLargestInputBytes.
+// when it cannot be read or holds more than kLargestInputBytes. Reading stops early at a
+// zero byte, which neither a dump nor getfattr text holds.
 std::string ReadInput(const std::string& source);
 
 // The content of `source` (as ReadInput), with whitespace dropped as it comes when

@@ -37,11 +37,18 @@ std::vector<std::string> RemoveTypes(MetadataFile& file, const std::vector<WStri
     return failures;
 }
 
-// Every item of one file, on a worker: the messages of what could not be removed.
+// Every item of one file, on a worker: the messages of what could not be removed, another
+// program's attributes that no item can alias among them, so that a file is never taken
+// for bare when it is not.
 std::vector<std::string> RemoveAll(const Library& library, const std::string& path) {
     try {
-        auto [file, types] = BindReadableFileTypes(library, path);
-        return RemoveTypes(file, types);
+        auto [file, listing] = BindReadableFileItems(library, path);
+        std::vector<WString> types;
+        for (ItemListing::Entry& entry : listing.items) types.push_back(std::move(entry.type));
+        std::vector<std::string> failures = RemoveTypes(file, types);
+        for (std::string& kept : ForeignNameFailures(path, listing, "removed"))
+            failures.push_back(std::move(kept));
+        return failures;
     } catch (const Failure& failure) {
         return {failure.what()};
     }
