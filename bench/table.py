@@ -196,7 +196,7 @@ def print_tree(records):
     timed = [r for r in times if "skipped" not in r]
     if timed and not timed[0].get("jobs_option", False):
         notes.append("the tool has no -j option yet: \"tool\" is its one worker")
-    traced_files = next((r["files"] for r in calls.values() if "files" in r), None)
+    traced_files = next((r["files"] for r in calls.values() if "skipped" not in r), None)
     if traced_files:
         notes.append(f"calls per file counted on a tree of {traced_files:,} files (strace "
                      "summaries in bench-results/strace-*.txt), the process's start included")
