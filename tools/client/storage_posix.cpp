@@ -92,7 +92,8 @@ bool MayCarryBothLayouts(bool listedAny, const std::vector<WString>& foreign,
     // Listed in neither layout: no Samba item (listed in its own layout, a foreign name in
     // the native one) and so not both.
     if (!listedAny) return false;
-    const WString sambaStart = NameUtf16(kSambaItemStart), sambaEnd = NameUtf16(kSambaItemEnd);
+    static const WString sambaStart = NameUtf16(kSambaItemStart);
+    static const WString sambaEnd = NameUtf16(kSambaItemEnd);
     for (const WString& name : foreign)
         if (name.size() > sambaStart.size() + sambaEnd.size() &&
             name.compare(0, sambaStart.size(), sambaStart) == 0 &&
