@@ -7,10 +7,10 @@
 namespace quarrow2::store {
 
 // Opens the stream for reading and writing, sharing it with readers only; when that is
-// refused, opens it for reading alone. With `create`, a missing stream (and file) is made
-// and `newlyCreated` tells whether that happened; without it, `newlyCreated` is false.
-// On failure the handle is invalid and the thread's last error says why.
-platform::UniqueHandle OpenStream(const WCHAR* streamPath, bool create, bool* newlyCreated);
+// refused, opens it for reading alone. With `create`, a missing stream (and file) is made,
+// the stream holding the empty value from the start. On failure the handle is invalid and
+// the thread's last error says why.
+platform::UniqueHandle OpenStream(const WCHAR* streamPath, bool create);
 
 // Opens (or, with `create`, opens or creates) the item `type` of the file and hands out a
 // new MetaData item holding its stream: *out then carries the item's only reference. A

@@ -129,6 +129,32 @@ ItemOperation OneShotRead() {
             }};
 }
 
+// The stored form of an empty value, which every new item holds from its creation.
+const std::string& EmptyValueMarker() {
+    static const std::string marker = [] {
+        std::string bytes;
+        for (char c : std::string("---***NULL***---")) bytes += {c, '\0'};
+        return bytes;
+    }();
+    return marker;
+}
+
+ItemOperation AddTextPutDelete(size_t size) {
+    auto text = std::make_shared<UniqueBstr>(TextOfBytes(PatternBytes(size)));
+    auto type = std::make_shared<UniqueBstr>(Utf16("Cycle"));
+    return {"Add + Text put + Delete", false,
+            [text, type](ItemFixture& fixture, std::string& why) {
+                ComPtr<IMetaData> item;
+                return Succeeded(fixture.file->Add(type->get(), item.out()), "Add", why) &&
+                       Succeeded(item->put_Text(text->get()), "Text put", why) &&
+                       Succeeded(item->Delete(), "Delete", why);
+            },
+            [attribute = AttributeOf("Cycle")](ItemFixture& fixture, std::string& why) {
+                return raw::CreatePutRemove(fixture.path, attribute, EmptyValueMarker(),
+                                            fixture.value, why);
+            }};
+}
+
 ItemOperation OpenClose() {
     return {"Open + Close", false,
             [](ItemFixture& fixture, std::string& why) {

@@ -35,6 +35,11 @@ ItemOperation OpenTextGetClose();
 // IFile2's one-shot ReadText, beside open, fgetxattr into a buffer and close.
 ItemOperation OneShotRead();
 
+// Add + Text put + Delete of an item "Cycle" with a value of `size` bytes, beside setxattr
+// creating the attribute with the empty-value marker, setxattr of the value and removexattr,
+// by path.
+ItemOperation AddTextPutDelete(size_t size);
+
 // Open + Close: opening the item (its share-mode claim included) and letting it go, beside
 // getxattr for the size by path.
 ItemOperation OpenClose();

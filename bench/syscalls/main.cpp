@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kCountedSizes[] = {16, 4096};
 const char* const kCountedOperations[] = {"Open + Close",
                                           "Open + Text get + Close",
+                                          "Add + Text put + Delete",
                                           "One-shot read (Text)",
                                           "Text get",
                                           "Text put",
@@ -59,6 +60,7 @@ public:
             operations.push_back(OpenTextGetClose());
             operations.push_back(OpenClose());
             operations.push_back(OneShotRead());
+            operations.push_back(AddTextPutDelete(size));
             for (const ItemOperation& operation : operations)
                 if (Counted(operation.name)) CountOperation(volume, operation, size);
         }

@@ -14,16 +14,6 @@
 namespace quarrow2::bench {
 namespace {
 
-// The stored form of an empty value, which Add writes into every new item.
-const std::string& EmptyValueMarker() {
-    static const std::string marker = [] {
-        std::string bytes;
-        for (char c : std::string("---***NULL***---")) bytes += {c, '\0'};
-        return bytes;
-    }();
-    return marker;
-}
-
 template <class Body>
 void OnItemFile(const Volume& volume, const std::string& operation, size_t valueBytes, Body body) {
     RegisterOn(volume, operation, SizeName(valueBytes), [=, &volume](benchmark::State& state) {
@@ -51,27 +41,12 @@ void OneShot(benchmark::State& state, ItemFixture& fixture) {
         [&](std::string& why) { return read.raw(fixture, why); });
 }
 
+// Add + Text put + Delete, the steps bench/syscalls counts.
 void AddPutDelete(benchmark::State& state, ItemFixture& fixture) {
-    const std::string type = "Cycle";
-    const std::string attribute = AttributeOf(type);
-    UniqueBstr wideType = Utf16(type);
-    UniqueBstr text = TextOfBytes(fixture.value);
+    const ItemOperation cycle = AddTextPutDelete(fixture.value.size());
     RunPaired(
-        state,
-        [&](std::string& why) {
-            ComPtr<IMetaData> item;
-            HRESULT hr = fixture.file->Add(wideType.get(), item.out());
-            if (FAILED(hr)) return why = Failure("Add", hr), false;
-            hr = item->put_Text(text.get());
-            if (FAILED(hr)) return why = Failure("Text put", hr), false;
-            hr = item->Delete();
-            if (FAILED(hr)) return why = Failure("Delete", hr), false;
-            return true;
-        },
-        [&](std::string& why) {
-            return raw::CreatePutRemove(fixture.path, attribute, EmptyValueMarker(), fixture.value,
-                                        why);
-        });
+        state, [&](std::string& why) { return cycle.library(fixture, why); },
+        [&](std::string& why) { return cycle.raw(fixture, why); });
 }
 
 void SetFileTypesRelease(benchmark::State& state, ItemFixture& fixture) {

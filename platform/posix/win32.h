@@ -105,6 +105,12 @@ BOOL DeleteFileW(LPCWSTR lpFileName);
 // The file or folder the whole path names, for reading with FILE_SHARE_READ, never split at
 // a colon. Not a Windows call: the library's own, one per platform (platform/windows).
 HANDLE OpenFileItself(LPCWSTR lpFileName);
+// CreateFileW with OPEN_ALWAYS for a named stream, where a stream that has to be made holds
+// `initialBytes` bytes at `initial` from its start: the attribute is created holding them in
+// one call, so no other program ever sees it empty. The last error is ERROR_ALREADY_EXISTS
+// when the stream was there (and kept what it held). The library's own, one per platform.
+HANDLE CreateStreamHolding(LPCWSTR lpStreamName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                           LPCVOID lpInitial, DWORD nInitialBytes);
 BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                            LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer,

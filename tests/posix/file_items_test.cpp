@@ -6,8 +6,11 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <thread>
 
 #include "platform_fixture.h"
 #include "store/module_lock.h"
@@ -63,6 +66,49 @@ TEST_F(FileItems, AddOpenAndTheirFailuresOnRealFiles) {
     EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640));
     EXPECT_EQ(FileContent(fresh), "");
     EXPECT_EQ(UserAttribute(fresh, "Author"), EmptyValueMarker());
+}
+
+// Another program that polls the attribute while items are added and deleted finds it
+// missing or holding the empty value's stored form, never empty: Add makes it holding that.
+TEST_F(FileItems, AnAddedItemIsNeverSeenEmptyByAnotherReader) {
+    constexpr int kRounds = 2000;
+    Bytes sambaMarker = EmptyValueMarker();
+    sambaMarker.push_back(0);
+    const struct {
+        const char* layout;
+        const char* attribute;
+        Bytes stored;
+    } rows[] = {{"native", "T", EmptyValueMarker()}, {"samba", "DosStream.T:$DATA", sambaMarker}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.layout);
+        const fs::path folder = dir / row.layout, doc = folder / "doc";
+        fs::create_directory(folder);
+        SetRawStream(folder, "quarrow2.layout", row.layout);
+        MakeFile(doc);
+        ComPtr<IFile> bound = NewFile();
+        ASSERT_TRUE(Bind(bound.get(), doc));
+        std::atomic<bool> adding{true};
+        size_t present = 0;
+        std::optional<Bytes> wrong;
+        std::thread reader([&] {
+            while (adding && !wrong) {
+                std::optional<Bytes> value = UserAttribute(doc, row.attribute);
+                if (value && *value != row.stored) wrong = std::move(value);
+                present += value.has_value();
+            }
+        });
+        HRESULT failed = S_OK;
+        for (int round = 0; round < kRounds && failed == S_OK; ++round) {
+            ItemOutcome added = Add(bound.get(), "T");
+            failed = added.item ? added.item->Delete() : added.hr;
+        }
+        adding = false;
+        reader.join();
+        EXPECT_EQ(failed, S_OK);
+        EXPECT_FALSE(wrong) << "a value of " << wrong->size() << " bytes, the item seen " << present
+                            << " times";
+        EXPECT_EQ(UserAttribute(doc, row.attribute), std::nullopt);
+    }
 }
 
 const std::string kJane("J\0a\0n\0e\0", 8);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -132,6 +133,39 @@ TEST(PlatformOpen, PathsAndDispositions) {
     EXPECT_EQ(CreateFileW(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+
+    // A stream made holding its first content; one that is there keeps its own; a file is
+    // never made holding one, nor a content an attribute cannot hold.
+    const std::string first = "first", huge(65536, 'h');
+    struct Holding {
+        const char* path;
+        const std::string& initial;
+        DWORD error;
+        std::optional<std::string> stored;  // the attribute afterwards, of "held" or "doc"
+    };
+    for (const Holding& c :
+         {Holding{"held:T", first, 0, first}, Holding{"doc:T", first, exists, "value of T"},
+          Holding{"held2", first, invalid, std::nullopt},
+          Holding{"doc:Big", huge, invalid, std::nullopt}}) {
+        SCOPED_TRACE(c.path);
+        const WString path = PathW(dir.path()) + W("/") + W(c.path);
+        SetLastError(0xBAD);
+        platform::UniqueHandle held(CreateStreamHolding(path.c_str(), kReadWrite, FILE_SHARE_READ,
+                                                        c.initial.data(),
+                                                        static_cast<DWORD>(c.initial.size())));
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(held.valid(), c.error != invalid);
+        if (held.valid()) {
+            EXPECT_EQ(GetValue(held.get()), *c.stored);
+        }
+        const std::string name(c.path);
+        const size_t colon = name.find(':');
+        if (colon != name.npos) {
+            EXPECT_EQ(RawStream(dir / name.substr(0, colon), name.substr(colon + 1)), c.stored);
+        } else {
+            EXPECT_FALSE(fs::exists(dir / name));
+        }
+    }
 }
 
 TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
@@ -197,6 +231,27 @@ TEST(PlatformOpen, MainStreamsFoldersAndHandles) {
     first.handle.reset();
     EXPECT_EQ(ErrorOf(CloseHandle(h)), ERROR_INVALID_HANDLE);
     EXPECT_NE(OpenReader(PathW(dir / "doc")).handle.get(), h);
+
+    // A named stream's handle stays with its file when another takes its path, and holds the
+    // same descriptors however many calls it makes.
+    const auto descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    MakeFile(dir / "kept");
+    SetRawStream(dir / "kept", "T", "zero");
+    Opened kept = OpenItem(StreamW(dir / "kept", "T"), OPEN_EXISTING);
+    ASSERT_TRUE(kept.ok());
+    const auto held = descriptors();
+    fs::rename(dir / "kept", dir / "moved");
+    MakeFile(dir / "kept");
+    SetRawStream(dir / "kept", "T", "impostor");
+    for (const std::string value : {"one", "two", "three", "four"}) {
+        EXPECT_EQ(PutValue(kept.handle.get(), value), 0u);
+        EXPECT_EQ(GetValue(kept.handle.get()), value);
+        EXPECT_EQ(RawStream(dir / "moved", "T"), value);
+        EXPECT_EQ(descriptors(), held) << value;
+    }
+    EXPECT_EQ(RawStream(dir / "kept", "T"), "impostor");
 }
 
 // The error and flags of a volume query; a success must give streams, case, 255 and no label.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/files/file_access.h"
@@ -25,6 +26,9 @@ struct OpenRequest {
     unsigned share = 0;   // FILE_SHARE_* bits, the same values
     DWORD disposition = 0;
     bool backupSemantics = false;
+    // What a named stream that has to be made holds from the start.
+    const unsigned char* initial = nullptr;
+    size_t initialBytes = 0;
 };
 
 unsigned AccessKindsOf(DWORD desired) {
@@ -97,9 +101,14 @@ DWORD OpenNamedStream(int pathFd, FileIdentity identity, bool directory, const O
 
     if (!existed) {
         if (DWORD error = RefuseMixing(fd, object.layout)) return error;
-        const char empty[] = "";  // the layout's suffix, if it has one, is this zero byte
-        if (::fsetxattr(fd, object.attribute.c_str(), empty, StoredSuffixBytes(object.layout),
-                        XATTR_CREATE) == 0)
+        // Made holding its first content, in the layout's form: never seen empty.
+        static const unsigned char kNothing = 0;
+        std::vector<unsigned char> scratch;
+        size_t storedSize = 0;
+        const unsigned char* stored =
+            StoredForm(object.layout, request.initialBytes ? request.initial : &kNothing,
+                       request.initialBytes, scratch, storedSize);
+        if (::fsetxattr(fd, object.attribute.c_str(), stored, storedSize, XATTR_CREATE) == 0)
             return 0;
         if (errno != EEXIST) return WhyValueWasRefused(fd, errno);
         // Made by someone else since the query, with whatever they put in.
@@ -127,13 +136,12 @@ DWORD OpenResolved(StreamPath& path, bool fileIsNew, const OpenRequest& request,
                           existed);
 }
 
-HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD disposition,
-                DWORD flags) {
+HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD disposition, DWORD flags,
+                OpenRequest request = {}) {
     // The library opens what exists, or creates what is missing and opens what is there;
     // it never replaces or empties anything through an open.
     if ((disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) || (shareMode & ~kEveryAccess))
         return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    OpenRequest request;
     request.access = AccessKindsOf(desiredAccess);
     request.share = shareMode;
     request.disposition = disposition;
@@ -146,6 +154,11 @@ HANDLE OpenFile(LPCWSTR name, DWORD desiredAccess, DWORD shareMode, DWORD dispos
     for (int round = 0; round < 2; ++round) {
         StreamPath path;
         if ((error = ResolveStreamPath(name, path)) || (error = PlaceInLayout(path))) break;
+        // A first content is for a named stream; a file is never made holding one.
+        if (request.initialBytes && !path.named()) {
+            error = ERROR_INVALID_PARAMETER;
+            break;
+        }
         bool fileIsNew = false;
         if (!path.file_fd.valid()) {
             if (disposition == OPEN_EXISTING) {
@@ -194,6 +207,20 @@ using namespace quarrow2::platform;
 
 HANDLE OpenFileItself(LPCWSTR lpFileName) {
     return Guarded(INVALID_HANDLE_VALUE, [&] { return OpenWhole(lpFileName); });
+}
+
+HANDLE CreateStreamHolding(LPCWSTR lpStreamName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                           LPCVOID lpInitial, DWORD nInitialBytes) {
+    return Guarded(INVALID_HANDLE_VALUE, [&] {
+        // The stored form, the layout's suffix included, must fit an attribute.
+        if ((nInitialBytes && !lpInitial) || nInitialBytes >= kMaxStreamValue)
+            return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+        OpenRequest request;
+        request.initial = static_cast<const unsigned char*>(lpInitial);
+        request.initialBytes = nInitialBytes;
+        return OpenFile(lpStreamName, dwDesiredAccess, dwShareMode, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, request);
+    });
 }
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
