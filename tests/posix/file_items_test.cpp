@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <atomic>
 #include <cstring>
@@ -329,6 +330,96 @@ TEST(FileExtension, ListingAndReadsNameEveryCause) {
                       both(ERROR_ACCESS_DENIED).first + " | " + both(ERROR_ACCESS_DENIED).second));
     held.reset();
     EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// A read right after a listing on the same thread, of the same path or another, whatever the
+// path names by then: the answer a read with no listing before it gives, in the layout of
+// the file read, never through a link a read would not follow, never from a FIFO.
+TEST(FileExtension, ReadsAfterAListingWhateverTookTheFilesPlace) {
+    TempDir dir;
+    const fs::path native = dir / "native", samba = dir / "samba", report = native / "report.doc";
+    const fs::path other = native / "other.doc", shared = samba / "shared.doc", made = dir / "made";
+    fs::create_directory(native);
+    MakeFile(other);
+    if (!SetUserAttribute(other, "T", Utf16Bytes("Other")))
+        GTEST_SKIP() << "no user extended attributes on " << dir.path();
+    fs::create_directory(samba);
+    SetRawStream(samba, "quarrow2.layout", "samba");
+    SetRawStream(samba, "DosStream.T:$DATA", Raw(Utf16Bytes("Share")) + '\0');
+    // Samba's item, and beside it an attribute of the native name, which is no item there.
+    MakeFile(shared);
+    SetRawStream(shared, "DosStream.T:$DATA", Raw(Utf16Bytes("Samba")) + '\0');
+    SetRawStream(shared, "T", Raw(Utf16Bytes("Native")));
+    auto replace = [&](auto make) {
+        fs::remove(report);
+        make();
+        fs::rename(made, report);
+    };
+    auto withItem = [&](const fs::path& at, const char* value) {
+        SetRawStream(at, "T", Raw(Utf16Bytes(value)));
+    };
+    const char kText[] = "Unable to get text.";
+    struct Row {
+        const char* change;
+        fs::path listed, read;
+        std::function<void()> swap;
+        std::string expected;
+    };
+    const std::vector<Row> rows = {
+        {"nothing", report, report, [] {}, "Jane"},
+        {"the item removed", report, report, [&] { removexattr(report.c_str(), "user.T"); },
+         FailedFor(ERROR_NOT_FOUND, kText, "The file has no item of this type.")},
+        {"the file removed", report, report, [&] { fs::remove(report); },
+         FailedFor(ERROR_FILE_NOT_FOUND, kText)},
+        {"another file", report, report,
+         [&] {
+             replace([&] {
+                 MakeFile(made);
+                 withItem(made, "Another");
+             });
+         },
+         "Another"},
+        {"a folder", report, report,
+         [&] {
+             replace([&] {
+                 fs::create_directory(made);
+                 withItem(made, "Folder");
+             });
+         },
+         "Folder"},
+        {"a link to a file", report, report,
+         [&] { replace([&] { fs::create_symlink(other, made); }); }, "Other"},
+        {"a link to a Samba file", report, report,
+         [&] { replace([&] { fs::create_symlink(shared, made); }); }, "Samba"},
+        {"a FIFO", report, report, [&] { replace([&] { mkfifo(made.c_str(), 0666); }); },
+         FailedFor(ERROR_ACCESS_DENIED, kText)},
+        {"a link to a FIFO", report, report,
+         [&] { replace([&] { fs::create_symlink(dir / "fifo", made); }); },
+         FailedFor(ERROR_ACCESS_DENIED, kText)},
+        // A Samba tree beside a native one: each file read in its own folder's layout.
+        {"nothing", shared, shared, [] {}, "Samba"},
+        {"nothing", samba, samba, [] {}, "Share"},
+        {"nothing", shared, report, [] {}, "Jane"},
+        {"nothing", report, shared, [] {}, "Samba"},
+        {"nothing", samba, shared, [] {}, "Samba"}};
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    ComPtr<IFile> lister = NewFile(), reader = NewFile();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.listed.string() + " listed, " + row.change + ", " + row.read.string() +
+                     " read");
+        fs::remove(report);
+        MakeFile(report, "contents");
+        withItem(report, "Jane");
+        ASSERT_TRUE(Bind(lister.get(), row.listed) && Bind(reader.get(), row.read));
+        EXPECT_NE(ItemsOf(Extended(lister.get()).get()), "");
+        row.swap();
+        EXPECT_EQ(ReadTextOf(Extended(reader.get()).get(), W("T")), row.expected);
+        // The next read of the same path, and one with no listing before it, agree.
+        EXPECT_EQ(ReadTextOf(Extended(reader.get()).get(), W("T")), row.expected);
+        ASSERT_TRUE(Bind(lister.get(), dir / "fifo"));
+        ItemsOf(Extended(lister.get()).get());
+        EXPECT_EQ(ReadTextOf(Extended(reader.get()).get(), W("T")), row.expected);
+    }
 }
 
 // In the file system's order, names whole up to the longest, the main stream never read.

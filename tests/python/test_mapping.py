@@ -87,6 +87,31 @@ def test_descriptors_and_links(folder, path):
     assert len(os.listdir("/proc/self/fd")) == before  # each File's own descriptor goes
 
 
+def test_reads_after_the_listing_see_what_took_the_files_place(folder, path):
+    """A mapping lists the keys, then reads each: a file swapped meanwhile is read as a read
+    with no listing before it reads it, through a link as links are followed, never a FIFO."""
+    target, made = os.path.join(folder, "target"), os.path.join(folder, "made")
+    open(target, "wb").close()
+    os.setxattr(target, "user.K", b"target")
+    swaps = [("the item removed", lambda: None, quarrow2.MissingItemError),
+             ("another file", lambda: (open(made, "wb").close(), os.setxattr(made, "user.K", b"other")), b"other"),
+             ("a folder", lambda: (os.mkdir(made), os.setxattr(made, "user.K", b"folder")), b"folder"),
+             ("a link", lambda: os.symlink(target, made), b"target"),
+             ("a FIFO", lambda: os.mkfifo(made), PermissionError)]
+    for change, make, expected in swaps:
+        open(path, "wb").close()
+        os.setxattr(path, "user.K", b"file")
+        items = quarrow2.File(path).items
+        assert list(items) == ["K"], change
+        os.removexattr(path, "user.K") if change == "the item removed" else (os.remove(path), make(), os.rename(made, path))
+        for _ in range(2):
+            if isinstance(expected, bytes):
+                assert items["K"] == expected, change
+            else:
+                pytest.raises(expected, items.__getitem__, "K")
+        os.rmdir(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
+
+
 def test_names_that_are_not_items_are_left_out_never_aliased(path):
     """Another program's attribute whose name holds a colon is no item: the mappings leave
     it out, Items lists it with no size, and nothing of the mapping reaches or removes it."""

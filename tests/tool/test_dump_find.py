@@ -250,6 +250,27 @@ class CopyListFindTest(ToolTestCase):
             {"path": jane, "type": "Author", "text": "Jane Doe"},
             {"path": binary, "type": "Author", "hex": "00d8"}]})
 
+    def test_walks_read_each_file_in_its_own_layout_in_whatever_order(self):
+        """Files of a Samba tree and of a native one in turn, each with the other layout's
+        attribute of the same name beside its item (warned about): dump -r and list -l -r
+        read each value in its own folder's layout, with one worker and with several."""
+        expected = []
+        for layout, other in (("native", "samba"), ("samba", "native")):
+            os.makedirs(self.path(layout))
+            if layout == "samba":
+                os.setxattr(self.path(layout), "user.quarrow2.layout", b"samba")
+            for i in range(3):
+                path = self.make_file("%s/f%d" % (layout, i))
+                os.setxattr(path, *LAYOUTS[other]("K", utf16("other")))
+                os.setxattr(path, *LAYOUTS[layout]("K", utf16(layout + str(i))))
+                expected.append(("./%s/f%d" % (layout, i), layout + str(i)))
+        for workers in ("1", "4"):
+            dumped = json.loads(run("dump", "-r", "-j", workers, ".", cwd=self.folder).stdout)
+            self.assertEqual([(f["path"], f["items"][0]["text"]) for f in dumped["files"]], expected)
+            listed = run("list", "-l", "-r", "-j", workers, ".", cwd=self.folder).stdout.decode()
+            self.assertEqual([line.split()[-1] for line in listed.splitlines() if line.startswith(" ")],
+                             [text for _, text in expected])
+
     def test_an_unprivileged_list_of_an_unreadable_file_says_access_is_denied(self):
         path = self.make_file("secret.txt", items=[("Author", utf16("Jane"))])
         os.chmod(path, 0)

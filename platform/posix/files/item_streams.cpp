@@ -11,6 +11,9 @@
 // resolved as every item call resolves it, and the attributes read through the /proc link
 // of the O_PATH descriptor that left, so every call reaches that one inode and the failure
 // names its cause.
+//
+// A read of a file this thread has just looked at (listed, or read from) goes shorter still:
+// see "The last look" below.
 #include "platform/item_streams.h"
 
 #include <fcntl.h>
@@ -56,20 +59,102 @@ struct Attributes {
 
 bool CarriesStreams(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
+// ---- The last look ------------------------------------------------------------------
+//
+// A tree command's worker lists a file and then reads its values, and a Python mapping reads
+// the values of the file it has just listed: each read would look at the path again (a
+// statx) only to learn what the listing learnt a moment before. So each thread keeps what its
+// last look at a path told: the path's text, the kind of file and its device, which give the
+// layout (the folder's answer is kept by path text, so it costs no call). Nothing of any
+// value is kept: a value is read from the file each time it is asked for.
+//
+// A read of a stream of that same path then goes straight to lgetxattr in the layout those
+// facts give, and keeps its answer only when the call succeeds. Why a success proves what the
+// statx would have told:
+//
+// - lgetxattr never follows a link at the end of the path: it reads the attributes of the
+//   entry itself, as the statx (AT_SYMLINK_NOFOLLOW) looked at it. The folders on the way
+//   are followed as every call by path follows them, today's statx included.
+// - The kernel lets "user." attributes live only on regular files and folders. For anything
+//   else (a symbolic link, a FIFO, a socket, a device) reading one fails with ENODATA, on
+//   every file system, before the file system is asked (fs/xattr.c, xattr_permission). So
+//   a value read proves that the path named a regular file or folder when it was read, as
+//   the statx would have proved: nothing is read through a link the present way would not
+//   follow, and no FIFO or device is opened (none ever is).
+// - A failure proves nothing: ENODATA is also what a link, a FIFO or an entry swapped for a
+//   file without the item answers. So every failure (ENODATA, ERANGE that ends in one, a
+//   missing path, a refusal, anything) forgets the look and takes the present way, a fresh
+//   statx first: "no such item" and every other failure are as exact as without this.
+//
+// What a stale memory can cause: the path now names another entry than the one looked at
+// (the file was removed, renamed over, swapped for a folder, or a folder on the way for a
+// link to another file system). A read that succeeds then read the attribute of the item's
+// name in the layout the old entry had: the right name for a file of the same kind in the
+// same folder on the same device, else possibly the name of the other layout (a folder
+// that carries its own marker, a file system whose tree has another). That needs someone
+// who can change what the path names, and such a user can already make the read return any
+// bytes at all, by putting a file of their own there that holds them under the right name;
+// the present way has the same window between its statx and its lgetxattr, only shorter. So
+// nobody gains a way to mislead the reader, and a reader who shares a path with no one (the
+// usual case) reads exactly what the present way reads. The kernel checks the reader's
+// access in each call, so nothing is read that the reader could not read otherwise. Nothing
+// is written this way: writes never use the memory.
+//
+// Only absolute paths outside /proc are kept: a relative one depends on the working folder,
+// and /proc's name descriptors that come and go (their folder's answer is not kept either,
+// so no call would be saved).
+struct LastLook {
+    std::string file;  // empty: nothing kept
+    mode_t mode = 0;
+    ino_t inode = 0;
+    dev_t device = 0;
+};
+
+thread_local LastLook lastLook;
+
+bool Lasting(const std::string& file) {
+    return file.size() > 1 && file[0] == '/' && file.compare(0, 6, "/proc/") != 0;
+}
+
+void Forget() { lastLook.file.clear(); }
+
+// The facts of a look (in `path.file_stat`) for `path.file`, and the attribute calls by path.
+void Known(StreamPath& path, mode_t mode, ino_t inode, dev_t device, Attributes& attributes) {
+    path.file_stat = {};
+    path.file_stat.st_mode = mode;
+    path.file_stat.st_ino = inode;
+    path.file_stat.st_dev = device;
+    path.file_stat_known = true;
+    attributes = {path.file, false};
+}
+
 // The short way: `path.file` looked at without opening it. False, with nothing decided,
 // for anything but a regular file or folder named without a link at its end.
 bool LookedAt(StreamPath& path, Attributes& attributes) {
     struct statx found;
     if (::statx(AT_FDCWD, path.file.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
                 STATX_TYPE | STATX_MODE | STATX_INO, &found) != 0 ||
-        !CarriesStreams(found.stx_mode))
+        !CarriesStreams(found.stx_mode)) {
+        Forget();
         return false;
-    path.file_stat = {};
-    path.file_stat.st_mode = found.stx_mode;
-    path.file_stat.st_ino = found.stx_ino;
-    path.file_stat.st_dev = makedev(found.stx_dev_major, found.stx_dev_minor);
-    path.file_stat_known = true;
-    attributes = {path.file, false};
+    }
+    Known(path, found.stx_mode, found.stx_ino, makedev(found.stx_dev_major, found.stx_dev_minor),
+          attributes);
+    if (Lasting(path.file)) {
+        lastLook.file = path.file;
+        lastLook.mode = found.stx_mode;
+        lastLook.inode = found.stx_ino;
+        lastLook.device = makedev(found.stx_dev_major, found.stx_dev_minor);
+    } else {
+        Forget();
+    }
+    return true;
+}
+
+// The shortest way: `path.file` as this thread's last look found it, with no call.
+bool Remembered(StreamPath& path, Attributes& attributes) {
+    if (lastLook.file.empty() || lastLook.file != path.file) return false;
+    Known(path, lastLook.mode, lastLook.inode, lastLook.device, attributes);
     return true;
 }
 
@@ -152,6 +237,7 @@ DWORD List(LPCWSTR path, std::vector<StreamEntry>& streams) {
         if (DWORD error = StreamLayoutOf(whole, layout)) return error;
         // A file that went meanwhile is told the long way, with its cause.
         if (ListFrom(attributes, layout, streams) == 0) return 0;
+        Forget();
         streams.clear();
     }
     if (DWORD error = ResolveWholePath(path, whole)) return error;
@@ -160,15 +246,32 @@ DWORD List(LPCWSTR path, std::vector<StreamEntry>& streams) {
     return ListFrom(attributes, layout, streams);
 }
 
-DWORD Read(LPCWSTR streamPath, std::vector<unsigned char>& value) {
+// A read by path, of the file as this thread last found it (`remembered`) or as a statx finds
+// it now: true when that answered, with the answer in `error`.
+bool ReadByPath(LPCWSTR streamPath, bool remembered, std::vector<unsigned char>& value,
+                DWORD& error) {
     StreamPath path;
     Attributes attributes;
-    if (SplitStreamPath(streamPath, path) == 0 && path.named() && LookedAt(path, attributes)) {
-        if (DWORD error = PlaceInLayout(path)) return error;
-        const DWORD error = ReadValue(attributes, path.attribute, path.layout, value);
-        // Missing on a file that was there: missing at that moment, whatever came after.
-        if (error == 0 || error == ERROR_NOT_FOUND) return error;
-    }
+    if (SplitStreamPath(streamPath, path) != 0 || !path.named() ||
+        !(remembered ? Remembered(path, attributes) : LookedAt(path, attributes)))
+        return false;
+    if ((error = PlaceInLayout(path)) == 0)
+        error = ReadValue(attributes, path.attribute, path.layout, value);
+    else if (!remembered)
+        return true;  // the layout of a file looked at now
+    // Only a value read proves what the memory told (above): anything else looks again.
+    // Missing on a file looked at now: missing at that moment, whatever came after.
+    if (error == 0 || (!remembered && error == ERROR_NOT_FOUND)) return true;
+    Forget();
+    return false;
+}
+
+DWORD Read(LPCWSTR streamPath, std::vector<unsigned char>& value) {
+    DWORD answer = 0;
+    if (ReadByPath(streamPath, true, value, answer) || ReadByPath(streamPath, false, value, answer))
+        return answer;
+    StreamPath path;
+    Attributes attributes;
     if (DWORD error = ResolveStreamPath(streamPath, path)) return error;
     // The file's own contents are never an item's value.
     if (!path.named()) return ERROR_INVALID_NAME;
