@@ -153,7 +153,7 @@ def print_syscalls(records, times):
 def print_tree(records):
     """The tool's walks beside getfattr: wall, CPU per file, calls per file, peak memory."""
     times = [r for r in records if r["runner"] == "tree"]
-    calls = {r["operation"]: r for r in records if r["runner"] == "tree-syscalls"}
+    calls = {(r["volume"], r["operation"]): r for r in records if r["runner"] == "tree-syscalls"}
     stores = [r for r in records if r["runner"] == "tree-store"]
     if not times and not calls:
         return
@@ -175,7 +175,7 @@ def print_tree(records):
             skips.append(f"{name}: {record['skipped']}")
             continue
         tool, raw, single = record["tool"], record["getfattr"], record.get("tool -j 1")
-        traced = calls.get(record["operation"], {})
+        traced = calls.get((record["volume"], record["operation"]), {})
         traced_tool = traced.get("tool", {}).get("calls_per_file")
         traced_item = traced.get("tool", {}).get("calls_per_item")
         traced_raw = traced.get("getfattr", {}).get("calls_per_file")
@@ -189,31 +189,36 @@ def print_tree(records):
             f"{traced_item:.1f}" if traced_item is not None else "—",
             f"{traced_raw:.1f}" if traced_raw is not None else "—",
             mebibytes(tool["peak_rss_kib"]), mebibytes(raw["peak_rss_kib"])]) + " |")
-        memory.setdefault(record["operation"], []).append((record["files"], tool["peak_rss_kib"]))
+        memory.setdefault((record["volume"], record["operation"]), []).append(
+            (record["files"], tool["peak_rss_kib"]))
     print()
     notes = []
-    if times and not times[0].get("jobs_option", False):
+    timed = [r for r in times if "skipped" not in r]
+    if timed and not timed[0].get("jobs_option", False):
         notes.append("the tool has no -j option yet: \"tool\" is its one worker")
-    traced_files = next((r["files"] for r in calls.values() if "files" in r), None)
+    traced_files = next((r["files"] for r in calls.values() if "skipped" not in r), None)
     if traced_files:
         notes.append(f"calls per file counted on a tree of {traced_files:,} files (strace "
                      "summaries in bench-results/strace-*.txt), the process's start included")
-    for operation, sizes in memory.items():
+    for (volume, operation), sizes in memory.items():
         if len(sizes) > 1 and operation == "dump -r":
             (small_files, small), (large_files, large) = min(sizes), max(sizes)
-            notes.append(f"dump -r peak memory: {mebibytes(large)} for {large_files:,} files, "
+            notes.append(f"{volume} dump -r peak memory: {mebibytes(large)} for "
+                         f"{large_files:,} files, "
                          f"{mebibytes(small)} for {small_files:,} ({large / small:.2f}×)")
     for record in calls.values():
         if "skipped" in record:
-            skips.append(f"system calls of {record['operation']}: {record['skipped']}")
+            skips.append(f"system calls of {record['volume']} · {record['operation']}: "
+                         f"{record['skipped']}")
     for record in stores:
-        notes.append(f"{record['operation']} over {record['files']:,} files opened the "
-                     f"share-mode store's lock file {record['lock_file_opens']:,} times and made or "
-                     f"removed {record['store_changes']:,} entries there")
+        notes.append(f"{record['volume']} {record['operation']} over {record['files']:,} files "
+                     f"opened the share-mode store's lock file {record['lock_file_opens']:,} "
+                     f"times and made or removed {record['store_changes']:,} entries there")
     text = "; ".join(notes + [f"skipped: {line}" for line in skips])
     print(text[:1].upper() + text[1:] + ("." if text else ""))
-    breakdown = [(operation, variant, record[variant]["each_per_file"])
-                 for operation, record in calls.items() for variant in ("tool -j 1", "getfattr")
+    breakdown = [(f"{volume} · {operation}", variant, record[variant]["each_per_file"])
+                 for (volume, operation), record in calls.items()
+                 for variant in ("tool -j 1", "getfattr")
                  if "each_per_file" in record.get(variant, {})]
     if breakdown:
         print()

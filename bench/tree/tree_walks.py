@@ -12,12 +12,14 @@ and how many entries it makes or removes there (none: the store holds one lock f
 every file).
 
 Usage: python3 tree_walks.py TOOL FOLDER VOLUME RESULTS [FILES ...]
+       python3 tree_walks.py --skipped REASON VOLUME [FILES ...]
 FILES: the tree sizes (default 10000 100000); QUARROW2_BENCH_TREE_RUNS runs per size and
 command (default 5 up to 10,000 files, 3 above); QUARROW2_BENCH_TREE_STRACE_FILES the
 size of the tree traced (default 1000). RESULTS receives strace's summaries.
 Prints one JSON object per line: runner "tree" (times and memory), "tree-syscalls" (calls
 per file) or "tree-store" (the share-mode store's calls), volume, operation, size, the
-figures; or skipped with the reason.
+figures; or skipped with the reason (the second form prints only that, for a volume on which
+the walks cannot run).
 """
 import json
 import os
@@ -30,6 +32,13 @@ import time
 FOLDERS = 100
 ITEMS = 2  # per file
 GNU_TIME = "/usr/bin/time"
+# Each walk: the tool's words, then its arguments (the tree is the working folder).
+WALKS = {
+    "list -r": (["list", "-r"], ["."]),
+    "list -l -r": (["list", "-l", "-r"], ["."]),
+    "dump -r": (["dump", "-r"], ["."]),
+    "find -r --value": (["find", "-r"], [".", "--type", "Author", "--value", "Author 7"]),
+}
 JOBS_OPTION = re.compile(r"(^|[\s,\[])-j\b|--jobs\b", re.M)
 
 
@@ -104,19 +113,18 @@ def strace_calls(command, cwd, summary_path):
     raise RuntimeError(f"no total in {summary_path}")
 
 
+def report(runner, volume, operation, files, **fields):
+    print(json.dumps({"runner": runner, "volume": volume, "operation": operation,
+                      "size": f"{files:,} files × 2 items", "files": files, **fields}), flush=True)
+
+
 class Walks:
     def __init__(self, tool, volume):
         self.volume = volume
         help_text = subprocess.run([tool, "list", "--help"], capture_output=True, text=True)
         self.has_jobs = bool(JOBS_OPTION.search(help_text.stdout + help_text.stderr))
-        self.operations = {
-            "list -r": [tool, "list", "-r"],
-            "list -l -r": [tool, "list", "-l", "-r"],
-            "dump -r": [tool, "dump", "-r"],
-            "find -r --value": [tool, "find", "-r"],
-        }
-        self.arguments = {"list -r": ["."], "list -l -r": ["."], "dump -r": ["."],
-                          "find -r --value": [".", "--type", "Author", "--value", "Author 7"]}
+        self.operations = {operation: [tool, *words] for operation, (words, _) in WALKS.items()}
+        self.arguments = {operation: arguments for operation, (_, arguments) in WALKS.items()}
         self.getfattr = [shutil.which("getfattr") or "getfattr", "-R", "-d", "-m", r"^user\.", "."]
 
     def commands(self, operation):
@@ -129,9 +137,7 @@ class Walks:
         return commands
 
     def report(self, runner, operation, files, **fields):
-        print(json.dumps({"runner": runner, "volume": self.volume, "operation": operation,
-                          "size": f"{files:,} files × 2 items", "files": files,
-                          "jobs_option": self.has_jobs, **fields}), flush=True)
+        report(runner, self.volume, operation, files, jobs_option=self.has_jobs, **fields)
 
     def time_tree(self, tree, files, runs, peak_path):
         for operation in self.operations:
@@ -163,7 +169,7 @@ class Walks:
             counts = {}
             for variant, command in self.commands(operation).items():
                 name = re.sub(r"[^a-z0-9]+", "-", f"{operation} {variant}").strip("-")
-                summary = os.path.join(results, f"strace-{name}.txt")
+                summary = os.path.join(results, f"strace-{self.volume}-{name}.txt")
                 total, each = strace_calls(command, tree, summary)
                 counts[variant] = {"calls_per_file": total / files,
                                    "calls_per_item": total / files / ITEMS,
@@ -172,7 +178,19 @@ class Walks:
             self.report("tree-syscalls", operation, files, **counts)
 
 
+def report_skipped(reason, volume, sizes):
+    traced = int(os.environ.get("QUARROW2_BENCH_TREE_STRACE_FILES", "1000"))
+    for operation in WALKS:
+        for files in sizes:
+            report("tree", volume, operation, files, skipped=reason)
+        report("tree-syscalls", volume, operation, traced, skipped=reason)
+
+
 def main():
+    if sys.argv[1] == "--skipped":
+        reason, volume = sys.argv[2:4]
+        report_skipped(reason, volume, [int(n) for n in sys.argv[4:]] or [10000, 100000])
+        return
     tool, folder, volume, results = sys.argv[1:5]
     tool = os.path.abspath(tool)  # the walks run in the tree
     sizes = [int(n) for n in sys.argv[5:]] or [10000, 100000]

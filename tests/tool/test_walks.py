@@ -106,6 +106,29 @@ class WalkTest(ToolTestCase):
         self.table([(["list", "-j", jobs, "."], 2, "", "-j takes a whole number of jobs from 1")
                     for jobs in ("0", "bad", "-1", "2x", "257", "")])
 
+    def test_items_in_both_layouts_are_warned_of_wherever_a_walk_meets_them(self):
+        """A file with items in both layouts is warned of in a native folder, in one marked
+        samba and through a link from one to the other; no file with one layout is."""
+        both = {"user.Native": b"x", "user.DosStream.Windows:$DATA": b"y\0"}
+        tree = {"native/both.txt": both, "native/one.txt": {"user.Native": b"x"},
+                "samba/both.txt": both, "samba/one.txt": {"user.DosStream.Windows:$DATA": b"y\0"}}
+        for name, items in tree.items():
+            os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+            self.make_file(name)
+            for attribute, value in items.items():
+                os.setxattr(self.path(name), attribute, value)
+        os.setxattr(self.path("samba"), "user.quarrow2.layout", b"samba")
+        os.symlink("../samba/both.txt", self.path("native/link.txt"))
+        warned = {b"native/both.txt", b"native/link.txt", b"samba/both.txt"}
+        named = sorted(tree) + ["native/link.txt"]
+        for arguments in (["list", "-r", "native", "samba"], ["list", "-r", "-j", "1", "native", "samba"],
+                          ["dump", "-r", "native", "samba"],
+                          ["find", "-r", "native", "samba", "--type", "Native"], ["length", *named]):
+            with self.subTest(arguments=arguments):
+                result = run(*arguments, cwd=self.folder)
+                shown = re.findall(rb'warning: "([^"]*)" carries items in both layouts', result.stderr)
+                self.assertEqual(set(shown), warned, result.stderr)
+
     def test_special_files_never_block(self):
         pipe = self.path("pipe")
         os.mkfifo(pipe)

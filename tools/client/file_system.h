@@ -101,15 +101,15 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// Calls `visit` with every file and folder below `folder` (paths that start with `folder`)
-// and whether it is a folder (or a link to one), depth first and by name within each
-// folder; a folder is visited before what it holds.
+// Calls `visit` with every file and folder below `folder` (paths that start with `folder`),
+// whether it is a folder (or a link to one) and whether it is a symbolic link, depth first
+// and by name within each folder; a folder is visited before what it holds.
 // A symbolic link is visited as what it points to, never walked into, so a link cannot
 // lead the walk in circles. Each path the walk cannot enter, list or look at (and each
 // special file or dangling link) goes to `problem` with the reason, and the walk goes on.
 void WalkFolder(
     const std::string& folder,
-    const std::function<void(const std::string& path, bool folder)>& visit,
+    const std::function<void(const std::string& path, bool folder, bool link)>& visit,
     const std::function<void(const std::string& path, const std::string& reason)>& problem);
 
 }  // namespace quarrow2::tool

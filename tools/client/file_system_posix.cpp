@@ -21,10 +21,6 @@
 namespace quarrow2::tool {
 namespace {
 
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
-};
-
 std::string ReasonOf(int error) { return std::string(std::strerror(error)) + "."; }
 
 std::string SpecialReason(mode_t mode, const char* outcome = "its items are not read.") {
@@ -76,6 +72,7 @@ struct Child {
     std::string name;
     bool folder;         // entered by the walk: a folder itself, not a link to one
     bool leadsToFolder;  // a folder, or a link to one
+    bool link;
 };
 
 // A folder being walked: its descriptor, for opening what it holds, and what is left.
@@ -88,48 +85,55 @@ struct Frame {
 
 using Problem = std::function<void(const std::string&, const std::string&)>;
 
+// The folder's entries, read from the walk's own descriptor of it (a DIR stream would cost
+// a copy of the descriptor and fdopendir's checks of it, four calls a folder); errno and
+// false on failure.
+bool ReadEntries(int folder, const std::function<void(const dirent64&)>& each) {
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t got = ::getdents64(folder, buffer, sizeof buffer);
+        if (got < 0) return false;
+        if (got == 0) return true;
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            each(*entry);
+        }
+    }
+}
+
 // The names in the folder `fd`, sorted, each with whether the walk enters it; files and
 // folders a link points to are visited but not entered. Others go to `problem`.
 std::vector<Child> ReadChildren(const Frame& frame, const Problem& problem) {
     std::vector<Child> children;
-    int copy = ::fcntl(frame.fd.get(), F_DUPFD_CLOEXEC, 0);
-    std::unique_ptr<DIR, DirectoryCloser> directory(copy >= 0 ? ::fdopendir(copy) : nullptr);
-    if (!directory) {
-        if (copy >= 0) ::close(copy);
-        problem(frame.path, ReasonOf(errno));
-        return children;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(directory.get());
-        if (!entry) {
-            if (errno) problem(frame.path, ReasonOf(errno));
-            break;
-        }
-        std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
+    const bool read = ReadEntries(frame.fd.get(), [&](const dirent64& entry) {
+        std::string name = entry.d_name;
+        if (name == "." || name == "..") return;
         // The folder's own word on a file or folder is enough: it is what lstat would say.
-        if (entry->d_type == DT_REG || entry->d_type == DT_DIR) {
-            const bool folder = entry->d_type == DT_DIR;
-            children.push_back({std::move(name), folder, folder});
-            continue;
+        if (entry.d_type == DT_REG || entry.d_type == DT_DIR) {
+            const bool folder = entry.d_type == DT_DIR;
+            children.push_back({std::move(name), folder, folder, false});
+            return;
         }
         struct stat own;
         if (::fstatat(frame.fd.get(), name.c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT) problem(joined(frame.path, name), ReasonOf(errno));
-            continue;  // gone since it was listed
+            return;  // gone since it was listed
         }
         struct stat target = own;
         if (S_ISLNK(own.st_mode) && ::fstatat(frame.fd.get(), name.c_str(), &target, 0) != 0) {
             problem(joined(frame.path, name), ReasonOf(errno));  // a dangling link
-            continue;
+            return;
         }
         if (!S_ISDIR(target.st_mode) && !S_ISREG(target.st_mode)) {
             problem(joined(frame.path, name), SpecialReason(target.st_mode));
-            continue;
+            return;
         }
-        children.push_back({std::move(name), S_ISDIR(own.st_mode), S_ISDIR(target.st_mode)});
-    }
+        children.push_back(
+            {std::move(name), S_ISDIR(own.st_mode), S_ISDIR(target.st_mode), S_ISLNK(own.st_mode)});
+    });
+    // What was read before a failure is walked still, as a listing cut short is.
+    if (!read) problem(frame.path, ReasonOf(errno));
     std::sort(children.begin(), children.end(),
               [](const Child& a, const Child& b) { return a.name < b.name; });
     return children;
@@ -358,7 +362,7 @@ LibraryPath LibraryPathOf(const std::string& path) {
 }
 
 void WalkFolder(const std::string& folder,
-                const std::function<void(const std::string&, bool)>& visit,
+                const std::function<void(const std::string&, bool, bool)>& visit,
                 const Problem& problem) {
     Reached root;
     Frame first;
@@ -381,7 +385,7 @@ void WalkFolder(const std::string& folder,
         }
         const Child& child = top.children[top.next++];
         std::string path = joined(top.path, child.name);
-        visit(path, child.leadsToFolder);
+        visit(path, child.leadsToFolder, child.link);
         if (!child.folder) continue;
         Frame inner;
         inner.fd = UniqueFd(::openat(top.fd.get(), child.name.c_str(), kFolderFlags | O_NOFOLLOW));

@@ -23,6 +23,7 @@ struct Entry {
     fs::path path;
     bool folder;         // entered by the walk: a folder itself, not a link to one
     bool leadsToFolder;  // a folder, or a link to one
+    bool link;
 };
 
 }  // namespace
@@ -140,15 +141,15 @@ void WriteTarget::Discard() { state_->Discard(); }
 void WriteTarget::Keep() { state_->kept = true; }
 
 void WalkFolder(const std::string& folder,
-                const std::function<void(const std::string&, bool)>& visit,
+                const std::function<void(const std::string&, bool, bool)>& visit,
                 const std::function<void(const std::string&, const std::string&)>& problem) {
     // An explicit stack, so that depth costs heap, not the call stack.
-    std::vector<Entry> pending{{fs::u8path(folder), true, true}};
+    std::vector<Entry> pending{{fs::u8path(folder), true, true, false}};
     bool root = true;
     while (!pending.empty()) {
         Entry next = std::move(pending.back());
         pending.pop_back();
-        if (!std::exchange(root, false)) visit(next.path.u8string(), next.leadsToFolder);
+        if (!std::exchange(root, false)) visit(next.path.u8string(), next.leadsToFolder, next.link);
         if (!next.folder) continue;
         std::error_code error;
         fs::directory_iterator entries(next.path, error);
@@ -161,8 +162,8 @@ void WalkFolder(const std::string& folder,
             if (vanished)
                 problem(entries->path().u8string(), ReasonOf(vanished));
             else if (fs::is_directory(target) || fs::is_regular_file(target))
-                children.push_back(
-                    {entries->path(), fs::is_directory(own), fs::is_directory(target)});
+                children.push_back({entries->path(), fs::is_directory(own),
+                                    fs::is_directory(target), fs::is_symlink(own)});
             else
                 problem(entries->path().u8string(), "Is not a file or folder; skipped.");
         }

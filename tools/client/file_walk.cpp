@@ -4,14 +4,23 @@
 
 namespace quarrow2::tool {
 
+std::string LayoutFolderOf(const VisitedPath& visited) {
+    if (!visited.plain) return {};
+    if (visited.folder) return visited.path;
+    // The walk joins a folder and a name with one slash (none more after a folder's own).
+    const size_t slash = visited.path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : visited.path.substr(0, slash);
+}
+
 void VisitPaths(const std::vector<std::string>& paths, bool recursive, unsigned jobs,
-                const std::function<OrderedWork::Emit(const std::string&, bool, bool)>& read,
+                const std::function<OrderedWork::Emit(const VisitedPath&)>& read,
                 const std::function<void(const std::string&, const std::string&)>& refuse) {
     OrderedWork work(jobs);
     // Each task carries its path by value: the walk has moved on by the time it runs, and a
     // long path is reached again from it (LibraryPathOf), not through the walk's folders.
-    auto visit = [&](const std::string& path, bool inFolder, bool folder) {
-        work.Add([&read, path, inFolder, folder] { return read(path, inFolder, folder); });
+    auto visit = [&](VisitedPath visited) {
+        work.Add([&read, visited = std::move(visited)] { return read(visited); });
     };
     auto refused = [&](const std::string& path, const std::string& description) {
         work.AddReady([&refuse, path, description] { refuse(path, description); });
@@ -26,11 +35,13 @@ void VisitPaths(const std::vector<std::string>& paths, bool recursive, unsigned 
         // A folder walked is shown as the files in it are, only when it has items.
         const bool folder = state.kind == PathKind::kFolder;
         const bool walked = recursive && folder;
-        visit(path, walked, folder);
+        visit({path, walked, folder, false});
         if (walked)
             WalkFolder(
                 path,
-                [&](const std::string& found, bool isFolder) { visit(found, true, isFolder); },
+                [&](const std::string& found, bool isFolder, bool link) {
+                    visit({found, true, isFolder, !link});
+                },
                 refused);
     }
     work.Finish();

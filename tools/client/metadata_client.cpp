@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <mutex>
 #include <random>
 #include <thread>
+#include <unordered_map>
 
 #include "tools/formats/console.h"
 #include "tools/formats/failure.h"
@@ -102,13 +104,13 @@ std::optional<std::uint64_t> SizeOf(const VARIANT& size) {
     return std::nullopt;
 }
 
-ComPtr<IFile3> CreateFileObject(const Library& library, const std::string& path) {
-    ComPtr<IFile3> file;
+ComPtr<IFile2> CreateFileObject(const Library& library, const std::string& path) {
+    ComPtr<IFile2> file;
     MakeStep failed;
     const HRESULT status =
         MakeFile([&](REFCLSID clsid, REFIID iid,
                      void** object) { return library.GetClassObject(clsid, iid, object); },
-                 IID_IFile3, file, &failed);
+                 IID_IFile2, file, &failed);
     if (FAILED(status))
         throw Failure((failed == MakeStep::kClassObject ? "Unable to get the File class object: "
                                                         : "Unable to create a File object: ") +
@@ -172,7 +174,10 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path)
     : MetadataFile(library, path, LibraryPathOf(path)) {}
 
 MetadataFile::MetadataFile(const Library& library, const std::string& path, LibraryPath reached)
-    : file_(CreateFileObject(library, path)), path_(path), waited_(std::make_shared<BusyWaited>()) {
+    : library_(&library),
+      file_(CreateFileObject(library, path)),
+      path_(path),
+      waited_(std::make_shared<BusyWaited>()) {
     holder_ = std::move(reached.holder);
     UniqueBstr text = MakeBstr(reached.text);
     VARIANT_BOOL supported = VARIANT_FALSE;
@@ -182,7 +187,7 @@ MetadataFile::MetadataFile(const Library& library, const std::string& path, Libr
 
 void MetadataFile::Run(const std::function<HRESULT()>& call,
                        const std::optional<std::string>& type) {
-    // IFile's failures are rich errors of IFile2 and IFile3 as well.
+    // IFile's failures are rich errors of IFile2 as well.
     if (std::optional<std::string> failure = Attempt(file_.get(), IID_IFile2, call, waited_.get()))
         throw Failure(*failure, path_, type);
 }
@@ -193,7 +198,7 @@ bool MetadataFile::Exists() {
     return exists != VARIANT_FALSE;
 }
 
-ItemListing MetadataFile::Items() {
+ItemListing MetadataFile::Items(const std::string& layoutFolder) {
     UniqueVariant items;
     Run([&] { return file_->get_Items(items.out()); });
     VariantTable table(items.value());
@@ -201,41 +206,66 @@ ItemListing MetadataFile::Items() {
         throw Failure("The library's list of items is not a table of names and sizes.", path_);
     ItemListing listing;
     for (ULONG row = 0; row < table.rows(); ++row) {
-        WString type = NameAt(table, row);
+        const VARIANT& name = table.at(row, 0);
+        if (name.vt != VT_BSTR)
+            throw Failure("The library's list of items holds a name that is not text.", path_);
+        WString type = name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
         if (std::optional<std::uint64_t> size = SizeOf(table.at(row, 1)))
             listing.items.push_back({std::move(type), *size});
         else
             listing.foreign.push_back(std::move(type));
     }
-    WarnOfBothLayouts();
-    return listing;
-}
-
-std::vector<WString> MetadataFile::Types() {
-    UniqueVariant names;
-    Run([&] { return file_->get_Names(names.out()); });
-    // A one-dimensional list reads as a table of one column.
-    VariantTable list(names.value());
-    if (FAILED(list.result()) || list.columns() > 1)
-        throw Failure("The library's list of names is not a list.", path_);
-    std::vector<WString> types;
-    for (ULONG i = 0; i < list.rows(); ++i) types.push_back(NameAt(list, i));
-    WarnOfBothLayouts();
-    return types;
-}
-
-WString MetadataFile::NameAt(const VariantTable& table, ULONG row) const {
-    const VARIANT& name = table.at(row, 0);
-    if (name.vt != VT_BSTR)
-        throw Failure("The library's list of items holds a name that is not text.", path_);
-    return name.bstrVal ? WString(name.bstrVal, SysStringLen(name.bstrVal)) : WString();
-}
-
-void MetadataFile::WarnOfBothLayouts() const {
-    if (CarriesBothLayouts(path_))
+    const bool listedAny = !listing.items.empty() || !listing.foreign.empty();
+    if (MayCarryBothLayouts(
+            listedAny, listing.foreign,
+            [&] { return !layoutFolder.empty() && FolderKeepsNativeLayout(layoutFolder); }) &&
+        CarriesBothLayouts(path_))
         ReportFailure("warning: \"" + EscapedForDisplay(path_) +
                       "\" carries items in both layouts (user.T and Samba's "
                       "user.DosStream.T:$DATA); only those of its folder's layout are shown.");
+    return listing;
+}
+
+bool MetadataFile::KeepsNativeLayout() {
+    if (!supportsStreams_) return false;
+    constexpr HRESULT kNoItemCanHaveIt = HRESULT_FROM_WIN32(123);  // ERROR_INVALID_NAME
+    auto read = [&](const WString& type) {
+        UniqueBstr name = MakeBstr(type);
+        UniqueVariant data;
+        const HRESULT status = file_->ReadData(name.get(), data.out());
+        if (FAILED(status)) TakeErrorDescription(file_.get(), IID_IFile2, status);
+        return status;
+    };
+    // The native layout keeps the layout marker under the attribute that an item of this
+    // name would have, so no item can have it there; Samba's layout keeps items elsewhere.
+    // A name beside it that is read as any other tells that refusal from one of the path.
+    return read(NameUtf16("quarrow2.layout")) == kNoItemCanHaveIt &&
+           read(NameUtf16("quarrow2.layouts")) != kNoItemCanHaveIt;
+}
+
+bool MetadataFile::FolderKeepsNativeLayout(const std::string& folder) {
+    // Answers by the folder's path as the tool names it (the tool keeps its working
+    // folder); a huge tree starts over now and then, so memory stays bounded. Asked under
+    // the lock: workers that meet a new folder at once wait for one answer, not each ask.
+    constexpr size_t kMostFolders = 4096;
+    static std::mutex mutex;
+    static std::unordered_map<std::string, bool> known;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (auto found = known.find(folder); found != known.end()) return found->second;
+    bool native = false;
+    try {
+        native = MetadataFile(*library_, folder).KeepsNativeLayout();
+    } catch (const Failure&) {
+    }
+    if (known.size() >= kMostFolders) known.clear();
+    known.emplace(folder, native);
+    return native;
+}
+
+std::vector<WString> MetadataFile::Types() {
+    std::vector<WString> types;
+    for (ItemListing::Entry& entry : Items().items) types.push_back(std::move(entry.type));
+    return types;
 }
 
 std::string MetadataFile::PathReason() {

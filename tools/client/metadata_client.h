@@ -1,6 +1,6 @@
 // The library as the tool uses it: a File bound to one path and the items it hands out,
-// reached only through IFile3 (and IFile2 and IFile, which it extends) and IMetaData. Every failure
-// the library reports becomes a Failure whose message names the file and the type it concerned.
+// reached only through IFile2 (and IFile, which it extends) and IMetaData. Every failure the
+// library reports becomes a Failure whose message names the file and the type it concerned.
 #pragma once
 
 #include <chrono>
@@ -81,9 +81,12 @@ public:
     bool Exists();
 
     // The items present with their sizes; Failure, with the library's reason, when the
-    // file's items cannot be listed (an empty listing is a file without items).
-    ItemListing Items();
-    // The type names of Items(), listed without their sizes (IFile3's Names).
+    // file's items cannot be listed (an empty listing is a file without items). A file with
+    // items in both Linux layouts is warned of. `layoutFolder`, when not empty, is the folder
+    // whose layout the file's items follow (known from a walk), which tells that warning
+    // without a listing of the file's attributes of its own.
+    ItemListing Items(const std::string& layoutFolder = {});
+    // The type names of Items().
     std::vector<WString> Types();
 
     // One item's value, read whole through a handle that shares the item with everyone (an
@@ -97,6 +100,9 @@ public:
     Bytes ReadTextBytes(const WString& type, const std::string& shownType);
     // Whether a read finds the item (which it does also when another process holds it).
     bool HasItem(const WString& type, const std::string& shownType);
+    // Whether the library keeps the items bound here in the native layout (user.T), as it
+    // decides for this path; false when it cannot tell.
+    bool KeepsNativeLayout();
 
     // An existing item; Failure when there is none (nothing is created).
     MetadataItem Open(const WString& type, const std::string& shownType);
@@ -118,12 +124,13 @@ private:
     // Run() for one of IFile2's reads, its failure followed by why a FIFO, socket or device
     // carries no items.
     void RunRead(const std::function<HRESULT()>& call, const std::string& shownType);
-    // The name in row `row` of a listing (Items or Names); Failure when it is not text.
-    WString NameAt(const VariantTable& table, ULONG row) const;
-    // The warning that the file carries items of both layouts, when it does.
-    void WarnOfBothLayouts() const;
 
-    ComPtr<IFile3> file_;
+    // Whether the library keeps the items of the files in `folder` natively; asked of the
+    // library once per folder.
+    bool FolderKeepsNativeLayout(const std::string& folder);
+
+    const Library* library_;
+    ComPtr<IFile2> file_;
     std::string path_;
     std::shared_ptr<void> holder_;  // keeps a long path's folder open for the library
     std::shared_ptr<BusyWaited> waited_;

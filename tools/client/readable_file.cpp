@@ -60,10 +60,11 @@ MetadataFile BindReadableFile(const Library& library, const std::string& path) {
     return file;
 }
 
-ReadableItems BindReadableFileItems(const Library& library, const std::string& path) {
+ReadableItems BindReadableFileItems(const Library& library, const std::string& path,
+                                    const std::string& layoutFolder) {
     ReadableItems readable{BindSupported(library, path), {}};
     try {
-        readable.listing = readable.file.Items();
+        readable.listing = readable.file.Items(layoutFolder);
     } catch (const Failure&) {
         RethrowUnread(path);
     }
@@ -80,13 +81,11 @@ std::optional<Bytes> ReadItemIfPresent(const Library& library, const std::string
     }
 }
 
-ReadableFile BindReadableFileTypes(const Library& library, const std::string& path) {
-    ReadableFile readable{BindSupported(library, path), {}};
-    try {
-        readable.types = readable.file.Types();
-    } catch (const Failure&) {
-        RethrowUnread(path);
-    }
+ReadableFile BindReadableFileTypes(const Library& library, const std::string& path,
+                                   const std::string& layoutFolder) {
+    auto [file, listing] = BindReadableFileItems(library, path, layoutFolder);
+    ReadableFile readable{std::move(file), {}};
+    for (ItemListing::Entry& entry : listing.items) readable.types.push_back(std::move(entry.type));
     return readable;
 }
 

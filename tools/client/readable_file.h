@@ -20,12 +20,13 @@ MetadataFile BindReadableFile(const Library& library, const std::string& path);
 
 // The same, with the items present and their sizes, in the file system's order: Failure
 // with the library's reason when they cannot be listed, so that an empty listing is a file
-// without items.
+// without items. `layoutFolder`: as MetadataFile::Items takes it.
 struct ReadableItems {
     MetadataFile file;
     ItemListing listing;
 };
-ReadableItems BindReadableFileItems(const Library& library, const std::string& path);
+ReadableItems BindReadableFileItems(const Library& library, const std::string& path,
+                                    const std::string& layoutFolder = {});
 
 // The value of one item, in one read: none when the file has no such item; Failure as the
 // listing above fails when the file's items cannot be read.
@@ -37,7 +38,8 @@ struct ReadableFile {
     MetadataFile file;
     std::vector<WString> types;
 };
-ReadableFile BindReadableFileTypes(const Library& library, const std::string& path);
+ReadableFile BindReadableFileTypes(const Library& library, const std::string& path,
+                                   const std::string& layoutFolder = {});
 
 // Names each of `listing`'s names that are no items as not carried (or as `outcome` says),
 // as messages to report.

@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "tools/formats/text.h"
 
 namespace quarrow2::tool {
 
@@ -25,6 +28,15 @@ void ChooseStorageLayout(const std::string& layout);
 // Whether the file carries items in both of the library's Linux layouts (user.T and Samba's
 // user.DosStream.T:$DATA), of which a listing shows one; never on Windows.
 bool CarriesBothLayouts(const std::string& path);
+
+// Whether CarriesBothLayouts must be asked of a file that the library listed with items
+// (`listedAny`: any name, items or not) and `foreign` names: in the native layout Samba's
+// items are among the foreign names, and only Samba's layout hides items of the other, so
+// it is asked when a foreign name is one of Samba's, or when the layout of the file may be
+// Samba's: the override says so, or `keptNatively` (asked last) does not know it is native.
+// Never on Windows.
+bool MayCarryBothLayouts(bool listedAny, const std::vector<WString>& foreign,
+                         const std::function<bool()>& keptNatively);
 
 // The word of the layout marker (user.quarrow2.layout) on the folder itself, as stored;
 // empty when it carries none. Failure when it cannot be read. UsageError on Windows, as for

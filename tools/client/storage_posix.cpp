@@ -26,6 +26,11 @@ namespace quarrow2::tool {
 namespace {
 
 constexpr char kLayoutMarker[] = "user.quarrow2.layout";
+constexpr char kLayoutVariable[] = "QUARROW2_LAYOUT";
+// A Samba item's attribute is user.DosStream.T:$DATA; the native layout lists it as the
+// item DosStream.T:$DATA, foreign for its colon.
+constexpr char kSambaItemStart[] = "DosStream.";
+constexpr char kSambaItemEnd[] = ":$DATA";
 
 std::string Reason(int error) { return std::string(std::strerror(error)) + "."; }
 
@@ -57,7 +62,7 @@ std::string Drain(int fd) {
 size_t LargestValueBytes() { return XATTR_SIZE_MAX; }
 
 void ChooseStorageLayout(const std::string& layout) {
-    ::setenv("QUARROW2_LAYOUT", layout.c_str(), 1);
+    ::setenv(kLayoutVariable, layout.c_str(), 1);
 }
 
 bool CarriesBothLayouts(const std::string& path) {
@@ -80,6 +85,23 @@ bool CarriesBothLayouts(const std::string& path) {
             native || (!sambaOwn && name.rfind("user.", 0) == 0 && name != "user.quarrow2.layout");
     }
     return native && samba;
+}
+
+bool MayCarryBothLayouts(bool listedAny, const std::vector<WString>& foreign,
+                         const std::function<bool()>& keptNatively) {
+    // Listed in neither layout: no Samba item (listed in its own layout, a foreign name in
+    // the native one) and so not both.
+    if (!listedAny) return false;
+    static const WString sambaStart = NameUtf16(kSambaItemStart);
+    static const WString sambaEnd = NameUtf16(kSambaItemEnd);
+    for (const WString& name : foreign)
+        if (name.size() > sambaStart.size() + sambaEnd.size() &&
+            name.compare(0, sambaStart.size(), sambaStart) == 0 &&
+            name.compare(name.size() - sambaEnd.size(), sambaEnd.size(), sambaEnd) == 0)
+            return true;
+    if (const char* chosen = std::getenv(kLayoutVariable); chosen && *chosen)
+        return std::strcmp(chosen, "native") != 0;
+    return !keptNatively();
 }
 
 std::string LayoutMarkerOf(const std::string& folder) { return MarkerWord(folder, false); }

@@ -12,6 +12,10 @@ size_t LargestValueBytes() { return size_t{64} << 20; }
 
 bool CarriesBothLayouts(const std::string&) { return false; }
 
+bool MayCarryBothLayouts(bool, const std::vector<WString>&, const std::function<bool()>&) {
+    return false;
+}
+
 namespace {
 
 [[noreturn]] void RefuseLayouts() {

@@ -209,8 +209,8 @@ int RunConvert(const Library& library, const ConvertOptions& options) {
         // One job: each file is moved on this thread, in the walk's order.
         VisitPaths(
             {path}, options.recursive, 1,
-            [&](const std::string& found, bool inFolder, bool) -> OrderedWork::Emit {
-                return [&conversion, &complete, found, inFolder] {
+            [&](const VisitedPath& visited) -> OrderedWork::Emit {
+                return [&conversion, &complete, found = visited.path, inFolder = visited.inFolder] {
                     // A link met in the walk may lead out of the tree: what it leads to
                     // moves where a walk meets it.
                     if (!inFolder || !IsLink(found))

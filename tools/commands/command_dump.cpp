@@ -57,14 +57,15 @@ struct DumpedFile {
     std::vector<std::string> failures;
 };
 
-DumpedFile ReadDumpedFile(const Library& library, const std::string& path, bool folder) {
+DumpedFile ReadDumpedFile(const Library& library, const VisitedPath& visited) {
+    const std::string& path = visited.path;
     DumpedFile dumped;
     Json file = Json::object();
     PutName(file, "path", path);
-    if (folder) file["folder"] = true;
+    if (visited.folder) file["folder"] = true;
     Json items = Json::array();
     try {
-        auto [bound, listing] = BindReadableFileItems(library, path);
+        auto [bound, listing] = BindReadableFileItems(library, path, LayoutFolderOf(visited));
         for (const ItemListing::Entry& entry : listing.items) {
             std::string shown = NameForDisplay(entry.type);
             try {
@@ -141,8 +142,8 @@ int RunDump(const Library& library, const DumpOptions& options) {
     bool failed = false;
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool inFolder, bool folder) -> OrderedWork::Emit {
-            return [&, dumped = ReadDumpedFile(library, path, folder), inFolder] {
+        [&](const VisitedPath& visited) -> OrderedWork::Emit {
+            return [&, dumped = ReadDumpedFile(library, visited), inFolder = visited.inFolder] {
                 for (const std::string& message : dumped.failures) ReportFailure(message);
                 failed = failed || !dumped.failures.empty();
                 // A tree's files without items carry nothing to restore.

@@ -48,7 +48,8 @@ public:
         std::optional<Found> found;
         std::optional<std::string> failure;
     };
-    Look LookAt(const std::string& path) const {
+    Look LookAt(const VisitedPath& visited) const {
+        const std::string& path = visited.path;
         try {
             Found found{path, std::nullopt};
             if (match_.NeedsValue() || options_.json) {
@@ -59,7 +60,7 @@ public:
                 return {std::move(found), std::nullopt};
             }
             // The listing tells a file without the item from one that cannot be read.
-            auto [file, types] = BindReadableFileTypes(library_, path);
+            auto [file, types] = BindReadableFileTypes(library_, path, LayoutFolderOf(visited));
             if (std::find(types.begin(), types.end(), type_) == types.end()) return {};
             return {std::move(found), std::nullopt};
         } catch (const Failure& failure) {
@@ -110,8 +111,8 @@ int RunFind(const Library& library, const FindOptions& options) {
     Search search(library, options);
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool, bool) -> OrderedWork::Emit {
-            return [&search, look = search.LookAt(path)] { search.Add(look); };
+        [&](const VisitedPath& visited) -> OrderedWork::Emit {
+            return [&search, look = search.LookAt(visited)] { search.Add(look); };
         },
         [&](const std::string& path, const std::string& description) {
             search.Fail(Failure(description, path).what());

@@ -142,10 +142,11 @@ public:
           cutValues_(OutputIsTerminal()) {}
 
     // The file's items, read on a worker; nothing is written yet.
-    ListedFile Read(const std::string& path) const {
+    ListedFile Read(const VisitedPath& visited) const {
+        const std::string& path = visited.path;
         ListedFile listed{path, {}, std::nullopt, {}};
         try {
-            ReadableItems file = BindReadableFileItems(library_, path);
+            ReadableItems file = BindReadableFileItems(library_, path, LayoutFolderOf(visited));
             listed.items = ListItems(file, options_.longForm, listed.failures);
             for (std::string& failure : ForeignNameFailures(path, file.listing))
                 listed.failures.push_back(std::move(failure));
@@ -205,8 +206,8 @@ int RunList(const Library& library, const ListOptions& options) {
     Listing listing(library, options);
     VisitPaths(
         options.paths, options.recursive, options.jobs,
-        [&](const std::string& path, bool inFolder, bool) -> OrderedWork::Emit {
-            return [&listing, listed = listing.Read(path), inFolder] {
+        [&](const VisitedPath& visited) -> OrderedWork::Emit {
+            return [&listing, listed = listing.Read(visited), inFolder = visited.inFolder] {
                 listing.AddFile(listed, inFolder);
             };
         },

@@ -67,6 +67,13 @@ bool IsControl(std::uint32_t code_point) {
 // stray byte between them is escaped.
 template <class Escape>
 std::string escaped(std::string_view bytes, Escape escape) {
+    // Printable ASCII that nothing escapes, as most names are, is itself: one look at each
+    // byte, where the loop below decodes and appends each character on its own.
+    if (std::all_of(bytes.begin(), bytes.end(), [&](char c) {
+            const auto byte = static_cast<unsigned char>(c);
+            return byte >= 0x20 && byte < 0x7F && !escape(byte);
+        }))
+        return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     auto next = bytes.begin();
